@@ -1,0 +1,63 @@
+// ControllerInfo: what a controller reports about itself, and the texts the window's
+// Information group shows for it.
+//
+// Four pieces make the record: the loader's identification record (block 4), the PLC
+// status, the kernel header at KernelAddress + KernelHeaderOffset and the program header
+// at ProgramAddress. Reading them over the link is the loader's job; turning them into
+// texts is done here, free of widgets.
+#pragma once
+
+#include "hCodeMemory.h"
+
+#include <QString>
+
+#include <cstdint>
+
+#pragma pack(push, 1)
+struct TLoaderRecord {
+    uint16_t LoaderMajor = 0;   // 2 = XA, 3 = ARM, below 2 = old loader
+    uint16_t LoaderMinor = 0;
+    std::array<uint8_t, 8> Reserved4{};
+    uint32_t Serial = 0;        // 0xFFFFFFFF: no serial number yet
+    std::array<uint8_t, 8> Reserved16{};
+};
+static_assert(sizeof(TLoaderRecord) == 24);
+
+struct TPlcStatus {
+    uint8_t Mode = 0;       // 0 loader, 1 kernel, 2 (no name)
+    uint8_t PlcState = 0;   // index into PlcStateNames
+};
+static_assert(sizeof(TPlcStatus) == 2);
+#pragma pack(pop)
+
+inline constexpr uint32_t NoSerialNumber = 0xFFFFFFFF;
+
+struct TControllerInfo {
+    TLoaderRecord Identification;
+    TPlcStatus Status;
+    TKernelHeader KernelHeader;
+    TProgramHeader ProgramHeader;
+    bool Identified = false;
+    bool KernelHeaderValid = false;
+
+    bool IsXaPlatform() const { return Identified && Identification.LoaderMajor == 2; }
+    bool IsOldLoader() const { return Identified && Identification.LoaderMajor < 2; }
+    bool HoldsProgram() const { return IsSealedProgramHeader(ProgramHeader.Marker, ProgramHeader.Kind); }
+};
+
+// The value texts of the Information group, one per value label.
+struct TInfoPanelTexts {
+    QString Platform, PLCStatus, IPAddress, LoaderVersion, Serial;
+    QString KernelVersion, NADAlias, HardwareModel, IEXBaudrate, KernelTransferDate;
+    QString PLCProgram, FileSystem, PLCProgramTransferDate, ModbusAddress;
+};
+
+// The texts ShowControllerInfo puts into the panel; targetIP is the link's TargetIP.
+TInfoPanelTexts ControllerInfoTexts(const TControllerInfo& info, const QString& targetIP);
+// What RefreshPlcStatus shows after a successful status read.
+QString PlcStatusText(const TPlcStatus& status);
+// "yyyy-mm-dd hh:nn:ss", "none" for 0 and 0xFFFFFFFF, "error" when it does not unpack.
+QString FileDateText(uint32_t packed);
+QString HardwareModelName(uint16_t code);
+QString IEXBaudRateText(uint16_t code);
+QString PlatformText(const TControllerInfo& info);

@@ -1,0 +1,148 @@
+// hCodeMemory: the kernel and PLC program images, as they lie in controller memory.
+//
+//   0x10000 KernelAddress   kernel image (16 KiB .. 64 KiB), its 88-byte TKernelHeader at
+//                           KernelHeaderOffset (0 until a controller is identified, 0x120 on XA,
+//                           0x400 on ARM) with the unit settings the send writes
+//   0x20000 ProgramAddress  PLC program image, its TProgramHeader at offset 0; the first 16
+//                           bytes are the sealed header the send writes last
+//
+// Images are plain byte arrays (QByteArray); every function addresses them absolutely.
+// Both checksums are the A-bus checksum over byte ranges of the image.
+#pragma once
+
+#include <QByteArray>
+#include <QDateTime>
+
+#include <algorithm>
+#include <array>
+#include <bit>
+#include <cstdint>
+#include <functional>
+
+static_assert(std::endian::native == std::endian::little,
+              "the records below are laid out as the controllers store them, little-endian");
+
+inline constexpr uint32_t KernelAddress = 0x10000;
+inline constexpr uint32_t ProgramAddress = 0x20000;
+inline constexpr int MinKernelSize = 0x4000;
+inline constexpr int MaxKernelSize = 0x10000;
+inline constexpr int ProgramAreaSize = 0x200000;   // 2 MiB from ProgramAddress
+inline constexpr uint16_t KernelMagicA = 0x6A2E;
+inline constexpr uint16_t KernelMagicB = 0x6A2F;
+inline constexpr uint16_t ProgramKindXA = 0x7AB7;
+inline constexpr uint16_t ProgramKindARM = 0x7AB8;
+inline constexpr int KernelHeaderOffsetXA = 0x120;
+inline constexpr int KernelHeaderOffsetARM = 0x400;
+
+// Offset of the kernel header inside every kernel image; one value for the whole process,
+// set when a controller identifies itself.
+inline int KernelHeaderOffset = 0;
+
+#pragma pack(push, 1)
+struct TKernelHeader {
+    uint16_t VersionMajor = 0;
+    uint16_t VersionMinor = 0;
+    uint16_t Magic = 0;
+    uint16_t Checksum = 0;
+    uint32_t ImageSize = 0;
+    uint32_t TransferDate = 0;
+    uint16_t HardwareModel = 0;
+    uint16_t Reserved18 = 0;
+    uint16_t ReleaseXA = 0;
+    uint16_t IEXBaudRate = 0;
+    uint16_t ReleaseARM = 0;
+    uint32_t NadAlias = 0;
+    uint32_t IPAddress = 0;
+    uint32_t SubnetMask = 0;
+    uint32_t Gateway = 0;
+    uint32_t DNSServer = 0;
+    std::array<uint8_t, 42> Reserved46{};
+};
+static_assert(sizeof(TKernelHeader) == 88);
+
+// The 114 bytes the tool reads at ProgramAddress; the first 16 are the sealed part.
+struct TProgramHeader {
+    uint16_t Marker = 0;
+    uint16_t Kind = 0;
+    uint16_t Checksum = 0;
+    std::array<uint8_t, 6> Reserved6{};
+    uint32_t TransferDate = 0;
+    uint32_t ProgramLength = 0;
+    uint32_t Reserved20 = 0;
+    int32_t ExtraLength = 0;
+    std::array<uint8_t, 36> Reserved28{};
+    uint32_t FileTableAddress = 0;
+    uint16_t FileCount = 0;
+    std::array<uint8_t, 10> Reserved70{};
+    uint16_t ModbusAddress = 0;
+    std::array<uint8_t, 32> Reserved82{};
+};
+static_assert(sizeof(TProgramHeader) == 114);
+
+struct TProgramFileEntry {
+    std::array<uint8_t, 34> Reserved0{};
+    uint32_t FileAddress = 0;
+    uint32_t FileLength = 0;
+    std::array<uint8_t, 4> Reserved42{};
+};
+static_assert(sizeof(TProgramFileEntry) == 46);
+#pragma pack(pop)
+
+inline constexpr int SealedHeaderSize = 16;
+
+// A record from the first bytes of raw memory; bytes beyond the end read as zero.
+template <typename T>
+T RecordFromBytes(const QByteArray& bytes, int offset = 0);
+template <typename T>
+QByteArray RecordToBytes(const T& record);
+
+// Packed date-time: high half (year-1980)*512 + month*32 + day, low half
+// hour*2048 + minute*32 + second/2, local time; 0 before 1980 or after 2107.
+uint32_t PackDateTime(const QDateTime& moment);
+// False when the value does not unpack into a real date and time.
+bool UnpackDateTime(uint32_t value, QDateTime& moment);
+
+bool IsSealedProgramHeader(uint16_t marker, uint16_t kind);
+bool IsErasedProgramHeader(uint16_t marker, uint16_t kind);
+
+TKernelHeader ReadKernelHeader(const QByteArray& image, int headerOffset = KernelHeaderOffset);
+uint16_t KernelChecksum(const QByteArray& image, int headerOffset = KernelHeaderOffset);
+bool IsValidKernel(const QByteArray& image, int headerOffset = KernelHeaderOffset);
+// Writes the header (extending a short image with zeros), then its checksum.
+void WriteKernelHeader(QByteArray& image, const TKernelHeader& header, int headerOffset = KernelHeaderOffset);
+// Size, date and checksum into an image with a known Magic; any other image is left alone.
+void StampKernel(QByteArray& image, const QDateTime& moment, int headerOffset = KernelHeaderOffset);
+TKernelHeader DefaultKernelHeader();
+// Copies HardwareModel, IEXBaudRate, NadAlias and the four IP fields.
+void CopyUnitSettings(const TKernelHeader& source, TKernelHeader& target);
+
+QByteArray GetProgramHeader(const QByteArray& image);
+void SetProgramHeader(QByteArray& stream, const QByteArray& header16);
+uint16_t ProgramChecksum(const QByteArray& image, bool xa);
+bool IsValidProgram(const QByteArray& image, bool xa);
+// Valid images only: the image gets the erased header, headerStream the sealed one.
+void SealProgram(QByteArray& image, QByteArray& headerStream, bool xa, const QDateTime& moment);
+
+// How many bytes of a controller's program area belong to the stored program.
+// readMemory(address, length, out) reads controller memory (the XA file table).
+// 0 when the header is not sealed.
+using TMemoryReader = std::function<bool(uint32_t address, uint32_t length, QByteArray& out)>;
+int64_t StoredProgramLengthOf(const TProgramHeader& header, bool xa, const TMemoryReader& readMemory);
+
+template <typename T>
+T RecordFromBytes(const QByteArray& bytes, int offset)
+{
+    T record{};
+    auto* out = reinterpret_cast<char*>(&record);
+    const qsizetype available = offset < bytes.size() ? bytes.size() - offset : 0;
+    const qsizetype n = std::min<qsizetype>(qsizetype(sizeof(T)), available);
+    for (qsizetype i = 0; i < qsizetype(sizeof(T)); ++i)
+        out[i] = i < n ? bytes[offset + i] : '\0';
+    return record;
+}
+
+template <typename T>
+QByteArray RecordToBytes(const T& record)
+{
+    return QByteArray(reinterpret_cast<const char*>(&record), qsizetype(sizeof(T)));
+}

@@ -1,0 +1,130 @@
+#include "uABus.h"
+
+#include <QtEndian>
+
+#include <cstring>
+
+void AddToChecksum(uint8_t b, uint16_t& s, int i)
+{
+    const uint16_t product = static_cast<uint16_t>(uint32_t(b ^ 0x5A) * ChecksumWeights[i & 15]);
+    s = static_cast<uint16_t>(s + product);
+}
+
+uint16_t BufferChecksum(const uint8_t* buffer, int n, uint16_t start)
+{
+    uint16_t s = start;
+    for (int i = 0; i < n; ++i)
+        AddToChecksum(buffer[i], s, i);
+    return s;
+}
+
+uint16_t BufferChecksum(const QByteArray& bytes, uint16_t start)
+{
+    return BufferChecksum(reinterpret_cast<const uint8_t*>(bytes.constData()), int(bytes.size()), start);
+}
+
+uint16_t TextChecksum(const QString& text, uint16_t start)
+{
+    return BufferChecksum(text.toLatin1(), start);
+}
+
+static int HexValue(char c)
+{
+    if (c >= '0' && c <= '9')
+        return c - '0';
+    if (c >= 'A' && c <= 'F')
+        return c - 'A' + 10;
+    if (c >= 'a' && c <= 'f')
+        return c - 'a' + 10;
+    return 0;
+}
+
+int HexToBytes(const QByteArray& text, uint8_t* buffer, int size, bool pad)
+{
+    if (size <= 0)
+        return 0;
+    std::memset(buffer, 0, size_t(size));
+    QByteArray digits = text;
+    digits.replace(' ', QByteArray());
+    if (pad && digits.size() % 2 == 1)
+        digits.insert(digits.size() - 1, '0');
+    const int pairs = std::min(int(digits.size() / 2), size);
+    for (int i = 0; i < pairs; ++i)
+        buffer[i] = uint8_t(HexValue(digits[2 * i]) * 16 + HexValue(digits[2 * i + 1]));
+    return pairs;
+}
+
+bool BuildFrame(uint32_t source, uint32_t destination, uint8_t command, QByteArray& frame,
+                uint16_t passwordCode)
+{
+    const int n = int(frame.size());
+    if (n > MaxArgumentBytes)
+        return false;
+    QByteArray out(n + CommandOverhead, '\0');
+    auto* p = reinterpret_cast<uint8_t*>(out.data());
+    p[0] = 0xAA;
+    p[1] = 0x55;
+    qToLittleEndian<uint16_t>(uint16_t(n + 5), p + 2);
+    qToLittleEndian<uint32_t>(source, p + 4);
+    qToLittleEndian<uint32_t>(destination, p + 8);
+    p[12] = 0;  // reply code
+    p[13] = 0;  // auxiliary byte
+    p[14] = command;
+    if (n > 0)
+        std::memcpy(p + 15, frame.constData(), size_t(n));
+    qToLittleEndian<uint16_t>(passwordCode, p + 15 + n);
+    qToLittleEndian<uint16_t>(BufferChecksum(p, n + 17, 0), p + n + 17);
+    frame = out;
+    return true;
+}
+
+bool ParseFrame(QByteArray& text, TParsedFrame& frame)
+{
+    if (text.size() < 28 || !text.startsWith("AA55"))
+        return false;
+    uint8_t head[14];
+    HexToBytes(text.left(28), head, sizeof head, false);
+    const int length = qFromLittleEndian<uint16_t>(head + 2);
+    if (length < MinReplyBodyLength || length > MaxReplyBodyLength)
+        return false;
+    const int frameChars = 2 * length + 28;
+    if (text.size() < frameChars)
+        return false;
+
+    uint8_t bytes[MaxReplyBodyLength + 14];
+    const int covered = length + 12;  // bytes under the checksum
+    HexToBytes(text.left(frameChars), bytes, sizeof bytes, false);
+    const uint16_t received = qFromLittleEndian<uint16_t>(bytes + covered);
+    if (BufferChecksum(bytes, covered, 0) != received)
+        return false;
+
+    frame.FrameText = text.left(frameChars);
+    frame.Source = qFromLittleEndian<uint32_t>(bytes + 4);
+    frame.Destination = qFromLittleEndian<uint32_t>(bytes + 8);
+    frame.ReplyCode = bytes[12];
+    frame.Auxiliary = bytes[13];
+    frame.Data = text.mid(28, 2 * length - 4);
+    text.remove(0, frameChars);
+    return true;
+}
+
+QString ReplyCodeText(uint8_t code)
+{
+    static const char* const texts[] = {
+        "", "acknowledge", "unspecified error", "unrecognized command", "parameter out of range",
+        "device not ready", "no valid program", "no valid kernel", "no valid socket", "no valid master",
+        "ram fail", "flash fail", "incorrect authentication"};
+    if (code < std::size(texts))
+        return QString::fromLatin1(texts[code]);
+    return QStringLiteral("unknown error (%1)").arg(code);
+}
+
+int ProgramEraseArea(int32_t size)
+{
+    return size > 0 ? 4 : 0;
+}
+
+QByteArray BytesToHex(const QByteArray& bytes)
+{
+    return bytes.toHex().toUpper();
+}

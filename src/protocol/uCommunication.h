@@ -1,0 +1,124 @@
+// uCommunication: TCommunicator, the host's one link to the controllers.
+//
+// One UDP socket bound to an address of one host adapter. Each request is one A-bus frame
+// in one datagram to ControllerPort (8442); the link waits for the reply with a time-out
+// and sends the frame up to Attempts (8) times. Replies are handled as hexadecimal text:
+// HandleDatagram reassembles a frame that spans datagrams, checks it with ParseFrame and
+// stores the reply fields for the request that waits.
+//
+// Everything runs on the thread that owns the link (the window's). WaitForReply runs a
+// local event loop, so the window keeps painting and a reply ends the wait the moment it
+// is handled. Because that loop lets other handlers run, a request started while another
+// waits takes over: the older wait ends as failed (CancelWait).
+//
+// The controller commands (ping, status, memory blocks, erase, start/stop, clock,
+// discovery) are methods of the same class, below the transport.
+#pragma once
+
+#include "hCodeMemory.h"
+#include "ControllerInfo.h"
+#include "uEthernetUtils.h"
+
+#include <QByteArray>
+#include <QDateTime>
+#include <QObject>
+#include <QString>
+#include <QStringList>
+
+#include <array>
+#include <cstdint>
+#include <functional>
+
+class QUdpSocket;
+
+class TCommunicator : public QObject {
+    Q_OBJECT
+public:
+    enum : uint8_t { StateIdle = 2, StateWaiting = 4, StateReceiving = 5 };
+    static constexpr int DefaultControllerPort = 8442;
+    static constexpr uint32_t DefaultTimeout = 1000;
+    static constexpr int DefaultAttempts = 8;
+    static constexpr int DirectConnectionPort = 65535;
+    static constexpr int ReceiveBufferSize = 2048;
+    static constexpr int MaxRxTextLength = 2080;
+
+    explicit TCommunicator(QObject* parent = nullptr);
+    ~TCommunicator() override;
+
+    // ---- fields (read and set directly by the window and the operations) ----
+    QUdpSocket* Socket = nullptr;
+    TEthernetAdapterInfo Adapter;           // filled by DetectLocal at construction
+    int LocalPort = 0;                      // 0: any free port
+    uint8_t State = StateIdle;
+    QByteArray RxText;                      // reception text of the current frame
+    QByteArray RxFrame;                     // text of the last accepted frame
+    QString PeerIP;
+    int PeerPort = 0;
+    QByteArray RxData;                      // reply data of the last accepted frame, hex text
+    uint32_t RxSource = 0;
+    uint32_t RxDestination = 0;
+    QString TargetIP;                       // unicast address of the addressed controller
+    int ControllerPort = DefaultControllerPort;
+    int32_t Nad = -1;                       // -1 goes out as 0xFFFFFFFF
+    uint16_t PasswordCode = 0;
+    uint8_t ReplyCode = 0;                  // of the last accepted frame; never reset
+    QString LocalIP;
+    int BoundPort = 0;
+    std::function<void(int position, int maximum)> OnProgress;
+    uint32_t Timeout = DefaultTimeout;      // back to 1000 after every request
+    int Attempts = DefaultAttempts;
+    bool Discovering = false;
+    QStringList FoundNads;
+    QStringList FoundIPs;
+    bool DirectConnection = false;
+    bool DebugTrace = false;
+
+    // ---- transport ----
+    bool SelectAdapter(const QString& adapterName);
+    void ApplyBinding();
+    void SetDirectConnection(bool on);
+    void SetNad(int32_t nad);
+    bool Disconnect();
+    void CancelWait();
+    // Where the next attempt goes: 255.255.255.255 in direct-connection mode, else TargetIP,
+    // else the adapter's broadcast address (255.255.255.255 when that is no address).
+    QString Destination() const;
+    bool SendFrame(const QByteArray& frame);
+    bool WaitForReply(uint32_t timeout);
+    bool SendCommand(uint8_t code);
+    bool SendCommand(uint8_t code, const QByteArray& arguments);
+    void HandleDatagram(const QByteArray& datagram, const QString& senderIP, int senderPort,
+                        const QString& localIP, int localPort);
+    void WriteDebugLog(const QString& text);
+
+    // ---- commands ----
+    bool StartLoader();
+    bool StartKernel();
+    bool SendPing();
+    bool StartPlc();
+    bool StopPlc();
+    bool Ping();
+    bool ReadStatus(uint8_t& mode, uint8_t& state);
+    bool ReadLoaderRecord(TLoaderRecord& record);
+    bool EraseFlash(uint8_t area, uint8_t second);
+    bool ReadBlock(uint16_t block, uint16_t count, uint8_t* buffer, int size);
+    bool WriteBlock(uint16_t block, uint16_t count, const uint8_t* data);
+    // Writes the image in 256-byte blocks from address; refuses (false, nothing sent) an
+    // image whose blocks would run past block 65535.
+    bool WriteMemory(uint32_t address, const QByteArray& image);
+    bool ReadMemory(uint32_t address, uint32_t length, QByteArray* stream);
+    bool ReadProgramHeader(TProgramHeader& header);
+    int64_t StoredProgramLength(bool xa);
+    bool WriteClock();
+    bool WriteClock(const QDateTime& moment);
+    bool Discover(QStringList* nads, QStringList* ips, uint32_t timeout);
+    void ReportProgress(uint32_t done, uint32_t total, uint32_t length);
+
+    // The 7-byte clock record of WriteClock for a moment.
+    static QByteArray ClockRecord(const QDateTime& moment);
+
+private:
+    void ReadPendingDatagrams();
+    class QEventLoop* FWaitLoop = nullptr;
+    uint64_t FWaitGeneration = 0;
+};

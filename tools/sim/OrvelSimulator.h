@@ -1,0 +1,117 @@
+// OrvelSimulator: simulated controllers on loopback, our stand-in for the hardware.
+//
+// Each simulated controller answers from its own loopback address (127.0.0.2, 127.0.0.3, ...)
+// on one UDP port (8442 by default); one more socket hears the broadcasts sent to
+// 127.255.255.255 and hands them to every controller. A controller answers frames addressed
+// to its serial number, to 0xFFFFFFFF while it has none, to its NAD alias when set, and to
+// NAD 0 (discovery); it replies to the sender's address and port.
+//
+// It holds what a controller holds: the 24-byte identification record (block 4), a 64 KiB
+// kernel area at 0x10000 and a 2 MiB program area at 0x20000 that behave as flash (erase
+// fills with 0xFF), a mode and PLC state that follow the commands, the clock record and a
+// password code. Fault triggers (TSimFaults) make it misbehave on purpose, deterministically
+// from a seed, so that tests never need to sleep.
+//
+// Nothing binds outside 127.0.0.0/8. The simulator lives on the thread that creates it and
+// is driven by that thread's event loop, so tests run it in-process next to the link.
+#pragma once
+
+#include <QByteArray>
+#include <QDateTime>
+#include <QHash>
+#include <QList>
+#include <QObject>
+#include <QString>
+
+#include <cstdint>
+#include <memory>
+#include <random>
+#include <vector>
+
+class QUdpSocket;
+
+// Misbehaviour on purpose. Shares are probabilities 0..1 drawn from Seed; counts ("Next")
+// apply to the next replies the controller would send and then run out.
+struct TSimFaults {
+    double DropShare = 0;        // share of replies never sent
+    int DropNext = 0;            // the next N replies are never sent
+    int DelayMs = 0;             // replies are sent this much later (may be past the time-out)
+    int DelayNext = -1;          // only the next N replies are delayed; -1: all of them
+    double DelayShare = 0;       // share of replies delayed by DelayMs (with DelayNext -1)
+    int LatencyMs = 0;           // extra time per command before its reply
+    double DuplicateShare = 0;   // share of replies sent twice
+    bool SplitReplies = false;   // every reply goes out as two datagrams
+    int NoiseBytes = 0;          // this many noise bytes (no AA 55 in them) before every reply
+    int CorruptNext = 0;         // the next N replies carry a wrong checksum
+    double CorruptShare = 0;     // share of replies with a wrong checksum
+    double ErrorShare = 0;       // share of commands answered with ErrorCode (2..12) and not carried out
+    uint8_t ErrorCode = 5;
+    QHash<uint8_t, uint8_t> ReplyCodeFor;   // command -> reply code, the command not carried out
+    uint32_t Seed = 1;
+};
+
+struct TSimControllerConfig {
+    uint32_t Serial = 0xFFFFFFFF;   // 0xFFFFFFFF: a fresh unit without serial number
+    uint16_t LoaderMajor = 3;       // 2 = XA, 3 = ARM, 1 = old loader
+    uint16_t LoaderMinor = 0;
+    uint32_t NadAlias = 0;          // 0 = none
+    uint16_t PasswordCode = 0;      // frames with another code get reply code 12
+    QByteArray Kernel;              // written at 0x10000; empty: erased flash
+    QByteArray Program;             // written at 0x20000; empty: erased flash
+    uint8_t Mode = 1;               // 0 loader, 1 kernel (falls back to loader without a valid kernel)
+    uint8_t PlcState = 0;           // 0 stop, 2 run, 3 no plc program (set from the program when empty)
+};
+
+// One simulated controller. Tests read and change it directly between requests.
+class TSimController {
+public:
+    explicit TSimController(const TSimControllerConfig& config, const QString& address);
+
+    QString Address;                 // 127.0.0.x it answers from
+    TSimControllerConfig Config;
+    TSimFaults Faults;
+    QByteArray LoaderRecord;         // the 24 bytes of block 4
+    uint8_t Mode = 0;
+    uint8_t PlcState = 3;
+    QByteArray Clock;                // the last clock record written (7 bytes), empty before
+    QList<QByteArray> ReceivedFrames;   // every command frame received, raw bytes, in order
+    QHash<uint8_t, int> CommandCounts;  // command code -> frames received
+
+    uint32_t Serial() const;
+    QByteArray Memory(uint32_t address, uint32_t length) const;   // 0xFF outside written flash
+    void SetMemory(uint32_t address, const QByteArray& bytes);
+    // The frame a controller would answer with (nullopt-like empty when it stays silent).
+    QByteArray Answer(const QByteArray& commandFrame);
+
+private:
+    friend class TControllerSimulator;
+    QByteArray KernelArea;    // 64 KiB at 0x10000
+    QByteArray ProgramArea;   // 2 MiB at 0x20000
+    std::mt19937 Random;
+};
+
+class TControllerSimulator : public QObject {
+    Q_OBJECT
+public:
+    explicit TControllerSimulator(QObject* parent = nullptr);
+    ~TControllerSimulator() override;
+
+    // Adds a controller at the next loopback address (127.0.0.2 first). Before Start.
+    TSimController& AddController(const TSimControllerConfig& config);
+    // Binds every socket. port 0 picks a free port shared by all of them.
+    bool Start(int port = 0, QString* error = nullptr);
+    void Stop();
+    int Port() const;
+    int Count() const;
+    TSimController& Controller(int index);
+    bool Verbose = false;            // prints what it does to stderr
+
+private:
+    void Receive(QUdpSocket* socket, int controllerIndex);   // -1: the broadcast socket
+    void Reply(int controllerIndex, const QByteArray& frame, const QString& host, uint16_t port);
+
+    std::vector<std::unique_ptr<TSimController>> FControllers;
+    std::vector<QUdpSocket*> FSockets;
+    QUdpSocket* FBroadcastSocket = nullptr;
+    int FPort = 0;
+};
