@@ -1,0 +1,68 @@
+// OperationHost: what the loader operations need from a front end, and the choices they
+// take from it as plain values.
+//
+// The sequences (connect, send, verify, start/stop, dumps) run on the front end's thread
+// and report through TOperationHost: message log lines, locking the controls, the PLC
+// status label, the verify icons, the progress bars and the file dialog. TfmMain implements
+// it; the tests use a recording fake. The operator's inputs reach the sequences as
+// TOperationInputs, read from the controls at the moment an operation starts.
+#pragma once
+
+#include <QString>
+
+#include <cstdint>
+
+enum class TVerifyCheck { Config, Kernel, Program };
+enum class TIconState { Grey, Green, Red, Yellow };
+
+class TOperationHost {
+public:
+    virtual ~TOperationHost() = default;
+
+    // One message log line; the host adds the "yyyy-mm-dd hh:nn:ss: " stamp and shows it at once.
+    virtual void AddMessage(const QString& text) = 0;
+    virtual void DisableControls() = 0;
+    virtual void EnableControls() = 0;
+    virtual void ClearVerifyIcons() = 0;
+    virtual void ShowVerifyResult(TVerifyCheck check, bool passed) = 0;
+    // lblInfoPLCStatus, right away (the send shows "loader" as soon as the loader runs).
+    virtual void ShowPlcStatus(const QString& text) = 0;
+    // The two bars: pbCurrent (position, maximum) and pbTotal (position, maximum).
+    virtual void ShowProgress(int current, int currentMaximum, int total, int totalMaximum) = 0;
+    // The save dialog, preset to defaultName; empty text when the operator cancels.
+    virtual QString AskSaveFileName(const QString& defaultName) = 0;
+    // After an automatic increment: the serial number box shows the next number, which is
+    // then stored in the settings.
+    virtual void SerialNumberAdvanced(int32_t next) = 0;
+    // A file error the operator must see beyond the log (production log, dump file).
+    virtual void ShowError(const QString& text) = 0;
+};
+
+// The operator's choices, read from the window when an operation starts.
+struct TOperationInputs {
+    bool SerialNumberChecked = false;   // ckSerialNumber
+    int32_t SerialNumber = 0;           // edSerialNumber as a number, -1 when it is none
+    bool Autoincrement = false;         // ckAutoincrement
+    bool KernelChecked = false;         // ckKernel
+    QString KernelPath;                 // leKernelBinary
+    bool ProgramChecked = false;        // ckPLCProgram
+    QString ProgramPath;                // leTamixBinary
+    bool StartPlc = false;              // ckStartPLC
+    bool SetRtc = false;                // ckSetRTC
+    bool SetNadAlias = false;           // ckSetNadAlias
+    QString NadAliasText;               // edNADAlias
+    bool SetHardwareModel = false;      // ckSetHardwareModel
+    int HardwareModelIndex = -1;        // cbHardwareModel, -1: nothing selected
+    bool SetIEXBaudRate = false;        // ckSetIEXBaudRate
+    int IEXBaudRateIndex = -1;          // cbIEXBaudRate, -1: nothing selected
+    bool SetIPAddress = false;          // ckSetIPAddress
+    bool DHCP = true;                   // rbDHCP selected
+    QString IPAddress, SubnetMask, Gateway, DNSServer;
+    bool ParametersValid = true;        // the window's last CheckParameters
+    QString KernelVersionShown;         // lblInfoKernelVersion when the operation starts
+};
+
+// Integer text the way the operator types it: leading blanks, optional sign, decimal, or
+// hexadecimal after $, x or 0x; anything else (trailing blanks too) or a value outside
+// signed 32 bits is no number and gives defaultValue.
+int32_t IntegerTextOrDefault(const QString& text, int32_t defaultValue);
