@@ -12,6 +12,7 @@
 
 #include <QByteArray>
 #include <QDateTime>
+#include <QString>
 
 #include <algorithm>
 #include <array>
@@ -101,6 +102,8 @@ QByteArray RecordToBytes(const T& record);
 uint32_t PackDateTime(const QDateTime& moment);
 // False when the value does not unpack into a real date and time.
 bool UnpackDateTime(uint32_t value, QDateTime& moment);
+// The packed value as "yyyy-mm-dd hh:nn:ss"; empty when it does not unpack.
+QString PackedDateTimeText(uint32_t value);
 
 bool IsSealedProgramHeader(uint16_t marker, uint16_t kind);
 bool IsErasedProgramHeader(uint16_t marker, uint16_t kind);
@@ -134,7 +137,7 @@ T RecordFromBytes(const QByteArray& bytes, int offset)
 {
     T record{};
     auto* out = reinterpret_cast<char*>(&record);
-    const qsizetype available = offset < bytes.size() ? bytes.size() - offset : 0;
+    const qsizetype available = offset >= 0 && offset < bytes.size() ? bytes.size() - offset : 0;
     const qsizetype n = std::min<qsizetype>(qsizetype(sizeof(T)), available);
     for (qsizetype i = 0; i < qsizetype(sizeof(T)); ++i)
         out[i] = i < n ? bytes[offset + i] : '\0';

@@ -8,6 +8,7 @@
 // everything above it can be tested with a made-up table.
 #pragma once
 
+#include <QHash>
 #include <QList>
 #include <QStringList>
 #include <QString>
@@ -37,6 +38,9 @@ using TLocalIPResolver = std::function<QString()>;
 
 // The platform's adapter table, in the platform's order.
 QList<TPlatformAdapter> ReadAdapterTable();
+// Adapter name -> its first default gateway, from the text of the kernel's routing table
+// (/proc/net/route): routes to destination 0 with the gateway flag.
+QHash<QString, QString> DefaultGatewaysFromRouteTable(const QByteArray& table);
 // Tests replace the platform with a made-up table or host address; an empty function
 // restores the platform's own.
 void SetAdapterTableReader(TAdapterTableReader reader);
