@@ -34,8 +34,10 @@ public:
     // After an automatic increment: the serial number box shows the next number, which is
     // then stored in the settings.
     virtual void SerialNumberAdvanced(int32_t next) = 0;
-    // A file error the operator must see beyond the log (production log, dump file).
+    // A file error the operator must see beyond the log (image file, production log, dump file).
     virtual void ShowError(const QString& text) = 0;
+    // After a send: the Information group is emptied until the Connect that follows fills it.
+    virtual void ClearInfoPanel() {}
 };
 
 // The operator's choices, read from the window when an operation starts.

@@ -1,0 +1,49 @@
+#include "ConfigHeader.h"
+
+#include "uEthernetUtils.h"
+
+uint16_t HardwareModelCode(int itemIndex)
+{
+    return itemIndex >= 0 && itemIndex <= 2 ? uint16_t(10 + itemIndex) : uint16_t(0xFFFF);
+}
+
+uint16_t IEXBaudRateCode(int itemIndex)
+{
+    return itemIndex >= 0 && itemIndex <= 4 ? uint16_t(1 + itemIndex) : uint16_t(3);
+}
+
+TKernelHeader BuildConfigHeader(const TKernelHeader& base, const TKernelHeader& controller, bool controllerValid,
+                                const TOperationInputs& inputs)
+{
+    TKernelHeader header = base;
+    if (controllerValid)
+        CopyUnitSettings(controller, header);   // a new kernel keeps the unit's settings
+
+    if (inputs.SetNadAlias) {
+        header.NadAlias = inputs.NadAliasText.isEmpty()
+                              ? 0
+                              : uint32_t(IntegerTextOrDefault(inputs.NadAliasText, int32_t(controller.NadAlias)));
+    }
+    if (inputs.SetHardwareModel && inputs.HardwareModelIndex >= 0)
+        header.HardwareModel = HardwareModelCode(inputs.HardwareModelIndex);
+    if (inputs.SetIEXBaudRate && inputs.IEXBaudRateIndex >= 0)
+        header.IEXBaudRate = IEXBaudRateCode(inputs.IEXBaudRateIndex);
+
+    // DHCP is the default: without a ticked static address every IP field is cleared.
+    if (!inputs.DHCP && inputs.SetIPAddress) {
+        header.IPAddress = StrToIPDef(inputs.IPAddress, controller.IPAddress);
+        header.SubnetMask = StrToIPDef(inputs.SubnetMask, controller.SubnetMask);
+        header.Gateway = StrToIPDef(inputs.Gateway, controller.Gateway);
+        header.DNSServer = StrToIPDef(inputs.DNSServer, controller.DNSServer);
+    } else {
+        header.IPAddress = header.SubnetMask = header.Gateway = header.DNSServer = 0;
+    }
+    return header;
+}
+
+bool SameConfiguration(const TKernelHeader& a, const TKernelHeader& b)
+{
+    return a.Magic == b.Magic && a.HardwareModel == b.HardwareModel && a.IEXBaudRate == b.IEXBaudRate &&
+           a.NadAlias == b.NadAlias && a.IPAddress == b.IPAddress && a.SubnetMask == b.SubnetMask &&
+           a.Gateway == b.Gateway && a.DNSServer == b.DNSServer;
+}

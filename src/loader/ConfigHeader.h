@@ -1,0 +1,20 @@
+// ConfigHeader: the kernel header a send writes and a verify compares, built from a base
+// header, the controller's current unit settings and the settings the operator ticked.
+#pragma once
+
+#include "OperationHost.h"
+#include "hCodeMemory.h"
+
+// cbHardwareModel item -> model code: "Orvel-J", "Orvel-K", "Orvel-L" are 10, 11, 12.
+uint16_t HardwareModelCode(int itemIndex);
+// cbIEXBaudRate item -> baud rate code: "20kbps" .. "500kbps" are 1 .. 5.
+uint16_t IEXBaudRateCode(int itemIndex);
+
+// base: the loaded kernel file's header, the controller's, or DefaultKernelHeader.
+// controller: the controller's kernel header as last read; its unit settings are carried
+// over when controllerValid, and it supplies the defaults for unreadable alias and IP text.
+TKernelHeader BuildConfigHeader(const TKernelHeader& base, const TKernelHeader& controller, bool controllerValid,
+                                const TOperationInputs& inputs);
+
+// The fields a verify compares: Magic and the unit settings.
+bool SameConfiguration(const TKernelHeader& a, const TKernelHeader& b);

@@ -1,0 +1,243 @@
+#include "LoaderSession.h"
+
+#include "ConfigHeader.h"
+#include "LoaderFiles.h"
+#include "uABus.h"
+
+#include <QEventLoop>
+#include <QTimer>
+
+#include <cstring>
+
+void WaitWithEvents(int milliseconds)
+{
+    QEventLoop loop;
+    QTimer::singleShot(milliseconds, Qt::PreciseTimer, &loop, &QEventLoop::quit);
+    loop.exec();
+}
+
+bool CompareStreams(const QByteArray& image, const QByteArray& read, qsizetype start)
+{
+    if (image.size() != read.size())
+        return false;
+    if (start >= image.size())
+        return true;
+    return std::memcmp(image.constData() + start, read.constData() + start, size_t(image.size() - start)) == 0;
+}
+
+TLoaderSession::TLoaderSession(TCommunicator& link, TOperationHost& host)
+    : Link(link), Host(host), ProductionLogPath(DefaultProductionLogPath())
+{
+    Link.OnProgress = [this](int position, int maximum) { TransferProgress(position, maximum); };
+}
+
+TLoaderSession::~TLoaderSession()
+{
+    Link.OnProgress = nullptr;
+}
+
+// ---- connection ----
+
+TConnectResult TLoaderSession::ConnectToNad(const TNadChoice& choice)
+{
+    int32_t nad = 0;
+    if (NextNad != 0) {
+        nad = NextNad;
+        NextNad = 0;
+    } else if (choice.NadNotAssigned) {
+        nad = -1;
+    } else if (!choice.NadText.isEmpty()) {
+        nad = IntegerTextOrDefault(choice.NadText, -1);
+    }
+
+    TConnectResult result;
+    if (nad == 0) {
+        ClearControllerImages();
+        if (!choice.NadText.isEmpty())
+            Host.AddMessage(QStringLiteral("invalid nad"));
+        result.Outcome = TConnectOutcome::NoNad;
+        return result;
+    }
+
+    Link.SetNad(nad);
+    Link.Timeout = 500;
+    Connected = Link.Ping();
+    if (Connected) {
+        ReadControllerInfo();
+        result.Outcome = TConnectOutcome::Answered;
+        result.Panel = PanelTexts();
+    } else {
+        ClearControllerImages();
+        Link.Disconnect();
+        Host.AddMessage(QStringLiteral("error connecting to ") + QString::number(Link.Nad));
+        result.Outcome = TConnectOutcome::NotAnswered;
+    }
+    return result;
+}
+
+void TLoaderSession::ForgetController()
+{
+    Connected = false;
+    ClearControllerImages();
+    Info.Identification = {};
+    Info.KernelHeader = {};
+    Info.ProgramHeader = {};
+}
+
+void TLoaderSession::ReadControllerInfo()
+{
+    Info.Identified = Link.ReadLoaderRecord(Info.Identification);
+    if (Info.Identified) {
+        // From now on the unit is addressed by its own serial number, whatever reached it.
+        Link.SetNad(int32_t(Info.Identification.Serial));
+        Link.Ping();
+        if (Info.IsOldLoader())
+            return;
+        KernelHeaderOffset = Info.Identification.LoaderMajor == 2 ? KernelHeaderOffsetXA : KernelHeaderOffsetARM;
+    }
+
+    RefreshPlcStatus();
+
+    QByteArray bytes;
+    const bool read = Link.ReadMemory(KernelAddress + uint32_t(KernelHeaderOffset), sizeof(TKernelHeader), &bytes);
+    const auto header = RecordFromBytes<TKernelHeader>(bytes);
+    Info.KernelHeaderValid = read && (header.Magic == KernelMagicA || header.Magic == KernelMagicB);
+    if (!Info.KernelHeaderValid)
+        return;
+
+    Info.KernelHeader = header;
+    TProgramHeader program{};
+    const bool programRead = Link.ReadStatus(Info.Status.Mode, Info.Status.PlcState) &&
+                             Info.Status.PlcState != 3 && Link.ReadProgramHeader(program);
+    Info.ProgramHeader = programRead ? program : TProgramHeader{};
+    Host.AddMessage(QStringLiteral("connected"));
+}
+
+bool TLoaderSession::RefreshPlcStatus()
+{
+    const bool ok = Link.ReadStatus(Info.Status.Mode, Info.Status.PlcState);
+    Host.ShowPlcStatus(ok ? PlcStatusText(Info.Status) : QString());
+    return ok;
+}
+
+void TLoaderSession::ClearControllerImages()
+{
+    KernelDump.clear();
+    ProgramDump.clear();
+}
+
+TInfoPanelTexts TLoaderSession::PanelTexts() const
+{
+    return ControllerInfoTexts(Info, Link.TargetIP);
+}
+
+// ---- operation frame ----
+
+void TLoaderSession::TransferProgress(int position, int maximum)
+{
+    if (CurrentOperation != OpSend && CurrentOperation != OpVerify && CurrentOperation != OpSaveKernel &&
+        CurrentOperation != OpSaveProgram)
+        return;
+    if (position > CurrentPosition)
+        TotalDone += position - CurrentPosition;
+    CurrentPosition = position;
+    Host.ShowProgress(position, maximum, TotalDone, TotalBytes);
+}
+
+void TLoaderSession::ResetProgress()
+{
+    CurrentPosition = 0;
+}
+
+QString TLoaderSession::ErrorLine(const QString& generic) const
+{
+    return Link.ReplyCode >= 2 ? QStringLiteral("error: ") + ReplyCodeText(Link.ReplyCode) : generic;
+}
+
+void TLoaderSession::AddErrorLine(const QString& generic)
+{
+    Host.AddMessage(ErrorLine(generic));
+}
+
+void TLoaderSession::ReportFileError(const QString& text)
+{
+    Host.AddMessage(QStringLiteral("error: ") + text);
+    Host.ShowError(text);
+}
+
+bool TLoaderSession::RunPlcCommand(const QString& message, const std::function<bool()>& command)
+{
+    Host.AddMessage(message);
+    const bool ok = command();
+    if (ok)
+        Host.AddMessage(QStringLiteral("command executed successfully"));
+    else
+        AddErrorLine(QStringLiteral("error"));
+    return ok;
+}
+
+// ---- image files and configuration header ----
+
+void TLoaderSession::LoadImageFiles(const TOperationInputs& inputs)
+{
+    if (inputs.KernelChecked && KernelFileState == TFileState::NotLoaded && !LoadKernelFile(inputs.KernelPath))
+        return;   // an unreadable file stops the loading, as a file error does
+    if (inputs.ProgramChecked && ProgramFileState == TFileState::NotLoaded)
+        LoadProgramFile(inputs.ProgramPath);
+}
+
+bool TLoaderSession::LoadKernelFile(const QString& path)
+{
+    KernelFileHeader = {};
+    QString error;
+    const TImageRead read = ReadImageFile(path, MaxKernelSize, KernelImage, &error);
+    if (read == TImageRead::Missing) {
+        Host.AddMessage(QStringLiteral("kernel file not found"));
+        return true;
+    }
+    if (read == TImageRead::Failed) {
+        ReportFileError(QStringLiteral("can't read ") + path + QStringLiteral(": ") + error);
+        return false;
+    }
+    if (read == TImageRead::TooLarge || !IsValidKernel(KernelImage)) {
+        KernelFileState = TFileState::Invalid;
+        Host.AddMessage(QStringLiteral("invalid kernel file"));
+        return true;
+    }
+
+    // The copy in memory carries the loading moment, its own length and a fresh checksum.
+    StampKernel(KernelImage, QDateTime::currentDateTime());
+    KernelFileHeader = ReadKernelHeader(KernelImage);
+    KernelFileState = TFileState::Loaded;
+    const uint16_t release = Info.IsXaPlatform() ? KernelFileHeader.ReleaseXA : KernelFileHeader.ReleaseARM;
+    Host.AddMessage(QString::asprintf("kernel file loaded (v%d.%d.%d)", KernelFileHeader.VersionMajor,
+                                      KernelFileHeader.VersionMinor, release));
+    return true;
+}
+
+void TLoaderSession::LoadProgramFile(const QString& path)
+{
+    QString error;
+    const TImageRead read = ReadImageFile(path, ProgramAreaSize, ProgramImage, &error);
+    if (read == TImageRead::Missing) {
+        Host.AddMessage(QStringLiteral("plc program not found"));
+    } else if (read == TImageRead::Failed) {
+        ReportFileError(QStringLiteral("can't read ") + path + QStringLiteral(": ") + error);
+    } else if (read == TImageRead::Read && IsValidProgram(ProgramImage, Info.IsXaPlatform())) {
+        ProgramFileState = TFileState::Loaded;
+        Host.AddMessage(QStringLiteral("plc program loaded"));
+    } else {
+        ProgramFileState = TFileState::Invalid;
+        Host.AddMessage(QStringLiteral("invalid plc program"));
+    }
+}
+
+void TLoaderSession::BuildConfigHeader(const TOperationInputs& inputs)
+{
+    TKernelHeader base = DefaultKernelHeader();
+    if (KernelFileState == TFileState::Loaded && inputs.KernelChecked)
+        base = KernelFileHeader;
+    else if (Info.KernelHeaderValid)
+        base = Info.KernelHeader;
+    ConfigHeader = ::BuildConfigHeader(base, Info.KernelHeader, Info.KernelHeaderValid, inputs);
+}

@@ -1,0 +1,155 @@
+// LoaderSession: the operation state the main window owns, and the operations it runs over
+// the controller link, free of widgets.
+//
+//   window inputs -> TOperationInputs -> DoSend / DoVerify / DoStartPlc / DoStopPlc /
+//   DoSaveKernel / DoSaveProgram -> TCommunicator commands -> controller
+//   messages, progress, icons, dialogs -> TOperationHost (the window, or a test's fake)
+//
+// The window binds the link to its adapter (Connect's steps A and B) and then calls
+// ConnectToNad for the rest of Connect: the NAD choice, the ping and ReadControllerInfo.
+// It runs every operation in the same frame: ResetStatus, CurrentOperation := the code,
+// the Do... operation, then Connect. Everything runs on the window's thread; the link keeps
+// that thread's events flowing while it waits, so the window disables its controls.
+#pragma once
+
+#include "ControllerInfo.h"
+#include "OperationHost.h"
+#include "ProductionLog.h"
+#include "hCodeMemory.h"
+#include "uCommunication.h"
+
+#include <QByteArray>
+#include <QString>
+
+#include <cstdint>
+#include <functional>
+
+enum class TFileState : uint8_t { NotLoaded, Invalid, Loaded };
+
+// CurrentOperation values.
+enum TOperationCode : uint8_t {
+    OpNone = 0,
+    OpSend = 2,
+    OpVerify = 3,
+    OpStartPlc = 4,
+    OpStopPlc = 5,
+    OpSaveKernel = 6,
+    OpSaveProgram = 7,
+};
+
+// What decides the NAD of a connection: ckNadNotAssigned and the text of cbNAD.
+struct TNadChoice {
+    bool NadNotAssigned = false;
+    QString NadText;
+};
+
+// NoNad: NAD 0 was chosen (the panel is cleared, imOrvel and Connected stay as they are).
+// Answered: imOrvel GREEN. NotAnswered: imOrvel RED, the link is disconnected, so the
+// window must bind it again before the next connection.
+enum class TConnectOutcome { NoNad, Answered, NotAnswered };
+
+struct TConnectResult {
+    TConnectOutcome Outcome = TConnectOutcome::NoNad;
+    TInfoPanelTexts Panel;   // what the Information group shows now; all empty when cleared
+};
+
+// The two fixed waits of a send. The default keeps the thread's events flowing, so the
+// window repaints while it waits; a benchmark may measure or replace it.
+using TTimedWait = std::function<void(int milliseconds)>;
+void WaitWithEvents(int milliseconds);
+
+// True when both buffers have the same length and agree from start to the end.
+bool CompareStreams(const QByteArray& image, const QByteArray& read, qsizetype start);
+
+class TLoaderSession {
+public:
+    TLoaderSession(TCommunicator& link, TOperationHost& host);
+    ~TLoaderSession();
+    TLoaderSession(const TLoaderSession&) = delete;
+    TLoaderSession& operator=(const TLoaderSession&) = delete;
+
+    TCommunicator& Link;
+    TOperationHost& Host;
+
+    // ---- the connected controller ----
+    TControllerInfo Info;
+    bool Connected = false;
+    int32_t NextNad = 0;   // used once by the next connection instead of the operator's choice
+
+    // ---- images (the files chosen by the operator, and what was read back) ----
+    QByteArray KernelImage;
+    QByteArray ProgramImage;
+    QByteArray ProgramHeaderImage;   // the sealed 16-byte header of the last send
+    TFileState KernelFileState = TFileState::NotLoaded;
+    TFileState ProgramFileState = TFileState::NotLoaded;
+    TKernelHeader KernelFileHeader{};
+    TKernelHeader ConfigHeader{};
+    QByteArray KernelDump;
+    QByteArray ProgramDump;
+
+    // ---- the running operation and its progress ----
+    uint8_t CurrentOperation = OpNone;
+    int32_t TotalBytes = 1;
+    int32_t TotalDone = 0;
+    int CurrentPosition = 0;   // pbCurrent's position, which TransferProgress counts from
+
+    QString ProductionLogPath;   // the executable's path with ".log"
+    TTimedWait Wait = WaitWithEvents;
+
+    // ---- connection ----
+    // Connect's NAD choice and connection; the link must already be bound.
+    TConnectResult ConnectToNad(const TNadChoice& choice);
+    // Reconnect forgets the controller before it connects again.
+    void ForgetController();
+    void ReadControllerInfo();
+    // Reads the PLC status and shows it (empty text when the read fails).
+    bool RefreshPlcStatus();
+    void ClearControllerImages();
+    TInfoPanelTexts PanelTexts() const;
+
+    // ---- operation frame ----
+    // The link's progress handler: moves the bars while a send, verify or dump runs.
+    void TransferProgress(int position, int maximum);
+    // The window calls this whenever it puts both bars back to 0.
+    void ResetProgress();
+    // "error: " and the text of the last reply code when that is 2 or more, else generic.
+    QString ErrorLine(const QString& generic) const;
+
+    // ---- image files and configuration header ----
+    // Loads each ticked file whose state is NotLoaded.
+    void LoadImageFiles(const TOperationInputs& inputs);
+    void BuildConfigHeader(const TOperationInputs& inputs);
+
+    // ---- operations; each returns whether it succeeded ----
+    bool DoSend(const TOperationInputs& inputs);
+    // inputs.ParametersValid must come from a CheckParameters run right before.
+    bool DoVerify(const TOperationInputs& inputs);
+    bool DoStartPlc();
+    bool DoStopPlc();
+    bool DoSaveKernel();
+    bool DoSaveProgram();
+
+private:
+    struct TSendRun;
+
+    struct TDumpKind;
+
+    bool RunPlcCommand(const QString& message, const std::function<bool()>& command);
+    bool SaveDump(const TDumpKind& kind, QByteArray& dump);
+    bool ReadDump(const TDumpKind& kind, QByteArray& dump);
+    bool LoadKernelFile(const QString& path);
+    void LoadProgramFile(const QString& path);
+    bool VerifyConfiguration(const TOperationInputs& inputs);
+    bool VerifyImage(TVerifyCheck check, const QByteArray& image, QByteArray& dump);
+
+    void SendSerialNumber(const TOperationInputs& inputs, TSendRun& run);
+    void PlanSend(const TOperationInputs& inputs, TSendRun& run);
+    void PrepareKernel(const TOperationInputs& inputs, TSendRun& run);
+    void WriteKernel(TSendRun& run);
+    void CheckStoredProgram(TSendRun& run);
+    void WriteProgram(const TOperationInputs& inputs, TSendRun& run);
+    void FinishSend(const TOperationInputs& inputs, TSendRun& run);
+
+    void AddErrorLine(const QString& generic);
+    void ReportFileError(const QString& text);
+};

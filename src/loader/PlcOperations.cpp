@@ -1,0 +1,99 @@
+// Start and stop the PLC program, and save the controller's kernel or program memory.
+#include "LoaderSession.h"
+
+#include "LoaderFiles.h"
+
+#include <QFileInfo>
+
+#include <algorithm>
+
+struct TLoaderSession::TDumpKind {
+    QString DefaultName;
+    uint32_t Address;
+    std::function<int64_t()> Length;   // asked once the controller has answered
+    QString Reading;
+    QString ReadError;
+    QString Saved;
+};
+
+bool TLoaderSession::DoStartPlc()
+{
+    CurrentOperation = OpStartPlc;
+    Host.DisableControls();
+    const bool ok = RunPlcCommand(QStringLiteral("starting plc program"), [this] { return Link.StartPlc(); });
+    Host.EnableControls();
+    CurrentOperation = OpNone;
+    return ok;
+}
+
+bool TLoaderSession::DoStopPlc()
+{
+    CurrentOperation = OpStopPlc;
+    Host.DisableControls();
+    const bool ok = RunPlcCommand(QStringLiteral("stopping plc program"), [this] { return Link.StopPlc(); });
+    Host.EnableControls();
+    CurrentOperation = OpNone;
+    return ok;
+}
+
+bool TLoaderSession::DoSaveKernel()
+{
+    CurrentOperation = OpSaveKernel;
+    const TDumpKind kind{QStringLiteral("dump-kernel.bin"), KernelAddress,
+                         [this]() -> int64_t {
+                             const TKernelHeader& header = Info.KernelHeader;
+                             const bool known = header.Magic == KernelMagicA || header.Magic == KernelMagicB;
+                             return known ? std::min<int64_t>(header.ImageSize, MaxKernelSize) : MaxKernelSize;
+                         },
+                         QStringLiteral("reading kernel"), QStringLiteral("can't read kernel"),
+                         QStringLiteral("saved plc kernel memory dump to ")};
+    return SaveDump(kind, KernelDump);
+}
+
+bool TLoaderSession::DoSaveProgram()
+{
+    CurrentOperation = OpSaveProgram;
+    const TDumpKind kind{QStringLiteral("dump-program.bin"), ProgramAddress,
+                         [this]() -> int64_t {
+                             const int64_t length = Link.StoredProgramLength(Info.IsXaPlatform());
+                             return length <= 0 || length > ProgramAreaSize ? ProgramAreaSize : length;
+                         },
+                         QStringLiteral("reading program"), QStringLiteral("can't read program"),
+                         QStringLiteral("saved plc program memory dump to ")};
+    return SaveDump(kind, ProgramDump);
+}
+
+bool TLoaderSession::SaveDump(const TDumpKind& kind, QByteArray& dump)
+{
+    const QString path = Host.AskSaveFileName(kind.DefaultName);
+    bool saved = false;
+    if (!path.isEmpty() && ReadDump(kind, dump)) {
+        const QString fullPath = QFileInfo(path).absoluteFilePath();
+        QString error;
+        saved = WriteDumpFile(fullPath, dump, &error);
+        if (saved)
+            Host.AddMessage(kind.Saved + fullPath);
+        else
+            ReportFileError(QStringLiteral("can't write ") + fullPath + QStringLiteral(": ") + error);
+    }
+    CurrentOperation = OpNone;
+    return saved;
+}
+
+bool TLoaderSession::ReadDump(const TDumpKind& kind, QByteArray& dump)
+{
+    TotalDone = 0;
+    if (!Link.Ping()) {
+        Host.AddMessage(QStringLiteral("error: plc not responding"));
+        return false;
+    }
+    const int64_t length = kind.Length();
+    TotalBytes = int32_t(length);
+    Host.AddMessage(kind.Reading);
+    dump.clear();
+    if (!Link.ReadMemory(kind.Address, uint32_t(length), &dump)) {
+        Host.AddMessage(QStringLiteral("error: ") + kind.ReadError);
+        return false;
+    }
+    return true;
+}

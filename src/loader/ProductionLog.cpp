@@ -1,0 +1,63 @@
+#include "ProductionLog.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+
+namespace {
+
+QString NineDigits(int32_t value)
+{
+    return QString::asprintf("%.*d", 9, value);
+}
+
+QString StartResult(bool checked)
+{
+    return checked ? QStringLiteral("err") : QStringLiteral("---");
+}
+
+}  // namespace
+
+TProductionLogEntry PrepareLogEntry(int32_t nad, const TOperationInputs& inputs)
+{
+    TProductionLogEntry entry;
+    entry.Nad = nad == -1 ? QStringLiteral("none     ") : NineDigits(nad);
+    entry.Serial = inputs.SerialNumberChecked ? NineDigits(inputs.SerialNumber) : QStringLiteral("---------");
+    entry.SerialResult = StartResult(inputs.SerialNumberChecked);
+    entry.KernelVersion = inputs.KernelChecked ? QStringLiteral("v") + inputs.KernelVersionShown
+                                               : QStringLiteral("------");
+    entry.KernelResult = StartResult(inputs.KernelChecked);
+    entry.ProgramResult = StartResult(inputs.ProgramChecked);
+    entry.ProgramFile = inputs.ProgramChecked ? QFileInfo(inputs.ProgramPath).fileName() : QStringLiteral("-");
+    return entry;
+}
+
+QString ProductionLogLine(const TProductionLogEntry& entry, const QDateTime& moment)
+{
+    return moment.toString(QStringLiteral("yyyy-MM-dd HH:mm:ss")) + QStringLiteral(" nad ") + entry.Nad +
+           QStringLiteral(" serial ") + entry.Serial + u' ' + entry.SerialResult + QStringLiteral(" kernel ") +
+           entry.KernelVersion + u' ' + entry.KernelResult + QStringLiteral(" plc ") + entry.ProgramResult +
+           QStringLiteral(" (") + entry.ProgramFile + QStringLiteral(")\r\n");
+}
+
+QString DefaultProductionLogPath()
+{
+    const QFileInfo program(QCoreApplication::applicationFilePath());
+    return program.dir().filePath(program.completeBaseName() + QStringLiteral(".log"));
+}
+
+bool AppendProductionLog(const QString& path, const QString& line, QString* error)
+{
+    QFile file(path);
+    const QByteArray bytes = line.toUtf8();
+    const bool written = file.open(QIODevice::WriteOnly | QIODevice::Append) &&
+                         file.write(bytes) == bytes.size() && file.flush();
+    file.close();
+    if (!written || file.error() != QFileDevice::NoError) {
+        if (error)
+            *error = file.errorString();
+        return false;
+    }
+    return true;
+}

@@ -1,0 +1,36 @@
+// ProductionLog: one line per unit that a send has written, appended to a text file
+// beside the executable (its path with ".log" instead of the extension).
+//
+//   2026-03-02 09:05:07 nad none      serial 000001234 ok  kernel v3.0.5 ok  plc ok  (prog.bin)
+//
+// The send fills the entry before it writes anything, every result "err" or "---", and
+// turns a result into "ok " when its step is done.
+#pragma once
+
+#include "OperationHost.h"
+
+#include <QDateTime>
+#include <QString>
+
+#include <cstdint>
+
+struct TProductionLogEntry {
+    QString Nad;             // 9 digits at least, "none     " for -1
+    QString Serial;          // 9 digits at least, "---------" when none is written
+    QString SerialResult;    // "err", "ok " or "---"
+    QString KernelVersion;   // "v" and the version shown before the send, or "------"
+    QString KernelResult;
+    QString ProgramResult;
+    QString ProgramFile;     // file name without folder, "-" when no program is written
+};
+
+inline const QString StepOk = QStringLiteral("ok ");
+
+// The columns known when a send starts: nad is the link's current NAD.
+TProductionLogEntry PrepareLogEntry(int32_t nad, const TOperationInputs& inputs);
+// The whole line, CR LF included, stamped with moment.
+QString ProductionLogLine(const TProductionLogEntry& entry, const QDateTime& moment);
+// The executable's path with its extension replaced by ".log".
+QString DefaultProductionLogPath();
+// Appends the line (creating the file); false and the reason in error when any step fails.
+bool AppendProductionLog(const QString& path, const QString& line, QString* error);

@@ -1,0 +1,263 @@
+// The send: serial number, configuration, kernel and PLC program into one controller, in a
+// fixed order that stops at the first failure, then the production log, start and clock.
+#include "LoaderSession.h"
+
+#include "uABus.h"
+#include "uOrvelVars.h"
+
+#include <algorithm>
+#include <limits>
+
+struct TLoaderSession::TSendRun {
+    TProductionLogEntry Entry;
+    bool Xa = false;
+    bool Good = true;
+    QString Pending;   // the error text logged when the run has failed
+    bool SomethingSent = false;
+    bool SettingsChange = false;
+    bool KernelWrite = false;
+    bool KernelFromController = false;
+    bool ProgramCheck = false;
+    int64_t RecordedLength = 0;
+    int64_t StoredLength = 0;
+    QByteArray Kernel;   // the kernel to send, apart from KernelImage
+
+    void Fail(const QString& text)
+    {
+        Pending = text;
+        Good = false;
+    }
+};
+
+namespace {
+
+int32_t ClampedTotal(int64_t bytes)
+{
+    return int32_t(std::min<int64_t>(bytes, std::numeric_limits<int32_t>::max()));
+}
+
+}  // namespace
+
+bool TLoaderSession::DoSend(const TOperationInputs& inputs)
+{
+    CurrentOperation = OpSend;
+    TSendRun run;
+    run.Entry = PrepareLogEntry(Link.Nad, inputs);
+    run.Xa = Info.IsXaPlatform();
+    Host.DisableControls();
+    TotalDone = 0;
+    TotalBytes = ClampedTotal((inputs.KernelChecked ? KernelImage.size() : 0) +
+                              (inputs.ProgramChecked ? ProgramImage.size() : 0));
+
+    if (!Link.Ping())
+        run.Fail(QStringLiteral("plc not responding"));
+    SendSerialNumber(inputs, run);
+    // Checked after the serial number: a number already written stays written.
+    if (run.Good && !inputs.ParametersValid)
+        run.Fail(QStringLiteral("some parameters are invalid"));
+    if (run.Good && inputs.KernelChecked && KernelFileState != TFileState::Loaded)
+        run.Fail(QStringLiteral("no valid kernel file"));
+    if (run.Good && inputs.ProgramChecked && ProgramFileState != TFileState::Loaded)
+        run.Fail(QStringLiteral("no valid plc program file"));
+    PlanSend(inputs, run);
+    PrepareKernel(inputs, run);
+    WriteKernel(run);
+    CheckStoredProgram(run);
+    WriteProgram(inputs, run);
+    FinishSend(inputs, run);
+    return run.Good;
+}
+
+void TLoaderSession::SendSerialNumber(const TOperationInputs& inputs, TSendRun& run)
+{
+    if (!run.Good || !inputs.SerialNumberChecked)
+        return;
+    // -1 is what a box without a whole number gives, and NAD 0 is reserved for discovery:
+    // a unit given either could never be chosen again.
+    if (inputs.SerialNumber == -1 || inputs.SerialNumber == 0) {
+        run.Fail(QStringLiteral("invalid serial number"));
+        return;
+    }
+    if (Info.Identification.Serial != NoSerialNumber) {
+        run.Fail(QStringLiteral("serial number already set"));
+        return;
+    }
+
+    TLoaderRecord record = Info.Identification;
+    record.Serial = uint32_t(inputs.SerialNumber);
+    const QByteArray bytes = RecordToBytes(record);
+    if (!Link.WriteBlock(4, uint16_t(bytes.size()), reinterpret_cast<const uint8_t*>(bytes.constData()))) {
+        run.Fail(QStringLiteral("loader write failed"));
+        return;
+    }
+
+    NextNad = inputs.SerialNumber;
+    if (inputs.Autoincrement) {
+        if (inputs.SerialNumber == std::numeric_limits<int32_t>::max())
+            Host.AddMessage(QStringLiteral("serial number 2147483647 is the highest; the serial number was not advanced"));
+        else
+            Host.SerialNumberAdvanced(inputs.SerialNumber + 1);
+    }
+    run.SomethingSent = true;
+    run.Entry.SerialResult = StepOk;
+}
+
+void TLoaderSession::PlanSend(const TOperationInputs& inputs, TSendRun& run)
+{
+    if (!run.Good)
+        return;
+    run.SettingsChange = inputs.SetNadAlias || inputs.SetHardwareModel || inputs.SetIEXBaudRate || inputs.SetIPAddress;
+    run.KernelWrite = run.SettingsChange || inputs.KernelChecked;
+    run.KernelFromController = run.SettingsChange && !inputs.KernelChecked;
+    run.ProgramCheck = !inputs.ProgramChecked && Info.HoldsProgram();
+
+    int64_t total = TotalBytes;
+    if (run.KernelFromController)
+        total += 2 * int64_t(Info.KernelHeader.ImageSize);
+    if (run.ProgramCheck) {
+        const uint32_t length = Info.ProgramHeader.ProgramLength;
+        run.RecordedLength = run.Xa ? length % 0x10000 : length;
+        run.StoredLength = Link.StoredProgramLength(run.Xa);
+        if (run.StoredLength >= run.RecordedLength)
+            total += 2 * run.StoredLength;
+    }
+    TotalBytes = ClampedTotal(total);
+}
+
+void TLoaderSession::PrepareKernel(const TOperationInputs& inputs, TSendRun& run)
+{
+    if (!run.Good)
+        return;
+    if (run.KernelFromController) {
+        Host.AddMessage(QStringLiteral("reading kernel"));
+        const uint32_t size = Info.KernelHeader.ImageSize;
+        // A size beyond the kernel area cannot belong to a valid kernel; reading it would run
+        // through the program area.
+        if (size > uint32_t(MaxKernelSize))
+            run.Fail(QStringLiteral("no valid kernel found in plc"));
+        else if (!Link.ReadMemory(KernelAddress, size, &run.Kernel))
+            run.Fail(QStringLiteral("can't read kernel"));
+        else if (!IsValidKernel(run.Kernel))
+            run.Fail(QStringLiteral("no valid kernel found in plc"));
+    } else if (inputs.KernelChecked) {
+        run.Kernel = KernelImage;
+    }
+
+    if (run.Good && run.KernelWrite) {
+        BuildConfigHeader(inputs);
+        WriteKernelHeader(run.Kernel, ConfigHeader);
+    }
+}
+
+void TLoaderSession::WriteKernel(TSendRun& run)
+{
+    if (!run.Good || !run.KernelWrite)
+        return;
+    run.SomethingSent = true;
+    StampKernel(run.Kernel, QDateTime::currentDateTime());
+    if (!IsValidKernel(run.Kernel)) {
+        run.Fail(QStringLiteral("invalid kernel"));
+        return;
+    }
+
+    Host.AddMessage(QStringLiteral("starting loader"));
+    bool ok = Link.StartLoader();
+    if (ok) {
+        Host.ShowPlcStatus(ModeNames[0]);
+        Host.AddMessage(QStringLiteral("erasing flash"));
+        ok = Link.EraseFlash(2, 1);
+    }
+    if (ok) {
+        Host.AddMessage(QStringLiteral("sending kernel"));
+        ok = Link.WriteMemory(KernelAddress, run.Kernel);
+    }
+    if (ok) {
+        Host.AddMessage(QStringLiteral("starting kernel"));
+        ok = Link.StartKernel();
+    }
+    if (ok) {
+        Wait(500);   // the kernel needs this long before it answers a status request
+        uint8_t mode = 0;
+        uint8_t state = 0;
+        ok = Link.ReadStatus(mode, state);
+    }
+    if (!ok) {
+        run.Good = false;   // no pending text: the error line tells which command failed
+        return;
+    }
+    RefreshPlcStatus();
+    run.Entry.KernelResult = StepOk;
+}
+
+void TLoaderSession::CheckStoredProgram(TSendRun& run)
+{
+    if (!run.Good || !run.ProgramCheck)
+        return;
+    Host.AddMessage(QStringLiteral("reading plc program"));
+    QByteArray readBack;
+    // A stored length beyond the program area comes from a damaged header; it is not read.
+    if (run.StoredLength < run.RecordedLength || run.StoredLength > ProgramAreaSize ||
+        !Link.ReadMemory(ProgramAddress, uint32_t(run.StoredLength), &readBack))
+        run.Fail(QStringLiteral("can't read plc program"));
+    else if (!IsValidProgram(readBack, run.Xa))
+        run.Fail(QStringLiteral("no valid program found in plc"));
+}
+
+void TLoaderSession::WriteProgram(const TOperationInputs& inputs, TSendRun& run)
+{
+    if (!run.Good || !inputs.ProgramChecked || ProgramImage.isEmpty())
+        return;
+    run.SomethingSent = true;
+    // Loaded for another platform, the image would not be sealed; never erase for it.
+    if (!IsValidProgram(ProgramImage, run.Xa)) {
+        run.Fail(QStringLiteral("invalid plc program"));
+        return;
+    }
+    SealProgram(ProgramImage, ProgramHeaderImage, run.Xa, QDateTime::currentDateTime());
+
+    Host.AddMessage(QStringLiteral("erasing flash"));
+    if (!Link.EraseFlash(uint8_t(ProgramEraseArea(int32_t(ProgramImage.size()))), 1)) {
+        run.Good = false;
+        return;
+    }
+    RefreshPlcStatus();
+    Host.AddMessage(QStringLiteral("sending plc program"));
+    // The sealed header goes last, so the area reads as erased until the body is complete.
+    if (!Link.WriteMemory(ProgramAddress, ProgramImage) || !Link.WriteMemory(ProgramAddress, ProgramHeaderImage)) {
+        run.Good = false;
+        return;
+    }
+    run.Entry.ProgramResult = StepOk;
+}
+
+void TLoaderSession::FinishSend(const TOperationInputs& inputs, TSendRun& run)
+{
+    if (run.Good) {
+        if (run.SomethingSent) {
+            Host.AddMessage(QStringLiteral("sent successfully"));
+            QString error;
+            // The unit is written either way; a missing log line must not go unnoticed.
+            if (!AppendProductionLog(ProductionLogPath, ProductionLogLine(run.Entry, QDateTime::currentDateTime()),
+                                     &error))
+                ReportFileError(QStringLiteral("can't write production log ") + ProductionLogPath +
+                                QStringLiteral(": ") + error);
+        } else {
+            Host.AddMessage(QStringLiteral("nothing to send"));
+        }
+        ClearControllerImages();
+        Host.ClearInfoPanel();
+    } else if (!run.Pending.isEmpty()) {
+        Host.AddMessage(QStringLiteral("error: ") + run.Pending);
+    } else {
+        AddErrorLine(QStringLiteral("error"));
+    }
+    CurrentOperation = OpNone;
+
+    if (run.Good && inputs.StartPlc) {
+        Wait(200);
+        run.Good = RunPlcCommand(QStringLiteral("starting plc program"), [this] { return Link.StartPlc(); });
+    }
+    if (run.Good && inputs.SetRtc)
+        run.Good = RunPlcCommand(QStringLiteral("writing real-time clock"), [this] { return Link.WriteClock(); });
+    Host.EnableControls();
+}
