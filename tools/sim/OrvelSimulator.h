@@ -4,7 +4,9 @@
 // on one UDP port (8442 by default); one more socket hears the broadcasts sent to
 // 127.255.255.255 and hands them to every controller. A controller answers frames addressed
 // to its serial number, to 0xFFFFFFFF while it has none, to its NAD alias when set, and to
-// NAD 0 (discovery); it replies to the sender's address and port.
+// NAD 0 (discovery); it replies to the sender's address and port. A unit that receives its
+// serial number keeps answering 0xFFFFFFFF until it restarts, so that the send that gave it
+// the number can go on addressing it as it began.
 //
 // It holds what a controller holds: the 24-byte identification record (block 4), a 64 KiB
 // kernel area at 0x10000 and a 2 MiB program area at 0x20000 that behave as flash (erase
@@ -21,6 +23,7 @@
 #include <QHash>
 #include <QList>
 #include <QObject>
+#include <QHostAddress>
 #include <QString>
 
 #include <cstdint>
@@ -29,6 +32,11 @@
 #include <vector>
 
 class QUdpSocket;
+class QNetworkDatagram;
+
+// A reply frame: AA 55, L, source, destination, reply code, auxiliary 0, data, checksum.
+QByteArray BuildReplyFrame(uint32_t source, uint32_t destination, uint8_t replyCode,
+                           const QByteArray& data = {});
 
 // Misbehaviour on purpose. Shares are probabilities 0..1 drawn from Seed; counts ("Next")
 // apply to the next replies the controller would send and then run out.
@@ -37,7 +45,7 @@ struct TSimFaults {
     int DropNext = 0;            // the next N replies are never sent
     int DelayMs = 0;             // replies are sent this much later (may be past the time-out)
     int DelayNext = -1;          // only the next N replies are delayed; -1: all of them
-    double DelayShare = 0;       // share of replies delayed by DelayMs (with DelayNext -1)
+    double DelayShare = 0;       // with DelayNext -1: share of replies delayed; 0 means all
     int LatencyMs = 0;           // extra time per command before its reply
     double DuplicateShare = 0;   // share of replies sent twice
     bool SplitReplies = false;   // every reply goes out as two datagrams
@@ -74,19 +82,39 @@ public:
     uint8_t Mode = 0;
     uint8_t PlcState = 3;
     QByteArray Clock;                // the last clock record written (7 bytes), empty before
-    QList<QByteArray> ReceivedFrames;   // every command frame received, raw bytes, in order
-    QHash<uint8_t, int> CommandCounts;  // command code -> frames received
+    QList<QByteArray> ReceivedFrames;   // every sound command frame addressed to it, in order
+    QHash<uint8_t, int> CommandCounts;  // command code -> such frames received
 
     uint32_t Serial() const;
     QByteArray Memory(uint32_t address, uint32_t length) const;   // 0xFF outside written flash
-    void SetMemory(uint32_t address, const QByteArray& bytes);
-    // The frame a controller would answer with (nullopt-like empty when it stays silent).
+    void SetMemory(uint32_t address, const QByteArray& bytes);    // overwrites, no flash rules
+    // The frame a controller would answer with; empty when it stays silent.
     QByteArray Answer(const QByteArray& commandFrame);
+
+    // Sets the fault triggers and restarts their random draws from faults.Seed.
+    void SetFaults(const TSimFaults& faults);
+    // Power cycle: forgets that it was fresh, boots its kernel when it holds a valid one.
+    void Restart();
+    bool HoldsValidKernel() const;    // at the header offset of its platform
+    bool HoldsValidProgram() const;   // sealed and its checksum right
+    bool IsAddressedAs(uint32_t nad) const;
 
 private:
     friend class TControllerSimulator;
+    struct TCommand;
+    uint8_t Execute(const TCommand& command, QByteArray& replyData);
+    uint8_t EraseFlash(const QByteArray& arguments);
+    uint8_t ReadBlock(const QByteArray& arguments, QByteArray& replyData) const;
+    uint8_t WriteBlock(const QByteArray& arguments);
+    // The store that holds all of [address, address + length), or null; offset inside it.
+    const QByteArray* Area(uint32_t address, uint32_t length, int& offset) const;
+    QByteArray* Area(uint32_t address, uint32_t length, int& offset);
+    bool Chance(double share);
+    QByteArray Noise(int count);
+
     QByteArray KernelArea;    // 64 KiB at 0x10000
     QByteArray ProgramArea;   // 2 MiB at 0x20000
+    bool FAnswersUnassigned = false;   // had no serial number when it last started
     std::mt19937 Random;
 };
 
@@ -101,14 +129,19 @@ public:
     // Binds every socket. port 0 picks a free port shared by all of them.
     bool Start(int port = 0, QString* error = nullptr);
     void Stop();
-    int Port() const;
+    int Port() const;              // 0 while stopped
     int Count() const;
     TSimController& Controller(int index);
     bool Verbose = false;            // prints what it does to stderr
 
+    static QString BroadcastAddress() { return QStringLiteral("127.255.255.255"); }
+
 private:
+    bool Bind(int port, QString& error);
     void Receive(QUdpSocket* socket, int controllerIndex);   // -1: the broadcast socket
-    void Reply(int controllerIndex, const QByteArray& frame, const QString& host, uint16_t port);
+    void Serve(int controllerIndex, const QNetworkDatagram& datagram);
+    // Sends the reply through the controller's fault triggers; says what they did.
+    QString Reply(int controllerIndex, QByteArray frame, const QHostAddress& host, uint16_t port);
 
     std::vector<std::unique_ptr<TSimController>> FControllers;
     std::vector<QUdpSocket*> FSockets;
