@@ -298,7 +298,7 @@ uint8_t TSimController::Execute(const TCommand& command, QByteArray& replyData)
     case CmdPing:
         return Acknowledge;
     case CmdReadStatus:
-        replyData = QByteArray{char(Mode), char(PlcState)};
+        replyData.append(char(Mode)).append(char(PlcState));
         return Acknowledge;
     case CmdReadLoaderRecord:
         replyData = LoaderRecord;
