@@ -1,0 +1,538 @@
+// Simulated controllers: what a controller answers (addressing, flash, modes, refusals),
+// what reaches a raw loopback client (unicast, broadcast, each fault trigger), the sample
+// images and the orvel-sim executable.
+#include "OrvelSimulator.h"
+#include "SampleImages.h"
+
+#include "ControllerInfo.h"
+#include "hCodeMemory.h"
+#include "uABus.h"
+
+#include <QCoreApplication>
+#include <QNetworkDatagram>
+#include <QProcess>
+#include <QRegularExpression>
+#include <QTest>
+#include <QUdpSocket>
+#include <QtEndian>
+
+#include <gtest/gtest.h>
+
+#include <csignal>
+
+namespace {
+
+constexpr uint32_t Unassigned = 0xFFFFFFFF;
+constexpr int WaitBound = 5000;   // ms; only ever reached when something is broken
+
+enum : uint8_t {
+    StartLoader = 0, StartKernel = 1, Ping = 16, ReadStatus = 17, ReadRecord = 18,
+    EraseFlash = 32, ReadBlock = 33, WriteBlock = 34, StartPlc = 64, StopPlc = 65, WriteClock = 112
+};
+
+QByteArray Command(uint32_t nad, uint8_t code, QByteArray arguments = {}, uint16_t password = 0)
+{
+    BuildFrame(HostNad, nad, code, arguments, password);
+    return arguments;
+}
+
+QByteArray Block(uint16_t block, uint16_t count, const QByteArray& data = {})
+{
+    QByteArray arguments(4, '\0');
+    qToLittleEndian<uint16_t>(block, arguments.data());
+    qToLittleEndian<uint16_t>(count, arguments.data() + 2);
+    return arguments + data;
+}
+
+// What a controller answers to one command, decoded; Answered false when it stays silent.
+struct TAnswer {
+    bool Answered = false;
+    uint32_t Source = 0;
+    uint32_t Destination = 0;
+    uint8_t Code = 0;
+    QByteArray Data;
+};
+
+TAnswer Ask(TSimController& unit, uint32_t nad, uint8_t code, const QByteArray& arguments = {}, uint16_t password = 0)
+{
+    QByteArray text = BytesToHex(unit.Answer(Command(nad, code, arguments, password)));
+    TParsedFrame frame;
+    if (text.isEmpty() || !ParseFrame(text, frame) || !text.isEmpty())
+        return {};
+    return {true, frame.Source, frame.Destination, frame.ReplyCode, QByteArray::fromHex(frame.Data)};
+}
+
+// Writes an image as the send does: 256-byte blocks from its address.
+void WriteImage(TSimController& unit, uint32_t address, const QByteArray& image)
+{
+    for (int at = 0; at < image.size(); at += 256) {
+        const QByteArray part = image.mid(at, 256);
+        ASSERT_EQ(Ask(unit, unit.Serial(), WriteBlock, Block(uint16_t((address + at) / 256), uint16_t(part.size()), part)).Code, 1);
+    }
+}
+
+TSimControllerConfig Unit(uint32_t serial, uint16_t loaderMajor = 3)
+{
+    TSimControllerConfig config;
+    config.Serial = serial;
+    config.LoaderMajor = loaderMajor;
+    return config;
+}
+
+// A unit that holds a valid kernel and a sealed program, stopped.
+TSimControllerConfig FullUnit(uint32_t serial)
+{
+    TSimControllerConfig config = Unit(serial);
+    config.Kernel = SampleKernel(3);
+    config.Program = SealedProgram(SampleProgram(), false);
+    return config;
+}
+
+// ---- addressing ----
+
+struct TAddressCase {
+    const char* Name;
+    uint32_t Serial;
+    uint32_t Alias;
+    uint32_t Nad;
+    bool Answered;
+};
+void PrintTo(const TAddressCase& c, std::ostream* os) { *os << c.Name; }
+
+
+class SimAddressing : public testing::TestWithParam<TAddressCase> {};
+
+TEST_P(SimAddressing, AnswersItsOwnNadsOnly)
+{
+    const TAddressCase& c = GetParam();
+    TSimControllerConfig config = Unit(c.Serial);
+    config.NadAlias = c.Alias;
+    TSimController unit(config, QStringLiteral("127.0.0.2"));
+    const TAnswer answer = Ask(unit, c.Nad, Ping);
+    EXPECT_EQ(answer.Answered, c.Answered);
+    if (c.Answered) {
+        EXPECT_EQ(answer.Source, c.Serial);
+        EXPECT_EQ(answer.Destination, HostNad);
+        EXPECT_EQ(answer.Code, 1);
+    }
+    EXPECT_EQ(unit.CommandCounts.value(Ping), c.Answered ? 1 : 0);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Nads, SimAddressing,
+    testing::Values(TAddressCase{"Serial", 1000, 0, 1000, true},
+                    TAddressCase{"Alias", 1000, 7, 7, true},
+                    TAddressCase{"Discovery", 1000, 7, 0, true},
+                    TAddressCase{"OtherNad", 1000, 7, 1001, false},
+                    TAddressCase{"NoAliasSet", 1000, 0, 7, false},
+                    TAddressCase{"UnassignedWhenSerialSet", 1000, 0, Unassigned, false},
+                    TAddressCase{"FreshUnitUnassigned", Unassigned, 0, Unassigned, true},
+                    TAddressCase{"FreshUnitDiscovery", Unassigned, 0, 0, true},
+                    TAddressCase{"FreshUnitOtherNad", Unassigned, 0, 1000, false}),
+    [](const auto& info) { return std::string(info.param.Name); });
+
+TEST(SimFrames, BadFramesGetNoAnswer)
+{
+    TSimController unit(Unit(1000), QStringLiteral("127.0.0.2"));
+    const QByteArray good = Command(1000, Ping);
+    QByteArray badStart = good, badChecksum = good, badLength = good;
+    badStart[1] = char(0x56);
+    badChecksum[badChecksum.size() - 1] = char(badChecksum.back() ^ 1);
+    badLength[2] = char(badLength[2] + 1);
+    for (const QByteArray& frame : {badStart, badChecksum, badLength, good.left(18), good + QByteArray(1, 0)})
+        EXPECT_TRUE(unit.Answer(frame).isEmpty()) << frame.toHex().constData();
+    EXPECT_TRUE(unit.ReceivedFrames.isEmpty());
+    EXPECT_FALSE(unit.Answer(good).isEmpty());
+}
+
+// A fresh unit that gets its serial number answers it at once and keeps answering
+// 0xFFFFFFFF, so the send that gave it the number goes on with the kernel and the program.
+TEST(SimFrames, SerialAssignedThroughBlock4)
+{
+    TSimController unit(Unit(Unassigned), QStringLiteral("127.0.0.2"));
+    TAnswer record = Ask(unit, Unassigned, ReadRecord);
+    ASSERT_EQ(record.Data.size(), 24);
+    EXPECT_EQ(RecordFromBytes<TLoaderRecord>(record.Data).LoaderMajor, 3);
+
+    auto changed = RecordFromBytes<TLoaderRecord>(record.Data);
+    changed.Serial = 1000;
+    EXPECT_EQ(Ask(unit, Unassigned, WriteBlock, Block(4, 24, RecordToBytes(changed))).Code, 1);
+    EXPECT_EQ(Ask(unit, 1000, ReadBlock, Block(4, 24)).Data, RecordToBytes(changed));
+    EXPECT_EQ(Ask(unit, 1000, Ping).Source, 1000u);
+    EXPECT_TRUE(Ask(unit, Unassigned, EraseFlash, QByteArray("\x04\x01", 2)).Answered);
+
+    unit.Restart();
+    EXPECT_FALSE(Ask(unit, Unassigned, Ping).Answered);
+    EXPECT_TRUE(Ask(unit, 1000, Ping).Answered);
+}
+
+// ---- memory, modes and refusals ----
+
+TEST(SimFlash, WritesClearBitsAndEraseSetsThem)
+{
+    TSimController unit(Unit(1000), QStringLiteral("127.0.0.2"));   // erased: in its loader
+    ASSERT_EQ(unit.Mode, 0);
+    const uint32_t address = KernelAddress + 0x300;
+    const QByteArray first("\xF0\x0F\xFF\x00", 4), second("\x3C\x3C\x3C\xFF", 4);
+    EXPECT_EQ(Ask(unit, 1000, WriteBlock, Block(address / 256, 4, first)).Code, 1);
+    EXPECT_EQ(Ask(unit, 1000, WriteBlock, Block(address / 256, 4, second)).Code, 1);
+    EXPECT_EQ(Ask(unit, 1000, ReadBlock, Block(address / 256, 5)).Data, QByteArray("\x30\x0C\x3C\x00\xFF", 5));
+
+    EXPECT_EQ(Ask(unit, 1000, WriteBlock, Block(ProgramAddress / 256, 2, QByteArray("\x81\x18", 2))).Code, 1);
+    EXPECT_EQ(Ask(unit, 1000, EraseFlash, QByteArray("\x02\x01", 2)).Code, 1);
+    EXPECT_EQ(unit.Memory(KernelAddress, MaxKernelSize), QByteArray(MaxKernelSize, char(0xFF)));
+    EXPECT_EQ(unit.Memory(ProgramAddress, 2), QByteArray("\x81\x18", 2));   // the other area stays
+    EXPECT_EQ(Ask(unit, 1000, EraseFlash, QByteArray("\x04\x01", 2)).Code, 1);
+    EXPECT_EQ(unit.Memory(ProgramAddress, 2), QByteArray(2, char(0xFF)));
+}
+
+struct TRefusalCase {
+    const char* Name;
+    bool Full;              // a unit with kernel (running) and program; else erased, in its loader
+    uint16_t Password;      // the unit's password code
+    uint8_t Command;
+    QByteArray Arguments;
+    uint8_t Code;
+};
+void PrintTo(const TRefusalCase& c, std::ostream* os) { *os << c.Name; }
+
+
+class SimRefusals : public testing::TestWithParam<TRefusalCase> {};
+
+TEST_P(SimRefusals, AnswersWithItsCode)
+{
+    const TRefusalCase& c = GetParam();
+    TSimControllerConfig config = c.Full ? FullUnit(1000) : Unit(1000);
+    config.PasswordCode = c.Password;
+    TSimController unit(config, QStringLiteral("127.0.0.2"));
+    const QByteArray kernelBefore = unit.Memory(KernelAddress, MaxKernelSize);
+    EXPECT_EQ(Ask(unit, 1000, c.Command, c.Arguments, TextChecksum(QStringLiteral("abc"), 0)).Code, c.Code);
+    if (c.Code != 1) {
+        EXPECT_EQ(unit.Memory(KernelAddress, MaxKernelSize), kernelBefore);
+    }
+}
+
+const uint16_t OtherPassword = 4711;
+
+INSTANTIATE_TEST_SUITE_P(
+    Codes, SimRefusals,
+    testing::Values(
+        TRefusalCase{"ReadOutsideAreas", true, 0, ReadBlock, Block(5, 16), 4},
+        TRefusalCase{"ReadPastKernelArea", true, 0, ReadBlock, Block(511, 257), 4},
+        TRefusalCase{"ReadTooManyBytes", true, 0, ReadBlock, Block(512, 1023), 4},
+        TRefusalCase{"ReadMostBytes", true, 0, ReadBlock, Block(512, 1022), 1},
+        TRefusalCase{"ReadPastRecord", true, 0, ReadBlock, Block(4, 25), 4},
+        TRefusalCase{"WriteCountMismatch", false, 0, WriteBlock, Block(256, 4, "\x01\x02"), 4},
+        TRefusalCase{"WriteOutsideAreas", false, 0, WriteBlock, Block(3, 1, "\x01"), 4},
+        TRefusalCase{"EraseUnknownArea", false, 0, EraseFlash, QByteArray("\x03\x01", 2), 4},
+        TRefusalCase{"WriteKernelUnderKernel", true, 0, WriteBlock, Block(256, 1, QByteArray(1, 0)), 5},
+        TRefusalCase{"EraseKernelUnderKernel", true, 0, EraseFlash, QByteArray("\x02\x01", 2), 5},
+        TRefusalCase{"StartPlcWithoutProgram", false, 0, StartPlc, {}, 6},
+        TRefusalCase{"StartKernelWithoutKernel", false, 0, StartKernel, {}, 7},
+        TRefusalCase{"WrongPasswordErase", false, OtherPassword, EraseFlash, QByteArray("\x04\x01", 2), 12},
+        TRefusalCase{"WrongPasswordStopPlc", true, OtherPassword, StopPlc, {}, 12},
+        TRefusalCase{"WrongPasswordPing", true, OtherPassword, Ping, {}, 1},
+        TRefusalCase{"WrongPasswordStatus", true, OtherPassword, ReadStatus, {}, 1},
+        TRefusalCase{"WrongPasswordRecord", true, OtherPassword, ReadRecord, {}, 1},
+        TRefusalCase{"RightPassword", true, 32512, StopPlc, {}, 1},   // TextChecksum("abc")
+        TRefusalCase{"ShortClock", true, 0, WriteClock, QByteArray(6, 1), 4},
+        TRefusalCase{"UnknownCommand", true, 0, 99, {}, 3}),
+    [](const auto& info) { return std::string(info.param.Name); });
+
+// Status bytes after each step of a send to an erased unit, on both platforms: the kernel
+// header is looked for where the unit's platform keeps it.
+class SimModes : public testing::TestWithParam<uint16_t> {};
+
+TEST_P(SimModes, FollowKernelAndProgram)
+{
+    const uint16_t major = GetParam();
+    const bool xa = major == 2;
+    TSimController unit(Unit(1000, major), QStringLiteral("127.0.0.2"));
+    const auto status = [&] { return Ask(unit, 1000, ReadStatus).Data; };
+    EXPECT_EQ(status(), QByteArray("\x00\x03", 2));   // loader, no plc program
+
+    WriteImage(unit, KernelAddress, SampleKernel(xa ? 3 : 2));   // the other platform's kernel
+    EXPECT_EQ(Ask(unit, 1000, StartKernel).Code, 7);
+    EXPECT_EQ(Ask(unit, 1000, EraseFlash, QByteArray("\x02\x01", 2)).Code, 1);
+    WriteImage(unit, KernelAddress, SampleKernel(major));
+    EXPECT_EQ(Ask(unit, 1000, StartKernel).Code, 1);
+    EXPECT_EQ(status(), QByteArray("\x01\x03", 2));
+
+    QByteArray program = SampleProgram(3000), sealed;
+    SealProgram(program, sealed, xa, SampleMoment());
+    WriteImage(unit, ProgramAddress, program);
+    EXPECT_EQ(Ask(unit, 1000, StartPlc).Code, 6);   // erased header: not complete yet
+    WriteImage(unit, ProgramAddress, sealed);
+    EXPECT_EQ(status(), QByteArray("\x01\x00", 2));
+    EXPECT_EQ(Ask(unit, 1000, StartPlc).Code, 1);
+    EXPECT_EQ(status(), QByteArray("\x01\x02", 2));
+    EXPECT_EQ(Ask(unit, 1000, StopPlc).Code, 1);
+    EXPECT_EQ(status(), QByteArray("\x01\x00", 2));
+    EXPECT_EQ(Ask(unit, 1000, StartLoader).Code, 1);
+    EXPECT_EQ(status(), QByteArray("\x00\x00", 2));
+
+    // A body byte changed after sealing breaks the checksum.
+    unit.SetMemory(ProgramAddress + 100, QByteArray(1, char(~program[100])));
+    EXPECT_EQ(Ask(unit, 1000, StartPlc).Code, 6);
+}
+
+INSTANTIATE_TEST_SUITE_P(Platforms, SimModes, testing::Values(uint16_t(2), uint16_t(3)),
+                         [](const auto& info) { return info.param == 2 ? "XA" : "ARM"; });
+
+TEST(SimFaults, ForcedCodesLeaveCommandUndone)
+{
+    TSimController unit(FullUnit(1000), QStringLiteral("127.0.0.2"));
+    TSimFaults faults;
+    faults.ReplyCodeFor.insert(StartPlc, 11);
+    unit.SetFaults(faults);
+    EXPECT_EQ(Ask(unit, 1000, StartPlc).Code, 11);
+    EXPECT_EQ(unit.PlcState, 0);
+
+    faults = {};
+    faults.ErrorShare = 1;
+    faults.ErrorCode = 2;
+    unit.SetFaults(faults);
+    EXPECT_EQ(Ask(unit, 1000, WriteClock, QByteArray(7, 1)).Code, 2);
+    EXPECT_TRUE(unit.Clock.isEmpty());
+    EXPECT_EQ(unit.CommandCounts.value(WriteClock), 1);
+}
+
+// ---- over loopback UDP ----
+
+class SimNetwork : public testing::Test {
+protected:
+    void SetUp() override
+    {
+        Simulator.AddController(FullUnit(1000));
+        Simulator.AddController(FullUnit(1001));
+        Simulator.AddController(Unit(Unassigned));
+        QString error;
+        ASSERT_TRUE(Simulator.Start(0, &error)) << error.toStdString();
+        ASSERT_TRUE(Client.bind(QHostAddress(QStringLiteral("127.0.0.1")), 0));
+        QObject::connect(&Client, &QUdpSocket::readyRead, &Client, [this] {
+            while (Client.hasPendingDatagrams())
+                Received << Client.receiveDatagram();
+        });
+    }
+
+    void Send(const QString& address, uint32_t nad, uint8_t code)
+    {
+        Client.writeDatagram(Command(nad, code), QHostAddress(address), quint16(Simulator.Port()));
+    }
+
+    bool WaitForDatagrams(int count)
+    {
+        return QTest::qWaitFor([&] { return Received.size() >= count; }, WaitBound);
+    }
+
+    TControllerSimulator Simulator;
+    QUdpSocket Client;
+    QList<QNetworkDatagram> Received;
+};
+
+TEST_F(SimNetwork, UnicastIsAnsweredFromTheUnitsAddress)
+{
+    Send(QStringLiteral("127.0.0.3"), 1001, Ping);
+    ASSERT_TRUE(WaitForDatagrams(1));
+    EXPECT_EQ(Received[0].senderAddress(), QHostAddress(QStringLiteral("127.0.0.3")));
+    EXPECT_EQ(Received[0].senderPort(), Simulator.Port());
+    EXPECT_EQ(Received[0].data(), BuildReplyFrame(1001, HostNad, 1));
+}
+
+TEST_F(SimNetwork, DiscoveryBroadcastReachesEveryUnit)
+{
+    Send(TControllerSimulator::BroadcastAddress(), 0, Ping);
+    ASSERT_TRUE(WaitForDatagrams(3));
+    QMap<QString, QByteArray> replies;
+    for (const QNetworkDatagram& datagram : Received)
+        replies.insert(datagram.senderAddress().toString(), datagram.data());
+    EXPECT_EQ(replies.value(QStringLiteral("127.0.0.2")), BuildReplyFrame(1000, HostNad, 1));
+    EXPECT_EQ(replies.value(QStringLiteral("127.0.0.3")), BuildReplyFrame(1001, HostNad, 1));
+    EXPECT_EQ(replies.value(QStringLiteral("127.0.0.4")), BuildReplyFrame(Unassigned, HostNad, 1));
+}
+
+// The client sends ReadStatus and Ping under the fault triggers, then ReadLoaderRecord
+// without them, each once the unit has taken the one before, and names every datagram that
+// arrives, reassembling as the link does: S status, P ping, R record, E<code> an error reply,
+// ~ noise before the frame, + the first part of a frame, ? a frame with a bad checksum.
+struct TTransportCase {
+    const char* Name;
+    TSimFaults Faults;
+    QStringList Datagrams;
+};
+void PrintTo(const TTransportCase& c, std::ostream* os) { *os << c.Name; }
+
+
+class SimTransportFaults : public SimNetwork, public testing::WithParamInterface<TTransportCase> {
+protected:
+    QStringList Names() const
+    {
+        QStringList names;
+        QByteArray pending;
+        for (const QNetworkDatagram& datagram : Received) {
+            QString name;
+            QByteArray hex = BytesToHex(datagram.data());
+            if (pending.isEmpty()) {
+                const qsizetype start = hex.indexOf("AA55");
+                if (start > 0)
+                    name = QStringLiteral("~");
+                hex = hex.mid(std::max<qsizetype>(start, 0));
+            }
+            pending += hex;
+            TParsedFrame frame;
+            const int length = int(qFromLittleEndian<uint16_t>(QByteArray::fromHex(pending.mid(4, 4)).constData()));
+            if (ParseFrame(pending, frame)) {
+                const qsizetype data = frame.Data.size() / 2;
+                name += frame.ReplyCode != 1 ? QStringLiteral("E%1").arg(frame.ReplyCode)
+                        : data == 2          ? QStringLiteral("S")
+                        : data == 24         ? QStringLiteral("R")
+                                             : QStringLiteral("P");
+                pending.clear();
+            } else if (pending.size() < 2 * length + 28) {
+                name += QStringLiteral("+");
+            } else {
+                name += QStringLiteral("?");
+                pending.clear();
+            }
+            names << name;
+        }
+        return names;
+    }
+};
+
+TEST_P(SimTransportFaults, ReachTheClientAsSet)
+{
+    const TTransportCase& c = GetParam();
+    TSimController& unit = Simulator.Controller(0);
+    unit.SetFaults(c.Faults);
+    Send(unit.Address, 1000, ReadStatus);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return unit.CommandCounts.value(ReadStatus) == 1; }, WaitBound));
+    Send(unit.Address, 1000, Ping);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return unit.CommandCounts.value(Ping) == 1; }, WaitBound));
+    unit.SetFaults({});
+    Send(unit.Address, 1000, ReadRecord);
+    ASSERT_TRUE(WaitForDatagrams(int(c.Datagrams.size())));
+    EXPECT_EQ(Names(), c.Datagrams);
+}
+
+TSimFaults With(const std::function<void(TSimFaults&)>& set)
+{
+    TSimFaults faults;
+    set(faults);
+    return faults;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Triggers, SimTransportFaults,
+    testing::Values(
+        TTransportCase{"None", {}, {"S", "P", "R"}},
+        TTransportCase{"DropNext", With([](auto& f) { f.DropNext = 1; }), {"P", "R"}},
+        TTransportCase{"DropShare", With([](auto& f) { f.DropShare = 1; }), {"R"}},
+        TTransportCase{"DelayNext", With([](auto& f) { f.DelayMs = 300; f.DelayNext = 1; }), {"P", "R", "S"}},
+        TTransportCase{"DelayAll", With([](auto& f) { f.DelayMs = 300; }), {"R", "S", "P"}},
+        TTransportCase{"Latency", With([](auto& f) { f.LatencyMs = 200; }), {"R", "S", "P"}},
+        TTransportCase{"Duplicate", With([](auto& f) { f.DuplicateShare = 1; }), {"S", "S", "P", "P", "R"}},
+        TTransportCase{"Split", With([](auto& f) { f.SplitReplies = true; }), {"+", "S", "+", "P", "R"}},
+        TTransportCase{"SplitWithNoise", With([](auto& f) { f.SplitReplies = true; f.NoiseBytes = 12; }),
+                       {"~+", "S", "~+", "P", "R"}},
+        TTransportCase{"Noise", With([](auto& f) { f.NoiseBytes = 40; }), {"~S", "~P", "R"}},
+        TTransportCase{"CorruptNext", With([](auto& f) { f.CorruptNext = 1; }), {"?", "P", "R"}},
+        TTransportCase{"CorruptShare", With([](auto& f) { f.CorruptShare = 1; }), {"?", "?", "R"}},
+        TTransportCase{"ReplyCodeFor", With([](auto& f) { f.ReplyCodeFor.insert(Ping, 9); }), {"S", "E9", "R"}},
+        TTransportCase{"ErrorShare", With([](auto& f) { f.ErrorShare = 1; f.ErrorCode = 11; }), {"E11", "E11", "R"}}),
+    [](const auto& info) { return std::string(info.param.Name); });
+
+// Shares draw from the seed: the same seed picks the same commands to fail.
+TEST(SimFaults, SharesFollowTheSeed)
+{
+    const auto pattern = [](uint32_t seed) {
+        TSimController unit(Unit(1000), QStringLiteral("127.0.0.2"));
+        TSimFaults faults;
+        faults.ErrorShare = 0.5;
+        faults.Seed = seed;
+        unit.SetFaults(faults);
+        QString codes;
+        for (int i = 0; i < 32; ++i)
+            codes += QString::number(Ask(unit, 1000, Ping).Code);
+        return codes;
+    };
+    EXPECT_EQ(pattern(7), pattern(7));
+    EXPECT_NE(pattern(7), pattern(8));
+    EXPECT_TRUE(pattern(7).contains(QLatin1Char('1')) && pattern(7).contains(QLatin1Char('5')));
+}
+
+// ---- sample images ----
+
+TEST(SimSamples, KernelsAreValidOnTheirPlatformOnly)
+{
+    const QByteArray xa = SampleKernel(2), arm = SampleKernel(3);
+    EXPECT_TRUE(IsValidKernel(xa, KernelHeaderOffsetXA));
+    EXPECT_FALSE(IsValidKernel(xa, KernelHeaderOffsetARM));
+    EXPECT_TRUE(IsValidKernel(arm, KernelHeaderOffsetARM));
+    EXPECT_FALSE(IsValidKernel(arm, KernelHeaderOffsetXA));
+    const TKernelHeader header = ReadKernelHeader(arm, KernelHeaderOffsetARM);
+    EXPECT_EQ(header.Magic, KernelMagicB);
+    EXPECT_EQ(header.ImageSize, uint32_t(arm.size()));
+    EXPECT_EQ(header.Checksum, KernelChecksum(arm, KernelHeaderOffsetARM));
+    EXPECT_EQ(ReadKernelHeader(xa, KernelHeaderOffsetXA).VersionMajor, 2);
+}
+
+TEST(SimSamples, ProgramsAreErasedAndTheirStoredLengthIsWhole)
+{
+    for (const auto& [image, xa] : {std::pair{SampleProgram(), false}, std::pair{SampleXaFileProgram(), true}}) {
+        EXPECT_TRUE(IsValidProgram(image, xa));
+        EXPECT_TRUE(IsErasedProgramHeader(RecordFromBytes<TProgramHeader>(image).Marker,
+                                          RecordFromBytes<TProgramHeader>(image).Kind));
+        TSimControllerConfig config = Unit(1000, xa ? 2 : 3);
+        config.Program = SealedProgram(image, xa);
+        TSimController unit(config, QStringLiteral("127.0.0.2"));
+        ASSERT_TRUE(unit.HoldsValidProgram());
+        const auto reader = [&](uint32_t address, uint32_t length, QByteArray& out) {
+            out = unit.Memory(address, length);
+            return true;
+        };
+        EXPECT_EQ(StoredProgramLengthOf(RecordFromBytes<TProgramHeader>(unit.Memory(ProgramAddress, 114)), xa, reader),
+                  image.size());
+    }
+}
+
+// ---- the executable ----
+
+TEST(SimExecutable, ServesUntilTerminated)
+{
+    QProcess process;
+    process.start(QStringLiteral(ORVEL_SIM_PATH),
+                  {QStringLiteral("--port"), QStringLiteral("0"), QStringLiteral("--controller"),
+                   QStringLiteral("serial=1234,platform=xa,alias=9")});
+    ASSERT_TRUE(process.waitForStarted(WaitBound));
+    QByteArray output;
+    ASSERT_TRUE(QTest::qWaitFor([&] { output += process.readAllStandardOutput(); return output.contains("127.0.0.2"); },
+                                WaitBound));
+    const QRegularExpressionMatch port = QRegularExpression(QStringLiteral("port (\\d+)")).match(QString::fromLatin1(output));
+    ASSERT_TRUE(port.hasMatch());
+
+    QUdpSocket client;
+    ASSERT_TRUE(client.bind(QHostAddress(QStringLiteral("127.0.0.1")), 0));
+    client.writeDatagram(Command(9, ReadRecord), QHostAddress(QStringLiteral("127.0.0.2")), port.captured(1).toUShort());
+    ASSERT_TRUE(QTest::qWaitFor([&] { return client.hasPendingDatagrams(); }, WaitBound));
+    QByteArray text = BytesToHex(client.receiveDatagram().data());
+    TParsedFrame frame;
+    ASSERT_TRUE(ParseFrame(text, frame));
+    const auto record = RecordFromBytes<TLoaderRecord>(QByteArray::fromHex(frame.Data));
+    EXPECT_EQ(record.Serial, 1234u);
+    EXPECT_EQ(record.LoaderMajor, 2);
+
+    ::kill(pid_t(process.processId()), SIGTERM);
+    ASSERT_TRUE(process.waitForFinished(WaitBound));
+    EXPECT_EQ(process.exitStatus(), QProcess::NormalExit);
+    EXPECT_EQ(process.exitCode(), 0);
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    QCoreApplication app(argc, argv);
+    testing::InitGoogleTest(&argc, argv);
+    return RUN_ALL_TESTS();
+}
