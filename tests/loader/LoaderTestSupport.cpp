@@ -1,0 +1,147 @@
+#include "LoaderTestSupport.h"
+
+#include "uEthernetUtils.h"
+
+#include <QFile>
+
+void TRecordingHost::AddMessage(const QString& text)
+{
+    Messages << text;
+    Calls << text;
+}
+
+void TRecordingHost::ShowProgress(int, int, int total, int totalMaximum)
+{
+    LastTotal = total;
+    LastTotalMaximum = totalMaximum;
+}
+
+QString TRecordingHost::AskSaveFileName(const QString& defaultName)
+{
+    SaveAsked << defaultName;
+    return SaveAnswer;
+}
+
+void TRecordingHost::ShowError(const QString& text)
+{
+    Errors << text;
+    Calls << QStringLiteral("[error]");
+}
+
+void TRecordingHost::Clear()
+{
+    Messages.clear();
+    Calls.clear();
+    PlcStatus.clear();
+    Errors.clear();
+}
+
+QByteArray KernelWithVersion(QByteArray kernel, int headerOffset, uint16_t minor, uint16_t releaseArm)
+{
+    TKernelHeader header = ReadKernelHeader(kernel, headerOffset);
+    header.VersionMinor = minor;
+    header.ReleaseARM = releaseArm;
+    WriteKernelHeader(kernel, header, headerOffset);
+    return kernel;
+}
+
+QByteArray KernelClaimingSize(QByteArray kernel, int headerOffset, uint32_t imageSize)
+{
+    TKernelHeader header = ReadKernelHeader(kernel, headerOffset);
+    header.ImageSize = imageSize;
+    WriteKernelHeader(kernel, header, headerOffset);
+    return kernel;
+}
+
+void TLoaderFixture::SetUp()
+{
+    // The only adapter the link can see is loopback, so nothing leaves 127.0.0.0/8.
+    SetAdapterTableReader([] {
+        return QList<TPlatformAdapter>{{QStringLiteral("lo"), QStringLiteral("loopback"),
+                                        QStringLiteral("127.0.0.1"), QStringLiteral("255.0.0.0"), QString()}};
+    });
+    SetLocalIPResolver([] { return QStringLiteral("127.0.0.1"); });
+    KernelHeaderOffset = 0;   // a new process state for every test
+    ASSERT_TRUE(Dir.isValid());
+}
+
+void TLoaderFixture::TearDown()
+{
+    Session.reset();
+    Link.reset();
+    Sim.Stop();
+    SetAdapterTableReader({});
+    SetLocalIPResolver({});
+}
+
+TSimController& TLoaderFixture::Start(const TSimControllerConfig& config)
+{
+    Unit = &Sim.AddController(config);
+    QString error;
+    EXPECT_TRUE(Sim.Start(0, &error)) << error.toStdString();
+
+    Link = std::make_unique<TCommunicator>();
+    EXPECT_TRUE(Link->SelectAdapter(QStringLiteral("lo")));
+    EXPECT_EQ(Link->LocalIP, QStringLiteral("127.0.0.1"));
+    EXPECT_EQ(Link->Adapter.Broadcast, TControllerSimulator::BroadcastAddress());
+    Link->ControllerPort = Sim.Port();
+
+    Session = std::make_unique<TLoaderSession>(*Link, Host);
+    Session->ProductionLogPath = Dir.filePath(QStringLiteral("OrvelBinLoader.log"));
+    Session->Wait = [this](int milliseconds) { Waits << milliseconds; };
+    return *Unit;
+}
+
+void TLoaderFixture::Refuse(uint8_t command, uint8_t code)
+{
+    TSimFaults faults;
+    faults.ReplyCodeFor.insert(command, code);
+    Unit->SetFaults(faults);
+}
+
+TConnectResult TLoaderFixture::Connect(const QString& nadText)
+{
+    TNadChoice choice;
+    choice.NadNotAssigned = nadText.isEmpty();
+    choice.NadText = nadText;
+    return Session->ConnectToNad(choice);
+}
+
+QString TLoaderFixture::WriteFile(const QString& name, const QByteArray& bytes)
+{
+    const QString path = Dir.filePath(name);
+    QFile file(path);
+    EXPECT_TRUE(file.open(QIODevice::WriteOnly));
+    file.write(bytes);
+    return path;
+}
+
+void TLoaderFixture::LoadFiles(TOperationInputs& inputs, const QByteArray& kernel, const QByteArray& program)
+{
+    if (!kernel.isEmpty()) {
+        inputs.KernelChecked = true;
+        inputs.KernelPath = WriteFile(QStringLiteral("kernel.bin"), kernel);
+    }
+    if (!program.isEmpty()) {
+        inputs.ProgramChecked = true;
+        inputs.ProgramPath = WriteFile(QStringLiteral("program.bin"), program);
+    }
+    Session->KernelFileState = TFileState::NotLoaded;
+    Session->ProgramFileState = TFileState::NotLoaded;
+    Session->LoadImageFiles(inputs);
+}
+
+QStringList TLoaderFixture::ProductionLogLines() const
+{
+    QFile file(Session->ProductionLogPath);
+    if (!file.open(QIODevice::ReadOnly))
+        return {};
+    QStringList lines = QString::fromUtf8(file.readAll()).split(QStringLiteral("\r\n"));
+    EXPECT_EQ(lines.takeLast(), QString());   // every line ends with CR LF
+    return lines;
+}
+
+int TLoaderFixture::CommandCount(uint8_t code) const
+{
+    return Unit->CommandCounts.value(code);
+}

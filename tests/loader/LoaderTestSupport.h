@@ -1,0 +1,79 @@
+// LoaderTestSupport: a recording front end and a fixture that puts one simulated controller
+// and the link on the loopback adapter, for the loader's end-to-end tests.
+#pragma once
+
+#include "LoaderSession.h"
+#include "OrvelSimulator.h"
+
+#include <QList>
+#include <QMap>
+#include <QStringList>
+#include <QTemporaryDir>
+
+#include <gtest/gtest.h>
+
+#include <memory>
+
+// Records what the operations tell the window. Calls holds every call in order (messages
+// as their text, the rest in brackets), so tests can see where the controls were unlocked.
+class TRecordingHost : public TOperationHost {
+public:
+    QStringList Messages;
+    QStringList Calls;
+    QStringList PlcStatus;
+    QStringList Errors;
+    QMap<TVerifyCheck, bool> Verify;
+    QList<int32_t> Advanced;
+    QStringList SaveAsked;
+    QString SaveAnswer;   // what the save dialog answers; empty: cancelled
+    int LastTotal = 0;
+    int LastTotalMaximum = 0;
+
+    void AddMessage(const QString& text) override;
+    void DisableControls() override { Calls << QStringLiteral("[disable]"); }
+    void EnableControls() override { Calls << QStringLiteral("[enable]"); }
+    void ClearVerifyIcons() override { Verify.clear(); }
+    void ShowVerifyResult(TVerifyCheck check, bool passed) override { Verify[check] = passed; }
+    void ShowPlcStatus(const QString& text) override { PlcStatus << text; }
+    void ShowProgress(int current, int currentMaximum, int total, int totalMaximum) override;
+    QString AskSaveFileName(const QString& defaultName) override;
+    void SerialNumberAdvanced(int32_t next) override { Advanced << next; }
+    void ShowError(const QString& text) override;
+    void ClearInfoPanel() override { Calls << QStringLiteral("[clear info]"); }
+
+    void Clear();
+};
+
+// Images the way the tests use them: the sample kernel with another version, for telling
+// a unit's old kernel from the one a send writes.
+QByteArray KernelWithVersion(QByteArray kernel, int headerOffset, uint16_t minor, uint16_t releaseArm);
+// A kernel whose header claims another size than the image has.
+QByteArray KernelClaimingSize(QByteArray kernel, int headerOffset, uint32_t imageSize);
+
+class TLoaderFixture : public ::testing::Test {
+public:
+    void SetUp() override;
+    void TearDown() override;
+
+    // Adds one controller with this configuration, starts the simulator, binds the link to
+    // the loopback adapter and creates the session. Call once per test.
+    TSimController& Start(const TSimControllerConfig& config);
+    // Steers the simulated unit: the given reply code for every frame of this command.
+    void Refuse(uint8_t command, uint8_t code);
+    // The window's Connect after the binding: "No serial number" when nadText is empty.
+    TConnectResult Connect(const QString& nadText = {});
+    // Writes a file into the test's folder; gives its path.
+    QString WriteFile(const QString& name, const QByteArray& bytes);
+    // Loads the ticked files as the window does after a path change.
+    void LoadFiles(TOperationInputs& inputs, const QByteArray& kernel, const QByteArray& program);
+    QStringList ProductionLogLines() const;
+    int CommandCount(uint8_t code) const;
+
+    TControllerSimulator Sim;
+    TSimController* Unit = nullptr;
+    std::unique_ptr<TCommunicator> Link;
+    TRecordingHost Host;
+    std::unique_ptr<TLoaderSession> Session;
+    QTemporaryDir Dir;
+    QList<int> Waits;   // the fixed waits the send asked for; the tests do not sleep
+};

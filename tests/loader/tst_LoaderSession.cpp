@@ -1,0 +1,649 @@
+// The loader operations end to end: the link on the loopback adapter, one simulated
+// controller answering from 127.0.0.2, a recording front end.
+#include "LoaderTestSupport.h"
+
+#include "SampleImages.h"
+#include "uABus.h"
+
+#include <QDir>
+#include <QFile>
+#include <QRegularExpression>
+
+#include <csignal>
+#include <functional>
+#include <sys/resource.h>
+
+namespace {
+
+// Every table row prints as its name, so test names and failures read as the case.
+template <typename TCase>
+    requires requires(const TCase& c) { c.Name; }
+void PrintTo(const TCase& c, std::ostream* out)
+{
+    *out << c.Name;
+}
+
+constexpr uint8_t CmdEraseFlash = 32;
+constexpr uint8_t CmdReadBlock = 33;
+constexpr uint8_t CmdWriteBlock = 34;
+constexpr uint8_t CmdStartPlc = 64;
+
+const int ArmHeader = KernelHeaderOffsetARM;
+
+TSimControllerConfig FreshUnit()
+{
+    TSimControllerConfig config;
+    config.Kernel = KernelWithVersion(SampleKernel(3), ArmHeader, 0, 5);   // "3.0.5"
+    return config;
+}
+
+TSimControllerConfig NumberedUnit(uint32_t serial)
+{
+    TSimControllerConfig config = FreshUnit();
+    config.Serial = serial;
+    return config;
+}
+
+QByteArray Flipped(QByteArray bytes, int offset)
+{
+    bytes[offset] = char(bytes[offset] ^ 0x01);
+    return bytes;
+}
+
+QString StampPattern()
+{
+    return QStringLiteral("^\\d{4}-\\d\\d-\\d\\d \\d\\d:\\d\\d:\\d\\d");
+}
+
+QByteArray ReadAll(const QString& path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+// ---- production ----
+
+using LoaderProduction = TLoaderFixture;
+
+TEST_F(LoaderProduction, FreshUnitGetsSerialKernelProgramStartAndClockThenTheNextUnitTheNextNumber)
+{
+    TSimControllerConfig config = FreshUnit();
+    TKernelHeader unitSettings = ReadKernelHeader(config.Kernel, ArmHeader);
+    unitSettings.NadAlias = 55;
+    unitSettings.HardwareModel = 11;
+    WriteKernelHeader(config.Kernel, unitSettings, ArmHeader);
+    Start(config);
+
+    const TConnectResult connected = Connect();
+    ASSERT_EQ(connected.Outcome, TConnectOutcome::Answered);
+    EXPECT_EQ(KernelHeaderOffset, ArmHeader);
+    EXPECT_EQ(connected.Panel.Serial, QStringLiteral("none"));
+
+    const QByteArray kernelFile = SampleKernel(3, 32 * 1024);   // "3.1.7"
+    const QByteArray programFile = SampleProgram(20 * 1024);
+    TOperationInputs inputs;
+    LoadFiles(inputs, kernelFile, programFile);
+    EXPECT_TRUE(Host.Messages.contains(QStringLiteral("kernel file loaded (v3.1.7)")));
+    EXPECT_TRUE(Host.Messages.contains(QStringLiteral("plc program loaded")));
+    inputs.SerialNumberChecked = true;
+    inputs.SerialNumber = 1000;
+    inputs.Autoincrement = true;
+    inputs.StartPlc = true;
+    inputs.SetRtc = true;
+    inputs.KernelVersionShown = connected.Panel.KernelVersion;
+
+    Host.Clear();
+    ASSERT_TRUE(Session->DoSend(inputs));
+    EXPECT_EQ(Host.Messages,
+              QStringList({"starting loader", "erasing flash", "sending kernel", "starting kernel", "erasing flash",
+                           "sending plc program", "sent successfully", "starting plc program",
+                           "command executed successfully", "writing real-time clock",
+                           "command executed successfully"}));
+    EXPECT_EQ(Host.Calls.first(), QStringLiteral("[disable]"));
+    EXPECT_EQ(Host.Calls.last(), QStringLiteral("[enable]"));
+    EXPECT_TRUE(Host.Calls.contains(QStringLiteral("[clear info]")));
+    EXPECT_EQ(Host.PlcStatus.first(), QStringLiteral("loader"));
+    EXPECT_EQ(Waits, QList<int>({500, 200}));
+    EXPECT_EQ(Host.Advanced, QList<int32_t>({1001}));
+    EXPECT_EQ(Session->NextNad, 1000);
+    EXPECT_EQ(Session->CurrentOperation, OpNone);
+    EXPECT_EQ(Host.LastTotalMaximum, kernelFile.size() + programFile.size());
+
+    const QStringList lines = ProductionLogLines();
+    ASSERT_EQ(lines.size(), 1);
+    EXPECT_TRUE(lines[0].contains(QRegularExpression(
+        StampPattern() + QStringLiteral(" nad none      serial 000001000 ok  kernel v3\\.0\\.5 ok  plc ok  "
+                                        "\\(program\\.bin\\)$"))))
+        << lines[0].toStdString();
+
+    // The unit holds the file's kernel with the built header: the file's version and body,
+    // the unit's own settings, its own size, date and checksum.
+    EXPECT_EQ(Unit->Serial(), 1000u);
+    const QByteArray kernel = Unit->Memory(KernelAddress, uint32_t(kernelFile.size()));
+    const TKernelHeader written = ReadKernelHeader(kernel, ArmHeader);
+    EXPECT_EQ(written.VersionMinor, 1);
+    EXPECT_EQ(written.ReleaseARM, 7);
+    EXPECT_EQ(written.NadAlias, 55u);
+    EXPECT_EQ(written.HardwareModel, 11);
+    EXPECT_EQ(written.ImageSize, uint32_t(kernelFile.size()));
+    EXPECT_EQ(written.Checksum, KernelChecksum(kernel, ArmHeader));
+    EXPECT_EQ(kernel.left(ArmHeader), kernelFile.left(ArmHeader));
+    EXPECT_EQ(kernel.mid(ArmHeader + 88), kernelFile.mid(ArmHeader + 88));
+    EXPECT_EQ(Unit->Memory(KernelAddress + uint32_t(kernelFile.size()), 256), QByteArray(256, char(0xFF)));
+
+    // ... and the sealed program, whose header went last.
+    const QByteArray program = Unit->Memory(ProgramAddress, uint32_t(programFile.size()));
+    const auto sealed = RecordFromBytes<TProgramHeader>(program);
+    EXPECT_EQ(sealed.Marker, 0);
+    EXPECT_EQ(sealed.Kind, ProgramKindARM);
+    EXPECT_TRUE(IsValidProgram(program, false));
+    EXPECT_EQ(program.mid(16), programFile.mid(16));
+    EXPECT_EQ(Unit->PlcState, 2);   // run
+    EXPECT_EQ(Unit->Clock.size(), 7);
+
+    // The closing connection finds the unit under its new number, once.
+    const TConnectResult after = Connect();
+    ASSERT_EQ(after.Outcome, TConnectOutcome::Answered);
+    EXPECT_EQ(Link->Nad, 1000);
+    EXPECT_EQ(Session->NextNad, 0);
+    EXPECT_EQ(after.Panel.Serial, QStringLiteral("1000"));
+    EXPECT_EQ(after.Panel.KernelVersion, QStringLiteral("3.1.7"));
+    EXPECT_EQ(after.Panel.PLCProgram, QStringLiteral("ok"));
+
+    // The next fresh unit on the bench, addressed as NAD -1 again, gets the next number.
+    QByteArray record = Unit->LoaderRecord;
+    record.replace(12, 4, QByteArray(4, char(0xFF)));
+    Unit->LoaderRecord = record;
+    Unit->Restart();
+    ASSERT_EQ(Connect().Outcome, TConnectOutcome::Answered);
+    EXPECT_EQ(Link->Nad, -1);
+    TOperationInputs next;
+    next.SerialNumberChecked = true;
+    next.SerialNumber = Host.Advanced.last();
+    next.Autoincrement = true;
+    ASSERT_TRUE(Session->DoSend(next));
+    EXPECT_EQ(Unit->Serial(), 1001u);
+    EXPECT_EQ(Host.Advanced, QList<int32_t>({1001, 1002}));
+    const QStringList both = ProductionLogLines();
+    ASSERT_EQ(both.size(), 2);
+    EXPECT_TRUE(both[1].endsWith(QStringLiteral(" nad none      serial 000001001 ok  kernel ------ --- plc --- (-)")))
+        << both[1].toStdString();
+}
+
+TEST_F(LoaderProduction, SettingsChangeReadsTheKernelBackAndWritesItWithTheNewHeader)
+{
+    Start(NumberedUnit(2000));
+    ASSERT_EQ(Connect(QStringLiteral("2000")).Outcome, TConnectOutcome::Answered);
+    const QByteArray before = Unit->Memory(KernelAddress, uint32_t(FreshUnit().Kernel.size()));
+
+    TOperationInputs inputs;
+    inputs.SetNadAlias = true;
+    inputs.NadAliasText = QStringLiteral("77");
+    inputs.SetHardwareModel = true;
+    inputs.HardwareModelIndex = 2;   // "Orvel-L"
+    Host.Clear();
+    ASSERT_TRUE(Session->DoSend(inputs));
+    EXPECT_EQ(Host.Messages, QStringList({"reading kernel", "starting loader", "erasing flash", "sending kernel",
+                                          "starting kernel", "sent successfully"}));
+
+    const QByteArray after = Unit->Memory(KernelAddress, uint32_t(before.size()));
+    const TKernelHeader header = ReadKernelHeader(after, ArmHeader);
+    EXPECT_EQ(header.NadAlias, 77u);
+    EXPECT_EQ(header.HardwareModel, 12);
+    EXPECT_EQ(header.VersionMinor, 0);   // still the unit's own kernel
+    EXPECT_EQ(header.Checksum, KernelChecksum(after, ArmHeader));
+    EXPECT_EQ(after.left(ArmHeader), before.left(ArmHeader));
+    EXPECT_EQ(after.mid(ArmHeader + 88), before.mid(ArmHeader + 88));
+    EXPECT_TRUE(Session->KernelImage.isEmpty());   // the send used a buffer of its own
+
+    const QStringList lines = ProductionLogLines();
+    ASSERT_EQ(lines.size(), 1);
+    EXPECT_TRUE(lines[0].endsWith(QStringLiteral(" nad 000002000 serial --------- --- kernel ------ ok  plc --- (-)")))
+        << lines[0].toStdString();
+}
+
+// ---- the NAD choice of a connection ----
+
+struct TConnectCase {
+    const char* Name;
+    const char* NadText;
+    TConnectOutcome Outcome;
+    const char* Message;   // the connection's log line, "" for none
+};
+
+class LoaderConnect : public TLoaderFixture, public ::testing::WithParamInterface<TConnectCase> {};
+
+TEST_P(LoaderConnect, ChoosesTheNadAndReports)
+{
+    Start(FreshUnit());
+    Link->Attempts = 1;   // keeps the unanswered ping short
+    const TConnectResult result = Connect(QString::fromLatin1(GetParam().NadText));
+    EXPECT_EQ(result.Outcome, GetParam().Outcome);
+    EXPECT_EQ(Host.Messages.value(0), QString::fromLatin1(GetParam().Message));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Loader, LoaderConnect,
+    ::testing::Values(TConnectCase{"zero_is_refused", "00", TConnectOutcome::NoNad, "invalid nad"},
+                      TConnectCase{"text_no_number_is_the_fresh_unit", "abc", TConnectOutcome::Answered, "connected"},
+                      TConnectCase{"discovered_fresh_unit", "4294967295", TConnectOutcome::Answered, "connected"},
+                      TConnectCase{"nobody_answers", "4242", TConnectOutcome::NotAnswered,
+                                   "error connecting to 4242"}),
+    [](const auto& info) { return std::string(info.param.Name); });
+
+// ---- verify ----
+
+enum class TSpoil { Nothing, Settings, Kernel, Program };
+
+struct TVerifyCase {
+    const char* Name;
+    TSpoil Spoil;
+    bool Config, Kernel, Program;   // the icons expected GREEN
+};
+
+class LoaderVerify : public TLoaderFixture, public ::testing::WithParamInterface<TVerifyCase> {};
+
+TEST_P(LoaderVerify, ComparesSettingsKernelAndProgramWithWhatASendWrote)
+{
+    Start(NumberedUnit(3000));
+    ASSERT_EQ(Connect(QStringLiteral("3000")).Outcome, TConnectOutcome::Answered);
+    TOperationInputs inputs;
+    LoadFiles(inputs, SampleKernel(3, 16 * 1024), SampleProgram(1024));
+    inputs.SetNadAlias = true;
+    inputs.NadAliasText = QStringLiteral("77");
+    ASSERT_TRUE(Session->DoSend(inputs));
+    ASSERT_EQ(Connect(QStringLiteral("3000")).Outcome, TConnectOutcome::Answered);
+
+    const uint32_t aliasAt = KernelAddress + uint32_t(ArmHeader) + 26;
+    switch (GetParam().Spoil) {
+    case TSpoil::Nothing:
+        break;
+    case TSpoil::Settings:   // the alias lies inside the compared part of the kernel too
+        Unit->SetMemory(aliasAt, Flipped(Unit->Memory(aliasAt, 1), 0));
+        break;
+    case TSpoil::Kernel:
+        Unit->SetMemory(KernelAddress + 0x2000, Flipped(Unit->Memory(KernelAddress + 0x2000, 1), 0));
+        break;
+    case TSpoil::Program:
+        Unit->SetMemory(ProgramAddress + 500, Flipped(Unit->Memory(ProgramAddress + 500, 1), 0));
+        break;
+    }
+
+    Host.Clear();
+    const bool passed = GetParam().Config && GetParam().Kernel && GetParam().Program;
+    EXPECT_EQ(Session->DoVerify(inputs), passed);
+    EXPECT_EQ(Host.Verify.value(TVerifyCheck::Config), GetParam().Config);
+    EXPECT_EQ(Host.Verify.value(TVerifyCheck::Kernel), GetParam().Kernel);
+    EXPECT_EQ(Host.Verify.value(TVerifyCheck::Program), GetParam().Program);
+    EXPECT_EQ(Host.Messages.contains(QStringLiteral("config ok")), GetParam().Config);
+    EXPECT_EQ(Host.Messages.contains(QStringLiteral("kernel ok")), GetParam().Kernel);
+    EXPECT_EQ(Host.Messages.contains(QStringLiteral("plc program ok")), GetParam().Program);
+    EXPECT_EQ(Host.Messages.last(), passed ? QStringLiteral("verified successfully") : QStringLiteral("verify error"));
+    EXPECT_EQ(Host.Calls.last(), QStringLiteral("[enable]"));
+    EXPECT_EQ(Session->KernelDump, Unit->Memory(KernelAddress, 16 * 1024));
+    EXPECT_EQ(Session->ProgramDump, Unit->Memory(ProgramAddress, 1024));
+}
+
+INSTANTIATE_TEST_SUITE_P(Loader, LoaderVerify,
+                         ::testing::Values(TVerifyCase{"all_green", TSpoil::Nothing, true, true, true},
+                                           TVerifyCase{"settings_differ", TSpoil::Settings, false, false, true},
+                                           TVerifyCase{"kernel_differs", TSpoil::Kernel, true, false, true},
+                                           TVerifyCase{"program_differs", TSpoil::Program, true, true, false}),
+                         [](const auto& info) { return std::string(info.param.Name); });
+
+// ---- memory dumps ----
+
+struct TDumpCase {
+    const char* Name;
+    std::function<void(TSimControllerConfig&)> Configure;
+    bool Kernel;
+    int Size;
+};
+
+class LoaderDump : public TLoaderFixture, public ::testing::WithParamInterface<TDumpCase> {};
+
+TEST_P(LoaderDump, SavesExactlyTheControllersMemory)
+{
+    TSimControllerConfig config = NumberedUnit(4000);
+    GetParam().Configure(config);
+    Start(config);
+    ASSERT_EQ(Connect(QStringLiteral("4000")).Outcome, TConnectOutcome::Answered);
+    Host.SaveAnswer = Dir.filePath(QStringLiteral("dump.bin"));
+    Host.Clear();
+
+    const bool kernel = GetParam().Kernel;
+    ASSERT_TRUE(kernel ? Session->DoSaveKernel() : Session->DoSaveProgram());
+    EXPECT_EQ(Host.SaveAsked, QStringList(kernel ? "dump-kernel.bin" : "dump-program.bin"));
+    const QByteArray saved = ReadAll(Host.SaveAnswer);
+    EXPECT_EQ(saved.size(), GetParam().Size);
+    EXPECT_EQ(saved, Unit->Memory(kernel ? KernelAddress : ProgramAddress, uint32_t(GetParam().Size)));
+    EXPECT_EQ(Host.Messages.last(), (kernel ? QStringLiteral("saved plc kernel memory dump to ")
+                                            : QStringLiteral("saved plc program memory dump to ")) +
+                                         Host.SaveAnswer);
+    EXPECT_EQ(Session->CurrentOperation, OpNone);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Loader, LoaderDump,
+    ::testing::Values(
+        TDumpCase{"kernel_of_40000_bytes", [](TSimControllerConfig& c) { c.Kernel = SampleKernel(3, 40000); }, true,
+                  40000},
+        TDumpCase{"kernel_without_header", [](TSimControllerConfig& c) { c.Kernel.clear(); }, true, 65536},
+        TDumpCase{"no_program", [](TSimControllerConfig&) {}, false, 2097152}),
+    [](const auto& info) { return std::string(info.param.Name); });
+
+using LoaderDumpFile = TLoaderFixture;
+
+TEST_F(LoaderDumpFile, CancelledDialogDoesNothing)
+{
+    Start(NumberedUnit(4000));
+    ASSERT_EQ(Connect(QStringLiteral("4000")).Outcome, TConnectOutcome::Answered);
+    const int frames = Unit->ReceivedFrames.size();
+    Host.Clear();
+    Host.SaveAnswer.clear();
+    EXPECT_FALSE(Session->DoSaveProgram());
+    EXPECT_TRUE(Host.Messages.isEmpty());
+    EXPECT_EQ(Unit->ReceivedFrames.size(), frames);
+    EXPECT_EQ(Session->CurrentOperation, OpNone);
+}
+
+TEST_F(LoaderDumpFile, FailedWriteKeepsTheOldFileWhole)
+{
+    Start(NumberedUnit(4000));
+    ASSERT_EQ(Connect(QStringLiteral("4000")).Outcome, TConnectOutcome::Answered);
+    Host.SaveAnswer = WriteFile(QStringLiteral("dump.bin"), QByteArrayLiteral("the previous dump"));
+
+    // The disk takes no file beyond 4 KiB (even for root), so the 48 KiB dump cannot be written.
+    rlimit previous{};
+    ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &previous), 0);
+    const auto previousHandler = std::signal(SIGXFSZ, SIG_IGN);
+    rlimit small = previous;
+    small.rlim_cur = 4096;
+    ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &small), 0);
+    const bool saved = Session->DoSaveKernel();
+    setrlimit(RLIMIT_FSIZE, &previous);
+    std::signal(SIGXFSZ, previousHandler);
+
+    EXPECT_FALSE(saved);
+    EXPECT_EQ(ReadAll(Host.SaveAnswer), QByteArrayLiteral("the previous dump"));
+    EXPECT_EQ(QDir(Dir.path()).entryList(QDir::Files), QStringList({"dump.bin"}));   // no leftovers
+    ASSERT_EQ(Host.Errors.size(), 1);
+    EXPECT_TRUE(Host.Messages.last().startsWith(QStringLiteral("error: can't write ") + Host.SaveAnswer));
+    EXPECT_EQ(Session->CurrentOperation, OpNone);
+}
+
+// ---- send failures: one row per reason the send gives ----
+
+struct TFailureCase {
+    const char* Name;
+    std::function<void(TSimControllerConfig&)> Configure;
+    std::function<void(TLoaderFixture&, TOperationInputs&)> Arrange;   // after connecting
+    const char* Expected;                                              // the send's last line
+    bool SerialWritten;
+    bool EraseAsked;
+};
+
+void NoChange(TSimControllerConfig&) {}
+
+void AssignSerial(TOperationInputs& inputs, int32_t number)
+{
+    inputs.SerialNumberChecked = true;
+    inputs.SerialNumber = number;
+}
+
+void SetAlias(TOperationInputs& inputs)
+{
+    inputs.SetNadAlias = true;
+    inputs.NadAliasText = QStringLiteral("5");
+}
+
+void HoldSealedProgram(TSimControllerConfig& config)
+{
+    config.Program = SealedProgram(SampleProgram(1024), false);
+}
+
+// Valid on the other platform (its checksum covers more than an XA program's 64 KiB), so
+// an XA controller would not get it sealed.
+QByteArray ArmOnlyProgram()
+{
+    QByteArray program = SampleProgram(70000);
+    auto header = RecordFromBytes<TProgramHeader>(program);
+    header.ProgramLength = 65536 + 100;
+    program.replace(0, int(sizeof header), RecordToBytes(header));
+    return SealedProgram(program, false);
+}
+
+class LoaderSendFailure : public TLoaderFixture, public ::testing::WithParamInterface<TFailureCase> {};
+
+TEST_P(LoaderSendFailure, StopsWithItsReasonAndWritesNoLogLine)
+{
+    const TFailureCase& c = GetParam();
+    TSimControllerConfig config = FreshUnit();
+    c.Configure(config);
+    Start(config);
+    ASSERT_EQ(Connect(config.Serial == NoSerialNumber ? QString() : QString::number(config.Serial)).Outcome,
+              TConnectOutcome::Answered);
+    TOperationInputs inputs;
+    inputs.StartPlc = true;   // never reached after a failure
+    c.Arrange(*this, inputs);
+
+    Host.Clear();
+    EXPECT_FALSE(Session->DoSend(inputs));
+    EXPECT_EQ(Host.Messages.last(), QString::fromLatin1(c.Expected));
+    EXPECT_EQ(Host.Calls.last(), QStringLiteral("[enable]"));
+    EXPECT_EQ(Unit->Serial() != NoSerialNumber, c.SerialWritten);
+    EXPECT_EQ(CommandCount(CmdEraseFlash) > 0, c.EraseAsked);
+    EXPECT_EQ(CommandCount(CmdStartPlc), 0);
+    EXPECT_TRUE(ProductionLogLines().isEmpty());
+    EXPECT_EQ(Session->CurrentOperation, OpNone);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Loader, LoaderSendFailure,
+    ::testing::Values(
+        TFailureCase{"plc_not_responding", NoChange,
+                     [](TLoaderFixture& f, TOperationInputs& in) {
+                         TSimFaults silent;
+                         silent.DropNext = 2;
+                         f.Unit->SetFaults(silent);
+                         f.Link->Attempts = 2;
+                         f.Link->Timeout = 50;
+                         AssignSerial(in, 1000);
+                     },
+                     "error: plc not responding", false, false},
+        TFailureCase{"serial_number_already_set", [](TSimControllerConfig& c) { c.Serial = 900; },
+                     [](TLoaderFixture&, TOperationInputs& in) { AssignSerial(in, 1000); },
+                     "error: serial number already set", true, false},
+        TFailureCase{"loader_write_failed", NoChange,
+                     [](TLoaderFixture& f, TOperationInputs& in) {
+                         f.Refuse(CmdWriteBlock, 11);
+                         AssignSerial(in, 1000);
+                     },
+                     "error: loader write failed", false, false},
+        TFailureCase{"some_parameters_are_invalid", NoChange,
+                     [](TLoaderFixture&, TOperationInputs& in) {
+                         AssignSerial(in, 1000);
+                         in.ParametersValid = false;
+                     },
+                     "error: some parameters are invalid", true, false},
+        TFailureCase{"no_valid_kernel_file", NoChange,
+                     [](TLoaderFixture&, TOperationInputs& in) { in.KernelChecked = true; },
+                     "error: no valid kernel file", false, false},
+        TFailureCase{"no_valid_plc_program_file", NoChange,
+                     [](TLoaderFixture& f, TOperationInputs& in) { f.LoadFiles(in, {}, QByteArrayLiteral("too short")); },
+                     "error: no valid plc program file", false, false},
+        TFailureCase{"cant_read_kernel", NoChange,
+                     [](TLoaderFixture& f, TOperationInputs& in) {
+                         f.Refuse(CmdReadBlock, 11);
+                         SetAlias(in);
+                     },
+                     "error: can't read kernel", false, false},
+        TFailureCase{"no_valid_kernel_found_in_plc",
+                     [](TSimControllerConfig& c) { c.Kernel = KernelClaimingSize(c.Kernel, ArmHeader, 1000); },
+                     [](TLoaderFixture&, TOperationInputs& in) { SetAlias(in); }, "error: no valid kernel found in plc",
+                     false, false},
+        TFailureCase{"kernel_size_beyond_the_kernel_area",
+                     [](TSimControllerConfig& c) { c.Kernel = KernelClaimingSize(c.Kernel, ArmHeader, 0x7FFFFFFF); },
+                     [](TLoaderFixture&, TOperationInputs& in) { SetAlias(in); }, "error: no valid kernel found in plc",
+                     false, false},
+        TFailureCase{"invalid_kernel", NoChange,
+                     [](TLoaderFixture& f, TOperationInputs& in) {
+                         f.Session->Info.KernelHeader.VersionMajor = 7;   // as read at the connection
+                         SetAlias(in);
+                     },
+                     "error: invalid kernel", false, false},
+        TFailureCase{"cant_read_plc_program", HoldSealedProgram,
+                     [](TLoaderFixture& f, TOperationInputs&) { f.Refuse(CmdReadBlock, 11); },
+                     "error: can't read plc program", false, false},
+        TFailureCase{"no_valid_program_found_in_plc", HoldSealedProgram,
+                     [](TLoaderFixture& f, TOperationInputs&) {
+                         f.Unit->SetMemory(ProgramAddress + 100, Flipped(f.Unit->Memory(ProgramAddress + 100, 1), 0));
+                     },
+                     "error: no valid program found in plc", false, false},
+        TFailureCase{"failed_command_gives_the_error_line", NoChange,
+                     [](TLoaderFixture& f, TOperationInputs& in) {
+                         f.LoadFiles(in, SampleKernel(3, 16 * 1024), {});
+                         f.Refuse(CmdEraseFlash, 11);
+                     },
+                     "error: flash fail", false, true},
+        TFailureCase{"serial_number_box_without_a_number", NoChange,
+                     [](TLoaderFixture&, TOperationInputs& in) { AssignSerial(in, -1); },
+                     "error: invalid serial number", false, false},
+        TFailureCase{"serial_number_zero_is_reserved", NoChange,
+                     [](TLoaderFixture&, TOperationInputs& in) { AssignSerial(in, 0); },
+                     "error: invalid serial number", false, false},
+        TFailureCase{"program_not_valid_for_this_platform", [](TSimControllerConfig& c) { c.LoaderMajor = 2; },
+                     [](TLoaderFixture& f, TOperationInputs& in) {
+                         // Loaded while a controller of the other platform was connected.
+                         f.Session->ProgramImage = ArmOnlyProgram();
+                         f.Session->ProgramFileState = TFileState::Loaded;
+                         in.ProgramChecked = true;
+                     },
+                     "error: invalid plc program", false, false}),
+    [](const auto& info) { return std::string(info.param.Name); });
+
+// ---- start, stop and what the window sees around them ----
+
+struct TPlcCase {
+    const char* Name;
+    bool Start;
+    std::function<void(TLoaderFixture&)> Arrange;
+    const char* Line;
+};
+
+class LoaderPlcCommand : public TLoaderFixture, public ::testing::WithParamInterface<TPlcCase> {};
+
+TEST_P(LoaderPlcCommand, NamesWhyItFailed)
+{
+    Start(NumberedUnit(5000));   // no program in it
+    ASSERT_EQ(Connect(QStringLiteral("5000")).Outcome, TConnectOutcome::Answered);
+    GetParam().Arrange(*this);
+    Host.Clear();
+    EXPECT_FALSE(GetParam().Start ? Session->DoStartPlc() : Session->DoStopPlc());
+    EXPECT_EQ(Host.Calls, QStringList({"[disable]", GetParam().Start ? "starting plc program" : "stopping plc program",
+                                       GetParam().Line, "[enable]"}));
+    EXPECT_EQ(Session->CurrentOperation, OpNone);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Loader, LoaderPlcCommand,
+    ::testing::Values(TPlcCase{"start_refused_with_code_6", true, [](TLoaderFixture&) {}, "error: no valid program"},
+                      TPlcCase{"stop_unanswered_after_an_acknowledge", false,
+                               [](TLoaderFixture& f) {
+                                   TSimFaults silent;
+                                   silent.DropNext = 1;
+                                   f.Unit->SetFaults(silent);
+                                   f.Link->Attempts = 1;
+                                   f.Link->Timeout = 50;
+                               },
+                               "error"}),
+    [](const auto& info) { return std::string(info.param.Name); });
+
+using LoaderPlc = TLoaderFixture;
+
+TEST_F(LoaderPlc, UnwritableProductionLogIsReportedAndTheRunGoesOn)
+{
+    TSimControllerConfig config = FreshUnit();
+    config.Program = SealedProgram(SampleProgram(1024), false);
+    Start(config);
+    ASSERT_EQ(Connect().Outcome, TConnectOutcome::Answered);
+    Session->ProductionLogPath = Dir.path();   // a folder: the file cannot be opened
+    TOperationInputs inputs;
+    inputs.SerialNumberChecked = true;
+    inputs.SerialNumber = 6000;
+    inputs.StartPlc = true;
+
+    Host.Clear();
+    EXPECT_TRUE(Session->DoSend(inputs));
+    ASSERT_EQ(Host.Errors.size(), 1);
+    EXPECT_TRUE(Host.Errors[0].startsWith(QStringLiteral("can't write production log ") + Dir.path()));
+    const int error = int(Host.Messages.indexOf(QStringLiteral("error: ") + Host.Errors[0]));
+    EXPECT_EQ(error, Host.Messages.indexOf(QStringLiteral("sent successfully")) + 1);
+    EXPECT_EQ(Host.Messages.mid(error + 1), QStringList({"starting plc program", "command executed successfully"}));
+    EXPECT_EQ(Host.Calls.last(), QStringLiteral("[enable]"));
+    EXPECT_EQ(Unit->PlcState, 2);
+    EXPECT_EQ(Connect().Outcome, TConnectOutcome::Answered);
+    EXPECT_EQ(Link->Nad, 6000);
+}
+
+TEST_F(LoaderPlc, AutoincrementStopsAtTheHighestSerialNumber)
+{
+    Start(FreshUnit());
+    ASSERT_EQ(Connect().Outcome, TConnectOutcome::Answered);
+    TOperationInputs inputs;
+    inputs.SerialNumberChecked = true;
+    inputs.SerialNumber = 2147483647;
+    inputs.Autoincrement = true;
+    EXPECT_TRUE(Session->DoSend(inputs));
+    EXPECT_EQ(Unit->Serial(), 2147483647u);
+    EXPECT_TRUE(Host.Advanced.isEmpty());
+    EXPECT_TRUE(Host.Messages.contains(
+        QStringLiteral("serial number 2147483647 is the highest; the serial number was not advanced")));
+}
+
+// ---- image files ----
+
+struct TFileCase {
+    const char* Name;
+    bool Kernel;
+    int Size;   // -1: no file at all
+    const char* Message;
+    TFileState State;
+};
+
+class LoaderImageFile : public TLoaderFixture, public ::testing::WithParamInterface<TFileCase> {};
+
+TEST_P(LoaderImageFile, IsJudgedWithoutReadingWhatCannotBeValid)
+{
+    Start(NumberedUnit(7000));
+    ASSERT_EQ(Connect(QStringLiteral("7000")).Outcome, TConnectOutcome::Answered);   // an ARM unit
+    const TFileCase& c = GetParam();
+    TOperationInputs inputs;
+    const QString path = c.Size < 0 ? Dir.filePath(QStringLiteral("missing.bin"))
+                                    : WriteFile(QStringLiteral("image.bin"),
+                                                c.Kernel ? SampleKernel(3, c.Size) : SampleProgram(c.Size));
+    (c.Kernel ? inputs.KernelChecked : inputs.ProgramChecked) = true;
+    (c.Kernel ? inputs.KernelPath : inputs.ProgramPath) = path;
+
+    Host.Clear();
+    Session->LoadImageFiles(inputs);
+    EXPECT_EQ(Host.Messages, QStringList(QString::fromLatin1(c.Message)));
+    EXPECT_EQ(c.Kernel ? Session->KernelFileState : Session->ProgramFileState, c.State);
+    if (c.State != TFileState::Loaded) {
+        EXPECT_TRUE((c.Kernel ? Session->KernelImage : Session->ProgramImage).isEmpty());
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Loader, LoaderImageFile,
+    ::testing::Values(
+        TFileCase{"kernel", true, 65536, "kernel file loaded (v3.1.7)", TFileState::Loaded},
+        TFileCase{"kernel_one_byte_too_long", true, 65537, "invalid kernel file", TFileState::Invalid},
+        TFileCase{"kernel_missing", true, -1, "kernel file not found", TFileState::NotLoaded},
+        TFileCase{"program", false, ProgramAreaSize, "plc program loaded", TFileState::Loaded},
+        TFileCase{"program_beyond_the_program_area", false, ProgramAreaSize + 1, "invalid plc program",
+                  TFileState::Invalid},
+        TFileCase{"program_missing", false, -1, "plc program not found", TFileState::NotLoaded}),
+    [](const auto& info) { return std::string(info.param.Name); });
+
+}  // namespace

@@ -1,0 +1,203 @@
+// The loader's pure rules: typed integers, the production log line, the configuration
+// header and the comparison of read-back memory.
+#include "ConfigHeader.h"
+#include "LoaderSession.h"
+#include "ProductionLog.h"
+
+#include <gtest/gtest.h>
+
+#include <limits>
+
+namespace {
+
+// Every table row prints as its name, so test names and failures read as the case.
+template <typename TCase>
+    requires requires(const TCase& c) { c.Name; }
+void PrintTo(const TCase& c, std::ostream* out)
+{
+    *out << c.Name;
+}
+
+// ---- integer text ----
+
+struct TIntegerCase {
+    const char* Name;
+    const char* Text;
+    int32_t Expected;   // default is 99
+};
+
+class IntegerText : public ::testing::TestWithParam<TIntegerCase> {};
+
+TEST_P(IntegerText, ReadsTheToolkitWay)
+{
+    EXPECT_EQ(IntegerTextOrDefault(QString::fromLatin1(GetParam().Text), 99), GetParam().Expected);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Loader, IntegerText,
+    ::testing::Values(TIntegerCase{"decimal", "42", 42}, TIntegerCase{"leading_zeros", "00042", 42},
+                      TIntegerCase{"leading_blanks", "  7", 7}, TIntegerCase{"plus", "+5", 5},
+                      TIntegerCase{"minus", "-5", -5}, TIntegerCase{"dollar_hex", "$1F", 31},
+                      TIntegerCase{"x_hex", "x1f", 31}, TIntegerCase{"zero_x_hex", "0X10", 16},
+                      TIntegerCase{"negative_hex", "-$10", -16},
+                      TIntegerCase{"largest", "2147483647", std::numeric_limits<int32_t>::max()},
+                      TIntegerCase{"smallest", "-2147483648", std::numeric_limits<int32_t>::min()},
+                      TIntegerCase{"one_too_large", "2147483648", 99}, TIntegerCase{"hex_too_large", "$80000000", 99},
+                      TIntegerCase{"trailing_blank", "42 ", 99}, TIntegerCase{"empty", "", 99},
+                      TIntegerCase{"blank", " ", 99}, TIntegerCase{"letters", "abc", 99},
+                      TIntegerCase{"trailing_garbage", "12ab", 99}, TIntegerCase{"prefix_only", "0x", 99},
+                      TIntegerCase{"sign_only", "-", 99}, TIntegerCase{"blank_after_sign", "- 5", 99}),
+    [](const auto& info) { return std::string(info.param.Name); });
+
+// ---- production log line ----
+
+struct TLogCase {
+    const char* Name;
+    int32_t Nad;
+    TOperationInputs Inputs;
+    bool SerialOk, KernelOk, ProgramOk;
+    const char* Expected;   // after the date and time
+};
+
+TOperationInputs Ticked(bool serial, int32_t number, bool kernel, const char* shown, bool program, const char* path)
+{
+    TOperationInputs inputs;
+    inputs.SerialNumberChecked = serial;
+    inputs.SerialNumber = number;
+    inputs.KernelChecked = kernel;
+    inputs.KernelVersionShown = QString::fromLatin1(shown);
+    inputs.ProgramChecked = program;
+    inputs.ProgramPath = QString::fromLatin1(path);
+    return inputs;
+}
+
+class ProductionLogLine : public ::testing::TestWithParam<TLogCase> {};
+
+TEST_P(ProductionLogLine, HasTheExactLayout)
+{
+    const TLogCase& c = GetParam();
+    TProductionLogEntry entry = PrepareLogEntry(c.Nad, c.Inputs);
+    if (c.SerialOk)
+        entry.SerialResult = StepOk;
+    if (c.KernelOk)
+        entry.KernelResult = StepOk;
+    if (c.ProgramOk)
+        entry.ProgramResult = StepOk;
+    const QDateTime moment(QDate(2026, 3, 2), QTime(9, 5, 7));
+    EXPECT_EQ(::ProductionLogLine(entry, moment),
+              QStringLiteral("2026-03-02 09:05:07") + QString::fromLatin1(c.Expected) + QStringLiteral("\r\n"));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Loader, ProductionLogLine,
+    ::testing::Values(
+        TLogCase{"fresh_unit_everything", -1, Ticked(true, 1234, true, "3.0.5", true, "/images/prog.bin"), true, true,
+                 true, " nad none      serial 000001234 ok  kernel v3.0.5 ok  plc ok  (prog.bin)"},
+        TLogCase{"settings_only", 1000, Ticked(false, 5, false, "3.0.5", false, "/x/prog.bin"), false, true, false,
+                 " nad 000001000 serial --------- --- kernel ------ ok  plc --- (-)"},
+        TLogCase{"failed_steps_stay_err", 7, Ticked(true, 8, true, "3.0.5", true, "p.bin"), true, false, false,
+                 " nad 000000007 serial 000000008 ok  kernel v3.0.5 err plc err (p.bin)"},
+        TLogCase{"ten_digit_nad", 1234567890, Ticked(false, 0, false, "", false, ""), false, false, false,
+                 " nad 1234567890 serial --------- --- kernel ------ --- plc --- (-)"},
+        TLogCase{"negative_nad", -5, Ticked(false, 0, false, "", false, ""), false, false, false,
+                 " nad -000000005 serial --------- --- kernel ------ --- plc --- (-)"},
+        TLogCase{"no_kernel_version_shown", 1, Ticked(false, 0, true, "-", false, ""), false, true, false,
+                 " nad 000000001 serial --------- --- kernel v- ok  plc --- (-)"},
+        TLogCase{"program_path_is_a_folder", 1, Ticked(false, 0, false, "", true, "/images/"), false, false, true,
+                 " nad 000000001 serial --------- --- kernel ------ --- plc ok  ()"}),
+    [](const auto& info) { return std::string(info.param.Name); });
+
+// ---- configuration header ----
+
+TKernelHeader StaticController()
+{
+    TKernelHeader header = DefaultKernelHeader();
+    header.VersionMajor = 3;
+    header.HardwareModel = 11;
+    header.IEXBaudRate = 5;
+    header.NadAlias = 4711;
+    header.IPAddress = 0xC0A80114;
+    header.SubnetMask = 0xFFFFFF00;
+    header.Gateway = 0xC0A80101;
+    header.DNSServer = 0x08080808;
+    return header;
+}
+
+TEST(ConfigHeader, KeepsTheUnitsSettingsButClearsAnUntickedStaticAddress)
+{
+    TKernelHeader file = DefaultKernelHeader();
+    file.VersionMajor = 3;
+    file.VersionMinor = 1;
+    const TKernelHeader built = BuildConfigHeader(file, StaticController(), true, TOperationInputs{});
+    EXPECT_EQ(built.VersionMinor, 1);   // the base is the file's header
+    EXPECT_EQ(built.HardwareModel, 11);
+    EXPECT_EQ(built.IEXBaudRate, 5);
+    EXPECT_EQ(built.NadAlias, 4711u);
+    EXPECT_EQ(built.IPAddress, 0u);
+    EXPECT_EQ(built.SubnetMask, 0u);
+    EXPECT_EQ(built.Gateway, 0u);
+    EXPECT_EQ(built.DNSServer, 0u);
+}
+
+TEST(ConfigHeader, WithoutFileOrControllerHeaderIsTheDefaultChangedByTheTickedInputs)
+{
+    TOperationInputs inputs;
+    inputs.SetIEXBaudRate = true;
+    inputs.IEXBaudRateIndex = 3;   // "250kbps"
+    const TKernelHeader built = BuildConfigHeader(DefaultKernelHeader(), StaticController(), false, inputs);
+    EXPECT_EQ(built.Magic, KernelMagicB);
+    EXPECT_EQ(built.VersionMajor, 0);
+    EXPECT_EQ(built.HardwareModel, 10);
+    EXPECT_EQ(built.IEXBaudRate, 4);
+    EXPECT_EQ(built.NadAlias, 0u);
+}
+
+TEST(ConfigHeader, TickedInputsWinAndUnreadableTextFallsBackToTheControllersValue)
+{
+    TOperationInputs inputs;
+    inputs.SetHardwareModel = true;
+    inputs.HardwareModelIndex = 1;   // "Orvel-K"
+    inputs.SetNadAlias = true;
+    inputs.NadAliasText = QStringLiteral("abc");
+    inputs.SetIPAddress = true;
+    inputs.DHCP = false;
+    inputs.IPAddress = QStringLiteral("10.0.0.5");
+    inputs.SubnetMask = QStringLiteral("255.0.0.0");
+    inputs.Gateway = QStringLiteral("not an address");
+    inputs.DNSServer = QStringLiteral("0.0.0.0");
+    const TKernelHeader built = BuildConfigHeader(StaticController(), StaticController(), true, inputs);
+    EXPECT_EQ(built.HardwareModel, 11);
+    EXPECT_EQ(built.NadAlias, 4711u);
+    EXPECT_EQ(built.IPAddress, 0x0A000005u);
+    EXPECT_EQ(built.SubnetMask, 0xFF000000u);
+    EXPECT_EQ(built.Gateway, 0xC0A80101u);
+    EXPECT_EQ(built.DNSServer, 0u);
+
+    inputs.NadAliasText.clear();   // an empty alias means none
+    EXPECT_EQ(BuildConfigHeader(StaticController(), StaticController(), true, inputs).NadAlias, 0u);
+}
+
+// ---- comparing read-back memory ----
+
+struct TCompareCase {
+    const char* Name;
+    QByteArray Read;
+    qsizetype Start;
+    bool Expected;
+};
+
+class CompareStreamsCase : public ::testing::TestWithParam<TCompareCase> {};
+
+TEST_P(CompareStreamsCase, ComparesFromTheStartOffset)
+{
+    EXPECT_EQ(CompareStreams(QByteArrayLiteral("abcdef"), GetParam().Read, GetParam().Start), GetParam().Expected);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Loader, CompareStreamsCase,
+    ::testing::Values(TCompareCase{"equal", "abcdef", 0, true}, TCompareCase{"differs_before_start", "xbcdef", 1, true},
+                      TCompareCase{"differs_after_start", "abcdex", 1, false},
+                      TCompareCase{"shorter", "abcde", 0, false}, TCompareCase{"start_at_end", "xxxxxx", 6, true}),
+    [](const auto& info) { return std::string(info.param.Name); });
+
+}  // namespace
