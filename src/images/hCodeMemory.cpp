@@ -144,7 +144,7 @@ void WriteKernelHeader(QByteArray& image, const TKernelHeader& header, int heade
 void StampKernel(QByteArray& image, const QDateTime& moment, int headerOffset)
 {
     TKernelHeader header = ReadKernelHeader(image, headerOffset);
-    if (!HasKernelMagic(header) || headerOffset < 0)
+    if (!HasKernelMagic(header))
         return;
     // The size of the image as written: a short image grows to hold its whole header.
     header.ImageSize = uint32_t(std::max<qsizetype>(image.size(), headerOffset + qsizetype(sizeof(TKernelHeader))));
@@ -229,7 +229,7 @@ int64_t StoredProgramLengthOf(const TProgramHeader& header, bool xa, const TMemo
     if (!IsSealedProgramHeader(header.Marker, header.Kind))
         return 0;
     if (!xa)
-        return int64_t(header.ProgramLength) + std::max<int32_t>(header.ExtraLength, 0);
+        return int64_t(header.ProgramLength) + (header.ExtraLength > 0 ? header.ExtraLength : 0);
 
     const int64_t length = header.ProgramLength & 0xFFFF;
     if (header.FileCount == 0 || !readMemory)

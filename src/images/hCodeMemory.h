@@ -109,6 +109,8 @@ bool IsSealedProgramHeader(uint16_t marker, uint16_t kind);
 bool IsErasedProgramHeader(uint16_t marker, uint16_t kind);
 
 TKernelHeader ReadKernelHeader(const QByteArray& image, int headerOffset = KernelHeaderOffset);
+// Sums what the image holds: an image too short for its header or longer than the kernel
+// area never reads past its end.
 uint16_t KernelChecksum(const QByteArray& image, int headerOffset = KernelHeaderOffset);
 bool IsValidKernel(const QByteArray& image, int headerOffset = KernelHeaderOffset);
 // Writes the header (extending a short image with zeros), then its checksum.
@@ -121,6 +123,8 @@ void CopyUnitSettings(const TKernelHeader& source, TKernelHeader& target);
 
 QByteArray GetProgramHeader(const QByteArray& image);
 void SetProgramHeader(QByteArray& stream, const QByteArray& header16);
+// Bytes 16 .. ProgramLength (low 16 bits on XA), cut at the image's end; a ProgramLength
+// below 16 leaves no bytes (0).
 uint16_t ProgramChecksum(const QByteArray& image, bool xa);
 bool IsValidProgram(const QByteArray& image, bool xa);
 // Valid images only: the image gets the erased header, headerStream the sealed one.
