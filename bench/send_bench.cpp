@@ -1,0 +1,230 @@
+// send_bench: what one whole send costs, next to what the network alone would cost.
+//
+// One fresh simulated controller answers on loopback from a thread of its own. The send
+// writes a serial number, a 64 KiB kernel and a 1 MiB PLC program, starts the PLC and sets
+// the clock, exactly as the window runs it. Its wall time is printed with the two fixed
+// waits (500 ms after the kernel starts, 200 ms before the PLC starts) apart, and the rest is
+// compared with (requests x the round trip of a minimal blocking client that sends 256-byte
+// WriteBlock frames to the same controller in the same run). Everything stays on 127.0.0.x.
+#include "LoaderSession.h"
+
+#include "OrvelSimulator.h"
+#include "SampleImages.h"
+#include "uABus.h"
+#include "uEthernetUtils.h"
+
+#include <QCoreApplication>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QSemaphore>
+#include <QTemporaryDir>
+#include <QThread>
+#include <QtEndian>
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cstdio>
+
+namespace {
+
+constexpr int KernelSize = 64 * 1024;
+constexpr int ProgramSize = 1024 * 1024;
+constexpr int RoundTrips = 2000;
+constexpr int WarmUp = 100;
+constexpr double TargetRatio = 1.3;
+
+// The controller, served by its own event loop so that the sending thread does only its
+// own work. Frames counts every command frame the controller received, read when asked.
+class TSimulatorThread : public QThread {
+public:
+    int WaitForPort()
+    {
+        FReady.acquire();
+        return FPort;
+    }
+    int Frames()
+    {
+        int frames = 0;
+        QMetaObject::invokeMethod(
+            FSim, [&] { frames = int(FSim->Controller(0).ReceivedFrames.size()); }, Qt::BlockingQueuedConnection);
+        return frames;
+    }
+
+protected:
+    void run() override
+    {
+        TControllerSimulator sim;
+        sim.AddController(TSimControllerConfig{});   // fresh: no serial number, empty flash
+        FSim = &sim;
+        FPort = sim.Start() ? sim.Port() : 0;
+        FReady.release();
+        if (FPort != 0)
+            exec();
+    }
+
+private:
+    QSemaphore FReady;
+    std::atomic<int> FPort = 0;
+    TControllerSimulator* FSim = nullptr;
+};
+
+// The least a client can do: send the frame, block until a datagram comes back.
+class TRawClient {
+public:
+    explicit TRawClient(int port) : FSocket(::socket(AF_INET, SOCK_DGRAM, 0))
+    {
+        sockaddr_in local{};
+        local.sin_family = AF_INET;
+        local.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        ::bind(FSocket, reinterpret_cast<sockaddr*>(&local), sizeof local);
+        timeval patience{1, 0};
+        ::setsockopt(FSocket, SOL_SOCKET, SO_RCVTIMEO, &patience, sizeof patience);
+        FController.sin_family = AF_INET;
+        FController.sin_port = htons(uint16_t(port));
+        ::inet_pton(AF_INET, "127.0.0.2", &FController.sin_addr);
+    }
+    ~TRawClient() { ::close(FSocket); }
+
+    bool RoundTrip(const QByteArray& frame)
+    {
+        char reply[2048];
+        return ::sendto(FSocket, frame.constData(), size_t(frame.size()), 0,
+                        reinterpret_cast<const sockaddr*>(&FController), sizeof FController) == frame.size() &&
+               ::recv(FSocket, reply, sizeof reply, 0) > 0;
+    }
+
+private:
+    int FSocket;
+    sockaddr_in FController{};
+};
+
+// Mean microseconds of a 256-byte WriteBlock round trip; -1 when one got no answer.
+double RawRoundTripMicroseconds(int port)
+{
+    QByteArray frame(4 + 256, '\x5A');
+    qToLittleEndian<uint16_t>(uint16_t(ProgramAddress / 256 + 4095), frame.data());   // the program's last block
+    qToLittleEndian<uint16_t>(256, frame.data() + 2);
+    BuildFrame(HostNad, NoSerialNumber, 34, frame, 0);
+
+    TRawClient client(port);
+    for (int i = 0; i < WarmUp; ++i) {
+        if (!client.RoundTrip(frame))
+            return -1;
+    }
+    QElapsedTimer clock;
+    clock.start();
+    for (int i = 0; i < RoundTrips; ++i) {
+        if (!client.RoundTrip(frame))
+            return -1;
+    }
+    return clock.nsecsElapsed() / 1000.0 / RoundTrips;
+}
+
+// The window, reduced to what a benchmark needs to see.
+class TQuietHost : public TOperationHost {
+public:
+    QStringList Messages;
+    void AddMessage(const QString& text) override { Messages << text; }
+    void DisableControls() override {}
+    void EnableControls() override {}
+    void ClearVerifyIcons() override {}
+    void ShowVerifyResult(TVerifyCheck, bool) override {}
+    void ShowPlcStatus(const QString&) override {}
+    void ShowProgress(int, int, int, int) override {}
+    QString AskSaveFileName(const QString&) override { return {}; }
+    void SerialNumberAdvanced(int32_t) override {}
+    void ShowError(const QString& text) override { std::fprintf(stderr, "%s\n", qPrintable(text)); }
+};
+
+QString WriteFile(const QTemporaryDir& dir, const QString& name, const QByteArray& bytes)
+{
+    QFile file(dir.filePath(name));
+    return file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size() ? file.fileName() : QString();
+}
+
+}  // namespace
+
+int main(int argc, char** argv)
+{
+    QCoreApplication app(argc, argv);
+    // The link sees the loopback adapter only, so nothing leaves 127.0.0.0/8.
+    SetAdapterTableReader([] {
+        return QList<TPlatformAdapter>{{QStringLiteral("lo"), QStringLiteral("loopback"),
+                                        QStringLiteral("127.0.0.1"), QStringLiteral("255.0.0.0"), QString()}};
+    });
+    SetLocalIPResolver([] { return QStringLiteral("127.0.0.1"); });
+
+    TSimulatorThread simulator;
+    simulator.start();
+    const int port = simulator.WaitForPort();
+    QTemporaryDir dir;
+    TCommunicator link;
+    if (port == 0 || !dir.isValid() || !link.SelectAdapter(QStringLiteral("lo"))) {
+        std::fprintf(stderr, "send_bench: no simulator, folder or loopback binding\n");
+        return 1;
+    }
+    link.ControllerPort = port;
+
+    TQuietHost host;
+    TLoaderSession session(link, host);
+    session.ProductionLogPath = dir.filePath(QStringLiteral("send_bench.log"));
+    qint64 waitedNs = 0;
+    session.Wait = [&waitedNs](int milliseconds) {
+        QElapsedTimer clock;
+        clock.start();
+        WaitWithEvents(milliseconds);
+        waitedNs += clock.nsecsElapsed();
+    };
+
+    const double rawBefore = RawRoundTripMicroseconds(port);
+    const TConnectResult connected = session.ConnectToNad(TNadChoice{true, QString()});
+    TOperationInputs inputs;
+    inputs.KernelChecked = true;
+    inputs.KernelPath = WriteFile(dir, QStringLiteral("kernel.bin"), SampleKernel(3, KernelSize));
+    inputs.ProgramChecked = true;
+    inputs.ProgramPath = WriteFile(dir, QStringLiteral("program.bin"), SampleProgram(ProgramSize));
+    session.LoadImageFiles(inputs);
+    inputs.SerialNumberChecked = true;
+    inputs.SerialNumber = 1000;
+    inputs.Autoincrement = true;
+    inputs.StartPlc = true;
+    inputs.SetRtc = true;
+    inputs.KernelVersionShown = connected.Panel.KernelVersion;
+
+    const int framesBefore = simulator.Frames();
+    QElapsedTimer clock;
+    clock.start();
+    const bool sent = connected.Outcome == TConnectOutcome::Answered && session.DoSend(inputs);
+    const qint64 wallNs = clock.nsecsElapsed();
+    const int requests = simulator.Frames() - framesBefore;
+    const double rawAfter = RawRoundTripMicroseconds(port);
+
+    simulator.quit();
+    simulator.wait();
+    if (!sent || rawBefore < 0 || rawAfter < 0) {
+        std::fprintf(stderr, "send_bench: the send or a raw round trip failed\n%s\n",
+                     qPrintable(host.Messages.join(QLatin1Char('\n'))));
+        return 1;
+    }
+
+    const double rawUs = (rawBefore + rawAfter) / 2;
+    const double wallMs = wallNs / 1e6;
+    const double waitsMs = waitedNs / 1e6;
+    const double workMs = wallMs - waitsMs;
+    const double networkMs = requests * rawUs / 1000;
+    const double ratio = workMs / networkMs;
+    std::printf("send_bench: serial number, %d-byte kernel, %d-byte program, start, clock\n", KernelSize, ProgramSize);
+    std::printf("  wall time              %10.1f ms\n", wallMs);
+    std::printf("  fixed waits (500+200)  %10.1f ms\n", waitsMs);
+    std::printf("  wall without the waits %10.1f ms\n", workMs);
+    std::printf("  requests               %10d\n", requests);
+    std::printf("  raw UDP round trip     %10.1f us (%.1f before, %.1f after the send; 256-byte WriteBlock)\n", rawUs,
+                rawBefore, rawAfter);
+    std::printf("  requests x round trip  %10.1f ms\n", networkMs);
+    std::printf("  ratio                  %10.2f (target at most %.1f)\n", ratio, TargetRatio);
+    return 0;
+}
