@@ -1,0 +1,628 @@
+#include "fMain.h"
+#include "ui_fMain.h"
+
+#include "fAbout.h"
+#include "fHelp.h"
+#include "fPassword.h"
+#include "uABus.h"
+#include "uCommon.h"
+
+#include <QDir>
+#include <QFileDialog>
+#include <QGuiApplication>
+#include <QMessageBox>
+#include <QSettings>
+#include <QTimer>
+
+#include <algorithm>
+
+namespace {
+
+const QString SettingsOrganization = QStringLiteral("Maradine");
+const QString SettingsApplication = QStringLiteral("OrvelBinLoader");
+const QString SerialNumberValue = QStringLiteral("SerialNumber");
+
+// How often the idle update of the operation buttons runs.
+constexpr int ActionsUpdateInterval = 50;
+
+// A stored serial number counts only when it is a 32-bit integer; the store may hold
+// anything under that name (another program, a hand edit), and that counts as missing.
+bool StoredInt32(const QVariant& value, int32_t& result)
+{
+    bool ok = false;
+    int number = 0;
+    if (value.typeId() == QMetaType::Int)
+        number = value.toInt(&ok);
+    else if (value.typeId() == QMetaType::QString)
+        number = value.toString().toInt(&ok);
+    if (ok)
+        result = number;
+    return ok;
+}
+
+// Empties an edit without running its change handler: the check that empties it is the
+// one the handler would run again.
+void ClearQuietly(QLineEdit* edit)
+{
+    const QSignalBlocker blocker(edit);
+    edit->clear();
+}
+
+// A progress bar with maximum 0 turns into a busy indicator, and one that is given a
+// position outside its range keeps its old one; the bars show the figures they get as
+// far as they can instead.
+void ShowBar(QProgressBar* bar, int position, int maximum)
+{
+    const int top = std::max(maximum, 1);
+    bar->setRange(0, top);
+    bar->setValue(std::clamp(position, 0, top));
+}
+
+// A push button that shows and runs an action, as a tool button does with its default
+// action: caption, hint and enabled state follow the action; a click triggers it.
+void BindButton(QPushButton* button, QAction* action)
+{
+    const auto follow = [button, action] {
+        button->setText(action->text());
+        button->setToolTip(action->statusTip());
+        button->setStatusTip(action->statusTip());
+        button->setEnabled(action->isEnabled());
+    };
+    follow();
+    QObject::connect(action, &QAction::changed, button, follow);
+    QObject::connect(button, &QPushButton::clicked, action, &QAction::trigger);
+}
+
+} // namespace
+
+TfmMain::TfmMain(QWidget* parent) : QMainWindow(parent), ui(std::make_unique<Ui::fmMain>())
+{
+    InitPictureResources();
+    ui->setupUi(this);
+    setFixedSize(size());
+    setWindowFlags(Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint
+                   | Qt::WindowCloseButtonHint);
+
+    BindButton(ui->btnSend, ui->acSend);
+    BindButton(ui->btnVerify, ui->acVerify);
+    BindButton(ui->btnStart, ui->acStart);
+    BindButton(ui->btnStop, ui->acStop);
+    BindButton(ui->btnSaveKernel, ui->acSaveKernel);
+    BindButton(ui->btnSaveProgram, ui->acSaveProgram);
+    BindButton(ui->btnClose, ui->acClose);
+    BindButton(ui->btnHelp, ui->acHelp);
+    BindButton(ui->btnAbout, ui->acAbout);
+
+    OpenFileName = [this] { return DefaultOpenFileName(); };
+    SaveFileName = [this](const QString& defaultName) { return DefaultSaveFileName(defaultName); };
+    ErrorMessage = [this](const QString& text) { QMessageBox::critical(this, windowTitle(), text); };
+
+    ConnectHandlers();
+    FormCreate();
+
+    auto* actionsUpdate = new QTimer(this);
+    connect(actionsUpdate, &QTimer::timeout, this, &TfmMain::alActionsUpdate);
+    actionsUpdate->start(ActionsUpdateInterval);
+}
+
+TfmMain::~TfmMain()
+{
+    SaveSettings();
+}
+
+void TfmMain::SetDialogs(TfmAbout* about, TfmPassword* password, TfmHelp* help)
+{
+    fmAbout = about;
+    fmPassword = password;
+    fmHelp = help;
+}
+
+void TfmMain::ConnectHandlers()
+{
+    connect(ui->acSend, &QAction::triggered, this, &TfmMain::acSendExecute);
+    connect(ui->acVerify, &QAction::triggered, this, &TfmMain::acVerifyExecute);
+    connect(ui->acStart, &QAction::triggered, this, &TfmMain::acStartExecute);
+    connect(ui->acStop, &QAction::triggered, this, &TfmMain::acStopExecute);
+    connect(ui->acSaveKernel, &QAction::triggered, this, &TfmMain::acSaveKernelExecute);
+    connect(ui->acSaveProgram, &QAction::triggered, this, &TfmMain::acSaveProgramExecute);
+    connect(ui->acClose, &QAction::triggered, this, &TfmMain::acCloseExecute);
+    connect(ui->acHelp, &QAction::triggered, this, &TfmMain::acHelpExecute);
+    connect(ui->acAbout, &QAction::triggered, this, &TfmMain::acAboutExecute);
+    connect(ui->btnPassword, &QPushButton::clicked, this, &TfmMain::btnPasswordClick);
+
+    // Check boxes follow toggled rather than clicked, so that a box ticked by the program
+    // updates its row exactly as one ticked by the operator.
+    connect(ui->ckSerialNumber, &QCheckBox::toggled, this, &TfmMain::ckSerialNumberClick);
+    connect(ui->edSerialNumber, &QLineEdit::textChanged, this, &TfmMain::edSerialNumberChange);
+    connect(ui->ckKernel, &QCheckBox::toggled, this, &TfmMain::ckKernelClick);
+    connect(ui->ckPLCProgram, &QCheckBox::toggled, this, &TfmMain::ckPLCProgramClick);
+    for (QLineEdit* edit : {ui->leKernelBinary, ui->leTamixBinary})
+        connect(edit, &QLineEdit::textChanged, this, [this, edit] { leKernelBinaryChange(edit); });
+    for (QPushButton* button : {ui->btnBrowseKernel, ui->btnBrowseTamix})
+        connect(button, &QPushButton::clicked, this, [this, button] { btnBrowseTamixClick(button); });
+    connect(ui->ckSetNadAlias, &QCheckBox::toggled, this, &TfmMain::ckSetNadAliasClick);
+    connect(ui->edNADAlias, &QLineEdit::textChanged, this, &TfmMain::SettingsInputChange);
+    connect(ui->ckSetHardwareModel, &QCheckBox::toggled, this, &TfmMain::ckSetHardwareModelClick);
+    // A model chosen or typed is a changed input like any other: it greys the verify icons.
+    connect(ui->cbHardwareModel, &QComboBox::currentTextChanged, this, &TfmMain::SettingsInputChange);
+    connect(ui->ckSetIEXBaudRate, &QCheckBox::toggled, this, &TfmMain::ckSetIEXBaudRateClick);
+    connect(ui->cbIEXBaudRate, &QComboBox::currentIndexChanged, this, &TfmMain::SettingsInputChange);
+    connect(ui->ckSetIPAddress, &QCheckBox::toggled, this, &TfmMain::ckSetIPAddressClick);
+    // Switching between the two radio buttons always toggles rbDHCP.
+    connect(ui->rbDHCP, &QRadioButton::toggled, this, &TfmMain::rbDHCPClick);
+    for (QLineEdit* edit : {ui->edIPAddress, ui->edSubnetMask, ui->edGateway, ui->edDNSServer})
+        connect(edit, &QLineEdit::textChanged, this, &TfmMain::SettingsInputChange);
+
+    connect(ui->cbEthAdapter, &TDropDownComboBox::dropDown, this, &TfmMain::cbEthAdapterDropDown);
+    connect(ui->cbEthAdapter, &QComboBox::activated, this, &TfmMain::cbEthAdapterChange);
+    connect(ui->ckDirectConnection, &QCheckBox::clicked, this, &TfmMain::ckDirectConnectionClick);
+    connect(ui->cbNAD, &TDropDownComboBox::dropDown, this, &TfmMain::cbNADDropDown);
+    connect(ui->cbNAD, &QComboBox::currentTextChanged, this, &TfmMain::cbNADChange);
+    connect(ui->ckNadNotAssigned, &QCheckBox::clicked, this, &TfmMain::ckNadNotAssignedClick);
+    connect(ui->btnRefresh, &QPushButton::clicked, this, &TfmMain::btnRefreshClick);
+}
+
+void TfmMain::FormCreate()
+{
+    // The header and the separator paint their own colours, not the themed background.
+    for (auto [panel, colour] : {std::pair{ui->pnlHeader, QColor(Qt::white)}, std::pair{ui->pnlSeparator, QColor(Qt::gray)}}) {
+        QPalette palette = panel->palette();
+        palette.setColor(QPalette::Window, colour);
+        panel->setPalette(palette);
+        panel->setAutoFillBackground(true);
+    }
+
+    setWindowTitle(windowTitle() + QStringLiteral(" v") + GetVersionText(3));
+    QGuiApplication::setApplicationDisplayName(windowTitle());
+
+    Password.clear();
+    SerialNumber = 0;
+    LoadSettings();
+    if (SerialNumber != -1)
+        ui->edSerialNumber->setText(QString::number(SerialNumber));
+    ParametersValid = false;
+
+    FStatusImages = {QPixmap(QStringLiteral(":/GREY")), QPixmap(QStringLiteral(":/GREEN")),
+                     QPixmap(QStringLiteral(":/RED")), QPixmap(QStringLiteral(":/YELLOW"))};
+    ClearInfoPanel();
+    for (QLabel* icon : {ui->imEthernet, ui->imOrvel, ui->imNADAlias, ui->imIPAddress, ui->imSubnetMask,
+                         ui->imGateway, ui->imDNSServer})
+        SetIcon(icon, TIconState::Grey);
+    ClearVerifyIcons();
+
+    // The link and the session come before the click handlers below, which show the file
+    // states the session keeps. Creating the link sends nothing.
+    Link = new TCommunicator(this);
+    Link->DebugTrace = false;
+    Session = std::make_unique<TLoaderSession>(*Link, *this);
+
+    ckSerialNumberClick();
+    ckKernelClick();
+    ckPLCProgramClick();
+    ckSetNadAliasClick();
+    ckSetHardwareModelClick();
+    ckSetIEXBaudRateClick();
+    ckSetIPAddressClick();
+
+    Adapters = std::make_unique<TEthernetAdapterInfoList>();
+    RefreshAdapters();
+
+    // The file dialogs are made when first used; they start in the folder the program
+    // started in.
+    FStartFolder = QDir::currentPath();
+    ShowImageFileStates();
+
+    AdapterState = NeedsBinding;
+}
+
+// ---- window services ----
+
+void TfmMain::AddMessage(const QString& text)
+{
+    ui->meStatus->appendPlainText(MessageLogLine(QDateTime::currentDateTime(), text));
+    // The window's thread is busy with the operation; without this the lines would appear
+    // only when it ends.
+    ui->meStatus->viewport()->repaint();
+}
+
+void TfmMain::DisableControls()
+{
+    FControlsDisabled = true;
+    ui->btnRefresh->setEnabled(false);
+    for (QAction* action : {ui->acSend, ui->acVerify, ui->acStart, ui->acStop})
+        action->setEnabled(false);
+    ui->gbConfiguration->setEnabled(false);
+    for (QAction* action : {ui->acHelp, ui->acAbout, ui->acClose})
+        action->setEnabled(true);
+}
+
+void TfmMain::EnableControls()
+{
+    FControlsDisabled = false;
+    ui->btnRefresh->setEnabled(true);
+    for (QAction* action : {ui->acSend, ui->acVerify, ui->acStart, ui->acStop, ui->acHelp, ui->acAbout, ui->acClose})
+        action->setEnabled(true);
+    ui->gbConfiguration->setEnabled(true);
+}
+
+void TfmMain::ClearVerifyIcons()
+{
+    for (QLabel* icon : {ui->imVerifyConfig, ui->imVerifyKernel, ui->imVerifyPLCProgram})
+        SetIcon(icon, TIconState::Grey);
+}
+
+void TfmMain::ShowVerifyResult(TVerifyCheck check, bool passed)
+{
+    QLabel* icon = check == TVerifyCheck::Config   ? ui->imVerifyConfig
+                   : check == TVerifyCheck::Kernel ? ui->imVerifyKernel
+                                                   : ui->imVerifyPLCProgram;
+    SetIcon(icon, passed ? TIconState::Green : TIconState::Red);
+}
+
+void TfmMain::ShowPlcStatus(const QString& text)
+{
+    ui->lblInfoPLCStatus->setText(text);
+    ui->lblInfoPLCStatus->repaint();
+}
+
+void TfmMain::ShowProgress(int current, int currentMaximum, int total, int totalMaximum)
+{
+    ShowBar(ui->pbCurrent, current, currentMaximum);
+    ShowBar(ui->pbTotal, total, totalMaximum);
+}
+
+QString TfmMain::AskSaveFileName(const QString& defaultName)
+{
+    return SaveFileName(defaultName);
+}
+
+void TfmMain::SerialNumberAdvanced(int32_t next)
+{
+    ui->edSerialNumber->setText(QString::number(next));
+    SaveSettings();
+}
+
+void TfmMain::ShowError(const QString& text)
+{
+    ErrorMessage(text);
+}
+
+void TfmMain::ClearInfoPanel()
+{
+    for (QLabel* label : ui->gbInformation->findChildren<QLabel*>()) {
+        if (label->objectName().startsWith(QStringLiteral("lblInfo")))
+            label->clear();
+    }
+}
+
+void TfmMain::ResetStatus()
+{
+    ui->pbCurrent->setValue(0);
+    ui->pbTotal->setValue(0);
+    Session->ResetProgress();
+    ui->meStatus->clear();
+    ClearVerifyIcons();
+}
+
+void TfmMain::ShowImageFileStates()
+{
+    const auto show = [this](QCheckBox* box, TFileState state, QLabel* icon) {
+        SetIcon(icon, !box->isChecked()                ? TIconState::Grey
+                      : state == TFileState::Loaded ? TIconState::Green
+                                                     : TIconState::Red);
+        icon->repaint();
+    };
+    show(ui->ckKernel, Session->KernelFileState, ui->imKernel);
+    show(ui->ckPLCProgram, Session->ProgramFileState, ui->imTamix);
+}
+
+// ---- input checks ----
+
+bool TfmMain::CheckNadAlias()
+{
+    if (!ui->ckSetNadAlias->isChecked()) {
+        ClearQuietly(ui->edNADAlias);
+        SetIcon(ui->imNADAlias, TIconState::Grey);
+        return true;
+    }
+    const QString text = ui->edNADAlias->text();
+    const int32_t value = text.isEmpty() ? 0 : IntegerTextOrDefault(text, -1);
+    // An alias is unsigned; the integer text is signed, so every negative value is refused.
+    const bool valid = value >= 0;
+    SetIcon(ui->imNADAlias, valid ? TIconState::Green : TIconState::Red);
+    return valid;
+}
+
+bool TfmMain::CheckIpSettings()
+{
+    const std::array<QLineEdit*, 4> edits = {ui->edIPAddress, ui->edSubnetMask, ui->edGateway, ui->edDNSServer};
+    const std::array<QLabel*, 4> icons = {ui->imIPAddress, ui->imSubnetMask, ui->imGateway, ui->imDNSServer};
+    if (ui->rbDHCP->isChecked() || !ui->ckSetIPAddress->isChecked()) {
+        for (size_t i = 0; i < edits.size(); ++i) {
+            ClearQuietly(edits[i]);
+            SetIcon(icons[i], TIconState::Grey);
+        }
+        return true;
+    }
+    const QString mask = ui->edSubnetMask->text();
+    const std::array<bool, 4> ok = {IsValidIPText(ui->edIPAddress->text()),
+                                    IsValidIPText(mask) && IsValidSubnetMask(StrToIP(mask)),
+                                    IsValidIPText(ui->edGateway->text()), IsValidIPText(ui->edDNSServer->text())};
+    for (size_t i = 0; i < icons.size(); ++i)
+        SetIcon(icons[i], ok[i] ? TIconState::Green : TIconState::Red);
+    return std::all_of(ok.begin(), ok.end(), [](bool fieldOk) { return fieldOk; });
+}
+
+bool TfmMain::CheckParameters()
+{
+    // The IP check is skipped while the alias is invalid, so its icons keep their colours.
+    return CheckNadAlias() && CheckIpSettings();
+}
+
+TOperationInputs TfmMain::OperationInputs() const
+{
+    TOperationInputs inputs;
+    inputs.SerialNumberChecked = ui->ckSerialNumber->isChecked();
+    inputs.SerialNumber = SerialNumber;
+    inputs.Autoincrement = ui->ckAutoincrement->isChecked();
+    inputs.KernelChecked = ui->ckKernel->isChecked();
+    inputs.KernelPath = ui->leKernelBinary->text();
+    inputs.ProgramChecked = ui->ckPLCProgram->isChecked();
+    inputs.ProgramPath = ui->leTamixBinary->text();
+    inputs.StartPlc = ui->ckStartPLC->isChecked();
+    inputs.SetRtc = ui->ckSetRTC->isChecked();
+    inputs.SetNadAlias = ui->ckSetNadAlias->isChecked();
+    inputs.NadAliasText = ui->edNADAlias->text();
+    inputs.SetHardwareModel = ui->ckSetHardwareModel->isChecked();
+    // The model box also takes typed text; its list keeps the last picked item while the
+    // text says otherwise, so only a text that names an item counts as a choice.
+    inputs.HardwareModelIndex = ui->cbHardwareModel->findText(ui->cbHardwareModel->currentText());
+    inputs.SetIEXBaudRate = ui->ckSetIEXBaudRate->isChecked();
+    inputs.IEXBaudRateIndex = ui->cbIEXBaudRate->currentIndex();
+    inputs.SetIPAddress = ui->ckSetIPAddress->isChecked();
+    inputs.DHCP = ui->rbDHCP->isChecked();
+    inputs.IPAddress = ui->edIPAddress->text();
+    inputs.SubnetMask = ui->edSubnetMask->text();
+    inputs.Gateway = ui->edGateway->text();
+    inputs.DNSServer = ui->edDNSServer->text();
+    inputs.ParametersValid = ParametersValid;
+    inputs.KernelVersionShown = ui->lblInfoKernelVersion->text();
+    return inputs;
+}
+
+// ---- settings ----
+
+void TfmMain::LoadSettings()
+{
+    const QSettings settings(SettingsOrganization, SettingsApplication);
+    StoredInt32(settings.value(SerialNumberValue), SerialNumber);
+}
+
+void TfmMain::SaveSettings()
+{
+    QSettings settings(SettingsOrganization, SettingsApplication);
+    settings.setValue(SerialNumberValue, SerialNumber);
+}
+
+// ---- adapter choice ----
+
+void TfmMain::RefreshAdapters()
+{
+    if (!Adapters)
+        return;
+    ui->cbEthAdapter->clear();
+    Adapters->Refresh();
+    ui->cbEthAdapter->addItems(Adapters->ItemTexts());
+    ui->cbEthAdapter->setCurrentIndex(Adapters->IndexOf(Link->Adapter));
+    ui->cbEthAdapter->setToolTip(ui->cbEthAdapter->currentText());
+}
+
+void TfmMain::cbEthAdapterDropDown()
+{
+    RefreshAdapters();
+}
+
+void TfmMain::cbEthAdapterChange()
+{
+    // The new adapter is bound at the next connection, not now.
+    SetIcon(ui->imEthernet, TIconState::Grey);
+    ui->cbEthAdapter->setToolTip(ui->cbEthAdapter->currentText());
+    ResetStatus();
+    AdapterState = NeedsBinding;
+}
+
+// ---- idle update ----
+
+void TfmMain::alActionsUpdate()
+{
+    // While an operation has the controls disabled, they stay so until it enables them.
+    if (FControlsDisabled)
+        return;
+    const bool enabled = Session->Connected && !Session->Info.IsOldLoader();
+    for (QAction* action : {ui->acSend, ui->acVerify, ui->acStart, ui->acStop, ui->acSaveKernel, ui->acSaveProgram})
+        action->setEnabled(enabled);
+    if (Link->State == TCommunicator::StateIdle) {
+        ui->pbCurrent->setValue(0);
+        ui->pbTotal->setValue(0);
+        Session->ResetProgress();
+    }
+}
+
+// ---- operations and connection ----
+// Filled when the window is wired to the loader session: each operation runs as
+// ResetStatus, CurrentOperation, the session's Do... operation, then Connect; the
+// connection handlers bind the adapter and call the session's ConnectToNad.
+
+void TfmMain::acSendExecute() {}
+void TfmMain::acVerifyExecute() {}
+void TfmMain::acStartExecute() {}
+void TfmMain::acStopExecute() {}
+void TfmMain::acSaveKernelExecute() {}
+void TfmMain::acSaveProgramExecute() {}
+void TfmMain::ckDirectConnectionClick() {}
+void TfmMain::cbNADDropDown() {}
+void TfmMain::cbNADChange() {}
+void TfmMain::ckNadNotAssignedClick() {}
+void TfmMain::btnRefreshClick() {}
+
+// ---- window and dialogs ----
+
+void TfmMain::acCloseExecute()
+{
+    close();
+}
+
+void TfmMain::acHelpExecute()
+{
+    if (!fmHelp)
+        return;
+    fmHelp->FileName = QDir(QCoreApplication::applicationDirPath()).filePath(QStringLiteral("Readme.txt"));
+    fmHelp->exec();
+}
+
+void TfmMain::acAboutExecute()
+{
+    if (fmAbout)
+        fmAbout->exec();
+}
+
+void TfmMain::btnPasswordClick()
+{
+    if (!fmPassword)
+        return;
+    fmPassword->Password = Password;
+    if (fmPassword->exec() != QDialog::Accepted)
+        return;
+    Password = fmPassword->Password;
+    Link->PasswordCode = TextChecksum(Password, 0);
+}
+
+// ---- settings inputs ----
+
+void TfmMain::ckSerialNumberClick()
+{
+    const bool checked = ui->ckSerialNumber->isChecked();
+    ui->edSerialNumber->setEnabled(checked);
+    ui->ckAutoincrement->setEnabled(checked);
+    ClearVerifyIcons();
+}
+
+void TfmMain::edSerialNumberChange()
+{
+    SerialNumber = IntegerTextOrDefault(ui->edSerialNumber->text(), -1);
+}
+
+void TfmMain::ckKernelClick()
+{
+    EnableFileRow(ui->ckKernel->isChecked(), ui->leKernelBinary, ui->btnBrowseKernel);
+}
+
+void TfmMain::ckPLCProgramClick()
+{
+    EnableFileRow(ui->ckPLCProgram->isChecked(), ui->leTamixBinary, ui->btnBrowseTamix);
+}
+
+void TfmMain::EnableFileRow(bool enabled, QLineEdit* edit, QPushButton* browse)
+{
+    edit->setEnabled(enabled);
+    browse->setEnabled(enabled);
+    ShowImageFileStates();
+    ClearVerifyIcons();
+}
+
+void TfmMain::leKernelBinaryChange(QLineEdit* edit)
+{
+    (edit == ui->leKernelBinary ? Session->KernelFileState : Session->ProgramFileState) = TFileState::NotLoaded;
+    Session->LoadImageFiles(OperationInputs());
+    ShowImageFileStates();
+    ClearVerifyIcons();
+}
+
+void TfmMain::btnBrowseTamixClick(QPushButton* button)
+{
+    const QString fileName = OpenFileName();
+    if (fileName.isEmpty())
+        return;
+    ui->meStatus->clear();
+    const bool kernel = button == ui->btnBrowseKernel;
+    (kernel ? Session->KernelFileState : Session->ProgramFileState) = TFileState::NotLoaded;
+    (kernel ? ui->leKernelBinary : ui->leTamixBinary)->setText(fileName);
+    // The same file chosen again changes no text; it is loaded again all the same.
+    Session->LoadImageFiles(OperationInputs());
+    ShowImageFileStates();
+    ClearVerifyIcons();
+}
+
+void TfmMain::ckSetNadAliasClick()
+{
+    ui->edNADAlias->setEnabled(ui->ckSetNadAlias->isChecked());
+    SettingsInputChange();
+}
+
+void TfmMain::ckSetHardwareModelClick()
+{
+    ui->cbHardwareModel->setEnabled(ui->ckSetHardwareModel->isChecked());
+    SettingsInputChange();
+}
+
+void TfmMain::ckSetIEXBaudRateClick()
+{
+    ui->cbIEXBaudRate->setEnabled(ui->ckSetIEXBaudRate->isChecked());
+    SettingsInputChange();
+}
+
+void TfmMain::ckSetIPAddressClick()
+{
+    const bool checked = ui->ckSetIPAddress->isChecked();
+    ui->rbDHCP->setEnabled(checked);
+    ui->rbStaticIP->setEnabled(checked);
+    rbDHCPClick();
+}
+
+void TfmMain::rbDHCPClick()
+{
+    const bool staticIP = ui->ckSetIPAddress->isChecked() && !ui->rbDHCP->isChecked();
+    for (QWidget* input : std::initializer_list<QWidget*>{ui->edIPAddress, ui->edSubnetMask, ui->edGateway,
+                                                          ui->edDNSServer, ui->lblIPAddress, ui->lblSubnetMask,
+                                                          ui->lblGateway, ui->lblDNSServer})
+        input->setEnabled(staticIP);
+    SettingsInputChange();
+}
+
+void TfmMain::SettingsInputChange()
+{
+    ParametersValid = CheckParameters();
+    ClearVerifyIcons();
+}
+
+// ---- helpers ----
+
+void TfmMain::SetIcon(QLabel* icon, TIconState state)
+{
+    icon->setPixmap(FStatusImages[size_t(state)]);
+}
+
+QString TfmMain::DefaultOpenFileName()
+{
+    if (!dlgOpenFile) {
+        dlgOpenFile = new QFileDialog(this, QString(), FStartFolder, QStringLiteral("Binary file (*.bin)"));
+        dlgOpenFile->setFileMode(QFileDialog::ExistingFile);
+        dlgOpenFile->setDefaultSuffix(QStringLiteral("bin"));
+    }
+    if (dlgOpenFile->exec() != QDialog::Accepted)
+        return {};
+    return dlgOpenFile->selectedFiles().value(0);
+}
+
+QString TfmMain::DefaultSaveFileName(const QString& defaultName)
+{
+    if (!dlgSaveFile) {
+        dlgSaveFile = new QFileDialog(this, QString(), FStartFolder, QStringLiteral("binary file (*.bin)"));
+        dlgSaveFile->setAcceptMode(QFileDialog::AcceptSave);
+        dlgSaveFile->setDefaultSuffix(QStringLiteral("bin"));
+    }
+    dlgSaveFile->selectFile(defaultName);
+    if (dlgSaveFile->exec() != QDialog::Accepted)
+        return {};
+    return dlgSaveFile->selectedFiles().value(0);
+}
