@@ -1,0 +1,512 @@
+#include "uCommunication.h"
+
+#include "uABus.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QEventLoop>
+#include <QFile>
+#include <QHostAddress>
+#include <QTimer>
+#include <QUdpSocket>
+#include <QtEndian>
+
+#include <chrono>
+#include <climits>
+#include <cmath>
+#include <cstring>
+#include <initializer_list>
+#include <utility>
+
+namespace {
+
+enum : uint8_t {
+    CmdStartLoader = 0,
+    CmdStartKernel = 1,
+    CmdPing = 16,
+    CmdReadStatus = 17,
+    CmdReadLoaderRecord = 18,
+    CmdEraseFlash = 32,
+    CmdReadBlock = 33,
+    CmdWriteBlock = 34,
+    CmdStartPlc = 64,
+    CmdStopPlc = 65,
+    CmdWriteClock = 112,
+};
+
+constexpr uint8_t Acknowledge = 1;
+constexpr uint32_t EraseTimeout = 10000;
+constexpr int BlockSize = 256;
+constexpr int ReplyBufferSize = 1040;   // holds the data of the longest accepted reply
+// Block numbers are 16-bit: memory past 65536 blocks cannot be addressed.
+constexpr uint64_t AddressableBytes = uint64_t(BlockSize) * 65536;
+const QString AllOnes = QStringLiteral("255.255.255.255");
+const QString NoAddress = QStringLiteral("0.0.0.0");
+
+// Where a frame starts in hexadecimal text: "AA55" at a byte boundary (an even position),
+// so that the tail of one byte and the head of the next never pass for a frame start.
+qsizetype FrameStart(const QByteArray& hex)
+{
+    for (qsizetype i = hex.indexOf("AA55"); i >= 0; i = hex.indexOf("AA55", i + 1)) {
+        if (i % 2 == 0)
+            return i;
+    }
+    return -1;
+}
+
+// (QByteArray has no list constructor; braces would pick its (size, fill) constructor.)
+QByteArray ByteList(std::initializer_list<uint8_t> values)
+{
+    QByteArray bytes;
+    for (uint8_t value : values)
+        bytes.append(char(value));
+    return bytes;
+}
+
+QByteArray BlockArguments(uint16_t block, uint16_t count)
+{
+    QByteArray arguments(4, '\0');
+    auto* p = reinterpret_cast<uint8_t*>(arguments.data());
+    qToLittleEndian<uint16_t>(block, p);
+    qToLittleEndian<uint16_t>(count, p + 2);
+    return arguments;
+}
+
+}  // namespace
+
+TCommunicator::TCommunicator(QObject* parent) : QObject(parent), Socket(new QUdpSocket(this))
+{
+    // Qt permits broadcasts on every UDP socket it opens; nothing else to set here.
+    connect(Socket, &QUdpSocket::readyRead, this, &TCommunicator::ReadPendingDatagrams);
+    Adapter.DetectLocal();
+    LocalIP = Adapter.IPAddress;
+}
+
+TCommunicator::~TCommunicator() = default;
+
+// ---- transport ----
+
+bool TCommunicator::SelectAdapter(const QString& adapterName)
+{
+    Socket->abort();
+    if (!Adapter.LoadByName(adapterName))
+        return false;
+    ApplyBinding();
+    return Socket->state() == QAbstractSocket::BoundState;
+}
+
+void TCommunicator::ApplyBinding()
+{
+    Socket->abort();
+    const int port = DirectConnection ? DirectConnectionPort : LocalPort;
+    // Only a real adapter address: an empty or broken text would otherwise bind to any address.
+    const bool bound = IsValidIPText(Adapter.IPAddress)
+                       && Socket->bind(QHostAddress(Adapter.IPAddress), quint16(port));
+    LocalIP = bound ? Socket->localAddress().toString() : Adapter.IPAddress;
+    BoundPort = bound ? Socket->localPort() : 0;
+}
+
+void TCommunicator::SetDirectConnection(bool on)
+{
+    DirectConnection = on;
+    ApplyBinding();
+}
+
+void TCommunicator::SetNad(int32_t nad)
+{
+    if (nad == Nad)
+        return;
+    Nad = nad;
+    TargetIP.clear();
+}
+
+bool TCommunicator::Disconnect()
+{
+    CancelWait();
+    TargetIP.clear();
+    RxFrame.clear();
+    PeerIP.clear();
+    RxData.clear();
+    PeerPort = 0;
+    Socket->abort();
+    return true;
+}
+
+void TCommunicator::CancelWait()
+{
+    ++FWaitGeneration;
+    State = StateIdle;
+}
+
+QString TCommunicator::BroadcastDestination() const
+{
+    if (DirectConnection)
+        return AllOnes;
+    if (!IsValidIPText(Adapter.Broadcast) || Adapter.Broadcast == NoAddress)
+        return AllOnes;
+    return Adapter.Broadcast;
+}
+
+QString TCommunicator::Destination() const
+{
+    if (!DirectConnection && !TargetIP.isEmpty() && TargetIP != NoAddress)
+        return TargetIP;
+    return BroadcastDestination();
+}
+
+void TCommunicator::SendDatagram(const QByteArray& frame, const QString& destination)
+{
+    // A closed socket sends nothing: writing to it would bind it to any address first.
+    if (Socket->state() != QAbstractSocket::BoundState)
+        return;
+    Socket->writeDatagram(frame, QHostAddress(destination), quint16(ControllerPort));
+}
+
+bool TCommunicator::SendFrame(const QByteArray& frame)
+{
+    return Transact(frame, Attempts, Timeout, false);
+}
+
+bool TCommunicator::Transact(const QByteArray& frame, int attempts, uint32_t timeout, bool discovery)
+{
+    // A request that starts while a discovery waits is not part of that discovery.
+    Discovering = discovery;
+    bool result = false;
+    for (int attempt = 0; attempt < attempts && !result; ++attempt) {
+        SendDatagram(frame, discovery ? BroadcastDestination() : Destination());
+        if (DebugTrace)   // the hex text costs more than the rest of the send
+            WriteDebugLog(QStringLiteral("TX:") + QString::fromLatin1(BytesToHex(frame)));
+        const uint64_t wait = FWaitGeneration + 1;   // the number WaitForReply is about to take
+        result = WaitForReply(timeout);
+        if (FWaitGeneration != wait)
+            break;   // a newer request took over or the wait was cancelled: no more attempts
+    }
+    Discovering = false;
+    Timeout = DefaultTimeout;
+    return result;
+}
+
+bool TCommunicator::WaitForReply(uint32_t timeout)
+{
+    const uint64_t generation = ++FWaitGeneration;
+    State = StateWaiting;
+    RxText.clear();
+    RxFrame.clear();
+    RxData.clear();
+    PeerIP.clear();
+
+    bool timedOut = false;
+    QTimer timer;
+    timer.setSingleShot(true);
+    timer.setTimerType(Qt::PreciseTimer);
+    connect(&timer, &QTimer::timeout, this, [&timedOut] { timedOut = true; });
+    timer.start(std::chrono::milliseconds(std::min<uint32_t>(timeout, INT_MAX)));
+    // Each pass handles what has arrived (datagrams, the time-out, the window's own events)
+    // and blocks until there is more. A handler that starts a newer request or cancels
+    // makes this wait stale; it then ends as failed as soon as control comes back here.
+    QEventLoop loop;
+    while (generation == FWaitGeneration && State != StateIdle && !timedOut)
+        loop.processEvents(QEventLoop::WaitForMoreEvents);
+
+    if (generation != FWaitGeneration)
+        return false;
+    // Only an accepted reply sets Idle during a current wait; anything else is the time-out.
+    if (State != StateIdle) {
+        State = StateIdle;
+        return false;
+    }
+    return ReplyCode == Acknowledge;
+}
+
+bool TCommunicator::SendCommand(uint8_t code)
+{
+    return SendCommand(code, QByteArray());
+}
+
+bool TCommunicator::SendCommand(uint8_t code, const QByteArray& arguments)
+{
+    QByteArray frame = arguments;
+    if (!BuildFrame(HostNad, uint32_t(Nad), code, frame, PasswordCode)) {
+        Timeout = DefaultTimeout;
+        return false;
+    }
+    return SendFrame(frame);
+}
+
+void TCommunicator::ReadPendingDatagrams()
+{
+    const QString localIP = Socket->localAddress().toString();
+    const int localPort = Socket->localPort();
+    // One byte more than the receive buffer shows a datagram that does not fit.
+    char buffer[ReceiveBufferSize + 1];
+    QHostAddress sender;
+    quint16 senderPort = 0;
+    while (Socket->hasPendingDatagrams()) {
+        const qint64 size = Socket->readDatagram(buffer, sizeof buffer, &sender, &senderPort);
+        if (size < 0)
+            return;
+        HandleDatagram(QByteArray(buffer, size), sender.toString(), senderPort, localIP, localPort);
+    }
+}
+
+void TCommunicator::HandleDatagram(const QByteArray& datagram, const QString& senderIP, int senderPort,
+                                   const QString& localIP, int localPort)
+{
+    // No reply of ours is near this size; a bigger datagram is not for us.
+    if (datagram.size() > ReceiveBufferSize)
+        return;
+    LocalIP = localIP;
+    BoundPort = localPort;
+    const QByteArray hex = BytesToHex(datagram);
+    WriteDebugLog(QStringLiteral("RX:") + QString::fromLatin1(hex));
+
+    const qsizetype start = FrameStart(hex);
+    if (State != StateReceiving && start >= 0)
+        State = StateReceiving;
+    if (State != StateReceiving) {
+        RxText.clear();
+        return;
+    }
+    if (!RxText.isEmpty()) {
+        RxText += hex;
+        if (RxText.size() > MaxRxTextLength) {
+            RxText.clear();
+            State = StateWaiting;
+        }
+    }
+    if (RxText.isEmpty() && start >= 0)
+        RxText = hex.mid(start);
+
+    TParsedFrame frame;
+    if (!ParseFrame(RxText, frame))
+        return;   // incomplete or bad: the next datagram is appended
+    ReplyCode = frame.ReplyCode;
+    RxSource = frame.Source;
+    RxDestination = frame.Destination;
+    RxFrame = frame.FrameText;
+    RxData = frame.Data;
+    PeerIP = senderIP;
+    PeerPort = senderPort;
+    if (Discovering && frame.ReplyCode == Acknowledge && frame.Auxiliary == 0 && frame.Destination == HostNad) {
+        FoundNads.append(QString::number(frame.Source));
+        FoundIPs.append(senderIP);
+        State = StateWaiting;   // a discovery collects until its time-out
+    } else {
+        State = StateIdle;   // the waiting request has its answer
+    }
+}
+
+void TCommunicator::WriteDebugLog(const QString& text)
+{
+    if (!DebugTrace)
+        return;
+    QFile file(QDir(QCoreApplication::applicationDirPath()).filePath(QStringLiteral("debug.log")));
+    if (!file.open(QIODevice::WriteOnly | QIODevice::Append | QIODevice::Text))
+        return;
+    const QString line =
+        QDateTime::currentDateTime().toString(QStringLiteral("yyyy-MM-dd hh:mm:ss.zzz ")) + text + QLatin1Char('\n');
+    file.write(line.toUtf8());
+}
+
+// ---- commands ----
+
+bool TCommunicator::StartLoader()
+{
+    return SendCommand(CmdStartLoader);
+}
+
+bool TCommunicator::StartKernel()
+{
+    return SendCommand(CmdStartKernel);
+}
+
+bool TCommunicator::SendPing()
+{
+    return SendCommand(CmdPing);
+}
+
+bool TCommunicator::StartPlc()
+{
+    return SendCommand(CmdStartPlc);
+}
+
+bool TCommunicator::StopPlc()
+{
+    return SendCommand(CmdStopPlc);
+}
+
+bool TCommunicator::Ping()
+{
+    if (!SendPing())
+        return false;
+    TargetIP = PeerIP;   // later requests go to this controller directly
+    return true;
+}
+
+bool TCommunicator::ReadStatus(uint8_t& mode, uint8_t& state)
+{
+    if (!SendCommand(CmdReadStatus))
+        return false;
+    uint8_t buffer[ReplyBufferSize];
+    if (HexToBytes(RxData, buffer, sizeof buffer, false) < 2)
+        return false;
+    bool result = true;
+    if (buffer[0] <= 2)
+        mode = buffer[0];
+    else
+        result = false;
+    if (buffer[1] <= 8)
+        state = buffer[1];
+    else
+        result = false;
+    return result;
+}
+
+bool TCommunicator::ReadLoaderRecord(TLoaderRecord& record)
+{
+    if (!SendCommand(CmdReadLoaderRecord))
+        return false;
+    uint8_t buffer[ReplyBufferSize];
+    const int n = HexToBytes(RxData, buffer, sizeof buffer, false);
+    RxData.clear();
+    RxFrame.clear();
+    if (n < 4)
+        return false;
+    std::memcpy(&record, buffer, sizeof record);
+    return true;
+}
+
+bool TCommunicator::EraseFlash(uint8_t area, uint8_t second)
+{
+    Timeout = EraseTimeout;
+    return SendCommand(CmdEraseFlash, ByteList({area, second}));
+}
+
+bool TCommunicator::ReadBlock(uint16_t block, uint16_t count, uint8_t* buffer, int size)
+{
+    if (!SendCommand(CmdReadBlock, BlockArguments(block, count)))
+        return false;
+    const int n = HexToBytes(RxData, buffer, size, false);
+    RxData.clear();
+    RxFrame.clear();
+    return n >= count;
+}
+
+bool TCommunicator::WriteBlock(uint16_t block, uint16_t count, const uint8_t* data)
+{
+    QByteArray arguments = BlockArguments(block, count);
+    arguments.append(reinterpret_cast<const char*>(data), count);
+    return SendCommand(CmdWriteBlock, arguments);
+}
+
+bool TCommunicator::WriteMemory(uint32_t address, const QByteArray& image)
+{
+    const uint64_t size = uint64_t(image.size());
+    const uint32_t blocks = uint32_t((size + BlockSize - 1) / BlockSize);
+    const uint32_t first = address / BlockSize;
+    // Block numbers wrap at 65536: the tail of such an image would overwrite low memory.
+    if (uint64_t(first) + blocks > 65536)
+        return false;
+    const auto* bytes = reinterpret_cast<const uint8_t*>(image.constData());
+    bool ok = true;
+    for (uint32_t i = 0; ok && i < blocks;) {
+        const uint16_t n = i + 1 < blocks ? BlockSize : uint16_t(size - uint64_t(BlockSize) * (blocks - 1));
+        ok = WriteBlock(uint16_t(first + i), n, bytes + uint64_t(BlockSize) * i);
+        if (ok)
+            ++i;
+        ReportProgress(i, blocks, uint32_t(size));
+    }
+    return ok;
+}
+
+bool TCommunicator::ReadMemory(uint32_t address, uint32_t length, QByteArray* stream)
+{
+    if (!stream)
+        return false;
+    stream->clear();
+    const uint64_t end = uint64_t(address) + length;
+    // Block numbers wrap at 65536: reading on would deliver low memory as if it were this range.
+    if (end > AddressableBytes)
+        return false;
+    const uint32_t first = address / BlockSize;
+    const uint32_t blocks = uint32_t(end / BlockSize) - first + 1;
+    const int skip = int(address % BlockSize);
+    uint8_t buffer[ReplyBufferSize];
+    bool ok = true;
+    for (uint32_t i = 0; ok && i < blocks; ++i) {
+        const int n = i + 1 < blocks ? BlockSize : int(end - uint64_t(BlockSize) * (first + blocks - 1));
+        std::memset(buffer, 0, sizeof buffer);
+        if (n > 0)
+            ok = ReadBlock(uint16_t(first + i), uint16_t(n), buffer, sizeof buffer);
+        if (!ok)
+            break;
+        const int from = i == 0 ? skip : 0;
+        stream->append(reinterpret_cast<const char*>(buffer) + from, n - from);
+        ReportProgress(i + 1, blocks, length);
+    }
+    return ok;
+}
+
+bool TCommunicator::ReadProgramHeader(TProgramHeader& header)
+{
+    QByteArray stream;
+    if (!ReadMemory(ProgramAddress, sizeof(TProgramHeader), &stream))
+        return false;
+    header = RecordFromBytes<TProgramHeader>(stream);
+    return true;
+}
+
+int64_t TCommunicator::StoredProgramLength(bool xa)
+{
+    TProgramHeader header;
+    if (!ReadProgramHeader(header))
+        return 0;
+    return StoredProgramLengthOf(header, xa, [this](uint32_t address, uint32_t length, QByteArray& out) {
+        return ReadMemory(address, length, &out);
+    });
+}
+
+QByteArray TCommunicator::ClockRecord(const QDateTime& moment)
+{
+    const QDate date = moment.date();
+    const QTime time = moment.time();
+    return ByteList({uint8_t(date.year() - 2000), uint8_t(date.month()), uint8_t(date.day()),
+                     uint8_t(date.dayOfWeek() % 7),   // Qt counts Monday 1 .. Sunday 7; the controller Sunday 0
+                     uint8_t(time.hour()), uint8_t(time.minute()), 59});
+}
+
+bool TCommunicator::WriteClock()
+{
+    return WriteClock(QDateTime::currentDateTime());
+}
+
+bool TCommunicator::WriteClock(const QDateTime& moment)
+{
+    return SendCommand(CmdWriteClock, ClockRecord(moment));
+}
+
+bool TCommunicator::Discover(QStringList* nads, QStringList* ips, uint32_t timeout)
+{
+    if (!nads || !ips)
+        return false;
+    FoundNads.clear();
+    FoundIPs.clear();
+    // One ping to NAD 0 on the broadcast address. Nad and TargetIP are not touched, so a
+    // request that starts while the discovery waits still goes to the chosen controller.
+    QByteArray frame;
+    BuildFrame(HostNad, 0, CmdPing, frame, PasswordCode);
+    Transact(frame, 1, timeout, true);
+    *nads = FoundNads;
+    *ips = FoundIPs;
+    Attempts = DefaultAttempts;
+    return true;
+}
+
+void TCommunicator::ReportProgress(uint32_t done, uint32_t total, uint32_t length)
+{
+    if (!OnProgress)
+        return;
+    // nearbyint rounds halves to the even neighbour in the default rounding mode.
+    const double position = total == 0 ? double(length) : std::nearbyint(double(done) / double(total) * length);
+    OnProgress(int(position), int(length));
+}

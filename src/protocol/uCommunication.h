@@ -118,7 +118,14 @@ public:
     static QByteArray ClockRecord(const QDateTime& moment);
 
 private:
+    // One request: up to attempts sends of frame, each waiting timeout ms. A discovery goes
+    // to the broadcast address and collects acknowledgements until its time-out.
+    bool Transact(const QByteArray& frame, int attempts, uint32_t timeout, bool discovery);
+    QString BroadcastDestination() const;
+    void SendDatagram(const QByteArray& frame, const QString& destination);
     void ReadPendingDatagrams();
-    class QEventLoop* FWaitLoop = nullptr;
+
+    // Counts waits and cancellations; a wait whose number is no longer the latest was
+    // taken over by a newer request (or cancelled) and ends as failed.
     uint64_t FWaitGeneration = 0;
 };
