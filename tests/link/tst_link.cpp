@@ -1,0 +1,697 @@
+// Controller link and commands over real loopback UDP: against the in-process controller
+// simulator, or against a raw peer where a hand-made datagram shows the case better.
+// The link is bound to a made-up loopback adapter ("lo", 127.0.0.1/255.0.0.0), so every
+// request goes to 127.x only; nothing here sends in direct-connection mode.
+#include "uCommunication.h"
+
+#include "OrvelSimulator.h"
+#include "uABus.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QFile>
+#include <QNetworkDatagram>
+#include <QRegularExpression>
+#include <QTimer>
+#include <QUdpSocket>
+#include <QtEndian>
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <functional>
+#include <ostream>
+#include <utility>
+
+inline void PrintTo(const QString& text, std::ostream* os)
+{
+    *os << '"' << text.toStdString() << '"';
+}
+
+inline void PrintTo(const QByteArray& bytes, std::ostream* os)
+{
+    *os << bytes.toHex(' ').toStdString();
+}
+
+namespace {
+
+constexpr uint32_t ControllerNad = 1001;
+const QString LoopbackBroadcast = QStringLiteral("127.255.255.255");
+const QString PeerAddress = QStringLiteral("127.0.0.200");
+
+auto CaseName = [](const auto& info) { return std::string(info.param.name); };
+
+// Table rows print as their names when a case fails.
+template <typename Case>
+    requires requires(const Case& c) { c.name; }
+void PrintTo(const Case& c, std::ostream* os)
+{
+    *os << c.name;
+}
+
+QByteArray Bytes(std::initializer_list<uint8_t> values)
+{
+    QByteArray bytes;
+    for (uint8_t v : values)
+        bytes.append(char(v));
+    return bytes;
+}
+
+QByteArray Pattern(int size)
+{
+    QByteArray bytes(size, '\0');
+    for (int i = 0; i < size; ++i)
+        bytes[i] = char(i * 7 + 3);
+    return bytes;
+}
+
+QByteArray Acknowledgement(const QByteArray& data = {})
+{
+    return BuildReplyFrame(ControllerNad, HostNad, 1, data);
+}
+
+QByteArray Corrupted(QByteArray frame)
+{
+    frame.back() = char(frame.back() ^ 0x5A);
+    return frame;
+}
+
+uint8_t CommandOf(const QByteArray& frame)
+{
+    return uint8_t(frame.at(14));
+}
+
+// (block, count) of a ReadBlock or WriteBlock frame.
+std::pair<int, int> BlockOf(const QByteArray& frame)
+{
+    const auto* p = reinterpret_cast<const uint8_t*>(frame.constData());
+    return {qFromLittleEndian<uint16_t>(p + 15), qFromLittleEndian<uint16_t>(p + 17)};
+}
+
+using Pairs = QList<std::pair<int, int>>;
+
+Pairs BlocksOf(const QList<QByteArray>& frames)
+{
+    Pairs blocks;
+    for (const QByteArray& frame : frames) {
+        if (CommandOf(frame) == 33 || CommandOf(frame) == 34)
+            blocks.append(BlockOf(frame));
+    }
+    return blocks;
+}
+
+// A controller stand-in that answers the n-th frame it receives with the datagrams its
+// script gives (none: silence).
+class TRawPeer {
+public:
+    using TScript = std::function<QList<QByteArray>(int index, const QByteArray& frame)>;
+
+    TRawPeer()
+    {
+        QObject::connect(&FSocket, &QUdpSocket::readyRead, [this] {
+            while (FSocket.hasPendingDatagrams()) {
+                const QNetworkDatagram datagram = FSocket.receiveDatagram();
+                const int index = int(Frames.size());
+                Frames.append(datagram.data());
+                for (const QByteArray& reply : Script(index, datagram.data()))
+                    FSocket.writeDatagram(reply, datagram.senderAddress(), quint16(datagram.senderPort()));
+            }
+        });
+    }
+    bool Start() { return FSocket.bind(QHostAddress(PeerAddress), 0); }
+    int Port() const { return FSocket.localPort(); }
+
+    TScript Script = [](int, const QByteArray&) { return QList<QByteArray>{Acknowledgement()}; };
+    QList<QByteArray> Frames;
+
+private:
+    QUdpSocket FSocket;
+};
+
+// Acknowledges everything; a ReadBlock gets as many bytes as it asks for.
+QList<QByteArray> AcknowledgeAll(int, const QByteArray& frame)
+{
+    if (CommandOf(frame) == 33)
+        return {Acknowledgement(QByteArray(BlockOf(frame).second, char(0x5A)))};
+    return {Acknowledgement()};
+}
+
+TSimFaults DropNext(int count)
+{
+    TSimFaults faults;
+    faults.DropNext = count;
+    return faults;
+}
+
+// ---- fixtures ----
+
+class Link : public testing::Test {
+protected:
+    void SetUp() override
+    {
+        ASSERT_TRUE(link.SelectAdapter(QStringLiteral("lo")));
+        // Everything below relies on the link sending to loopback only.
+        ASSERT_EQ(link.LocalIP, QStringLiteral("127.0.0.1"));
+        ASSERT_EQ(link.Adapter.Broadcast, LoopbackBroadcast);
+        link.SetNad(int32_t(ControllerNad));
+    }
+
+    TCommunicator link;
+};
+
+// The link talks unicast to a raw peer.
+class LinkToPeer : public Link {
+protected:
+    void SetUp() override
+    {
+        Link::SetUp();
+        ASSERT_TRUE(peer.Start());
+        link.ControllerPort = peer.Port();
+        link.TargetIP = PeerAddress;
+    }
+
+    TRawPeer peer;
+};
+
+// The link talks to simulated controllers, by broadcast until a ping fixes the address.
+class LinkToSimulator : public Link {
+protected:
+    void StartSimulator(const QList<uint32_t>& serials = {ControllerNad})
+    {
+        for (uint32_t serial : serials) {
+            TSimControllerConfig config;
+            config.Serial = serial;
+            sim.AddController(config);
+        }
+        QString error;
+        ASSERT_TRUE(sim.Start(0, &error)) << error.toStdString();
+        link.ControllerPort = sim.Port();
+    }
+    TSimController& Controller(int index = 0) { return sim.Controller(index); }
+
+    TControllerSimulator sim;
+};
+
+// ---- the request cycle ----
+
+struct FaultCase {
+    const char* name;
+    std::function<void(TSimFaults&)> faults;
+    uint32_t timeout;
+    bool ok;
+    int sends;
+    uint8_t replyCode;
+};
+
+class RequestCycle : public LinkToSimulator, public testing::WithParamInterface<FaultCase> {};
+
+TEST_P(RequestCycle, AttemptsAndOutcome)
+{
+    const FaultCase& c = GetParam();
+    StartSimulator();
+    TSimFaults faults;
+    c.faults(faults);
+    Controller().SetFaults(faults);
+    link.Timeout = c.timeout;
+
+    EXPECT_EQ(link.SendPing(), c.ok);
+    EXPECT_EQ(Controller().CommandCounts.value(16), c.sends);
+    EXPECT_EQ(link.ReplyCode, c.replyCode);
+    EXPECT_EQ(link.Timeout, TCommunicator::DefaultTimeout);
+    EXPECT_EQ(link.State, TCommunicator::StateIdle);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Link, RequestCycle,
+    testing::Values(
+        FaultCase{"Silent", [](TSimFaults& f) { f.DropNext = 100; }, 20, false, 8, 0},
+        // Were the wait to go on after an error reply, this would take 8 x 5 s.
+        FaultCase{"ErrorCodeEndsEachWait", [](TSimFaults& f) { f.ReplyCodeFor[16] = 5; }, 5000, false, 8, 5},
+        FaultCase{"SplitOverTwoDatagrams", [](TSimFaults& f) { f.SplitReplies = true; }, 1000, true, 1, 1},
+        FaultCase{"NoiseBeforeFrame", [](TSimFaults& f) { f.NoiseBytes = 7; }, 1000, true, 1, 1},
+        FaultCase{"CorruptThenGood", [](TSimFaults& f) { f.CorruptNext = 1; }, 100, true, 2, 1},
+        FaultCase{"LateReply",
+                  [](TSimFaults& f) {
+                      f.DelayMs = 400;
+                      f.DelayNext = 1;
+                  },
+                  150, true, 2, 1}),
+    CaseName);
+
+// Hand-made datagrams for the first attempt; later attempts get a good reply.
+struct ReceptionCase {
+    const char* name;
+    QList<QByteArray> firstAnswer;
+    int sends;
+};
+
+class Reception : public LinkToPeer, public testing::WithParamInterface<ReceptionCase> {};
+
+TEST_P(Reception, FirstAttemptAnsweredWith)
+{
+    peer.Script = [first = GetParam().firstAnswer](int index, const QByteArray&) {
+        return index == 0 ? first : QList<QByteArray>{Acknowledgement()};
+    };
+    link.Timeout = 100;
+
+    EXPECT_TRUE(link.SendPing());
+    EXPECT_EQ(peer.Frames.size(), GetParam().sends);
+    EXPECT_EQ(link.RxFrame, BytesToHex(Acknowledgement()));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Link, Reception,
+    testing::Values(
+        // The good frame is appended behind the bad text, so it cannot be accepted.
+        ReceptionCase{"CorruptFrameThenGoodDatagram", {Corrupted(Acknowledgement()), Acknowledgement()}, 2},
+        // The 3 noise bytes read FAA55F: the hex text holds AA55 across a byte boundary.
+        ReceptionCase{"FrameStartAcrossBytesBeforeFrame", {Bytes({0xFA, 0xA5, 0x5F}) + Acknowledgement()}, 1},
+        ReceptionCase{"FrameStartAcrossBytesAlone", {Bytes({0x0A, 0xA5, 0x50}), Acknowledgement()}, 1},
+        ReceptionCase{"DatagramFillingReceiveBuffer", {Acknowledgement().leftJustified(2048, '\x11')}, 1},
+        ReceptionCase{"OversizeDatagramDropped", {Acknowledgement().leftJustified(3000, '\x11')}, 2}),
+    CaseName);
+
+// ---- destination and addressing (nothing is sent) ----
+
+struct DestinationCase {
+    const char* name;
+    bool direct;
+    const char* target;
+    const char* broadcast;
+    const char* expected;
+};
+
+class Destination : public testing::TestWithParam<DestinationCase> {};
+
+TEST_P(Destination, Choice)
+{
+    const DestinationCase& c = GetParam();
+    TCommunicator link;
+    link.DirectConnection = c.direct;
+    link.TargetIP = QString::fromLatin1(c.target);
+    link.Adapter.Broadcast = QString::fromLatin1(c.broadcast);
+    EXPECT_EQ(link.Destination(), QString::fromLatin1(c.expected));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Link, Destination,
+    testing::Values(DestinationCase{"Unicast", false, "10.0.0.7", "10.0.0.255", "10.0.0.7"},
+                    DestinationCase{"NoTarget", false, "", "10.0.0.255", "10.0.0.255"},
+                    DestinationCase{"TargetZero", false, "0.0.0.0", "10.0.0.255", "10.0.0.255"},
+                    DestinationCase{"DirectBeatsTarget", true, "10.0.0.7", "10.0.0.255", "255.255.255.255"},
+                    DestinationCase{"DirectWithoutTarget", true, "", "10.0.0.255", "255.255.255.255"},
+                    DestinationCase{"BroadcastEmpty", false, "", "", "255.255.255.255"},
+                    DestinationCase{"BroadcastInvalid", false, "", "10.0.0.256", "255.255.255.255"},
+                    DestinationCase{"BroadcastZero", false, "", "0.0.0.0", "255.255.255.255"}),
+    CaseName);
+
+TEST_F(Link, SetNadClearsTargetOnlyWhenItChanges)
+{
+    link.TargetIP = QStringLiteral("127.0.0.2");
+    link.SetNad(int32_t(ControllerNad));
+    EXPECT_EQ(link.TargetIP, QStringLiteral("127.0.0.2"));
+    link.SetNad(-1);
+    EXPECT_TRUE(link.TargetIP.isEmpty());
+    EXPECT_EQ(link.Destination(), LoopbackBroadcast);
+}
+
+TEST_F(Link, DirectConnectionBindsPort65535)
+{
+    link.SetDirectConnection(true);
+    EXPECT_EQ(link.BoundPort, TCommunicator::DirectConnectionPort);
+    EXPECT_EQ(link.LocalIP, QStringLiteral("127.0.0.1"));
+    link.SetDirectConnection(false);
+    EXPECT_NE(link.BoundPort, TCommunicator::DirectConnectionPort);
+    EXPECT_NE(link.BoundPort, 0);
+}
+
+// A closed socket must not send: writing to it would bind it to every adapter first.
+TEST_F(LinkToPeer, DisconnectedLinkSendsNothing)
+{
+    ASSERT_TRUE(link.Disconnect());
+    EXPECT_TRUE(link.TargetIP.isEmpty());
+    link.TargetIP = PeerAddress;
+    link.Attempts = 2;
+    link.Timeout = 20;
+    EXPECT_FALSE(link.SendPing());
+    EXPECT_TRUE(peer.Frames.isEmpty());
+    EXPECT_EQ(link.Socket->state(), QAbstractSocket::UnconnectedState);
+}
+
+TEST_F(LinkToPeer, ReplyDataNeverOverrunsTheBuffer)
+{
+    uint8_t small[5] = {0, 0, 0, 0xC5, 0xC5};
+    EXPECT_EQ(HexToBytes("0102030405", small, 3, false), 3);
+    EXPECT_EQ(QByteArray(reinterpret_cast<char*>(small), 5), Bytes({1, 2, 3, 0xC5, 0xC5}));
+
+    peer.Script = [](int, const QByteArray&) { return QList<QByteArray>{Acknowledgement(Pattern(256))}; };
+    uint8_t buffer[10];
+    std::fill(std::begin(buffer), std::end(buffer), 0xC5);
+    EXPECT_FALSE(link.ReadBlock(256, 16, buffer, 8));   // 8 bytes fit, 16 were asked for
+    EXPECT_EQ(QByteArray(reinterpret_cast<char*>(buffer), 10), Pattern(8) + Bytes({0xC5, 0xC5}));
+}
+
+TEST_F(LinkToSimulator, DebugTraceLinesBesideTheProgram)
+{
+    StartSimulator();
+    const QString path = QDir(QCoreApplication::applicationDirPath()).filePath(QStringLiteral("debug.log"));
+    QFile::remove(path);
+    link.DebugTrace = true;
+    ASSERT_TRUE(link.SendPing());
+    link.DebugTrace = false;
+
+    QFile file(path);
+    ASSERT_TRUE(file.open(QIODevice::ReadOnly | QIODevice::Text));
+    const QStringList lines = QString::fromLatin1(file.readAll()).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+    ASSERT_EQ(lines.size(), 2);
+    const QString stamp = QStringLiteral(R"(^\d{4}-\d\d-\d\d \d\d:\d\d:\d\d\.\d{3} )");
+    EXPECT_TRUE(QRegularExpression(stamp + QStringLiteral("TX:AA55050001000000E9030000000010")).match(lines[0]).hasMatch())
+        << lines[0].toStdString();
+    EXPECT_TRUE(QRegularExpression(stamp + QStringLiteral("RX:AA550200E9030000010000000100[0-9A-F]{4}$"))
+                    .match(lines[1])
+                    .hasMatch())
+        << lines[1].toStdString();
+    file.remove();
+}
+
+// ---- re-entrancy: a request started while another waits takes over ----
+
+struct NestedCase {
+    const char* name;
+    std::function<bool(TCommunicator&)> outer;
+    std::function<bool(TCommunicator&)> inner;   // runs from a handler inside the outer wait
+    bool outerOk;
+    int frames;                                  // command frames the controller received
+};
+
+class Nested : public LinkToSimulator, public testing::WithParamInterface<NestedCase> {};
+
+TEST_P(Nested, NewerRequestTakesOver)
+{
+    const NestedCase& c = GetParam();
+    StartSimulator();
+    Controller().SetFaults(DropNext(1));   // the outer request never gets its reply
+    link.ReplyCode = 1;                         // as after an earlier successful request
+    bool innerOk = false;
+    QTimer::singleShot(0, &link, [&] { innerOk = c.inner(link); });
+
+    // Were the older wait left running, this would take 8 x 5 s.
+    EXPECT_EQ(c.outer(link), c.outerOk);
+    EXPECT_TRUE(innerOk);
+    EXPECT_EQ(Controller().ReceivedFrames.size(), c.frames);
+    EXPECT_EQ(link.State, TCommunicator::StateIdle);
+    EXPECT_EQ(link.Timeout, TCommunicator::DefaultTimeout);
+    EXPECT_EQ(link.Attempts, TCommunicator::DefaultAttempts);
+    EXPECT_FALSE(link.Discovering);
+    EXPECT_EQ(link.Nad, int32_t(ControllerNad));
+}
+
+bool SlowStopPlc(TCommunicator& link)
+{
+    link.Timeout = 5000;
+    return link.StopPlc();
+}
+
+bool FindsOneController(TCommunicator& link, uint32_t timeout)
+{
+    QStringList nads, ips;
+    return link.Discover(&nads, &ips, timeout) && nads == QStringList{QString::number(ControllerNad)};
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Link, Nested,
+    testing::Values(
+        NestedCase{"RequestInsideRequest", SlowStopPlc, [](TCommunicator& l) { return l.Ping(); }, false, 2},
+        NestedCase{"CancelInsideRequest", SlowStopPlc,
+                   [](TCommunicator& l) {
+                       l.CancelWait();
+                       return true;
+                   },
+                   false, 1},
+        NestedCase{"DisconnectInsideRequest", SlowStopPlc, [](TCommunicator& l) { return l.Disconnect(); }, false, 1},
+        NestedCase{"DiscoveryInsideRequest", SlowStopPlc, [](TCommunicator& l) { return FindsOneController(l, 100); },
+                   false, 2},
+        // The ping's reply ends the ping's wait, not collected by the discovery; its
+        // unicast address stays.
+        NestedCase{"RequestInsideDiscovery", [](TCommunicator& l) {
+                       QStringList nads, ips;
+                       return l.Discover(&nads, &ips, 5000);
+                   },
+                   [](TCommunicator& l) { return l.Ping() && l.TargetIP == QStringLiteral("127.0.0.2"); }, true,
+                   2}),
+    CaseName);
+
+// ---- commands ----
+
+TEST_F(LinkToSimulator, DiscoveryCollectsEveryControllerAndRestoresAddressing)
+{
+    StartSimulator({ControllerNad, 1002, NoSerialNumber});
+    link.TargetIP = QStringLiteral("127.0.0.2");
+    link.Attempts = 3;
+    QStringList nads, ips;
+    EXPECT_FALSE(link.Discover(nullptr, &ips, 200));
+
+    ASSERT_TRUE(link.Discover(&nads, &ips, 200));
+    ASSERT_EQ(nads.size(), 3);
+    ASSERT_EQ(ips.size(), 3);
+    QStringList pairs;
+    for (int i = 0; i < 3; ++i)
+        pairs << nads[i] + QLatin1Char('@') + ips[i];
+    pairs.sort();
+    EXPECT_EQ(pairs, (QStringList{"1001@127.0.0.2", "1002@127.0.0.3", "4294967295@127.0.0.4"}));
+    EXPECT_EQ(link.Nad, int32_t(ControllerNad));
+    EXPECT_EQ(link.TargetIP, QStringLiteral("127.0.0.2"));
+    EXPECT_EQ(link.Attempts, TCommunicator::DefaultAttempts);
+    EXPECT_EQ(link.Timeout, TCommunicator::DefaultTimeout);
+    for (int i = 0; i < 3; ++i)
+        EXPECT_EQ(Controller(i).CommandCounts.value(16), 1) << i;   // one broadcast ping
+}
+
+// Two controllers answer to NAD 1001 (the second by its alias): after the ping, only the
+// one that answered hears the next request.
+TEST_F(LinkToSimulator, PingFixesUnicastAddress)
+{
+    TSimControllerConfig config;
+    config.Serial = ControllerNad;
+    sim.AddController(config);
+    config.Serial = 2002;
+    config.NadAlias = ControllerNad;
+    sim.AddController(config);
+    ASSERT_TRUE(sim.Start());
+    link.ControllerPort = sim.Port();
+
+    ASSERT_TRUE(link.Ping());
+    EXPECT_EQ(Controller(0).CommandCounts.value(16), 1);
+    EXPECT_EQ(Controller(1).CommandCounts.value(16), 1);
+    const int chosen = link.TargetIP == Controller(0).Address ? 0 : 1;
+    ASSERT_EQ(link.TargetIP, Controller(chosen).Address);
+
+    ASSERT_TRUE(link.StopPlc());
+    EXPECT_EQ(Controller(chosen).CommandCounts.value(65), 1);
+    EXPECT_EQ(Controller(1 - chosen).CommandCounts.value(65), 0);
+}
+
+struct TransferCase {
+    const char* name;
+    bool write;
+    uint32_t address;
+    uint32_t length;
+    Pairs blocks;     // (block, count) of each ReadBlock / WriteBlock sent
+    Pairs progress;   // (position, maximum) of each OnProgress call
+};
+
+class Transfer : public LinkToSimulator, public testing::WithParamInterface<TransferCase> {};
+
+TEST_P(Transfer, BlocksAndProgress)
+{
+    const TransferCase& c = GetParam();
+    StartSimulator();
+    Pairs progress;
+    link.OnProgress = [&](int position, int maximum) { progress.append({position, maximum}); };
+    const QByteArray data = Pattern(int(c.length));
+
+    if (c.write) {
+        EXPECT_TRUE(link.WriteMemory(c.address, data));
+        EXPECT_EQ(Controller().Memory(c.address, c.length), data);
+    } else {
+        Controller().SetMemory(c.address & ~0xFFu, Pattern(1024));
+        const QByteArray expected = Controller().Memory(c.address, c.length);
+        QByteArray stream("left over");
+        EXPECT_TRUE(link.ReadMemory(c.address, c.length, &stream));
+        EXPECT_EQ(stream, expected);
+    }
+    EXPECT_EQ(BlocksOf(Controller().ReceivedFrames), c.blocks);
+    EXPECT_EQ(progress, c.progress);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Link, Transfer,
+    testing::Values(
+        TransferCase{"Write300", true, ProgramAddress, 300, {{512, 256}, {513, 44}}, {{150, 300}, {300, 300}}},
+        TransferCase{"Write512", true, ProgramAddress, 512, {{512, 256}, {513, 256}}, {{256, 512}, {512, 512}}},
+        TransferCase{"WriteEmpty", true, ProgramAddress, 0, {}, {}},
+        TransferCase{"ReadKernelHeader", false, 0x10120, 88, {{257, 120}}, {{88, 88}}},
+        TransferCase{"Read512", false, KernelAddress, 512, {{256, 256}, {257, 256}},
+                     {{171, 512}, {341, 512}, {512, 512}}},
+        TransferCase{"ReadNothing", false, KernelAddress, 0, {}, {{0, 0}}}),
+    CaseName);
+
+// Block numbers are 16-bit: a transfer that would run past block 65535 is refused
+// before anything is sent, instead of wrapping round to block 0.
+struct BlockLimitCase {
+    const char* name;
+    bool write;
+    uint32_t address;
+    uint32_t length;
+    bool ok;
+    Pairs blocks;
+};
+
+class BlockLimit : public LinkToPeer, public testing::WithParamInterface<BlockLimitCase> {};
+
+TEST_P(BlockLimit, Transfer)
+{
+    const BlockLimitCase& c = GetParam();
+    peer.Script = AcknowledgeAll;
+    QByteArray stream;
+    const bool ok = c.write ? link.WriteMemory(c.address, Pattern(int(c.length)))
+                            : link.ReadMemory(c.address, c.length, &stream);
+    EXPECT_EQ(ok, c.ok);
+    EXPECT_EQ(BlocksOf(peer.Frames), c.blocks);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Link, BlockLimit,
+    testing::Values(BlockLimitCase{"WriteLastBlock", true, 0xFFFF00, 256, true, {{65535, 256}}},
+                    BlockLimitCase{"WritePastLastBlock", true, 0xFFFF00, 257, false, {}},
+                    BlockLimitCase{"WriteBeyondBlocks", true, 0x1000000, 1, false, {}},
+                    BlockLimitCase{"WriteNothingBeyondBlocks", true, 0x1000000, 0, true, {}},
+                    BlockLimitCase{"ReadLastBlock", false, 0xFFFF00, 256, true, {{65535, 256}}},
+                    BlockLimitCase{"ReadPastLastBlock", false, 0xFFFF00, 257, false, {}},
+                    BlockLimitCase{"ReadFromTopOfAddressSpace", false, 0xFFFFFF00, 0x200, false, {}}),
+    CaseName);
+
+TEST_F(LinkToPeer, ReadStatusChecksEachByte)
+{
+    const struct {
+        QByteArray data;
+        bool ok;
+        uint8_t mode, state;
+    } cases[] = {
+        {Bytes({1, 5}), true, 1, 5},
+        {Bytes({3, 5}), false, 0xEE, 5},
+        {Bytes({1, 9}), false, 1, 0xEE},
+        {Bytes({1}), false, 0xEE, 0xEE},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.data.toHex(' ').toStdString());
+        peer.Script = [&](int, const QByteArray&) { return QList<QByteArray>{Acknowledgement(c.data)}; };
+        uint8_t mode = 0xEE, state = 0xEE;
+        EXPECT_EQ(link.ReadStatus(mode, state), c.ok);
+        EXPECT_EQ(mode, c.mode);
+        EXPECT_EQ(state, c.state);
+    }
+}
+
+TEST_F(LinkToPeer, ReadLoaderRecordPadsShortData)
+{
+    const TLoaderRecord untouched{.LoaderMajor = 0xEEEE};
+    const struct {
+        int size;
+        bool ok;
+        QByteArray record;
+    } cases[] = {
+        {24, true, Pattern(24)},
+        {10, true, Pattern(10) + QByteArray(14, '\0')},
+        {3, false, RecordToBytes(untouched)},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.size);
+        peer.Script = [&](int, const QByteArray&) { return QList<QByteArray>{Acknowledgement(Pattern(c.size))}; };
+        TLoaderRecord record = untouched;
+        EXPECT_EQ(link.ReadLoaderRecord(record), c.ok);
+        EXPECT_EQ(RecordToBytes(record), c.record);
+        EXPECT_TRUE(link.RxData.isEmpty());
+    }
+}
+
+TEST_F(LinkToSimulator, EraseWaitsTenSecondsForThatRequestOnly)
+{
+    StartSimulator();
+    uint32_t during = 0;
+    QTimer::singleShot(0, &link, [&] { during = link.Timeout; });
+    EXPECT_TRUE(link.EraseFlash(2, 1));
+    EXPECT_EQ(during, 10000u);
+    EXPECT_EQ(link.Timeout, TCommunicator::DefaultTimeout);
+    ASSERT_EQ(Controller().ReceivedFrames.size(), 1);
+    EXPECT_EQ(Controller().ReceivedFrames[0].mid(14, 3), Bytes({32, 2, 1}));
+}
+
+TEST_F(LinkToSimulator, WriteClockSendsTheClockRecord)
+{
+    StartSimulator();
+    const QDateTime sunday(QDate(2026, 3, 1), QTime(14, 7, 33));
+    const QByteArray expected = Bytes({0x1A, 0x03, 0x01, 0x00, 0x0E, 0x07, 0x3B});
+    EXPECT_EQ(TCommunicator::ClockRecord(sunday), expected);
+    EXPECT_EQ(TCommunicator::ClockRecord(sunday.addDays(6)).at(3), 6);   // Saturday
+    EXPECT_TRUE(link.WriteClock(sunday));
+    EXPECT_EQ(Controller().Clock, expected);
+}
+
+// The length rule itself belongs to the images; here: the link reads header and file table.
+TEST_F(LinkToSimulator, StoredProgramLengthReadsTheFileTable)
+{
+    StartSimulator();
+    TProgramHeader header;
+    header.Marker = 0;
+    header.Kind = ProgramKindXA;
+    header.ProgramLength = 0x12345;
+    header.FileTableAddress = ProgramAddress + 0x300;
+    header.FileCount = 2;
+    TProgramFileEntry first, last;
+    first.FileAddress = ProgramAddress + 0x1000;
+    first.FileLength = 0x800;
+    last.FileAddress = ProgramAddress + 12 * 1024;
+    last.FileLength = 1024;
+    Controller().SetMemory(ProgramAddress, RecordToBytes(header));
+    Controller().SetMemory(header.FileTableAddress, RecordToBytes(first) + RecordToBytes(last));
+
+    EXPECT_EQ(link.StoredProgramLength(true), 13 * 1024);
+
+    Controller().SetFaults(DropNext(1));
+    link.Attempts = 1;
+    link.Timeout = 20;
+    EXPECT_EQ(link.StoredProgramLength(true), 0);   // the header could not be read
+}
+
+TEST(LinkProgress, RoundsHalvesToEven)
+{
+    TCommunicator link;
+    Pairs calls;
+    link.ReportProgress(1, 2, 3);   // no handler: nothing happens
+    link.OnProgress = [&](int position, int maximum) { calls.append({position, maximum}); };
+    const struct {
+        uint32_t done, total, length;
+        int position;
+    } cases[] = {{1, 2, 3, 2}, {1, 4, 10, 2}, {3, 4, 10, 8}, {1, 3, 512, 171}, {0, 0, 7, 7}};
+    for (const auto& c : cases) {
+        calls.clear();
+        link.ReportProgress(c.done, c.total, c.length);
+        EXPECT_EQ(calls, (Pairs{{c.position, int(c.length)}})) << c.done << '/' << c.total << " of " << c.length;
+    }
+}
+
+}  // namespace
+
+int main(int argc, char** argv)
+{
+    QCoreApplication app(argc, argv);
+    // The host as far as the link can tell: one loopback adapter.
+    SetAdapterTableReader([] {
+        return QList<TPlatformAdapter>{{QStringLiteral("lo"), QStringLiteral("Loopback"), QStringLiteral("127.0.0.1"),
+                                        QStringLiteral("255.0.0.0"), QString()}};
+    });
+    SetLocalIPResolver([] { return QStringLiteral("127.0.0.1"); });
+    testing::InitGoogleTest(&argc, argv);
+    return RUN_ALL_TESTS();
+}
