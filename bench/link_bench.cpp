@@ -1,0 +1,201 @@
+// link_bench: what the controller link costs on top of the network.
+//
+// One simulated controller answers on loopback from a thread of its own. The mean round trip
+// of a 256-byte WriteBlock and of a 256-byte ReadBlock through TCommunicator is measured
+// next to a minimal client (a plain POSIX socket with a blocking receive) that sends the same
+// frames to the same controller in the same run; then whole-image writes of 64 KiB and 2 MiB.
+// Everything goes to 127.0.0.x only.
+#include "uCommunication.h"
+
+#include "OrvelSimulator.h"
+#include "uABus.h"
+
+#include <QCoreApplication>
+#include <QElapsedTimer>
+#include <QSemaphore>
+#include <QThread>
+#include <QtEndian>
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cstdio>
+#include <functional>
+#include <utility>
+
+namespace {
+
+constexpr uint32_t ControllerNad = 1001;
+constexpr const char* ControllerAddress = "127.0.0.2";
+constexpr int RoundTrips = 2000;
+constexpr int WarmUp = 100;
+constexpr int Rounds = 20;
+constexpr uint16_t ProgramBlock = ProgramAddress / 256;
+
+// The simulated controller, served by its own event loop so that the link's thread only
+// does the link's work.
+class TSimulatorThread : public QThread {
+public:
+    int WaitForPort()
+    {
+        FReady.acquire();
+        return FPort;
+    }
+
+protected:
+    void run() override
+    {
+        TControllerSimulator sim;
+        TSimControllerConfig config;
+        config.Serial = ControllerNad;
+        sim.AddController(config);
+        FPort = sim.Start() ? sim.Port() : 0;
+        FReady.release();
+        if (FPort != 0)
+            exec();
+    }
+
+private:
+    QSemaphore FReady;
+    std::atomic<int> FPort = 0;
+};
+
+// Mean microseconds per round trip of each of two clients. They take turns in short rounds,
+// so that load from elsewhere on the machine weighs on both alike. -1 when a call failed.
+std::pair<double, double> MeanMicroseconds(const std::function<bool()>& first, const std::function<bool()>& second)
+{
+    qint64 spent[2] = {0, 0};
+    const std::function<bool()>* clients[2] = {&first, &second};
+    for (int c = 0; c < 2; ++c) {
+        for (int i = 0; i < WarmUp; ++i) {
+            if (!(*clients[c])())
+                return {-1, -1};
+        }
+    }
+    QElapsedTimer clock;
+    for (int round = 0; round < Rounds; ++round) {
+        for (int c = 0; c < 2; ++c) {
+            clock.start();
+            for (int i = 0; i < RoundTrips / Rounds; ++i) {
+                if (!(*clients[c])())
+                    return {-1, -1};
+            }
+            spent[c] += clock.nsecsElapsed();
+        }
+    }
+    return {spent[0] / 1000.0 / RoundTrips, spent[1] / 1000.0 / RoundTrips};
+}
+
+QByteArray CommandFrame(uint8_t command, const QByteArray& arguments)
+{
+    QByteArray frame = arguments;
+    BuildFrame(HostNad, ControllerNad, command, frame, 0);
+    return frame;
+}
+
+QByteArray BlockArguments(uint16_t block, uint16_t count)
+{
+    QByteArray arguments(4, '\0');
+    qToLittleEndian<uint16_t>(block, arguments.data());
+    qToLittleEndian<uint16_t>(count, arguments.data() + 2);
+    return arguments;
+}
+
+// The least a client can do: send the frame, block until a datagram comes back.
+class TRawClient {
+public:
+    explicit TRawClient(int port)
+    {
+        FSocket = ::socket(AF_INET, SOCK_DGRAM, 0);
+        sockaddr_in local{};
+        local.sin_family = AF_INET;
+        local.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        timeval patience{1, 0};
+        ::setsockopt(FSocket, SOL_SOCKET, SO_RCVTIMEO, &patience, sizeof patience);
+        ::bind(FSocket, reinterpret_cast<sockaddr*>(&local), sizeof local);
+        FController.sin_family = AF_INET;
+        FController.sin_port = htons(uint16_t(port));
+        ::inet_pton(AF_INET, ControllerAddress, &FController.sin_addr);
+    }
+    ~TRawClient() { ::close(FSocket); }
+
+    bool RoundTrip(const QByteArray& frame)
+    {
+        if (::sendto(FSocket, frame.constData(), size_t(frame.size()), 0, reinterpret_cast<sockaddr*>(&FController),
+                     sizeof FController) < 0)
+            return false;
+        char reply[2048];
+        return ::recv(FSocket, reply, sizeof reply, 0) > 0;
+    }
+
+private:
+    int FSocket = -1;
+    sockaddr_in FController{};
+};
+
+void Compare(const char* what, std::pair<double, double> figures)
+{
+    const auto [link, raw] = figures;
+    std::printf("%-10s link %7.1f us   raw client %7.1f us   ratio %.2f\n", what, link, raw, link / raw);
+}
+
+double WriteMemoryMilliseconds(TCommunicator& link, uint32_t address, int size)
+{
+    const QByteArray image(size, char(0x5A));
+    QElapsedTimer clock;
+    clock.start();
+    const bool ok = link.WriteMemory(address, image);
+    return ok ? double(clock.nsecsElapsed()) / 1e6 : -1;
+}
+
+}  // namespace
+
+int main(int argc, char** argv)
+{
+    QCoreApplication app(argc, argv);
+    TSimulatorThread simulator;
+    simulator.start();
+    const int port = simulator.WaitForPort();
+    if (port == 0) {
+        std::fprintf(stderr, "the simulator could not bind on loopback\n");
+        return 1;
+    }
+
+    // The link believes the host has one adapter, the loopback one.
+    SetAdapterTableReader([] {
+        return QList<TPlatformAdapter>{{QStringLiteral("lo"), QStringLiteral("Loopback"), QStringLiteral("127.0.0.1"),
+                                        QStringLiteral("255.0.0.0"), QString()}};
+    });
+    SetLocalIPResolver([] { return QStringLiteral("127.0.0.1"); });
+    TCommunicator link;
+    if (!link.SelectAdapter(QStringLiteral("lo")) || link.Adapter.Broadcast != QStringLiteral("127.255.255.255")) {
+        std::fprintf(stderr, "the link could not bind to the loopback adapter\n");
+        return 1;
+    }
+    link.ControllerPort = port;
+    link.SetNad(int32_t(ControllerNad));
+    link.TargetIP = QString::fromLatin1(ControllerAddress);   // unicast, as after a ping
+
+    const QByteArray block(256, char(0x5A));
+    const auto* data = reinterpret_cast<const uint8_t*>(block.constData());
+    uint8_t buffer[1040];
+    TRawClient raw(port);
+    const QByteArray writeFrame = CommandFrame(34, BlockArguments(ProgramBlock, 256) + block);
+    const QByteArray readFrame = CommandFrame(33, BlockArguments(ProgramBlock, 256));
+
+    std::printf("mean round trip over %d requests, controller on its own thread\n", RoundTrips);
+    Compare("WriteBlock", MeanMicroseconds([&] { return link.WriteBlock(ProgramBlock, 256, data); },
+                                           [&] { return raw.RoundTrip(writeFrame); }));
+    Compare("ReadBlock", MeanMicroseconds([&] { return link.ReadBlock(ProgramBlock, 256, buffer, sizeof buffer); },
+                                          [&] { return raw.RoundTrip(readFrame); }));
+
+    std::printf("WriteMemory   64 KiB: %8.1f ms\n", WriteMemoryMilliseconds(link, KernelAddress, 64 * 1024));
+    std::printf("WriteMemory    2 MiB: %8.1f ms\n", WriteMemoryMilliseconds(link, ProgramAddress, 2 * 1024 * 1024));
+
+    simulator.quit();
+    simulator.wait();
+    return 0;
+}
