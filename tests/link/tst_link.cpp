@@ -229,13 +229,13 @@ INSTANTIATE_TEST_SUITE_P(
         FaultCase{"ErrorCodeEndsEachWait", [](TSimFaults& f) { f.ReplyCodeFor[16] = 5; }, 5000, false, 8, 5},
         FaultCase{"SplitOverTwoDatagrams", [](TSimFaults& f) { f.SplitReplies = true; }, 1000, true, 1, 1},
         FaultCase{"NoiseBeforeFrame", [](TSimFaults& f) { f.NoiseBytes = 7; }, 1000, true, 1, 1},
-        FaultCase{"CorruptThenGood", [](TSimFaults& f) { f.CorruptNext = 1; }, 100, true, 2, 1},
+        FaultCase{"CorruptThenGood", [](TSimFaults& f) { f.CorruptNext = 1; }, 300, true, 2, 1},
         FaultCase{"LateReply",
                   [](TSimFaults& f) {
-                      f.DelayMs = 400;
+                      f.DelayMs = 700;
                       f.DelayNext = 1;
                   },
-                  150, true, 2, 1}),
+                  300, true, 2, 1}),
     CaseName);
 
 // Hand-made datagrams for the first attempt; later attempts get a good reply.
@@ -252,7 +252,7 @@ TEST_P(Reception, FirstAttemptAnsweredWith)
     peer.Script = [first = GetParam().firstAnswer](int index, const QByteArray&) {
         return index == 0 ? first : QList<QByteArray>{Acknowledgement()};
     };
-    link.Timeout = 100;
+    link.Timeout = 300;   // long enough for the next attempt's reply on a busy machine
 
     EXPECT_TRUE(link.SendPing());
     EXPECT_EQ(peer.Frames.size(), GetParam().sends);
