@@ -45,7 +45,8 @@ int HexToBytes(const QByteArray& text, uint8_t* buffer, int size, bool pad)
         return 0;
     std::memset(buffer, 0, size_t(size));
     QByteArray digits = text;
-    digits.replace(' ', QByteArray());
+    if (digits.contains(' '))   // the program's own texts never hold blanks: skip the copy
+        digits.replace(' ', QByteArray());
     if (pad && digits.size() % 2 == 1)
         digits.insert(digits.size() - 1, '0');
     const int pairs = std::min(int(digits.size() / 2), size);
