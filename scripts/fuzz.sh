@@ -14,7 +14,7 @@ for target in fuzz_frame fuzz_datagrams fuzz_images fuzz_iptext; do
   scratch="$build/corpus-$target"
   mkdir -p "$scratch"
   echo "== $target, $seconds s"
-  if ! "$build/bin/$target" -max_total_time="$seconds" -print_final_stats=1 \
+  if ! "$build/bin/$target" -max_total_time="$seconds" -max_len=70000 -print_final_stats=1 \
        -artifact_prefix="$build/$target-" "$scratch" "$here/fuzz/corpus/$target" 2>"$build/$target.log"; then
     status=1
     tail -n 40 "$build/$target.log"
