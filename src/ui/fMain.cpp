@@ -12,6 +12,7 @@
 #include <QGuiApplication>
 #include <QMessageBox>
 #include <QSettings>
+#include <QAbstractItemView>
 #include <QTimer>
 
 #include <algorithm>
@@ -219,6 +220,10 @@ void TfmMain::FormCreate()
 
 void TfmMain::AddMessage(const QString& text)
 {
+    // A connection that a newer one took over reports nothing more: its lines would speak
+    // of a controller the operator no longer chose.
+    if (FConnecting && FRunGeneration != FConnectGeneration)
+        return;
     ui->meStatus->appendPlainText(MessageLogLine(QDateTime::currentDateTime(), text));
     // The window's thread is busy with the operation; without this the lines would appear
     // only when it ends.
@@ -438,7 +443,7 @@ void TfmMain::alActionsUpdate()
     // While an operation has the controls disabled, they stay so until it enables them.
     if (FControlsDisabled)
         return;
-    const bool enabled = Session->Connected && !Session->Info.IsOldLoader();
+    const bool enabled = Session->Connected && !Session->Info.IsOldLoader() && !FConnecting;
     for (QAction* action : {ui->acSend, ui->acVerify, ui->acStart, ui->acStop, ui->acSaveKernel, ui->acSaveProgram})
         action->setEnabled(enabled);
     if (Link->State == TCommunicator::StateIdle) {
@@ -448,22 +453,232 @@ void TfmMain::alActionsUpdate()
     }
 }
 
-// ---- operations and connection ----
-// Filled when the window is wired to the loader session: each operation runs as
-// ResetStatus, CurrentOperation, the session's Do... operation, then Connect; the
-// connection handlers bind the adapter and call the session's ConnectToNad.
+// ---- operations ----
 
-void TfmMain::acSendExecute() {}
-void TfmMain::acVerifyExecute() {}
-void TfmMain::acStartExecute() {}
-void TfmMain::acStopExecute() {}
-void TfmMain::acSaveKernelExecute() {}
-void TfmMain::acSaveProgramExecute() {}
-void TfmMain::ckDirectConnectionClick() {}
-void TfmMain::cbNADDropDown() {}
-void TfmMain::cbNADChange() {}
-void TfmMain::ckNadNotAssignedClick() {}
-void TfmMain::btnRefreshClick() {}
+void TfmMain::RunOperation(const std::function<void()>& operation)
+{
+    // The operation's requests would take over the wait of a connection under way, which
+    // then ends on a link in the operation's hands; the buttons are disabled meanwhile.
+    if (FConnecting)
+        return;
+    ResetStatus();
+    operation();
+    Connect();
+}
+
+void TfmMain::acSendExecute()
+{
+    RunOperation([this] { return Session->DoSend(OperationInputs()); });
+}
+
+void TfmMain::acVerifyExecute()
+{
+    RunOperation([this] {
+        ParametersValid = CheckParameters();
+        return Session->DoVerify(OperationInputs());
+    });
+}
+
+void TfmMain::acStartExecute()
+{
+    RunOperation([this] { return Session->DoStartPlc(); });
+}
+
+void TfmMain::acStopExecute()
+{
+    RunOperation([this] { return Session->DoStopPlc(); });
+}
+
+void TfmMain::acSaveKernelExecute()
+{
+    RunOperation([this] { return Session->DoSaveKernel(); });
+}
+
+void TfmMain::acSaveProgramExecute()
+{
+    RunOperation([this] { return Session->DoSaveProgram(); });
+}
+
+// ---- controller selection ----
+
+void TfmMain::ckDirectConnectionClick()
+{
+    Link->SetDirectConnection(ui->ckDirectConnection->isChecked());
+    Connect();
+}
+
+void TfmMain::cbNADDropDown()
+{
+    Session->ClearControllerImages();
+    ClearInfoPanel();
+    // A connection under way ends without showing anything: the list replaces its choice.
+    ++FConnectGeneration;
+    Link->CancelWait();
+    Session->Connected = false;
+    SetIcon(ui->imOrvel, TIconState::Grey);
+
+    // An unbound socket would send the broadcast from whatever address the system picks,
+    // not through the chosen adapter.
+    BindAdapter();
+
+    QStringList nads;
+    QStringList addresses;
+    Link->Discover(&nads, &addresses, 200);
+    nads.removeDuplicates();
+    nads.sort();
+
+    // Filling the list picks no controller; the operator's pick connects.
+    const QSignalBlocker blocker(ui->cbNAD);
+    ui->cbNAD->clear();
+    ui->cbNAD->addItems(nads);
+    ui->cbNAD->setCurrentIndex(-1);
+    ui->cbNAD->clearEditText();
+}
+
+void TfmMain::cbNADChange()
+{
+    Reconnect();
+}
+
+void TfmMain::ckNadNotAssignedClick()
+{
+    const bool checked = ui->ckNadNotAssigned->isChecked();
+    ui->cbNAD->setEnabled(!checked);
+    if (checked) {
+        {
+            // Emptying the NAD is part of this choice, not a choice of its own.
+            const QSignalBlocker blocker(ui->cbNAD);
+            ui->cbNAD->clearEditText();
+        }
+        Reconnect();
+        return;
+    }
+    Session->Connected = false;
+    ClearInfoPanel();
+    SetIcon(ui->imOrvel, TIconState::Grey);
+}
+
+void TfmMain::btnRefreshClick()
+{
+    Reconnect();
+}
+
+void TfmMain::Reconnect()
+{
+    SetIcon(ui->imOrvel, TIconState::Grey);
+    Session->ForgetController();
+    ClearInfoPanel();
+    ResetStatus();
+    Connect();
+}
+
+void TfmMain::Connect()
+{
+    ++FConnectGeneration;
+    if (FConnecting) {
+        // The link keeps events flowing while it waits, so this runs inside the wait of an
+        // older connection: that one gives way, and once its wait has ended the loop below
+        // connects again with the choice as it is then.
+        FConnectAgain = true;
+        Link->CancelWait();
+        return;
+    }
+    FConnecting = true;
+    do {
+        FConnectAgain = false;
+        ConnectOnce();
+    } while (FConnectAgain);
+    FConnecting = false;
+}
+
+void TfmMain::ConnectOnce()
+{
+    FRunGeneration = FConnectGeneration;
+    BindAdapter();
+    CheckBinding();
+    const TConnectResult result =
+        Session->ConnectToNad({ui->ckNadNotAssigned->isChecked(), ui->cbNAD->currentText()});
+    if (result.Outcome == TConnectOutcome::NotAnswered)
+        AdapterState = NeedsBinding;   // the link has let go of its socket
+    // Taken over: the panel and the icon belong to the newer choice.
+    if (FRunGeneration != FConnectGeneration)
+        return;
+    switch (result.Outcome) {
+    case TConnectOutcome::NoNad:
+        ClearInfoPanel();
+        break;
+    case TConnectOutcome::Answered:
+        SetIcon(ui->imOrvel, TIconState::Green);
+        ShowInfoPanel(result.Panel);
+        break;
+    case TConnectOutcome::NotAnswered:
+        SetIcon(ui->imOrvel, TIconState::Red);
+        ClearInfoPanel();
+        break;
+    }
+}
+
+void TfmMain::BindAdapter()
+{
+    if (AdapterState != NeedsBinding)
+        return;
+    const TEthernetAdapterInfo* entry = Adapters->Items(ui->cbEthAdapter->currentIndex());
+    if (entry && Link->SelectAdapter(entry->AdapterName))
+        AdapterState = Bound;
+    else
+        SetIcon(ui->imEthernet, TIconState::Red);
+}
+
+void TfmMain::CheckBinding()
+{
+    if (AdapterState != Bound)
+        return;
+    if (!AdapterListOpen())
+        RefreshAdapters();
+    const TEthernetAdapterInfo& adapter = Link->Adapter;
+    const TEthernetAdapterInfo* found = Adapters->FindByName(adapter.AdapterName);
+    const TEthernetAdapterInfo* selected = Adapters->Items(ui->cbEthAdapter->currentIndex());
+    const bool good = found && selected && !selected->AdapterName.isEmpty() && StrToIP(found->IPAddress) != 0
+                      && StrToIP(adapter.IPAddress) != 0;
+    if (!good) {
+        SetIcon(ui->imEthernet, TIconState::Red);
+        AdapterState = NeedsBinding;
+        return;
+    }
+    SetIcon(ui->imEthernet, StrToIP(adapter.Gateway) == 0 ? TIconState::Yellow : TIconState::Green);
+    // The adapter's address has changed since the list was read.
+    if (adapter.IPAddress != selected->IPAddress && !AdapterListOpen())
+        RefreshAdapters();
+    if (Link->LocalIP != adapter.IPAddress || StrToIP(Link->LocalIP) == 0)
+        AdapterState = NeedsBinding;
+}
+
+bool TfmMain::AdapterListOpen() const
+{
+    return ui->cbEthAdapter->view()->isVisible();
+}
+
+void TfmMain::ShowInfoPanel(const TInfoPanelTexts& texts)
+{
+    const std::pair<QLabel*, const QString&> rows[] = {
+        {ui->lblInfoPlatform, texts.Platform},
+        {ui->lblInfoPLCStatus, texts.PLCStatus},
+        {ui->lblInfoIPAddress, texts.IPAddress},
+        {ui->lblInfoLoaderVersion, texts.LoaderVersion},
+        {ui->lblInfoSerial, texts.Serial},
+        {ui->lblInfoKernelVersion, texts.KernelVersion},
+        {ui->lblInfoNADAlias, texts.NADAlias},
+        {ui->lblInfoHardwareModel, texts.HardwareModel},
+        {ui->lblInfoIEXBaudrate, texts.IEXBaudrate},
+        {ui->lblInfoKernelTransferDate, texts.KernelTransferDate},
+        {ui->lblInfoPLCProgram, texts.PLCProgram},
+        {ui->lblInfoFileSystem, texts.FileSystem},
+        {ui->lblInfoPLCProgramTransferDate, texts.PLCProgramTransferDate},
+        {ui->lblInfoModbusAddress, texts.ModbusAddress},
+    };
+    for (const auto& [label, text] : rows)
+        label->setText(text);
+}
 
 // ---- window and dialogs ----
 

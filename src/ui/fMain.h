@@ -135,6 +135,20 @@ private Q_SLOTS:
     void btnRefreshClick();
 
 private:
+    // ---- connection to the chosen controller ----
+    void Reconnect();
+    // Binds the link to the chosen adapter, checks the binding and connects to the chosen
+    // NAD. A call while another connection waits for its controller takes over from it.
+    void Connect();
+    void ConnectOnce();
+    void BindAdapter();
+    void CheckBinding();
+    bool AdapterListOpen() const;
+    void ShowInfoPanel(const TInfoPanelTexts& texts);
+    // The frame every operation button runs in: the status is reset, the operation runs,
+    // then the window connects again to show the controller as the operation left it.
+    void RunOperation(const std::function<void()>& operation);
+
     void FormCreate();
     void ConnectHandlers();
     void SetIcon(QLabel* icon, TIconState state);
@@ -148,6 +162,10 @@ private:
     QFileDialog* dlgSaveFile = nullptr;
     QString FStartFolder;
     bool FControlsDisabled = false;
+    bool FConnecting = false;           // a Connect is under way further down the stack
+    bool FConnectAgain = false;         // a newer Connect was asked for meanwhile
+    uint64_t FConnectGeneration = 0;    // counts connections asked for and discoveries
+    uint64_t FRunGeneration = 0;        // the generation of the connection under way
     TfmAbout* fmAbout = nullptr;
     TfmPassword* fmPassword = nullptr;
     TfmHelp* fmHelp = nullptr;

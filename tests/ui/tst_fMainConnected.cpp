@@ -1,0 +1,333 @@
+// The main window against simulated controllers on loopback: connecting, the information
+// panel, discovery, the NAD choices that fail, the password, a NAD typed key by key and the
+// production run through the Send button. The host's adapter table is made up (only the
+// loopback adapter), so the link binds to 127.0.0.1; the simulator runs in-process on a
+// free port. No test ticks "Direct connection", which would send to 255.255.255.255.
+#include "fMain.h"
+#include "fPassword.h"
+#include "OrvelSimulator.h"
+#include "SampleImages.h"
+#include "uABus.h"
+
+#include <QAbstractButton>
+#include <QComboBox>
+#include <QFile>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QRegularExpression>
+#include <QSettings>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QTimer>
+#include <QtEndian>
+
+#include <memory>
+
+namespace {
+
+QString IconColour(const QLabel* icon)
+{
+    const QImage shown = icon->pixmap().toImage();
+    for (const char* name : {"GREY", "GREEN", "RED", "YELLOW"}) {
+        if (shown == QPixmap(QStringLiteral(":/") + QLatin1String(name)).toImage())
+            return QLatin1String(name);
+    }
+    return QStringLiteral("none");
+}
+
+TSimControllerConfig Unit(uint32_t serial, uint16_t loaderMajor)
+{
+    TSimControllerConfig config;
+    config.Serial = serial;
+    config.LoaderMajor = loaderMajor;
+    config.Kernel = SampleKernel(loaderMajor);
+    config.Program = SealedProgram(SampleProgram(), loaderMajor == 2);
+    return config;
+}
+
+} // namespace
+
+class TestConnectedWindow : public QObject {
+    Q_OBJECT
+
+private:
+    template <typename T>
+    T* Find(const char* name) const
+    {
+        return FWindow->findChild<T*>(QLatin1String(name));
+    }
+    QString Text(const char* label) const { return Find<QLabel>(label)->text(); }
+    QString Colour(const char* icon) const { return IconColour(Find<QLabel>(icon)); }
+    QComboBox* Nad() const { return Find<QComboBox>("cbNAD"); }
+
+    // The log without its time stamps.
+    QStringList LogLines() const
+    {
+        QStringList lines = Find<QPlainTextEdit>("meStatus")->toPlainText().split(u'\n', Qt::SkipEmptyParts);
+        for (QString& line : lines)
+            line.remove(QRegularExpression(QStringLiteral("^\\d{4}-\\d\\d-\\d\\d \\d\\d:\\d\\d:\\d\\d: ")));
+        return lines;
+    }
+
+    // Starts the simulator with the controllers added so far and points the link at it.
+    void StartSimulator()
+    {
+        QString error;
+        QVERIFY2(FSim->Start(0, &error), qPrintable(error));
+        FWindow->Link->ControllerPort = FSim->Port();
+        QCOMPARE(Find<QComboBox>("cbEthAdapter")->currentText(), QStringLiteral("Loopback (127.0.0.1)"));
+    }
+
+    // Operation buttons as the next idle update leaves them.
+    bool OperationsEnabled() const
+    {
+        FWindow->alActionsUpdate();
+        return Find<QAbstractButton>("btnSend")->isEnabled();
+    }
+
+    QTemporaryDir FDir;
+    std::unique_ptr<TfmMain> FWindow;
+    std::unique_ptr<TControllerSimulator> FSim;
+    QStringList FErrors;
+
+private Q_SLOTS:
+    void initTestCase()
+    {
+        QVERIFY(FDir.isValid());
+        QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, FDir.path());
+        QSettings::setPath(QSettings::IniFormat, QSettings::UserScope, FDir.path());
+        SetAdapterTableReader([] {
+            return QList<TPlatformAdapter>{{QStringLiteral("lo"), QStringLiteral("Loopback"),
+                                            QStringLiteral("127.0.0.1"), QStringLiteral("255.0.0.0"), QString()}};
+        });
+        SetLocalIPResolver([] { return QStringLiteral("127.0.0.1"); });
+    }
+
+    void init()
+    {
+        QSettings(QStringLiteral("Maradine"), QStringLiteral("OrvelBinLoader")).clear();
+        FErrors.clear();
+        FSim = std::make_unique<TControllerSimulator>();
+        FWindow = std::make_unique<TfmMain>();
+        FWindow->ErrorMessage = [this](const QString& text) { FErrors.append(text); };
+        FWindow->Session->ProductionLogPath = FDir.filePath(QStringLiteral("OrvelBinLoader.log"));
+        FWindow->Session->Wait = [](int) {};   // the simulator needs no settling time
+        QFile::remove(FWindow->Session->ProductionLogPath);
+    }
+
+    void cleanup()
+    {
+        FWindow.reset();
+        FSim.reset();
+    }
+
+    void connectsAndShowsTheController_data()
+    {
+        QTest::addColumn<int>("loaderMajor");
+        QTest::addColumn<QString>("platform");
+        QTest::addColumn<QString>("loaderVersion");
+        QTest::addColumn<QString>("serial");
+        QTest::addColumn<QString>("kernelVersion");
+        QTest::addColumn<QString>("program");
+        QTest::addColumn<bool>("operations");
+        QTest::newRow("ARM") << 3 << "Orvel/ARM" << "3.0" << "4711" << "3.1.7" << "ok" << true;
+        QTest::newRow("XA") << 2 << "Orvel/XA" << "2.0" << "4711" << "2.1.7" << "ok" << true;
+        QTest::newRow("old loader") << 1 << "-" << "-" << "-" << "-" << "-" << false;
+    }
+
+    void connectsAndShowsTheController()
+    {
+        QFETCH(int, loaderMajor);
+        FSim->AddController(Unit(4711, uint16_t(loaderMajor)));
+        FSim->AddController(Unit(5000, 3));
+        StartSimulator();
+
+        // Another unit first, so that the panel and the buttons have something to replace.
+        Nad()->setEditText(QStringLiteral("5000"));
+        QCOMPARE(Text("lblInfoSerial"), QStringLiteral("5000"));
+        QVERIFY(OperationsEnabled());
+
+        Nad()->setEditText(QStringLiteral("4711"));
+        QCOMPARE(FWindow->Link->LocalIP, QStringLiteral("127.0.0.1"));
+        QCOMPARE(Colour("imEthernet"), QStringLiteral("YELLOW"));   // lo has no gateway
+        QCOMPARE(Colour("imOrvel"), QStringLiteral("GREEN"));
+        QTEST(Text("lblInfoPlatform"), "platform");
+        QTEST(Text("lblInfoLoaderVersion"), "loaderVersion");
+        QTEST(Text("lblInfoSerial"), "serial");
+        QTEST(Text("lblInfoKernelVersion"), "kernelVersion");
+        QTEST(Text("lblInfoPLCProgram"), "program");
+        QCOMPARE(Text("lblInfoIPAddress").section(u' ', 0, 0), QStringLiteral("127.0.0.2"));
+        QTEST(OperationsEnabled(), "operations");
+    }
+
+    void failedChoiceLeavesThePanelEmpty_data()
+    {
+        QTest::addColumn<bool>("noSerialNumber");
+        QTest::addColumn<QString>("nad");
+        QTest::addColumn<QString>("line");
+        QTest::addColumn<QString>("orvel");
+        QTest::newRow("nothing answers -1") << true << "" << "error connecting to -1" << "RED";
+        QTest::newRow("NAD 0") << false << "0" << "invalid nad" << "GREY";
+    }
+
+    void failedChoiceLeavesThePanelEmpty()
+    {
+        QFETCH(bool, noSerialNumber);
+        QFETCH(QString, nad);
+        FSim->AddController(Unit(5000, 3));
+        StartSimulator();
+        Nad()->setEditText(QStringLiteral("5000"));
+        QVERIFY(OperationsEnabled());
+
+        FWindow->Link->Attempts = 2;   // nothing answers: two attempts say so as well as eight
+        if (noSerialNumber)
+            Find<QAbstractButton>("ckNadNotAssigned")->click();
+        else
+            Nad()->setEditText(nad);
+
+        QCOMPARE(Nad()->isEnabled(), !noSerialNumber);
+        QCOMPARE(Nad()->currentText(), nad);
+        QTEST(LogLines().value(0), "line");
+        QCOMPARE(LogLines().size(), 1);
+        QTEST(Colour("imOrvel"), "orvel");
+        QCOMPARE(Text("lblInfoSerial"), QString());
+        QCOMPARE(Text("lblInfoPlatform"), QString());
+        QVERIFY(!OperationsEnabled());
+    }
+
+    void discoveryListsEachNadOnceSortedAsText()
+    {
+        for (uint32_t serial : {25u, 100u, 25u})
+            FSim->AddController(Unit(serial, 3));
+        StartSimulator();
+        Nad()->setEditText(QStringLiteral("100"));
+        QCOMPARE(Colour("imOrvel"), QStringLiteral("GREEN"));
+
+        Nad()->showPopup();
+        Nad()->hidePopup();
+
+        QCOMPARE(FWindow->Link->LocalIP, QStringLiteral("127.0.0.1"));
+        QStringList items;
+        for (int i = 0; i < Nad()->count(); ++i)
+            items << Nad()->itemText(i);
+        QCOMPARE(items, QStringList({"100", "25"}));
+        // Nothing is picked and nothing connected until the operator picks an item.
+        QCOMPARE(Nad()->currentText(), QString());
+        QCOMPARE(Colour("imOrvel"), QStringLiteral("GREY"));
+        QCOMPARE(Text("lblInfoSerial"), QString());
+        QVERIFY(!OperationsEnabled());
+
+        Nad()->setCurrentIndex(1);
+        QCOMPARE(Text("lblInfoSerial"), QStringLiteral("25"));
+        QCOMPARE(Colour("imOrvel"), QStringLiteral("GREEN"));
+    }
+
+    // The unit answers the ping and its identification to anyone; the headers only to
+    // frames that carry its password code.
+    void passwordGoesOutWithEveryFrame()
+    {
+        const uint16_t code = TextChecksum(QStringLiteral("bench-7"), 0);
+        TSimControllerConfig config = Unit(77, 3);
+        config.PasswordCode = code;
+        TSimController& unit = FSim->AddController(config);
+        StartSimulator();
+
+        Nad()->setEditText(QStringLiteral("77"));
+        QCOMPARE(Text("lblInfoSerial"), QStringLiteral("77"));
+        QCOMPARE(Text("lblInfoKernelVersion"), QStringLiteral("-"));
+
+        TfmPassword dialog;
+        FWindow->SetDialogs(nullptr, &dialog, nullptr);
+        QTimer::singleShot(0, &dialog, [&dialog] {
+            dialog.findChild<QLineEdit*>(QStringLiteral("edPassword"))->setText(QStringLiteral("bench-7"));
+            QTest::mouseClick(dialog.findChild<QPushButton*>(QStringLiteral("btnOK")), Qt::LeftButton);
+        });
+        QTest::mouseClick(Find<QPushButton>("btnPassword"), Qt::LeftButton);
+        const qsizetype before = unit.ReceivedFrames.size();
+        Find<QAbstractButton>("btnRefresh")->click();
+
+        QCOMPARE(Colour("imOrvel"), QStringLiteral("GREEN"));
+        QCOMPARE(Text("lblInfoKernelVersion"), QStringLiteral("3.1.7"));
+        QCOMPARE(LogLines(), QStringList({"connected"}));
+        const QList<QByteArray> frames = unit.ReceivedFrames.mid(before);
+        QVERIFY(!frames.isEmpty());
+        for (const QByteArray& frame : frames)   // the code sits just before the checksum
+            QCOMPARE(qFromLittleEndian<uint16_t>(frame.constData() + frame.size() - 4), code);
+    }
+
+    // The link keeps events flowing while it waits, so the keys typed after the first one
+    // arrive while the connection to NAD 1 waits for an answer that never comes.
+    void typedNadEndsConnectedToTheWholeNumber()
+    {
+        FSim->AddController(Unit(1234, 3));
+        StartSimulator();
+        QTimer::singleShot(0, Nad(), [this] { QTest::keyClicks(Nad(), QStringLiteral("234")); });
+        QTest::keyClicks(Nad(), QStringLiteral("1"));
+
+        QCOMPARE(Nad()->currentText(), QStringLiteral("1234"));
+        QCOMPARE(FWindow->Link->Nad, 1234);
+        QCOMPARE(Colour("imOrvel"), QStringLiteral("GREEN"));
+        QCOMPARE(Text("lblInfoSerial"), QStringLiteral("1234"));
+        QCOMPARE(Text("lblInfoPlatform"), QStringLiteral("Orvel/ARM"));
+        QCOMPARE(LogLines(), QStringList({"connected"}));
+        QVERIFY(OperationsEnabled());
+    }
+
+    void productionRunThroughTheSendButton()
+    {
+        TSimControllerConfig fresh = Unit(0xFFFFFFFF, 3);
+        fresh.Program.clear();
+        TSimController& unit = FSim->AddController(fresh);
+        StartSimulator();
+
+        const QByteArray kernel = SampleKernel(3, 32 * 1024);
+        const QByteArray program = SampleProgram(20 * 1024);
+        const QString kernelPath = FDir.filePath(QStringLiteral("kernel.bin"));
+        const QString programPath = FDir.filePath(QStringLiteral("program.bin"));
+        for (const auto& [path, bytes] : {std::pair{kernelPath, kernel}, std::pair{programPath, program}}) {
+            QFile file(path);
+            QVERIFY(file.open(QIODevice::WriteOnly));
+            file.write(bytes);
+        }
+
+        Find<QAbstractButton>("ckNadNotAssigned")->click();
+        QCOMPARE(Text("lblInfoSerial"), QStringLiteral("none"));
+        for (const char* box : {"ckSerialNumber", "ckAutoincrement", "ckKernel", "ckPLCProgram", "ckStartPLC", "ckSetRTC"})
+            Find<QAbstractButton>(box)->setChecked(true);
+        Find<QLineEdit>("edSerialNumber")->setText(QStringLiteral("1000"));
+        Find<QLineEdit>("leKernelBinary")->setText(kernelPath);
+        Find<QLineEdit>("leTamixBinary")->setText(programPath);
+        QVERIFY(OperationsEnabled());
+
+        Find<QAbstractButton>("btnSend")->click();
+
+        QCOMPARE(LogLines(), QStringList({"starting loader", "erasing flash", "sending kernel", "starting kernel",
+                                          "erasing flash", "sending plc program", "sent successfully",
+                                          "starting plc program", "command executed successfully",
+                                          "writing real-time clock", "command executed successfully", "connected"}));
+        QVERIFY(FErrors.isEmpty());
+        QFile log(FWindow->Session->ProductionLogPath);
+        QVERIFY(log.open(QIODevice::ReadOnly));
+        const QStringList logLines = QString::fromLatin1(log.readAll()).split(u'\n', Qt::SkipEmptyParts);
+        QCOMPARE(logLines.size(), 1);
+        QVERIFY2(logLines[0].contains(QStringLiteral("serial 000001000 ok")), qPrintable(logLines[0]));
+
+        QCOMPARE(unit.Serial(), 1000u);
+        QVERIFY(unit.HoldsValidProgram());
+        QCOMPARE(unit.Memory(0x20000 + 16, uint32_t(program.size() - 16)), program.mid(16));
+        QCOMPARE(unit.PlcState, uint8_t(2));
+
+        // The window reconnects under the new number and offers the next one.
+        QCOMPARE(FWindow->Link->Nad, 1000);
+        QCOMPARE(Colour("imOrvel"), QStringLiteral("GREEN"));
+        QCOMPARE(Text("lblInfoSerial"), QStringLiteral("1000"));
+        QCOMPARE(Text("lblInfoKernelVersion"), QStringLiteral("3.1.7"));
+        QCOMPARE(Find<QLineEdit>("edSerialNumber")->text(), QStringLiteral("1001"));
+        QVERIFY(OperationsEnabled());
+    }
+};
+
+QTEST_MAIN(TestConnectedWindow)
+#include "tst_fMainConnected.moc"
