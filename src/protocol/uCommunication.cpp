@@ -35,7 +35,7 @@ enum : uint8_t {
 };
 
 constexpr uint8_t Acknowledge = 1;
-constexpr uint32_t EraseTimeout = 10000;
+constexpr uint32_t EraseTimeoutFactor = 10;   // an erase takes up to 10 s where a request takes 1 s
 constexpr int BlockSize = 256;
 constexpr int ReplyBufferSize = 1040;   // holds the data of the longest accepted reply
 // Block numbers are 16-bit: memory past 65536 blocks cannot be addressed.
@@ -173,6 +173,7 @@ bool TCommunicator::Transact(const QByteArray& frame, int attempts, uint32_t tim
     Discovering = discovery;
     bool result = false;
     for (int attempt = 0; attempt < attempts && !result; ++attempt) {
+        ForgetEarlierReplies();
         SendDatagram(frame, discovery ? BroadcastDestination() : Destination());
         if (DebugTrace)   // the hex text costs more than the rest of the send
             WriteDebugLog(QStringLiteral("TX:") + QString::fromLatin1(BytesToHex(frame)));
@@ -182,13 +183,14 @@ bool TCommunicator::Transact(const QByteArray& frame, int attempts, uint32_t tim
             break;   // a newer request took over or the wait was cancelled: no more attempts
     }
     Discovering = false;
-    Timeout = DefaultTimeout;
+    Timeout = RequestTimeout;
     return result;
 }
 
 bool TCommunicator::WaitForReply(uint32_t timeout)
 {
     const uint64_t generation = ++FWaitGeneration;
+    FReplyOutstanding = true;   // until a frame answers this very wait
     State = StateWaiting;
     RxText.clear();
     RxFrame.clear();
@@ -215,7 +217,42 @@ bool TCommunicator::WaitForReply(uint32_t timeout)
         State = StateIdle;
         return false;
     }
+    FReplyOutstanding = false;
     return ReplyCode == Acknowledge;
+}
+
+// A reply carries nothing that ties it to its request, so the link keeps earlier replies
+// away instead: what has already arrived is dropped, and after a wait that no frame ended
+// (a time-out, a discovery, a take-over or a cancel) the link moves to a new local port.
+// Controllers answer to the port a request came from, so a late reply to the earlier send,
+// and its repeats, reach a closed port. A controller that answers in time never sees the
+// port change. In direct-connection mode, or with a fixed LocalPort, the port cannot
+// change; there only the dropping of what has arrived applies.
+void TCommunicator::ForgetEarlierReplies()
+{
+    if (FReplyOutstanding)
+        MoveToFreshPort();
+    char discarded = 0;
+    while (Socket->hasPendingDatagrams())
+        Socket->readDatagram(&discarded, 1);   // the rest of a longer datagram is dropped
+}
+
+void TCommunicator::MoveToFreshPort()
+{
+    if (DirectConnection || LocalPort != 0 || Socket->state() != QAbstractSocket::BoundState)
+        return;
+    // The new socket is bound before the old one closes, so the system cannot hand out
+    // the old port again.
+    auto* fresh = new QUdpSocket(this);
+    if (!fresh->bind(Socket->localAddress(), 0)) {
+        delete fresh;
+        return;
+    }
+    connect(fresh, &QUdpSocket::readyRead, this, &TCommunicator::ReadPendingDatagrams);
+    delete Socket;   // never called from its own signal: only Transact moves
+    Socket = fresh;
+    BoundPort = Socket->localPort();
+    FReplyOutstanding = false;
 }
 
 bool TCommunicator::SendCommand(uint8_t code)
@@ -227,7 +264,7 @@ bool TCommunicator::SendCommand(uint8_t code, const QByteArray& arguments)
 {
     QByteArray frame = arguments;
     if (!BuildFrame(HostNad, uint32_t(Nad), code, frame, PasswordCode)) {
-        Timeout = DefaultTimeout;
+        Timeout = RequestTimeout;
         return false;
     }
     return SendFrame(frame);
@@ -378,7 +415,7 @@ bool TCommunicator::ReadLoaderRecord(TLoaderRecord& record)
 
 bool TCommunicator::EraseFlash(uint8_t area, uint8_t second)
 {
-    Timeout = EraseTimeout;
+    Timeout = RequestTimeout * EraseTimeoutFactor;
     return SendCommand(CmdEraseFlash, ByteList({area, second}));
 }
 

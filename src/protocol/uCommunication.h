@@ -65,7 +65,8 @@ public:
     QString LocalIP;
     int BoundPort = 0;
     std::function<void(int position, int maximum)> OnProgress;
-    uint32_t Timeout = DefaultTimeout;      // back to 1000 after every request
+    uint32_t Timeout = DefaultTimeout;      // back to RequestTimeout after every request
+    uint32_t RequestTimeout = DefaultTimeout;   // an erase waits ten times this
     int Attempts = DefaultAttempts;
     bool Discovering = false;
     QStringList FoundNads;
@@ -124,8 +125,14 @@ private:
     QString BroadcastDestination() const;
     void SendDatagram(const QByteArray& frame, const QString& destination);
     void ReadPendingDatagrams();
+    // Before every send: keeps late and repeated replies to earlier sends from being taken
+    // for this one's.
+    void ForgetEarlierReplies();
+    void MoveToFreshPort();
 
     // Counts waits and cancellations; a wait whose number is no longer the latest was
     // taken over by a newer request (or cancelled) and ends as failed.
     uint64_t FWaitGeneration = 0;
+    // The last wait ended without an accepted reply: one may still be on its way.
+    bool FReplyOutstanding = false;
 };
