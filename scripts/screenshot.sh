@@ -1,0 +1,12 @@
+#!/usr/bin/env bash
+# Builds, then pictures the main window connected to a simulated ARM unit into
+# docs/screenshot.png. orvel-screenshot runs the simulator in-process on loopback with a
+# made-up adapter table, so the picture needs no controller and sends nothing beyond
+# 127.0.0.0/8; xvfb-run gives it a display.
+set -euo pipefail
+here="$(cd "$(dirname "$0")/.." && pwd)"
+build="${1:-$here/build}"
+"$here/scripts/build.sh" "$build"
+mkdir -p "$here/docs"
+xvfb-run -a "$build/bin/orvel-screenshot" "$here/docs/screenshot.png"
+echo "wrote $here/docs/screenshot.png"
