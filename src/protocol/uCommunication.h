@@ -4,7 +4,8 @@
 // in one datagram to ControllerPort (8442); the link waits for the reply with a time-out
 // and sends the frame up to Attempts (8) times. Replies are handled as hexadecimal text:
 // HandleDatagram reassembles a frame that spans datagrams, checks it with ParseFrame and
-// stores the reply fields for the request that waits.
+// stores the reply fields for the request that waits. A reply names no request, so before
+// each send the link drops what earlier sends still have coming (ForgetEarlierReplies).
 //
 // Everything runs on the thread that owns the link (the window's). WaitForReply runs a
 // local event loop, so the window keeps painting and a reply ends the wait the moment it
