@@ -19,6 +19,21 @@
 inline constexpr std::array<uint16_t, 16> ChecksumWeights = {
     1181, 3079, 5521, 6863, 7499, 8237, 9479, 11083, 13477, 14533, 15679, 17477, 19727, 21391, 24499, 27583};
 
+// Command codes of the controllers.
+enum : uint8_t {
+    CmdStartLoader = 0,
+    CmdStartKernel = 1,
+    CmdPing = 16,
+    CmdReadStatus = 17,
+    CmdReadLoaderRecord = 18,
+    CmdEraseFlash = 32,
+    CmdReadBlock = 33,
+    CmdWriteBlock = 34,
+    CmdStartPlc = 64,
+    CmdStopPlc = 65,
+    CmdWriteClock = 112,
+};
+
 inline constexpr uint32_t HostNad = 1;            // the host always sends as NAD 1
 inline constexpr int MaxArgumentBytes = 1023;     // arguments of one command frame
 inline constexpr int CommandOverhead = 19;        // frame bytes around the arguments

@@ -20,20 +20,6 @@
 
 namespace {
 
-enum : uint8_t {
-    CmdStartLoader = 0,
-    CmdStartKernel = 1,
-    CmdPing = 16,
-    CmdReadStatus = 17,
-    CmdReadLoaderRecord = 18,
-    CmdEraseFlash = 32,
-    CmdReadBlock = 33,
-    CmdWriteBlock = 34,
-    CmdStartPlc = 64,
-    CmdStopPlc = 65,
-    CmdWriteClock = 112,
-};
-
 constexpr uint8_t Acknowledge = 1;
 constexpr uint32_t EraseTimeoutFactor = 10;   // an erase takes up to 10 s where a request takes 1 s
 constexpr int BlockSize = 256;

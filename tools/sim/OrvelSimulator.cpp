@@ -13,20 +13,6 @@
 
 namespace {
 
-enum Command : uint8_t {
-    CmdStartLoader = 0,
-    CmdStartKernel = 1,
-    CmdPing = 16,
-    CmdReadStatus = 17,
-    CmdReadLoaderRecord = 18,
-    CmdEraseFlash = 32,
-    CmdReadBlock = 33,
-    CmdWriteBlock = 34,
-    CmdStartPlc = 64,
-    CmdStopPlc = 65,
-    CmdWriteClock = 112,
-};
-
 enum ReplyCode : uint8_t {
     Acknowledge = 1,
     Unrecognized = 3,
