@@ -609,7 +609,16 @@ struct TFileCase {
     int Size;   // -1: no file at all
     const char* Message;
     TFileState State;
+    QByteArray (*Bytes)() = nullptr;   // the file's bytes when not a sample image of Size
+    bool Sparse = false;               // a sparse file of several GiB
 };
+
+QByteArray ProgramWithLength(uint32_t length)
+{
+    QByteArray image = SampleProgram(600);   // erased header: no checksum to match
+    std::memcpy(image.data() + 16, &length, sizeof length);
+    return image;
+}
 
 class LoaderImageFile : public TLoaderFixture, public ::testing::WithParamInterface<TFileCase> {};
 
@@ -619,9 +628,18 @@ TEST_P(LoaderImageFile, IsJudgedWithoutReadingWhatCannotBeValid)
     ASSERT_EQ(Connect(QStringLiteral("7000")).Outcome, TConnectOutcome::Answered);   // an ARM unit
     const TFileCase& c = GetParam();
     TOperationInputs inputs;
-    const QString path = c.Size < 0 ? Dir.filePath(QStringLiteral("missing.bin"))
-                                    : WriteFile(QStringLiteral("image.bin"),
-                                                c.Kernel ? SampleKernel(3, c.Size) : SampleProgram(c.Size));
+    QString path;
+    if (c.Sparse) {
+        path = Dir.filePath(QStringLiteral("huge.bin"));
+        QFile huge(path);
+        ASSERT_TRUE(huge.open(QIODevice::WriteOnly) && huge.resize(qint64(5) << 30));   // no blocks written
+    } else if (c.Bytes) {
+        path = WriteFile(QStringLiteral("image.bin"), c.Bytes());
+    } else {
+        path = c.Size < 0 ? Dir.filePath(QStringLiteral("missing.bin"))
+                          : WriteFile(QStringLiteral("image.bin"),
+                                      c.Kernel ? SampleKernel(3, c.Size) : SampleProgram(c.Size));
+    }
     (c.Kernel ? inputs.KernelChecked : inputs.ProgramChecked) = true;
     (c.Kernel ? inputs.KernelPath : inputs.ProgramPath) = path;
 
@@ -629,7 +647,8 @@ TEST_P(LoaderImageFile, IsJudgedWithoutReadingWhatCannotBeValid)
     Session->LoadImageFiles(inputs);
     EXPECT_EQ(Host.Messages, QStringList(QString::fromLatin1(c.Message)));
     EXPECT_EQ(c.Kernel ? Session->KernelFileState : Session->ProgramFileState, c.State);
-    if (c.State != TFileState::Loaded) {
+    // A file whose size alone rules it out is never read into memory.
+    if (c.Sparse || c.Size < 0 || c.Size > (c.Kernel ? MaxKernelSize : ProgramAreaSize)) {
         EXPECT_TRUE((c.Kernel ? Session->KernelImage : Session->ProgramImage).isEmpty());
     }
 }
@@ -643,7 +662,23 @@ INSTANTIATE_TEST_SUITE_P(
         TFileCase{"program", false, ProgramAreaSize, "plc program loaded", TFileState::Loaded},
         TFileCase{"program_beyond_the_program_area", false, ProgramAreaSize + 1, "invalid plc program",
                   TFileState::Invalid},
-        TFileCase{"program_missing", false, -1, "plc program not found", TFileState::NotLoaded}),
+        TFileCase{"program_missing", false, -1, "plc program not found", TFileState::NotLoaded},
+        TFileCase{"kernel_empty", true, 0, "invalid kernel file", TFileState::Invalid, [] { return QByteArray(); }},
+        TFileCase{"kernel_one_byte", true, 0, "invalid kernel file", TFileState::Invalid,
+                  [] { return QByteArray(1, '\x02'); }},
+        TFileCase{"kernel_16383", true, 16383, "invalid kernel file", TFileState::Invalid},
+        TFileCase{"kernel_16384", true, 16384, "kernel file loaded (v3.1.7)", TFileState::Loaded},
+        TFileCase{"kernel_header_cut_short", true, 0, "invalid kernel file", TFileState::Invalid,
+                  [] { return SampleKernel(3).left(KernelHeaderOffsetARM + 3); }},
+        TFileCase{"program_empty", false, 0, "invalid plc program", TFileState::Invalid,
+                  [] { return QByteArray(); }},
+        TFileCase{"program_header_cut_short", false, 0, "invalid plc program", TFileState::Invalid,
+                  [] { return SampleProgram(600).left(10); }},
+        TFileCase{"program_length_below_the_header", false, 0, "plc program loaded", TFileState::Loaded,
+                  [] { return ProgramWithLength(8); }},
+        TFileCase{"program_length_beyond_the_file", false, 0, "plc program loaded", TFileState::Loaded,
+                  [] { return ProgramWithLength(1u << 20); }},
+        TFileCase{"program_sparse_5_GiB", false, 0, "invalid plc program", TFileState::Invalid, nullptr, true}),
     [](const auto& info) { return std::string(info.param.Name); });
 
 }  // namespace
