@@ -303,6 +303,46 @@ private Q_SLOTS:
         QVERIFY(FWindow->ParametersValid);
     }
 
+    // Text an operator (or a scanner, or a paste) may put into any field: never a crash,
+    // always a refusal the window shows.
+    void hostileText_data()
+    {
+        QTest::addColumn<QString>("edit");
+        QTest::addColumn<QString>("icon");   // empty: the serial number box, which has none
+        QTest::addColumn<QString>("text");
+        const QList<std::pair<QString, QString>> fields = {
+            {"edNADAlias", "imNADAlias"},   {"edIPAddress", "imIPAddress"}, {"edSubnetMask", "imSubnetMask"},
+            {"edGateway", "imGateway"},     {"edDNSServer", "imDNSServer"}, {"edSerialNumber", ""}};
+        const QList<std::pair<const char*, QString>> texts = {
+            {"blank", QStringLiteral("   ")},
+            {"overlong", QString(300, QLatin1Char('9'))},
+            {"non-ASCII digits", QStringLiteral("\uFF11\uFF12.\uFF13.\uFF14.5")},
+            {"non-ASCII letters", QStringLiteral("\u00FC\u00DF\u4E2D")},
+            {"out of range", QStringLiteral("99999999999999999999")},
+            {"groups out of range", QStringLiteral("256.300.999.1")}};
+        for (const auto& [edit, icon] : fields)
+            for (const auto& [name, text] : texts)
+                QTest::newRow(qPrintable(edit + QLatin1Char(' ') + QLatin1String(name))) << edit << icon << text;
+    }
+
+    void hostileText()
+    {
+        QFETCH(QString, edit);
+        QFETCH(QString, icon);
+        QFETCH(QString, text);
+        Check("ckSerialNumber", true);
+        Check("ckSetNadAlias", true);
+        Check("ckSetIPAddress", true);
+        Check("rbStaticIP", true);
+        Type(qPrintable(edit), text);
+        if (icon.isEmpty()) {
+            QCOMPARE(FWindow->SerialNumber, -1);
+            return;
+        }
+        QCOMPARE(IconColour(Icon(qPrintable(icon))), QStringLiteral("RED"));
+        QVERIFY(!FWindow->ParametersValid);
+    }
+
     void staticIp_data()
     {
         QTest::addColumn<QStringList>("fields");   // address, mask, gateway, DNS server
