@@ -121,12 +121,12 @@ TEST_F(LoaderProduction, FreshUnitGetsSerialKernelProgramStartAndClockThenTheNex
     EXPECT_EQ(Unit->Serial(), 1000u);
     const QByteArray kernel = Unit->Memory(KernelAddress, uint32_t(kernelFile.size()));
     const TKernelHeader written = ReadKernelHeader(kernel, ArmHeader);
-    EXPECT_EQ(written.VersionMinor, 1);
-    EXPECT_EQ(written.ReleaseARM, 7);
-    EXPECT_EQ(written.NadAlias, 55u);
-    EXPECT_EQ(written.HardwareModel, 11);
-    EXPECT_EQ(written.ImageSize, uint32_t(kernelFile.size()));
-    EXPECT_EQ(written.Checksum, KernelChecksum(kernel, ArmHeader));
+    EXPECT_EQ(+written.VersionMinor, 1);
+    EXPECT_EQ(+written.ReleaseARM, 7);
+    EXPECT_EQ(+written.NadAlias, 55u);
+    EXPECT_EQ(+written.HardwareModel, 11);
+    EXPECT_EQ(+written.ImageSize, uint32_t(kernelFile.size()));
+    EXPECT_EQ(+written.Checksum, KernelChecksum(kernel, ArmHeader));
     EXPECT_EQ(kernel.left(ArmHeader), kernelFile.left(ArmHeader));
     EXPECT_EQ(kernel.mid(ArmHeader + 88), kernelFile.mid(ArmHeader + 88));
     EXPECT_EQ(Unit->Memory(KernelAddress + uint32_t(kernelFile.size()), 256), QByteArray(256, char(0xFF)));
@@ -134,8 +134,8 @@ TEST_F(LoaderProduction, FreshUnitGetsSerialKernelProgramStartAndClockThenTheNex
     // ... and the sealed program, whose header went last.
     const QByteArray program = Unit->Memory(ProgramAddress, uint32_t(programFile.size()));
     const auto sealed = RecordFromBytes<TProgramHeader>(program);
-    EXPECT_EQ(sealed.Marker, 0);
-    EXPECT_EQ(sealed.Kind, ProgramKindARM);
+    EXPECT_EQ(+sealed.Marker, 0);
+    EXPECT_EQ(+sealed.Kind, ProgramKindARM);
     EXPECT_TRUE(IsValidProgram(program, false));
     EXPECT_EQ(program.mid(16), programFile.mid(16));
     EXPECT_EQ(Unit->PlcState, 2);   // run
@@ -188,10 +188,10 @@ TEST_F(LoaderProduction, SettingsChangeReadsTheKernelBackAndWritesItWithTheNewHe
 
     const QByteArray after = Unit->Memory(KernelAddress, uint32_t(before.size()));
     const TKernelHeader header = ReadKernelHeader(after, ArmHeader);
-    EXPECT_EQ(header.NadAlias, 77u);
-    EXPECT_EQ(header.HardwareModel, 12);
-    EXPECT_EQ(header.VersionMinor, 0);   // still the unit's own kernel
-    EXPECT_EQ(header.Checksum, KernelChecksum(after, ArmHeader));
+    EXPECT_EQ(+header.NadAlias, 77u);
+    EXPECT_EQ(+header.HardwareModel, 12);
+    EXPECT_EQ(+header.VersionMinor, 0);   // still the unit's own kernel
+    EXPECT_EQ(+header.Checksum, KernelChecksum(after, ArmHeader));
     EXPECT_EQ(after.left(ArmHeader), before.left(ArmHeader));
     EXPECT_EQ(after.mid(ArmHeader + 88), before.mid(ArmHeader + 88));
     EXPECT_TRUE(Session->KernelImage.isEmpty());   // the send used a buffer of its own

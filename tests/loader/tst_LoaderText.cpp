@@ -129,14 +129,14 @@ TEST(ConfigHeader, KeepsTheUnitsSettingsButClearsAnUntickedStaticAddress)
     file.VersionMajor = 3;
     file.VersionMinor = 1;
     const TKernelHeader built = BuildConfigHeader(file, StaticController(), true, TOperationInputs{});
-    EXPECT_EQ(built.VersionMinor, 1);   // the base is the file's header
-    EXPECT_EQ(built.HardwareModel, 11);
-    EXPECT_EQ(built.IEXBaudRate, 5);
-    EXPECT_EQ(built.NadAlias, 4711u);
-    EXPECT_EQ(built.IPAddress, 0u);
-    EXPECT_EQ(built.SubnetMask, 0u);
-    EXPECT_EQ(built.Gateway, 0u);
-    EXPECT_EQ(built.DNSServer, 0u);
+    EXPECT_EQ(+built.VersionMinor, 1);   // the base is the file's header
+    EXPECT_EQ(+built.HardwareModel, 11);
+    EXPECT_EQ(+built.IEXBaudRate, 5);
+    EXPECT_EQ(+built.NadAlias, 4711u);
+    EXPECT_EQ(+built.IPAddress, 0u);
+    EXPECT_EQ(+built.SubnetMask, 0u);
+    EXPECT_EQ(+built.Gateway, 0u);
+    EXPECT_EQ(+built.DNSServer, 0u);
 }
 
 TEST(ConfigHeader, WithoutFileOrControllerHeaderIsTheDefaultChangedByTheTickedInputs)
@@ -145,11 +145,11 @@ TEST(ConfigHeader, WithoutFileOrControllerHeaderIsTheDefaultChangedByTheTickedIn
     inputs.SetIEXBaudRate = true;
     inputs.IEXBaudRateIndex = 3;   // "250kbps"
     const TKernelHeader built = BuildConfigHeader(DefaultKernelHeader(), StaticController(), false, inputs);
-    EXPECT_EQ(built.Magic, KernelMagicB);
-    EXPECT_EQ(built.VersionMajor, 0);
-    EXPECT_EQ(built.HardwareModel, 10);
-    EXPECT_EQ(built.IEXBaudRate, 4);
-    EXPECT_EQ(built.NadAlias, 0u);
+    EXPECT_EQ(+built.Magic, KernelMagicB);
+    EXPECT_EQ(+built.VersionMajor, 0);
+    EXPECT_EQ(+built.HardwareModel, 10);
+    EXPECT_EQ(+built.IEXBaudRate, 4);
+    EXPECT_EQ(+built.NadAlias, 0u);
 }
 
 TEST(ConfigHeader, TickedInputsWinAndUnreadableTextFallsBackToTheControllersValue)
@@ -166,15 +166,15 @@ TEST(ConfigHeader, TickedInputsWinAndUnreadableTextFallsBackToTheControllersValu
     inputs.Gateway = QStringLiteral("not an address");
     inputs.DNSServer = QStringLiteral("0.0.0.0");
     const TKernelHeader built = BuildConfigHeader(StaticController(), StaticController(), true, inputs);
-    EXPECT_EQ(built.HardwareModel, 11);
-    EXPECT_EQ(built.NadAlias, 4711u);
-    EXPECT_EQ(built.IPAddress, 0x0A000005u);
-    EXPECT_EQ(built.SubnetMask, 0xFF000000u);
-    EXPECT_EQ(built.Gateway, 0xC0A80101u);
-    EXPECT_EQ(built.DNSServer, 0u);
+    EXPECT_EQ(+built.HardwareModel, 11);
+    EXPECT_EQ(+built.NadAlias, 4711u);
+    EXPECT_EQ(+built.IPAddress, 0x0A000005u);
+    EXPECT_EQ(+built.SubnetMask, 0xFF000000u);
+    EXPECT_EQ(+built.Gateway, 0xC0A80101u);
+    EXPECT_EQ(+built.DNSServer, 0u);
 
     inputs.NadAliasText.clear();   // an empty alias means none
-    EXPECT_EQ(BuildConfigHeader(StaticController(), StaticController(), true, inputs).NadAlias, 0u);
+    EXPECT_EQ(+BuildConfigHeader(StaticController(), StaticController(), true, inputs).NadAlias, 0u);
 }
 
 // ---- comparing read-back memory ----
