@@ -115,7 +115,7 @@ bool TCommunicator::Disconnect()
     RxData.clear();
     PeerPort = 0;
     Socket->abort();
-    return true;
+    return Socket->state() == QAbstractSocket::UnconnectedState;
 }
 
 void TCommunicator::CancelWait()
@@ -157,17 +157,26 @@ bool TCommunicator::Transact(const QByteArray& frame, int attempts, uint32_t tim
 {
     // A request that starts while a discovery waits is not part of that discovery.
     Discovering = discovery;
+    // Earlier requests' replies are kept away once, here. Every attempt of this request
+    // sends the same frame, so a late answer to an earlier attempt is this request's answer
+    // and must still reach the next attempt: a controller slower than the time-out gets
+    // through on a resend.
+    ForgetEarlierReplies();
     bool result = false;
+    bool missed = false;   // an attempt ended without its reply: one may still be on its way
     for (int attempt = 0; attempt < attempts && !result; ++attempt) {
-        ForgetEarlierReplies();
         SendDatagram(frame, discovery ? BroadcastDestination() : Destination());
         if (DebugTrace)   // the hex text costs more than the rest of the send
             WriteDebugLog(QStringLiteral("TX:") + QString::fromLatin1(BytesToHex(frame)));
         const uint64_t wait = FWaitGeneration + 1;   // the number WaitForReply is about to take
         result = WaitForReply(timeout);
+        missed = missed || FReplyOutstanding;
         if (FWaitGeneration != wait)
             break;   // a newer request took over or the wait was cancelled: no more attempts
     }
+    // Even when a resend got its answer, the reply to the attempt before it may still come;
+    // the next request starts on a fresh port.
+    FReplyOutstanding = missed;
     Discovering = false;
     Timeout = RequestTimeout;
     return result;
@@ -207,9 +216,10 @@ bool TCommunicator::WaitForReply(uint32_t timeout)
     return ReplyCode == Acknowledge;
 }
 
-// A reply carries nothing that ties it to its request, so the link keeps earlier replies
-// away instead: what has already arrived is dropped, and after a wait that no frame ended
-// (a time-out, a discovery, a take-over or a cancel) the link moves to a new local port.
+// A reply carries nothing that ties it to its request, so the link keeps earlier requests'
+// replies away instead, when a request starts: what has already arrived is dropped, and
+// after a request that had a wait no frame ended (a time-out, a discovery, a take-over or
+// a cancel) the link moves to a new local port.
 // Controllers answer to the port a request came from, so a late reply to the earlier send,
 // and its repeats, reach a closed port. A controller that answers in time never sees the
 // port change. In direct-connection mode, or with a fixed LocalPort, the port cannot

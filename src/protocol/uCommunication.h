@@ -4,8 +4,9 @@
 // in one datagram to ControllerPort (8442); the link waits for the reply with a time-out
 // and sends the frame up to Attempts (8) times. Replies are handled as hexadecimal text:
 // HandleDatagram reassembles a frame that spans datagrams, checks it with ParseFrame and
-// stores the reply fields for the request that waits. A reply names no request, so before
-// each send the link drops what earlier sends still have coming (ForgetEarlierReplies).
+// stores the reply fields for the request that waits. A reply names no request, so when a
+// request starts the link drops what earlier requests still have coming
+// (ForgetEarlierReplies); the attempts of one request accept each other's replies.
 //
 // Everything runs on the thread that owns the link (the window's). WaitForReply runs a
 // local event loop, so the window keeps painting and a reply ends the wait the moment it
@@ -126,14 +127,14 @@ private:
     QString BroadcastDestination() const;
     void SendDatagram(const QByteArray& frame, const QString& destination);
     void ReadPendingDatagrams();
-    // Before every send: keeps late and repeated replies to earlier sends from being taken
-    // for this one's.
+    // When a request starts: keeps late and repeated replies to earlier requests from being
+    // taken for this one's.
     void ForgetEarlierReplies();
     void MoveToFreshPort();
 
     // Counts waits and cancellations; a wait whose number is no longer the latest was
     // taken over by a newer request (or cancelled) and ends as failed.
     uint64_t FWaitGeneration = 0;
-    // The last wait ended without an accepted reply: one may still be on its way.
+    // A wait of the last request ended without an accepted reply: one may still be on its way.
     bool FReplyOutstanding = false;
 };

@@ -235,7 +235,11 @@ INSTANTIATE_TEST_SUITE_P(
                       f.DelayMs = 700;
                       f.DelayNext = 1;
                   },
-                  300, true, 2, 1}),
+                  300, true, 2, 1},
+        // A controller slower than the time-out: every attempt sends the same frame, so the
+        // first attempt's late answer ends the second attempt's wait.
+        FaultCase{"EveryReplyBetweenOneAndTwoTimeoutsLate", [](TSimFaults& f) { f.DelayMs = 300; }, 200, true, 2, 1},
+        FaultCase{"EveryReplyAfterThreeTimeouts", [](TSimFaults& f) { f.DelayMs = 700; }, 200, true, 4, 1}),
     CaseName);
 
 // Hand-made datagrams for the first attempt; later attempts get a good reply.
@@ -625,6 +629,17 @@ TEST_F(LinkToSimulator, EraseWaitsTenSecondsForThatRequestOnly)
     EXPECT_EQ(link.Timeout, TCommunicator::DefaultTimeout);
     ASSERT_EQ(Controller().ReceivedFrames.size(), 1);
     EXPECT_EQ(Controller().ReceivedFrames[0].mid(14, 3), Bytes({32, 2, 1}));
+}
+
+// An erase that takes 11 s outlasts its 10 s wait; the resend's wait takes its answer.
+TEST_F(LinkToSimulator, EraseAnsweredAfterElevenSecondsCompletes)
+{
+    StartSimulator();
+    TSimFaults slow;
+    slow.DelayMs = 11000;
+    Controller().SetFaults(slow);
+    EXPECT_TRUE(link.EraseFlash(2, 1));
+    EXPECT_EQ(Controller().CommandCounts.value(32), 2);
 }
 
 TEST_F(LinkToSimulator, WriteClockSendsTheClockRecord)
