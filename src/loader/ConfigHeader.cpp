@@ -29,13 +29,15 @@ TKernelHeader BuildConfigHeader(const TKernelHeader& base, const TKernelHeader& 
     if (inputs.SetIEXBaudRate && inputs.IEXBaudRateIndex >= 0)
         header.IEXBaudRate = IEXBaudRateCode(inputs.IEXBaudRateIndex);
 
-    // DHCP is the default: without a ticked static address every IP field is cleared.
-    if (!inputs.DHCP && inputs.SetIPAddress) {
+    // An unticked "IP address:" keeps the unit's own configuration, carried over above like
+    // the other settings: a unit with a static address must stay reachable at it. A unit
+    // with no header to keep it from gets DHCP.
+    if (inputs.SetIPAddress && !inputs.DHCP) {
         header.IPAddress = StrToIPDef(inputs.IPAddress, controller.IPAddress);
         header.SubnetMask = StrToIPDef(inputs.SubnetMask, controller.SubnetMask);
         header.Gateway = StrToIPDef(inputs.Gateway, controller.Gateway);
         header.DNSServer = StrToIPDef(inputs.DNSServer, controller.DNSServer);
-    } else {
+    } else if (inputs.SetIPAddress || !controllerValid) {
         header.IPAddress = header.SubnetMask = header.Gateway = header.DNSServer = 0;
     }
     return header;

@@ -6,6 +6,7 @@
 
 #include <gtest/gtest.h>
 
+#include <array>
 #include <limits>
 
 namespace {
@@ -123,7 +124,7 @@ TKernelHeader StaticController()
     return header;
 }
 
-TEST(ConfigHeader, KeepsTheUnitsSettingsButClearsAnUntickedStaticAddress)
+TEST(ConfigHeader, KeepsTheUnitsSettingsWhenNothingIsTicked)
 {
     TKernelHeader file = DefaultKernelHeader();
     file.VersionMajor = 3;
@@ -133,10 +134,44 @@ TEST(ConfigHeader, KeepsTheUnitsSettingsButClearsAnUntickedStaticAddress)
     EXPECT_EQ(+built.HardwareModel, 11);
     EXPECT_EQ(+built.IEXBaudRate, 5);
     EXPECT_EQ(+built.NadAlias, 4711u);
-    EXPECT_EQ(+built.IPAddress, 0u);
-    EXPECT_EQ(+built.SubnetMask, 0u);
-    EXPECT_EQ(+built.Gateway, 0u);
-    EXPECT_EQ(+built.DNSServer, 0u);
+}
+
+// The four IP fields over (box ticked or not) x (DHCP or static chosen) x (unit static, unit
+// on DHCP, unit without a valid kernel header). An unticked box keeps what the unit has;
+// a unit with nothing to keep gets DHCP, even from a kernel file that carries an address.
+TEST(ConfigHeader, IpFieldsFollowTheTickedBoxOrKeepTheUnitsOwn)
+{
+    enum TUnit { UnitStatic, UnitDhcp, UnitWithoutKernel };
+    using TIp = std::array<uint32_t, 4>;
+    const TIp none{0, 0, 0, 0};
+    const TIp typed{0x0A000005, 0xFF000000, 0x0A000001, 0x0A000002};
+    const TIp unitOwn{0xC0A80114, 0xFFFFFF00, 0xC0A80101, 0x08080808};
+    TKernelHeader fileWithAddress = DefaultKernelHeader();
+    fileWithAddress.IPAddress = 0x01020304;
+    fileWithAddress.SubnetMask = 0xFF000000;
+
+    for (const bool ticked : {true, false}) {
+        for (const bool dhcp : {true, false}) {
+            for (const TUnit unit : {UnitStatic, UnitDhcp, UnitWithoutKernel}) {
+                SCOPED_TRACE(testing::Message() << "ticked " << ticked << " dhcp " << dhcp << " unit " << unit);
+                TKernelHeader controller = StaticController();
+                if (unit == UnitDhcp)
+                    controller.IPAddress = controller.SubnetMask = controller.Gateway = controller.DNSServer = 0;
+                TOperationInputs inputs;
+                inputs.SetIPAddress = ticked;
+                inputs.DHCP = dhcp;
+                inputs.IPAddress = QStringLiteral("10.0.0.5");
+                inputs.SubnetMask = QStringLiteral("255.0.0.0");
+                inputs.Gateway = QStringLiteral("10.0.0.1");
+                inputs.DNSServer = QStringLiteral("10.0.0.2");
+
+                const TKernelHeader built =
+                    BuildConfigHeader(fileWithAddress, controller, unit != UnitWithoutKernel, inputs);
+                const TIp expected = ticked ? (dhcp ? none : typed) : unit == UnitStatic ? unitOwn : none;
+                EXPECT_EQ((TIp{built.IPAddress, built.SubnetMask, built.Gateway, built.DNSServer}), expected);
+            }
+        }
+    }
 }
 
 TEST(ConfigHeader, WithoutFileOrControllerHeaderIsTheDefaultChangedByTheTickedInputs)
