@@ -232,11 +232,17 @@ void TLoaderSession::LoadProgramFile(const QString& path)
     }
 }
 
-void TLoaderSession::BuildConfigHeader(const TOperationInputs& inputs)
+TLoadedImages TLoaderSession::TakeImages() const
+{
+    return {KernelImage, KernelFileState == TFileState::Loaded, KernelFileHeader, ProgramImage,
+            ProgramFileState == TFileState::Loaded};
+}
+
+void TLoaderSession::BuildConfigHeader(const TOperationInputs& inputs, const TLoadedImages& images)
 {
     TKernelHeader base = DefaultKernelHeader();
-    if (KernelFileState == TFileState::Loaded && inputs.KernelChecked)
-        base = KernelFileHeader;
+    if (images.KernelLoaded && inputs.KernelChecked)
+        base = images.KernelFileHeader;
     else if (Info.KernelHeaderValid)
         base = Info.KernelHeader;
     ConfigHeader = ::BuildConfigHeader(base, Info.KernelHeader, Info.KernelHeaderValid, inputs);

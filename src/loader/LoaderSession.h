@@ -26,6 +26,17 @@
 
 enum class TFileState : uint8_t { NotLoaded, Invalid, Loaded };
 
+// The loaded images as an operation takes them when it starts. The operation works on
+// these copies only, so a file the window loads meanwhile never reaches a running send or
+// verify, and nothing an operation does changes what was loaded.
+struct TLoadedImages {
+    QByteArray Kernel;   // the kernel file's image, stamped when it was loaded
+    bool KernelLoaded = false;
+    TKernelHeader KernelFileHeader{};
+    QByteArray Program;   // the program file as read
+    bool ProgramLoaded = false;
+};
+
 // CurrentOperation values.
 enum TOperationCode : uint8_t {
     OpNone = 0,
@@ -118,7 +129,8 @@ public:
     // ---- image files and configuration header ----
     // Loads each ticked file whose state is NotLoaded.
     void LoadImageFiles(const TOperationInputs& inputs);
-    void BuildConfigHeader(const TOperationInputs& inputs);
+    TLoadedImages TakeImages() const;
+    void BuildConfigHeader(const TOperationInputs& inputs, const TLoadedImages& images);
 
     // ---- operations; each returns whether it succeeded ----
     bool DoSend(const TOperationInputs& inputs);
@@ -139,7 +151,7 @@ private:
     bool ReadDump(const TDumpKind& kind, QByteArray& dump);
     bool LoadKernelFile(const QString& path);
     void LoadProgramFile(const QString& path);
-    bool VerifyConfiguration(const TOperationInputs& inputs);
+    bool VerifyConfiguration(const TOperationInputs& inputs, const TLoadedImages& images);
     bool VerifyImage(TVerifyCheck check, const QByteArray& image, QByteArray& dump);
 
     void SendSerialNumber(const TOperationInputs& inputs, TSendRun& run);
@@ -149,6 +161,7 @@ private:
     void CheckStoredProgram(TSendRun& run);
     void WriteProgram(const TOperationInputs& inputs, TSendRun& run);
     void FinishSend(const TOperationInputs& inputs, TSendRun& run);
+    void WriteProductionLog(const TProductionLogEntry& entry);
 
     void AddErrorLine(const QString& generic);
     void ReportFileError(const QString& text);

@@ -9,6 +9,7 @@
 #include <limits>
 
 struct TLoaderSession::TSendRun {
+    TLoadedImages Images;   // taken when the send starts
     TProductionLogEntry Entry;
     bool Xa = false;
     bool Good = true;
@@ -42,12 +43,13 @@ bool TLoaderSession::DoSend(const TOperationInputs& inputs)
 {
     CurrentOperation = OpSend;
     TSendRun run;
+    run.Images = TakeImages();
     run.Entry = PrepareLogEntry(Link.Nad, inputs);
     run.Xa = Info.IsXaPlatform();
     Host.DisableControls();
     TotalDone = 0;
-    TotalBytes = ClampedTotal((inputs.KernelChecked ? KernelImage.size() : 0) +
-                              (inputs.ProgramChecked ? ProgramImage.size() : 0));
+    TotalBytes = ClampedTotal((inputs.KernelChecked ? run.Images.Kernel.size() : 0) +
+                              (inputs.ProgramChecked ? run.Images.Program.size() : 0));
 
     if (!Link.Ping())
         run.Fail(QStringLiteral("plc not responding"));
@@ -55,9 +57,12 @@ bool TLoaderSession::DoSend(const TOperationInputs& inputs)
     // Checked after the serial number: a number already written stays written.
     if (run.Good && !inputs.ParametersValid)
         run.Fail(QStringLiteral("some parameters are invalid"));
-    if (run.Good && inputs.KernelChecked && KernelFileState != TFileState::Loaded)
+    // A kernel loaded while a unit of the other platform was connected has its header
+    // elsewhere: it is no valid kernel for this unit, and writing the configuration header
+    // at this unit's offset would overwrite its code.
+    if (run.Good && inputs.KernelChecked && !(run.Images.KernelLoaded && IsValidKernel(run.Images.Kernel)))
         run.Fail(QStringLiteral("no valid kernel file"));
-    if (run.Good && inputs.ProgramChecked && ProgramFileState != TFileState::Loaded)
+    if (run.Good && inputs.ProgramChecked && !run.Images.ProgramLoaded)
         run.Fail(QStringLiteral("no valid plc program file"));
     PlanSend(inputs, run);
     PrepareKernel(inputs, run);
@@ -72,9 +77,10 @@ void TLoaderSession::SendSerialNumber(const TOperationInputs& inputs, TSendRun& 
 {
     if (!run.Good || !inputs.SerialNumberChecked)
         return;
-    // -1 is what a box without a whole number gives, and NAD 0 is reserved for discovery:
-    // a unit given either could never be chosen again.
-    if (inputs.SerialNumber == -1 || inputs.SerialNumber == 0) {
+    // -1 is what a box without a whole number gives, NAD 0 is reserved for discovery, and a
+    // negative number goes out as a NAD above 2147483647 that no NAD box can take: a unit
+    // given any of them could never be chosen again.
+    if (inputs.SerialNumber < 1) {
         run.Fail(QStringLiteral("invalid serial number"));
         return;
     }
@@ -140,11 +146,11 @@ void TLoaderSession::PrepareKernel(const TOperationInputs& inputs, TSendRun& run
         else if (!IsValidKernel(run.Kernel))
             run.Fail(QStringLiteral("no valid kernel found in plc"));
     } else if (inputs.KernelChecked) {
-        run.Kernel = KernelImage;
+        run.Kernel = run.Images.Kernel;
     }
 
     if (run.Good && run.KernelWrite) {
-        BuildConfigHeader(inputs);
+        BuildConfigHeader(inputs, run.Images);
         WriteKernelHeader(run.Kernel, ConfigHeader);
     }
 }
@@ -205,25 +211,26 @@ void TLoaderSession::CheckStoredProgram(TSendRun& run)
 
 void TLoaderSession::WriteProgram(const TOperationInputs& inputs, TSendRun& run)
 {
-    if (!run.Good || !inputs.ProgramChecked || ProgramImage.isEmpty())
+    QByteArray& program = run.Images.Program;
+    if (!run.Good || !inputs.ProgramChecked || program.isEmpty())
         return;
     run.SomethingSent = true;
     // Loaded for another platform, the image would not be sealed; never erase for it.
-    if (!IsValidProgram(ProgramImage, run.Xa)) {
+    if (!IsValidProgram(program, run.Xa)) {
         run.Fail(QStringLiteral("invalid plc program"));
         return;
     }
-    SealProgram(ProgramImage, ProgramHeaderImage, run.Xa, QDateTime::currentDateTime());
+    SealProgram(program, ProgramHeaderImage, run.Xa, QDateTime::currentDateTime());
 
     Host.AddMessage(QStringLiteral("erasing flash"));
-    if (!Link.EraseFlash(uint8_t(ProgramEraseArea(int32_t(ProgramImage.size()))), 1)) {
+    if (!Link.EraseFlash(uint8_t(ProgramEraseArea(int32_t(program.size()))), 1)) {
         run.Good = false;
         return;
     }
     RefreshPlcStatus();
     Host.AddMessage(QStringLiteral("sending plc program"));
     // The sealed header goes last, so the area reads as erased until the body is complete.
-    if (!Link.WriteMemory(ProgramAddress, ProgramImage) || !Link.WriteMemory(ProgramAddress, ProgramHeaderImage)) {
+    if (!Link.WriteMemory(ProgramAddress, program) || !Link.WriteMemory(ProgramAddress, ProgramHeaderImage)) {
         run.Good = false;
         return;
     }
@@ -235,21 +242,21 @@ void TLoaderSession::FinishSend(const TOperationInputs& inputs, TSendRun& run)
     if (run.Good) {
         if (run.SomethingSent) {
             Host.AddMessage(QStringLiteral("sent successfully"));
-            QString error;
-            // The unit is written either way; a missing log line must not go unnoticed.
-            if (!AppendProductionLog(ProductionLogPath, ProductionLogLine(run.Entry, QDateTime::currentDateTime()),
-                                     &error))
-                ReportFileError(QStringLiteral("can't write production log ") + ProductionLogPath +
-                                QStringLiteral(": ") + error);
+            WriteProductionLog(run.Entry);
         } else {
             Host.AddMessage(QStringLiteral("nothing to send"));
         }
         ClearControllerImages();
         Host.ClearInfoPanel();
-    } else if (!run.Pending.isEmpty()) {
-        Host.AddMessage(QStringLiteral("error: ") + run.Pending);
     } else {
-        AddErrorLine(QStringLiteral("error"));
+        if (!run.Pending.isEmpty())
+            Host.AddMessage(QStringLiteral("error: ") + run.Pending);
+        else
+            AddErrorLine(QStringLiteral("error"));
+        // The unit took its serial number before a later step failed: the number is spent,
+        // so it goes on record with the steps that failed or never ran still at "err".
+        if (run.Entry.SerialResult == StepOk)
+            WriteProductionLog(run.Entry);
     }
     CurrentOperation = OpNone;
 
@@ -260,4 +267,13 @@ void TLoaderSession::FinishSend(const TOperationInputs& inputs, TSendRun& run)
     if (run.Good && inputs.SetRtc)
         run.Good = RunPlcCommand(QStringLiteral("writing real-time clock"), [this] { return Link.WriteClock(); });
     Host.EnableControls();
+}
+
+void TLoaderSession::WriteProductionLog(const TProductionLogEntry& entry)
+{
+    QString error;
+    // The unit is written either way; a missing log line must not go unnoticed.
+    if (!AppendProductionLog(ProductionLogPath, ProductionLogLine(entry, QDateTime::currentDateTime()), &error))
+        ReportFileError(QStringLiteral("can't write production log ") + ProductionLogPath + QStringLiteral(": ") +
+                        error);
 }

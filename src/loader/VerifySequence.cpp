@@ -7,15 +7,17 @@
 bool TLoaderSession::DoVerify(const TOperationInputs& inputs)
 {
     CurrentOperation = OpVerify;
+    const TLoadedImages images = TakeImages();
     Host.ClearVerifyIcons();
     const bool settings = inputs.SetNadAlias || inputs.SetHardwareModel || inputs.SetIEXBaudRate || inputs.SetIPAddress;
 
     QString refusal;
     if (!settings && !inputs.KernelChecked && !inputs.ProgramChecked)
         refusal = QStringLiteral("nothing to verify");
-    else if (inputs.KernelChecked && KernelFileState != TFileState::Loaded)
+    // A kernel loaded for the other platform has no header where this unit's kernel has it.
+    else if (inputs.KernelChecked && !(images.KernelLoaded && IsValidKernel(images.Kernel)))
         refusal = QStringLiteral("no valid kernel");
-    else if (inputs.ProgramChecked && ProgramFileState != TFileState::Loaded)
+    else if (inputs.ProgramChecked && !images.ProgramLoaded)
         refusal = QStringLiteral("no valid plc program");
     if (!refusal.isEmpty()) {
         Host.AddMessage(refusal);
@@ -26,28 +28,31 @@ bool TLoaderSession::DoVerify(const TOperationInputs& inputs)
     Host.AddMessage(QStringLiteral("verifying"));
     Host.DisableControls();
     TotalDone = 0;
-    TotalBytes = int32_t((inputs.KernelChecked ? KernelImage.size() : 0) + (inputs.ProgramChecked ? ProgramImage.size() : 0));
+    TotalBytes = int32_t((inputs.KernelChecked ? images.Kernel.size() : 0) +
+                         (inputs.ProgramChecked ? images.Program.size() : 0));
     bool allPassed = true;
 
     if (Connected && settings) {
-        const bool passed = VerifyConfiguration(inputs);
+        const bool passed = VerifyConfiguration(inputs, images);
         Host.ShowVerifyResult(TVerifyCheck::Config, passed);
         allPassed = allPassed && passed;
     }
-    // The loaded kernel gets the configuration a send would give it, so that it compares
-    // equal with a kernel sent with the same inputs.
+    // The kernel compared gets the configuration a send would give it, so that it compares
+    // equal with a kernel sent with the same inputs. It is a copy: the loaded kernel stays
+    // as loaded for the sends that follow.
+    QByteArray kernel = images.Kernel;
     if (Connected && Info.KernelHeaderValid) {
         if (inputs.ParametersValid) {
-            BuildConfigHeader(inputs);
-            if (KernelFileState == TFileState::Loaded)
-                WriteKernelHeader(KernelImage, ConfigHeader);
+            BuildConfigHeader(inputs, images);
+            if (images.KernelLoaded)
+                WriteKernelHeader(kernel, ConfigHeader);
         }
         allPassed = allPassed && inputs.ParametersValid;
     }
-    if (Connected && !KernelImage.isEmpty() && inputs.KernelChecked && KernelFileState == TFileState::Loaded)
-        allPassed = VerifyImage(TVerifyCheck::Kernel, KernelImage, KernelDump) && allPassed;
-    if (Connected && !ProgramImage.isEmpty() && inputs.ProgramChecked && ProgramFileState == TFileState::Loaded)
-        allPassed = VerifyImage(TVerifyCheck::Program, ProgramImage, ProgramDump) && allPassed;
+    if (Connected && !kernel.isEmpty() && inputs.KernelChecked && images.KernelLoaded)
+        allPassed = VerifyImage(TVerifyCheck::Kernel, kernel, KernelDump) && allPassed;
+    if (Connected && !images.Program.isEmpty() && inputs.ProgramChecked && images.ProgramLoaded)
+        allPassed = VerifyImage(TVerifyCheck::Program, images.Program, ProgramDump) && allPassed;
 
     if (allPassed)
         Host.AddMessage(QStringLiteral("verified successfully"));
@@ -58,13 +63,13 @@ bool TLoaderSession::DoVerify(const TOperationInputs& inputs)
     return allPassed;
 }
 
-bool TLoaderSession::VerifyConfiguration(const TOperationInputs& inputs)
+bool TLoaderSession::VerifyConfiguration(const TOperationInputs& inputs, const TLoadedImages& images)
 {
     if (!inputs.ParametersValid) {
         Host.AddMessage(QStringLiteral("at least one input parameter is invalid"));
         return false;
     }
-    BuildConfigHeader(inputs);
+    BuildConfigHeader(inputs, images);
     Host.AddMessage(QStringLiteral("reading kernel header"));
     QByteArray bytes;
     if (!Link.ReadMemory(KernelAddress + uint32_t(KernelHeaderOffset), sizeof(TKernelHeader), &bytes) ||

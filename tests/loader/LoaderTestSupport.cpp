@@ -8,6 +8,8 @@ void TRecordingHost::AddMessage(const QString& text)
 {
     Messages << text;
     Calls << text;
+    if (OnMessage)
+        OnMessage(text);
 }
 
 void TRecordingHost::ShowProgress(int, int, int total, int totalMaximum)

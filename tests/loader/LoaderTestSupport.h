@@ -12,6 +12,7 @@
 
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <memory>
 
 // Records what the operations tell the window. Calls holds every call in order (messages
@@ -28,6 +29,8 @@ public:
     QString SaveAnswer;   // what the save dialog answers; empty: cancelled
     int LastTotal = 0;
     int LastTotalMaximum = 0;
+    // Runs for every message, in the middle of the operation that logs it.
+    std::function<void(const QString&)> OnMessage;
 
     void AddMessage(const QString& text) override;
     void DisableControls() override { Calls << QStringLiteral("[disable]"); }

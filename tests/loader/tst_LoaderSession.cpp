@@ -11,6 +11,7 @@
 
 #include <csignal>
 #include <functional>
+#include <limits>
 #include <sys/resource.h>
 
 namespace {
@@ -415,7 +416,7 @@ QByteArray ArmOnlyProgram()
 
 class LoaderSendFailure : public TLoaderFixture, public ::testing::WithParamInterface<TFailureCase> {};
 
-TEST_P(LoaderSendFailure, StopsWithItsReasonAndWritesNoLogLine)
+TEST_P(LoaderSendFailure, StopsWithItsReason)
 {
     const TFailureCase& c = GetParam();
     TSimControllerConfig config = FreshUnit();
@@ -434,7 +435,9 @@ TEST_P(LoaderSendFailure, StopsWithItsReasonAndWritesNoLogLine)
     EXPECT_EQ(Unit->Serial() != NoSerialNumber, c.SerialWritten);
     EXPECT_EQ(CommandCount(CmdEraseFlash) > 0, c.EraseAsked);
     EXPECT_EQ(CommandCount(CmdStartPlc), 0);
-    EXPECT_TRUE(ProductionLogLines().isEmpty());
+    // Only a serial number this send gave away is on record: the unit keeps it.
+    const bool numberSpent = c.SerialWritten && config.Serial == NoSerialNumber;
+    EXPECT_EQ(ProductionLogLines().size(), numberSpent ? 1 : 0);
     EXPECT_EQ(Session->CurrentOperation, OpNone);
 }
 
@@ -511,6 +514,14 @@ INSTANTIATE_TEST_SUITE_P(
                      "error: invalid serial number", false, false},
         TFailureCase{"serial_number_zero_is_reserved", NoChange,
                      [](TLoaderFixture&, TOperationInputs& in) { AssignSerial(in, 0); },
+                     "error: invalid serial number", false, false},
+        TFailureCase{"negative_serial_number", NoChange,
+                     [](TLoaderFixture&, TOperationInputs& in) { AssignSerial(in, -5); },
+                     "error: invalid serial number", false, false},
+        TFailureCase{"lowest_serial_number", NoChange,
+                     [](TLoaderFixture&, TOperationInputs& in) {
+                         AssignSerial(in, std::numeric_limits<int32_t>::min());
+                     },
                      "error: invalid serial number", false, false},
         TFailureCase{"program_not_valid_for_this_platform", [](TSimControllerConfig& c) { c.LoaderMajor = 2; },
                      [](TLoaderFixture& f, TOperationInputs& in) {

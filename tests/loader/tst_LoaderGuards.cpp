@@ -1,0 +1,254 @@
+// What keeps a send or a verify from putting wrong bytes into a unit: kernels of the other
+// platform, images changed while an operation runs, serial numbers that cannot be chosen
+// again or go unrecorded, controllers slower than the time-out, and a unit's own IP
+// configuration. Against the simulator on loopback, as the other loader tests.
+#include "LoaderTestSupport.h"
+
+#include "SampleImages.h"
+#include "uABus.h"
+
+#include <QElapsedTimer>
+#include <QRegularExpression>
+
+namespace {
+
+template <typename TCase>
+    requires requires(const TCase& c) { c.Name; }
+void PrintTo(const TCase& c, std::ostream* out)
+{
+    *out << c.Name;
+}
+
+TSimControllerConfig UnitOf(uint32_t serial, uint16_t loaderMajor)
+{
+    TSimControllerConfig config;
+    config.Serial = serial;
+    config.LoaderMajor = loaderMajor;
+    config.Kernel = SampleKernel(loaderMajor);
+    return config;
+}
+
+int HeaderOffsetOf(uint16_t loaderMajor)
+{
+    return loaderMajor == 2 ? KernelHeaderOffsetXA : KernelHeaderOffsetARM;
+}
+
+// The kernel file as the window holds it after loading it while a unit of this platform was
+// connected.
+void LoadKernel(TLoaderSession& session, uint16_t loaderMajor)
+{
+    session.KernelImage = SampleKernel(loaderMajor, 16 * 1024);
+    session.KernelFileHeader = ReadKernelHeader(session.KernelImage, HeaderOffsetOf(loaderMajor));
+    session.KernelFileState = TFileState::Loaded;
+}
+
+// ---- kernels of the other platform ----
+
+struct TPlatformCase {
+    const char* Name;
+    uint16_t FilePlatform;   // loader major of the unit the file was loaded for
+    uint16_t UnitPlatform;
+};
+
+class LoaderKernelPlatform : public TLoaderFixture, public ::testing::WithParamInterface<TPlatformCase> {};
+
+TEST_P(LoaderKernelPlatform, OnlyAKernelForTheConnectedUnitIsSentOrVerified)
+{
+    const TPlatformCase& c = GetParam();
+    const bool match = c.FilePlatform == c.UnitPlatform;
+    Start(UnitOf(4000, c.UnitPlatform));
+    ASSERT_EQ(Connect(QStringLiteral("4000")).Outcome, TConnectOutcome::Answered);
+    LoadKernel(*Session, c.FilePlatform);
+    const QByteArray loaded = Session->KernelImage;
+    TOperationInputs inputs;
+    inputs.KernelChecked = true;
+    inputs.SetNadAlias = true;
+    inputs.NadAliasText = QStringLiteral("9");
+
+    Host.Clear();
+    EXPECT_EQ(Session->DoVerify(inputs), false);   // the unit holds its own sample kernel
+    EXPECT_EQ(Host.Messages.first(), match ? QStringLiteral("verifying") : QStringLiteral("no valid kernel"));
+    EXPECT_EQ(Session->KernelImage, loaded);
+
+    Host.Clear();
+    EXPECT_EQ(Session->DoSend(inputs), match);
+    EXPECT_EQ(Host.Messages.last(), match ? QStringLiteral("sent successfully")
+                                          : QStringLiteral("error: no valid kernel file"));
+    EXPECT_EQ(CommandCount(CmdEraseFlash) > 0, match);
+    EXPECT_EQ(Session->KernelImage, loaded);
+    if (!match)
+        return;
+    ASSERT_EQ(Connect(QStringLiteral("4000")).Outcome, TConnectOutcome::Answered);
+    Host.Clear();
+    EXPECT_TRUE(Session->DoVerify(inputs));
+    EXPECT_EQ(Host.Messages.last(), QStringLiteral("verified successfully"));
+}
+
+INSTANTIATE_TEST_SUITE_P(Loader, LoaderKernelPlatform,
+                         ::testing::Values(TPlatformCase{"arm_file_xa_unit", 3, 2}, TPlatformCase{"xa_file_arm_unit", 2, 3},
+                                           TPlatformCase{"arm_file_arm_unit", 3, 3},
+                                           TPlatformCase{"xa_file_xa_unit", 2, 2}),
+                         [](const auto& info) { return std::string(info.param.Name); });
+
+// A verify against a unit of the other platform used to write the configuration header into
+// the loaded kernel at that unit's offset, where the next send carried it into a unit.
+using LoaderLoadedKernel = TLoaderFixture;
+
+TEST_F(LoaderLoadedKernel, VerifyAgainstTheOtherPlatformLeavesItAlone)
+{
+    Sim.AddController(UnitOf(1002, 2));   // the XA unit at 127.0.0.2
+    Start(UnitOf(1001, 3));               // the ARM unit at 127.0.0.3
+    ASSERT_EQ(Connect(QStringLiteral("1001")).Outcome, TConnectOutcome::Answered);
+    LoadKernel(*Session, 3);
+    const QByteArray loaded = Session->KernelImage;
+
+    ASSERT_EQ(Connect(QStringLiteral("1002")).Outcome, TConnectOutcome::Answered);
+    ASSERT_EQ(KernelHeaderOffset, KernelHeaderOffsetXA);
+    TOperationInputs settingsOnly;   // the kernel box unticked: only the configuration is compared
+    settingsOnly.SetNadAlias = true;
+    settingsOnly.NadAliasText = QStringLiteral("9");
+    Session->DoVerify(settingsOnly);
+    EXPECT_EQ(Session->KernelImage, loaded);
+
+    ASSERT_EQ(Connect(QStringLiteral("1001")).Outcome, TConnectOutcome::Answered);
+    TOperationInputs send;
+    send.KernelChecked = true;
+    ASSERT_TRUE(Session->DoSend(send));
+    const QByteArray flash = Unit->Memory(KernelAddress, uint32_t(loaded.size()));
+    EXPECT_EQ(flash.left(KernelHeaderOffsetARM), loaded.left(KernelHeaderOffsetARM));
+    EXPECT_EQ(flash.mid(KernelHeaderOffsetARM + 88), loaded.mid(KernelHeaderOffsetARM + 88));
+}
+
+// ---- what the window does while an operation runs ----
+
+using LoaderSnapshot = TLoaderFixture;
+
+// The window reloads its files while the send writes the program (it used to free the image
+// being written): the send goes on with the bytes it started with.
+TEST_F(LoaderSnapshot, ImagesLoadedDuringASendDoNotReachIt)
+{
+    TSimControllerConfig fresh = UnitOf(NoSerialNumber, 3);
+    Start(fresh);
+    ASSERT_EQ(Connect().Outcome, TConnectOutcome::Answered);
+    const QByteArray kernel = SampleKernel(3, 16 * 1024);
+    const QByteArray program = SampleProgram(8 * 1024);
+    TOperationInputs inputs;
+    LoadFiles(inputs, kernel, program);
+    inputs.SerialNumberChecked = true;
+    inputs.SerialNumber = 1000;
+
+    TOperationInputs other;
+    other.KernelChecked = other.ProgramChecked = true;
+    other.KernelPath = WriteFile(QStringLiteral("other-kernel.bin"), SampleKernel(3, 20 * 1024));
+    other.ProgramPath = WriteFile(QStringLiteral("other-program.bin"), QByteArrayLiteral("no program"));
+    Host.OnMessage = [&](const QString& text) {
+        if (text != QStringLiteral("sending plc program"))
+            return;
+        Session->KernelFileState = Session->ProgramFileState = TFileState::NotLoaded;
+        Session->LoadImageFiles(other);
+    };
+    ASSERT_TRUE(Session->DoSend(inputs));
+    Host.OnMessage = nullptr;
+
+    EXPECT_EQ(Session->ProgramFileState, TFileState::Invalid);   // the reload did happen
+    EXPECT_EQ(Unit->Memory(ProgramAddress + 16, uint32_t(program.size() - 16)), program.mid(16));
+    EXPECT_TRUE(Unit->HoldsValidProgram());
+    const QByteArray flash = Unit->Memory(KernelAddress, uint32_t(kernel.size()));
+    EXPECT_EQ(flash.mid(KernelHeaderOffsetARM + 88), kernel.mid(KernelHeaderOffsetARM + 88));
+    EXPECT_EQ(ProductionLogLines().size(), 1);
+}
+
+// ---- serial numbers ----
+
+using LoaderSerialNumber = TLoaderFixture;
+
+// The number is spent once the unit holds it: a later failure still puts the unit on record,
+// the steps that failed or never ran at "err".
+TEST_F(LoaderSerialNumber, WrittenNumberIsLoggedWhenALaterStepFails)
+{
+    Start(UnitOf(NoSerialNumber, 3));
+    ASSERT_EQ(Connect().Outcome, TConnectOutcome::Answered);
+    TOperationInputs inputs;
+    LoadFiles(inputs, SampleKernel(3, 16 * 1024), SampleProgram(1024));
+    inputs.SerialNumberChecked = true;
+    inputs.SerialNumber = 1234;
+    inputs.Autoincrement = true;
+    inputs.KernelVersionShown = QStringLiteral("3.1.7");
+    Refuse(CmdEraseFlash, 11);
+
+    EXPECT_FALSE(Session->DoSend(inputs));
+    EXPECT_EQ(Host.Messages.last(), QStringLiteral("error: flash fail"));
+    EXPECT_EQ(Unit->Serial(), 1234u);
+    EXPECT_EQ(Host.Advanced, QList<int32_t>({1235}));
+    const QStringList lines = ProductionLogLines();
+    ASSERT_EQ(lines.size(), 1);
+    EXPECT_TRUE(lines[0].endsWith(
+        QStringLiteral(" nad none      serial 000001234 ok  kernel v3.1.7 err plc err (program.bin)")))
+        << lines[0].toStdString();
+}
+
+// ---- controllers slower than the time-out ----
+
+using LoaderSlowController = TLoaderFixture;
+
+// Every reply arrives between one and two time-outs after its request: the resend's wait
+// takes the first attempt's answer, and the whole send goes through.
+TEST_F(LoaderSlowController, AnsweringEveryRequestLateCompletesASend)
+{
+    Start(UnitOf(NoSerialNumber, 3));
+    ASSERT_EQ(Connect().Outcome, TConnectOutcome::Answered);
+    TOperationInputs inputs;
+    LoadFiles(inputs, SampleKernel(3, 16 * 1024), SampleProgram(1024));
+    inputs.SerialNumberChecked = true;
+    inputs.SerialNumber = 1000;
+    Link->RequestTimeout = Link->Timeout = 80;
+    TSimFaults late;
+    late.DelayMs = 120;
+    Unit->SetFaults(late);
+
+    Host.Clear();
+    ASSERT_TRUE(Session->DoSend(inputs)) << Host.Messages.join(QStringLiteral(" | ")).toStdString();
+    EXPECT_EQ(Host.Messages.last(), QStringLiteral("sent successfully"));
+    Unit->SetFaults({});
+    Unit->Restart();
+    EXPECT_TRUE(Unit->HoldsValidKernel());
+    EXPECT_TRUE(Unit->HoldsValidProgram());
+    EXPECT_EQ(Unit->Serial(), 1000u);
+}
+
+// ---- the unit's IP configuration ----
+
+using LoaderIpConfiguration = TLoaderFixture;
+
+// A send that changes only the NAD alias used to write DHCP over a static address, and the
+// unit left its known address.
+TEST_F(LoaderIpConfiguration, AliasOnlySendKeepsAStaticAddressAndVerifiesGreen)
+{
+    TSimControllerConfig config = UnitOf(5000, 3);
+    TKernelHeader header = ReadKernelHeader(config.Kernel, KernelHeaderOffsetARM);
+    header.IPAddress = 0xC0A80709;   // 192.168.7.9/24 via 192.168.7.1
+    header.SubnetMask = 0xFFFFFF00;
+    header.Gateway = 0xC0A80701;
+    header.DNSServer = 0xC0A80701;
+    WriteKernelHeader(config.Kernel, header, KernelHeaderOffsetARM);
+    Start(config);
+    ASSERT_EQ(Connect(QStringLiteral("5000")).Outcome, TConnectOutcome::Answered);
+
+    TOperationInputs inputs;
+    inputs.SetNadAlias = true;
+    inputs.NadAliasText = QStringLiteral("12");
+    ASSERT_TRUE(Session->DoSend(inputs));
+    const TKernelHeader written = ReadKernelHeader(Unit->Memory(KernelAddress, 64 * 1024), KernelHeaderOffsetARM);
+    EXPECT_EQ(+written.NadAlias, 12u);
+    EXPECT_EQ(+written.IPAddress, header.IPAddress);
+    EXPECT_EQ(+written.SubnetMask, header.SubnetMask);
+    EXPECT_EQ(+written.Gateway, header.Gateway);
+    EXPECT_EQ(+written.DNSServer, header.DNSServer);
+
+    ASSERT_EQ(Connect(QStringLiteral("5000")).Outcome, TConnectOutcome::Answered);
+    Host.Clear();
+    EXPECT_TRUE(Session->DoVerify(inputs));
+    EXPECT_TRUE(Host.Verify.value(TVerifyCheck::Config));
+}
+
+}  // namespace
