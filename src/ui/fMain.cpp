@@ -7,6 +7,7 @@
 #include "uABus.h"
 #include "uCommon.h"
 
+#include <QCloseEvent>
 #include <QDir>
 #include <QFileDialog>
 #include <QGuiApplication>
@@ -186,7 +187,7 @@ void TfmMain::FormCreate()
     FStatusImages = {QPixmap(QStringLiteral(":/GREY")), QPixmap(QStringLiteral(":/GREEN")),
                      QPixmap(QStringLiteral(":/RED")), QPixmap(QStringLiteral(":/YELLOW"))};
     ClearInfoPanel();
-    for (QLabel* icon : {ui->imEthernet, ui->imOrvel, ui->imNADAlias, ui->imIPAddress, ui->imSubnetMask,
+    for (QLabel* icon : {ui->imEthernet, ui->imOrvel, ui->imNADAlias, ui->imHardwareModel, ui->imIPAddress, ui->imSubnetMask,
                          ui->imGateway, ui->imDNSServer})
         SetIcon(icon, TIconState::Grey);
     ClearVerifyIcons();
@@ -230,24 +231,62 @@ void TfmMain::AddMessage(const QString& text)
     ui->meStatus->viewport()->repaint();
 }
 
+// While an operation runs, nothing but Help, About and Close takes input: the link keeps
+// the window's events flowing during every wait, and any other input would reach into the
+// operation (a file loaded over the image being written, a dump started inside a send).
 void TfmMain::DisableControls()
 {
     FControlsDisabled = true;
     ui->btnRefresh->setEnabled(false);
-    for (QAction* action : {ui->acSend, ui->acVerify, ui->acStart, ui->acStop})
+    for (QAction* action : {ui->acSend, ui->acVerify, ui->acStart, ui->acStop, ui->acSaveKernel, ui->acSaveProgram})
         action->setEnabled(false);
     ui->gbConfiguration->setEnabled(false);
+    UpdateInputStates();
     for (QAction* action : {ui->acHelp, ui->acAbout, ui->acClose})
         action->setEnabled(true);
 }
 
 void TfmMain::EnableControls()
 {
+    // Inside the operation frame the controls stay locked through the closing connection;
+    // the frame enables them when it ends.
+    if (FOperationRunning)
+        return;
     FControlsDisabled = false;
     ui->btnRefresh->setEnabled(true);
     for (QAction* action : {ui->acSend, ui->acVerify, ui->acStart, ui->acStop, ui->acHelp, ui->acAbout, ui->acClose})
         action->setEnabled(true);
     ui->gbConfiguration->setEnabled(true);
+    UpdateInputStates();
+}
+
+void TfmMain::UpdateInputStates()
+{
+    const bool free = !FControlsDisabled;
+    for (QWidget* box : std::initializer_list<QWidget*>{
+             ui->ckSerialNumber, ui->ckKernel, ui->ckPLCProgram, ui->ckStartPLC, ui->ckSetRTC, ui->ckSetNadAlias,
+             ui->ckSetHardwareModel, ui->ckSetIEXBaudRate, ui->ckSetIPAddress})
+        box->setEnabled(free);
+    const bool serial = free && ui->ckSerialNumber->isChecked();
+    ui->edSerialNumber->setEnabled(serial);
+    ui->ckAutoincrement->setEnabled(serial);
+    const bool kernel = free && ui->ckKernel->isChecked();
+    ui->leKernelBinary->setEnabled(kernel);
+    ui->btnBrowseKernel->setEnabled(kernel);
+    const bool program = free && ui->ckPLCProgram->isChecked();
+    ui->leTamixBinary->setEnabled(program);
+    ui->btnBrowseTamix->setEnabled(program);
+    ui->edNADAlias->setEnabled(free && ui->ckSetNadAlias->isChecked());
+    ui->cbHardwareModel->setEnabled(free && ui->ckSetHardwareModel->isChecked());
+    ui->cbIEXBaudRate->setEnabled(free && ui->ckSetIEXBaudRate->isChecked());
+    const bool ip = free && ui->ckSetIPAddress->isChecked();
+    ui->rbDHCP->setEnabled(ip);
+    ui->rbStaticIP->setEnabled(ip);
+    const bool staticIP = ip && !ui->rbDHCP->isChecked();
+    for (QWidget* input : std::initializer_list<QWidget*>{ui->edIPAddress, ui->edSubnetMask, ui->edGateway,
+                                                          ui->edDNSServer, ui->lblIPAddress, ui->lblSubnetMask,
+                                                          ui->lblGateway, ui->lblDNSServer})
+        input->setEnabled(staticIP);
 }
 
 void TfmMain::ClearVerifyIcons()
@@ -338,6 +377,24 @@ bool TfmMain::CheckNadAlias()
     return valid;
 }
 
+bool TfmMain::CheckHardwareModel()
+{
+    if (!ui->ckSetHardwareModel->isChecked()) {
+        SetIcon(ui->imHardwareModel, TIconState::Grey);
+        return true;
+    }
+    // A typed model that names no item would silently keep the unit's old model.
+    const bool valid = HardwareModelIndex() >= 0;
+    SetIcon(ui->imHardwareModel, valid ? TIconState::Green : TIconState::Red);
+    return valid;
+}
+
+int TfmMain::HardwareModelIndex() const
+{
+    // Qt::MatchFixedString compares without regard to case.
+    return ui->cbHardwareModel->findText(ui->cbHardwareModel->currentText(), Qt::MatchFixedString);
+}
+
 bool TfmMain::CheckIpSettings()
 {
     const std::array<QLineEdit*, 4> edits = {ui->edIPAddress, ui->edSubnetMask, ui->edGateway, ui->edDNSServer};
@@ -360,8 +417,10 @@ bool TfmMain::CheckIpSettings()
 
 bool TfmMain::CheckParameters()
 {
-    // The IP check is skipped while the alias is invalid, so its icons keep their colours.
-    return CheckNadAlias() && CheckIpSettings();
+    // The IP check is skipped while the alias is invalid, so its icons keep their colours;
+    // the model has an icon of its own and is always checked.
+    const bool model = CheckHardwareModel();
+    return CheckNadAlias() && CheckIpSettings() && model;
 }
 
 TOperationInputs TfmMain::OperationInputs() const
@@ -381,7 +440,7 @@ TOperationInputs TfmMain::OperationInputs() const
     inputs.SetHardwareModel = ui->ckSetHardwareModel->isChecked();
     // The model box also takes typed text; its list keeps the last picked item while the
     // text says otherwise, so only a text that names an item counts as a choice.
-    inputs.HardwareModelIndex = ui->cbHardwareModel->findText(ui->cbHardwareModel->currentText());
+    inputs.HardwareModelIndex = HardwareModelIndex();
     inputs.SetIEXBaudRate = ui->ckSetIEXBaudRate->isChecked();
     inputs.IEXBaudRateIndex = ui->cbIEXBaudRate->currentIndex();
     inputs.SetIPAddress = ui->ckSetIPAddress->isChecked();
@@ -459,11 +518,19 @@ void TfmMain::RunOperation(const std::function<void()>& operation)
 {
     // The operation's requests would take over the wait of a connection under way, which
     // then ends on a link in the operation's hands; the buttons are disabled meanwhile.
-    if (FConnecting)
+    if (FConnecting || FOperationRunning)
         return;
+    FOperationRunning = true;
+    DisableControls();
     ResetStatus();
     operation();
-    Connect();
+    // An operator who closed the window meanwhile waits for the operation, not for this.
+    if (!FCloseWhenDone)
+        Connect();
+    FOperationRunning = false;
+    EnableControls();
+    if (FCloseWhenDone)
+        close();
 }
 
 void TfmMain::acSendExecute()
@@ -589,6 +656,8 @@ void TfmMain::Connect()
         ConnectOnce();
     } while (FConnectAgain);
     FConnecting = false;
+    if (FCloseWhenDone && !FOperationRunning)
+        close();
 }
 
 void TfmMain::ConnectOnce()
@@ -687,6 +756,21 @@ void TfmMain::acCloseExecute()
     close();
 }
 
+void TfmMain::closeEvent(QCloseEvent* event)
+{
+    // A unit being written must not look finished: the window stays until the operation
+    // (or the connection under way) has ended, and then closes by itself. Requests are
+    // never cut off halfway through a block.
+    if (FOperationRunning || FConnecting) {
+        event->ignore();
+        if (!FCloseWhenDone)
+            AddMessage(QStringLiteral("the window closes when the operation has ended"));
+        FCloseWhenDone = true;
+        return;
+    }
+    QMainWindow::closeEvent(event);
+}
+
 void TfmMain::acHelpExecute()
 {
     if (!fmHelp)
@@ -716,9 +800,7 @@ void TfmMain::btnPasswordClick()
 
 void TfmMain::ckSerialNumberClick()
 {
-    const bool checked = ui->ckSerialNumber->isChecked();
-    ui->edSerialNumber->setEnabled(checked);
-    ui->ckAutoincrement->setEnabled(checked);
+    UpdateInputStates();
     ClearVerifyIcons();
 }
 
@@ -729,18 +811,17 @@ void TfmMain::edSerialNumberChange()
 
 void TfmMain::ckKernelClick()
 {
-    EnableFileRow(ui->ckKernel->isChecked(), ui->leKernelBinary, ui->btnBrowseKernel);
+    FileBoxClick();
 }
 
 void TfmMain::ckPLCProgramClick()
 {
-    EnableFileRow(ui->ckPLCProgram->isChecked(), ui->leTamixBinary, ui->btnBrowseTamix);
+    FileBoxClick();
 }
 
-void TfmMain::EnableFileRow(bool enabled, QLineEdit* edit, QPushButton* browse)
+void TfmMain::FileBoxClick()
 {
-    edit->setEnabled(enabled);
-    browse->setEnabled(enabled);
+    UpdateInputStates();
     ShowImageFileStates();
     ClearVerifyIcons();
 }
@@ -770,42 +851,32 @@ void TfmMain::btnBrowseTamixClick(QPushButton* button)
 
 void TfmMain::ckSetNadAliasClick()
 {
-    ui->edNADAlias->setEnabled(ui->ckSetNadAlias->isChecked());
     SettingsInputChange();
 }
 
 void TfmMain::ckSetHardwareModelClick()
 {
-    ui->cbHardwareModel->setEnabled(ui->ckSetHardwareModel->isChecked());
     SettingsInputChange();
 }
 
 void TfmMain::ckSetIEXBaudRateClick()
 {
-    ui->cbIEXBaudRate->setEnabled(ui->ckSetIEXBaudRate->isChecked());
     SettingsInputChange();
 }
 
 void TfmMain::ckSetIPAddressClick()
 {
-    const bool checked = ui->ckSetIPAddress->isChecked();
-    ui->rbDHCP->setEnabled(checked);
-    ui->rbStaticIP->setEnabled(checked);
-    rbDHCPClick();
+    SettingsInputChange();
 }
 
 void TfmMain::rbDHCPClick()
 {
-    const bool staticIP = ui->ckSetIPAddress->isChecked() && !ui->rbDHCP->isChecked();
-    for (QWidget* input : std::initializer_list<QWidget*>{ui->edIPAddress, ui->edSubnetMask, ui->edGateway,
-                                                          ui->edDNSServer, ui->lblIPAddress, ui->lblSubnetMask,
-                                                          ui->lblGateway, ui->lblDNSServer})
-        input->setEnabled(staticIP);
     SettingsInputChange();
 }
 
 void TfmMain::SettingsInputChange()
 {
+    UpdateInputStates();
     ParametersValid = CheckParameters();
     ClearVerifyIcons();
 }

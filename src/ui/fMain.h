@@ -65,6 +65,7 @@ public:
 
     // ---- input checks: each colours its icons and says whether its inputs are usable ----
     bool CheckNadAlias();
+    bool CheckHardwareModel();
     bool CheckIpSettings();
     bool CheckParameters();
 
@@ -148,11 +149,17 @@ private:
     // The frame every operation button runs in: the status is reset, the operation runs,
     // then the window connects again to show the controller as the operation left it.
     void RunOperation(const std::function<void()>& operation);
+    // Enables each input as its box and the running operation allow.
+    void UpdateInputStates();
+    // The cbHardwareModel item its text names, whatever the case; -1 when it names none.
+    int HardwareModelIndex() const;
+    void closeEvent(QCloseEvent* event) override;
 
     void FormCreate();
     void ConnectHandlers();
     void SetIcon(QLabel* icon, TIconState state);
-    void EnableFileRow(bool enabled, QLineEdit* edit, QPushButton* browse);
+    // ckKernelClick and ckPLCProgramClick: the file row follows its box.
+    void FileBoxClick();
     QString DefaultOpenFileName();
     QString DefaultSaveFileName(const QString& defaultName);
 
@@ -162,6 +169,8 @@ private:
     QFileDialog* dlgSaveFile = nullptr;
     QString FStartFolder;
     bool FControlsDisabled = false;
+    bool FOperationRunning = false;     // from RunOperation's start to the end of its Connect
+    bool FCloseWhenDone = false;        // the operator closed the window while it was busy
     bool FConnecting = false;           // a Connect is under way further down the stack
     bool FConnectAgain = false;         // a newer Connect was asked for meanwhile
     uint64_t FConnectGeneration = 0;    // counts connections asked for and discoveries

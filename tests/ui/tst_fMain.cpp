@@ -259,17 +259,33 @@ private Q_SLOTS:
 
     void disabledControlsWaitForTheOperation()
     {
+        // Every box ticked, so that each input would be enabled by its box alone.
+        for (const char* box : {"ckSerialNumber", "ckKernel", "ckPLCProgram", "ckSetNadAlias", "ckSetHardwareModel",
+                                "ckSetIEXBaudRate", "ckSetIPAddress", "rbStaticIP"})
+            Check(box, true);
         FWindow->Session->Connected = true;
         FWindow->alActionsUpdate();
         FWindow->DisableControls();
         FWindow->alActionsUpdate();
-        for (const char* control : {"btnSend", "btnVerify", "btnStart", "btnStop", "btnRefresh", "gbConfiguration"})
+        const char* inputs[] = {"btnSend", "btnVerify", "btnStart", "btnStop", "btnRefresh", "gbConfiguration",
+                                "btnSaveKernel", "btnSaveProgram", "ckSerialNumber", "edSerialNumber",
+                                "ckAutoincrement", "ckKernel", "leKernelBinary", "btnBrowseKernel", "ckPLCProgram",
+                                "leTamixBinary", "btnBrowseTamix", "ckStartPLC", "ckSetRTC", "ckSetNadAlias",
+                                "edNADAlias", "ckSetHardwareModel", "cbHardwareModel", "ckSetIEXBaudRate",
+                                "cbIEXBaudRate", "ckSetIPAddress", "rbDHCP", "rbStaticIP", "edIPAddress",
+                                "edSubnetMask", "edGateway", "edDNSServer"};
+        for (const char* control : inputs)
             QVERIFY2(!Find<QWidget>(control)->isEnabled(), control);
-        for (const char* control : {"btnHelp", "btnAbout", "btnClose", "btnSaveKernel", "gbInformation"})
+        for (const char* control : {"btnHelp", "btnAbout", "btnClose", "gbInformation"})
             QVERIFY2(Find<QWidget>(control)->isEnabled(), control);
 
+        // A box ticked meanwhile (by the program) enables nothing while the operation runs.
+        Check("ckStartPLC", true);
+        QVERIFY(!Find<QWidget>("ckStartPLC")->isEnabled());
+
         FWindow->EnableControls();
-        for (const char* control : {"btnSend", "btnVerify", "btnStart", "btnStop", "btnRefresh", "gbConfiguration"})
+        FWindow->alActionsUpdate();
+        for (const char* control : inputs)
             QVERIFY2(Find<QWidget>(control)->isEnabled(), control);
     }
 
@@ -334,6 +350,13 @@ private Q_SLOTS:
         Check("ckSetNadAlias", true);
         Check("ckSetIPAddress", true);
         Check("rbStaticIP", true);
+        // Every other field valid, so that only the hostile text can make the settings invalid.
+        const QList<std::pair<const char*, const char*>> valid = {
+            {"edSerialNumber", "1000"}, {"edNADAlias", "5"},          {"edIPAddress", "192.168.1.20"},
+            {"edSubnetMask", "255.255.255.0"}, {"edGateway", "192.168.1.1"}, {"edDNSServer", "8.8.8.8"}};
+        for (const auto& [field, fieldText] : valid)
+            Type(field, QLatin1String(fieldText));
+        QVERIFY(FWindow->ParametersValid);
         Type(qPrintable(edit), text);
         if (icon.isEmpty()) {
             QCOMPARE(FWindow->SerialNumber, -1);
@@ -341,6 +364,35 @@ private Q_SLOTS:
         }
         QCOMPARE(IconColour(Icon(qPrintable(icon))), QStringLiteral("RED"));
         QVERIFY(!FWindow->ParametersValid);
+    }
+
+    // A typed model must name an item, in any case, or the settings are invalid: a model
+    // that named nothing used to be ignored while the send rewrote the kernel.
+    void hardwareModelText_data()
+    {
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<int>("index");   // the item the operation takes, -1: invalid
+        QTest::newRow("item") << "Orvel-K" << 1;
+        QTest::newRow("other case") << "orvel-l" << 2;
+        QTest::newRow("names no item") << "orvel-x" << -1;
+        QTest::newRow("part of an item") << "Orvel" << -1;
+        QTest::newRow("empty") << "" << -1;
+    }
+
+    void hardwareModelText()
+    {
+        QFETCH(QString, text);
+        QFETCH(int, index);
+        Check("ckSetHardwareModel", true);
+        Find<QComboBox>("cbHardwareModel")->setCurrentIndex(0);   // an earlier pick must not count
+        Find<QComboBox>("cbHardwareModel")->setEditText(text);
+        QCOMPARE(IconColour(Icon("imHardwareModel")), index >= 0 ? QStringLiteral("GREEN") : QStringLiteral("RED"));
+        QCOMPARE(FWindow->ParametersValid, index >= 0);
+        QCOMPARE(FWindow->OperationInputs().HardwareModelIndex, index);
+
+        Check("ckSetHardwareModel", false);
+        QCOMPARE(IconColour(Icon("imHardwareModel")), QStringLiteral("GREY"));
+        QVERIFY(FWindow->ParametersValid);
     }
 
     void staticIp_data()

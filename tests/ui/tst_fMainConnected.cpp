@@ -24,6 +24,7 @@
 #include <QUdpSocket>
 #include <QtEndian>
 
+#include <functional>
 #include <memory>
 
 namespace {
@@ -283,30 +284,63 @@ private Q_SLOTS:
         QVERIFY(OperationsEnabled());
     }
 
-    void productionRunThroughTheSendButton()
+    // A fresh unit, files for a kernel and a program, every production box ticked: what
+    // the Send button needs for a whole production run.
+    TSimController& PrepareProductionRun(const QByteArray& kernel, const QByteArray& program)
     {
         TSimControllerConfig fresh = Unit(0xFFFFFFFF, 3);
         fresh.Program.clear();
         TSimController& unit = FSim->AddController(fresh);
         StartSimulator();
-
-        const QByteArray kernel = SampleKernel(3, 32 * 1024);
-        const QByteArray program = SampleProgram(20 * 1024);
-        const QString kernelPath = FDir.filePath(QStringLiteral("kernel.bin"));
-        const QString programPath = FDir.filePath(QStringLiteral("program.bin"));
-        for (const auto& [path, bytes] : {std::pair{kernelPath, kernel}, std::pair{programPath, program}}) {
-            QFile file(path);
-            QVERIFY(file.open(QIODevice::WriteOnly));
-            file.write(bytes);
-        }
+        const QString kernelPath = WriteFile(QStringLiteral("kernel.bin"), kernel);
+        const QString programPath = WriteFile(QStringLiteral("program.bin"), program);
 
         Find<QAbstractButton>("ckNadNotAssigned")->click();
-        QCOMPARE(Text("lblInfoSerial"), QStringLiteral("none"));
         for (const char* box : {"ckSerialNumber", "ckAutoincrement", "ckKernel", "ckPLCProgram", "ckStartPLC", "ckSetRTC"})
             Find<QAbstractButton>(box)->setChecked(true);
         Find<QLineEdit>("edSerialNumber")->setText(QStringLiteral("1000"));
         Find<QLineEdit>("leKernelBinary")->setText(kernelPath);
         Find<QLineEdit>("leTamixBinary")->setText(programPath);
+        FWindow->alActionsUpdate();   // the idle update enables Send for the connected unit
+        return unit;
+    }
+
+    QString WriteFile(const QString& name, const QByteArray& bytes)
+    {
+        const QString path = FDir.filePath(name);
+        QFile file(path);
+        if (file.open(QIODevice::WriteOnly))
+            file.write(bytes);
+        return path;
+    }
+
+    QStringList ProductionLogLines() const
+    {
+        QFile log(FWindow->Session->ProductionLogPath);
+        if (!log.open(QIODevice::ReadOnly))
+            return {};
+        return QString::fromLatin1(log.readAll()).split(u'\n', Qt::SkipEmptyParts);
+    }
+
+    // Runs action once, in the middle of the operation, when the log shows line.
+    void WhenLogShows(const QString& line, const std::function<void()>& action)
+    {
+        auto* log = Find<QPlainTextEdit>("meStatus");
+        auto done = std::make_shared<bool>(false);
+        connect(log, &QPlainTextEdit::textChanged, FWindow.get(), [this, line, action, done] {
+            if (*done || !LogLines().endsWith(line))
+                return;
+            *done = true;
+            action();
+        });
+    }
+
+    void productionRunThroughTheSendButton()
+    {
+        const QByteArray kernel = SampleKernel(3, 32 * 1024);
+        const QByteArray program = SampleProgram(20 * 1024);
+        TSimController& unit = PrepareProductionRun(kernel, program);
+        QCOMPARE(Text("lblInfoSerial"), QStringLiteral("none"));
         QVERIFY(OperationsEnabled());
 
         Find<QAbstractButton>("btnSend")->click();
@@ -316,9 +350,7 @@ private Q_SLOTS:
                                           "starting plc program", "command executed successfully",
                                           "writing real-time clock", "command executed successfully", "connected"}));
         QVERIFY(FErrors.isEmpty());
-        QFile log(FWindow->Session->ProductionLogPath);
-        QVERIFY(log.open(QIODevice::ReadOnly));
-        const QStringList logLines = QString::fromLatin1(log.readAll()).split(u'\n', Qt::SkipEmptyParts);
+        const QStringList logLines = ProductionLogLines();
         QCOMPARE(logLines.size(), 1);
         QVERIFY2(logLines[0].contains(QStringLiteral("serial 000001000 ok")), qPrintable(logLines[0]));
 
@@ -334,6 +366,73 @@ private Q_SLOTS:
         QCOMPARE(Text("lblInfoKernelVersion"), QStringLiteral("3.1.7"));
         QCOMPARE(Find<QLineEdit>("edSerialNumber")->text(), QStringLiteral("1001"));
         QVERIFY(OperationsEnabled());
+    }
+
+    // In the middle of a send the operator (or the program) changes the program file, tries
+    // a Save button and types a setting: none of it reaches the send, which ends with the
+    // bytes it started with and its log line; the inputs were locked meanwhile.
+    void inputDuringASendDoesNotReachIt()
+    {
+        const QByteArray kernel = SampleKernel(3, 16 * 1024);
+        const QByteArray program = SampleProgram(8 * 1024);
+        TSimController& unit = PrepareProductionRun(kernel, program);
+        const QString otherProgram = WriteFile(QStringLiteral("other.bin"), SampleProgram(30 * 1024));
+        QStringList saveAsked;
+        FWindow->SaveFileName = [&saveAsked](const QString& name) {
+            saveAsked << name;
+            return QString();
+        };
+        QStringList locked;
+        WhenLogShows(QStringLiteral("sending plc program"), [&] {
+            for (const char* input : {"leTamixBinary", "btnBrowseTamix", "btnSaveKernel", "btnSaveProgram",
+                                      "edNADAlias", "ckSetNadAlias", "edSerialNumber", "btnSend", "cbNAD"})
+                if (!Find<QWidget>(input)->isEnabled())
+                    locked << QLatin1String(input);
+            Find<QLineEdit>("leTamixBinary")->setText(otherProgram);
+            QTest::mouseClick(Find<QAbstractButton>("btnSaveKernel"), Qt::LeftButton);
+            Find<QAbstractButton>("btnSaveProgram")->click();
+            QTest::mouseClick(Find<QAbstractButton>("ckSetNadAlias"), Qt::LeftButton);
+            QTest::keyClicks(Find<QLineEdit>("edNADAlias"), QStringLiteral("77"));
+        });
+
+        Find<QAbstractButton>("btnSend")->click();
+
+        QCOMPARE(locked.size(), 9);
+        QVERIFY(saveAsked.isEmpty());
+        QVERIFY(LogLines().contains(QStringLiteral("sent successfully")));
+        QCOMPARE(ProductionLogLines().size(), 1);
+        QCOMPARE(unit.Memory(0x20000 + 16, uint32_t(program.size() - 16)), program.mid(16));
+        QVERIFY(unit.HoldsValidProgram());
+        QVERIFY(!Find<QAbstractButton>("ckSetNadAlias")->isChecked());
+        QCOMPARE(Find<QLineEdit>("edNADAlias")->text(), QString());
+        // Afterwards the window is usable again, with the program file changed meanwhile.
+        QVERIFY(OperationsEnabled());
+        QVERIFY(Find<QWidget>("leTamixBinary")->isEnabled());
+        QCOMPARE(Colour("imTamix"), QStringLiteral("GREEN"));
+    }
+
+    // Closing during a send keeps the window up until the unit is complete, then it closes
+    // by itself.
+    void closeDuringASendWaitsForIt()
+    {
+        const QByteArray kernel = SampleKernel(3, 16 * 1024);
+        const QByteArray program = SampleProgram(8 * 1024);
+        TSimController& unit = PrepareProductionRun(kernel, program);
+        FWindow->show();
+        bool visibleAfterClose = false;
+        WhenLogShows(QStringLiteral("sending kernel"), [&] {
+            QVERIFY(!FWindow->close());
+            visibleAfterClose = FWindow->isVisible();
+        });
+
+        Find<QAbstractButton>("btnSend")->click();
+
+        QVERIFY(visibleAfterClose);
+        QVERIFY(LogLines().contains(QStringLiteral("the window closes when the operation has ended")));
+        QVERIFY(LogLines().contains(QStringLiteral("sent successfully")));
+        QCOMPARE(ProductionLogLines().size(), 1);
+        QVERIFY(unit.HoldsValidProgram());
+        QVERIFY(!FWindow->isVisible());
     }
 };
 
