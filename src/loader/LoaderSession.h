@@ -69,6 +69,16 @@ struct TConnectResult {
 using TTimedWait = std::function<void(int milliseconds)>;
 void WaitWithEvents(int milliseconds);
 
+// What the last send put into its unit, for the unit's record: the production log columns
+// with each step's result, the serial number written and the bytes as they went into flash.
+struct TSendReport {
+    TProductionLogEntry Entry;
+    int32_t SerialWritten = -1;   // -1: none
+    QByteArray Kernel;            // as written, configuration header and stamp included; empty: none
+    QByteArray Program;           // as written, sealed header in place; empty: none
+    TKernelHeader Configuration{};   // the header in Kernel
+};
+
 // True when both buffers have the same length and agree from start to the end.
 bool CompareStreams(const QByteArray& image, const QByteArray& read, qsizetype start);
 
@@ -104,6 +114,7 @@ public:
     int32_t TotalDone = 0;
     int CurrentPosition = 0;   // pbCurrent's position, which TransferProgress counts from
 
+    TSendReport LastSend;
     QString ProductionLogPath;   // the executable's path with ".log"
     TTimedWait Wait = WaitWithEvents;
 

@@ -11,6 +11,7 @@
 #include <QString>
 
 #include <cstdint>
+#include <functional>
 
 enum class TVerifyCheck { Config, Kernel, Program };
 enum class TIconState { Grey, Green, Red, Yellow };
@@ -44,6 +45,10 @@ public:
 struct TOperationInputs {
     bool SerialNumberChecked = false;   // ckSerialNumber
     int32_t SerialNumber = 0;           // edSerialNumber as a number, -1 when it is none
+    // When set, the serial number comes from here instead, at the moment the unit is about
+    // to receive it: a counter that several units share hands out a number only to a unit
+    // that takes it. Below 1: none to give.
+    std::function<int32_t()> TakeSerialNumber;
     bool Autoincrement = false;         // ckAutoincrement
     bool KernelChecked = false;         // ckKernel
     QString KernelPath;                 // leKernelBinary

@@ -4,13 +4,9 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QMutex>
 
 namespace {
-
-QString NineDigits(int32_t value)
-{
-    return QString::asprintf("%.*d", 9, value);
-}
 
 QString StartResult(bool checked)
 {
@@ -18,6 +14,11 @@ QString StartResult(bool checked)
 }
 
 }  // namespace
+
+QString NineDigits(int32_t value)
+{
+    return QString::asprintf("%.*d", 9, value);
+}
 
 TProductionLogEntry PrepareLogEntry(int32_t nad, const TOperationInputs& inputs)
 {
@@ -49,6 +50,9 @@ QString DefaultProductionLogPath()
 
 bool AppendProductionLog(const QString& path, const QString& line, QString* error)
 {
+    // Units flashed at once on several threads share the log: one line at a time, whole.
+    static QMutex writer;
+    const QMutexLocker lock(&writer);
     QFile file(path);
     const QByteArray bytes = line.toUtf8();
     const bool written = file.open(QIODevice::WriteOnly | QIODevice::Append) &&

@@ -26,11 +26,14 @@ struct TProductionLogEntry {
 
 inline const QString StepOk = QStringLiteral("ok ");
 
+// A NAD or serial number column: nine digits at least.
+QString NineDigits(int32_t value);
 // The columns known when a send starts: nad is the link's current NAD.
 TProductionLogEntry PrepareLogEntry(int32_t nad, const TOperationInputs& inputs);
 // The whole line, CR LF included, stamped with moment.
 QString ProductionLogLine(const TProductionLogEntry& entry, const QDateTime& moment);
 // The executable's path with its extension replaced by ".log".
 QString DefaultProductionLogPath();
-// Appends the line (creating the file); false and the reason in error when any step fails.
+// Appends the line (creating the file), one caller at a time across threads; false and the
+// reason in error when any step fails.
 bool AppendProductionLog(const QString& path, const QString& line, QString* error);

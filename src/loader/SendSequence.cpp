@@ -45,6 +45,7 @@ bool TLoaderSession::DoSend(const TOperationInputs& inputs)
     TSendRun run;
     run.Images = TakeImages();
     run.Entry = PrepareLogEntry(Link.Nad, inputs);
+    LastSend = {};
     run.Xa = Info.IsXaPlatform();
     Host.DisableControls();
     TotalDone = 0;
@@ -80,7 +81,8 @@ void TLoaderSession::SendSerialNumber(const TOperationInputs& inputs, TSendRun& 
     // -1 is what a box without a whole number gives, NAD 0 is reserved for discovery, and a
     // negative number goes out as a NAD above 2147483647 that no NAD box can take: a unit
     // given any of them could never be chosen again.
-    if (inputs.SerialNumber < 1) {
+    const bool shared = bool(inputs.TakeSerialNumber);
+    if (!shared && inputs.SerialNumber < 1) {
         run.Fail(QStringLiteral("invalid serial number"));
         return;
     }
@@ -88,21 +90,29 @@ void TLoaderSession::SendSerialNumber(const TOperationInputs& inputs, TSendRun& 
         run.Fail(QStringLiteral("serial number already set"));
         return;
     }
+    // A shared counter gives its number now, to a unit that is about to hold it.
+    const int32_t serial = shared ? inputs.TakeSerialNumber() : inputs.SerialNumber;
+    if (serial < 1) {
+        run.Fail(QStringLiteral("invalid serial number"));
+        return;
+    }
+    run.Entry.Serial = NineDigits(serial);
 
     TLoaderRecord record = Info.Identification;
-    record.Serial = uint32_t(inputs.SerialNumber);
+    record.Serial = uint32_t(serial);
     const QByteArray bytes = RecordToBytes(record);
     if (!Link.WriteBlock(4, uint16_t(bytes.size()), reinterpret_cast<const uint8_t*>(bytes.constData()))) {
         run.Fail(QStringLiteral("loader write failed"));
         return;
     }
 
-    NextNad = inputs.SerialNumber;
+    NextNad = serial;
+    LastSend.SerialWritten = serial;
     if (inputs.Autoincrement) {
-        if (inputs.SerialNumber == std::numeric_limits<int32_t>::max())
+        if (serial == std::numeric_limits<int32_t>::max())
             Host.AddMessage(QStringLiteral("serial number 2147483647 is the highest; the serial number was not advanced"));
         else
-            Host.SerialNumberAdvanced(inputs.SerialNumber + 1);
+            Host.SerialNumberAdvanced(serial + 1);
     }
     run.SomethingSent = true;
     run.Entry.SerialResult = StepOk;
@@ -193,6 +203,8 @@ void TLoaderSession::WriteKernel(TSendRun& run)
     }
     RefreshPlcStatus();
     run.Entry.KernelResult = StepOk;
+    LastSend.Kernel = run.Kernel;
+    LastSend.Configuration = ConfigHeader;
 }
 
 void TLoaderSession::CheckStoredProgram(TSendRun& run)
@@ -235,6 +247,8 @@ void TLoaderSession::WriteProgram(const TOperationInputs& inputs, TSendRun& run)
         return;
     }
     run.Entry.ProgramResult = StepOk;
+    SetProgramHeader(program, ProgramHeaderImage);
+    LastSend.Program = program;
 }
 
 void TLoaderSession::FinishSend(const TOperationInputs& inputs, TSendRun& run)
@@ -259,6 +273,7 @@ void TLoaderSession::FinishSend(const TOperationInputs& inputs, TSendRun& run)
             WriteProductionLog(run.Entry);
     }
     CurrentOperation = OpNone;
+    LastSend.Entry = run.Entry;
 
     if (run.Good && inputs.StartPlc) {
         Wait(200);

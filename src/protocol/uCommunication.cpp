@@ -135,6 +135,8 @@ QString TCommunicator::BroadcastDestination() const
 
 QString TCommunicator::Destination() const
 {
+    if (!PinnedIP.isEmpty())
+        return PinnedIP;
     if (!DirectConnection && !TargetIP.isEmpty() && TargetIP != NoAddress)
         return TargetIP;
     return BroadcastDestination();
@@ -155,6 +157,12 @@ bool TCommunicator::SendFrame(const QByteArray& frame)
 
 bool TCommunicator::Transact(const QByteArray& frame, int attempts, uint32_t timeout, bool discovery)
 {
+    // A pinned link serves one controller and never broadcasts; a stopped one sends nothing.
+    if ((discovery && !PinnedIP.isEmpty()) || (StopRequested && StopRequested->load())) {
+        Timeout = RequestTimeout;
+        return false;
+    }
+    ++RequestsSent;
     // A request that starts while a discovery waits is not part of that discovery.
     Discovering = discovery;
     // Earlier requests' replies are kept away once, here. Every attempt of this request
@@ -165,6 +173,7 @@ bool TCommunicator::Transact(const QByteArray& frame, int attempts, uint32_t tim
     bool result = false;
     bool missed = false;   // an attempt ended without its reply: one may still be on its way
     for (int attempt = 0; attempt < attempts && !result; ++attempt) {
+        ++DatagramsSent;
         SendDatagram(frame, discovery ? BroadcastDestination() : Destination());
         if (DebugTrace)   // the hex text costs more than the rest of the send
             WriteDebugLog(QStringLiteral("TX:") + QString::fromLatin1(BytesToHex(frame)));

@@ -28,6 +28,7 @@
 #include <QStringList>
 
 #include <array>
+#include <atomic>
 #include <cstdint>
 #include <functional>
 
@@ -75,6 +76,16 @@ public:
     QStringList FoundIPs;
     bool DirectConnection = false;
     bool DebugTrace = false;
+    // Pins the link to one controller: every request goes to this address, never to a
+    // broadcast address, whatever the NAD or a reply changes. Several units that all
+    // answer to NAD -1 are told apart this way. Empty: the usual choice of destination.
+    QString PinnedIP;
+    // Set from another thread to stop after the request under way: later requests fail at
+    // once without sending anything.
+    const std::atomic<bool>* StopRequested = nullptr;
+    // What went out since the link was created: requests, and datagrams including resends.
+    uint64_t RequestsSent = 0;
+    uint64_t DatagramsSent = 0;
 
     // ---- transport ----
     bool SelectAdapter(const QString& adapterName);
@@ -83,8 +94,9 @@ public:
     void SetNad(int32_t nad);
     bool Disconnect();
     void CancelWait();
-    // Where the next attempt goes: 255.255.255.255 in direct-connection mode, else TargetIP,
-    // else the adapter's broadcast address (255.255.255.255 when that is no address).
+    // Where the next attempt goes: PinnedIP when set, 255.255.255.255 in direct-connection
+    // mode, else TargetIP, else the adapter's broadcast address (255.255.255.255 when that
+    // is no address).
     QString Destination() const;
     bool SendFrame(const QByteArray& frame);
     bool WaitForReply(uint32_t timeout);

@@ -19,6 +19,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <atomic>
 #include <functional>
 #include <ostream>
 #include <utility>
@@ -308,6 +309,21 @@ INSTANTIATE_TEST_SUITE_P(
                     DestinationCase{"BroadcastInvalid", false, "", "10.0.0.256", "255.255.255.255"},
                     DestinationCase{"BroadcastZero", false, "", "0.0.0.0", "255.255.255.255"}),
     CaseName);
+
+// A pinned link serves one unit of a station: its address wins over every other choice.
+TEST(LinkPinned, DestinationIsThePinnedAddressWhateverElseSays)
+{
+    TCommunicator link;
+    link.PinnedIP = QStringLiteral("127.0.0.9");
+    for (const bool direct : {false, true}) {
+        for (const char* target : {"", "127.0.0.2"}) {
+            link.DirectConnection = direct;
+            link.TargetIP = QLatin1String(target);
+            link.Adapter.Broadcast = QStringLiteral("127.255.255.255");
+            EXPECT_EQ(link.Destination(), link.PinnedIP) << direct << target;
+        }
+    }
+}
 
 TEST_F(Link, SetNadClearsTargetOnlyWhenItChanges)
 {
@@ -629,6 +645,33 @@ TEST_F(LinkToSimulator, EraseWaitsTenSecondsForThatRequestOnly)
     EXPECT_EQ(link.Timeout, TCommunicator::DefaultTimeout);
     ASSERT_EQ(Controller().ReceivedFrames.size(), 1);
     EXPECT_EQ(Controller().ReceivedFrames[0].mid(14, 3), Bytes({32, 2, 1}));
+}
+
+// Two units answer; the link pinned to the second reaches only it, never broadcasts (not
+// even to discover), counts its requests and resends, and sends nothing once stopped.
+TEST_F(LinkToSimulator, PinnedLinkTalksToItsUnitOnlyAndStopsOnRequest)
+{
+    StartSimulator({ControllerNad, ControllerNad + 1});
+    link.PinnedIP = Controller(1).Address;
+    link.SetNad(int32_t(ControllerNad + 1));
+    TSimFaults once;
+    once.DropNext = 1;
+    Controller(1).SetFaults(once);
+    link.Timeout = 100;
+    EXPECT_TRUE(link.SendPing());
+    QStringList nads;
+    QStringList ips;
+    link.Discover(&nads, &ips, 50);
+    EXPECT_TRUE(nads.isEmpty());
+    EXPECT_EQ(Controller(0).ReceivedFrames.size(), 0);
+    EXPECT_EQ(Controller(1).ReceivedFrames.size(), 2);
+    EXPECT_EQ(link.RequestsSent, 1u);
+    EXPECT_EQ(link.DatagramsSent, 2u);
+
+    std::atomic<bool> stop{true};
+    link.StopRequested = &stop;
+    EXPECT_FALSE(link.SendPing());
+    EXPECT_EQ(Controller(1).ReceivedFrames.size(), 2);
 }
 
 // An erase that takes 11 s outlasts its 10 s wait; the resend's wait takes its answer.
