@@ -4,6 +4,7 @@
 #include "fAbout.h"
 #include "fHelp.h"
 #include "fPassword.h"
+#include "SettingsStore.h"
 #include "uABus.h"
 #include "uCommon.h"
 
@@ -12,7 +13,6 @@
 #include <QFileDialog>
 #include <QGuiApplication>
 #include <QMessageBox>
-#include <QSettings>
 #include <QAbstractItemView>
 #include <QTimer>
 
@@ -20,27 +20,8 @@
 
 namespace {
 
-const QString SettingsOrganization = QStringLiteral("Maradine");
-const QString SettingsApplication = QStringLiteral("OrvelBinLoader");
-const QString SerialNumberValue = QStringLiteral("SerialNumber");
-
 // How often the idle update of the operation buttons runs.
 constexpr int ActionsUpdateInterval = 50;
-
-// A stored serial number counts only when it is a 32-bit integer; the store may hold
-// anything under that name (another program, a hand edit), and that counts as missing.
-bool StoredInt32(const QVariant& value, int32_t& result)
-{
-    bool ok = false;
-    int number = 0;
-    if (value.typeId() == QMetaType::Int)
-        number = value.toInt(&ok);
-    else if (value.typeId() == QMetaType::QString)
-        number = value.toString().toInt(&ok);
-    if (ok)
-        result = number;
-    return ok;
-}
 
 // Empties an edit without running its change handler: the check that empties it is the
 // one the handler would run again.
@@ -458,14 +439,12 @@ TOperationInputs TfmMain::OperationInputs() const
 
 void TfmMain::LoadSettings()
 {
-    const QSettings settings(SettingsOrganization, SettingsApplication);
-    StoredInt32(settings.value(SerialNumberValue), SerialNumber);
+    LoadStoredSerialNumber(SerialNumber);
 }
 
 void TfmMain::SaveSettings()
 {
-    QSettings settings(SettingsOrganization, SettingsApplication);
-    settings.setValue(SerialNumberValue, SerialNumber);
+    StoreSerialNumber(SerialNumber);
 }
 
 // ---- adapter choice ----

@@ -1,0 +1,71 @@
+#include "ImageFiles.h"
+
+#include "LoaderFiles.h"
+
+#include <QDateTime>
+
+namespace {
+
+bool ReadFile(const QString& what, const QString& path, qint64 maxSize, QByteArray& bytes, QString& error)
+{
+    QString why;
+    switch (ReadImageFile(path, maxSize, bytes, &why)) {
+    case TImageRead::Missing:
+        error = QStringLiteral("%1 file not found: %2").arg(what, path);
+        return false;
+    case TImageRead::TooLarge:
+        error = QStringLiteral("%1 file too large (over %2 bytes): %3").arg(what).arg(maxSize).arg(path);
+        return false;
+    case TImageRead::Failed:
+        error = QStringLiteral("can't read %1 file %2: %3").arg(what, path, why);
+        return false;
+    case TImageRead::Read:
+        break;
+    }
+    return true;
+}
+
+// Where the header of a valid kernel lies: the platform it was built for; -1 for neither.
+int KernelHeaderOffsetOf(const QByteArray& kernel)
+{
+    for (const int offset : {KernelHeaderOffsetARM, KernelHeaderOffsetXA}) {
+        if (IsValidKernel(kernel, offset))
+            return offset;
+    }
+    return -1;
+}
+
+}  // namespace
+
+bool LoadKernelFile(const QString& path, TLoadedImages& images, QString& error)
+{
+    QByteArray kernel;
+    if (!ReadFile(QStringLiteral("kernel"), path, MaxKernelSize, kernel, error))
+        return false;
+    const int offset = KernelHeaderOffsetOf(kernel);
+    if (offset < 0) {
+        error = QStringLiteral("not a valid kernel file for either platform: %1").arg(path);
+        return false;
+    }
+    // As the window does on loading: the copy carries the loading moment, its own length
+    // and a fresh checksum; the file stays as it is.
+    StampKernel(kernel, QDateTime::currentDateTime(), offset);
+    images.Kernel = kernel;
+    images.KernelFileHeader = ReadKernelHeader(kernel, offset);
+    images.KernelLoaded = true;
+    return true;
+}
+
+bool LoadProgramFile(const QString& path, TLoadedImages& images, QString& error)
+{
+    QByteArray program;
+    if (!ReadFile(QStringLiteral("plc program"), path, ProgramAreaSize, program, error))
+        return false;
+    if (!IsValidProgram(program, false) && !IsValidProgram(program, true)) {
+        error = QStringLiteral("not a valid plc program file: %1").arg(path);
+        return false;
+    }
+    images.Program = program;
+    images.ProgramLoaded = true;
+    return true;
+}

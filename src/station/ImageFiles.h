@@ -1,0 +1,15 @@
+// ImageFiles: the kernel and program files of a station's jobs, read and judged once before
+// any unit is touched. A kernel file's platform follows from where its header lies; each
+// unit's send checks it again for that unit.
+#pragma once
+
+#include "LoaderSession.h"
+
+#include <QString>
+
+// Reads the kernel into images (stamped, header noted, loaded); false and the reason, naming
+// the file, when it is missing, unreadable, too large or a valid kernel for neither platform.
+bool LoadKernelFile(const QString& path, TLoadedImages& images, QString& error);
+// Reads the program into images; false and the reason when it is missing, unreadable, too
+// large or a valid program for neither platform.
+bool LoadProgramFile(const QString& path, TLoadedImages& images, QString& error);

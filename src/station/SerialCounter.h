@@ -1,0 +1,27 @@
+// SerialCounter: serial numbers for the units of a station, handed out one at a time and
+// only to a unit that is about to receive one, so that no number goes out twice.
+#pragma once
+
+#include <QMutex>
+
+#include <cstdint>
+
+class TSerialCounter {
+public:
+    virtual ~TSerialCounter() = default;
+    // The next number, taken for good; -1 when there is none to give (past 2147483647, or
+    // the store refused it).
+    virtual int32_t Take() = 0;
+};
+
+// Counts up from a first number and keeps the next one in the settings store, where the
+// window reads its serial number too, so the window or the next run goes on from there.
+class TSettingsSerialCounter : public TSerialCounter {
+public:
+    explicit TSettingsSerialCounter(int32_t first);
+    int32_t Take() override;
+
+private:
+    QMutex FMutex;
+    int64_t FNext;
+};

@@ -1,0 +1,44 @@
+// UnitJob: one unit's work for the production station and the command-line loader, a plain
+// value taken once when the work is planned. Nothing a front end does afterwards reaches it.
+//
+//   front end -> TUnitJob -> TUnitRunner (a thread, a link pinned to the unit's address and a
+//   loader session of its own) -> the same send, verify, start/stop and dump sequences as the
+//   window's -> TUnitRecord
+#pragma once
+
+#include "LoaderSession.h"
+
+#include <QString>
+
+#include <cstdint>
+
+enum class TUnitOperation { Info, Send, Verify, StartPlc, StopPlc, DumpKernel, DumpProgram };
+
+// How a runner's link reaches its unit.
+struct TLinkOptions {
+    QString AdapterName;   // the host adapter whose address the link binds to
+    int Port = TCommunicator::DefaultControllerPort;
+    uint32_t Timeout = TCommunicator::DefaultTimeout;
+    int Attempts = TCommunicator::DefaultAttempts;
+    uint16_t PasswordCode = 0;   // the password's code; the password itself never travels
+};
+
+// A unit as discovery found it. Fresh units all answer to NAD -1, so the address tells
+// them apart.
+struct TUnitAddress {
+    QString IP;
+    int32_t Nad = -1;
+};
+
+struct TUnitJob {
+    TUnitAddress Unit;
+    TUnitOperation Operation = TUnitOperation::Info;
+    // The choices the window's inputs would give, for send and verify; ParametersValid
+    // holds because the front end checked them before planning.
+    TOperationInputs Inputs;
+    TLoadedImages Images;   // the files' images as loaded
+    bool VerifyAfterSend = false;
+    QString DumpPath;   // where a dump is written
+    TLinkOptions Link;
+    QString ProductionLogPath;
+};

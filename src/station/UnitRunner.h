@@ -1,0 +1,48 @@
+// UnitRunner: runs one unit job on a thread of its own, with its own link (its own socket
+// and local port, pinned to the unit's address, never broadcasting) and its own loader
+// session, so several units are flashed at once, each waiting in its own event loop.
+//
+// It reports through queued signals: every message line the window would log, the progress
+// of the whole operation in bytes, and at the end the unit's record. RequestStop ends the
+// job after the request under way; the record then says what was written and what was not.
+#pragma once
+
+#include "SerialCounter.h"
+#include "UnitJob.h"
+#include "UnitRecord.h"
+
+#include <QDateTime>
+#include <QThread>
+
+#include <atomic>
+#include <memory>
+
+class TUnitRunner : public QThread {
+    Q_OBJECT
+public:
+    // serials: the shared counter a send's serial number comes from; none: the job's number.
+    explicit TUnitRunner(TUnitJob job, std::shared_ptr<TSerialCounter> serials = {}, QObject* parent = nullptr);
+    // Stops the job after its request under way and waits for the thread.
+    ~TUnitRunner() override;
+
+    const TUnitJob& Job() const { return FJob; }
+    // Safe from any thread.
+    void RequestStop();
+
+Q_SIGNALS:
+    void Message(const QString& unit, const QDateTime& moment, const QString& text);
+    void Progress(const QString& unit, qint64 done, qint64 total);
+    void Finished(const TUnitRecord& record);
+
+protected:
+    void run() override;
+
+private:
+    class THost;
+    bool RunJob(TLoaderSession& session, TUnitRecord& record);
+    bool Send(TLoaderSession& session, TUnitRecord& record);
+
+    const TUnitJob FJob;
+    const std::shared_ptr<TSerialCounter> FSerials;
+    std::atomic<bool> FStop{false};
+};

@@ -1,0 +1,265 @@
+// Unit runners against simulated units on loopback: several fresh units flashed at once, a
+// unit that falls silent, a stop in the middle, a unit of the other platform, the serial
+// counter shared by threads.
+#include "LoopbackAdapter.h"
+#include "OrvelSimulator.h"
+#include "SampleImages.h"
+#include "SettingsStore.h"
+#include "UnitRunner.h"
+#include "uABus.h"
+
+#include <QCoreApplication>
+#include <QCryptographicHash>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QSettings>
+#include <QTemporaryDir>
+
+#include <gtest/gtest.h>
+
+#include <limits>
+#include <memory>
+#include <set>
+#include <thread>
+#include <vector>
+
+namespace {
+
+// A counter that keeps nothing: the tests that need no settings store.
+class TMemorySerialCounter : public TSerialCounter {
+public:
+    explicit TMemorySerialCounter(int32_t first) : FNext(first) {}
+    int32_t Take() override { return FNext++; }
+
+private:
+    std::atomic<int32_t> FNext;
+};
+
+class StationRunners : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        ASSERT_TRUE(Dir.isValid());
+        QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, Dir.path());
+        QSettings::setPath(QSettings::IniFormat, QSettings::UserScope, Dir.path());
+        Kernel = SampleKernel(3, 16 * 1024);
+        Program = SampleProgram(8 * 1024);
+        ASSERT_TRUE(IsValidKernel(Kernel, KernelHeaderOffsetARM));
+        Images.Kernel = Kernel;
+        Images.KernelFileHeader = ReadKernelHeader(Kernel, KernelHeaderOffsetARM);
+        Images.KernelLoaded = true;
+        Images.Program = Program;
+        Images.ProgramLoaded = true;
+    }
+
+    // count fresh units of a platform, started on a free port.
+    void StartUnits(int count, uint16_t loaderMajor = 3)
+    {
+        for (int i = 0; i < count; ++i) {
+            TSimControllerConfig config;
+            config.LoaderMajor = loaderMajor;
+            Sim.AddController(config);
+        }
+        QString error;
+        ASSERT_TRUE(Sim.Start(0, &error)) << error.toStdString();
+    }
+
+    TUnitJob SendJob(int unit)
+    {
+        TUnitJob job;
+        job.Unit = {Sim.Controller(unit).Address, -1};
+        job.Operation = TUnitOperation::Send;
+        job.Inputs.SerialNumberChecked = true;
+        job.Inputs.KernelChecked = job.Inputs.ProgramChecked = true;
+        job.Inputs.KernelPath = QStringLiteral("/images/kernel.bin");
+        job.Inputs.ProgramPath = QStringLiteral("/images/program.bin");
+        job.Images = Images;
+        job.Link.AdapterName = LoopbackAdapterName;
+        job.Link.Port = Sim.Port();
+        job.Link.Timeout = 200;
+        job.Link.Attempts = 3;
+        job.ProductionLogPath = Dir.filePath(QStringLiteral("station.log"));
+        return job;
+    }
+
+    // Starts one runner per job and lets the simulator answer until every runner finished.
+    std::vector<TUnitRecord> Run(const std::vector<TUnitJob>& jobs, std::shared_ptr<TSerialCounter> serials,
+                                 const std::function<void(TUnitRunner&, const QString&)>& onMessage = {})
+    {
+        std::vector<std::unique_ptr<TUnitRunner>> runners;
+        std::vector<TUnitRecord> records;
+        for (const TUnitJob& job : jobs) {
+            runners.push_back(std::make_unique<TUnitRunner>(job, serials));
+            TUnitRunner* runner = runners.back().get();
+            QObject::connect(runner, &TUnitRunner::Finished, runner,
+                             [&records](const TUnitRecord& record) { records.push_back(record); });
+            if (onMessage)
+                QObject::connect(runner, &TUnitRunner::Message, runner,
+                                 [runner, onMessage](const QString&, const QDateTime&, const QString& text) {
+                                     onMessage(*runner, text);
+                                 });
+        }
+        for (auto& runner : runners)
+            runner->start();
+        QElapsedTimer clock;
+        clock.start();
+        while (records.size() < jobs.size() && clock.elapsed() < 60000)
+            QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 50);
+        return records;
+    }
+
+    QStringList LogLines() const
+    {
+        QFile file(Dir.filePath(QStringLiteral("station.log")));
+        return file.open(QIODevice::ReadOnly) ? QString::fromLatin1(file.readAll()).split(QStringLiteral("\r\n"),
+                                                                                           Qt::SkipEmptyParts)
+                                              : QStringList();
+    }
+
+    TLoopbackAdapter Loopback;
+    QTemporaryDir Dir;
+    TControllerSimulator Sim;
+    QByteArray Kernel;
+    QByteArray Program;
+    TLoadedImages Images;
+};
+
+const TUnitRecord* RecordOf(const std::vector<TUnitRecord>& records, const QString& ip)
+{
+    for (const TUnitRecord& record : records)
+        if (record.IP == ip)
+            return &record;
+    return nullptr;
+}
+
+TEST_F(StationRunners, FourFreshUnitsAtOnceGetTheirBytesAndConsecutiveNumbers)
+{
+    StartUnits(4);
+    std::vector<TUnitJob> jobs;
+    for (int i = 0; i < 4; ++i)
+        jobs.push_back(SendJob(i));
+    const auto records = Run(jobs, std::make_shared<TSettingsSerialCounter>(1000));
+    ASSERT_EQ(records.size(), 4u);
+
+    std::set<int32_t> serials;
+    for (int i = 0; i < 4; ++i) {
+        const TSimController& unit = Sim.Controller(i);
+        const TUnitRecord* record = RecordOf(records, unit.Address);
+        ASSERT_NE(record, nullptr);
+        EXPECT_EQ(record->Outcome, TUnitOutcome::Succeeded) << record->Message.toStdString();
+        EXPECT_EQ(record->Serial, int32_t(unit.Serial()));
+        EXPECT_EQ(record->NadAfter, record->Serial);
+        serials.insert(record->Serial);
+        EXPECT_EQ(record->KernelStep, QStringLiteral("ok"));
+        EXPECT_EQ(record->ProgramStep, QStringLiteral("ok"));
+        // The hashes name exactly what lies in the unit's flash.
+        const QByteArray kernel = unit.Memory(KernelAddress, uint32_t(Kernel.size()));
+        const QByteArray program = unit.Memory(ProgramAddress, uint32_t(Program.size()));
+        EXPECT_EQ(record->KernelSha256, QCryptographicHash::hash(kernel, QCryptographicHash::Sha256).toHex());
+        EXPECT_EQ(record->ProgramSha256, QCryptographicHash::hash(program, QCryptographicHash::Sha256).toHex());
+        EXPECT_EQ(kernel.mid(KernelHeaderOffsetARM + 88), Kernel.mid(KernelHeaderOffsetARM + 88));
+        EXPECT_EQ(program.mid(16), Program.mid(16));
+        EXPECT_GT(record->Requests, 0u);
+    }
+    EXPECT_EQ(serials, (std::set<int32_t>{1000, 1001, 1002, 1003}));
+    EXPECT_EQ(LogLines().size(), 4);
+    int32_t stored = 0;
+    EXPECT_TRUE(LoadStoredSerialNumber(stored));
+    EXPECT_EQ(stored, 1004);   // where the window, or the next run, goes on
+}
+
+TEST_F(StationRunners, UnitFallingSilentFailsAloneAndVerifyReadsBack)
+{
+    StartUnits(3);
+    std::vector<TUnitJob> jobs;
+    for (int i = 0; i < 3; ++i) {
+        jobs.push_back(SendJob(i));
+        jobs.back().VerifyAfterSend = true;
+    }
+    const QString silent = Sim.Controller(1).Address;
+    const auto records = Run(jobs, std::make_shared<TMemorySerialCounter>(500),
+                             [this, silent](TUnitRunner& runner, const QString& text) {
+                                 if (runner.Job().Unit.IP == silent && text == QStringLiteral("sending kernel")) {
+                                     TSimFaults gone;
+                                     gone.DropNext = 1000000;
+                                     Sim.Controller(1).SetFaults(gone);
+                                 }
+                             });
+    ASSERT_EQ(records.size(), 3u);
+    for (int i = 0; i < 3; ++i) {
+        const TUnitRecord* record = RecordOf(records, Sim.Controller(i).Address);
+        ASSERT_NE(record, nullptr);
+        if (i == 1) {
+            EXPECT_EQ(record->Outcome, TUnitOutcome::Failed);
+            EXPECT_EQ(record->SerialStep, QStringLiteral("ok"));   // the number it took is on record
+            EXPECT_EQ(record->KernelStep, QStringLiteral("err"));
+            EXPECT_GT(record->Resent, 0u);
+        } else {
+            EXPECT_EQ(record->Outcome, TUnitOutcome::Succeeded) << record->Message.toStdString();
+            EXPECT_EQ(record->VerifyStep, QStringLiteral("ok"));
+        }
+    }
+    EXPECT_EQ(LogLines().size(), 3);   // the silent unit's number is spent: it is logged too
+}
+
+TEST_F(StationRunners, StopEndsEveryRunnerAfterItsRequestAndSaysWhatWasWritten)
+{
+    StartUnits(2);
+    const auto records = Run({SendJob(0), SendJob(1)}, std::make_shared<TMemorySerialCounter>(700),
+                             [](TUnitRunner& runner, const QString& text) {
+                                 if (text == QStringLiteral("sending kernel"))
+                                     runner.RequestStop();
+                             });
+    ASSERT_EQ(records.size(), 2u);
+    for (const TUnitRecord& record : records) {
+        EXPECT_EQ(record.Outcome, TUnitOutcome::Interrupted);
+        EXPECT_EQ(record.SerialStep, QStringLiteral("ok"));
+        EXPECT_EQ(record.KernelStep, QStringLiteral("err"));
+        EXPECT_EQ(record.ProgramStep, QStringLiteral("err"));
+        EXPECT_EQ(record.Resent, 0u);
+    }
+}
+
+TEST_F(StationRunners, UnitOfTheOtherPlatformFailsWithTheReasonOthersGoOn)
+{
+    TSimControllerConfig xa;
+    xa.LoaderMajor = 2;
+    Sim.AddController(xa);
+    StartUnits(1);
+    const auto records = Run({SendJob(0), SendJob(1)}, std::make_shared<TMemorySerialCounter>(800));
+    ASSERT_EQ(records.size(), 2u);
+    const TUnitRecord* wrong = RecordOf(records, Sim.Controller(0).Address);
+    const TUnitRecord* right = RecordOf(records, Sim.Controller(1).Address);
+    ASSERT_TRUE(wrong && right);
+    EXPECT_EQ(wrong->Outcome, TUnitOutcome::Failed);
+    EXPECT_EQ(wrong->Message, QStringLiteral("error: no valid kernel file"));
+    EXPECT_EQ(wrong->Platform, QStringLiteral("Orvel/XA"));
+    EXPECT_EQ(right->Outcome, TUnitOutcome::Succeeded);
+}
+
+// Eight threads take 50 numbers each from one counter: every number once, none missing.
+TEST_F(StationRunners, SettingsCounterHandsEachNumberOutOnce)
+{
+    TSettingsSerialCounter counter(1);
+    std::vector<std::vector<int32_t>> taken(8);
+    std::vector<std::thread> threads;
+    for (auto& mine : taken)
+        threads.emplace_back([&counter, &mine] {
+            for (int i = 0; i < 50; ++i)
+                mine.push_back(counter.Take());
+        });
+    for (std::thread& thread : threads)
+        thread.join();
+    std::set<int32_t> all;
+    for (const auto& mine : taken)
+        all.insert(mine.begin(), mine.end());
+    EXPECT_EQ(all.size(), 400u);
+    EXPECT_EQ(*all.begin(), 1);
+    EXPECT_EQ(*all.rbegin(), 400);
+
+    TSettingsSerialCounter last(std::numeric_limits<int32_t>::max());
+    EXPECT_EQ(last.Take(), std::numeric_limits<int32_t>::max());
+    EXPECT_EQ(last.Take(), -1);
+}
+
+}  // namespace
