@@ -14,6 +14,17 @@ public:
     virtual int32_t Take() = 0;
 };
 
+// Counts up from a first number, keeping nothing.
+class TMemorySerialCounter : public TSerialCounter {
+public:
+    explicit TMemorySerialCounter(int32_t first);
+    int32_t Take() override;
+
+private:
+    QMutex FMutex;
+    int64_t FNext;
+};
+
 // Counts up from a first number and keeps the next one in the settings store, where the
 // window reads its serial number too, so the window or the next run goes on from there.
 class TSettingsSerialCounter : public TSerialCounter {

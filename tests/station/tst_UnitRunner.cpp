@@ -25,16 +25,6 @@
 
 namespace {
 
-// A counter that keeps nothing: the tests that need no settings store.
-class TMemorySerialCounter : public TSerialCounter {
-public:
-    explicit TMemorySerialCounter(int32_t first) : FNext(first) {}
-    int32_t Take() override { return FNext++; }
-
-private:
-    std::atomic<int32_t> FNext;
-};
-
 class StationRunners : public ::testing::Test {
 protected:
     void SetUp() override

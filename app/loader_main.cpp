@@ -1,0 +1,23 @@
+// orvel-loader: the loader without a window, for production lines and service work.
+// 'orvel-loader --help' lists the commands, 'orvel-loader COMMAND --help' their options.
+#include "LoaderCommands.h"
+#include "LoaderOptions.h"
+
+#include <QCoreApplication>
+
+#include <cstdio>
+#include <unistd.h>
+
+int main(int argc, char* argv[])
+{
+    QCoreApplication application(argc, argv);
+    const TParsedCommandLine parsed =
+        ParseLoaderCommandLine(application.arguments().mid(1), qEnvironmentVariable("ORVEL_PASSWORD"));
+    if (parsed.Done()) {
+        std::fprintf(parsed.ExitCode == ExitOk ? stdout : stderr, "%s\n", qPrintable(parsed.Text.trimmed()));
+        return parsed.ExitCode;
+    }
+    TLoaderConsole console(stdout, parsed.Options.Json, ::isatty(STDOUT_FILENO) != 0);
+    TLoaderRun run(parsed.Options, console);
+    return run.Exec();
+}

@@ -1,0 +1,251 @@
+#include "LoaderCommands.h"
+
+#include "SignalWatcher.h"
+#include "uCommunication.h"
+
+#include <algorithm>
+
+namespace {
+
+bool IsStation(const TLoaderOptions& options)
+{
+    return options.Command == QLatin1String("station");
+}
+
+bool IsListing(const TLoaderOptions& options)
+{
+    return options.Command == QLatin1String("discover") || options.Command == QLatin1String("info");
+}
+
+}  // namespace
+
+TLoaderRun::TLoaderRun(TLoaderOptions options, TLoaderConsole& console)
+    : FOptions(std::move(options)), FConsole(console)
+{
+    if (FOptions.Inputs.SerialNumberChecked && FOptions.FirstSerial) {
+        // --autoincrement keeps the next number where the window keeps it; --serial alone
+        // counts for this run only.
+        if (FOptions.Autoincrement)
+            FSerials = std::make_shared<TSettingsSerialCounter>(*FOptions.FirstSerial);
+        else
+            FSerials = std::make_shared<TMemorySerialCounter>(*FOptions.FirstSerial);
+    }
+    FScanTimer.setInterval(int(FOptions.ScanInterval));
+    connect(&FScanTimer, &QTimer::timeout, this, &TLoaderRun::Scan);
+}
+
+TLoaderRun::~TLoaderRun()
+{
+    for (TUnitRunner* runner : FRunning)
+        runner->RequestStop();
+    qDeleteAll(FRunning);   // each waits for its thread
+}
+
+int TLoaderRun::Exec()
+{
+    TSignalWatcher signals;
+    connect(&signals, &TSignalWatcher::Interrupted, this, &TLoaderRun::Interrupt);
+
+    FDiscovery = std::make_unique<TCommunicator>();
+    FDiscovery->ControllerPort = FOptions.Link.Port;
+    FDiscovery->PasswordCode = FOptions.Link.PasswordCode;
+    if (!FDiscovery->SelectAdapter(FOptions.Link.AdapterName)) {
+        FConsole.Note(QStringLiteral("error: can't bind to adapter ") + FOptions.Link.AdapterName);
+        return ExitNoUnit;
+    }
+
+    if (IsStation(FOptions)) {
+        FConsole.Note(QStringLiteral("station: waiting for fresh units on %1 (%2)")
+                          .arg(FOptions.Link.AdapterName, FDiscovery->LocalIP));
+        QTimer::singleShot(0, this, &TLoaderRun::Scan);
+        FScanTimer.start();
+    } else {
+        QList<TUnitAddress> found;
+        Discover(found);
+        const QList<TUnitAddress> chosen = Chosen(found);
+        if (chosen.isEmpty()) {
+            FConsole.Note(QStringLiteral("error: no unit answered"));
+            return ExitNoUnit;
+        }
+        for (const TUnitAddress& unit : chosen)
+            Queue(unit);
+        StartWaiting();
+    }
+    if (!Ended())
+        FLoop.exec();
+    FScanTimer.stop();
+    if (!IsListing(FOptions))
+        FConsole.Summary(FRecords);
+    return ExitCode();
+}
+
+void TLoaderRun::Interrupt()
+{
+    if (FInterrupted)
+        return;
+    FInterrupted = true;
+    FScanTimer.stop();
+    FConsole.Note(QStringLiteral("interrupted: every unit stops after its request under way"));
+    for (const TUnitJob& job : FWaiting)
+        FConsole.Note(QStringLiteral("not started: ") + job.Unit.IP);
+    FWaiting.clear();
+    for (TUnitRunner* runner : FRunning)
+        runner->RequestStop();
+    if (Ended())
+        FLoop.quit();
+}
+
+bool TLoaderRun::Discover(QList<TUnitAddress>& found)
+{
+    QStringList nads;
+    QStringList ips;
+    FDiscovery->Discover(&nads, &ips, FOptions.DiscoveryWait);
+    QSet<QString> addresses;
+    for (qsizetype i = 0; i < nads.size() && i < ips.size(); ++i) {
+        if (addresses.contains(ips[i]))
+            continue;   // a unit that answered twice
+        addresses.insert(ips[i]);
+        found.append({ips[i], int32_t(nads[i].toUInt())});
+    }
+    return !found.isEmpty();
+}
+
+QList<TUnitAddress> TLoaderRun::Chosen(const QList<TUnitAddress>& found)
+{
+    const TTargetChoice& targets = FOptions.Targets;
+    if (FOptions.Command == QLatin1String("discover") || targets.All)
+        return found;
+    QList<TUnitAddress> chosen;
+    const auto choose = [&chosen](const TUnitAddress& unit) {
+        for (const TUnitAddress& already : chosen) {
+            if (already.IP == unit.IP)
+                return;
+        }
+        chosen.append(unit);
+    };
+    for (const TUnitAddress& unit : found) {
+        if (targets.Fresh && unit.Nad == -1)
+            choose(unit);
+    }
+    for (const QString& ip : targets.IPs) {
+        const auto it = std::find_if(found.cbegin(), found.cend(), [&ip](const TUnitAddress& unit) { return unit.IP == ip; });
+        if (it == found.cend()) {
+            FConsole.Note(QStringLiteral("error: no unit answered at ") + ip);
+            FFailed = true;
+        } else {
+            choose(*it);
+        }
+    }
+    for (const int32_t nad : targets.Nads) {
+        bool answered = false;
+        for (const TUnitAddress& unit : found) {
+            if (unit.Nad == nad) {
+                choose(unit);
+                answered = true;
+            }
+        }
+        if (!answered) {
+            FConsole.Note(QStringLiteral("error: no unit answered as NAD %1").arg(nad));
+            FFailed = true;
+        }
+    }
+    return chosen;
+}
+
+TUnitJob TLoaderRun::JobFor(const TUnitAddress& unit) const
+{
+    TUnitJob job;
+    job.Unit = unit;
+    job.Operation = FOptions.Operation;
+    job.Inputs = FOptions.Inputs;
+    job.Images = FOptions.Images;
+    job.VerifyAfterSend = FOptions.VerifyAfterSend;
+    job.DumpPath = FOptions.DumpPath;
+    job.Link = FOptions.Link;
+    job.ProductionLogPath = FOptions.ProductionLogPath;
+    return job;
+}
+
+void TLoaderRun::Queue(const TUnitAddress& unit)
+{
+    FWaiting.append(JobFor(unit));
+}
+
+void TLoaderRun::StartWaiting()
+{
+    while (!FWaiting.isEmpty() && FRunning.size() < FOptions.Parallel && !FInterrupted) {
+        auto* runner = new TUnitRunner(FWaiting.takeFirst(), FSerials);
+        connect(runner, &TUnitRunner::Message, this,
+                [this](const QString& unit, const QDateTime& moment, const QString& text) {
+                    if (!IsListing(FOptions))
+                        FConsole.Message(unit, moment, text);
+                });
+        connect(runner, &TUnitRunner::Progress, this,
+                [this](const QString& unit, qint64 done, qint64 total) { FConsole.Progress(unit, done, total); });
+        connect(runner, &TUnitRunner::Finished, this, &TLoaderRun::RunnerFinished);
+        FRunning.append(runner);
+        runner->start();
+    }
+}
+
+void TLoaderRun::RunnerFinished(const TUnitRecord& record)
+{
+    auto* runner = qobject_cast<TUnitRunner*>(sender());
+    FRunning.removeOne(runner);
+    runner->deleteLater();   // its thread ends right after this signal
+    FRecords.push_back(record);
+    if (record.Outcome == TUnitOutcome::Succeeded)
+        ++FSucceeded;
+    else
+        FFailed = true;
+    if (IsListing(FOptions))
+        FConsole.UnitInfo(record);
+    else
+        FConsole.Result(record);
+
+    if (IsStation(FOptions) && FOptions.Units > 0 && FSucceeded >= FOptions.Units) {
+        FScanTimer.stop();
+        FWaiting.clear();
+    }
+    StartWaiting();
+    if (Ended())
+        FLoop.quit();
+}
+
+void TLoaderRun::Scan()
+{
+    // Discovery waits in an event loop of its own, where the next scan could start.
+    if (FScanning || FInterrupted)
+        return;
+    FScanning = true;
+    QList<TUnitAddress> found;
+    Discover(found);
+    FScanning = false;
+    if (FInterrupted || !FScanTimer.isActive())
+        return;   // ended while discovery waited
+    for (const TUnitAddress& unit : found) {
+        // A unit given its job once is not written again, whatever it answers as now.
+        if (unit.Nad != -1 || FSeen.contains(unit.IP))
+            continue;
+        if (FOptions.Units > 0 && FSucceeded + FRunning.size() + FWaiting.size() >= FOptions.Units)
+            break;
+        FSeen.insert(unit.IP);
+        FConsole.Note(QStringLiteral("fresh unit at ") + unit.IP);
+        Queue(unit);
+    }
+    StartWaiting();
+}
+
+bool TLoaderRun::Ended() const
+{
+    if (!FRunning.isEmpty() || !FWaiting.isEmpty())
+        return false;
+    return !IsStation(FOptions) || FInterrupted || !FScanTimer.isActive();
+}
+
+int TLoaderRun::ExitCode() const
+{
+    if (FInterrupted)
+        return ExitInterrupted;
+    return FFailed ? ExitUnitFailed : ExitOk;
+}

@@ -1,0 +1,441 @@
+#include "LoaderOptions.h"
+
+#include "ConfigHeader.h"
+#include "ImageFiles.h"
+#include "ProductionLog.h"
+#include "SettingsStore.h"
+#include "uABus.h"
+#include "uEthernetUtils.h"
+
+#include <QCommandLineParser>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QTextStream>
+
+#include <limits>
+
+namespace {
+
+const QString Program = QStringLiteral("orvel-loader");
+
+struct TCommandInfo {
+    const char* Name;
+    const char* Arguments;   // the positional arguments as help shows them
+    const char* Summary;
+};
+
+const TCommandInfo Commands[] = {
+    {"discover", "", "List every unit that answers on the adapter."},
+    {"info", "NAD|IP...", "Show what the units report about themselves."},
+    {"send", "NAD|IP...", "Write serial number, kernel, program and settings into the units."},
+    {"verify", "NAD|IP...", "Compare the units with the files and settings, writing nothing."},
+    {"start", "NAD|IP...", "Start the PLC program."},
+    {"stop", "NAD|IP...", "Stop the PLC program."},
+    {"dump", "kernel|program NAD|IP", "Save the unit's kernel or program memory into a file (-o)."},
+    {"station", "", "Production: give every fresh unit that appears the send, several at a time."},
+};
+
+const TCommandInfo* FindCommand(const QString& name)
+{
+    for (const TCommandInfo& command : Commands) {
+        if (name == QLatin1String(command.Name))
+            return &command;
+    }
+    return nullptr;
+}
+
+QString ProgramHelp()
+{
+    QString text = QStringLiteral(
+        "Usage: %1 COMMAND [options]\n\n"
+        "Finds Orvel controllers on one network adapter and writes, verifies, starts, stops and\n"
+        "dumps them, several units at once. Everything the window does for one unit, scriptable.\n\n"
+        "Commands:\n").arg(Program);
+    for (const TCommandInfo& command : Commands)
+        text += QStringLiteral("  %1 %2\n      %3\n")
+                    .arg(QLatin1String(command.Name), QLatin1String(command.Arguments), QLatin1String(command.Summary));
+    text += QStringLiteral(
+        "\n'%1 COMMAND --help' lists the options of a command.\n\n"
+        "The password comes from --password-file FILE or the environment variable ORVEL_PASSWORD,\n"
+        "never from the command line.\n\n"
+        "Exit codes: 0 every unit succeeded; 1 at least one unit failed; 2 bad usage or bad input\n"
+        "(said before anything is sent); 3 no unit answered or the adapter could not be bound;\n"
+        "130 interrupted (Ctrl-C stops each unit after its request under way).\n").arg(Program);
+    return text;
+}
+
+bool TakesTargets(const QString& command)
+{
+    return command != QLatin1String("discover") && command != QLatin1String("station");
+}
+
+bool WritesUnits(const QString& command)
+{
+    return command == QLatin1String("send") || command == QLatin1String("station");
+}
+
+bool ComparesUnits(const QString& command)
+{
+    return WritesUnits(command) || command == QLatin1String("verify");
+}
+
+void AddOptions(QCommandLineParser& parser, const QString& command)
+{
+    parser.addHelpOption();
+    parser.addOptions({
+        {QStringLiteral("adapter"), QStringLiteral("Network adapter, by name or address (default: the one carrying this host's address)."), QStringLiteral("NAME|IP")},
+        {QStringLiteral("port"), QStringLiteral("Controller UDP port (default 8442)."), QStringLiteral("N")},
+        {QStringLiteral("password-file"), QStringLiteral("File whose first line is the controllers' password."), QStringLiteral("FILE")},
+        {QStringLiteral("timeout"), QStringLiteral("Reply time-out of each attempt in ms (default 1000)."), QStringLiteral("MS")},
+        {QStringLiteral("attempts"), QStringLiteral("Sends of one request at most (default 8)."), QStringLiteral("N")},
+        {QStringLiteral("wait"), QStringLiteral("How long discovery collects answers, in ms (default 200)."), QStringLiteral("MS")},
+        {QStringLiteral("json"), QStringLiteral("JSON lines only: one event per line, one result per unit.")},
+    });
+    if (TakesTargets(command)) {
+        parser.addOptions({
+            {QStringLiteral("fresh"), QStringLiteral("Every unit without serial number that answers.")},
+            {QStringLiteral("all"), QStringLiteral("Every unit that answers.")},
+            {QStringLiteral("parallel"), QStringLiteral("Units at a time (default 8)."), QStringLiteral("P")},
+        });
+    }
+    if (ComparesUnits(command)) {
+        parser.addOptions({
+            {QStringLiteral("kernel"), QStringLiteral("Kernel image file (.bin)."), QStringLiteral("FILE")},
+            {QStringLiteral("program"), QStringLiteral("PLC program image file (.bin)."), QStringLiteral("FILE")},
+            {QStringLiteral("nad-alias"), QStringLiteral("NAD alias (0: none)."), QStringLiteral("N")},
+            {QStringLiteral("model"), QStringLiteral("Hardware model: Orvel-J, Orvel-K or Orvel-L."), QStringLiteral("NAME")},
+            {QStringLiteral("iex-baud"), QStringLiteral("IEX baud rate: 20, 50, 100, 250 or 500 kbps."), QStringLiteral("RATE")},
+            {QStringLiteral("dhcp"), QStringLiteral("IP configuration by DHCP.")},
+            {QStringLiteral("ip"), QStringLiteral("Static IP address."), QStringLiteral("IP")},
+            {QStringLiteral("mask"), QStringLiteral("Subnet mask of the static address."), QStringLiteral("IP")},
+            {QStringLiteral("gateway"), QStringLiteral("Gateway (default 0.0.0.0: none)."), QStringLiteral("IP")},
+            {QStringLiteral("dns"), QStringLiteral("DNS server (default 0.0.0.0: none)."), QStringLiteral("IP")},
+        });
+    }
+    if (WritesUnits(command)) {
+        parser.addOptions({
+            {QStringLiteral("serial"), QStringLiteral("Serial number for the first fresh unit; the next units get the following numbers."), QStringLiteral("N")},
+            {QStringLiteral("autoincrement"), QStringLiteral("Go on from the serial number the window keeps, and keep the next one there.")},
+            {QStringLiteral("start-plc"), QStringLiteral("Start the PLC program after the send.")},
+            {QStringLiteral("set-rtc"), QStringLiteral("Set the unit's clock after the send.")},
+            {QStringLiteral("verify"), QStringLiteral("Read everything back after the send.")},
+            {QStringLiteral("log"), QStringLiteral("Production log file (default: the window's)."), QStringLiteral("FILE")},
+        });
+    }
+    if (command == QLatin1String("station")) {
+        parser.addOptions({
+            {QStringLiteral("parallel"), QStringLiteral("Units at a time (default 8)."), QStringLiteral("P")},
+            {QStringLiteral("units"), QStringLiteral("Stop after this many units (default: until Ctrl-C)."), QStringLiteral("K")},
+            {QStringLiteral("scan"), QStringLiteral("Time between two looks for new units, in ms (default 1000)."), QStringLiteral("MS")},
+        });
+    }
+    if (command == QLatin1String("dump"))
+        parser.addOption({{QStringLiteral("o"), QStringLiteral("output")}, QStringLiteral("The dump file."), QStringLiteral("FILE")});
+}
+
+// Reads the options into TLoaderOptions; the first refusal wins.
+class TReader {
+public:
+    TReader(const QCommandLineParser& parser, TLoaderOptions& options) : P(parser), O(options) {}
+
+    QString Error;
+
+    bool Ok() const { return Error.isEmpty(); }
+    void Refuse(const QString& text)
+    {
+        if (Error.isEmpty())
+            Error = text;
+    }
+
+    // An integer option in [low, high]; unchanged when not given.
+    template <typename T>
+    void Number(const char* name, T& value, int64_t low, int64_t high)
+    {
+        const QString option = QLatin1String(name);
+        if (!P.isSet(option))
+            return;
+        bool ok = false;
+        const qlonglong number = P.value(option).toLongLong(&ok);
+        if (!ok || number < low || number > high)
+            Refuse(QStringLiteral("--%1 takes a whole number from %2 to %3, not \"%4\"")
+                       .arg(option).arg(low).arg(high).arg(P.value(option)));
+        else
+            value = T(number);
+    }
+
+    void Link(const QString& environmentPassword)
+    {
+        Number("port", O.Link.Port, 1, 65535);
+        Number("timeout", O.Link.Timeout, 1, 600000);
+        Number("attempts", O.Link.Attempts, 1, 100);
+        Number("wait", O.DiscoveryWait, 1, 60000);
+        O.Json = P.isSet(QStringLiteral("json"));
+        Adapter();
+        QString password = environmentPassword;
+        if (P.isSet(QStringLiteral("password-file"))) {
+            QFile file(P.value(QStringLiteral("password-file")));
+            if (!file.open(QIODevice::ReadOnly | QIODevice::Text))
+                Refuse(QStringLiteral("can't read the password file %1: %2").arg(file.fileName(), file.errorString()));
+            password = QTextStream(&file).readLine();
+        }
+        O.Link.PasswordCode = password.isEmpty() ? 0 : TextChecksum(password, 0);
+    }
+
+    void Targets(const QStringList& positional)
+    {
+        O.Targets.Fresh = P.isSet(QStringLiteral("fresh"));
+        O.Targets.All = P.isSet(QStringLiteral("all"));
+        Number("parallel", O.Parallel, 1, 64);
+        for (const QString& text : positional) {
+            if (IsValidIPText(text)) {
+                O.Targets.IPs << text;
+                continue;
+            }
+            const int32_t nad = IntegerTextOrDefault(text, 0);
+            if (nad == 0)
+                Refuse(QStringLiteral("not a NAD or an IP address: \"%1\"").arg(text));
+            else
+                O.Targets.Nads << nad;
+        }
+        if (O.Targets.IPs.isEmpty() && O.Targets.Nads.isEmpty() && !O.Targets.Fresh && !O.Targets.All)
+            Refuse(QStringLiteral("name the units: NADs, IP addresses, --fresh or --all"));
+    }
+
+    void Images()
+    {
+        TOperationInputs& in = O.Inputs;
+        QString error;
+        if (P.isSet(QStringLiteral("kernel"))) {
+            in.KernelChecked = true;
+            in.KernelPath = P.value(QStringLiteral("kernel"));
+            if (!LoadKernelFile(in.KernelPath, O.Images, error))
+                Refuse(error);
+        }
+        if (P.isSet(QStringLiteral("program"))) {
+            in.ProgramChecked = true;
+            in.ProgramPath = P.value(QStringLiteral("program"));
+            if (!LoadProgramFile(in.ProgramPath, O.Images, error))
+                Refuse(error);
+        }
+    }
+
+    void Settings()
+    {
+        TOperationInputs& in = O.Inputs;
+        if (P.isSet(QStringLiteral("nad-alias"))) {
+            in.SetNadAlias = true;
+            in.NadAliasText = P.value(QStringLiteral("nad-alias"));
+            if (IntegerTextOrDefault(in.NadAliasText, -1) < 0)
+                Refuse(QStringLiteral("invalid NAD alias: \"%1\"").arg(in.NadAliasText));
+        }
+        if (P.isSet(QStringLiteral("model"))) {
+            in.SetHardwareModel = true;
+            in.HardwareModelIndex = ItemIndex({"Orvel-J", "Orvel-K", "Orvel-L"}, P.value(QStringLiteral("model")));
+            if (in.HardwareModelIndex < 0)
+                Refuse(QStringLiteral("unknown hardware model: \"%1\" (Orvel-J, Orvel-K or Orvel-L)")
+                           .arg(P.value(QStringLiteral("model"))));
+        }
+        if (P.isSet(QStringLiteral("iex-baud"))) {
+            in.SetIEXBaudRate = true;
+            QString rate = P.value(QStringLiteral("iex-baud"));
+            if (!rate.endsWith(QLatin1String("kbps"), Qt::CaseInsensitive))
+                rate += QStringLiteral("kbps");
+            in.IEXBaudRateIndex = ItemIndex({"20kbps", "50kbps", "100kbps", "250kbps", "500kbps"}, rate);
+            if (in.IEXBaudRateIndex < 0)
+                Refuse(QStringLiteral("unknown IEX baud rate: \"%1\" (20, 50, 100, 250 or 500 kbps)")
+                           .arg(P.value(QStringLiteral("iex-baud"))));
+        }
+        IpSettings();
+    }
+
+    void Serial()
+    {
+        O.Autoincrement = P.isSet(QStringLiteral("autoincrement"));
+        if (P.isSet(QStringLiteral("serial"))) {
+            const QString text = P.value(QStringLiteral("serial"));
+            const int32_t serial = IntegerTextOrDefault(text, -1);
+            if (serial < 1)
+                Refuse(QStringLiteral("invalid serial number: \"%1\" (1 to 2147483647)").arg(text));
+            O.FirstSerial = serial;
+        } else if (O.Autoincrement) {
+            int32_t stored = -1;
+            if (!LoadStoredSerialNumber(stored) || stored < 1)
+                Refuse(QStringLiteral("--autoincrement: no serial number is kept yet; give --serial N"));
+            O.FirstSerial = stored;
+        }
+        O.Inputs.SerialNumberChecked = O.FirstSerial.has_value();
+        O.Inputs.StartPlc = P.isSet(QStringLiteral("start-plc"));
+        O.Inputs.SetRtc = P.isSet(QStringLiteral("set-rtc"));
+        O.VerifyAfterSend = P.isSet(QStringLiteral("verify"));
+        O.ProductionLogPath = P.isSet(QStringLiteral("log"))
+                                  ? P.value(QStringLiteral("log"))
+                                  : QFileInfo(DefaultProductionLogPath()).dir().filePath(QStringLiteral("OrvelBinLoader.log"));
+    }
+
+    void Station()
+    {
+        Number("parallel", O.Parallel, 1, 64);
+        Number("units", O.Units, 0, std::numeric_limits<int>::max());
+        Number("scan", O.ScanInterval, 100, 600000);
+    }
+
+private:
+    static int ItemIndex(std::initializer_list<const char*> items, const QString& text)
+    {
+        int index = 0;
+        for (const char* item : items) {
+            if (text.compare(QLatin1String(item), Qt::CaseInsensitive) == 0)
+                return index;
+            ++index;
+        }
+        return -1;
+    }
+
+    void Adapter()
+    {
+        TEthernetAdapterInfoList adapters;
+        adapters.Refresh();
+        if (!P.isSet(QStringLiteral("adapter"))) {
+            TEthernetAdapterInfo local;
+            if (!local.DetectLocal())
+                Refuse(QStringLiteral("no adapter carries this host's address: choose one with --adapter"));
+            O.Link.AdapterName = local.AdapterName;
+            return;
+        }
+        const QString wanted = P.value(QStringLiteral("adapter"));
+        for (int i = 0; i < adapters.Count(); ++i) {
+            const TEthernetAdapterInfo* adapter = adapters.Items(i);
+            if (adapter->AdapterName == wanted || adapter->IPAddress == wanted) {
+                O.Link.AdapterName = adapter->AdapterName;
+                return;
+            }
+        }
+        Refuse(QStringLiteral("no adapter is named or addressed \"%1\"").arg(wanted));
+    }
+
+    void IpSettings()
+    {
+        TOperationInputs& in = O.Inputs;
+        const bool dhcp = P.isSet(QStringLiteral("dhcp"));
+        const bool staticIP = P.isSet(QStringLiteral("ip")) || P.isSet(QStringLiteral("mask")) ||
+                              P.isSet(QStringLiteral("gateway")) || P.isSet(QStringLiteral("dns"));
+        if (!dhcp && !staticIP)
+            return;
+        in.SetIPAddress = true;
+        in.DHCP = dhcp;
+        if (dhcp && staticIP) {
+            Refuse(QStringLiteral("--dhcp goes with none of --ip, --mask, --gateway and --dns"));
+            return;
+        }
+        if (dhcp)
+            return;
+        if (!P.isSet(QStringLiteral("ip")) || !P.isSet(QStringLiteral("mask")))
+            Refuse(QStringLiteral("a static address needs --ip and --mask"));
+        in.IPAddress = P.value(QStringLiteral("ip"));
+        in.SubnetMask = P.value(QStringLiteral("mask"));
+        in.Gateway = P.isSet(QStringLiteral("gateway")) ? P.value(QStringLiteral("gateway")) : QStringLiteral("0.0.0.0");
+        in.DNSServer = P.isSet(QStringLiteral("dns")) ? P.value(QStringLiteral("dns")) : QStringLiteral("0.0.0.0");
+        for (const auto& [option, text] : {std::pair{"ip", in.IPAddress}, std::pair{"gateway", in.Gateway},
+                                           std::pair{"dns", in.DNSServer}}) {
+            if (!IsValidIPText(text))
+                Refuse(QStringLiteral("--%1: not an IP address: \"%2\"").arg(QLatin1String(option), text));
+        }
+        if (!IsValidIPText(in.SubnetMask) || !IsValidSubnetMask(StrToIP(in.SubnetMask)))
+            Refuse(QStringLiteral("--mask: not a subnet mask: \"%1\"").arg(in.SubnetMask));
+    }
+
+    const QCommandLineParser& P;
+    TLoaderOptions& O;
+};
+
+TUnitOperation OperationOf(const QString& command)
+{
+    if (command == QLatin1String("send") || command == QLatin1String("station"))
+        return TUnitOperation::Send;
+    if (command == QLatin1String("verify"))
+        return TUnitOperation::Verify;
+    if (command == QLatin1String("start"))
+        return TUnitOperation::StartPlc;
+    if (command == QLatin1String("stop"))
+        return TUnitOperation::StopPlc;
+    return TUnitOperation::Info;
+}
+
+}  // namespace
+
+TParsedCommandLine ParseLoaderCommandLine(const QStringList& arguments, const QString& environmentPassword)
+{
+    TParsedCommandLine result;
+    TLoaderOptions& options = result.Options;
+    const QString first = arguments.value(0);
+    if (first.isEmpty() || first == QLatin1String("--help") || first == QLatin1String("-h") ||
+        first == QLatin1String("help")) {
+        result.Text = ProgramHelp();
+        result.ExitCode = first.isEmpty() ? ExitBadInput : ExitOk;
+        return result;
+    }
+    const TCommandInfo* command = FindCommand(first);
+    if (!command) {
+        result.Text = QStringLiteral("%1: unknown command \"%2\"; '%1 --help' lists the commands").arg(Program, first);
+        result.ExitCode = ExitBadInput;
+        return result;
+    }
+    options.Command = first;
+    options.Operation = OperationOf(first);
+
+    QCommandLineParser parser;
+    parser.setApplicationDescription(QLatin1String(command->Summary));
+    parser.addPositionalArgument(QStringLiteral("targets"), QStringLiteral("Units by NAD or IP address."),
+                                 QLatin1String(command->Arguments));
+    AddOptions(parser, first);
+    if (!parser.parse(QStringList{Program + QLatin1Char(' ') + first} + arguments.mid(1))) {
+        result.Text = QStringLiteral("%1 %2: %3").arg(Program, first, parser.errorText());
+        result.ExitCode = ExitBadInput;
+        return result;
+    }
+    if (parser.isSet(QStringLiteral("help"))) {
+        result.Text = parser.helpText();
+        return result;
+    }
+
+    TReader reader(parser, options);
+    reader.Link(environmentPassword);
+    QStringList positional = parser.positionalArguments();
+    if (first == QLatin1String("dump")) {
+        const QString what = positional.value(0);
+        if (what == QLatin1String("kernel"))
+            options.Operation = TUnitOperation::DumpKernel;
+        else if (what == QLatin1String("program"))
+            options.Operation = TUnitOperation::DumpProgram;
+        else
+            reader.Refuse(QStringLiteral("dump what: kernel or program, not \"%1\"").arg(what));
+        positional.removeFirst();
+        options.DumpPath = parser.value(QStringLiteral("output"));
+        if (options.DumpPath.isEmpty())
+            reader.Refuse(QStringLiteral("dump: name the file with -o FILE"));
+        if (positional.size() != 1)
+            reader.Refuse(QStringLiteral("dump: name exactly one unit"));
+    } else if (!TakesTargets(first) && !positional.isEmpty()) {
+        reader.Refuse(QStringLiteral("%1 takes no units: \"%2\"").arg(first, positional.join(u' ')));
+    }
+    if (TakesTargets(first))
+        reader.Targets(positional);
+    if (ComparesUnits(first)) {
+        reader.Images();
+        reader.Settings();
+    }
+    if (WritesUnits(first))
+        reader.Serial();
+    if (first == QLatin1String("station"))
+        reader.Station();
+    if (first == QLatin1String("verify") && !options.Inputs.KernelChecked && !options.Inputs.ProgramChecked &&
+        !options.Inputs.SetNadAlias && !options.Inputs.SetHardwareModel && !options.Inputs.SetIEXBaudRate &&
+        !options.Inputs.SetIPAddress)
+        reader.Refuse(QStringLiteral("verify what: give --kernel, --program or a setting"));
+    if (!reader.Ok()) {
+        result.Text = QStringLiteral("%1 %2: %3").arg(Program, first, reader.Error);
+        result.ExitCode = ExitBadInput;
+    }
+    return result;
+}

@@ -1,0 +1,57 @@
+// LoaderOptions: the command line of orvel-loader, read and checked before anything is
+// sent. Every option is named after the window's input it stands for; every bad value is
+// refused in words that name it (exit code 2), and image files are read and judged here.
+#pragma once
+
+#include "UnitJob.h"
+
+#include <QString>
+#include <QStringList>
+
+#include <cstdint>
+#include <optional>
+
+enum TExitCode : int {
+    ExitOk = 0,
+    ExitUnitFailed = 1,
+    ExitBadInput = 2,
+    ExitNoUnit = 3,
+    ExitInterrupted = 130,
+};
+
+// A unit named on the command line.
+struct TTargetChoice {
+    QStringList IPs;
+    QList<int32_t> Nads;
+    bool Fresh = false;   // every unit without serial number that answers
+    bool All = false;
+};
+
+struct TLoaderOptions {
+    QString Command;   // discover, info, send, verify, start, stop, dump, station
+    TTargetChoice Targets;
+    TLinkOptions Link;   // the adapter resolved to its name
+    uint32_t DiscoveryWait = 200;
+    bool Json = false;
+    TUnitOperation Operation = TUnitOperation::Info;
+    TOperationInputs Inputs;   // send, verify and station
+    TLoadedImages Images;
+    std::optional<int32_t> FirstSerial;   // --serial
+    bool Autoincrement = false;
+    bool VerifyAfterSend = false;
+    QString DumpPath;
+    QString ProductionLogPath;
+    int Parallel = 8;
+    int Units = 0;   // station: stop after this many units; 0: until interrupted
+    uint32_t ScanInterval = 1000;
+};
+
+struct TParsedCommandLine {
+    TLoaderOptions Options;
+    int ExitCode = ExitOk;   // ExitOk: run Options; otherwise print Text and end with it
+    QString Text;            // the help text, or why the command line was refused
+    bool Done() const { return ExitCode != ExitOk || !Text.isEmpty(); }
+};
+
+// arguments without the program name; environment: ORVEL_PASSWORD's value or empty.
+TParsedCommandLine ParseLoaderCommandLine(const QStringList& arguments, const QString& environmentPassword);
