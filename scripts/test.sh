@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Installs what is missing, builds and runs every test: the suite, the same suite under
-# AddressSanitizer and UndefinedBehaviorSanitizer, and each fuzz target briefly.
+# AddressSanitizer and UndefinedBehaviorSanitizer, and each fuzz target briefly; packs the
+# .deb and lists it.
 # Tests talk only to simulated controllers on loopback (127.0.0.0/8).
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -8,6 +9,11 @@ scripts/install-deps.sh
 
 scripts/build.sh dev
 ctest --preset dev -j2
+
+# The .deb of that build, and what it holds.
+deb="$(cd build && cpack -G DEB | sed -n 's/^CPack: - package: \(.*\) generated\.$/\1/p')"
+dpkg-deb -c "$deb"
+dpkg-deb -f "$deb" Depends
 
 scripts/build.sh asan
 ctest --preset asan -j2
