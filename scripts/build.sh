@@ -1,9 +1,9 @@
 #!/usr/bin/env bash
-# Installs what is missing, then configures and builds into build/ (or the folder given).
+# Configures and builds one preset of CMakePresets.json: dev (the default, into build/),
+# asan, fuzz or release. Installs nothing, so that the edit-build loop stays quick:
+# scripts/install-deps.sh does that, and demo.sh and test.sh call it first.
 set -euo pipefail
-here="$(cd "$(dirname "$0")/.." && pwd)"
-build="${1:-$here/build}"
-shift || true
-"$here/scripts/install-deps.sh"
-cmake -S "$here" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo "$@"
-cmake --build "$build"
+cd "$(dirname "$0")/.."
+preset="${1:-dev}"
+cmake --preset "$preset"
+cmake --build --preset "$preset"

@@ -8,7 +8,8 @@
 set -euo pipefail
 here="$(cd "$(dirname "$0")/.." && pwd)"
 build="$here/build"
-"$here/scripts/build.sh" "$build"
+"$here/scripts/install-deps.sh"
+"$here/scripts/build.sh" dev
 samples="$build/samples"
 "$build/bin/orvel-sim" \
   --controller serial=none,platform=arm \

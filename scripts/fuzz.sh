@@ -7,8 +7,7 @@ here="$(cd "$(dirname "$0")/.." && pwd)"
 seconds="${1:-20}"
 build="$here/build-fuzz"
 "$here/scripts/install-deps.sh"
-CXX=clang++ cmake -S "$here" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DORVEL_FUZZ=ON >/dev/null
-cmake --build "$build"
+"$here/scripts/build.sh" fuzz
 status=0
 for target in fuzz_frame fuzz_datagrams fuzz_images fuzz_iptext; do
   scratch="$build/corpus-$target"

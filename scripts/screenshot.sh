@@ -5,8 +5,9 @@
 # 127.0.0.0/8; xvfb-run gives it a display.
 set -euo pipefail
 here="$(cd "$(dirname "$0")/.." && pwd)"
-build="${1:-$here/build}"
-"$here/scripts/build.sh" "$build"
+build="$here/build"
+"$here/scripts/install-deps.sh"
+"$here/scripts/build.sh" dev
 mkdir -p "$here/docs"
 xvfb-run -a "$build/bin/orvel-screenshot" "$here/docs/screenshot.png"
 echo "wrote $here/docs/screenshot.png"

@@ -1,16 +1,21 @@
 #!/usr/bin/env bash
 # Installs what is missing, builds and runs every test: the suite, the same suite under
-# AddressSanitizer and UndefinedBehaviorSanitizer, and each fuzz target briefly.
+# AddressSanitizer and UndefinedBehaviorSanitizer, and each fuzz target briefly; packs the
+# .deb and lists it.
 # Tests talk only to simulated controllers on loopback (127.0.0.0/8).
 set -euo pipefail
-here="$(cd "$(dirname "$0")/.." && pwd)"
-export QT_QPA_PLATFORM=offscreen
+cd "$(dirname "$0")/.."
+scripts/install-deps.sh
 
-"$here/scripts/build.sh" "$here/build"
-ctest --test-dir "$here/build" --output-on-failure -j2
+scripts/build.sh dev
+ctest --preset dev -j2
 
-"$here/scripts/build.sh" "$here/build-asan" -DORVEL_SANITIZE=ON
-UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
-  ctest --test-dir "$here/build-asan" --output-on-failure -j2
+# The .deb of that build, and what it holds.
+deb="$(cd build && cpack -G DEB | sed -n 's/^CPack: - package: \(.*\) generated\.$/\1/p')"
+dpkg-deb -c "$deb"
+dpkg-deb -f "$deb" Depends
 
-"$here/scripts/fuzz.sh" "${ORVEL_FUZZ_SECONDS:-20}"
+scripts/build.sh asan
+ctest --preset asan -j2
+
+scripts/fuzz.sh "${ORVEL_FUZZ_SECONDS:-20}"

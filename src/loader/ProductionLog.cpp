@@ -1,5 +1,7 @@
 #include "ProductionLog.h"
 
+#include "ProgramFolders.h"
+
 #include <QCoreApplication>
 #include <QDir>
 #include <QFile>
@@ -45,7 +47,7 @@ QString ProductionLogLine(const TProductionLogEntry& entry, const QDateTime& mom
 QString DefaultProductionLogPath()
 {
     const QFileInfo program(QCoreApplication::applicationFilePath());
-    return program.dir().filePath(program.completeBaseName() + QStringLiteral(".log"));
+    return QDir(WritableProgramFolder()).filePath(program.completeBaseName() + QStringLiteral(".log"));
 }
 
 bool AppendProductionLog(const QString& path, const QString& line, QString* error)

@@ -7,6 +7,9 @@
 #include <QNetworkInterface>
 #include <QtEndian>
 
+#include <algorithm>
+#include <optional>
+
 // ---- dotted IPv4 text ----
 
 bool IsValidIPText(const QString& text)
@@ -78,37 +81,53 @@ QString GetBroadcastText(const QString& ipText, const QString& maskText)
 
 // ---- the platform's adapter table ----
 
-QHash<QString, QString> DefaultGatewaysFromRouteTable(const QByteArray& table)
+namespace {
+
+constexpr unsigned RouteFlagUp = 0x1;        // RTF_UP
+constexpr unsigned RouteFlagGateway = 0x2;   // RTF_GATEWAY
+
+// One line of the kernel's routing table: the columns this program uses. The kernel prints
+// addresses and masks as the raw network-order word, the metric in decimal.
+struct TRoute {
+    QString Adapter;
+    uint32_t Destination = 0;
+    uint32_t Gateway = 0;
+    unsigned Flags = 0;
+    uint32_t Metric = 0;
+    uint32_t Mask = 0;
+};
+
+QList<TRoute> ParseRouteTable(const QByteArray& table)
 {
-    constexpr unsigned RouteFlagGateway = 0x2;   // RTF_GATEWAY
-    QHash<QString, QString> gateways;
+    QList<TRoute> routes;
     const QList<QByteArray> lines = table.split('\n');
     for (qsizetype i = 1; i < lines.size(); ++i) {   // line 0 holds the column names
         const QList<QByteArray> columns = lines[i].simplified().split(' ');
-        if (columns.size() < 4)
+        if (columns.size() < 8)
             continue;
-        bool okDestination = false, okGateway = false, okFlags = false;
-        const uint32_t destination = columns[1].toUInt(&okDestination, 16);
-        const uint32_t gateway = columns[2].toUInt(&okGateway, 16);
-        const unsigned flags = columns[3].toUInt(&okFlags, 16);
-        if (!okDestination || !okGateway || !okFlags || destination != 0 || !(flags & RouteFlagGateway))
-            continue;
-        const QString adapter = QString::fromLocal8Bit(columns[0]);
-        // The kernel prints addresses as the raw network-order word: bytes in memory
-        // order are the dotted groups from the first.
-        if (!gateways.contains(adapter))
-            gateways.insert(adapter, IPToStr(qFromBigEndian(gateway)));
+        TRoute route;
+        bool okDestination = false, okGateway = false, okFlags = false, okMetric = false, okMask = false;
+        route.Adapter = QString::fromLocal8Bit(columns[0]);
+        route.Destination = columns[1].toUInt(&okDestination, 16);
+        route.Gateway = columns[2].toUInt(&okGateway, 16);
+        route.Flags = columns[3].toUInt(&okFlags, 16);
+        route.Metric = columns[6].toUInt(&okMetric, 10);
+        route.Mask = columns[7].toUInt(&okMask, 16);
+        if (okDestination && okGateway && okFlags && okMetric && okMask)
+            routes.append(route);
     }
-    return gateways;
+    return routes;
 }
 
-static QList<TPlatformAdapter> ReadPlatformAdapterTable()
+QByteArray ReadPlatformRouteTable()
 {
-    QHash<QString, QString> gateways;
     QFile routes(QStringLiteral("/proc/net/route"));
-    if (routes.open(QIODevice::ReadOnly))
-        gateways = DefaultGatewaysFromRouteTable(routes.readAll());
+    return routes.open(QIODevice::ReadOnly) ? routes.readAll() : QByteArray();
+}
 
+QList<TPlatformAdapter> ReadPlatformAdapterTable()
+{
+    const QHash<QString, QString> gateways = DefaultGatewaysFromRouteTable(ReadRouteTable());
     QList<TPlatformAdapter> table;
     for (const QNetworkInterface& adapter : QNetworkInterface::allInterfaces()) {
         TPlatformAdapter entry;
@@ -129,7 +148,7 @@ static QList<TPlatformAdapter> ReadPlatformAdapterTable()
     return table;
 }
 
-static QString ResolvePlatformLocalIP()
+QString ResolvePlatformLocalIP()
 {
     QString result;
     const QHostInfo host = QHostInfo::fromName(QHostInfo::localHostName());
@@ -140,38 +159,75 @@ static QString ResolvePlatformLocalIP()
     return result;
 }
 
-static TAdapterTableReader& AdapterTableReader()
+// The function a test put in place of the platform's reader of that type; empty otherwise.
+template <typename TReader>
+TReader& Replacement()
 {
-    static TAdapterTableReader reader;
+    static TReader reader;
     return reader;
 }
 
-static TLocalIPResolver& LocalIPResolver()
+template <typename TReader, typename TPlatformReader>
+auto ReadThrough(TPlatformReader platformReader)
 {
-    static TLocalIPResolver resolver;
-    return resolver;
+    const TReader& reader = Replacement<TReader>();
+    return reader ? reader() : platformReader();
+}
+
+}  // namespace
+
+QHash<QString, QString> DefaultGatewaysFromRouteTable(const QByteArray& table)
+{
+    QHash<QString, QString> gateways;
+    for (const TRoute& route : ParseRouteTable(table)) {
+        // Bytes of the network-order word in memory order are the dotted groups from the first.
+        if (route.Destination == 0 && (route.Flags & RouteFlagGateway) && !gateways.contains(route.Adapter))
+            gateways.insert(route.Adapter, IPToStr(qFromBigEndian(route.Gateway)));
+    }
+    return gateways;
+}
+
+QString DefaultRouteAdapterFromRouteTable(const QByteArray& table)
+{
+    const QList<TRoute> routes = ParseRouteTable(table);
+    const TRoute* best = nullptr;
+    for (const TRoute& route : routes) {
+        // A route to 0.0.0.0/1 (VPNs add one) starts at destination 0 too, but is no default.
+        const bool isDefault = route.Destination == 0 && route.Mask == 0 && (route.Flags & RouteFlagUp);
+        if (isDefault && (!best || route.Metric < best->Metric))
+            best = &route;
+    }
+    return best ? best->Adapter : QString();
 }
 
 void SetAdapterTableReader(TAdapterTableReader reader)
 {
-    AdapterTableReader() = std::move(reader);
+    Replacement<TAdapterTableReader>() = std::move(reader);
 }
 
 void SetLocalIPResolver(TLocalIPResolver resolver)
 {
-    LocalIPResolver() = std::move(resolver);
+    Replacement<TLocalIPResolver>() = std::move(resolver);
+}
+
+void SetRouteTableReader(TRouteTableReader reader)
+{
+    Replacement<TRouteTableReader>() = std::move(reader);
 }
 
 QList<TPlatformAdapter> ReadAdapterTable()
 {
-    const TAdapterTableReader& reader = AdapterTableReader();
-    return reader ? reader() : ReadPlatformAdapterTable();
+    return ReadThrough<TAdapterTableReader>(ReadPlatformAdapterTable);
 }
 
 QString GetLocalIP()
 {
-    const TLocalIPResolver& resolver = LocalIPResolver();
-    return resolver ? resolver() : ResolvePlatformLocalIP();
+    return ReadThrough<TLocalIPResolver>(ResolvePlatformLocalIP);
+}
+
+QByteArray ReadRouteTable()
+{
+    return ReadThrough<TRouteTableReader>(ReadPlatformRouteTable);
 }
 
 bool FindAdapterByIP(const QString& ip, QString& subnetMask, QString& adapterName, QString& description,
@@ -223,11 +279,41 @@ void TEthernetAdapterInfo::Clear()
     *this = TEthernetAdapterInfo();
 }
 
+// The adapter DetectLocal takes when none carries the host name's address: the one that
+// carries the default route, as the host's own traffic leaves through it, else the loopback
+// adapter. An adapter without an address would make the link broadcast to 255.255.255.255.
+static std::optional<TPlatformAdapter> FallbackLocalAdapter()
+{
+    const QList<TPlatformAdapter> table = ReadAdapterTable();
+    const QString routeAdapter = DefaultRouteAdapterFromRouteTable(ReadRouteTable());
+    const auto routed = std::find_if(table.begin(), table.end(), [&routeAdapter](const TPlatformAdapter& adapter) {
+        return !routeAdapter.isEmpty() && adapter.AdapterName == routeAdapter && StrToIP(adapter.IPAddress) != 0;
+    });
+    if (routed != table.end())
+        return *routed;
+    const auto loopback = std::find_if(table.begin(), table.end(), [](const TPlatformAdapter& adapter) {
+        return StrToIP(adapter.IPAddress) >> 24 == 127;
+    });
+    if (loopback != table.end())
+        return *loopback;
+    return std::nullopt;
+}
+
 bool TEthernetAdapterInfo::DetectLocal()
 {
     IPAddress = GetLocalIP();
-    if (IsValidIPText(IPAddress) && FindAdapterByIP(IPAddress, SubnetMask, AdapterName, Description, Gateway)
-        && IsValidIPText(SubnetMask)) {
+    bool found = IsValidIPText(IPAddress) && FindAdapterByIP(IPAddress, SubnetMask, AdapterName, Description, Gateway);
+    if (!found) {
+        if (const std::optional<TPlatformAdapter> adapter = FallbackLocalAdapter()) {
+            IPAddress = adapter->IPAddress;
+            SubnetMask = adapter->SubnetMask;
+            AdapterName = adapter->AdapterName;
+            Description = adapter->Description;
+            Gateway = adapter->Gateway;
+            found = true;
+        }
+    }
+    if (found && IsValidIPText(SubnetMask)) {
         Broadcast = GetBroadcastText(IPAddress, SubnetMask);
         if (IsValidIPText(Broadcast))
             return true;

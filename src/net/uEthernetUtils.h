@@ -4,8 +4,9 @@
 // first group in the most significant byte (192.168.1.10 is 0xC0A8010A), and 0 means
 // "no address" (so "0.0.0.0" and invalid text look alike once converted).
 //
-// The adapter table is read from the platform by one replaceable function, so that
-// everything above it can be tested with a made-up table.
+// The adapter table, the host's own address and the routing table are read from the
+// platform by replaceable functions, so that everything above them can be tested with
+// made-up tables.
 #pragma once
 
 #include <QHash>
@@ -35,16 +36,24 @@ struct TPlatformAdapter {
 };
 using TAdapterTableReader = std::function<QList<TPlatformAdapter>()>;
 using TLocalIPResolver = std::function<QString()>;
+using TRouteTableReader = std::function<QByteArray()>;
 
 // The platform's adapter table, in the platform's order.
 QList<TPlatformAdapter> ReadAdapterTable();
-// Adapter name -> its first default gateway, from the text of the kernel's routing table
-// (/proc/net/route): routes to destination 0 with the gateway flag.
+// The text of the kernel's IPv4 routing table (/proc/net/route), empty where there is none.
+QByteArray ReadRouteTable();
+// Adapter name -> its first default gateway, from the text of the kernel's routing table:
+// routes to destination 0 with the gateway flag.
 QHash<QString, QString> DefaultGatewaysFromRouteTable(const QByteArray& table);
+// The adapter that carries the default route (0.0.0.0/0, up) in the text of the kernel's
+// routing table: the one of the lowest metric, as the kernel takes it, the first of equals;
+// empty text when there is none.
+QString DefaultRouteAdapterFromRouteTable(const QByteArray& table);
 // Tests replace the platform with a made-up table or host address; an empty function
 // restores the platform's own.
 void SetAdapterTableReader(TAdapterTableReader reader);
 void SetLocalIPResolver(TLocalIPResolver resolver);
+void SetRouteTableReader(TRouteTableReader reader);
 
 // The host's own IPv4 address (the last one its name resolves to), or empty text.
 QString GetLocalIP();
@@ -68,7 +77,10 @@ public:
     QString AdapterName;
 
     void Clear();
-    // Fills the object from the adapter that carries the host's own address.
+    // Fills the object from the adapter that carries the host's own address. When none
+    // carries it (many Linux hosts resolve their name to 127.0.1.1), from the adapter that
+    // carries the default route, else from the loopback adapter; adapters without an
+    // address are never taken this way.
     bool DetectLocal();
     // Fills the object from the adapter with that name; unchanged when there is none.
     bool LoadByName(const QString& name);

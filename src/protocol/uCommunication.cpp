@@ -1,5 +1,6 @@
 #include "uCommunication.h"
 
+#include "ProgramFolders.h"
 #include "uABus.h"
 
 #include <QCoreApplication>
@@ -342,7 +343,7 @@ void TCommunicator::WriteDebugLog(const QString& text)
 {
     if (!DebugTrace)
         return;
-    QFile file(QDir(QCoreApplication::applicationDirPath()).filePath(QStringLiteral("debug.log")));
+    QFile file(QDir(WritableProgramFolder()).filePath(QStringLiteral("debug.log")));
     if (!file.open(QIODevice::WriteOnly | QIODevice::Append | QIODevice::Text))
         return;
     const QString line =

@@ -1,5 +1,6 @@
-// fHelp: the help window, showing the operator's help text from a file beside the program.
-// The file is read at the first showing that finds it; later showings keep that text.
+// fHelp: the help window, showing the operator's help text from a file beside the program,
+// or from the installed data folder of the program (ProgramDataFile). The file is read at
+// the first showing that finds it; later showings keep that text.
 #pragma once
 
 #include <QDialog>

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <ostream>
+#include <vector>
 
 inline void PrintTo(const QString& text, std::ostream* os)
 {
@@ -129,20 +130,26 @@ TEST(NetPlatformTable, ListsTheLoopbackAdapter)
 
 // ---- adapters over a made-up table ----
 
+const QByteArray RouteTableHeader =
+    "Iface\tDestination\tGateway \tFlags\tRefCnt\tUse\tMetric\tMask\t\tMTU\tWindow\tIRTT   \n";
+
 class MadeUpAdapters : public testing::Test {
 protected:
     void SetUp() override
     {
         SetAdapterTableReader([this] { return table; });
         SetLocalIPResolver([this] { return localIP; });
+        SetRouteTableReader([this] { return routes; });
     }
     void TearDown() override
     {
         SetAdapterTableReader({});
         SetLocalIPResolver({});
+        SetRouteTableReader({});
     }
 
     QString localIP = QStringLiteral("192.168.1.10");
+    QByteArray routes = RouteTableHeader;   // no routes
     QList<TPlatformAdapter> table = {
         {"{eth-A}", "Ethernet Adapter", "192.168.1.10", "255.255.255.0", "192.168.1.1"},
         {"{unplugged}", "Unplugged Adapter", "0.0.0.0", "0.0.0.0", ""},
@@ -232,6 +239,7 @@ TEST_F(MadeUpAdapters, DetectLocalFillsFromTheHostAddress)
 TEST_F(MadeUpAdapters, DetectLocalFailureLeavesAnEmptyObject)
 {
     table[0].SubnetMask = QStringLiteral("mask?");
+    table.removeAt(2);   // no loopback adapter and no default route: nothing to fall back to
     for (const QString& hostAddress : {QString(), QStringLiteral("172.16.0.1"), QStringLiteral("192.168.1.10")}) {
         localIP = hostAddress;
         TEthernetAdapterInfo adapter(QStringLiteral("lo"), QStringLiteral("Loopback"), QStringLiteral("127.0.0.1"),
@@ -241,6 +249,69 @@ TEST_F(MadeUpAdapters, DetectLocalFailureLeavesAnEmptyObject)
                     && adapter.Description.isEmpty());
     }
 }
+
+// One line of the kernel's routing table, in its own format.
+struct TRouteLine {
+    const char* Adapter;
+    const char* Destination;
+    const char* Mask;
+    unsigned Flags;
+    int Metric;
+};
+
+struct TLocalAdapterCase {
+    const char* name;
+    const char* hostIP;   // what the host name resolves to
+    std::vector<TRouteLine> routes;
+    const char* adapter;   // the adapter DetectLocal takes
+    const char* ip;
+};
+
+class LocalAdapter : public MadeUpAdapters, public testing::WithParamInterface<TLocalAdapterCase> {};
+
+TEST_P(LocalAdapter, HostAddressThenDefaultRouteThenLoopback)
+{
+    const TLocalAdapterCase& c = GetParam();
+    localIP = QString::fromLatin1(c.hostIP);
+    for (const TRouteLine& r : c.routes) {
+        routes += QByteArray(r.Adapter) + '\t' + r.Destination + "\t0100A8C0\t" + QByteArray::number(r.Flags, 16) +
+                  "\t0\t0\t" + QByteArray::number(r.Metric) + '\t' + r.Mask + "\t0\t0\t0\n";
+    }
+    TEthernetAdapterInfo adapter;
+    ASSERT_TRUE(adapter.DetectLocal());
+    EXPECT_EQ(adapter.AdapterName, QString::fromLatin1(c.adapter));
+    EXPECT_EQ(adapter.IPAddress, QString::fromLatin1(c.ip));
+    EXPECT_EQ(adapter.Broadcast, GetBroadcastText(adapter.IPAddress, adapter.SubnetMask));
+}
+
+// A route to 0.0.0.0/0 through the adapter; flags 3: up, through a gateway.
+TRouteLine Default(const char* adapter, int metric = 100, unsigned flags = 3)
+{
+    return {adapter, "00000000", "00000000", flags, metric};
+}
+
+const TRouteLine OnLinkA{"{eth-A}", "0001A8C0", "00FFFFFF", 1, 100};
+const TRouteLine FirstHalfViaB{"{eth-B}", "00000000", "00000080", 3, 0};   // 0.0.0.0/1, as VPNs add
+
+INSTANTIATE_TEST_SUITE_P(
+    Net, LocalAdapter,
+    testing::Values(
+        TLocalAdapterCase{"HostAddressBeforeDefaultRoute", "10.0.0.5", {Default("{eth-A}")}, "{eth-B}", "10.0.0.5"},
+        TLocalAdapterCase{"HostNameOn127_0_1_1", "127.0.1.1", {OnLinkA, Default("{eth-A}")}, "{eth-A}", "192.168.1.10"},
+        TLocalAdapterCase{"HostNameUnresolved", "", {Default("{eth-B}")}, "{eth-B}", "10.0.0.5"},
+        TLocalAdapterCase{
+            "LowestMetric", "127.0.1.1", {Default("{eth-B}", 600), Default("{eth-A}")}, "{eth-A}", "192.168.1.10"},
+        TLocalAdapterCase{
+            "FirstOfEqualMetrics", "127.0.1.1", {Default("{eth-B}"), Default("{eth-A}")}, "{eth-B}", "10.0.0.5"},
+        TLocalAdapterCase{"DefaultRouteWithoutGateway", "127.0.1.1", {Default("{eth-B}", 0, 1)}, "{eth-B}", "10.0.0.5"},
+        TLocalAdapterCase{"FirstHalfOfTheAddressesIsNoDefault", "127.0.1.1", {FirstHalfViaB}, "lo", "127.0.0.1"},
+        TLocalAdapterCase{"RouteNotUp", "127.0.1.1", {Default("{eth-B}", 100, 2)}, "lo", "127.0.0.1"},
+        TLocalAdapterCase{"NoDefaultRoute", "127.0.1.1", {OnLinkA}, "lo", "127.0.0.1"},
+        TLocalAdapterCase{"NoRoutes", "127.0.1.1", {}, "lo", "127.0.0.1"},
+        TLocalAdapterCase{
+            "DefaultRouteOnAdapterWithoutAddress", "127.0.1.1", {Default("{unplugged}")}, "lo", "127.0.0.1"},
+        TLocalAdapterCase{"DefaultRouteOnUnknownAdapter", "127.0.1.1", {Default("ppp0")}, "lo", "127.0.0.1"}),
+    CaseName);
 
 TEST_F(MadeUpAdapters, LoadByName)
 {

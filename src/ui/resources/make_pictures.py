@@ -98,9 +98,10 @@ def logo():
     write_png("logo.png", width, height, pixels)
 
 
-def about_picture():
-    """96 x 96: a controller module seen from the front, with its status lamps."""
-    size = 96
+def module_picture(name, size):
+    """size x size: a controller module seen from the front, with its status lamps.
+    Drawn on a 96-unit grid scaled to the size, so every size shows the same module."""
+    unit = 96 / size
     body, edge, plate = (70, 90, 120), (40, 52, 72), (220, 226, 234)
     lamps = [(60, 200, 70), (230, 190, 40), (210, 50, 50)]
 
@@ -113,11 +114,11 @@ def about_picture():
     for y in range(size):
         row = []
         for x in range(size):
-            a = coverage(lambda px, py: rounded(px, py, 10, 6, 86, 90, 8), x, y)
+            a = coverage(lambda px, py: rounded(px * unit, py * unit, 10, 6, 86, 90, 8), x, y)
             if a == 0:
                 row.append((0, 0, 0, 0))
                 continue
-            px, py = x + 0.5, y + 0.5
+            px, py = (x + 0.5) * unit, (y + 0.5) * unit
             colour = body
             if not rounded(px, py, 12, 8, 84, 88, 7):
                 colour = edge
@@ -131,7 +132,7 @@ def about_picture():
                     colour = edge  # terminal row
             row.append(colour + (round(255 * a),))
         rows.append(row)
-    write_png("about.png", size, size, rows)
+    write_png(name, size, size, rows)
 
 
 if __name__ == "__main__":
@@ -140,4 +141,7 @@ if __name__ == "__main__":
     lamp("yellow.png", (240, 200, 20))
     lamp("grey.png", (150, 150, 150))
     logo()
-    about_picture()
+    module_picture("about.png", 96)  # the About box
+    # The application icon of the desktop's menus, installed into the hicolor theme.
+    module_picture("orvelbinloader-48.png", 48)
+    module_picture("orvelbinloader-256.png", 256)
