@@ -3,7 +3,6 @@
 #include "ProgramFolders.h"
 #include "uABus.h"
 
-#include <QCoreApplication>
 #include <QDir>
 #include <QEventLoop>
 #include <QFile>
