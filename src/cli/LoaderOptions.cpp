@@ -1,4 +1,5 @@
 #include "LoaderOptions.h"
+#include "IntegerText.h"
 
 #include "ConfigHeader.h"
 #include "ImageFiles.h"

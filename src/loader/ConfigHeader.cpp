@@ -1,4 +1,5 @@
 #include "ConfigHeader.h"
+#include "IntegerText.h"
 
 #include "uEthernetUtils.h"
 
@@ -12,8 +13,8 @@ uint16_t IEXBaudRateCode(int itemIndex)
     return itemIndex >= 0 && itemIndex <= 4 ? uint16_t(1 + itemIndex) : uint16_t(3);
 }
 
-TKernelHeader BuildConfigHeader(const TKernelHeader& base, const TKernelHeader& controller, bool controllerValid,
-                                const TOperationInputs& inputs)
+TKernelHeader MakeConfigHeader(const TKernelHeader& base, const TKernelHeader& controller, bool controllerValid,
+                               const TOperationInputs& inputs)
 {
     TKernelHeader header = base;
     if (controllerValid)

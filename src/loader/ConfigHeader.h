@@ -13,8 +13,8 @@ uint16_t IEXBaudRateCode(int itemIndex);
 // base: the loaded kernel file's header, the controller's, or DefaultKernelHeader.
 // controller: the controller's kernel header as last read; its unit settings are carried
 // over when controllerValid, and it supplies the defaults for unreadable alias and IP text.
-TKernelHeader BuildConfigHeader(const TKernelHeader& base, const TKernelHeader& controller, bool controllerValid,
-                                const TOperationInputs& inputs);
+TKernelHeader MakeConfigHeader(const TKernelHeader& base, const TKernelHeader& controller, bool controllerValid,
+                               const TOperationInputs& inputs);
 
 // The fields a verify compares: Magic and the unit settings.
 bool SameConfiguration(const TKernelHeader& a, const TKernelHeader& b);

@@ -1,4 +1,5 @@
 #include "LoaderSession.h"
+#include "IntegerText.h"
 
 #include "ConfigHeader.h"
 #include "LoaderFiles.h"
@@ -38,6 +39,41 @@ TLoaderSession::~TLoaderSession()
 
 // ---- connection ----
 
+void TLoaderSession::Connect(const TConnectRequest& request)
+{
+    ++FConnectGeneration;
+    FRequest = request;
+    if (FConnecting) {
+        // This runs inside the wait of an older connection: that one gives way, and the loop
+        // below connects again once its wait has ended.
+        FConnectAgain = true;
+        Link.CancelWait();
+        return;
+    }
+    FConnecting = true;
+    do {
+        FConnectAgain = false;
+        FRunGeneration = FConnectGeneration;
+        const TConnectRequest current = FRequest;   // a newer call replaces FRequest meanwhile
+        current.Bind();
+        const TConnectResult result = ConnectToNad(current.Choice());
+        current.Done(result, FRunGeneration == FConnectGeneration);
+    } while (FConnectAgain);
+    FConnecting = false;
+}
+
+void TLoaderSession::AbandonConnection()
+{
+    ++FConnectGeneration;
+    Link.CancelWait();
+}
+
+void TLoaderSession::ReportConnection(const QString& text)
+{
+    if (!FConnecting || FRunGeneration == FConnectGeneration)
+        Host.AddMessage(text);
+}
+
 TConnectResult TLoaderSession::ConnectToNad(const TNadChoice& choice)
 {
     int32_t nad = 0;
@@ -54,7 +90,7 @@ TConnectResult TLoaderSession::ConnectToNad(const TNadChoice& choice)
     if (nad == 0) {
         ClearControllerImages();
         if (!choice.NadText.isEmpty())
-            Host.AddMessage(QStringLiteral("invalid nad"));
+            ReportConnection(QStringLiteral("invalid nad"));
         result.Outcome = TConnectOutcome::NoNad;
         return result;
     }
@@ -69,7 +105,7 @@ TConnectResult TLoaderSession::ConnectToNad(const TNadChoice& choice)
     } else {
         ClearControllerImages();
         Link.Disconnect();
-        Host.AddMessage(QStringLiteral("error connecting to ") + QString::number(Link.Nad));
+        ReportConnection(QStringLiteral("error connecting to ") + QString::number(Link.Nad));
         result.Outcome = TConnectOutcome::NotAnswered;
     }
     return result;
@@ -110,7 +146,7 @@ void TLoaderSession::ReadControllerInfo()
     const bool programRead = Link.ReadStatus(Info.Status.Mode, Info.Status.PlcState) &&
                              Info.Status.PlcState != 3 && Link.ReadProgramHeader(program);
     Info.ProgramHeader = programRead ? program : TProgramHeader{};
-    Host.AddMessage(QStringLiteral("connected"));
+    ReportConnection(QStringLiteral("connected"));
 }
 
 bool TLoaderSession::RefreshPlcStatus()
@@ -232,6 +268,11 @@ void TLoaderSession::LoadProgramFile(const QString& path)
     }
 }
 
+void TLoaderSession::ForgetImageFile(TImageKind kind)
+{
+    (kind == TImageKind::Kernel ? KernelFileState : ProgramFileState) = TFileState::NotLoaded;
+}
+
 TLoadedImages TLoaderSession::TakeImages() const
 {
     return {KernelImage, KernelFileState == TFileState::Loaded, KernelFileHeader, ProgramImage,
@@ -245,5 +286,5 @@ void TLoaderSession::BuildConfigHeader(const TOperationInputs& inputs, const TLo
         base = images.KernelFileHeader;
     else if (Info.KernelHeaderValid)
         base = Info.KernelHeader;
-    ConfigHeader = ::BuildConfigHeader(base, Info.KernelHeader, Info.KernelHeaderValid, inputs);
+    ConfigHeader = MakeConfigHeader(base, Info.KernelHeader, Info.KernelHeaderValid, inputs);
 }

@@ -25,6 +25,7 @@
 #include <functional>
 
 enum class TFileState : uint8_t { NotLoaded, Invalid, Loaded };
+enum class TImageKind { Kernel, Program };
 
 // The loaded images as an operation takes them when it starts. The operation works on
 // these copies only, so a file the window loads meanwhile never reaches a running send or
@@ -62,6 +63,16 @@ enum class TConnectOutcome { NoNad, Answered, NotAnswered };
 struct TConnectResult {
     TConnectOutcome Outcome = TConnectOutcome::NoNad;
     TInfoPanelTexts Panel;   // what the Information group shows now; all empty when cleared
+};
+
+// What a connection needs from its front end, asked anew for every try: the link bound to
+// the chosen adapter, the operator's NAD choice as it is now, and where the outcome goes.
+struct TConnectRequest {
+    std::function<void()> Bind;
+    std::function<TNadChoice()> Choice;
+    // Every connection that ran ends here; newest is false for one that a newer connection
+    // took over, whose outcome the front end shows instead.
+    std::function<void(const TConnectResult& result, bool newest)> Done;
 };
 
 // The two fixed waits of a send. The default keeps the thread's events flowing, so the
@@ -119,10 +130,20 @@ public:
     TTimedWait Wait = WaitWithEvents;
 
     // ---- connection ----
+    // The window's Connect: binds, chooses the NAD and connects. The link keeps events flowing
+    // while it waits, so a call can come while an older connection waits for its controller:
+    // the newer one takes over. The older wait ends at once and reports nothing more, and once
+    // it has ended the connection runs again with the request and the choice as they are then.
+    void Connect(const TConnectRequest& request);
+    bool Connecting() const { return FConnecting; }
+    // Ends a connection under way without a result to show (a discovery replaces the choice).
+    void AbandonConnection();
     // Connect's NAD choice and connection; the link must already be bound.
     TConnectResult ConnectToNad(const TNadChoice& choice);
     // Reconnect forgets the controller before it connects again.
     void ForgetController();
+    // The controller counts as not connected until the next connection reaches it.
+    void MarkDisconnected() { Connected = false; }
     void ReadControllerInfo();
     // Reads the PLC status and shows it (empty text when the read fails).
     bool RefreshPlcStatus();
@@ -140,10 +161,13 @@ public:
     // ---- image files and configuration header ----
     // Loads each ticked file whose state is NotLoaded.
     void LoadImageFiles(const TOperationInputs& inputs);
+    // The file's path changed or was chosen again: the next LoadImageFiles reads it.
+    void ForgetImageFile(TImageKind kind);
     TLoadedImages TakeImages() const;
     void BuildConfigHeader(const TOperationInputs& inputs, const TLoadedImages& images);
 
-    // ---- operations; each returns whether it succeeded ----
+    // ---- operations (SendSequence.cpp, VerifySequence.cpp, PlcOperations.cpp); each
+    // returns whether it succeeded ----
     bool DoSend(const TOperationInputs& inputs);
     // inputs.ParametersValid must come from a CheckParameters run right before.
     bool DoVerify(const TOperationInputs& inputs);
@@ -154,6 +178,15 @@ public:
 
 private:
     struct TSendRun;
+
+    // A connection's own lines: none from one that a newer connection took over.
+    void ReportConnection(const QString& text);
+
+    bool FConnecting = false;          // a Connect is under way further down the stack
+    bool FConnectAgain = false;        // a newer Connect was asked for meanwhile
+    uint64_t FConnectGeneration = 0;   // counts connections asked for and abandoned
+    uint64_t FRunGeneration = 0;       // the generation of the connection under way
+    TConnectRequest FRequest;          // the newest request
 
     struct TDumpKind;
 

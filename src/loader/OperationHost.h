@@ -14,7 +14,6 @@
 #include <functional>
 
 enum class TVerifyCheck { Config, Kernel, Program };
-enum class TIconState { Grey, Green, Red, Yellow };
 
 class TOperationHost {
 public:
@@ -68,8 +67,3 @@ struct TOperationInputs {
     bool ParametersValid = true;        // the window's last CheckParameters
     QString KernelVersionShown;         // lblInfoKernelVersion when the operation starts
 };
-
-// Integer text the way the operator types it: leading blanks, optional sign, decimal, or
-// hexadecimal after $, x or 0x; anything else (trailing blanks too) or a value outside
-// signed 32 bits is no number and gives defaultValue.
-int32_t IntegerTextOrDefault(const QString& text, int32_t defaultValue);

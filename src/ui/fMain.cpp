@@ -1,4 +1,5 @@
 #include "fMain.h"
+#include "IntegerText.h"
 #include "ui_fMain.h"
 
 #include "fAbout.h"
@@ -202,10 +203,6 @@ void TfmMain::FormCreate()
 
 void TfmMain::AddMessage(const QString& text)
 {
-    // A connection that a newer one took over reports nothing more: its lines would speak
-    // of a controller the operator no longer chose.
-    if (FConnecting && FRunGeneration != FConnectGeneration)
-        return;
     ui->meStatus->appendPlainText(MessageLogLine(QDateTime::currentDateTime(), text));
     // The window's thread is busy with the operation; without this the lines would appear
     // only when it ends.
@@ -481,7 +478,7 @@ void TfmMain::alActionsUpdate()
     // While an operation has the controls disabled, they stay so until it enables them.
     if (FControlsDisabled)
         return;
-    const bool enabled = Session->Connected && !Session->Info.IsOldLoader() && !FConnecting;
+    const bool enabled = Session->Connected && !Session->Info.IsOldLoader() && !Session->Connecting();
     for (QAction* action : {ui->acSend, ui->acVerify, ui->acStart, ui->acStop, ui->acSaveKernel, ui->acSaveProgram})
         action->setEnabled(enabled);
     if (Link->State == TCommunicator::StateIdle) {
@@ -497,7 +494,7 @@ void TfmMain::RunOperation(const std::function<void()>& operation)
 {
     // The operation's requests would take over the wait of a connection under way, which
     // then ends on a link in the operation's hands; the buttons are disabled meanwhile.
-    if (FConnecting || FOperationRunning)
+    if (Session->Connecting() || FOperationRunning)
         return;
     FOperationRunning = true;
     DisableControls();
@@ -558,9 +555,8 @@ void TfmMain::cbNADDropDown()
     Session->ClearControllerImages();
     ClearInfoPanel();
     // A connection under way ends without showing anything: the list replaces its choice.
-    ++FConnectGeneration;
-    Link->CancelWait();
-    Session->Connected = false;
+    Session->AbandonConnection();
+    Session->MarkDisconnected();
     SetIcon(ui->imOrvel, TIconState::Grey);
 
     // An unbound socket would send the broadcast from whatever address the system picks,
@@ -599,7 +595,7 @@ void TfmMain::ckNadNotAssignedClick()
         Reconnect();
         return;
     }
-    Session->Connected = false;
+    Session->MarkDisconnected();
     ClearInfoPanel();
     SetIcon(ui->imOrvel, TIconState::Grey);
 }
@@ -620,36 +616,22 @@ void TfmMain::Reconnect()
 
 void TfmMain::Connect()
 {
-    ++FConnectGeneration;
-    if (FConnecting) {
-        // The link keeps events flowing while it waits, so this runs inside the wait of an
-        // older connection: that one gives way, and once its wait has ended the loop below
-        // connects again with the choice as it is then.
-        FConnectAgain = true;
-        Link->CancelWait();
-        return;
-    }
-    FConnecting = true;
-    do {
-        FConnectAgain = false;
-        ConnectOnce();
-    } while (FConnectAgain);
-    FConnecting = false;
-    if (FCloseWhenDone && !FOperationRunning)
+    Session->Connect({[this] {
+                          BindAdapter();
+                          CheckBinding();
+                      },
+                      [this] { return TNadChoice{ui->ckNadNotAssigned->isChecked(), ui->cbNAD->currentText()}; },
+                      [this](const TConnectResult& result, bool newest) { ShowConnection(result, newest); }});
+    if (FCloseWhenDone && !FOperationRunning && !Session->Connecting())
         close();
 }
 
-void TfmMain::ConnectOnce()
+void TfmMain::ShowConnection(const TConnectResult& result, bool newest)
 {
-    FRunGeneration = FConnectGeneration;
-    BindAdapter();
-    CheckBinding();
-    const TConnectResult result =
-        Session->ConnectToNad({ui->ckNadNotAssigned->isChecked(), ui->cbNAD->currentText()});
     if (result.Outcome == TConnectOutcome::NotAnswered)
         AdapterState = NeedsBinding;   // the link has let go of its socket
     // Taken over: the panel and the icon belong to the newer choice.
-    if (FRunGeneration != FConnectGeneration)
+    if (!newest)
         return;
     switch (result.Outcome) {
     case TConnectOutcome::NoNad:
@@ -740,7 +722,7 @@ void TfmMain::closeEvent(QCloseEvent* event)
     // A unit being written must not look finished: the window stays until the operation
     // (or the connection under way) has ended, and then closes by itself. Requests are
     // never cut off halfway through a block.
-    if (FOperationRunning || FConnecting) {
+    if (FOperationRunning || Session->Connecting()) {
         event->ignore();
         if (!FCloseWhenDone)
             AddMessage(QStringLiteral("the window closes when the operation has ended"));
@@ -807,7 +789,7 @@ void TfmMain::FileBoxClick()
 
 void TfmMain::leKernelBinaryChange(QLineEdit* edit)
 {
-    (edit == ui->leKernelBinary ? Session->KernelFileState : Session->ProgramFileState) = TFileState::NotLoaded;
+    Session->ForgetImageFile(edit == ui->leKernelBinary ? TImageKind::Kernel : TImageKind::Program);
     Session->LoadImageFiles(OperationInputs());
     ShowImageFileStates();
     ClearVerifyIcons();
@@ -820,7 +802,7 @@ void TfmMain::btnBrowseTamixClick(QPushButton* button)
         return;
     ui->meStatus->clear();
     const bool kernel = button == ui->btnBrowseKernel;
-    (kernel ? Session->KernelFileState : Session->ProgramFileState) = TFileState::NotLoaded;
+    Session->ForgetImageFile(kernel ? TImageKind::Kernel : TImageKind::Program);
     (kernel ? ui->leKernelBinary : ui->leTamixBinary)->setText(fileName);
     // The same file chosen again changes no text; it is loaded again all the same.
     Session->LoadImageFiles(OperationInputs());

@@ -37,6 +37,9 @@ namespace Ui {
 class fmMain;
 }
 
+// The four status pictures: not in use or not known yet, good, bad, good with a reservation.
+enum class TIconState { Grey, Green, Red, Yellow };
+
 class TfmMain : public QMainWindow, public TOperationHost {
     Q_OBJECT
 public:
@@ -141,7 +144,7 @@ private:
     // Binds the link to the chosen adapter, checks the binding and connects to the chosen
     // NAD. A call while another connection waits for its controller takes over from it.
     void Connect();
-    void ConnectOnce();
+    void ShowConnection(const TConnectResult& result, bool newest);
     void BindAdapter();
     void CheckBinding();
     bool AdapterListOpen() const;
@@ -171,10 +174,6 @@ private:
     bool FControlsDisabled = false;
     bool FOperationRunning = false;     // from RunOperation's start to the end of its Connect
     bool FCloseWhenDone = false;        // the operator closed the window while it was busy
-    bool FConnecting = false;           // a Connect is under way further down the stack
-    bool FConnectAgain = false;         // a newer Connect was asked for meanwhile
-    uint64_t FConnectGeneration = 0;    // counts connections asked for and discoveries
-    uint64_t FRunGeneration = 0;        // the generation of the connection under way
     TfmAbout* fmAbout = nullptr;
     TfmPassword* fmPassword = nullptr;
     TfmHelp* fmHelp = nullptr;

@@ -8,6 +8,8 @@
 #include <QDir>
 #include <QFile>
 #include <QRegularExpression>
+#include <QTimer>
+#include <QUdpSocket>
 
 #include <csignal>
 #include <functional>
@@ -230,6 +232,76 @@ INSTANTIATE_TEST_SUITE_P(
                       TConnectCase{"discovered_fresh_unit", "4294967295", TConnectOutcome::Answered, "connected"},
                       TConnectCase{"nobody_answers", "4242", TConnectOutcome::NotAnswered,
                                    "error connecting to 4242"}),
+    [](const auto& info) { return std::string(info.param.Name); });
+
+// ---- who wins a connection ----
+
+// What happens while a first connection waits for NAD 4242, which nobody answers.
+struct TTakeOverCase {
+    const char* Name;
+    std::function<void(TLoaderSession&, const std::function<void(const QString&)>& connect)> During;
+    QStringList Done;       // "NAD outcome newest" per finished connection, in order
+    QStringList Messages;   // what the connections logged
+};
+
+class LoaderTakeOver : public TLoaderFixture, public ::testing::WithParamInterface<TTakeOverCase> {};
+
+TEST_P(LoaderTakeOver, NewestConnectionWins)
+{
+    Start(NumberedUnit(1001));
+    QStringList done;
+    QString choice = QStringLiteral("4242");
+    bool during = false;
+    std::function<void(const QString&)> connect;
+    connect = [&](const QString& nad) {
+        choice = nad;
+        Session->Connect({[&] {
+                              if (Link->Socket->state() != QAbstractSocket::BoundState)
+                                  Link->SelectAdapter(QStringLiteral("lo"));
+                          },
+                          [&] {
+                              if (!during) {   // once, inside the first connection's wait
+                                  during = true;
+                                  QTimer::singleShot(30, [&] { GetParam().During(*Session, connect); });
+                              }
+                              return TNadChoice{false, choice};
+                          },
+                          [&](const TConnectResult& result, bool newest) {
+                              done << QStringLiteral("%1 %2 %3")
+                                          .arg(Link->Nad)
+                                          .arg(int(result.Outcome))
+                                          .arg(newest ? "newest" : "taken-over");
+                          }});
+    };
+    connect(QStringLiteral("4242"));
+    EXPECT_FALSE(Session->Connecting());
+    EXPECT_EQ(done, GetParam().Done);
+    EXPECT_EQ(Host.Messages, GetParam().Messages);
+}
+
+const char* const Answered = "1";     // TConnectOutcome::Answered
+const char* const NotAnswered = "2";  // TConnectOutcome::NotAnswered
+
+INSTANTIATE_TEST_SUITE_P(
+    Loader, LoaderTakeOver,
+    ::testing::Values(
+        TTakeOverCase{"newer_choice_takes_over",
+                      [](TLoaderSession&, const auto& connect) { connect(QStringLiteral("1001")); },
+                      {QStringLiteral("4242 %1 taken-over").arg(NotAnswered),
+                       QStringLiteral("1001 %1 newest").arg(Answered)},
+                      {"connected"}},
+        TTakeOverCase{"two_newer_choices_connect_once_more_with_the_last",
+                      [](TLoaderSession&, const auto& connect) {
+                          connect(QStringLiteral("4243"));
+                          connect(QStringLiteral("1001"));
+                      },
+                      {QStringLiteral("4242 %1 taken-over").arg(NotAnswered),
+                       QStringLiteral("1001 %1 newest").arg(Answered)},
+                      {"connected"}},
+        TTakeOverCase{"abandoned_connection_shows_nothing",
+                      [](TLoaderSession& session, const auto&) { session.AbandonConnection(); },
+                      {QStringLiteral("4242 %1 taken-over").arg(NotAnswered)},
+                      {}}),
     [](const auto& info) { return std::string(info.param.Name); });
 
 // ---- verify ----

@@ -1,6 +1,7 @@
 // The loader's pure rules: typed integers, the production log line, the configuration
 // header and the comparison of read-back memory.
 #include "ConfigHeader.h"
+#include "IntegerText.h"
 #include "LoaderSession.h"
 #include "ProductionLog.h"
 
@@ -129,7 +130,7 @@ TEST(ConfigHeader, KeepsTheUnitsSettingsWhenNothingIsTicked)
     TKernelHeader file = DefaultKernelHeader();
     file.VersionMajor = 3;
     file.VersionMinor = 1;
-    const TKernelHeader built = BuildConfigHeader(file, StaticController(), true, TOperationInputs{});
+    const TKernelHeader built = MakeConfigHeader(file, StaticController(), true, TOperationInputs{});
     EXPECT_EQ(+built.VersionMinor, 1);   // the base is the file's header
     EXPECT_EQ(+built.HardwareModel, 11);
     EXPECT_EQ(+built.IEXBaudRate, 5);
@@ -166,7 +167,7 @@ TEST(ConfigHeader, IpFieldsFollowTheTickedBoxOrKeepTheUnitsOwn)
                 inputs.DNSServer = QStringLiteral("10.0.0.2");
 
                 const TKernelHeader built =
-                    BuildConfigHeader(fileWithAddress, controller, unit != UnitWithoutKernel, inputs);
+                    MakeConfigHeader(fileWithAddress, controller, unit != UnitWithoutKernel, inputs);
                 const TIp expected = ticked ? (dhcp ? none : typed) : unit == UnitStatic ? unitOwn : none;
                 EXPECT_EQ((TIp{built.IPAddress, built.SubnetMask, built.Gateway, built.DNSServer}), expected);
             }
@@ -179,7 +180,7 @@ TEST(ConfigHeader, WithoutFileOrControllerHeaderIsTheDefaultChangedByTheTickedIn
     TOperationInputs inputs;
     inputs.SetIEXBaudRate = true;
     inputs.IEXBaudRateIndex = 3;   // "250kbps"
-    const TKernelHeader built = BuildConfigHeader(DefaultKernelHeader(), StaticController(), false, inputs);
+    const TKernelHeader built = MakeConfigHeader(DefaultKernelHeader(), StaticController(), false, inputs);
     EXPECT_EQ(+built.Magic, KernelMagicB);
     EXPECT_EQ(+built.VersionMajor, 0);
     EXPECT_EQ(+built.HardwareModel, 10);
@@ -200,7 +201,7 @@ TEST(ConfigHeader, TickedInputsWinAndUnreadableTextFallsBackToTheControllersValu
     inputs.SubnetMask = QStringLiteral("255.0.0.0");
     inputs.Gateway = QStringLiteral("not an address");
     inputs.DNSServer = QStringLiteral("0.0.0.0");
-    const TKernelHeader built = BuildConfigHeader(StaticController(), StaticController(), true, inputs);
+    const TKernelHeader built = MakeConfigHeader(StaticController(), StaticController(), true, inputs);
     EXPECT_EQ(+built.HardwareModel, 11);
     EXPECT_EQ(+built.NadAlias, 4711u);
     EXPECT_EQ(+built.IPAddress, 0x0A000005u);
@@ -209,7 +210,7 @@ TEST(ConfigHeader, TickedInputsWinAndUnreadableTextFallsBackToTheControllersValu
     EXPECT_EQ(+built.DNSServer, 0u);
 
     inputs.NadAliasText.clear();   // an empty alias means none
-    EXPECT_EQ(+BuildConfigHeader(StaticController(), StaticController(), true, inputs).NadAlias, 0u);
+    EXPECT_EQ(+MakeConfigHeader(StaticController(), StaticController(), true, inputs).NadAlias, 0u);
 }
 
 // ---- comparing read-back memory ----
