@@ -1,6 +1,6 @@
 // Simulated controllers: what a controller answers (addressing, flash, modes, refusals),
-// what reaches a raw loopback client (unicast, broadcast, each fault trigger), the sample
-// images and the orvel-sim executable.
+// what reaches a raw loopback client (unicast, broadcast, each fault trigger, latency and
+// the order of replies), the sample images and the orvel-sim executable.
 #include "OrvelSimulator.h"
 #include "SampleImages.h"
 
@@ -30,9 +30,9 @@ enum : uint8_t {
     EraseFlash = 32, ReadBlock = 33, WriteBlock = 34, StartPlc = 64, StopPlc = 65, WriteClock = 112
 };
 
-QByteArray Command(uint32_t nad, uint8_t code, QByteArray arguments = {}, uint16_t password = 0)
+QByteArray Command(uint32_t nad, uint8_t code, QByteArray arguments = {}, uint16_t password = 0, uint32_t source = HostNad)
 {
-    BuildFrame(HostNad, nad, code, arguments, password);
+    BuildFrame(source, nad, code, arguments, password);
     return arguments;
 }
 
@@ -440,6 +440,102 @@ INSTANTIATE_TEST_SUITE_P(
         TTransportCase{"CorruptShare", With([](auto& f) { f.CorruptShare = 1; }), {"?", "?", "R"}},
         TTransportCase{"ReplyCodeFor", With([](auto& f) { f.ReplyCodeFor.insert(Ping, 9); }), {"S", "E9", "R"}},
         TTransportCase{"ErrorShare", With([](auto& f) { f.ErrorShare = 1; f.ErrorCode = 11; }), {"E11", "E11", "R"}}),
+    [](const auto& info) { return std::string(info.param.Name); });
+
+// ---- latency and the order of replies ----
+
+// The commands go out back to back, each from its own source NAD, which its reply carries
+// back as destination; the replies are named by their command's tag in the order they
+// arrive. Units 0 and 1 (127.0.0.2, 127.0.0.3) each get their own timing. Latencies are
+// hundreds of milliseconds apart, so that a busy machine keeps the order.
+struct TStep {
+    const char* Tag;
+    int Unit;
+    uint8_t Command;
+    QByteArray Arguments = {};
+};
+
+struct TLatencyCase {
+    const char* Name;
+    TSimFaults Timing[2];
+    QList<TStep> Steps;
+    QStringList Order;
+};
+void PrintTo(const TLatencyCase& c, std::ostream* os) { *os << c.Name; }
+
+class SimLatency : public SimNetwork, public testing::WithParamInterface<TLatencyCase> {};
+
+TEST_P(SimLatency, RepliesLeaveInTurn)
+{
+    const TLatencyCase& c = GetParam();
+    constexpr uint32_t FirstTag = 100;
+    for (int unit = 0; unit < 2; ++unit)
+        Simulator.Controller(unit).SetFaults(c.Timing[unit]);
+    for (int i = 0; i < c.Steps.size(); ++i) {
+        const TStep& step = c.Steps[i];
+        TSimController& unit = Simulator.Controller(step.Unit);
+        Client.writeDatagram(Command(unit.Serial(), step.Command, step.Arguments, 0, FirstTag + uint32_t(i)),
+                             QHostAddress(unit.Address), quint16(Simulator.Port()));
+    }
+    ASSERT_TRUE(WaitForDatagrams(int(c.Order.size())));
+    QStringList order;
+    for (const QNetworkDatagram& datagram : Received) {
+        const uint32_t tag = qFromLittleEndian<uint32_t>(datagram.data().constData() + 8);
+        order << QString::fromLatin1(c.Steps.value(int(tag - FirstTag), TStep{"?", 0, 0}).Tag);
+    }
+    EXPECT_EQ(order, c.Order);
+}
+
+const QByteArray EraseProgram("\x04\x01", 2);
+
+QList<TStep> WritesTo(int unit, int count)
+{
+    static const char* const tags[] = {"w1", "w2", "w3", "w4", "w5", "w6", "w7", "w8"};
+    QList<TStep> writes;
+    for (int i = 0; i < count; ++i)
+        writes << TStep{tags[i], unit, WriteBlock, Block(uint16_t(ProgramAddress / 256 + i), 4, "\x12\x34\x56\x78")};
+    return writes;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Timing, SimLatency,
+    testing::Values(
+        TLatencyCase{"SlowEraseOnly",
+                     {With([](auto& f) { f.LatencyFor.insert(EraseFlash, 300); }),
+                      With([](auto& f) { f.LatencyFor.insert(EraseFlash, 300); })},
+                     {{"erase", 0, EraseFlash, EraseProgram}, {"ping", 1, Ping}},
+                     {"ping", "erase"}},
+        TLatencyCase{"SlowPingOnly",
+                     {With([](auto& f) { f.LatencyFor.insert(Ping, 300); }),
+                      With([](auto& f) { f.LatencyFor.insert(Ping, 300); })},
+                     {{"ping", 0, Ping}, {"erase", 1, EraseFlash, EraseProgram}},
+                     {"erase", "ping"}},
+        TLatencyCase{"AddedToLatencyMs",
+                     {With([](auto& f) { f.LatencyMs = 200; f.LatencyFor.insert(Ping, 400); }),
+                      With([](auto& f) { f.LatencyMs = 300; })},
+                     {{"ping0", 0, Ping}, {"ping1", 1, Ping}},
+                     {"ping1", "ping0"}},
+        TLatencyCase{"NoOvertakingAfterSlowCommand",
+                     {With([](auto& f) { f.LatencyFor.insert(EraseFlash, 300); }), {}},
+                     {{"erase", 0, EraseFlash, EraseProgram}, {"ping0", 0, Ping}, {"ping1", 1, Ping}},
+                     {"ping1", "erase", "ping0"}},
+        TLatencyCase{"OneCommandAtATime",
+                     {With([](auto& f) { f.LatencyFor.insert(Ping, 400); }), With([](auto& f) { f.LatencyMs = 600; })},
+                     {{"first", 0, Ping}, {"second", 0, Ping}, {"other", 1, Ping}},
+                     {"first", "other", "second"}},
+        TLatencyCase{"MillisecondWritesQueueBehindErase",
+                     {With([](auto& f) {
+                          f.LatencyFor.insert(EraseFlash, 300);
+                          f.LatencyFor.insert(WriteBlock, 1);
+                      }),
+                      {}},
+                     QList<TStep>{{"erase", 0, EraseFlash, EraseProgram}} + WritesTo(0, 8)
+                         + QList<TStep>{{"status", 0, ReadStatus}, {"ping1", 1, Ping}},
+                     {"ping1", "erase", "w1", "w2", "w3", "w4", "w5", "w6", "w7", "w8", "status"}},
+        TLatencyCase{"LostReplyStillTakesItsTime",
+                     {With([](auto& f) { f.LatencyFor.insert(EraseFlash, 300); f.DropNext = 1; }), {}},
+                     {{"erase", 0, EraseFlash, EraseProgram}, {"ping0", 0, Ping}, {"ping1", 1, Ping}},
+                     {"ping1", "ping0"}}),
     [](const auto& info) { return std::string(info.param.Name); });
 
 // Shares draw from the seed: the same seed picks the same commands to fail.
