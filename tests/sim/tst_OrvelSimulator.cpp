@@ -1,6 +1,7 @@
 // Simulated controllers: what a controller answers (addressing, flash, modes, refusals),
 // what reaches a raw loopback client (unicast, broadcast, each fault trigger, latency and
-// the order of replies), the sample images and the orvel-sim executable.
+// the order of replies, units added while running), the sample images and the orvel-sim
+// executable.
 #include "OrvelSimulator.h"
 #include "SampleImages.h"
 
@@ -13,6 +14,7 @@
 #include <QProcess>
 #include <QRegularExpression>
 #include <QTest>
+#include <QThread>
 #include <QUdpSocket>
 #include <QtEndian>
 
@@ -537,6 +539,87 @@ INSTANTIATE_TEST_SUITE_P(
                      {{"erase", 0, EraseFlash, EraseProgram}, {"ping0", 0, Ping}, {"ping1", 1, Ping}},
                      {"ping1", "ping0"}}),
     [](const auto& info) { return std::string(info.param.Name); });
+
+// ---- units added while running ----
+
+TEST_F(SimNetwork, LiveUnitAnswersUnicastAndBroadcast)
+{
+    QString error;
+    const TSimController* arrived = Simulator.AddLiveController(Unit(Unassigned, 2), &error);
+    ASSERT_NE(arrived, nullptr) << error.toStdString();
+    EXPECT_EQ(arrived->Address, QStringLiteral("127.0.0.5"));
+
+    Send(arrived->Address, Unassigned, ReadRecord);
+    ASSERT_TRUE(WaitForDatagrams(1));
+    EXPECT_EQ(Received[0].senderAddress(), QHostAddress(arrived->Address));
+    Received.clear();
+
+    Send(TControllerSimulator::BroadcastAddress(), 0, ReadRecord);
+    ASSERT_TRUE(WaitForDatagrams(4));
+    QMap<QString, uint16_t> platforms;
+    for (const QNetworkDatagram& datagram : Received) {
+        QByteArray text = BytesToHex(datagram.data());
+        TParsedFrame frame;
+        ASSERT_TRUE(ParseFrame(text, frame));
+        platforms.insert(datagram.senderAddress().toString(),
+                         RecordFromBytes<TLoaderRecord>(QByteArray::fromHex(frame.Data)).LoaderMajor);
+    }
+    EXPECT_EQ(platforms.size(), 4);
+    EXPECT_EQ(platforms.value(arrived->Address), 2);
+}
+
+// A unit whose address is taken on the port does not arrive and leaves no gap: the next
+// one gets that address.
+TEST_F(SimNetwork, LiveUnitThatCannotBindIsNotAdded)
+{
+    QUdpSocket squatter;
+    ASSERT_TRUE(squatter.bind(QHostAddress(QStringLiteral("127.0.0.5")), quint16(Simulator.Port())));
+    QString error;
+    EXPECT_EQ(Simulator.AddLiveController(Unit(Unassigned), &error), nullptr);
+    EXPECT_TRUE(error.startsWith(QStringLiteral("127.0.0.5:"))) << error.toStdString();
+    EXPECT_EQ(Simulator.Count(), 3);
+
+    squatter.close();
+    const TSimController* arrived = Simulator.AddLiveController(Unit(Unassigned), &error);
+    ASSERT_NE(arrived, nullptr) << error.toStdString();
+    EXPECT_EQ(arrived->Address, QStringLiteral("127.0.0.5"));
+}
+
+TEST(SimAddresses, NoneBeyond127_0_0_254)
+{
+    TControllerSimulator simulator;
+    for (int i = 0; i < TControllerSimulator::MaxControllers; ++i)
+        simulator.AddController(Unit(Unassigned));
+    EXPECT_EQ(simulator.Controller(TControllerSimulator::MaxControllers - 1).Address, QStringLiteral("127.0.0.254"));
+
+    QString error;
+    EXPECT_EQ(simulator.AddLiveController(Unit(Unassigned), &error), nullptr);
+    EXPECT_TRUE(error.contains(QStringLiteral("127.0.0.254"))) << error.toStdString();
+    EXPECT_EQ(simulator.Count(), TControllerSimulator::MaxControllers);
+
+    simulator.AddController(Unit(Unassigned));
+    error.clear();
+    EXPECT_FALSE(simulator.Start(0, &error));
+    EXPECT_TRUE(error.contains(QStringLiteral("127.0.0.254"))) << error.toStdString();
+    EXPECT_EQ(simulator.Port(), 0);
+}
+
+// ---- threads ----
+
+// Sockets made from the wrong thread would belong to no event loop that serves them.
+TEST(SimThread, CallsFromAnotherThreadAreRefused)
+{
+    QThread elsewhere;
+    TControllerSimulator simulator;
+    simulator.moveToThread(&elsewhere);
+    QString error;
+    EXPECT_FALSE(simulator.Start(0, &error));
+    EXPECT_TRUE(error.contains(QStringLiteral("thread"))) << error.toStdString();
+    error.clear();
+    EXPECT_EQ(simulator.AddLiveController(Unit(Unassigned), &error), nullptr);
+    EXPECT_TRUE(error.contains(QStringLiteral("thread"))) << error.toStdString();
+    EXPECT_EQ(simulator.Count(), 0);
+}
 
 // Shares draw from the seed: the same seed picks the same commands to fail.
 TEST(SimFaults, SharesFollowTheSeed)

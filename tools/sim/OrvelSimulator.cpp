@@ -5,6 +5,7 @@
 #include "uABus.h"
 
 #include <QNetworkDatagram>
+#include <QThread>
 #include <QTimer>
 #include <QUdpSocket>
 #include <QtEndian>
@@ -40,6 +41,12 @@ using TClock = std::chrono::steady_clock;
 int MsUntil(TClock::time_point due, TClock::time_point now)
 {
     return due <= now ? 0 : int(std::chrono::ceil<std::chrono::milliseconds>(due - now).count());
+}
+
+QString TooManyControllers()
+{
+    return QStringLiteral("at most %1 controllers fit on loopback (127.0.0.2 to 127.0.0.254)")
+        .arg(TControllerSimulator::MaxControllers);
 }
 
 QString CommandName(uint8_t code)
@@ -423,6 +430,22 @@ TSimController& TControllerSimulator::AddController(const TSimControllerConfig& 
     return *unit.Controller;
 }
 
+TSimController* TControllerSimulator::AddLiveController(const TSimControllerConfig& config, QString* error)
+{
+    QString why;
+    if (Count() >= MaxControllers) {
+        why = TooManyControllers();
+    } else if (OnOwnThread(why)) {
+        TSimController& controller = AddController(config);
+        if (FPort == 0 || BindUnit(Count() - 1, quint16(FPort), why))
+            return &controller;
+        FUnits.pop_back();
+    }
+    if (error)
+        *error = why;
+    return nullptr;
+}
+
 int TControllerSimulator::Port() const
 {
     return FPort;
@@ -441,15 +464,29 @@ TSimController& TControllerSimulator::Controller(int index)
 bool TControllerSimulator::Start(int port, QString* error)
 {
     QString why;
-    // A free port for the broadcast socket may still be taken on a controller's address;
-    // then another port is tried.
-    for (int attempt = 0; attempt < (port == 0 ? BindTries : 1); ++attempt) {
-        if (Bind(port, why))
-            return true;
-        Stop();
+    if (Count() > MaxControllers) {
+        why = TooManyControllers();
+    } else if (OnOwnThread(why)) {
+        // A free port for the broadcast socket may still be taken on a controller's address;
+        // then another port is tried.
+        for (int attempt = 0; attempt < (port == 0 ? BindTries : 1); ++attempt) {
+            if (Bind(port, why))
+                return true;
+            Stop();
+        }
     }
     if (error)
         *error = why;
+    return false;
+}
+
+// Sockets and timers are made as children of the simulator, which Qt allows on its own
+// thread only.
+bool TControllerSimulator::OnOwnThread(QString& error) const
+{
+    if (thread() == QThread::currentThread())
+        return true;
+    error = QStringLiteral("called outside the simulator's thread");
     return false;
 }
 

@@ -17,8 +17,13 @@
 // only then answers; it does one command at a time, so its replies leave in the order of
 // the commands (only the DelayMs fault, a reply late on the wire, lets later ones pass).
 //
-// Nothing binds outside 127.0.0.0/8. The simulator lives on the thread that creates it and
-// is driven by that thread's event loop, so tests run it in-process next to the link.
+// Nothing binds outside 127.0.0.0/8: at most 253 controllers, 127.0.0.2 to 127.0.0.254.
+// Controllers can be added after Start too (AddLiveController), as units arrive on a line.
+//
+// The simulator is driven by the event loop of the thread it lives on, so tests run it
+// in-process next to the link. It may be moved to another thread before Start; Start,
+// AddLiveController, Stop and every look at a controller then belong on that thread. Its
+// timers are children of its sockets, and it keeps no state outside its objects.
 #pragma once
 
 #include <QByteArray>
@@ -133,11 +138,18 @@ private:
 class TControllerSimulator : public QObject {
     Q_OBJECT
 public:
+    static constexpr int MaxControllers = 253;   // 127.0.0.2 to 127.0.0.254
+
     explicit TControllerSimulator(QObject* parent = nullptr);
     ~TControllerSimulator() override;
 
-    // Adds a controller at the next loopback address (127.0.0.2 first). Before Start.
+    // Adds a controller at the next loopback address (127.0.0.2 first). Before Start; Start
+    // refuses more than MaxControllers.
     TSimController& AddController(const TSimControllerConfig& config);
+    // Adds a controller at the next loopback address and, when started, binds its socket on
+    // the shared port at once; it answers broadcasts from then on. Null, with the reason in
+    // error, when no address is left or the socket cannot be bound.
+    TSimController* AddLiveController(const TSimControllerConfig& config, QString* error = nullptr);
     // Binds every socket. port 0 picks a free port shared by all of them.
     bool Start(int port = 0, QString* error = nullptr);
     void Stop();                   // replies still waiting are dropped
@@ -153,6 +165,7 @@ private:
     struct TPendingReply;
     bool Bind(int port, QString& error);
     bool BindUnit(int index, quint16 port, QString& error);
+    bool OnOwnThread(QString& error) const;
     void Receive(QUdpSocket* socket, int controllerIndex);   // -1: the broadcast socket
     void Serve(int controllerIndex, const QNetworkDatagram& datagram);
     // Sends the reply through the controller's fault triggers once its turn comes; says what
