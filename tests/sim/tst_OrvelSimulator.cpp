@@ -1,9 +1,10 @@
 // Simulated controllers: what a controller answers (addressing, flash, modes, refusals),
 // what reaches a raw loopback client (unicast, broadcast, each fault trigger, latency and
-// the order of replies, units added while running), the sample images and the orvel-sim
-// executable.
+// the order of replies, units added while running), the simulator on a thread of its own,
+// the sample images and the orvel-sim executable.
 #include "OrvelSimulator.h"
 #include "SampleImages.h"
+#include "SimulatorThread.h"
 
 #include "ControllerInfo.h"
 #include "hCodeMemory.h"
@@ -604,7 +605,40 @@ TEST(SimAddresses, NoneBeyond127_0_0_254)
     EXPECT_EQ(simulator.Port(), 0);
 }
 
-// ---- threads ----
+// ---- on a thread of its own ----
+
+// This thread runs no event loop while it waits for a reply (waitForReadyRead), so only the
+// simulator's own thread can answer, latency timer included.
+TEST(SimThread, AnswersWhileTheCallersThreadWaits)
+{
+    TSimulatorThread simulator;
+    EXPECT_EQ(simulator.AddController(Unit(1000)), 0);
+    QString error;
+    ASSERT_TRUE(simulator.Start(0, &error)) << error.toStdString();
+    simulator.SetFaults(0, With([](auto& f) { f.LatencyFor.insert(WriteBlock, 20); }));
+    QUdpSocket client;
+    ASSERT_TRUE(client.bind(QHostAddress(QStringLiteral("127.0.0.1")), 0));
+    const auto ask = [&](int unit, uint32_t nad, uint8_t code, const QByteArray& arguments) {
+        client.writeDatagram(Command(nad, code, arguments), QHostAddress(simulator.Address(unit)), quint16(simulator.Port()));
+        return client.waitForReadyRead(WaitBound) ? client.receiveDatagram().data() : QByteArray();
+    };
+
+    const QByteArray data("\x12\x34\x56", 3);
+    EXPECT_EQ(ask(0, 1000, WriteBlock, Block(ProgramAddress / 256, 3, data)), BuildReplyFrame(1000, HostNad, 1));
+    EXPECT_EQ(simulator.Memory(0, ProgramAddress, 4), data + '\xFF');
+
+    // A fresh unit arrives and gets its serial number through block 4.
+    ASSERT_EQ(simulator.AddLiveController(Unit(Unassigned), &error), 1) << error.toStdString();
+    EXPECT_EQ(simulator.Address(1), QStringLiteral("127.0.0.3"));
+    auto record = RecordFromBytes<TLoaderRecord>(simulator.Memory(1, 4 * 256, 24));
+    record.Serial = 2000;
+    EXPECT_EQ(ask(1, Unassigned, WriteBlock, Block(4, 24, RecordToBytes(record))), BuildReplyFrame(Unassigned, HostNad, 1));
+    EXPECT_EQ(simulator.Serial(1), 2000u);
+    EXPECT_EQ(simulator.Count(), 2);
+
+    simulator.Stop();
+    EXPECT_EQ(simulator.Port(), 0);
+}
 
 // Sockets made from the wrong thread would belong to no event loop that serves them.
 TEST(SimThread, CallsFromAnotherThreadAreRefused)

@@ -22,8 +22,9 @@
 //
 // The simulator is driven by the event loop of the thread it lives on, so tests run it
 // in-process next to the link. It may be moved to another thread before Start; Start,
-// AddLiveController, Stop and every look at a controller then belong on that thread. Its
-// timers are children of its sockets, and it keeps no state outside its objects.
+// AddLiveController, Stop and every look at a controller then belong on that thread
+// (TSimulatorThread in SimulatorThread.h does that). Its timers are children of its sockets,
+// and it keeps no state outside its objects.
 #pragma once
 
 #include <QByteArray>
