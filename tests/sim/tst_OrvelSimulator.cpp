@@ -711,22 +711,36 @@ TEST(SimSamples, ProgramsAreErasedAndTheirStoredLengthIsWhole)
 
 // ---- the executable ----
 
+// Starts orvel-sim on a free port and waits until its output holds awaited; the port, 0 when
+// it never got there.
+quint16 StartSim(QProcess& process, const QStringList& arguments, const QByteArray& awaited)
+{
+    process.start(QStringLiteral(ORVEL_SIM_PATH), QStringList{QStringLiteral("--port"), QStringLiteral("0")} + arguments);
+    QByteArray output;
+    if (!process.waitForStarted(WaitBound)
+        || !QTest::qWaitFor([&] { output += process.readAllStandardOutput(); return output.contains(awaited); }, WaitBound))
+        return 0;
+    return QRegularExpression(QStringLiteral("port (\\d+)")).match(QString::fromLatin1(output)).captured(1).toUShort();
+}
+
+void Terminate(QProcess& process)
+{
+    ::kill(pid_t(process.processId()), SIGTERM);
+    ASSERT_TRUE(process.waitForFinished(WaitBound));
+    EXPECT_EQ(process.exitStatus(), QProcess::NormalExit);
+    EXPECT_EQ(process.exitCode(), 0);
+}
+
 TEST(SimExecutable, ServesUntilTerminated)
 {
     QProcess process;
-    process.start(QStringLiteral(ORVEL_SIM_PATH),
-                  {QStringLiteral("--port"), QStringLiteral("0"), QStringLiteral("--controller"),
-                   QStringLiteral("serial=1234,platform=xa,alias=9")});
-    ASSERT_TRUE(process.waitForStarted(WaitBound));
-    QByteArray output;
-    ASSERT_TRUE(QTest::qWaitFor([&] { output += process.readAllStandardOutput(); return output.contains("127.0.0.2"); },
-                                WaitBound));
-    const QRegularExpressionMatch port = QRegularExpression(QStringLiteral("port (\\d+)")).match(QString::fromLatin1(output));
-    ASSERT_TRUE(port.hasMatch());
+    const quint16 port = StartSim(process, {QStringLiteral("--controller"), QStringLiteral("serial=1234,platform=xa,alias=9")},
+                                  "127.0.0.2");
+    ASSERT_NE(port, 0);
 
     QUdpSocket client;
     ASSERT_TRUE(client.bind(QHostAddress(QStringLiteral("127.0.0.1")), 0));
-    client.writeDatagram(Command(9, ReadRecord), QHostAddress(QStringLiteral("127.0.0.2")), port.captured(1).toUShort());
+    client.writeDatagram(Command(9, ReadRecord), QHostAddress(QStringLiteral("127.0.0.2")), port);
     ASSERT_TRUE(QTest::qWaitFor([&] { return client.hasPendingDatagrams(); }, WaitBound));
     QByteArray text = BytesToHex(client.receiveDatagram().data());
     TParsedFrame frame;
@@ -735,11 +749,92 @@ TEST(SimExecutable, ServesUntilTerminated)
     EXPECT_EQ(record.Serial, 1234u);
     EXPECT_EQ(record.LoaderMajor, 2);
 
-    ::kill(pid_t(process.processId()), SIGTERM);
+    Terminate(process);
+}
+
+// --latency for every unit, a unit's own latency= in its place for its commands, a unit that
+// arrives later with the global latency and its platform.
+TEST(SimExecutable, UnitsArriveAndTakeTheirTime)
+{
+    QProcess process;
+    const quint16 port = StartSim(process,
+                                  {QStringLiteral("--latency"), QStringLiteral("16:400"), QStringLiteral("--controller"),
+                                   QStringLiteral("serial=5"), QStringLiteral("--controller"),
+                                   QStringLiteral("serial=6,latency=16:0,18:0"), QStringLiteral("--arrive"), QStringLiteral("1"),
+                                   QStringLiteral("--every"), QStringLiteral("50"), QStringLiteral("--arrive-platform"),
+                                   QStringLiteral("xa")},
+                                  "arrived  127.0.0.4");
+    ASSERT_NE(port, 0);
+
+    QUdpSocket client;
+    ASSERT_TRUE(client.bind(QHostAddress(QStringLiteral("127.0.0.1")), 0));
+    QList<QNetworkDatagram> replies;
+    const auto receive = [&](int count) {
+        return QTest::qWaitFor([&] {
+            while (client.hasPendingDatagrams())
+                replies << client.receiveDatagram();
+            return replies.size() >= count;
+        }, WaitBound);
+    };
+    client.writeDatagram(Command(0, Ping), QHostAddress(TControllerSimulator::BroadcastAddress()), port);
+    ASSERT_TRUE(receive(3));
+    EXPECT_EQ(replies[0].senderAddress(), QHostAddress(QStringLiteral("127.0.0.3")));
+    QStringList senders;
+    for (const QNetworkDatagram& reply : replies)
+        senders << reply.senderAddress().toString();
+    senders.sort();
+    EXPECT_EQ(senders, QStringList({"127.0.0.2", "127.0.0.3", "127.0.0.4"}));
+
+    client.writeDatagram(Command(Unassigned, ReadRecord), QHostAddress(QStringLiteral("127.0.0.4")), port);
+    ASSERT_TRUE(receive(4));
+    QByteArray text = BytesToHex(replies[3].data());
+    TParsedFrame frame;
+    ASSERT_TRUE(ParseFrame(text, frame));
+    EXPECT_EQ(RecordFromBytes<TLoaderRecord>(QByteArray::fromHex(frame.Data)).LoaderMajor, 2);
+
+    Terminate(process);
+}
+
+struct TBadOptionsCase {
+    const char* Name;
+    QStringList Arguments;
+    const char* Message;
+};
+void PrintTo(const TBadOptionsCase& c, std::ostream* os) { *os << c.Name; }
+
+class SimExecutableOptions : public testing::TestWithParam<TBadOptionsCase> {};
+
+TEST_P(SimExecutableOptions, RefusedBeforeServing)
+{
+    const TBadOptionsCase& c = GetParam();
+    QProcess process;
+    process.start(QStringLiteral(ORVEL_SIM_PATH), QStringList{QStringLiteral("--port"), QStringLiteral("0")} + c.Arguments);
     ASSERT_TRUE(process.waitForFinished(WaitBound));
     EXPECT_EQ(process.exitStatus(), QProcess::NormalExit);
-    EXPECT_EQ(process.exitCode(), 0);
+    EXPECT_EQ(process.exitCode(), 2);
+    const QString error = QString::fromLocal8Bit(process.readAllStandardError());
+    EXPECT_TRUE(error.startsWith(QStringLiteral("orvel-sim: ") + QLatin1String(c.Message))) << error.toStdString();
+    EXPECT_TRUE(process.readAllStandardOutput().isEmpty());
 }
+
+INSTANTIATE_TEST_SUITE_P(
+    Options, SimExecutableOptions,
+    testing::Values(
+        TBadOptionsCase{"LatencyWithoutTime", {"--latency", "34"}, "--latency: cannot use \"34\" (CMD:MS"},
+        TBadOptionsCase{"LatencyCommandPast255", {"--latency", "34:1,256:5"}, "--latency: cannot use \"34:1,256:5\""},
+        TBadOptionsCase{"LatencyNegative", {"--latency", "32:-1"}, "--latency: cannot use"},
+        TBadOptionsCase{"LatencyEmpty", {"--latency", ""}, "--latency: cannot use"},
+        TBadOptionsCase{"UnitLatencyListWithBadEntry", {"--controller", "serial=5,latency=34:1,32:x,alias=7"},
+                        "--controller: cannot use \"latency=34:1,32:x\" (CMD:MS"},
+        TBadOptionsCase{"LatencyEntryOutsideLatency", {"--controller", "serial=5,34:1"}, "--controller: cannot use \"34:1\""},
+        TBadOptionsCase{"ArriveNone", {"--arrive", "0"}, "--arrive must be 1 to 253"},
+        TBadOptionsCase{"ArriveNotANumber", {"--arrive", "many"}, "--arrive must be 1 to 253"},
+        TBadOptionsCase{"EveryNegative", {"--arrive", "2", "--every", "-5"}, "--every must be 0 to"},
+        TBadOptionsCase{"EveryWithoutArrive", {"--every", "100"}, "--every and --arrive-platform go with --arrive"},
+        TBadOptionsCase{"ArriveOldPlatform", {"--arrive", "1", "--arrive-platform", "old"}, "--arrive-platform must be arm or xa"},
+        TBadOptionsCase{"PastTheLastAddress", {"--controller", "serial=5", "--arrive", "253"},
+                        "254 units do not fit: at most 253 (127.0.0.2 to 127.0.0.254)"}),
+    [](const auto& info) { return std::string(info.param.Name); });
 
 } // namespace
 
