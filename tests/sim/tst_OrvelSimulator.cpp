@@ -1,8 +1,10 @@
 // Simulated controllers: what a controller answers (addressing, flash, modes, refusals),
-// what reaches a raw loopback client (unicast, broadcast, each fault trigger), the sample
-// images and the orvel-sim executable.
+// what reaches a raw loopback client (unicast, broadcast, each fault trigger, latency and
+// the order of replies, units added while running), the simulator on a thread of its own,
+// the sample images and the orvel-sim executable.
 #include "OrvelSimulator.h"
 #include "SampleImages.h"
+#include "SimulatorThread.h"
 
 #include "ControllerInfo.h"
 #include "hCodeMemory.h"
@@ -13,6 +15,7 @@
 #include <QProcess>
 #include <QRegularExpression>
 #include <QTest>
+#include <QThread>
 #include <QUdpSocket>
 #include <QtEndian>
 
@@ -30,9 +33,9 @@ enum : uint8_t {
     EraseFlash = 32, ReadBlock = 33, WriteBlock = 34, StartPlc = 64, StopPlc = 65, WriteClock = 112
 };
 
-QByteArray Command(uint32_t nad, uint8_t code, QByteArray arguments = {}, uint16_t password = 0)
+QByteArray Command(uint32_t nad, uint8_t code, QByteArray arguments = {}, uint16_t password = 0, uint32_t source = HostNad)
 {
-    BuildFrame(HostNad, nad, code, arguments, password);
+    BuildFrame(source, nad, code, arguments, password);
     return arguments;
 }
 
@@ -442,6 +445,216 @@ INSTANTIATE_TEST_SUITE_P(
         TTransportCase{"ErrorShare", With([](auto& f) { f.ErrorShare = 1; f.ErrorCode = 11; }), {"E11", "E11", "R"}}),
     [](const auto& info) { return std::string(info.param.Name); });
 
+// ---- latency and the order of replies ----
+
+// The commands go out back to back, each from its own source NAD, which its reply carries
+// back as destination; the replies are named by their command's tag in the order they
+// arrive. Units 0 and 1 (127.0.0.2, 127.0.0.3) each get their own timing. Latencies are
+// hundreds of milliseconds apart, so that a busy machine keeps the order.
+struct TStep {
+    const char* Tag;
+    int Unit;
+    uint8_t Command;
+    QByteArray Arguments = {};
+};
+
+struct TLatencyCase {
+    const char* Name;
+    TSimFaults Timing[2];
+    QList<TStep> Steps;
+    QStringList Order;
+};
+void PrintTo(const TLatencyCase& c, std::ostream* os) { *os << c.Name; }
+
+class SimLatency : public SimNetwork, public testing::WithParamInterface<TLatencyCase> {};
+
+TEST_P(SimLatency, RepliesLeaveInTurn)
+{
+    const TLatencyCase& c = GetParam();
+    constexpr uint32_t FirstTag = 100;
+    for (int unit = 0; unit < 2; ++unit)
+        Simulator.Controller(unit).SetFaults(c.Timing[unit]);
+    for (int i = 0; i < c.Steps.size(); ++i) {
+        const TStep& step = c.Steps[i];
+        TSimController& unit = Simulator.Controller(step.Unit);
+        Client.writeDatagram(Command(unit.Serial(), step.Command, step.Arguments, 0, FirstTag + uint32_t(i)),
+                             QHostAddress(unit.Address), quint16(Simulator.Port()));
+    }
+    ASSERT_TRUE(WaitForDatagrams(int(c.Order.size())));
+    QStringList order;
+    for (const QNetworkDatagram& datagram : Received) {
+        const uint32_t tag = qFromLittleEndian<uint32_t>(datagram.data().constData() + 8);
+        order << QString::fromLatin1(c.Steps.value(int(tag - FirstTag), TStep{"?", 0, 0}).Tag);
+    }
+    EXPECT_EQ(order, c.Order);
+}
+
+const QByteArray EraseProgram("\x04\x01", 2);
+
+QList<TStep> WritesTo(int unit, int count)
+{
+    static const char* const tags[] = {"w1", "w2", "w3", "w4", "w5", "w6", "w7", "w8"};
+    QList<TStep> writes;
+    for (int i = 0; i < count; ++i)
+        writes << TStep{tags[i], unit, WriteBlock, Block(uint16_t(ProgramAddress / 256 + i), 4, "\x12\x34\x56\x78")};
+    return writes;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Timing, SimLatency,
+    testing::Values(
+        TLatencyCase{"SlowEraseOnly",
+                     {With([](auto& f) { f.LatencyFor.insert(EraseFlash, 300); }),
+                      With([](auto& f) { f.LatencyFor.insert(EraseFlash, 300); })},
+                     {{"erase", 0, EraseFlash, EraseProgram}, {"ping", 1, Ping}},
+                     {"ping", "erase"}},
+        TLatencyCase{"SlowPingOnly",
+                     {With([](auto& f) { f.LatencyFor.insert(Ping, 300); }),
+                      With([](auto& f) { f.LatencyFor.insert(Ping, 300); })},
+                     {{"ping", 0, Ping}, {"erase", 1, EraseFlash, EraseProgram}},
+                     {"erase", "ping"}},
+        TLatencyCase{"AddedToLatencyMs",
+                     {With([](auto& f) { f.LatencyMs = 200; f.LatencyFor.insert(Ping, 400); }),
+                      With([](auto& f) { f.LatencyMs = 300; })},
+                     {{"ping0", 0, Ping}, {"ping1", 1, Ping}},
+                     {"ping1", "ping0"}},
+        TLatencyCase{"NoOvertakingAfterSlowCommand",
+                     {With([](auto& f) { f.LatencyFor.insert(EraseFlash, 300); }), {}},
+                     {{"erase", 0, EraseFlash, EraseProgram}, {"ping0", 0, Ping}, {"ping1", 1, Ping}},
+                     {"ping1", "erase", "ping0"}},
+        TLatencyCase{"OneCommandAtATime",
+                     {With([](auto& f) { f.LatencyFor.insert(Ping, 400); }), With([](auto& f) { f.LatencyMs = 600; })},
+                     {{"first", 0, Ping}, {"second", 0, Ping}, {"other", 1, Ping}},
+                     {"first", "other", "second"}},
+        TLatencyCase{"MillisecondWritesQueueBehindErase",
+                     {With([](auto& f) {
+                          f.LatencyFor.insert(EraseFlash, 300);
+                          f.LatencyFor.insert(WriteBlock, 1);
+                      }),
+                      {}},
+                     QList<TStep>{{"erase", 0, EraseFlash, EraseProgram}} + WritesTo(0, 8)
+                         + QList<TStep>{{"status", 0, ReadStatus}, {"ping1", 1, Ping}},
+                     {"ping1", "erase", "w1", "w2", "w3", "w4", "w5", "w6", "w7", "w8", "status"}},
+        TLatencyCase{"LostReplyStillTakesItsTime",
+                     {With([](auto& f) { f.LatencyFor.insert(EraseFlash, 300); f.DropNext = 1; }), {}},
+                     {{"erase", 0, EraseFlash, EraseProgram}, {"ping0", 0, Ping}, {"ping1", 1, Ping}},
+                     {"ping1", "ping0"}}),
+    [](const auto& info) { return std::string(info.param.Name); });
+
+// ---- units added while running ----
+
+TEST_F(SimNetwork, LiveUnitAnswersUnicastAndBroadcast)
+{
+    QString error;
+    const TSimController* arrived = Simulator.AddLiveController(Unit(Unassigned, 2), &error);
+    ASSERT_NE(arrived, nullptr) << error.toStdString();
+    EXPECT_EQ(arrived->Address, QStringLiteral("127.0.0.5"));
+
+    Send(arrived->Address, Unassigned, ReadRecord);
+    ASSERT_TRUE(WaitForDatagrams(1));
+    EXPECT_EQ(Received[0].senderAddress(), QHostAddress(arrived->Address));
+    Received.clear();
+
+    Send(TControllerSimulator::BroadcastAddress(), 0, ReadRecord);
+    ASSERT_TRUE(WaitForDatagrams(4));
+    QMap<QString, uint16_t> platforms;
+    for (const QNetworkDatagram& datagram : Received) {
+        QByteArray text = BytesToHex(datagram.data());
+        TParsedFrame frame;
+        ASSERT_TRUE(ParseFrame(text, frame));
+        platforms.insert(datagram.senderAddress().toString(),
+                         RecordFromBytes<TLoaderRecord>(QByteArray::fromHex(frame.Data)).LoaderMajor);
+    }
+    EXPECT_EQ(platforms.size(), 4);
+    EXPECT_EQ(platforms.value(arrived->Address), 2);
+}
+
+// A unit whose address is taken on the port does not arrive and leaves no gap: the next
+// one gets that address.
+TEST_F(SimNetwork, LiveUnitThatCannotBindIsNotAdded)
+{
+    QUdpSocket squatter;
+    ASSERT_TRUE(squatter.bind(QHostAddress(QStringLiteral("127.0.0.5")), quint16(Simulator.Port())));
+    QString error;
+    EXPECT_EQ(Simulator.AddLiveController(Unit(Unassigned), &error), nullptr);
+    EXPECT_TRUE(error.startsWith(QStringLiteral("127.0.0.5:"))) << error.toStdString();
+    EXPECT_EQ(Simulator.Count(), 3);
+
+    squatter.close();
+    const TSimController* arrived = Simulator.AddLiveController(Unit(Unassigned), &error);
+    ASSERT_NE(arrived, nullptr) << error.toStdString();
+    EXPECT_EQ(arrived->Address, QStringLiteral("127.0.0.5"));
+}
+
+TEST(SimAddresses, NoneBeyond127_0_0_254)
+{
+    TControllerSimulator simulator;
+    for (int i = 0; i < TControllerSimulator::MaxControllers; ++i)
+        simulator.AddController(Unit(Unassigned));
+    EXPECT_EQ(simulator.Controller(TControllerSimulator::MaxControllers - 1).Address, QStringLiteral("127.0.0.254"));
+
+    QString error;
+    EXPECT_EQ(simulator.AddLiveController(Unit(Unassigned), &error), nullptr);
+    EXPECT_TRUE(error.contains(QStringLiteral("127.0.0.254"))) << error.toStdString();
+    EXPECT_EQ(simulator.Count(), TControllerSimulator::MaxControllers);
+
+    simulator.AddController(Unit(Unassigned));
+    error.clear();
+    EXPECT_FALSE(simulator.Start(0, &error));
+    EXPECT_TRUE(error.contains(QStringLiteral("127.0.0.254"))) << error.toStdString();
+    EXPECT_EQ(simulator.Port(), 0);
+}
+
+// ---- on a thread of its own ----
+
+// This thread runs no event loop while it waits for a reply (waitForReadyRead), so only the
+// simulator's own thread can answer, latency timer included.
+TEST(SimThread, AnswersWhileTheCallersThreadWaits)
+{
+    TSimulatorThread simulator;
+    EXPECT_EQ(simulator.AddController(Unit(1000)), 0);
+    QString error;
+    ASSERT_TRUE(simulator.Start(0, &error)) << error.toStdString();
+    simulator.SetFaults(0, With([](auto& f) { f.LatencyFor.insert(WriteBlock, 20); }));
+    QUdpSocket client;
+    ASSERT_TRUE(client.bind(QHostAddress(QStringLiteral("127.0.0.1")), 0));
+    const auto ask = [&](int unit, uint32_t nad, uint8_t code, const QByteArray& arguments) {
+        client.writeDatagram(Command(nad, code, arguments), QHostAddress(simulator.Address(unit)), quint16(simulator.Port()));
+        return client.waitForReadyRead(WaitBound) ? client.receiveDatagram().data() : QByteArray();
+    };
+
+    const QByteArray data("\x12\x34\x56", 3);
+    EXPECT_EQ(ask(0, 1000, WriteBlock, Block(ProgramAddress / 256, 3, data)), BuildReplyFrame(1000, HostNad, 1));
+    EXPECT_EQ(simulator.Memory(0, ProgramAddress, 4), data + '\xFF');
+
+    // A fresh unit arrives and gets its serial number through block 4.
+    ASSERT_EQ(simulator.AddLiveController(Unit(Unassigned), &error), 1) << error.toStdString();
+    EXPECT_EQ(simulator.Address(1), QStringLiteral("127.0.0.3"));
+    auto record = RecordFromBytes<TLoaderRecord>(simulator.Memory(1, 4 * 256, 24));
+    record.Serial = 2000;
+    EXPECT_EQ(ask(1, Unassigned, WriteBlock, Block(4, 24, RecordToBytes(record))), BuildReplyFrame(Unassigned, HostNad, 1));
+    EXPECT_EQ(simulator.Serial(1), 2000u);
+    EXPECT_EQ(simulator.Count(), 2);
+
+    simulator.Stop();
+    EXPECT_EQ(simulator.Port(), 0);
+}
+
+// Sockets made from the wrong thread would belong to no event loop that serves them.
+TEST(SimThread, CallsFromAnotherThreadAreRefused)
+{
+    QThread elsewhere;
+    TControllerSimulator simulator;
+    simulator.moveToThread(&elsewhere);
+    QString error;
+    EXPECT_FALSE(simulator.Start(0, &error));
+    EXPECT_TRUE(error.contains(QStringLiteral("thread"))) << error.toStdString();
+    error.clear();
+    EXPECT_EQ(simulator.AddLiveController(Unit(Unassigned), &error), nullptr);
+    EXPECT_TRUE(error.contains(QStringLiteral("thread"))) << error.toStdString();
+    EXPECT_EQ(simulator.Count(), 0);
+}
+
 // Shares draw from the seed: the same seed picks the same commands to fail.
 TEST(SimFaults, SharesFollowTheSeed)
 {
@@ -498,22 +711,36 @@ TEST(SimSamples, ProgramsAreErasedAndTheirStoredLengthIsWhole)
 
 // ---- the executable ----
 
+// Starts orvel-sim on a free port and waits until its output holds awaited; the port, 0 when
+// it never got there.
+quint16 StartSim(QProcess& process, const QStringList& arguments, const QByteArray& awaited)
+{
+    process.start(QStringLiteral(ORVEL_SIM_PATH), QStringList{QStringLiteral("--port"), QStringLiteral("0")} + arguments);
+    QByteArray output;
+    if (!process.waitForStarted(WaitBound)
+        || !QTest::qWaitFor([&] { output += process.readAllStandardOutput(); return output.contains(awaited); }, WaitBound))
+        return 0;
+    return QRegularExpression(QStringLiteral("port (\\d+)")).match(QString::fromLatin1(output)).captured(1).toUShort();
+}
+
+void Terminate(QProcess& process)
+{
+    ::kill(pid_t(process.processId()), SIGTERM);
+    ASSERT_TRUE(process.waitForFinished(WaitBound));
+    EXPECT_EQ(process.exitStatus(), QProcess::NormalExit);
+    EXPECT_EQ(process.exitCode(), 0);
+}
+
 TEST(SimExecutable, ServesUntilTerminated)
 {
     QProcess process;
-    process.start(QStringLiteral(ORVEL_SIM_PATH),
-                  {QStringLiteral("--port"), QStringLiteral("0"), QStringLiteral("--controller"),
-                   QStringLiteral("serial=1234,platform=xa,alias=9")});
-    ASSERT_TRUE(process.waitForStarted(WaitBound));
-    QByteArray output;
-    ASSERT_TRUE(QTest::qWaitFor([&] { output += process.readAllStandardOutput(); return output.contains("127.0.0.2"); },
-                                WaitBound));
-    const QRegularExpressionMatch port = QRegularExpression(QStringLiteral("port (\\d+)")).match(QString::fromLatin1(output));
-    ASSERT_TRUE(port.hasMatch());
+    const quint16 port = StartSim(process, {QStringLiteral("--controller"), QStringLiteral("serial=1234,platform=xa,alias=9")},
+                                  "127.0.0.2");
+    ASSERT_NE(port, 0);
 
     QUdpSocket client;
     ASSERT_TRUE(client.bind(QHostAddress(QStringLiteral("127.0.0.1")), 0));
-    client.writeDatagram(Command(9, ReadRecord), QHostAddress(QStringLiteral("127.0.0.2")), port.captured(1).toUShort());
+    client.writeDatagram(Command(9, ReadRecord), QHostAddress(QStringLiteral("127.0.0.2")), port);
     ASSERT_TRUE(QTest::qWaitFor([&] { return client.hasPendingDatagrams(); }, WaitBound));
     QByteArray text = BytesToHex(client.receiveDatagram().data());
     TParsedFrame frame;
@@ -522,11 +749,92 @@ TEST(SimExecutable, ServesUntilTerminated)
     EXPECT_EQ(record.Serial, 1234u);
     EXPECT_EQ(record.LoaderMajor, 2);
 
-    ::kill(pid_t(process.processId()), SIGTERM);
+    Terminate(process);
+}
+
+// --latency for every unit, a unit's own latency= in its place for its commands, a unit that
+// arrives later with the global latency and its platform.
+TEST(SimExecutable, UnitsArriveAndTakeTheirTime)
+{
+    QProcess process;
+    const quint16 port = StartSim(process,
+                                  {QStringLiteral("--latency"), QStringLiteral("16:400"), QStringLiteral("--controller"),
+                                   QStringLiteral("serial=5"), QStringLiteral("--controller"),
+                                   QStringLiteral("serial=6,latency=16:0,18:0"), QStringLiteral("--arrive"), QStringLiteral("1"),
+                                   QStringLiteral("--every"), QStringLiteral("50"), QStringLiteral("--arrive-platform"),
+                                   QStringLiteral("xa")},
+                                  "arrived  127.0.0.4");
+    ASSERT_NE(port, 0);
+
+    QUdpSocket client;
+    ASSERT_TRUE(client.bind(QHostAddress(QStringLiteral("127.0.0.1")), 0));
+    QList<QNetworkDatagram> replies;
+    const auto receive = [&](int count) {
+        return QTest::qWaitFor([&] {
+            while (client.hasPendingDatagrams())
+                replies << client.receiveDatagram();
+            return replies.size() >= count;
+        }, WaitBound);
+    };
+    client.writeDatagram(Command(0, Ping), QHostAddress(TControllerSimulator::BroadcastAddress()), port);
+    ASSERT_TRUE(receive(3));
+    EXPECT_EQ(replies[0].senderAddress(), QHostAddress(QStringLiteral("127.0.0.3")));
+    QStringList senders;
+    for (const QNetworkDatagram& reply : replies)
+        senders << reply.senderAddress().toString();
+    senders.sort();
+    EXPECT_EQ(senders, QStringList({"127.0.0.2", "127.0.0.3", "127.0.0.4"}));
+
+    client.writeDatagram(Command(Unassigned, ReadRecord), QHostAddress(QStringLiteral("127.0.0.4")), port);
+    ASSERT_TRUE(receive(4));
+    QByteArray text = BytesToHex(replies[3].data());
+    TParsedFrame frame;
+    ASSERT_TRUE(ParseFrame(text, frame));
+    EXPECT_EQ(RecordFromBytes<TLoaderRecord>(QByteArray::fromHex(frame.Data)).LoaderMajor, 2);
+
+    Terminate(process);
+}
+
+struct TBadOptionsCase {
+    const char* Name;
+    QStringList Arguments;
+    const char* Message;
+};
+void PrintTo(const TBadOptionsCase& c, std::ostream* os) { *os << c.Name; }
+
+class SimExecutableOptions : public testing::TestWithParam<TBadOptionsCase> {};
+
+TEST_P(SimExecutableOptions, RefusedBeforeServing)
+{
+    const TBadOptionsCase& c = GetParam();
+    QProcess process;
+    process.start(QStringLiteral(ORVEL_SIM_PATH), QStringList{QStringLiteral("--port"), QStringLiteral("0")} + c.Arguments);
     ASSERT_TRUE(process.waitForFinished(WaitBound));
     EXPECT_EQ(process.exitStatus(), QProcess::NormalExit);
-    EXPECT_EQ(process.exitCode(), 0);
+    EXPECT_EQ(process.exitCode(), 2);
+    const QString error = QString::fromLocal8Bit(process.readAllStandardError());
+    EXPECT_TRUE(error.startsWith(QStringLiteral("orvel-sim: ") + QLatin1String(c.Message))) << error.toStdString();
+    EXPECT_TRUE(process.readAllStandardOutput().isEmpty());
 }
+
+INSTANTIATE_TEST_SUITE_P(
+    Options, SimExecutableOptions,
+    testing::Values(
+        TBadOptionsCase{"LatencyWithoutTime", {"--latency", "34"}, "--latency: cannot use \"34\" (CMD:MS"},
+        TBadOptionsCase{"LatencyCommandPast255", {"--latency", "34:1,256:5"}, "--latency: cannot use \"34:1,256:5\""},
+        TBadOptionsCase{"LatencyNegative", {"--latency", "32:-1"}, "--latency: cannot use"},
+        TBadOptionsCase{"LatencyEmpty", {"--latency", ""}, "--latency: cannot use"},
+        TBadOptionsCase{"UnitLatencyListWithBadEntry", {"--controller", "serial=5,latency=34:1,32:x,alias=7"},
+                        "--controller: cannot use \"latency=34:1,32:x\" (CMD:MS"},
+        TBadOptionsCase{"LatencyEntryOutsideLatency", {"--controller", "serial=5,34:1"}, "--controller: cannot use \"34:1\""},
+        TBadOptionsCase{"ArriveNone", {"--arrive", "0"}, "--arrive must be 1 to 253"},
+        TBadOptionsCase{"ArriveNotANumber", {"--arrive", "many"}, "--arrive must be 1 to 253"},
+        TBadOptionsCase{"EveryNegative", {"--arrive", "2", "--every", "-5"}, "--every must be 0 to"},
+        TBadOptionsCase{"EveryWithoutArrive", {"--every", "100"}, "--every and --arrive-platform go with --arrive"},
+        TBadOptionsCase{"ArriveOldPlatform", {"--arrive", "1", "--arrive-platform", "old"}, "--arrive-platform must be arm or xa"},
+        TBadOptionsCase{"PastTheLastAddress", {"--controller", "serial=5", "--arrive", "253"},
+                        "254 units do not fit: at most 253 (127.0.0.2 to 127.0.0.254)"}),
+    [](const auto& info) { return std::string(info.param.Name); });
 
 } // namespace
 

@@ -5,10 +5,12 @@
 #include "uABus.h"
 
 #include <QNetworkDatagram>
+#include <QThread>
 #include <QTimer>
 #include <QUdpSocket>
 #include <QtEndian>
 
+#include <algorithm>
 #include <cstdio>
 
 namespace {
@@ -31,6 +33,21 @@ constexpr int LoaderRecordSize = int(sizeof(TLoaderRecord));
 constexpr int KernelAreaSize = MaxKernelSize;
 constexpr int MaxReplyData = MaxReplyBodyLength - 2;
 constexpr int BindTries = 20;
+constexpr uint32_t FirstControllerAddress = 0x7F000002u;   // 127.0.0.2
+
+using TClock = std::chrono::steady_clock;
+
+// Whole milliseconds from now to due, rounded up, so that a timer never fires before due.
+int MsUntil(TClock::time_point due, TClock::time_point now)
+{
+    return due <= now ? 0 : int(std::chrono::ceil<std::chrono::milliseconds>(due - now).count());
+}
+
+QString TooManyControllers()
+{
+    return QStringLiteral("at most %1 controllers fit on loopback (127.0.0.2 to 127.0.0.254)")
+        .arg(TControllerSimulator::MaxControllers);
+}
 
 QString CommandName(uint8_t code)
 {
@@ -164,6 +181,14 @@ void TSimController::SetFaults(const TSimFaults& faults)
 {
     Faults = faults;
     Random.seed(faults.Seed);
+    FBusyUntil = {};
+}
+
+TClock::time_point TSimController::TakeTurn(uint8_t command, TClock::time_point now)
+{
+    const int latency = std::max(0, Faults.LatencyMs + Faults.LatencyFor.value(command));
+    FBusyUntil = std::max(now, FBusyUntil) + std::chrono::milliseconds(latency);
+    return FBusyUntil;
 }
 
 bool TSimController::HoldsValidKernel() const
@@ -370,7 +395,22 @@ uint8_t TSimController::WriteBlock(const QByteArray& arguments)
     return Acknowledge;
 }
 
-// ---- the simulator: sockets and fault triggers ----
+// ---- the simulator: sockets, turns and fault triggers ----
+
+struct TControllerSimulator::TPendingReply {
+    TClock::time_point Due;
+    QList<QByteArray> Datagrams;
+    QHostAddress Host;
+    uint16_t Port = 0;
+    int DelayMs = 0;   // then late on the wire by this much
+};
+
+struct TControllerSimulator::TUnit {
+    std::unique_ptr<TSimController> Controller;
+    QUdpSocket* Socket = nullptr;     // null while not bound
+    QTimer* ReplyTimer = nullptr;     // a child of Socket, armed for the first waiting reply
+    QList<TPendingReply> Pending;     // by Due; equal dues in the order of their commands
+};
 
 TControllerSimulator::TControllerSimulator(QObject* parent)
     : QObject(parent)
@@ -384,9 +424,26 @@ TControllerSimulator::~TControllerSimulator()
 
 TSimController& TControllerSimulator::AddController(const TSimControllerConfig& config)
 {
-    const QHostAddress address(quint32(0x7F000002u + uint32_t(Count())));
-    FControllers.push_back(std::make_unique<TSimController>(config, address.toString()));
-    return *FControllers.back();
+    const QHostAddress address(quint32(FirstControllerAddress + uint32_t(Count())));
+    TUnit& unit = FUnits.emplace_back();
+    unit.Controller = std::make_unique<TSimController>(config, address.toString());
+    return *unit.Controller;
+}
+
+TSimController* TControllerSimulator::AddLiveController(const TSimControllerConfig& config, QString* error)
+{
+    QString why;
+    if (Count() >= MaxControllers) {
+        why = TooManyControllers();
+    } else if (OnOwnThread(why)) {
+        TSimController& controller = AddController(config);
+        if (FPort == 0 || BindUnit(Count() - 1, quint16(FPort), why))
+            return &controller;
+        FUnits.pop_back();
+    }
+    if (error)
+        *error = why;
+    return nullptr;
 }
 
 int TControllerSimulator::Port() const
@@ -396,26 +453,40 @@ int TControllerSimulator::Port() const
 
 int TControllerSimulator::Count() const
 {
-    return int(FControllers.size());
+    return int(FUnits.size());
 }
 
 TSimController& TControllerSimulator::Controller(int index)
 {
-    return *FControllers.at(size_t(index));
+    return *FUnits.at(size_t(index)).Controller;
 }
 
 bool TControllerSimulator::Start(int port, QString* error)
 {
     QString why;
-    // A free port for the broadcast socket may still be taken on a controller's address;
-    // then another port is tried.
-    for (int attempt = 0; attempt < (port == 0 ? BindTries : 1); ++attempt) {
-        if (Bind(port, why))
-            return true;
-        Stop();
+    if (Count() > MaxControllers) {
+        why = TooManyControllers();
+    } else if (OnOwnThread(why)) {
+        // A free port for the broadcast socket may still be taken on a controller's address;
+        // then another port is tried.
+        for (int attempt = 0; attempt < (port == 0 ? BindTries : 1); ++attempt) {
+            if (Bind(port, why))
+                return true;
+            Stop();
+        }
     }
     if (error)
         *error = why;
+    return false;
+}
+
+// Sockets and timers are made as children of the simulator, which Qt allows on its own
+// thread only.
+bool TControllerSimulator::OnOwnThread(QString& error) const
+{
+    if (thread() == QThread::currentThread())
+        return true;
+    error = QStringLiteral("called outside the simulator's thread");
     return false;
 }
 
@@ -430,24 +501,41 @@ bool TControllerSimulator::Bind(int port, QString& error)
     const quint16 shared = FBroadcastSocket->localPort();
     connect(FBroadcastSocket, &QUdpSocket::readyRead, this, [this] { Receive(FBroadcastSocket, -1); });
     for (int i = 0; i < Count(); ++i) {
-        auto* socket = new QUdpSocket(this);
-        FSockets.push_back(socket);
-        const QString& address = FControllers[size_t(i)]->Address;
-        if (!socket->bind(QHostAddress(address), shared, QUdpSocket::DontShareAddress)) {
-            error = QStringLiteral("%1:%2: %3").arg(address).arg(shared).arg(socket->errorString());
+        if (!BindUnit(i, shared, error))
             return false;
-        }
-        connect(socket, &QUdpSocket::readyRead, this, [this, socket, i] { Receive(socket, i); });
     }
     FPort = shared;
     return true;
 }
 
+bool TControllerSimulator::BindUnit(int index, quint16 port, QString& error)
+{
+    TUnit& unit = FUnits[size_t(index)];
+    auto* socket = new QUdpSocket(this);
+    const QString& address = unit.Controller->Address;
+    if (!socket->bind(QHostAddress(address), port, QUdpSocket::DontShareAddress)) {
+        error = QStringLiteral("%1:%2: %3").arg(address).arg(port).arg(socket->errorString());
+        delete socket;
+        return false;
+    }
+    connect(socket, &QUdpSocket::readyRead, this, [this, socket, index] { Receive(socket, index); });
+    // Precise: a latency of 1 ms per block is to cost about 1 ms, not up to 5% of coarse slack.
+    unit.ReplyTimer = new QTimer(socket);
+    unit.ReplyTimer->setSingleShot(true);
+    unit.ReplyTimer->setTimerType(Qt::PreciseTimer);
+    connect(unit.ReplyTimer, &QTimer::timeout, this, [this, index] { SendDue(index); });
+    unit.Socket = socket;
+    return true;
+}
+
 void TControllerSimulator::Stop()
 {
-    for (QUdpSocket* socket : FSockets)
-        delete socket;
-    FSockets.clear();
+    for (TUnit& unit : FUnits) {
+        delete unit.Socket;   // with its reply timer and the late sends it is the context of
+        unit.Socket = nullptr;
+        unit.ReplyTimer = nullptr;
+        unit.Pending.clear();
+    }
     delete FBroadcastSocket;
     FBroadcastSocket = nullptr;
     FPort = 0;
@@ -461,34 +549,43 @@ void TControllerSimulator::Receive(QUdpSocket* socket, int controllerIndex)
             Serve(controllerIndex, datagram);
             continue;
         }
-        for (int i = 0; i < Count(); ++i)
-            Serve(i, datagram);
+        // A controller added with AddController after Start has no socket to answer from.
+        for (int i = 0; i < Count(); ++i) {
+            if (FUnits[size_t(i)].Socket)
+                Serve(i, datagram);
+        }
     }
 }
 
 void TControllerSimulator::Serve(int controllerIndex, const QNetworkDatagram& datagram)
 {
-    TSimController& controller = *FControllers[size_t(controllerIndex)];
+    TSimController& controller = *FUnits[size_t(controllerIndex)].Controller;
     const QByteArray reply = controller.Answer(datagram.data());
     if (reply.isEmpty())
         return;
-    const QString faults = Reply(controllerIndex, reply, datagram.senderAddress(), quint16(datagram.senderPort()));
+    const uint8_t command = uint8_t(datagram.data().at(14));   // a sound frame: it got an answer
+    const QString faults = Reply(controllerIndex, command, reply, datagram.senderAddress(), quint16(datagram.senderPort()));
     if (!Verbose)
         return;
     const uint8_t code = uint8_t(reply[12]);
     const QString line = QStringLiteral("%1 <- %2:%3 %4 -> %5 %6%7")
                              .arg(controller.Address, datagram.senderAddress().toString())
                              .arg(datagram.senderPort())
-                             .arg(CommandName(uint8_t(datagram.data().at(14))))
+                             .arg(CommandName(command))
                              .arg(code)
                              .arg(ReplyCodeText(code), faults.isEmpty() ? QString() : QStringLiteral(" [%1]").arg(faults));
     std::fprintf(stderr, "%s\n", qPrintable(line));
 }
 
-QString TControllerSimulator::Reply(int controllerIndex, QByteArray frame, const QHostAddress& host, uint16_t port)
+QString TControllerSimulator::Reply(int controllerIndex, uint8_t command, QByteArray frame, const QHostAddress& host,
+                                    uint16_t port)
 {
-    TSimController& controller = *FControllers[size_t(controllerIndex)];
+    TUnit& unit = FUnits[size_t(controllerIndex)];
+    TSimController& controller = *unit.Controller;
     TSimFaults& faults = controller.Faults;
+    // The unit spends the command's time whether or not its reply gets through.
+    const TClock::time_point now = TClock::now();
+    const TClock::time_point due = controller.TakeTurn(command, now);
     if (faults.DropNext > 0) {
         --faults.DropNext;
         return QStringLiteral("dropped");
@@ -533,18 +630,46 @@ QString TControllerSimulator::Reply(int controllerIndex, QByteArray frame, const
             delayed = faults.DelayShare > 0 ? controller.Chance(faults.DelayShare) : true;
         }
     }
-    const int wait = faults.LatencyMs + (delayed ? faults.DelayMs : 0);
-    QUdpSocket* socket = FSockets[size_t(controllerIndex)];
-    const auto send = [socket, datagrams, host, port] {
-        for (const QByteArray& datagram : datagrams)
-            socket->writeDatagram(datagram, host, port);
-    };
-    if (wait > 0) {
-        // The socket is the timer's context: a simulator stopped meanwhile sends nothing.
-        QTimer::singleShot(wait, socket, send);
+    const TPendingReply reply{due, datagrams, host, port, delayed ? faults.DelayMs : 0};
+    if (const int wait = MsUntil(due, now) + reply.DelayMs; wait > 0)
         notes << QStringLiteral("after %1 ms").arg(wait);
+
+    // Waits for the replies due before it or together with it; one due now with none of
+    // them goes out at once.
+    const auto at = std::upper_bound(unit.Pending.begin(), unit.Pending.end(), due,
+                                     [](TClock::time_point time, const TPendingReply& r) { return time < r.Due; });
+    if (at == unit.Pending.begin() && due <= now) {
+        Send(unit, reply);
+    } else {
+        const bool first = at == unit.Pending.begin();
+        unit.Pending.insert(at, reply);
+        if (first)
+            unit.ReplyTimer->start(MsUntil(due, now));
+    }
+    return notes.join(QStringLiteral(", "));
+}
+
+void TControllerSimulator::Send(TUnit& unit, const TPendingReply& reply)
+{
+    QUdpSocket* socket = unit.Socket;
+    const auto send = [socket, reply] {
+        for (const QByteArray& datagram : reply.Datagrams)
+            socket->writeDatagram(datagram, reply.Host, reply.Port);
+    };
+    if (reply.DelayMs > 0) {
+        // The socket is the timer's context: a simulator stopped meanwhile sends nothing.
+        QTimer::singleShot(reply.DelayMs, Qt::PreciseTimer, socket, send);
     } else {
         send();
     }
-    return notes.join(QStringLiteral(", "));
+}
+
+void TControllerSimulator::SendDue(int controllerIndex)
+{
+    TUnit& unit = FUnits[size_t(controllerIndex)];
+    const TClock::time_point now = TClock::now();
+    while (!unit.Pending.isEmpty() && unit.Pending.constFirst().Due <= now)
+        Send(unit, unit.Pending.takeFirst());
+    if (!unit.Pending.isEmpty())
+        unit.ReplyTimer->start(MsUntil(unit.Pending.constFirst().Due, now));
 }

@@ -12,10 +12,19 @@
 // kernel area at 0x10000 and a 2 MiB program area at 0x20000 that behave as flash (erase
 // fills with 0xFF), a mode and PLC state that follow the commands, the clock record and a
 // password code. Fault triggers (TSimFaults) make it misbehave on purpose, deterministically
-// from a seed, so that tests never need to sleep.
+// from a seed, so that tests never need to sleep. A controller works like the real one: a
+// command takes effect when it arrives, then the unit is busy for the command's latency and
+// only then answers; it does one command at a time, so its replies leave in the order of
+// the commands (only the DelayMs fault, a reply late on the wire, lets later ones pass).
 //
-// Nothing binds outside 127.0.0.0/8. The simulator lives on the thread that creates it and
-// is driven by that thread's event loop, so tests run it in-process next to the link.
+// Nothing binds outside 127.0.0.0/8: at most 253 controllers, 127.0.0.2 to 127.0.0.254.
+// Controllers can be added after Start too (AddLiveController), as units arrive on a line.
+//
+// The simulator is driven by the event loop of the thread it lives on, so tests run it
+// in-process next to the link. It may be moved to another thread before Start; Start,
+// AddLiveController, Stop and every look at a controller then belong on that thread
+// (TSimulatorThread in SimulatorThread.h does that). Its timers are children of its sockets,
+// and it keeps no state outside its objects.
 #pragma once
 
 #include <QByteArray>
@@ -26,6 +35,7 @@
 #include <QHostAddress>
 #include <QString>
 
+#include <chrono>
 #include <cstdint>
 #include <memory>
 #include <random>
@@ -46,7 +56,8 @@ struct TSimFaults {
     int DelayMs = 0;             // replies are sent this much later (may be past the time-out)
     int DelayNext = -1;          // only the next N replies are delayed; -1: all of them
     double DelayShare = 0;       // with DelayNext -1: share of replies delayed; 0 means all
-    int LatencyMs = 0;           // extra time per command before its reply
+    int LatencyMs = 0;           // time the unit is busy with each command before its reply
+    QHash<uint8_t, int> LatencyFor;   // command -> ms busy with it, on top of LatencyMs
     double DuplicateShare = 0;   // share of replies sent twice
     bool SplitReplies = false;   // every reply goes out as two datagrams
     int NoiseBytes = 0;          // this many noise bytes (no AA 55 in them) before every reply
@@ -91,7 +102,9 @@ public:
     // The frame a controller would answer with; empty when it stays silent.
     QByteArray Answer(const QByteArray& commandFrame);
 
-    // Sets the fault triggers and restarts their random draws from faults.Seed.
+    // Sets the fault triggers and restarts their random draws from faults.Seed. The new
+    // timing holds from the next command on: replies already waiting still leave when due,
+    // but that command starts at once instead of after them.
     void SetFaults(const TSimFaults& faults);
     // Power cycle: forgets that it was fresh, boots its kernel when it holds a valid one.
     void Restart();
@@ -101,6 +114,7 @@ public:
 
 private:
     friend class TControllerSimulator;
+    using TClock = std::chrono::steady_clock;
     struct TCommand;
     uint8_t Execute(const TCommand& command, QByteArray& replyData);
     uint8_t EraseFlash(const QByteArray& arguments);
@@ -111,24 +125,35 @@ private:
     QByteArray* Area(uint32_t address, uint32_t length, int& offset);
     bool Chance(double share);
     QByteArray Noise(int count);
+    // The unit takes a command that arrived at now after the ones before it; says when it is
+    // done with it, which is when its reply is due.
+    TClock::time_point TakeTurn(uint8_t command, TClock::time_point now);
 
     QByteArray KernelArea;    // 64 KiB at 0x10000
     QByteArray ProgramArea;   // 2 MiB at 0x20000
     bool FAnswersUnassigned = false;   // had no serial number when it last started
+    TClock::time_point FBusyUntil;     // done with every command taken so far
     std::mt19937 Random;
 };
 
 class TControllerSimulator : public QObject {
     Q_OBJECT
 public:
+    static constexpr int MaxControllers = 253;   // 127.0.0.2 to 127.0.0.254
+
     explicit TControllerSimulator(QObject* parent = nullptr);
     ~TControllerSimulator() override;
 
-    // Adds a controller at the next loopback address (127.0.0.2 first). Before Start.
+    // Adds a controller at the next loopback address (127.0.0.2 first). Before Start; Start
+    // refuses more than MaxControllers.
     TSimController& AddController(const TSimControllerConfig& config);
+    // Adds a controller at the next loopback address and, when started, binds its socket on
+    // the shared port at once; it answers broadcasts from then on. Null, with the reason in
+    // error, when no address is left or the socket cannot be bound.
+    TSimController* AddLiveController(const TSimControllerConfig& config, QString* error = nullptr);
     // Binds every socket. port 0 picks a free port shared by all of them.
     bool Start(int port = 0, QString* error = nullptr);
-    void Stop();
+    void Stop();                   // replies still waiting are dropped
     int Port() const;              // 0 while stopped
     int Count() const;
     TSimController& Controller(int index);
@@ -137,14 +162,20 @@ public:
     static QString BroadcastAddress() { return QStringLiteral("127.255.255.255"); }
 
 private:
+    struct TUnit;
+    struct TPendingReply;
     bool Bind(int port, QString& error);
+    bool BindUnit(int index, quint16 port, QString& error);
+    bool OnOwnThread(QString& error) const;
     void Receive(QUdpSocket* socket, int controllerIndex);   // -1: the broadcast socket
     void Serve(int controllerIndex, const QNetworkDatagram& datagram);
-    // Sends the reply through the controller's fault triggers; says what they did.
-    QString Reply(int controllerIndex, QByteArray frame, const QHostAddress& host, uint16_t port);
+    // Sends the reply through the controller's fault triggers once its turn comes; says what
+    // they did.
+    QString Reply(int controllerIndex, uint8_t command, QByteArray frame, const QHostAddress& host, uint16_t port);
+    void Send(TUnit& unit, const TPendingReply& reply);
+    void SendDue(int controllerIndex);   // the waiting replies whose time has come, in order
 
-    std::vector<std::unique_ptr<TSimController>> FControllers;
-    std::vector<QUdpSocket*> FSockets;
+    std::vector<TUnit> FUnits;     // one per controller, in the order they were added
     QUdpSocket* FBroadcastSocket = nullptr;
     int FPort = 0;
 };
