@@ -7,12 +7,13 @@
 #include "SampleImages.h"
 
 #include <QCoreApplication>
-#include <QElapsedTimer>
+#include <QEventLoop>
 #include <QFile>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QProcess>
 #include <QTemporaryDir>
+#include <QTimer>
 
 #include <gtest/gtest.h>
 
@@ -100,11 +101,12 @@ protected:
                     onLine(process, line);
             }
         });
+        QEventLoop ended;
+        QObject::connect(&process, &QProcess::finished, &ended, &QEventLoop::quit);
+        QObject::connect(&process, &QProcess::errorOccurred, &ended, &QEventLoop::quit);
+        QTimer::singleShot(60000, &ended, &QEventLoop::quit);   // a run that never ends fails the test
         process.start(QStringLiteral(ORVEL_LOADER), arguments);
-        QElapsedTimer clock;
-        clock.start();
-        while (process.state() != QProcess::NotRunning && clock.elapsed() < 60000)
-            QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 20);
+        ended.exec();
         if (process.state() != QProcess::NotRunning) {
             process.kill();
             process.waitForFinished();
@@ -291,6 +293,30 @@ TEST_F(OrvelLoader, StationFlashesFreshUnitsOnceUntilEnoughAreDone)
         serials.insert(result.value(QStringLiteral("serial")).toInt());
     EXPECT_EQ(serials, (std::set<int>{500, 501, 502}));
     EXPECT_EQ(Sim.Controller(3).CommandCounts.value(34), 0);   // the numbered unit was left alone
+}
+
+// Units arrive one after the other while the station runs, as on a production line.
+TEST_F(OrvelLoader, StationTakesUnitsAsTheyArrive)
+{
+    StartUnits(1);
+    for (const int after : {400, 900}) {
+        QTimer::singleShot(after, &Sim, [this] {
+            QString error;
+            EXPECT_NE(Sim.AddLiveController({}, &error), nullptr) << error.toStdString();
+        });
+    }
+    const TRun run = Run({QStringLiteral("station"), QStringLiteral("--kernel"), Kernel, QStringLiteral("--serial"),
+                          QStringLiteral("600"), QStringLiteral("--units"), QStringLiteral("3"),
+                          QStringLiteral("--scan"), QStringLiteral("150"), QStringLiteral("--json"),
+                          QStringLiteral("--log"), Dir.filePath(QStringLiteral("p.log"))});
+    EXPECT_EQ(run.ExitCode, ExitOk) << run.Out.toStdString();
+    std::set<int> serials;
+    for (const QJsonObject& result : run.Kind(QStringLiteral("result")))
+        serials.insert(result.value(QStringLiteral("serial")).toInt());
+    EXPECT_EQ(serials, (std::set<int>{600, 601, 602}));
+    ASSERT_EQ(Sim.Count(), 3);
+    for (int i = 0; i < 3; ++i)
+        EXPECT_TRUE(Sim.Controller(i).HoldsValidKernel()) << i;
 }
 
 }  // namespace

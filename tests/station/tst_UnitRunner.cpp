@@ -10,10 +10,11 @@
 
 #include <QCoreApplication>
 #include <QCryptographicHash>
-#include <QElapsedTimer>
+#include <QEventLoop>
 #include <QFile>
 #include <QSettings>
 #include <QTemporaryDir>
+#include <QTimer>
 
 #include <gtest/gtest.h>
 
@@ -78,11 +79,17 @@ protected:
     {
         std::vector<std::unique_ptr<TUnitRunner>> runners;
         std::vector<TUnitRecord> records;
+        QEventLoop allDone;
+        QTimer::singleShot(60000, &allDone, &QEventLoop::quit);   // a runner that never ends fails the test
         for (const TUnitJob& job : jobs) {
             runners.push_back(std::make_unique<TUnitRunner>(job, serials));
             TUnitRunner* runner = runners.back().get();
             QObject::connect(runner, &TUnitRunner::Finished, runner,
-                             [&records](const TUnitRecord& record) { records.push_back(record); });
+                             [&](const TUnitRecord& record) {
+                                 records.push_back(record);
+                                 if (records.size() == jobs.size())
+                                     allDone.quit();
+                             });
             if (onMessage)
                 QObject::connect(runner, &TUnitRunner::Message, runner,
                                  [runner, onMessage](const QString&, const QDateTime&, const QString& text) {
@@ -91,10 +98,7 @@ protected:
         }
         for (auto& runner : runners)
             runner->start();
-        QElapsedTimer clock;
-        clock.start();
-        while (records.size() < jobs.size() && clock.elapsed() < 60000)
-            QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 50);
+        allDone.exec();
         return records;
     }
 
