@@ -416,15 +416,17 @@ bool TCommunicator::ReadStatus(uint8_t& mode, uint8_t& state)
     if (!SendCommand(CmdReadStatus))
         return false;
     uint8_t buffer[ReplyBufferSize];
-    if (HexToBytes(RxData, buffer, sizeof buffer, false) < 2)
+    const int n = HexToBytes(RxData, buffer, sizeof buffer, false);
+    if (n < PlcStatusSize)
         return false;
+    const TPlcStatus status = PlcStatusFromBytes(QByteArray(reinterpret_cast<const char*>(buffer), n));
     bool result = true;
-    if (buffer[0] <= 2)
-        mode = buffer[0];
+    if (status.Mode <= 2)
+        mode = status.Mode;
     else
         result = false;
-    if (buffer[1] <= 8)
-        state = buffer[1];
+    if (status.PlcState <= 8)
+        state = status.PlcState;
     else
         result = false;
     return result;
@@ -440,7 +442,7 @@ bool TCommunicator::ReadLoaderRecord(TLoaderRecord& record)
     RxFrame.clear();
     if (n < 4)
         return false;
-    std::memcpy(&record, buffer, sizeof record);
+    record = LoaderRecordFromBytes(QByteArray(reinterpret_cast<const char*>(buffer), n));
     return true;
 }
 
@@ -518,9 +520,9 @@ bool TCommunicator::ReadMemory(uint32_t address, uint32_t length, QByteArray* st
 bool TCommunicator::ReadProgramHeader(TProgramHeader& header)
 {
     QByteArray stream;
-    if (!ReadMemory(ProgramAddress, sizeof(TProgramHeader), &stream))
+    if (!ReadMemory(ProgramAddress, ProgramHeaderSize, &stream))
         return false;
-    header = RecordFromBytes<TProgramHeader>(stream);
+    header = ProgramHeaderFromBytes(stream);
     return true;
 }
 

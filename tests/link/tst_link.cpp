@@ -746,14 +746,14 @@ TEST_F(LinkToPeer, ReadLoaderRecordPadsShortData)
     } cases[] = {
         {24, true, Pattern(24)},
         {10, true, Pattern(10) + QByteArray(14, '\0')},
-        {3, false, RecordToBytes(untouched)},
+        {3, false, LoaderRecordToBytes(untouched)},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.size);
         peer.Script = [&](int, const QByteArray&) { return QList<QByteArray>{Acknowledgement(Pattern(c.size))}; };
         TLoaderRecord record = untouched;
         EXPECT_EQ(link.ReadLoaderRecord(record), c.ok);
-        EXPECT_EQ(RecordToBytes(record), c.record);
+        EXPECT_EQ(LoaderRecordToBytes(record), c.record);
         EXPECT_TRUE(link.RxData.isEmpty());
     }
 }
@@ -796,8 +796,8 @@ TEST_F(LinkToSimulator, StoredProgramLengthReadsTheFileTable)
     first.FileLength = 0x800;
     last.FileAddress = ProgramAddress + 12 * 1024;
     last.FileLength = 1024;
-    Controller().SetMemory(ProgramAddress, RecordToBytes(header));
-    Controller().SetMemory(header.FileTableAddress, RecordToBytes(first) + RecordToBytes(last));
+    Controller().SetMemory(ProgramAddress, ProgramHeaderToBytes(header));
+    Controller().SetMemory(header.FileTableAddress, ProgramFileEntryToBytes(first) + ProgramFileEntryToBytes(last));
 
     EXPECT_EQ(link.StoredProgramLength(true), 13 * 1024);
 

@@ -133,7 +133,7 @@ TEST_F(LoaderProduction, FreshUnitGetsSerialKernelProgramStartAndClockThenTheNex
 
     // ... and the sealed program, whose header went last.
     const QByteArray program = Unit->Memory(ProgramAddress, uint32_t(programFile.size()));
-    const auto sealed = RecordFromBytes<TProgramHeader>(program);
+    const auto sealed = ProgramHeaderFromBytes(program);
     EXPECT_EQ(+sealed.Marker, 0);
     EXPECT_EQ(+sealed.Kind, ProgramKindARM);
     EXPECT_TRUE(IsValidProgram(program, false));
@@ -407,9 +407,9 @@ void HoldSealedProgram(TSimControllerConfig& config)
 QByteArray ArmOnlyProgram()
 {
     QByteArray program = SampleProgram(70000);
-    auto header = RecordFromBytes<TProgramHeader>(program);
+    auto header = ProgramHeaderFromBytes(program);
     header.ProgramLength = 65536 + 100;
-    program.replace(0, int(sizeof header), RecordToBytes(header));
+    program.replace(0, ProgramHeaderSize, ProgramHeaderToBytes(header));
     return SealedProgram(program, false);
 }
 
@@ -616,7 +616,9 @@ struct TFileCase {
 QByteArray ProgramWithLength(uint32_t length)
 {
     QByteArray image = SampleProgram(600);   // erased header: no checksum to match
-    std::memcpy(image.data() + 16, &length, sizeof length);
+    auto header = ProgramHeaderFromBytes(image);
+    header.ProgramLength = length;
+    image.replace(0, ProgramHeaderSize, ProgramHeaderToBytes(header));
     return image;
 }
 

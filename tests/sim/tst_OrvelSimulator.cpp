@@ -152,12 +152,12 @@ TEST(SimFrames, SerialAssignedThroughBlock4)
     TSimController unit(Unit(Unassigned), QStringLiteral("127.0.0.2"));
     TAnswer record = Ask(unit, Unassigned, ReadRecord);
     ASSERT_EQ(record.Data.size(), 24);
-    EXPECT_EQ(RecordFromBytes<TLoaderRecord>(record.Data).LoaderMajor, 3);
+    EXPECT_EQ(LoaderRecordFromBytes(record.Data).LoaderMajor, 3);
 
-    auto changed = RecordFromBytes<TLoaderRecord>(record.Data);
+    auto changed = LoaderRecordFromBytes(record.Data);
     changed.Serial = 1000;
-    EXPECT_EQ(Ask(unit, Unassigned, WriteBlock, Block(4, 24, RecordToBytes(changed))).Code, 1);
-    EXPECT_EQ(Ask(unit, 1000, ReadBlock, Block(4, 24)).Data, RecordToBytes(changed));
+    EXPECT_EQ(Ask(unit, Unassigned, WriteBlock, Block(4, 24, LoaderRecordToBytes(changed))).Code, 1);
+    EXPECT_EQ(Ask(unit, 1000, ReadBlock, Block(4, 24)).Data, LoaderRecordToBytes(changed));
     EXPECT_EQ(Ask(unit, 1000, Ping).Source, 1000u);
     EXPECT_TRUE(Ask(unit, Unassigned, EraseFlash, QByteArray("\x04\x01", 2)).Answered);
 
@@ -481,8 +481,7 @@ TEST(SimSamples, ProgramsAreErasedAndTheirStoredLengthIsWhole)
 {
     for (const auto& [image, xa] : {std::pair{SampleProgram(), false}, std::pair{SampleXaFileProgram(), true}}) {
         EXPECT_TRUE(IsValidProgram(image, xa));
-        EXPECT_TRUE(IsErasedProgramHeader(RecordFromBytes<TProgramHeader>(image).Marker,
-                                          RecordFromBytes<TProgramHeader>(image).Kind));
+        EXPECT_TRUE(IsErasedProgramHeader(ProgramHeaderFromBytes(image).Marker, ProgramHeaderFromBytes(image).Kind));
         TSimControllerConfig config = Unit(1000, xa ? 2 : 3);
         config.Program = SealedProgram(image, xa);
         TSimController unit(config, QStringLiteral("127.0.0.2"));
@@ -491,7 +490,7 @@ TEST(SimSamples, ProgramsAreErasedAndTheirStoredLengthIsWhole)
             out = unit.Memory(address, length);
             return true;
         };
-        EXPECT_EQ(StoredProgramLengthOf(RecordFromBytes<TProgramHeader>(unit.Memory(ProgramAddress, 114)), xa, reader),
+        EXPECT_EQ(StoredProgramLengthOf(ProgramHeaderFromBytes(unit.Memory(ProgramAddress, 114)), xa, reader),
                   image.size());
     }
 }
@@ -518,7 +517,7 @@ TEST(SimExecutable, ServesUntilTerminated)
     QByteArray text = BytesToHex(client.receiveDatagram().data());
     TParsedFrame frame;
     ASSERT_TRUE(ParseFrame(text, frame));
-    const auto record = RecordFromBytes<TLoaderRecord>(QByteArray::fromHex(frame.Data));
+    const auto record = LoaderRecordFromBytes(QByteArray::fromHex(frame.Data));
     EXPECT_EQ(record.Serial, 1234u);
     EXPECT_EQ(record.LoaderMajor, 2);
 

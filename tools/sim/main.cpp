@@ -109,7 +109,7 @@ bool ParseController(const QString& text, TSimControllerConfig& config, QString&
 QString Describe(const TSimController& controller)
 {
     const uint32_t serial = controller.Serial();
-    const auto record = RecordFromBytes<TLoaderRecord>(controller.LoaderRecord);
+    const auto record = LoaderRecordFromBytes(controller.LoaderRecord);
     const QString platform = record.LoaderMajor == 2 ? QStringLiteral("Orvel/XA")
                              : record.LoaderMajor == 3 ? QStringLiteral("Orvel/ARM")
                                                        : QStringLiteral("old loader");
