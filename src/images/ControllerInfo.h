@@ -25,11 +25,15 @@ struct TLoaderRecord {
     std::array<uint8_t, 8> Reserved4{};    // [4]
     uint32_t Serial = 0;                   // [12] 0xFFFFFFFF: no serial number yet
     std::array<uint8_t, 8> Reserved16{};   // [16]
+
+    bool operator==(const TLoaderRecord&) const = default;
 };
 
 struct TPlcStatus {
     uint8_t Mode = 0;       // [0] 0 loader, 1 kernel, 2 (no name)
     uint8_t PlcState = 0;   // [1] index into PlcStateNames
+
+    bool operator==(const TPlcStatus&) const = default;
 };
 
 // Each record from its size of bytes at offset (bytes past the end read as 0), and back

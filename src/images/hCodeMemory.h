@@ -59,6 +59,8 @@ struct TKernelHeader {
     uint32_t Gateway = 0;                    // [38]
     uint32_t DNSServer = 0;                  // [42]
     std::array<uint8_t, 42> Reserved46{};    // [46]
+
+    bool operator==(const TKernelHeader&) const = default;
 };
 
 // The bytes the tool reads at ProgramAddress; the first SealedHeaderSize are the sealed part.
@@ -77,6 +79,8 @@ struct TProgramHeader {
     std::array<uint8_t, 10> Reserved70{};    // [70]
     uint16_t ModbusAddress = 0;              // [80]
     std::array<uint8_t, 32> Reserved82{};    // [82]
+
+    bool operator==(const TProgramHeader&) const = default;
 };
 
 struct TProgramFileEntry {
@@ -84,6 +88,8 @@ struct TProgramFileEntry {
     uint32_t FileAddress = 0;                // [34]
     uint32_t FileLength = 0;                 // [38]
     std::array<uint8_t, 4> Reserved42{};     // [42]
+
+    bool operator==(const TProgramFileEntry&) const = default;
 };
 
 // Each record from its size of bytes at offset in raw memory (bytes past the end read as

@@ -91,6 +91,7 @@ TEST_F(LoaderProduction, FreshUnitGetsSerialKernelProgramStartAndClockThenTheNex
     inputs.StartPlc = true;
     inputs.SetRtc = true;
     inputs.KernelVersionShown = connected.Panel.KernelVersion;
+    const QByteArray recordBefore = Unit->LoaderRecord;
 
     Host.Clear();
     ASSERT_TRUE(Session->DoSend(inputs));
@@ -119,6 +120,8 @@ TEST_F(LoaderProduction, FreshUnitGetsSerialKernelProgramStartAndClockThenTheNex
     // The unit holds the file's kernel with the built header: the file's version and body,
     // the unit's own settings, its own size, date and checksum.
     EXPECT_EQ(Unit->Serial(), 1000u);
+    // The identification record went back with only its serial number's four bytes changed.
+    EXPECT_EQ(Unit->LoaderRecord.left(12) + Unit->LoaderRecord.mid(16), recordBefore.left(12) + recordBefore.mid(16));
     const QByteArray kernel = Unit->Memory(KernelAddress, uint32_t(kernelFile.size()));
     const TKernelHeader written = ReadKernelHeader(kernel, ArmHeader);
     EXPECT_EQ(+written.VersionMinor, 1);
