@@ -53,7 +53,7 @@ QString IPAddressText(const TControllerInfo& info, const QString& targetIP)
 
 TLoaderRecord LoaderRecordFromBytes(const QByteArray& bytes, int offset)
 {
-    return ReadRecord<TLoaderRecord>(bytes, offset, LoaderRecordSize, LoaderRecordFields);
+    return ReadRecord<TLoaderRecord, LoaderRecordSize>(bytes, offset, LoaderRecordFields);
 }
 
 QByteArray LoaderRecordToBytes(const TLoaderRecord& record)
@@ -63,7 +63,7 @@ QByteArray LoaderRecordToBytes(const TLoaderRecord& record)
 
 TPlcStatus PlcStatusFromBytes(const QByteArray& bytes, int offset)
 {
-    return ReadRecord<TPlcStatus>(bytes, offset, PlcStatusSize, PlcStatusFields);
+    return ReadRecord<TPlcStatus, PlcStatusSize>(bytes, offset, PlcStatusFields);
 }
 
 QByteArray PlcStatusToBytes(const TPlcStatus& status)

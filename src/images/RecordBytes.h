@@ -25,25 +25,32 @@ inline QByteArray BytesAt(const QByteArray& bytes, int offset, int size)
     return out;
 }
 
+// Reads fields from Size bytes at offset; those outside the source read as 0. The bytes are
+// copied first, so that each field is read from within the record's own buffer.
+template <int Size>
 class TRecordReader {
 public:
-    TRecordReader(const QByteArray& bytes, int offset, int size) : FBytes(BytesAt(bytes, offset, size)) {}
+    TRecordReader(const QByteArray& bytes, int offset)
+    {
+        if (offset >= 0 && offset < bytes.size())
+            std::copy_n(bytes.constData() + offset, std::min<qsizetype>(Size, bytes.size() - offset), FBytes.begin());
+    }
 
     template <std::integral T>
     void operator()(T& field)
     {
-        field = qFromLittleEndian<T>(FBytes.constData() + FAt);
+        field = qFromLittleEndian<T>(FBytes.data() + FAt);
         FAt += int(sizeof field);
     }
     template <size_t N>
     void operator()(std::array<uint8_t, N>& field)
     {
-        std::copy_n(FBytes.constData() + FAt, N, field.begin());
+        std::copy_n(FBytes.begin() + FAt, N, field.begin());
         FAt += int(N);
     }
 
 private:
-    QByteArray FBytes;
+    std::array<uint8_t, Size> FBytes{};
     int FAt = 0;
 };
 
@@ -65,11 +72,11 @@ public:
     QByteArray Bytes;
 };
 
-template <typename Record, typename Fields>
-Record ReadRecord(const QByteArray& bytes, int offset, int size, Fields fields)
+template <typename Record, int Size, typename Fields>
+Record ReadRecord(const QByteArray& bytes, int offset, Fields fields)
 {
     Record record;
-    TRecordReader reader(bytes, offset, size);
+    TRecordReader<Size> reader(bytes, offset);
     fields(record, reader);
     return record;
 }

@@ -108,7 +108,7 @@ bool UnpackFields(uint32_t value, QDate& date, QTime& time)
 
 TKernelHeader KernelHeaderFromBytes(const QByteArray& bytes, int offset)
 {
-    return ReadRecord<TKernelHeader>(bytes, offset, KernelHeaderSize, KernelHeaderFields);
+    return ReadRecord<TKernelHeader, KernelHeaderSize>(bytes, offset, KernelHeaderFields);
 }
 
 QByteArray KernelHeaderToBytes(const TKernelHeader& header)
@@ -118,7 +118,7 @@ QByteArray KernelHeaderToBytes(const TKernelHeader& header)
 
 TProgramHeader ProgramHeaderFromBytes(const QByteArray& bytes, int offset)
 {
-    return ReadRecord<TProgramHeader>(bytes, offset, ProgramHeaderSize, ProgramHeaderFields);
+    return ReadRecord<TProgramHeader, ProgramHeaderSize>(bytes, offset, ProgramHeaderFields);
 }
 
 QByteArray ProgramHeaderToBytes(const TProgramHeader& header)
@@ -128,7 +128,7 @@ QByteArray ProgramHeaderToBytes(const TProgramHeader& header)
 
 TProgramFileEntry ProgramFileEntryFromBytes(const QByteArray& bytes, int offset)
 {
-    return ReadRecord<TProgramFileEntry>(bytes, offset, ProgramFileEntrySize, ProgramFileEntryFields);
+    return ReadRecord<TProgramFileEntry, ProgramFileEntrySize>(bytes, offset, ProgramFileEntryFields);
 }
 
 QByteArray ProgramFileEntryToBytes(const TProgramFileEntry& entry)
