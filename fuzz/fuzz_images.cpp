@@ -45,7 +45,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     }
 
     // Stored-program length with the bytes as header and the rest as controller memory.
-    const TProgramHeader header = RecordFromBytes<TProgramHeader>(image);
+    const TProgramHeader header = ProgramHeaderFromBytes(image);
     const TMemoryReader reader = [&image](uint32_t address, uint32_t length, QByteArray& out) {
         if (length > 1u << 20)
             return false;

@@ -1,8 +1,24 @@
 #include "ControllerInfo.h"
 
+#include "RecordBytes.h"
 #include "uOrvelVars.h"
 
 namespace {
+
+constexpr auto LoaderRecordFields = [](auto& r, auto&& field) {
+    field(r.LoaderMajor);
+    field(r.LoaderMinor);
+    field(r.Reserved4);
+    field(r.Serial);
+    field(r.Reserved16);
+};
+static_assert(FieldBytes<TLoaderRecord>(LoaderRecordFields) == LoaderRecordSize);
+
+constexpr auto PlcStatusFields = [](auto& s, auto&& field) {
+    field(s.Mode);
+    field(s.PlcState);
+};
+static_assert(FieldBytes<TPlcStatus>(PlcStatusFields) == PlcStatusSize);
 
 const QString Dash = QStringLiteral("-");
 const QString None = QStringLiteral("none");
@@ -34,6 +50,26 @@ QString IPAddressText(const TControllerInfo& info, const QString& targetIP)
 }
 
 }  // namespace
+
+TLoaderRecord LoaderRecordFromBytes(const QByteArray& bytes, int offset)
+{
+    return ReadRecord<TLoaderRecord, LoaderRecordSize>(bytes, offset, LoaderRecordFields);
+}
+
+QByteArray LoaderRecordToBytes(const TLoaderRecord& record)
+{
+    return WriteRecord(record, LoaderRecordFields);
+}
+
+TPlcStatus PlcStatusFromBytes(const QByteArray& bytes, int offset)
+{
+    return ReadRecord<TPlcStatus, PlcStatusSize>(bytes, offset, PlcStatusFields);
+}
+
+QByteArray PlcStatusToBytes(const TPlcStatus& status)
+{
+    return WriteRecord(status, PlcStatusFields);
+}
 
 QString PlatformText(const TControllerInfo& info)
 {

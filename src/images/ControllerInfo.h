@@ -9,26 +9,39 @@
 
 #include "hCodeMemory.h"
 
+#include <QByteArray>
 #include <QString>
 
+#include <array>
 #include <cstdint>
 
-#pragma pack(push, 1)
+// Offsets in brackets, little-endian; the Reserved bytes go back to the unit as they came.
+inline constexpr int LoaderRecordSize = 24;
+inline constexpr int PlcStatusSize = 2;
+
 struct TLoaderRecord {
-    uint16_t LoaderMajor = 0;   // 2 = XA, 3 = ARM, below 2 = old loader
-    uint16_t LoaderMinor = 0;
-    std::array<uint8_t, 8> Reserved4{};
-    uint32_t Serial = 0;        // 0xFFFFFFFF: no serial number yet
-    std::array<uint8_t, 8> Reserved16{};
+    uint16_t LoaderMajor = 0;              // [0] 2 = XA, 3 = ARM, below 2 = old loader
+    uint16_t LoaderMinor = 0;              // [2]
+    std::array<uint8_t, 8> Reserved4{};    // [4]
+    uint32_t Serial = 0;                   // [12] 0xFFFFFFFF: no serial number yet
+    std::array<uint8_t, 8> Reserved16{};   // [16]
+
+    bool operator==(const TLoaderRecord&) const = default;
 };
-static_assert(sizeof(TLoaderRecord) == 24);
 
 struct TPlcStatus {
-    uint8_t Mode = 0;       // 0 loader, 1 kernel, 2 (no name)
-    uint8_t PlcState = 0;   // index into PlcStateNames
+    uint8_t Mode = 0;       // [0] 0 loader, 1 kernel, 2 (no name)
+    uint8_t PlcState = 0;   // [1] index into PlcStateNames
+
+    bool operator==(const TPlcStatus&) const = default;
 };
-static_assert(sizeof(TPlcStatus) == 2);
-#pragma pack(pop)
+
+// Each record from its size of bytes at offset (bytes past the end read as 0), and back
+// into exactly its size of bytes.
+TLoaderRecord LoaderRecordFromBytes(const QByteArray& bytes, int offset = 0);
+QByteArray LoaderRecordToBytes(const TLoaderRecord& record);
+TPlcStatus PlcStatusFromBytes(const QByteArray& bytes, int offset = 0);
+QByteArray PlcStatusToBytes(const TPlcStatus& status);
 
 inline constexpr uint32_t NoSerialNumber = 0xFFFFFFFF;
 

@@ -1,7 +1,9 @@
 #include "hCodeMemory.h"
 
+#include "RecordBytes.h"
 #include "uABus.h"
 
+#include <algorithm>
 #include <cstring>
 
 namespace {
@@ -36,15 +38,58 @@ bool HasKernelMagic(const TKernelHeader& header)
     return header.Magic == KernelMagicA || header.Magic == KernelMagicB;
 }
 
-// The sealed part of a program header: its first 16 bytes as a record.
-struct TSealedHeader {
-    uint16_t Marker;
-    uint16_t Kind;
-    uint16_t Checksum;
-    std::array<uint8_t, 6> Reserved6;
-    uint32_t TransferDate;
+constexpr auto KernelHeaderFields = [](auto& h, auto&& field) {
+    field(h.VersionMajor);
+    field(h.VersionMinor);
+    field(h.Magic);
+    field(h.Checksum);
+    field(h.ImageSize);
+    field(h.TransferDate);
+    field(h.HardwareModel);
+    field(h.Reserved18);
+    field(h.ReleaseXA);
+    field(h.IEXBaudRate);
+    field(h.ReleaseARM);
+    field(h.NadAlias);
+    field(h.IPAddress);
+    field(h.SubnetMask);
+    field(h.Gateway);
+    field(h.DNSServer);
+    field(h.Reserved46);
 };
-static_assert(sizeof(TSealedHeader) == SealedHeaderSize);
+static_assert(FieldBytes<TKernelHeader>(KernelHeaderFields) == KernelHeaderSize);
+
+constexpr auto ProgramHeaderFields = [](auto& h, auto&& field) {
+    field(h.Marker);
+    field(h.Kind);
+    field(h.Checksum);
+    field(h.Reserved6);
+    field(h.TransferDate);
+    field(h.ProgramLength);
+    field(h.Reserved20);
+    field(h.ExtraLength);
+    field(h.Reserved28);
+    field(h.FileTableAddress);
+    field(h.FileCount);
+    field(h.Reserved70);
+    field(h.ModbusAddress);
+    field(h.Reserved82);
+};
+static_assert(FieldBytes<TProgramHeader>(ProgramHeaderFields) == ProgramHeaderSize);
+
+constexpr auto ProgramFileEntryFields = [](auto& e, auto&& field) {
+    field(e.Reserved0);
+    field(e.FileAddress);
+    field(e.FileLength);
+    field(e.Reserved42);
+};
+static_assert(FieldBytes<TProgramFileEntry>(ProgramFileEntryFields) == ProgramFileEntrySize);
+
+// The sealed part of a program header: its first SealedHeaderSize bytes.
+QByteArray SealedHeaderBytes(const TProgramHeader& header)
+{
+    return ProgramHeaderToBytes(header).left(SealedHeaderSize);
+}
 
 // The fields of a packed date-time; false when they make no real date and time.
 bool UnpackFields(uint32_t value, QDate& date, QTime& time)
@@ -60,6 +105,36 @@ bool UnpackFields(uint32_t value, QDate& date, QTime& time)
 }
 
 }  // namespace
+
+TKernelHeader KernelHeaderFromBytes(const QByteArray& bytes, int offset)
+{
+    return ReadRecord<TKernelHeader, KernelHeaderSize>(bytes, offset, KernelHeaderFields);
+}
+
+QByteArray KernelHeaderToBytes(const TKernelHeader& header)
+{
+    return WriteRecord(header, KernelHeaderFields);
+}
+
+TProgramHeader ProgramHeaderFromBytes(const QByteArray& bytes, int offset)
+{
+    return ReadRecord<TProgramHeader, ProgramHeaderSize>(bytes, offset, ProgramHeaderFields);
+}
+
+QByteArray ProgramHeaderToBytes(const TProgramHeader& header)
+{
+    return WriteRecord(header, ProgramHeaderFields);
+}
+
+TProgramFileEntry ProgramFileEntryFromBytes(const QByteArray& bytes, int offset)
+{
+    return ReadRecord<TProgramFileEntry, ProgramFileEntrySize>(bytes, offset, ProgramFileEntryFields);
+}
+
+QByteArray ProgramFileEntryToBytes(const TProgramFileEntry& entry)
+{
+    return WriteRecord(entry, ProgramFileEntryFields);
+}
 
 uint32_t PackDateTime(const QDateTime& moment)
 {
@@ -110,7 +185,7 @@ bool IsErasedProgramHeader(uint16_t marker, uint16_t kind)
 
 TKernelHeader ReadKernelHeader(const QByteArray& image, int headerOffset)
 {
-    return RecordFromBytes<TKernelHeader>(image, headerOffset);
+    return KernelHeaderFromBytes(image, headerOffset);
 }
 
 uint16_t KernelChecksum(const QByteArray& image, int headerOffset)
@@ -136,9 +211,9 @@ void WriteKernelHeader(QByteArray& image, const TKernelHeader& header, int heade
     if (headerOffset < 0)
         return;
     TKernelHeader stamped = header;
-    WriteAt(image, headerOffset, RecordToBytes(stamped));
+    WriteAt(image, headerOffset, KernelHeaderToBytes(stamped));
     stamped.Checksum = KernelChecksum(image, headerOffset);
-    WriteAt(image, headerOffset, RecordToBytes(stamped));
+    WriteAt(image, headerOffset, KernelHeaderToBytes(stamped));
 }
 
 void StampKernel(QByteArray& image, const QDateTime& moment, int headerOffset)
@@ -147,7 +222,7 @@ void StampKernel(QByteArray& image, const QDateTime& moment, int headerOffset)
     if (!HasKernelMagic(header))
         return;
     // The size of the image as written: a short image grows to hold its whole header.
-    header.ImageSize = uint32_t(std::max<qsizetype>(image.size(), headerOffset + qsizetype(sizeof(TKernelHeader))));
+    header.ImageSize = uint32_t(std::max<qsizetype>(image.size(), headerOffset + qsizetype(KernelHeaderSize)));
     header.TransferDate = PackDateTime(moment);
     WriteKernelHeader(image, header, headerOffset);
 }
@@ -176,17 +251,17 @@ void CopyUnitSettings(const TKernelHeader& source, TKernelHeader& target)
 
 QByteArray GetProgramHeader(const QByteArray& image)
 {
-    return RecordToBytes(RecordFromBytes<TSealedHeader>(image));
+    return BytesAt(image, 0, SealedHeaderSize);
 }
 
 void SetProgramHeader(QByteArray& stream, const QByteArray& header16)
 {
-    WriteAt(stream, 0, RecordToBytes(RecordFromBytes<TSealedHeader>(header16)));
+    WriteAt(stream, 0, BytesAt(header16, 0, SealedHeaderSize));
 }
 
 uint16_t ProgramChecksum(const QByteArray& image, bool xa)
 {
-    uint32_t length = RecordFromBytes<TProgramHeader>(image).ProgramLength;
+    uint32_t length = ProgramHeaderFromBytes(image).ProgramLength;
     if (xa)
         length &= 0xFFFF;
     // A length below 16 leaves no bytes to check: the range is empty.
@@ -197,7 +272,7 @@ bool IsValidProgram(const QByteArray& image, bool xa)
 {
     if (image.size() < SealedHeaderSize)
         return false;
-    const TSealedHeader header = RecordFromBytes<TSealedHeader>(image);
+    const TProgramHeader header = ProgramHeaderFromBytes(image);
     if (!IsErasedProgramHeader(header.Marker, header.Kind) && !IsSealedProgramHeader(header.Marker, header.Kind))
         return false;
     return header.Checksum == ErasedWord || ProgramChecksum(image, xa) == header.Checksum;
@@ -207,8 +282,8 @@ void SealProgram(QByteArray& image, QByteArray& headerStream, bool xa, const QDa
 {
     if (!IsValidProgram(image, xa))
         return;
-    TSealedHeader erased = RecordFromBytes<TSealedHeader>(image);
-    TSealedHeader sealed = erased;
+    TProgramHeader erased = ProgramHeaderFromBytes(image);
+    TProgramHeader sealed = erased;
 
     erased.Marker = ErasedWord;
     erased.Kind = ErasedWord;
@@ -220,8 +295,8 @@ void SealProgram(QByteArray& image, QByteArray& headerStream, bool xa, const QDa
     sealed.TransferDate = PackDateTime(moment);
     sealed.Checksum = ProgramChecksum(image, xa);
 
-    SetProgramHeader(image, RecordToBytes(erased));
-    SetProgramHeader(headerStream, RecordToBytes(sealed));
+    SetProgramHeader(image, SealedHeaderBytes(erased));
+    SetProgramHeader(headerStream, SealedHeaderBytes(sealed));
 }
 
 int64_t StoredProgramLengthOf(const TProgramHeader& header, bool xa, const TMemoryReader& readMemory)
@@ -234,7 +309,7 @@ int64_t StoredProgramLengthOf(const TProgramHeader& header, bool xa, const TMemo
     const int64_t length = header.ProgramLength & 0xFFFF;
     if (header.FileCount == 0 || !readMemory)
         return length;
-    constexpr uint32_t entrySize = sizeof(TProgramFileEntry);
+    constexpr uint32_t entrySize = ProgramFileEntrySize;
     QByteArray table;
     if (!readMemory(header.FileTableAddress, uint32_t(header.FileCount) * entrySize, table))
         return length;
@@ -242,7 +317,7 @@ int64_t StoredProgramLengthOf(const TProgramHeader& header, bool xa, const TMemo
     const qsizetype entries = std::min<qsizetype>(header.FileCount, table.size() / entrySize);
     int32_t end = 0;
     for (qsizetype i = 0; i < entries; ++i) {
-        const auto entry = RecordFromBytes<TProgramFileEntry>(table, int(i * entrySize));
+        const auto entry = ProgramFileEntryFromBytes(table, int(i * entrySize));
         end = std::max(end, int32_t(entry.FileAddress + entry.FileLength));
     }
     return end == 0 ? length : int64_t(end) - ProgramAddress;

@@ -14,14 +14,9 @@
 #include <QDateTime>
 #include <QString>
 
-#include <algorithm>
 #include <array>
-#include <bit>
 #include <cstdint>
 #include <functional>
-
-static_assert(std::endian::native == std::endian::little,
-              "the records below are laid out as the controllers store them, little-endian");
 
 inline constexpr uint32_t KernelAddress = 0x10000;
 inline constexpr uint32_t ProgramAddress = 0x20000;
@@ -40,63 +35,72 @@ inline constexpr int KernelHeaderOffsetARM = 0x400;
 // runner thread of a station, whose units may be of either platform at the same time.
 inline thread_local int KernelHeaderOffset = 0;
 
-#pragma pack(push, 1)
-struct TKernelHeader {
-    uint16_t VersionMajor = 0;
-    uint16_t VersionMinor = 0;
-    uint16_t Magic = 0;
-    uint16_t Checksum = 0;
-    uint32_t ImageSize = 0;
-    uint32_t TransferDate = 0;
-    uint16_t HardwareModel = 0;
-    uint16_t Reserved18 = 0;
-    uint16_t ReleaseXA = 0;
-    uint16_t IEXBaudRate = 0;
-    uint16_t ReleaseARM = 0;
-    uint32_t NadAlias = 0;
-    uint32_t IPAddress = 0;
-    uint32_t SubnetMask = 0;
-    uint32_t Gateway = 0;
-    uint32_t DNSServer = 0;
-    std::array<uint8_t, 42> Reserved46{};
-};
-static_assert(sizeof(TKernelHeader) == 88);
-
-// The 114 bytes the tool reads at ProgramAddress; the first 16 are the sealed part.
-struct TProgramHeader {
-    uint16_t Marker = 0;
-    uint16_t Kind = 0;
-    uint16_t Checksum = 0;
-    std::array<uint8_t, 6> Reserved6{};
-    uint32_t TransferDate = 0;
-    uint32_t ProgramLength = 0;
-    uint32_t Reserved20 = 0;
-    int32_t ExtraLength = 0;
-    std::array<uint8_t, 36> Reserved28{};
-    uint32_t FileTableAddress = 0;
-    uint16_t FileCount = 0;
-    std::array<uint8_t, 10> Reserved70{};
-    uint16_t ModbusAddress = 0;
-    std::array<uint8_t, 32> Reserved82{};
-};
-static_assert(sizeof(TProgramHeader) == 114);
-
-struct TProgramFileEntry {
-    std::array<uint8_t, 34> Reserved0{};
-    uint32_t FileAddress = 0;
-    uint32_t FileLength = 0;
-    std::array<uint8_t, 4> Reserved42{};
-};
-static_assert(sizeof(TProgramFileEntry) == 46);
-#pragma pack(pop)
-
+// Offsets in brackets; every multi-byte field is little-endian. The Reserved bytes mean
+// nothing to the tool and go back into memory as they came.
+inline constexpr int KernelHeaderSize = 88;
+inline constexpr int ProgramHeaderSize = 114;
+inline constexpr int ProgramFileEntrySize = 46;
 inline constexpr int SealedHeaderSize = 16;
 
-// A record from the first bytes of raw memory; bytes beyond the end read as zero.
-template <typename T>
-T RecordFromBytes(const QByteArray& bytes, int offset = 0);
-template <typename T>
-QByteArray RecordToBytes(const T& record);
+struct TKernelHeader {
+    uint16_t VersionMajor = 0;               // [0]
+    uint16_t VersionMinor = 0;               // [2]
+    uint16_t Magic = 0;                      // [4]
+    uint16_t Checksum = 0;                   // [6]
+    uint32_t ImageSize = 0;                  // [8]
+    uint32_t TransferDate = 0;               // [12]
+    uint16_t HardwareModel = 0;              // [16]
+    uint16_t Reserved18 = 0;                 // [18]
+    uint16_t ReleaseXA = 0;                  // [20]
+    uint16_t IEXBaudRate = 0;                // [22]
+    uint16_t ReleaseARM = 0;                 // [24]
+    uint32_t NadAlias = 0;                   // [26]
+    uint32_t IPAddress = 0;                  // [30]
+    uint32_t SubnetMask = 0;                 // [34]
+    uint32_t Gateway = 0;                    // [38]
+    uint32_t DNSServer = 0;                  // [42]
+    std::array<uint8_t, 42> Reserved46{};    // [46]
+
+    bool operator==(const TKernelHeader&) const = default;
+};
+
+// The bytes the tool reads at ProgramAddress; the first SealedHeaderSize are the sealed part.
+struct TProgramHeader {
+    uint16_t Marker = 0;                     // [0]
+    uint16_t Kind = 0;                       // [2]
+    uint16_t Checksum = 0;                   // [4]
+    std::array<uint8_t, 6> Reserved6{};      // [6]
+    uint32_t TransferDate = 0;               // [12]
+    uint32_t ProgramLength = 0;              // [16]
+    uint32_t Reserved20 = 0;                 // [20]
+    int32_t ExtraLength = 0;                 // [24]
+    std::array<uint8_t, 36> Reserved28{};    // [28]
+    uint32_t FileTableAddress = 0;           // [64]
+    uint16_t FileCount = 0;                  // [68]
+    std::array<uint8_t, 10> Reserved70{};    // [70]
+    uint16_t ModbusAddress = 0;              // [80]
+    std::array<uint8_t, 32> Reserved82{};    // [82]
+
+    bool operator==(const TProgramHeader&) const = default;
+};
+
+struct TProgramFileEntry {
+    std::array<uint8_t, 34> Reserved0{};     // [0]
+    uint32_t FileAddress = 0;                // [34]
+    uint32_t FileLength = 0;                 // [38]
+    std::array<uint8_t, 4> Reserved42{};     // [42]
+
+    bool operator==(const TProgramFileEntry&) const = default;
+};
+
+// Each record from its size of bytes at offset in raw memory (bytes past the end read as
+// 0), and back into exactly its size of bytes.
+TKernelHeader KernelHeaderFromBytes(const QByteArray& bytes, int offset = 0);
+QByteArray KernelHeaderToBytes(const TKernelHeader& header);
+TProgramHeader ProgramHeaderFromBytes(const QByteArray& bytes, int offset = 0);
+QByteArray ProgramHeaderToBytes(const TProgramHeader& header);
+TProgramFileEntry ProgramFileEntryFromBytes(const QByteArray& bytes, int offset = 0);
+QByteArray ProgramFileEntryToBytes(const TProgramFileEntry& entry);
 
 // Packed date-time: high half (year-1980)*512 + month*32 + day, low half
 // hour*2048 + minute*32 + second/2, local time; 0 before 1980 or after 2107.
@@ -136,21 +140,3 @@ void SealProgram(QByteArray& image, QByteArray& headerStream, bool xa, const QDa
 // 0 when the header is not sealed.
 using TMemoryReader = std::function<bool(uint32_t address, uint32_t length, QByteArray& out)>;
 int64_t StoredProgramLengthOf(const TProgramHeader& header, bool xa, const TMemoryReader& readMemory);
-
-template <typename T>
-T RecordFromBytes(const QByteArray& bytes, int offset)
-{
-    T record{};
-    auto* out = reinterpret_cast<char*>(&record);
-    const qsizetype available = offset >= 0 && offset < bytes.size() ? bytes.size() - offset : 0;
-    const qsizetype n = std::min<qsizetype>(qsizetype(sizeof(T)), available);
-    for (qsizetype i = 0; i < qsizetype(sizeof(T)); ++i)
-        out[i] = i < n ? bytes[offset + i] : '\0';
-    return record;
-}
-
-template <typename T>
-QByteArray RecordToBytes(const T& record)
-{
-    return QByteArray(reinterpret_cast<const char*>(&record), qsizetype(sizeof(T)));
-}

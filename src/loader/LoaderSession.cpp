@@ -135,8 +135,8 @@ void TLoaderSession::ReadControllerInfo()
     RefreshPlcStatus();
 
     QByteArray bytes;
-    const bool read = Link.ReadMemory(KernelAddress + uint32_t(KernelHeaderOffset), sizeof(TKernelHeader), &bytes);
-    const auto header = RecordFromBytes<TKernelHeader>(bytes);
+    const bool read = Link.ReadMemory(KernelAddress + uint32_t(KernelHeaderOffset), KernelHeaderSize, &bytes);
+    const auto header = KernelHeaderFromBytes(bytes);
     Info.KernelHeaderValid = read && (header.Magic == KernelMagicA || header.Magic == KernelMagicB);
     if (!Info.KernelHeaderValid)
         return;

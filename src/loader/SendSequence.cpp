@@ -100,7 +100,7 @@ void TLoaderSession::SendSerialNumber(const TOperationInputs& inputs, TSendRun& 
 
     TLoaderRecord record = Info.Identification;
     record.Serial = uint32_t(serial);
-    const QByteArray bytes = RecordToBytes(record);
+    const QByteArray bytes = LoaderRecordToBytes(record);
     if (!Link.WriteBlock(4, uint16_t(bytes.size()), reinterpret_cast<const uint8_t*>(bytes.constData()))) {
         run.Fail(QStringLiteral("loader write failed"));
         return;

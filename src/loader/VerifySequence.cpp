@@ -72,8 +72,8 @@ bool TLoaderSession::VerifyConfiguration(const TOperationInputs& inputs, const T
     BuildConfigHeader(inputs, images);
     Host.AddMessage(QStringLiteral("reading kernel header"));
     QByteArray bytes;
-    if (!Link.ReadMemory(KernelAddress + uint32_t(KernelHeaderOffset), sizeof(TKernelHeader), &bytes) ||
-        !SameConfiguration(RecordFromBytes<TKernelHeader>(bytes), ConfigHeader))
+    if (!Link.ReadMemory(KernelAddress + uint32_t(KernelHeaderOffset), KernelHeaderSize, &bytes) ||
+        !SameConfiguration(KernelHeaderFromBytes(bytes), ConfigHeader))
         return false;
     Host.AddMessage(QStringLiteral("reading plc program header"));
     Host.AddMessage(QStringLiteral("config ok"));

@@ -79,25 +79,28 @@ bool BuildFrame(uint32_t source, uint32_t destination, uint8_t command, QByteArr
     return true;
 }
 
-bool ParseFrame(QByteArray& text, TParsedFrame& frame)
+TRejection CheckFrame(QByteArray& text, TParsedFrame& frame)
 {
-    if (text.size() < 28 || !text.startsWith("AA55"))
-        return false;
+    static constexpr QByteArrayView FrameStart = "AA55";
+    if (!text.startsWith(FrameStart))
+        return FrameStart.startsWith(text) ? TRejection::Incomplete : TRejection::Noise;
+    if (text.size() < 28)
+        return TRejection::Incomplete;
     uint8_t head[14];
     HexToBytes(text.left(28), head, sizeof head, false);
     const int length = qFromLittleEndian<uint16_t>(head + 2);
     if (length < MinReplyBodyLength || length > MaxReplyBodyLength)
-        return false;
+        return TRejection::BadLength;
     const int frameChars = 2 * length + 28;
     if (text.size() < frameChars)
-        return false;
+        return TRejection::Incomplete;
 
     uint8_t bytes[MaxReplyBodyLength + 14];
     const int covered = length + 12;  // bytes under the checksum
     HexToBytes(text.left(frameChars), bytes, sizeof bytes, false);
     const uint16_t received = qFromLittleEndian<uint16_t>(bytes + covered);
     if (BufferChecksum(bytes, covered, 0) != received)
-        return false;
+        return TRejection::BadChecksum;
 
     frame.FrameText = text.left(frameChars);
     frame.Source = qFromLittleEndian<uint32_t>(bytes + 4);
@@ -106,7 +109,27 @@ bool ParseFrame(QByteArray& text, TParsedFrame& frame)
     frame.Auxiliary = bytes[13];
     frame.Data = text.mid(28, 2 * length - 4);
     text.remove(0, frameChars);
-    return true;
+    return TRejection::None;
+}
+
+bool ParseFrame(QByteArray& text, TParsedFrame& frame)
+{
+    return CheckFrame(text, frame) == TRejection::None;
+}
+
+QString RejectionText(TRejection rejection)
+{
+    switch (rejection) {
+    case TRejection::None: return QString();
+    case TRejection::Noise: return QStringLiteral("noise");
+    case TRejection::Incomplete: return QStringLiteral("incomplete frame");
+    case TRejection::BadLength: return QStringLiteral("bad body length");
+    case TRejection::BadChecksum: return QStringLiteral("bad checksum");
+    case TRejection::TooLong: return QStringLiteral("datagram too long");
+    case TRejection::ErrorCode: return QStringLiteral("error code");
+    case TRejection::TimeOut: return QStringLiteral("time-out");
+    }
+    return QString();
 }
 
 QString ReplyCodeText(uint8_t code)

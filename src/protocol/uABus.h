@@ -69,10 +69,29 @@ struct TParsedFrame {
     QByteArray Data;        // reply data as hexadecimal text, empty when L = 2
 };
 
-// Checks the frame at the front of the reception text. When it is accepted, its text is
-// removed from the front (whatever follows stays) and the fields are filled. When it is
-// not (too short, no AA55 at the start, L outside 2..1024, incomplete, bad checksum),
-// text and fields are left as they were.
+// Why a received reply is not taken, one reason for each. CheckFrame finds the first four;
+// the link the others, from the frame's fields and from how its wait ends.
+enum class TRejection : uint8_t {
+    None,
+    Noise,              // bytes that begin no frame
+    Incomplete,         // a frame began and has not all come (yet)
+    BadLength,          // body length outside 2..1024
+    BadChecksum,
+    TooLong,            // a datagram longer than the receive buffer
+    ErrorCode,          // a reply code other than acknowledge
+    TimeOut,            // nothing came before the wait ended
+};
+
+// "noise", "incomplete frame", ..., "time-out"; empty for None.
+QString RejectionText(TRejection rejection);
+
+// Checks the frame at the front of the reception text. When it is accepted (None), its
+// text is removed from the front (whatever follows stays) and the fields are filled. When
+// it is not, text and fields are left as they were, and the result says why: Noise when
+// the text does not start with AA55, Incomplete when it is shorter than 28 characters or
+// than its frame, BadLength, BadChecksum.
+TRejection CheckFrame(QByteArray& text, TParsedFrame& frame);
+// CheckFrame accepts the frame.
 bool ParseFrame(QByteArray& text, TParsedFrame& frame);
 
 // "acknowledge", "no valid program", ..., "unknown error (13)".

@@ -29,15 +29,26 @@ constexpr uint64_t AddressableBytes = uint64_t(BlockSize) * 65536;
 const QString AllOnes = QStringLiteral("255.255.255.255");
 const QString NoAddress = QStringLiteral("0.0.0.0");
 
-// Where a frame starts in hexadecimal text: "AA55" at a byte boundary (an even position),
-// so that the tail of one byte and the head of the next never pass for a frame start.
-qsizetype FrameStart(const QByteArray& hex)
+// Where a frame starts in hexadecimal text, from position from on: "AA55" at a byte
+// boundary (an even position), so that the tail of one byte and the head of the next never
+// pass for a frame start.
+qsizetype FrameStart(const QByteArray& hex, qsizetype from)
 {
-    for (qsizetype i = hex.indexOf("AA55"); i >= 0; i = hex.indexOf("AA55", i + 1)) {
+    for (qsizetype i = hex.indexOf("AA55", from); i >= 0; i = hex.indexOf("AA55", i + 1)) {
         if (i % 2 == 0)
             return i;
     }
     return -1;
+}
+
+// Drops the text before the next frame start at or after from (all of it when there is
+// none); true when anything was dropped.
+bool SkipToFrameStart(QByteArray& hex, qsizetype from)
+{
+    const qsizetype start = FrameStart(hex, from);
+    const qsizetype end = start < 0 ? hex.size() : start;
+    hex.remove(0, end);
+    return end > 0;
 }
 
 // (QByteArray has no list constructor; braces would pick its (size, fill) constructor.)
@@ -196,6 +207,7 @@ bool TCommunicator::WaitForReply(uint32_t timeout)
     const uint64_t generation = ++FWaitGeneration;
     FReplyOutstanding = true;   // until a frame answers this very wait
     State = StateWaiting;
+    LastRejection = TRejection::None;
     RxText.clear();
     RxFrame.clear();
     RxData.clear();
@@ -219,6 +231,7 @@ bool TCommunicator::WaitForReply(uint32_t timeout)
     // Only an accepted reply sets Idle during a current wait; anything else is the time-out.
     if (State != StateIdle) {
         State = StateIdle;
+        RejectUnansweredWait();
         return false;
     }
     FReplyOutstanding = false;
@@ -295,33 +308,46 @@ void TCommunicator::HandleDatagram(const QByteArray& datagram, const QString& se
                                    const QString& localIP, int localPort)
 {
     // No reply of ours is near this size; a bigger datagram is not for us.
-    if (datagram.size() > ReceiveBufferSize)
+    if (datagram.size() > ReceiveBufferSize) {
+        Reject(TRejection::TooLong);
         return;
+    }
     LocalIP = localIP;
     BoundPort = localPort;
     const QByteArray hex = BytesToHex(datagram);
     WriteDebugLog(QStringLiteral("RX:") + QString::fromLatin1(hex));
 
-    const qsizetype start = FrameStart(hex);
-    if (State != StateReceiving && start >= 0)
-        State = StateReceiving;
-    if (State != StateReceiving) {
-        RxText.clear();
-        return;
-    }
-    if (!RxText.isEmpty()) {
-        RxText += hex;
-        if (RxText.size() > MaxRxTextLength) {
-            RxText.clear();
-            State = StateWaiting;
+    // RxText holds nothing or the start of a frame that this datagram may complete.
+    RxText += hex;
+    if (SkipToFrameStart(RxText, 0))
+        Reject(TRejection::Noise);
+    bool ended = false;
+    while (!RxText.isEmpty() && !ended) {
+        TParsedFrame frame;
+        const TRejection rejection = CheckFrame(RxText, frame);
+        if (rejection == TRejection::Incomplete)
+            break;   // the next datagram goes on with it
+        if (rejection != TRejection::None) {
+            // Dropped at once, so that a good reply behind it still counts. Its length
+            // cannot be trusted: the next frame start may lie inside its extent.
+            Reject(rejection);
+            SkipToFrameStart(RxText, 4);
+            continue;
         }
+        ended = TakeReply(frame, senderIP, senderPort);
+        if (ended)
+            RxText.clear();   // what follows the answer belongs to no request
+        else if (SkipToFrameStart(RxText, 0))
+            Reject(TRejection::Noise);
     }
-    if (RxText.isEmpty() && start >= 0)
-        RxText = hex.mid(start);
+    if (State != StateIdle)
+        State = ended ? StateIdle : RxText.isEmpty() ? StateWaiting : StateReceiving;
+}
 
-    TParsedFrame frame;
-    if (!ParseFrame(RxText, frame))
-        return;   // incomplete or bad: the next datagram is appended
+bool TCommunicator::TakeReply(const TParsedFrame& frame, const QString& senderIP, int senderPort)
+{
+    // A reply addressed to another NAD is this request's answer all the same: the host is
+    // NAD 1 by convention only, and controllers that answer otherwise must still be served.
     ReplyCode = frame.ReplyCode;
     RxSource = frame.Source;
     RxDestination = frame.Destination;
@@ -332,10 +358,27 @@ void TCommunicator::HandleDatagram(const QByteArray& datagram, const QString& se
     if (Discovering && frame.ReplyCode == Acknowledge && frame.Auxiliary == 0 && frame.Destination == HostNad) {
         FoundNads.append(QString::number(frame.Source));
         FoundIPs.append(senderIP);
-        State = StateWaiting;   // a discovery collects until its time-out
-    } else {
-        State = StateIdle;   // the waiting request has its answer
+        return false;   // a discovery collects until its time-out
     }
+    if (frame.ReplyCode != Acknowledge)
+        Reject(TRejection::ErrorCode);
+    return true;   // the waiting request has its answer
+}
+
+void TCommunicator::Reject(TRejection rejection)
+{
+    LastRejection = rejection;
+    WriteDebugLog(QStringLiteral("RJ:") + RejectionText(rejection));
+}
+
+void TCommunicator::RejectUnansweredWait()
+{
+    if (Discovering)
+        return;
+    if (!RxText.isEmpty())
+        Reject(TRejection::Incomplete);
+    else if (LastRejection == TRejection::None)   // a reply that came was rejected already
+        Reject(TRejection::TimeOut);
 }
 
 void TCommunicator::WriteDebugLog(const QString& text)
@@ -390,15 +433,17 @@ bool TCommunicator::ReadStatus(uint8_t& mode, uint8_t& state)
     if (!SendCommand(CmdReadStatus))
         return false;
     uint8_t buffer[ReplyBufferSize];
-    if (HexToBytes(RxData, buffer, sizeof buffer, false) < 2)
+    const int n = HexToBytes(RxData, buffer, sizeof buffer, false);
+    if (n < PlcStatusSize)
         return false;
+    const TPlcStatus status = PlcStatusFromBytes(QByteArray(reinterpret_cast<const char*>(buffer), n));
     bool result = true;
-    if (buffer[0] <= 2)
-        mode = buffer[0];
+    if (status.Mode <= 2)
+        mode = status.Mode;
     else
         result = false;
-    if (buffer[1] <= 8)
-        state = buffer[1];
+    if (status.PlcState <= 8)
+        state = status.PlcState;
     else
         result = false;
     return result;
@@ -414,7 +459,7 @@ bool TCommunicator::ReadLoaderRecord(TLoaderRecord& record)
     RxFrame.clear();
     if (n < 4)
         return false;
-    std::memcpy(&record, buffer, sizeof record);
+    record = LoaderRecordFromBytes(QByteArray(reinterpret_cast<const char*>(buffer), n));
     return true;
 }
 
@@ -492,9 +537,9 @@ bool TCommunicator::ReadMemory(uint32_t address, uint32_t length, QByteArray* st
 bool TCommunicator::ReadProgramHeader(TProgramHeader& header)
 {
     QByteArray stream;
-    if (!ReadMemory(ProgramAddress, sizeof(TProgramHeader), &stream))
+    if (!ReadMemory(ProgramAddress, ProgramHeaderSize, &stream))
         return false;
-    header = RecordFromBytes<TProgramHeader>(stream);
+    header = ProgramHeaderFromBytes(stream);
     return true;
 }
 

@@ -3,8 +3,10 @@
 // One UDP socket bound to an address of one host adapter. Each request is one A-bus frame
 // in one datagram to ControllerPort (8442); the link waits for the reply with a time-out
 // and sends the frame up to Attempts (8) times. Replies are handled as hexadecimal text:
-// HandleDatagram reassembles a frame that spans datagrams, checks it with ParseFrame and
-// stores the reply fields for the request that waits. A reply names no request, so when a
+// HandleDatagram reassembles a frame that spans datagrams, checks it with CheckFrame and
+// stores the reply fields for the request that waits. Whatever it does not take (noise, a
+// bad frame, a reply to another NAD, an error code, a wait that times out) gets one reason,
+// kept in LastRejection and written to the trace. A reply names no request, so when a
 // request starts the link drops what earlier requests still have coming
 // (ForgetEarlierReplies); the attempts of one request accept each other's replies.
 //
@@ -19,6 +21,7 @@
 
 #include "hCodeMemory.h"
 #include "ControllerInfo.h"
+#include "uABus.h"
 #include "uEthernetUtils.h"
 
 #include <QByteArray>
@@ -43,7 +46,6 @@ public:
     static constexpr int DefaultAttempts = 8;
     static constexpr int DirectConnectionPort = 65535;
     static constexpr int ReceiveBufferSize = 2048;
-    static constexpr int MaxRxTextLength = 2080;
 
     explicit TCommunicator(QObject* parent = nullptr);
     ~TCommunicator() override;
@@ -53,7 +55,7 @@ public:
     TEthernetAdapterInfo Adapter;           // filled by DetectLocal at construction
     int LocalPort = 0;                      // 0: any free port
     uint8_t State = StateIdle;
-    QByteArray RxText;                      // reception text of the current frame
+    QByteArray RxText;                      // reception text of a frame not yet complete
     QByteArray RxFrame;                     // text of the last accepted frame
     QString PeerIP;
     int PeerPort = 0;
@@ -65,6 +67,7 @@ public:
     int32_t Nad = -1;                       // -1 goes out as 0xFFFFFFFF
     uint16_t PasswordCode = 0;
     uint8_t ReplyCode = 0;                  // of the last accepted frame; never reset
+    TRejection LastRejection = TRejection::None;   // the latest of the current or last wait
     QString LocalIP;
     int BoundPort = 0;
     std::function<void(int position, int maximum)> OnProgress;
@@ -102,6 +105,9 @@ public:
     bool WaitForReply(uint32_t timeout);
     bool SendCommand(uint8_t code);
     bool SendCommand(uint8_t code, const QByteArray& arguments);
+    // Reception, for every datagram. A frame that spans datagrams is reassembled; a complete
+    // frame that fails its checks is dropped at once, and the search for a frame start goes
+    // on behind its AA55. Only a wait is ever Receiving: a datagram while Idle leaves Idle.
     void HandleDatagram(const QByteArray& datagram, const QString& senderIP, int senderPort,
                         const QString& localIP, int localPort);
     void WriteDebugLog(const QString& text);
@@ -143,6 +149,12 @@ private:
     // taken for this one's.
     void ForgetEarlierReplies();
     void MoveToFreshPort();
+    // Takes an accepted frame's reply (unless it is for another NAD); true when it ends the wait.
+    bool TakeReply(const TParsedFrame& frame, const QString& senderIP, int senderPort);
+    void Reject(TRejection rejection);
+    // A wait that no reply ended: a frame left incomplete, or a time-out when nothing came
+    // that has a reason already. A discovery always ends so and rejects nothing.
+    void RejectUnansweredWait();
 
     // Counts waits and cancellations; a wait whose number is no longer the latest was
     // taken over by a newer request (or cancelled) and ends as failed.

@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include <QStringList>
 #include <QtEndian>
 
 #include <array>
@@ -16,6 +17,11 @@ inline void PrintTo(const QByteArray& bytes, std::ostream* os)
 inline void PrintTo(const QString& text, std::ostream* os)
 {
     *os << '"' << text.toStdString() << '"';
+}
+
+inline void PrintTo(TRejection rejection, std::ostream* os)
+{
+    *os << '"' << RejectionText(rejection).toStdString() << '"';
 }
 
 namespace {
@@ -196,11 +202,12 @@ TEST(ABusParseFrame, WorkedExample)
 struct RejectCase {
     const char* name;
     QByteArray text;
+    TRejection rejection;
 };
 
 class ParseFrameRejects : public testing::TestWithParam<RejectCase> {};
 
-TEST_P(ParseFrameRejects, LeavesTextAndFieldsAlone)
+TEST_P(ParseFrameRejects, LeavesTextAndFieldsAloneAndSaysWhy)
 {
     QByteArray text = GetParam().text;
     const QByteArray before = text;
@@ -208,6 +215,7 @@ TEST_P(ParseFrameRejects, LeavesTextAndFieldsAlone)
     frame.Source = 77;
     frame.Data = "AB";
     EXPECT_FALSE(ParseFrame(text, frame));
+    EXPECT_EQ(CheckFrame(text, frame), GetParam().rejection);
     EXPECT_EQ(text, before);
     EXPECT_EQ(frame.Source, 77u);
     EXPECT_EQ(frame.Data, "AB");
@@ -224,13 +232,17 @@ QByteArray WithBodyLength(uint16_t length)
 
 INSTANTIATE_TEST_SUITE_P(
     ABus, ParseFrameRejects,
-    testing::Values(RejectCase{"TooShort", QByteArray("AA550200E8030000010000000100C2A1").left(27)},
-                    RejectCase{"NoStartBytes", QByteArray("AA560200E8030000010000000100C2A1")},
-                    RejectCase{"BodyLength1", WithBodyLength(1)},
-                    RejectCase{"BodyLength1025", WithBodyLength(1025)},
-                    RejectCase{"Incomplete", Good.chopped(1)},
-                    RejectCase{"BadChecksum", QByteArray("AA550200E8030000010000000100C2A2")},
-                    RejectCase{"BadBody", QByteArray(Good).replace(28, 2, "C1")}),
+    testing::Values(
+        RejectCase{"TooShort", QByteArray("AA550200E8030000010000000100C2A1").left(27), TRejection::Incomplete},
+        RejectCase{"Empty", QByteArray(), TRejection::Incomplete},
+        RejectCase{"HalfAStart", QByteArray("AA5"), TRejection::Incomplete},
+        RejectCase{"ShortNoise", QByteArray("A5"), TRejection::Noise},
+        RejectCase{"NoStartBytes", QByteArray("AA560200E8030000010000000100C2A1"), TRejection::Noise},
+        RejectCase{"BodyLength1", WithBodyLength(1), TRejection::BadLength},
+        RejectCase{"BodyLength1025", WithBodyLength(1025), TRejection::BadLength},
+        RejectCase{"Incomplete", Good.chopped(1), TRejection::Incomplete},
+        RejectCase{"BadChecksum", QByteArray("AA550200E8030000010000000100C2A2"), TRejection::BadChecksum},
+        RejectCase{"BadBody", QByteArray(Good).replace(28, 2, "C1"), TRejection::BadChecksum}),
     [](const auto& info) { return std::string(info.param.name); });
 
 struct AcceptCase {
@@ -277,6 +289,17 @@ TEST(ABusParseFrame, KeepsTheBeginningOfTheNextFrame)
 }
 
 // ---- texts and codes ----
+
+// The trace tells rejections apart by these texts alone.
+TEST(ABusRejectionText, OneTextForEachReason)
+{
+    EXPECT_TRUE(RejectionText(TRejection::None).isEmpty());
+    QStringList texts;
+    for (int i = int(TRejection::Noise); i <= int(TRejection::TimeOut); ++i)
+        texts << RejectionText(TRejection(i));
+    EXPECT_FALSE(texts.contains(QString()));
+    EXPECT_EQ(texts.removeDuplicates(), 0) << texts.join(QStringLiteral(", ")).toStdString();
+}
 
 TEST(ABusReplyCodeText, EveryCodeHasAText)
 {

@@ -28,12 +28,6 @@ QByteArray Pattern(int size)
     return bytes;
 }
 
-template <typename T>
-void Put(QByteArray& image, int offset, const T& record)
-{
-    image.replace(offset, sizeof(T), RecordToBytes(record));
-}
-
 uint16_t RangeSum(const QByteArray& image, int from, int to)
 {
     return BufferChecksum(image.mid(from, to - from), 0);
@@ -69,7 +63,7 @@ QByteArray KernelImage(int size, uint16_t major = 3, uint16_t magic = KernelMagi
     TKernelHeader header = ReadKernelHeader(image, offset);
     header.VersionMajor = major;
     header.Magic = magic;
-    Put(image, offset, header);
+    image.replace(offset, KernelHeaderSize, KernelHeaderToBytes(header));
     return image;
 }
 
@@ -177,7 +171,7 @@ TEST(ImagesKernel, ShortImageHeaderReadsAsZeros)
     const TKernelHeader header = ReadKernelHeader(image, HeaderAt);
     EXPECT_NE(+header.VersionMajor, 0);
     EXPECT_EQ(+header.Magic, 0);
-    EXPECT_EQ(RecordToBytes(header).mid(4), QByteArray(84, '\0'));
+    EXPECT_EQ(KernelHeaderToBytes(header).mid(4), QByteArray(84, '\0'));
 }
 
 TEST(ImagesKernel, StampSetsSizeDateAndChecksum)
@@ -191,7 +185,7 @@ TEST(ImagesKernel, StampSetsSizeDateAndChecksum)
     EXPECT_EQ(+stamped.ImageSize, 0x5000u);
     EXPECT_EQ(+stamped.TransferDate, PackDateTime(moment));
     EXPECT_EQ(+stamped.Checksum, KernelChecksum(image, HeaderAt));
-    EXPECT_EQ(RecordToBytes(stamped).mid(16), RecordToBytes(before).mid(16));
+    EXPECT_EQ(KernelHeaderToBytes(stamped).mid(16), KernelHeaderToBytes(before).mid(16));
 }
 
 TEST(ImagesKernel, StampedSizeCountsTheHeaderAShortImageGrowsBy)
@@ -216,15 +210,15 @@ TEST(ImagesKernel, DefaultHeader)
     expected.Magic = 0x6A2F;
     expected.HardwareModel = 10;
     expected.IEXBaudRate = 3;
-    EXPECT_EQ(RecordToBytes(DefaultKernelHeader()), RecordToBytes(expected));
+    EXPECT_EQ(KernelHeaderToBytes(DefaultKernelHeader()), KernelHeaderToBytes(expected));
 }
 
 TEST(ImagesKernel, CopyUnitSettingsCopiesThoseBytesOnly)
 {
-    const auto source = RecordFromBytes<TKernelHeader>(QByteArray(88, '\x11'));
-    auto target = RecordFromBytes<TKernelHeader>(QByteArray(88, '\x22'));
+    const auto source = KernelHeaderFromBytes(QByteArray(88, '\x11'));
+    auto target = KernelHeaderFromBytes(QByteArray(88, '\x22'));
     CopyUnitSettings(source, target);
-    const QByteArray bytes = RecordToBytes(target);
+    const QByteArray bytes = KernelHeaderToBytes(target);
     for (int i = 0; i < 88; ++i) {
         const bool setting = (i >= 16 && i < 18) || (i >= 22 && i < 24) || (i >= 26 && i < 46);
         EXPECT_EQ(bytes[i], setting ? '\x11' : '\x22') << "byte " << i;
@@ -240,14 +234,14 @@ constexpr std::nullopt_t RightChecksum = std::nullopt;
 QByteArray ProgramImage(int size, uint16_t marker, uint16_t kind, std::optional<uint16_t> checksum, uint32_t length)
 {
     QByteArray image = Pattern(size);
-    auto header = RecordFromBytes<TProgramHeader>(image);
+    auto header = ProgramHeaderFromBytes(image);
     header.Marker = marker;
     header.Kind = kind;
     header.ProgramLength = length;
     const int written = std::min(size, 20);
-    image.replace(0, written, RecordToBytes(header).left(written));
+    image.replace(0, written, ProgramHeaderToBytes(header).left(written));
     header.Checksum = checksum.value_or(RangeSum(image, 16, int(std::min<uint32_t>(length, size))));
-    image.replace(0, written, RecordToBytes(header).left(written));
+    image.replace(0, written, ProgramHeaderToBytes(header).left(written));
     return image;
 }
 
@@ -319,7 +313,7 @@ TEST_P(SealProgramCase, ErasedHeaderInImageSealedHeaderApart)
     const QDateTime moment(QDate(2024, 3, 15), QTime(13, 45, 30));
     SealProgram(image, headerStream, xa, moment);
 
-    const auto erased = RecordFromBytes<TProgramHeader>(image);
+    const auto erased = ProgramHeaderFromBytes(image);
     EXPECT_TRUE(IsErasedProgramHeader(erased.Marker, erased.Kind));
     EXPECT_EQ(+erased.Checksum, Erased);
     EXPECT_EQ(+erased.TransferDate, 0xFFFFFFFFu);
@@ -327,7 +321,7 @@ TEST_P(SealProgramCase, ErasedHeaderInImageSealedHeaderApart)
     EXPECT_EQ(image.mid(16), original.mid(16));
 
     ASSERT_EQ(headerStream.size(), 16);
-    const auto sealed = RecordFromBytes<TProgramHeader>(headerStream);
+    const auto sealed = ProgramHeaderFromBytes(headerStream);
     EXPECT_EQ(+sealed.Marker, 0);
     EXPECT_EQ(+sealed.Kind, xa ? ProgramKindXA : ProgramKindARM);
     EXPECT_EQ(+sealed.Checksum, RangeSum(original, 16, 250));
@@ -402,7 +396,7 @@ TEST_P(StoredProgramLength, FollowsHeaderAndFileTable)
         TProgramFileEntry entry;
         entry.FileAddress = file.address;
         entry.FileLength = file.length;
-        table += RecordToBytes(entry);
+        table += ProgramFileEntryToBytes(entry);
     }
     int reads = 0;
     const TMemoryReader reader = [&](uint32_t address, uint32_t length, QByteArray& out) {

@@ -34,6 +34,11 @@ inline void PrintTo(const QByteArray& bytes, std::ostream* os)
     *os << bytes.toHex(' ').toStdString();
 }
 
+inline void PrintTo(TRejection rejection, std::ostream* os)
+{
+    *os << '"' << RejectionText(rejection).toStdString() << '"';
+}
+
 namespace {
 
 constexpr uint32_t ControllerNad = 1001;
@@ -74,6 +79,12 @@ QByteArray Acknowledgement(const QByteArray& data = {})
 QByteArray Corrupted(QByteArray frame)
 {
     frame.back() = char(frame.back() ^ 0x5A);
+    return frame;
+}
+
+QByteArray WithBodyLength(QByteArray frame, uint16_t length)
+{
+    qToLittleEndian<uint16_t>(length, frame.data() + 2);
     return frame;
 }
 
@@ -202,6 +213,7 @@ struct FaultCase {
     bool ok;
     int sends;
     uint8_t replyCode;
+    TRejection rejection;   // of the last attempt's wait
 };
 
 class RequestCycle : public LinkToSimulator, public testing::WithParamInterface<FaultCase> {};
@@ -218,6 +230,7 @@ TEST_P(RequestCycle, AttemptsAndOutcome)
     EXPECT_EQ(link.SendPing(), c.ok);
     EXPECT_EQ(Controller().CommandCounts.value(16), c.sends);
     EXPECT_EQ(link.ReplyCode, c.replyCode);
+    EXPECT_EQ(link.LastRejection, c.rejection);
     EXPECT_EQ(link.Timeout, TCommunicator::DefaultTimeout);
     EXPECT_EQ(link.State, TCommunicator::StateIdle);
 }
@@ -225,22 +238,29 @@ TEST_P(RequestCycle, AttemptsAndOutcome)
 INSTANTIATE_TEST_SUITE_P(
     Link, RequestCycle,
     testing::Values(
-        FaultCase{"Silent", [](TSimFaults& f) { f.DropNext = 100; }, 20, false, 8, 0},
+        FaultCase{"Silent", [](TSimFaults& f) { f.DropNext = 100; }, 20, false, 8, 0, TRejection::TimeOut},
         // Were the wait to go on after an error reply, this would take 8 x 5 s.
-        FaultCase{"ErrorCodeEndsEachWait", [](TSimFaults& f) { f.ReplyCodeFor[16] = 5; }, 5000, false, 8, 5},
-        FaultCase{"SplitOverTwoDatagrams", [](TSimFaults& f) { f.SplitReplies = true; }, 1000, true, 1, 1},
-        FaultCase{"NoiseBeforeFrame", [](TSimFaults& f) { f.NoiseBytes = 7; }, 1000, true, 1, 1},
-        FaultCase{"CorruptThenGood", [](TSimFaults& f) { f.CorruptNext = 1; }, 300, true, 2, 1},
+        FaultCase{"ErrorCodeEndsEachWait", [](TSimFaults& f) { f.ReplyCodeFor[16] = 5; }, 5000, false, 8, 5,
+                  TRejection::ErrorCode},
+        FaultCase{"SplitOverTwoDatagrams", [](TSimFaults& f) { f.SplitReplies = true; }, 1000, true, 1, 1,
+                  TRejection::None},
+        FaultCase{"NoiseBeforeFrame", [](TSimFaults& f) { f.NoiseBytes = 7; }, 1000, true, 1, 1, TRejection::Noise},
+        FaultCase{"CorruptThenGood", [](TSimFaults& f) { f.CorruptNext = 1; }, 300, true, 2, 1, TRejection::None},
+        // The wait that got only a bad frame ends by time-out; the frame keeps its reason.
+        FaultCase{"CorruptEveryReply", [](TSimFaults& f) { f.CorruptShare = 1; }, 300, false, 8, 0,
+                  TRejection::BadChecksum},
         FaultCase{"LateReply",
                   [](TSimFaults& f) {
                       f.DelayMs = 700;
                       f.DelayNext = 1;
                   },
-                  300, true, 2, 1},
+                  300, true, 2, 1, TRejection::None},
         // A controller slower than the time-out: every attempt sends the same frame, so the
         // first attempt's late answer ends the second attempt's wait.
-        FaultCase{"EveryReplyBetweenOneAndTwoTimeoutsLate", [](TSimFaults& f) { f.DelayMs = 300; }, 200, true, 2, 1},
-        FaultCase{"EveryReplyAfterThreeTimeouts", [](TSimFaults& f) { f.DelayMs = 700; }, 200, true, 4, 1}),
+        FaultCase{"EveryReplyBetweenOneAndTwoTimeoutsLate", [](TSimFaults& f) { f.DelayMs = 300; }, 200, true, 2, 1,
+                  TRejection::None},
+        FaultCase{"EveryReplyAfterThreeTimeouts", [](TSimFaults& f) { f.DelayMs = 700; }, 200, true, 4, 1,
+                  TRejection::None}),
     CaseName);
 
 // Hand-made datagrams for the first attempt; later attempts get a good reply.
@@ -248,6 +268,7 @@ struct ReceptionCase {
     const char* name;
     QList<QByteArray> firstAnswer;
     int sends;
+    TRejection rejection;   // of the wait that ended with the good reply
 };
 
 class Reception : public LinkToPeer, public testing::WithParamInterface<ReceptionCase> {};
@@ -262,18 +283,120 @@ TEST_P(Reception, FirstAttemptAnsweredWith)
     EXPECT_TRUE(link.SendPing());
     EXPECT_EQ(peer.Frames.size(), GetParam().sends);
     EXPECT_EQ(link.RxFrame, BytesToHex(Acknowledgement()));
+    EXPECT_EQ(link.LastRejection, GetParam().rejection);
 }
 
 INSTANTIATE_TEST_SUITE_P(
     Link, Reception,
     testing::Values(
-        // The good frame is appended behind the bad text, so it cannot be accepted.
-        ReceptionCase{"CorruptFrameThenGoodDatagram", {Corrupted(Acknowledgement()), Acknowledgement()}, 2},
+        // A complete frame that fails is dropped at once: the good one behind it is the answer.
+        ReceptionCase{"CorruptFrameThenGoodDatagram", {Corrupted(Acknowledgement()), Acknowledgement()}, 1,
+                      TRejection::BadChecksum},
+        ReceptionCase{"BadBodyLengthThenGoodDatagram", {WithBodyLength(Acknowledgement(), 1025), Acknowledgement()},
+                      1, TRejection::BadLength},
+        // The rest of a frame cut short never comes; the next frame completes its length,
+        // fails its checksum, and is found again behind the cut frame's start.
+        ReceptionCase{"CutFrameThenGoodDatagram", {Acknowledgement(Pattern(4)).left(10), Acknowledgement()}, 1,
+                      TRejection::BadChecksum},
         // The 3 noise bytes read FAA55F: the hex text holds AA55 across a byte boundary.
-        ReceptionCase{"FrameStartAcrossBytesBeforeFrame", {Bytes({0xFA, 0xA5, 0x5F}) + Acknowledgement()}, 1},
-        ReceptionCase{"FrameStartAcrossBytesAlone", {Bytes({0x0A, 0xA5, 0x50}), Acknowledgement()}, 1},
-        ReceptionCase{"DatagramFillingReceiveBuffer", {Acknowledgement().leftJustified(2048, '\x11')}, 1},
-        ReceptionCase{"OversizeDatagramDropped", {Acknowledgement().leftJustified(3000, '\x11')}, 2}),
+        ReceptionCase{"FrameStartAcrossBytesBeforeFrame", {Bytes({0xFA, 0xA5, 0x5F}) + Acknowledgement()}, 1,
+                      TRejection::Noise},
+        ReceptionCase{"FrameStartAcrossBytesAlone", {Bytes({0x0A, 0xA5, 0x50}), Acknowledgement()}, 1,
+                      TRejection::Noise},
+        ReceptionCase{"DatagramFillingReceiveBuffer", {Acknowledgement().leftJustified(2048, '\x11')}, 1,
+                      TRejection::None},
+        // Rejected in the first attempt's wait; the second attempt's wait starts clean.
+        ReceptionCase{"OversizeDatagramDropped", {Acknowledgement().leftJustified(3000, '\x11')}, 2,
+                      TRejection::None}),
+    CaseName);
+
+// A wait that no reply ends says why: nothing came, or what came had its own reason.
+struct UnansweredCase {
+    const char* name;
+    QList<QByteArray> answer;
+    TRejection rejection;
+};
+
+class Unanswered : public LinkToPeer, public testing::WithParamInterface<UnansweredCase> {};
+
+TEST_P(Unanswered, WaitEndsWithItsReason)
+{
+    peer.Script = [answer = GetParam().answer](int, const QByteArray&) { return answer; };
+    link.Attempts = 1;
+    link.Timeout = 300;   // long enough for the answer to arrive on a busy machine
+
+    EXPECT_FALSE(link.SendPing());
+    EXPECT_EQ(link.LastRejection, GetParam().rejection);
+    EXPECT_EQ(link.State, TCommunicator::StateIdle);
+}
+
+INSTANTIATE_TEST_SUITE_P(Link, Unanswered,
+                         testing::Values(UnansweredCase{"Nothing", {}, TRejection::TimeOut},
+                                         UnansweredCase{"FirstPartOnly", {Acknowledgement().left(10)},
+                                                        TRejection::Incomplete},
+                                         UnansweredCase{"NoiseOnly", {Bytes({1, 2, 3})}, TRejection::Noise}),
+                         CaseName);
+
+// ---- reception, datagram by datagram, straight into the handler (nothing is sent) ----
+
+struct ReasonCase {
+    const char* name;
+    bool waiting;   // as WaitForReply leaves the link; else Idle
+    QList<QByteArray> datagrams;
+    TRejection rejection;
+    uint8_t state;
+    QByteArray taken;   // the frame the link took; empty: none
+};
+
+class ReceptionReason : public testing::TestWithParam<ReasonCase> {};
+
+TEST_P(ReceptionReason, StateRejectionAndFrame)
+{
+    const ReasonCase& c = GetParam();
+    TCommunicator link;
+    link.State = c.waiting ? TCommunicator::StateWaiting : TCommunicator::StateIdle;
+    for (const QByteArray& datagram : c.datagrams)
+        link.HandleDatagram(datagram, PeerAddress, 8442, QStringLiteral("127.0.0.1"), 40000);
+    EXPECT_EQ(link.LastRejection, c.rejection);
+    EXPECT_EQ(int(link.State), int(c.state));
+    EXPECT_EQ(link.RxFrame, BytesToHex(c.taken));
+}
+
+constexpr uint8_t Idle = TCommunicator::StateIdle;
+constexpr uint8_t Waiting = TCommunicator::StateWaiting;
+constexpr uint8_t Receiving = TCommunicator::StateReceiving;
+
+INSTANTIATE_TEST_SUITE_P(
+    Link, ReceptionReason,
+    testing::Values(
+        ReasonCase{"Acknowledged", true, {Acknowledgement()}, TRejection::None, Idle, Acknowledgement()},
+        ReasonCase{"NoiseBeforeFrame", true, {Bytes({1, 2, 3}) + Acknowledgement()}, TRejection::Noise, Idle,
+                   Acknowledgement()},
+        ReasonCase{"NoiseAlone", true, {Bytes({1, 2, 3})}, TRejection::Noise, Waiting, {}},
+        ReasonCase{"FirstPart", true, {Acknowledgement().left(10)}, TRejection::None, Receiving, {}},
+        ReasonCase{"TwoParts", true, {Acknowledgement().left(10), Acknowledgement().mid(10)}, TRejection::None, Idle,
+                   Acknowledgement()},
+        ReasonCase{"BadChecksum", true, {Corrupted(Acknowledgement())}, TRejection::BadChecksum, Waiting, {}},
+        ReasonCase{"BadChecksumInTwoParts", true,
+                   {Corrupted(Acknowledgement()).left(10), Corrupted(Acknowledgement()).mid(10)},
+                   TRejection::BadChecksum, Waiting, {}},
+        ReasonCase{"BadChecksumThenFrameInOneDatagram", true, {Corrupted(Acknowledgement()) + Acknowledgement()},
+                   TRejection::BadChecksum, Idle, Acknowledgement()},
+        ReasonCase{"BadLengthThenFrameInOneDatagram", true, {WithBodyLength(Acknowledgement(), 1) + Acknowledgement()},
+                   TRejection::BadLength, Idle, Acknowledgement()},
+        ReasonCase{"TooLong", true, {Acknowledgement().leftJustified(2049, '\x11')}, TRejection::TooLong, Waiting, {}},
+        // Addressed to another NAD, an acknowledgement still answers the request.
+        ReasonCase{"OtherDestination", true, {BuildReplyFrame(ControllerNad, 7, 1)}, TRejection::None, Idle,
+                   BuildReplyFrame(ControllerNad, 7, 1)},
+        ReasonCase{"ErrorCode", true, {BuildReplyFrame(ControllerNad, HostNad, 5)}, TRejection::ErrorCode, Idle,
+                   BuildReplyFrame(ControllerNad, HostNad, 5)},
+        // Behind the answer nothing is looked at.
+        ReasonCase{"AfterTheAnswer", true, {Acknowledgement() + Corrupted(Acknowledgement())}, TRejection::None, Idle,
+                   Acknowledgement()},
+        // The window reads a link that is not idle as busy with a request.
+        ReasonCase{"IdleFirstPart", false, {Acknowledgement().left(10)}, TRejection::None, Idle, {}},
+        ReasonCase{"IdleBadChecksum", false, {Corrupted(Acknowledgement())}, TRejection::BadChecksum, Idle, {}},
+        ReasonCase{"IdleNoise", false, {Bytes({1, 2, 3})}, TRejection::Noise, Idle, {}}),
     CaseName);
 
 // ---- destination and addressing (nothing is sent) ----
@@ -371,18 +494,24 @@ TEST_F(LinkToPeer, ReplyDataNeverOverrunsTheBuffer)
     EXPECT_EQ(QByteArray(reinterpret_cast<char*>(buffer), 10), Pattern(8) + Bytes({0xC5, 0xC5}));
 }
 
+// One test for the whole trace: parallel tests would share the one file beside the program.
 TEST_F(LinkToSimulator, DebugTraceLinesBesideTheProgram)
 {
     StartSimulator();
     const QString path = QDir(QCoreApplication::applicationDirPath()).filePath(QStringLiteral("debug.log"));
+    const auto traceLines = [&path] {
+        QFile file(path);
+        const QStringList lines = file.open(QIODevice::ReadOnly | QIODevice::Text)
+                                      ? QString::fromLatin1(file.readAll()).split(QLatin1Char('\n'), Qt::SkipEmptyParts)
+                                      : QStringList();
+        QFile::remove(path);
+        return lines;
+    };
     QFile::remove(path);
     link.DebugTrace = true;
     ASSERT_TRUE(link.SendPing());
-    link.DebugTrace = false;
 
-    QFile file(path);
-    ASSERT_TRUE(file.open(QIODevice::ReadOnly | QIODevice::Text));
-    const QStringList lines = QString::fromLatin1(file.readAll()).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+    const QStringList lines = traceLines();
     ASSERT_EQ(lines.size(), 2);
     const QString stamp = QStringLiteral(R"(^\d{4}-\d\d-\d\d \d\d:\d\d:\d\d\.\d{3} )");
     EXPECT_TRUE(QRegularExpression(stamp + QStringLiteral("TX:AA55050001000000E9030000000010")).match(lines[0]).hasMatch())
@@ -391,7 +520,23 @@ TEST_F(LinkToSimulator, DebugTraceLinesBesideTheProgram)
                     .match(lines[1])
                     .hasMatch())
         << lines[1].toStdString();
-    file.remove();
+
+    // The simulator's noise and corrupt faults: each rejection is one line with its reason.
+    // The first attempt's bad frame is dropped and its wait runs out; the second is answered.
+    TSimFaults faults;
+    faults.NoiseBytes = 3;
+    faults.CorruptNext = 1;
+    Controller().SetFaults(faults);
+    link.Timeout = 300;
+    ASSERT_TRUE(link.SendPing());
+    link.DebugTrace = false;
+
+    QStringList entries;   // the lines without their time stamps and frames
+    for (const QString& line : traceLines()) {
+        const QString entry = line.section(QLatin1Char(' '), 2);
+        entries << (entry.startsWith(QStringLiteral("RJ:")) ? entry : entry.left(3));
+    }
+    EXPECT_EQ(entries, (QStringList{"TX:", "RX:", "RJ:noise", "RJ:bad checksum", "TX:", "RX:", "RJ:noise"}));
 }
 
 // ---- re-entrancy: a request started while another waits takes over ----
@@ -623,14 +768,14 @@ TEST_F(LinkToPeer, ReadLoaderRecordPadsShortData)
     } cases[] = {
         {24, true, Pattern(24)},
         {10, true, Pattern(10) + QByteArray(14, '\0')},
-        {3, false, RecordToBytes(untouched)},
+        {3, false, LoaderRecordToBytes(untouched)},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.size);
         peer.Script = [&](int, const QByteArray&) { return QList<QByteArray>{Acknowledgement(Pattern(c.size))}; };
         TLoaderRecord record = untouched;
         EXPECT_EQ(link.ReadLoaderRecord(record), c.ok);
-        EXPECT_EQ(RecordToBytes(record), c.record);
+        EXPECT_EQ(LoaderRecordToBytes(record), c.record);
         EXPECT_TRUE(link.RxData.isEmpty());
     }
 }
@@ -711,8 +856,8 @@ TEST_F(LinkToSimulator, StoredProgramLengthReadsTheFileTable)
     first.FileLength = 0x800;
     last.FileAddress = ProgramAddress + 12 * 1024;
     last.FileLength = 1024;
-    Controller().SetMemory(ProgramAddress, RecordToBytes(header));
-    Controller().SetMemory(header.FileTableAddress, RecordToBytes(first) + RecordToBytes(last));
+    Controller().SetMemory(ProgramAddress, ProgramHeaderToBytes(header));
+    Controller().SetMemory(header.FileTableAddress, ProgramFileEntryToBytes(first) + ProgramFileEntryToBytes(last));
 
     EXPECT_EQ(link.StoredProgramLength(true), 13 * 1024);
 

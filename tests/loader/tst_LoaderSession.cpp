@@ -94,6 +94,7 @@ TEST_F(LoaderProduction, FreshUnitGetsSerialKernelProgramStartAndClockThenTheNex
     inputs.StartPlc = true;
     inputs.SetRtc = true;
     inputs.KernelVersionShown = connected.Panel.KernelVersion;
+    const QByteArray recordBefore = Unit->LoaderRecord;
 
     Host.Clear();
     ASSERT_TRUE(Session->DoSend(inputs));
@@ -122,6 +123,8 @@ TEST_F(LoaderProduction, FreshUnitGetsSerialKernelProgramStartAndClockThenTheNex
     // The unit holds the file's kernel with the built header: the file's version and body,
     // the unit's own settings, its own size, date and checksum.
     EXPECT_EQ(Unit->Serial(), 1000u);
+    // The identification record went back with only its serial number's four bytes changed.
+    EXPECT_EQ(Unit->LoaderRecord.left(12) + Unit->LoaderRecord.mid(16), recordBefore.left(12) + recordBefore.mid(16));
     const QByteArray kernel = Unit->Memory(KernelAddress, uint32_t(kernelFile.size()));
     const TKernelHeader written = ReadKernelHeader(kernel, ArmHeader);
     EXPECT_EQ(+written.VersionMinor, 1);
@@ -136,7 +139,7 @@ TEST_F(LoaderProduction, FreshUnitGetsSerialKernelProgramStartAndClockThenTheNex
 
     // ... and the sealed program, whose header went last.
     const QByteArray program = Unit->Memory(ProgramAddress, uint32_t(programFile.size()));
-    const auto sealed = RecordFromBytes<TProgramHeader>(program);
+    const auto sealed = ProgramHeaderFromBytes(program);
     EXPECT_EQ(+sealed.Marker, 0);
     EXPECT_EQ(+sealed.Kind, ProgramKindARM);
     EXPECT_TRUE(IsValidProgram(program, false));
@@ -480,9 +483,9 @@ void HoldSealedProgram(TSimControllerConfig& config)
 QByteArray ArmOnlyProgram()
 {
     QByteArray program = SampleProgram(70000);
-    auto header = RecordFromBytes<TProgramHeader>(program);
+    auto header = ProgramHeaderFromBytes(program);
     header.ProgramLength = 65536 + 100;
-    program.replace(0, int(sizeof header), RecordToBytes(header));
+    program.replace(0, ProgramHeaderSize, ProgramHeaderToBytes(header));
     return SealedProgram(program, false);
 }
 
@@ -699,7 +702,9 @@ struct TFileCase {
 QByteArray ProgramWithLength(uint32_t length)
 {
     QByteArray image = SampleProgram(600);   // erased header: no checksum to match
-    std::memcpy(image.data() + 16, &length, sizeof length);
+    auto header = ProgramHeaderFromBytes(image);
+    header.ProgramLength = length;
+    image.replace(0, ProgramHeaderSize, ProgramHeaderToBytes(header));
     return image;
 }
 

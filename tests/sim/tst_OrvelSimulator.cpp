@@ -155,12 +155,12 @@ TEST(SimFrames, SerialAssignedThroughBlock4)
     TSimController unit(Unit(Unassigned), QStringLiteral("127.0.0.2"));
     TAnswer record = Ask(unit, Unassigned, ReadRecord);
     ASSERT_EQ(record.Data.size(), 24);
-    EXPECT_EQ(RecordFromBytes<TLoaderRecord>(record.Data).LoaderMajor, 3);
+    EXPECT_EQ(LoaderRecordFromBytes(record.Data).LoaderMajor, 3);
 
-    auto changed = RecordFromBytes<TLoaderRecord>(record.Data);
+    auto changed = LoaderRecordFromBytes(record.Data);
     changed.Serial = 1000;
-    EXPECT_EQ(Ask(unit, Unassigned, WriteBlock, Block(4, 24, RecordToBytes(changed))).Code, 1);
-    EXPECT_EQ(Ask(unit, 1000, ReadBlock, Block(4, 24)).Data, RecordToBytes(changed));
+    EXPECT_EQ(Ask(unit, Unassigned, WriteBlock, Block(4, 24, LoaderRecordToBytes(changed))).Code, 1);
+    EXPECT_EQ(Ask(unit, 1000, ReadBlock, Block(4, 24)).Data, LoaderRecordToBytes(changed));
     EXPECT_EQ(Ask(unit, 1000, Ping).Source, 1000u);
     EXPECT_TRUE(Ask(unit, Unassigned, EraseFlash, QByteArray("\x04\x01", 2)).Answered);
 
@@ -563,7 +563,7 @@ TEST_F(SimNetwork, LiveUnitAnswersUnicastAndBroadcast)
         TParsedFrame frame;
         ASSERT_TRUE(ParseFrame(text, frame));
         platforms.insert(datagram.senderAddress().toString(),
-                         RecordFromBytes<TLoaderRecord>(QByteArray::fromHex(frame.Data)).LoaderMajor);
+                         LoaderRecordFromBytes(QByteArray::fromHex(frame.Data)).LoaderMajor);
     }
     EXPECT_EQ(platforms.size(), 4);
     EXPECT_EQ(platforms.value(arrived->Address), 2);
@@ -630,9 +630,9 @@ TEST(SimThread, AnswersWhileTheCallersThreadWaits)
     // A fresh unit arrives and gets its serial number through block 4.
     ASSERT_EQ(simulator.AddLiveController(Unit(Unassigned), &error), 1) << error.toStdString();
     EXPECT_EQ(simulator.Address(1), QStringLiteral("127.0.0.3"));
-    auto record = RecordFromBytes<TLoaderRecord>(simulator.Memory(1, 4 * 256, 24));
+    auto record = LoaderRecordFromBytes(simulator.Memory(1, 4 * 256, 24));
     record.Serial = 2000;
-    EXPECT_EQ(ask(1, Unassigned, WriteBlock, Block(4, 24, RecordToBytes(record))), BuildReplyFrame(Unassigned, HostNad, 1));
+    EXPECT_EQ(ask(1, Unassigned, WriteBlock, Block(4, 24, LoaderRecordToBytes(record))), BuildReplyFrame(Unassigned, HostNad, 1));
     EXPECT_EQ(simulator.Serial(1), 2000u);
     EXPECT_EQ(simulator.Count(), 2);
 
@@ -694,8 +694,7 @@ TEST(SimSamples, ProgramsAreErasedAndTheirStoredLengthIsWhole)
 {
     for (const auto& [image, xa] : {std::pair{SampleProgram(), false}, std::pair{SampleXaFileProgram(), true}}) {
         EXPECT_TRUE(IsValidProgram(image, xa));
-        EXPECT_TRUE(IsErasedProgramHeader(RecordFromBytes<TProgramHeader>(image).Marker,
-                                          RecordFromBytes<TProgramHeader>(image).Kind));
+        EXPECT_TRUE(IsErasedProgramHeader(ProgramHeaderFromBytes(image).Marker, ProgramHeaderFromBytes(image).Kind));
         TSimControllerConfig config = Unit(1000, xa ? 2 : 3);
         config.Program = SealedProgram(image, xa);
         TSimController unit(config, QStringLiteral("127.0.0.2"));
@@ -704,7 +703,7 @@ TEST(SimSamples, ProgramsAreErasedAndTheirStoredLengthIsWhole)
             out = unit.Memory(address, length);
             return true;
         };
-        EXPECT_EQ(StoredProgramLengthOf(RecordFromBytes<TProgramHeader>(unit.Memory(ProgramAddress, 114)), xa, reader),
+        EXPECT_EQ(StoredProgramLengthOf(ProgramHeaderFromBytes(unit.Memory(ProgramAddress, 114)), xa, reader),
                   image.size());
     }
 }
@@ -745,7 +744,7 @@ TEST(SimExecutable, ServesUntilTerminated)
     QByteArray text = BytesToHex(client.receiveDatagram().data());
     TParsedFrame frame;
     ASSERT_TRUE(ParseFrame(text, frame));
-    const auto record = RecordFromBytes<TLoaderRecord>(QByteArray::fromHex(frame.Data));
+    const auto record = LoaderRecordFromBytes(QByteArray::fromHex(frame.Data));
     EXPECT_EQ(record.Serial, 1234u);
     EXPECT_EQ(record.LoaderMajor, 2);
 
@@ -790,7 +789,7 @@ TEST(SimExecutable, UnitsArriveAndTakeTheirTime)
     QByteArray text = BytesToHex(replies[3].data());
     TParsedFrame frame;
     ASSERT_TRUE(ParseFrame(text, frame));
-    EXPECT_EQ(RecordFromBytes<TLoaderRecord>(QByteArray::fromHex(frame.Data)).LoaderMajor, 2);
+    EXPECT_EQ(LoaderRecordFromBytes(QByteArray::fromHex(frame.Data)).LoaderMajor, 2);
 
     Terminate(process);
 }

@@ -15,7 +15,6 @@ namespace {
 constexpr uint32_t UnitSerial = 4242;
 constexpr int Sends = 40;
 const int ArmHeader = KernelHeaderOffsetARM;
-const int KernelHeaderSize = int(sizeof(TKernelHeader));
 
 // Images that differ from one send to the next, so that a block left from an earlier send
 // (never erased, never written) shows as a difference.

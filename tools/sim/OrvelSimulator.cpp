@@ -29,7 +29,6 @@ enum PlcStateCode : uint8_t { PlcStop = 0, PlcRun = 2, PlcNoProgram = 3 };
 
 constexpr uint32_t NadDiscovery = 0;
 constexpr uint32_t LoaderRecordAddress = 4 * 256;   // the identification record is block 4
-constexpr int LoaderRecordSize = int(sizeof(TLoaderRecord));
 constexpr int KernelAreaSize = MaxKernelSize;
 constexpr int MaxReplyData = MaxReplyBodyLength - 2;
 constexpr int BindTries = 20;
@@ -144,7 +143,7 @@ TSimController::TSimController(const TSimControllerConfig& config, const QString
     for (size_t i = 0; i < record.Reserved16.size(); ++i)
         record.Reserved16[i] = uint8_t(0x61 + i);
     record.Serial = config.Serial;
-    LoaderRecord = RecordToBytes(record);
+    LoaderRecord = LoaderRecordToBytes(record);
 
     SetMemory(KernelAddress, config.Kernel.left(KernelAreaSize));
     SetMemory(ProgramAddress, config.Program.left(ProgramAreaSize));
@@ -157,7 +156,7 @@ TSimController::TSimController(const TSimControllerConfig& config, const QString
 
 uint32_t TSimController::Serial() const
 {
-    return RecordFromBytes<TLoaderRecord>(LoaderRecord).Serial;
+    return LoaderRecordFromBytes(LoaderRecord).Serial;
 }
 
 bool TSimController::IsAddressedAs(uint32_t nad) const
@@ -193,7 +192,7 @@ TClock::time_point TSimController::TakeTurn(uint8_t command, TClock::time_point 
 
 bool TSimController::HoldsValidKernel() const
 {
-    const uint16_t major = RecordFromBytes<TLoaderRecord>(LoaderRecord).LoaderMajor;
+    const uint16_t major = LoaderRecordFromBytes(LoaderRecord).LoaderMajor;
     const int headerOffset = major == 2 ? KernelHeaderOffsetXA : KernelHeaderOffsetARM;
     const int size = RecordedKernelSize(KernelArea, headerOffset);
     return IsValidKernel(QByteArray::fromRawData(KernelArea.constData(), size), headerOffset);
@@ -201,10 +200,10 @@ bool TSimController::HoldsValidKernel() const
 
 bool TSimController::HoldsValidProgram() const
 {
-    const auto header = RecordFromBytes<TProgramHeader>(ProgramArea);
+    const auto header = ProgramHeaderFromBytes(ProgramArea);
     if (!IsSealedProgramHeader(header.Marker, header.Kind))
         return false;
-    const bool xa = RecordFromBytes<TLoaderRecord>(LoaderRecord).LoaderMajor == 2;
+    const bool xa = LoaderRecordFromBytes(LoaderRecord).LoaderMajor == 2;
     const uint32_t length = xa ? header.ProgramLength & 0xFFFF : header.ProgramLength;
     const int size = int(std::clamp<uint32_t>(length, SealedHeaderSize, ProgramAreaSize));
     return IsValidProgram(QByteArray::fromRawData(ProgramArea.constData(), size), xa);
@@ -309,7 +308,7 @@ uint8_t TSimController::Execute(const TCommand& command, QByteArray& replyData)
     case CmdPing:
         return Acknowledge;
     case CmdReadStatus:
-        replyData.append(char(Mode)).append(char(PlcState));
+        replyData = PlcStatusToBytes({Mode, PlcState});
         return Acknowledge;
     case CmdReadLoaderRecord:
         replyData = LoaderRecord;

@@ -15,8 +15,8 @@ constexpr uint32_t Erased32 = 0xFFFFFFFF;
 
 QByteArray ProgramWithHeader(int size, uint32_t seed, const TProgramHeader& header)
 {
-    QByteArray image = PseudoRandomBytes(std::max(size, int(sizeof(TProgramHeader))), seed);
-    image.replace(0, int(sizeof(TProgramHeader)), RecordToBytes(header));
+    QByteArray image = PseudoRandomBytes(std::max(size, ProgramHeaderSize), seed);
+    image.replace(0, ProgramHeaderSize, ProgramHeaderToBytes(header));
     return image;
 }
 
@@ -65,7 +65,7 @@ QByteArray SampleKernel(uint16_t loaderMajor, int size)
 
 QByteArray SampleProgram(int size)
 {
-    const int length = std::max(size, int(sizeof(TProgramHeader)));
+    const int length = std::max(size, ProgramHeaderSize);
     return ProgramWithHeader(length, 4, ErasedProgramHeader(uint32_t(length)));
 }
 
@@ -85,7 +85,7 @@ QByteArray SampleXaFileProgram()
         std::copy(names[i].begin(), names[i].end(), entry.Reserved0.begin());
         entry.FileAddress = ProgramAddress + programLength + i * fileLength;
         entry.FileLength = fileLength;
-        image.replace(tableOffset + i * int(sizeof entry), int(sizeof entry), RecordToBytes(entry));
+        image.replace(tableOffset + i * ProgramFileEntrySize, ProgramFileEntrySize, ProgramFileEntryToBytes(entry));
     }
     return image;
 }

@@ -164,7 +164,7 @@ TSimFaults Timing(const QHash<uint8_t, int>& global, const QHash<uint8_t, int>& 
 QString Describe(const TSimController& controller)
 {
     const uint32_t serial = controller.Serial();
-    const auto record = RecordFromBytes<TLoaderRecord>(controller.LoaderRecord);
+    const auto record = LoaderRecordFromBytes(controller.LoaderRecord);
     const QString platform = record.LoaderMajor == 2 ? QStringLiteral("Orvel/XA")
                              : record.LoaderMajor == 3 ? QStringLiteral("Orvel/ARM")
                                                        : QStringLiteral("old loader");
