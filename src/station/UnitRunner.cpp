@@ -121,7 +121,6 @@ bool TUnitRunner::RunJob(TLoaderSession& session, TUnitRecord& record)
     session.KernelFileState = FJob.Images.KernelLoaded ? TFileState::Loaded : TFileState::NotLoaded;
     session.ProgramImage = FJob.Images.Program;
     session.ProgramFileState = FJob.Images.ProgramLoaded ? TFileState::Loaded : TFileState::NotLoaded;
-    session.CurrentOperation = OpNone;
 
     switch (FJob.Operation) {
     case TUnitOperation::Info:

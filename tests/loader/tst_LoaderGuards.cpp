@@ -158,20 +158,30 @@ TEST_F(LoaderSnapshot, ImagesLoadedDuringASendDoNotReachIt)
     EXPECT_EQ(ProductionLogLines().size(), 1);
 }
 
+// A fresh ARM unit, connected, and the inputs of a send that gives it serial and files.
+class TFreshSend : public TLoaderFixture {
+protected:
+    TOperationInputs Prepare(int32_t serial)
+    {
+        Start(UnitOf(NoSerialNumber, 3));
+        EXPECT_EQ(Connect().Outcome, TConnectOutcome::Answered);
+        TOperationInputs inputs;
+        LoadFiles(inputs, SampleKernel(3, 16 * 1024), SampleProgram(1024));
+        inputs.SerialNumberChecked = true;
+        inputs.SerialNumber = serial;
+        return inputs;
+    }
+};
+
 // ---- serial numbers ----
 
-using LoaderSerialNumber = TLoaderFixture;
+using LoaderSerialNumber = TFreshSend;
 
 // The number is spent once the unit holds it: a later failure still puts the unit on record,
 // the steps that failed or never ran at "err".
 TEST_F(LoaderSerialNumber, WrittenNumberIsLoggedWhenALaterStepFails)
 {
-    Start(UnitOf(NoSerialNumber, 3));
-    ASSERT_EQ(Connect().Outcome, TConnectOutcome::Answered);
-    TOperationInputs inputs;
-    LoadFiles(inputs, SampleKernel(3, 16 * 1024), SampleProgram(1024));
-    inputs.SerialNumberChecked = true;
-    inputs.SerialNumber = 1234;
+    TOperationInputs inputs = Prepare(1234);
     inputs.Autoincrement = true;
     inputs.KernelVersionShown = QStringLiteral("3.1.7");
     Refuse(CmdEraseFlash, 11);
@@ -189,18 +199,13 @@ TEST_F(LoaderSerialNumber, WrittenNumberIsLoggedWhenALaterStepFails)
 
 // ---- controllers slower than the time-out ----
 
-using LoaderSlowController = TLoaderFixture;
+using LoaderSlowController = TFreshSend;
 
 // Every reply arrives between one and two time-outs after its request: the resend's wait
 // takes the first attempt's answer, and the whole send goes through.
 TEST_F(LoaderSlowController, AnsweringEveryRequestLateCompletesASend)
 {
-    Start(UnitOf(NoSerialNumber, 3));
-    ASSERT_EQ(Connect().Outcome, TConnectOutcome::Answered);
-    TOperationInputs inputs;
-    LoadFiles(inputs, SampleKernel(3, 16 * 1024), SampleProgram(1024));
-    inputs.SerialNumberChecked = true;
-    inputs.SerialNumber = 1000;
+    const TOperationInputs inputs = Prepare(1000);
     Link->RequestTimeout = Link->Timeout = 80;
     TSimFaults late;
     late.DelayMs = 120;
