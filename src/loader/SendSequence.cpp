@@ -15,6 +15,7 @@ struct TLoaderSession::TSendRun {
     bool Good = true;
     QString Pending;   // the error text logged when the run has failed
     bool SomethingSent = false;
+    bool SerialSpent = false;   // the unit took a number, or a shared counter gave one away
     bool SettingsChange = false;
     bool KernelWrite = false;
     bool KernelFromController = false;
@@ -97,6 +98,8 @@ void TLoaderSession::SendSerialNumber(const TOperationInputs& inputs, TSendRun& 
         return;
     }
     run.Entry.Serial = NineDigits(serial);
+    run.SerialSpent = shared;
+    LastSend.SerialTaken = serial;
 
     TLoaderRecord record = Info.Identification;
     record.Serial = uint32_t(serial);
@@ -107,6 +110,7 @@ void TLoaderSession::SendSerialNumber(const TOperationInputs& inputs, TSendRun& 
     }
 
     NextNad = serial;
+    run.SerialSpent = true;
     LastSend.SerialWritten = serial;
     if (inputs.Autoincrement) {
         if (serial == std::numeric_limits<int32_t>::max())
@@ -267,9 +271,10 @@ void TLoaderSession::FinishSend(const TOperationInputs& inputs, TSendRun& run)
             Host.AddMessage(QStringLiteral("error: ") + run.Pending);
         else
             AddErrorLine(QStringLiteral("error"));
-        // The unit took its serial number before a later step failed: the number is spent,
-        // so it goes on record with the steps that failed or never ran still at "err".
-        if (run.Entry.SerialResult == StepOk)
+        // The unit took its serial number before a later step failed, or a shared counter
+        // gave one that did not reach the unit: the number is spent, so it goes on record
+        // with the steps that failed or never ran still at "err".
+        if (run.SerialSpent)
             WriteProductionLog(run.Entry);
     }
     CurrentOperation = OpNone;

@@ -43,6 +43,7 @@ QJsonObject UnitRecordJson(const TUnitRecord& record)
         {QStringLiteral("nadBefore"), record.NadBefore},
         {QStringLiteral("nadAfter"), record.NadAfter},
         {QStringLiteral("serial"), record.Serial},
+        {QStringLiteral("serialTaken"), record.SerialTaken},
         {QStringLiteral("platform"), record.Platform},
         {QStringLiteral("kernelVersion"), record.KernelVersion},
         {QStringLiteral("kernelFile"), record.KernelFile},

@@ -20,6 +20,7 @@ struct TUnitRecord {
     int32_t NadBefore = -1;
     int32_t NadAfter = -1;
     int32_t Serial = -1;          // the unit's serial number afterwards; -1: none
+    int32_t SerialTaken = -1;     // the number handed out for it, written or not; -1: none
     QString Platform;             // as the information panel shows it
     QString KernelVersion;        // the unit's kernel before the operation
     QString KernelFile;           // the file names as given; empty: not sent

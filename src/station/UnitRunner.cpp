@@ -162,6 +162,7 @@ bool TUnitRunner::Send(TLoaderSession& session, TUnitRecord& record)
     record.ProgramStep = Step(sent.Entry.ProgramResult);
     record.KernelSha256 = Sha256(sent.Kernel);
     record.ProgramSha256 = Sha256(sent.Program);
+    record.SerialTaken = sent.SerialTaken;
     record.SettingsWritten = !sent.Kernel.isEmpty();
     record.Settings = sent.Configuration;
     if (sent.SerialWritten > 0)

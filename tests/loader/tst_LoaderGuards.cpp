@@ -197,6 +197,23 @@ TEST_F(LoaderSerialNumber, WrittenNumberIsLoggedWhenALaterStepFails)
         << lines[0].toStdString();
 }
 
+// A number a shared counter gave away is spent even when the unit refused it: it is on
+// record, at "err". The window's own number is not spent by a refusal (its box stays).
+TEST_F(LoaderSerialNumber, NumberFromASharedCounterIsLoggedWhenTheUnitRefusesIt)
+{
+    TOperationInputs inputs = Prepare(-1);
+    inputs.TakeSerialNumber = [] { return 4321; };
+    Refuse(CmdWriteBlock, 11);
+
+    EXPECT_FALSE(Session->DoSend(inputs));
+    EXPECT_EQ(Host.Messages.last(), QStringLiteral("error: loader write failed"));
+    EXPECT_EQ(Session->LastSend.SerialTaken, 4321);
+    EXPECT_EQ(Session->LastSend.SerialWritten, -1);
+    const QStringList lines = ProductionLogLines();
+    ASSERT_EQ(lines.size(), 1);
+    EXPECT_TRUE(lines[0].contains(QStringLiteral(" serial 000004321 err "))) << lines[0].toStdString();
+}
+
 // ---- controllers slower than the time-out ----
 
 using LoaderSlowController = TFreshSend;
