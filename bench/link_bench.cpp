@@ -7,6 +7,7 @@
 // Everything goes to 127.0.0.x only.
 #include "uCommunication.h"
 
+#include "LoopbackAdapter.h"
 #include "OrvelSimulator.h"
 #include "uABus.h"
 
@@ -165,13 +166,9 @@ int main(int argc, char** argv)
     }
 
     // The link believes the host has one adapter, the loopback one.
-    SetAdapterTableReader([] {
-        return QList<TPlatformAdapter>{{QStringLiteral("lo"), QStringLiteral("Loopback"), QStringLiteral("127.0.0.1"),
-                                        QStringLiteral("255.0.0.0"), QString()}};
-    });
-    SetLocalIPResolver([] { return QStringLiteral("127.0.0.1"); });
+    const TLoopbackAdapter loopback;
     TCommunicator link;
-    if (!link.SelectAdapter(QStringLiteral("lo")) || link.Adapter.Broadcast != QStringLiteral("127.255.255.255")) {
+    if (!link.SelectAdapter(LoopbackAdapterName) || link.Adapter.Broadcast != QStringLiteral("127.255.255.255")) {
         std::fprintf(stderr, "the link could not bind to the loopback adapter\n");
         return 1;
     }

@@ -8,10 +8,10 @@
 // WriteBlock frames to the same controller in the same run). Everything stays on 127.0.0.x.
 #include "LoaderSession.h"
 
+#include "LoopbackAdapter.h"
 #include "OrvelSimulator.h"
 #include "SampleImages.h"
 #include "uABus.h"
-#include "uEthernetUtils.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
@@ -152,18 +152,14 @@ int main(int argc, char** argv)
 {
     QCoreApplication app(argc, argv);
     // The link sees the loopback adapter only, so nothing leaves 127.0.0.0/8.
-    SetAdapterTableReader([] {
-        return QList<TPlatformAdapter>{{QStringLiteral("lo"), QStringLiteral("loopback"),
-                                        QStringLiteral("127.0.0.1"), QStringLiteral("255.0.0.0"), QString()}};
-    });
-    SetLocalIPResolver([] { return QStringLiteral("127.0.0.1"); });
+    const TLoopbackAdapter loopback;
 
     TSimulatorThread simulator;
     simulator.start();
     const int port = simulator.WaitForPort();
     QTemporaryDir dir;
     TCommunicator link;
-    if (port == 0 || !dir.isValid() || !link.SelectAdapter(QStringLiteral("lo"))) {
+    if (port == 0 || !dir.isValid() || !link.SelectAdapter(LoopbackAdapterName)) {
         std::fprintf(stderr, "send_bench: no simulator, folder or loopback binding\n");
         return 1;
     }

@@ -123,10 +123,3 @@ INSTANTIATE_TEST_SUITE_P(Folders, HelpFile,
                          [](const auto& info) { return std::string(info.param.name); });
 
 }  // namespace
-
-int main(int argc, char** argv)
-{
-    QCoreApplication application(argc, argv);
-    testing::InitGoogleTest(&argc, argv);
-    return RUN_ALL_TESTS();
-}

@@ -4,6 +4,7 @@
 // request goes to 127.x only; nothing here sends in direct-connection mode.
 #include "uCommunication.h"
 
+#include "LoopbackAdapter.h"
 #include "OrvelSimulator.h"
 #include "uABus.h"
 
@@ -40,6 +41,10 @@ inline void PrintTo(TRejection rejection, std::ostream* os)
 }
 
 namespace {
+
+// The host as far as every link in this program can tell, fixture or not: one loopback
+// adapter. A link reads the adapter table as soon as it is made.
+const TLoopbackAdapter Loopback;
 
 constexpr uint32_t ControllerNad = 1001;
 const QString LoopbackBroadcast = QStringLiteral("127.255.255.255");
@@ -161,7 +166,7 @@ class Link : public testing::Test {
 protected:
     void SetUp() override
     {
-        ASSERT_TRUE(link.SelectAdapter(QStringLiteral("lo")));
+        ASSERT_TRUE(link.SelectAdapter(LoopbackAdapterName));
         // Everything below relies on the link sending to loopback only.
         ASSERT_EQ(link.LocalIP, QStringLiteral("127.0.0.1"));
         ASSERT_EQ(link.Adapter.Broadcast, LoopbackBroadcast);
@@ -885,16 +890,3 @@ TEST(LinkProgress, RoundsHalvesToEven)
 }
 
 }  // namespace
-
-int main(int argc, char** argv)
-{
-    QCoreApplication app(argc, argv);
-    // The host as far as the link can tell: one loopback adapter.
-    SetAdapterTableReader([] {
-        return QList<TPlatformAdapter>{{QStringLiteral("lo"), QStringLiteral("Loopback"), QStringLiteral("127.0.0.1"),
-                                        QStringLiteral("255.0.0.0"), QString()}};
-    });
-    SetLocalIPResolver([] { return QStringLiteral("127.0.0.1"); });
-    testing::InitGoogleTest(&argc, argv);
-    return RUN_ALL_TESTS();
-}

@@ -10,7 +10,6 @@
 #include "hCodeMemory.h"
 #include "uABus.h"
 
-#include <QCoreApplication>
 #include <QNetworkDatagram>
 #include <QProcess>
 #include <QRegularExpression>
@@ -836,10 +835,3 @@ INSTANTIATE_TEST_SUITE_P(
     [](const auto& info) { return std::string(info.param.Name); });
 
 } // namespace
-
-int main(int argc, char** argv)
-{
-    QCoreApplication app(argc, argv);
-    testing::InitGoogleTest(&argc, argv);
-    return RUN_ALL_TESTS();
-}
