@@ -1,28 +1,14 @@
 // Frame layer: checksum, hexadecimal text, building and parsing A-bus frames.
 #include "uABus.h"
 
+#include "TestPrinters.h"
+
 #include <gtest/gtest.h>
 
 #include <QStringList>
 #include <QtEndian>
 
 #include <array>
-#include <ostream>
-
-inline void PrintTo(const QByteArray& bytes, std::ostream* os)
-{
-    *os << '"' << bytes.toStdString() << '"';
-}
-
-inline void PrintTo(const QString& text, std::ostream* os)
-{
-    *os << '"' << text.toStdString() << '"';
-}
-
-inline void PrintTo(TRejection rejection, std::ostream* os)
-{
-    *os << '"' << RejectionText(rejection).toStdString() << '"';
-}
 
 namespace {
 

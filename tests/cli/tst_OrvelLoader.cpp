@@ -5,6 +5,7 @@
 #include "LoaderOptions.h"
 #include "OrvelSimulator.h"
 #include "SampleImages.h"
+#include "TestPrinters.h"
 
 #include <QCoreApplication>
 #include <QEventLoop>
@@ -23,12 +24,7 @@
 
 namespace {
 
-template <typename TCase>
-    requires requires(const TCase& c) { c.Name; }
-void PrintTo(const TCase& c, std::ostream* out)
-{
-    *out << c.Name;
-}
+using ::PrintTo;   // table rows print as their names
 
 struct TRun {
     int ExitCode = -1;

@@ -4,6 +4,8 @@
 // into one of them (XDG_DATA_HOME).
 #include "ProgramFolders.h"
 
+#include "TestPrinters.h"
+
 #include <QCoreApplication>
 #include <QDir>
 #include <QFile>
@@ -11,13 +13,6 @@
 #include <QTemporaryDir>
 
 #include <gtest/gtest.h>
-
-#include <ostream>
-
-inline void PrintTo(const QString& text, std::ostream* os)
-{
-    *os << '"' << text.toStdString() << '"';
-}
 
 namespace {
 

@@ -6,6 +6,7 @@
 
 #include "LoopbackAdapter.h"
 #include "OrvelSimulator.h"
+#include "TestPrinters.h"
 #include "uABus.h"
 
 #include <QCoreApplication>
@@ -22,23 +23,7 @@
 #include <algorithm>
 #include <atomic>
 #include <functional>
-#include <ostream>
 #include <utility>
-
-inline void PrintTo(const QString& text, std::ostream* os)
-{
-    *os << '"' << text.toStdString() << '"';
-}
-
-inline void PrintTo(const QByteArray& bytes, std::ostream* os)
-{
-    *os << bytes.toHex(' ').toStdString();
-}
-
-inline void PrintTo(TRejection rejection, std::ostream* os)
-{
-    *os << '"' << RejectionText(rejection).toStdString() << '"';
-}
 
 namespace {
 
@@ -50,15 +35,9 @@ constexpr uint32_t ControllerNad = 1001;
 const QString LoopbackBroadcast = QStringLiteral("127.255.255.255");
 const QString PeerAddress = QStringLiteral("127.0.0.200");
 
-auto CaseName = [](const auto& info) { return std::string(info.param.name); };
+using ::PrintTo;   // table rows print as their names
 
-// Table rows print as their names when a case fails.
-template <typename Case>
-    requires requires(const Case& c) { c.name; }
-void PrintTo(const Case& c, std::ostream* os)
-{
-    *os << c.name;
-}
+auto CaseName = [](const auto& info) { return std::string(info.param.Name); };
 
 QByteArray Bytes(std::initializer_list<uint8_t> values)
 {
@@ -212,7 +191,7 @@ protected:
 // ---- the request cycle ----
 
 struct FaultCase {
-    const char* name;
+    const char* Name;
     std::function<void(TSimFaults&)> faults;
     uint32_t timeout;
     bool ok;
@@ -270,7 +249,7 @@ INSTANTIATE_TEST_SUITE_P(
 
 // Hand-made datagrams for the first attempt; later attempts get a good reply.
 struct ReceptionCase {
-    const char* name;
+    const char* Name;
     QList<QByteArray> firstAnswer;
     int sends;
     TRejection rejection;   // of the wait that ended with the good reply
@@ -317,7 +296,7 @@ INSTANTIATE_TEST_SUITE_P(
 
 // A wait that no reply ends says why: nothing came, or what came had its own reason.
 struct UnansweredCase {
-    const char* name;
+    const char* Name;
     QList<QByteArray> answer;
     TRejection rejection;
 };
@@ -345,7 +324,7 @@ INSTANTIATE_TEST_SUITE_P(Link, Unanswered,
 // ---- reception, datagram by datagram, straight into the handler (nothing is sent) ----
 
 struct ReasonCase {
-    const char* name;
+    const char* Name;
     bool waiting;   // as WaitForReply leaves the link; else Idle
     QList<QByteArray> datagrams;
     TRejection rejection;
@@ -407,7 +386,7 @@ INSTANTIATE_TEST_SUITE_P(
 // ---- destination and addressing (nothing is sent) ----
 
 struct DestinationCase {
-    const char* name;
+    const char* Name;
     bool direct;
     const char* target;
     const char* broadcast;
@@ -547,7 +526,7 @@ TEST_F(LinkToSimulator, DebugTraceLinesBesideTheProgram)
 // ---- re-entrancy: a request started while another waits takes over ----
 
 struct NestedCase {
-    const char* name;
+    const char* Name;
     std::function<bool(TCommunicator&)> outer;
     std::function<bool(TCommunicator&)> inner;   // runs from a handler inside the outer wait
     bool outerOk;
@@ -662,7 +641,7 @@ TEST_F(LinkToSimulator, PingFixesUnicastAddress)
 }
 
 struct TransferCase {
-    const char* name;
+    const char* Name;
     bool write;
     uint32_t address;
     uint32_t length;
@@ -709,7 +688,7 @@ INSTANTIATE_TEST_SUITE_P(
 // Block numbers are 16-bit: a transfer that would run past block 65535 is refused
 // before anything is sent, instead of wrapping round to block 0.
 struct BlockLimitCase {
-    const char* name;
+    const char* Name;
     bool write;
     uint32_t address;
     uint32_t length;

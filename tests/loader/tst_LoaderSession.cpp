@@ -3,6 +3,7 @@
 #include "LoaderTestSupport.h"
 
 #include "SampleImages.h"
+#include "TestPrinters.h"
 #include "uABus.h"
 
 #include <QDir>
@@ -18,13 +19,7 @@
 
 namespace {
 
-// Every table row prints as its name, so test names and failures read as the case.
-template <typename TCase>
-    requires requires(const TCase& c) { c.Name; }
-void PrintTo(const TCase& c, std::ostream* out)
-{
-    *out << c.Name;
-}
+using ::PrintTo;   // table rows print as their names
 
 constexpr uint8_t CmdEraseFlash = 32;
 constexpr uint8_t CmdReadBlock = 33;

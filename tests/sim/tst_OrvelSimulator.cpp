@@ -5,6 +5,7 @@
 #include "OrvelSimulator.h"
 #include "SampleImages.h"
 #include "SimulatorThread.h"
+#include "TestPrinters.h"
 
 #include "ControllerInfo.h"
 #include "hCodeMemory.h"
@@ -23,6 +24,8 @@
 #include <csignal>
 
 namespace {
+
+using ::PrintTo;   // table rows print as their names
 
 constexpr uint32_t Unassigned = 0xFFFFFFFF;
 constexpr int WaitBound = 5000;   // ms; only ever reached when something is broken
@@ -99,8 +102,6 @@ struct TAddressCase {
     uint32_t Nad;
     bool Answered;
 };
-void PrintTo(const TAddressCase& c, std::ostream* os) { *os << c.Name; }
-
 
 class SimAddressing : public testing::TestWithParam<TAddressCase> {};
 
@@ -196,8 +197,6 @@ struct TRefusalCase {
     QByteArray Arguments;
     uint8_t Code;
 };
-void PrintTo(const TRefusalCase& c, std::ostream* os) { *os << c.Name; }
-
 
 class SimRefusals : public testing::TestWithParam<TRefusalCase> {};
 
@@ -362,8 +361,6 @@ struct TTransportCase {
     TSimFaults Faults;
     QStringList Datagrams;
 };
-void PrintTo(const TTransportCase& c, std::ostream* os) { *os << c.Name; }
-
 
 class SimTransportFaults : public SimNetwork, public testing::WithParamInterface<TTransportCase> {
 protected:
@@ -463,7 +460,6 @@ struct TLatencyCase {
     QList<TStep> Steps;
     QStringList Order;
 };
-void PrintTo(const TLatencyCase& c, std::ostream* os) { *os << c.Name; }
 
 class SimLatency : public SimNetwork, public testing::WithParamInterface<TLatencyCase> {};
 
@@ -798,7 +794,6 @@ struct TBadOptionsCase {
     QStringList Arguments;
     const char* Message;
 };
-void PrintTo(const TBadOptionsCase& c, std::ostream* os) { *os << c.Name; }
 
 class SimExecutableOptions : public testing::TestWithParam<TBadOptionsCase> {};
 
