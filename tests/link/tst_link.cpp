@@ -1,21 +1,20 @@
 // Controller link and commands over real loopback UDP: against the in-process controller
-// simulator, or against a raw peer where a hand-made datagram shows the case better.
+// simulator, or against a scripted peer where a hand-made datagram shows the case better.
 // The link is bound to a made-up loopback adapter ("lo", 127.0.0.1/255.0.0.0), so every
 // request goes to 127.x only; nothing here sends in direct-connection mode.
 #include "uCommunication.h"
 
 #include "LoopbackAdapter.h"
 #include "OrvelSimulator.h"
+#include "ScriptedPeer.h"
 #include "TestPrinters.h"
 #include "uABus.h"
 
 #include <QCoreApplication>
 #include <QDir>
 #include <QFile>
-#include <QNetworkDatagram>
 #include <QRegularExpression>
 #include <QTimer>
-#include <QUdpSocket>
 #include <QtEndian>
 
 #include <gtest/gtest.h>
@@ -96,34 +95,6 @@ Pairs BlocksOf(const QList<QByteArray>& frames)
     return blocks;
 }
 
-// A controller stand-in that answers the n-th frame it receives with the datagrams its
-// script gives (none: silence).
-class TRawPeer {
-public:
-    using TScript = std::function<QList<QByteArray>(int index, const QByteArray& frame)>;
-
-    TRawPeer()
-    {
-        QObject::connect(&FSocket, &QUdpSocket::readyRead, [this] {
-            while (FSocket.hasPendingDatagrams()) {
-                const QNetworkDatagram datagram = FSocket.receiveDatagram();
-                const int index = int(Frames.size());
-                Frames.append(datagram.data());
-                for (const QByteArray& reply : Script(index, datagram.data()))
-                    FSocket.writeDatagram(reply, datagram.senderAddress(), quint16(datagram.senderPort()));
-            }
-        });
-    }
-    bool Start() { return FSocket.bind(QHostAddress(PeerAddress), 0); }
-    int Port() const { return FSocket.localPort(); }
-
-    TScript Script = [](int, const QByteArray&) { return QList<QByteArray>{Acknowledgement()}; };
-    QList<QByteArray> Frames;
-
-private:
-    QUdpSocket FSocket;
-};
-
 // Acknowledges everything; a ReadBlock gets as many bytes as it asks for.
 QList<QByteArray> AcknowledgeAll(int, const QByteArray& frame)
 {
@@ -155,18 +126,20 @@ protected:
     TCommunicator link;
 };
 
-// The link talks unicast to a raw peer.
+// The link talks unicast to a scripted peer, which acknowledges everything unless a test
+// gives it another script.
 class LinkToPeer : public Link {
 protected:
     void SetUp() override
     {
         Link::SetUp();
-        ASSERT_TRUE(peer.Start());
+        ASSERT_TRUE(peer.Start(PeerAddress));
+        peer.Script = [](int, const QByteArray&) { return QList<QByteArray>{Acknowledgement()}; };
         link.ControllerPort = peer.Port();
         link.TargetIP = PeerAddress;
     }
 
-    TRawPeer peer;
+    TScriptedPeer peer;
 };
 
 // The link talks to simulated controllers, by broadcast until a ping fixes the address.
