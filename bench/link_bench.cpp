@@ -180,8 +180,8 @@ int main(int argc, char** argv)
     const auto* data = reinterpret_cast<const uint8_t*>(block.constData());
     uint8_t buffer[1040];
     TRawClient raw(port);
-    const QByteArray writeFrame = CommandFrame(34, BlockArguments(ProgramBlock, 256) + block);
-    const QByteArray readFrame = CommandFrame(33, BlockArguments(ProgramBlock, 256));
+    const QByteArray writeFrame = CommandFrame(CmdWriteBlock, BlockArguments(ProgramBlock, 256) + block);
+    const QByteArray readFrame = CommandFrame(CmdReadBlock, BlockArguments(ProgramBlock, 256));
 
     std::printf("mean round trip over %d requests, controller on its own thread\n", RoundTrips);
     Compare("WriteBlock", MeanMicroseconds([&] { return link.WriteBlock(ProgramBlock, 256, data); },

@@ -108,7 +108,7 @@ double RawRoundTripMicroseconds(int port)
     QByteArray frame(4 + 256, '\x5A');
     qToLittleEndian<uint16_t>(uint16_t(ProgramAddress / 256 + 4095), frame.data());   // the program's last block
     qToLittleEndian<uint16_t>(256, frame.data() + 2);
-    BuildFrame(HostNad, NoSerialNumber, 34, frame, 0);
+    BuildFrame(HostNad, NoSerialNumber, CmdWriteBlock, frame, 0);
 
     TRawClient client(port);
     for (int i = 0; i < WarmUp; ++i) {

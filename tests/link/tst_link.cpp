@@ -89,7 +89,7 @@ Pairs BlocksOf(const QList<QByteArray>& frames)
 {
     Pairs blocks;
     for (const QByteArray& frame : frames) {
-        if (CommandOf(frame) == 33 || CommandOf(frame) == 34)
+        if (CommandOf(frame) == CmdReadBlock || CommandOf(frame) == CmdWriteBlock)
             blocks.append(BlockOf(frame));
     }
     return blocks;
@@ -98,7 +98,7 @@ Pairs BlocksOf(const QList<QByteArray>& frames)
 // Acknowledges everything; a ReadBlock gets as many bytes as it asks for.
 QList<QByteArray> AcknowledgeAll(int, const QByteArray& frame)
 {
-    if (CommandOf(frame) == 33)
+    if (CommandOf(frame) == CmdReadBlock)
         return {Acknowledgement(QByteArray(BlockOf(frame).second, char(0x5A)))};
     return {Acknowledgement()};
 }
@@ -185,7 +185,7 @@ TEST_P(RequestCycle, AttemptsAndOutcome)
     link.Timeout = c.timeout;
 
     EXPECT_EQ(link.SendPing(), c.ok);
-    EXPECT_EQ(Controller().CommandCounts.value(16), c.sends);
+    EXPECT_EQ(Controller().CommandCounts.value(CmdPing), c.sends);
     EXPECT_EQ(link.ReplyCode, c.replyCode);
     EXPECT_EQ(link.LastRejection, c.rejection);
     EXPECT_EQ(link.Timeout, TCommunicator::DefaultTimeout);
@@ -197,7 +197,7 @@ INSTANTIATE_TEST_SUITE_P(
     testing::Values(
         FaultCase{"Silent", [](TSimFaults& f) { f.DropNext = 100; }, 20, false, 8, 0, TRejection::TimeOut},
         // Were the wait to go on after an error reply, this would take 8 x 5 s.
-        FaultCase{"ErrorCodeEndsEachWait", [](TSimFaults& f) { f.ReplyCodeFor[16] = 5; }, 5000, false, 8, 5,
+        FaultCase{"ErrorCodeEndsEachWait", [](TSimFaults& f) { f.ReplyCodeFor[CmdPing] = 5; }, 5000, false, 8, 5,
                   TRejection::ErrorCode},
         FaultCase{"SplitOverTwoDatagrams", [](TSimFaults& f) { f.SplitReplies = true; }, 1000, true, 1, 1,
                   TRejection::None},
@@ -586,7 +586,7 @@ TEST_F(LinkToSimulator, DiscoveryCollectsEveryControllerAndRestoresAddressing)
     EXPECT_EQ(link.Attempts, TCommunicator::DefaultAttempts);
     EXPECT_EQ(link.Timeout, TCommunicator::DefaultTimeout);
     for (int i = 0; i < 3; ++i)
-        EXPECT_EQ(Controller(i).CommandCounts.value(16), 1) << i;   // one broadcast ping
+        EXPECT_EQ(Controller(i).CommandCounts.value(CmdPing), 1) << i;   // one broadcast ping
 }
 
 // Two controllers answer to NAD 1001 (the second by its alias): after the ping, only the
@@ -603,14 +603,14 @@ TEST_F(LinkToSimulator, PingFixesUnicastAddress)
     link.ControllerPort = sim.Port();
 
     ASSERT_TRUE(link.Ping());
-    EXPECT_EQ(Controller(0).CommandCounts.value(16), 1);
-    EXPECT_EQ(Controller(1).CommandCounts.value(16), 1);
+    EXPECT_EQ(Controller(0).CommandCounts.value(CmdPing), 1);
+    EXPECT_EQ(Controller(1).CommandCounts.value(CmdPing), 1);
     const int chosen = link.TargetIP == Controller(0).Address ? 0 : 1;
     ASSERT_EQ(link.TargetIP, Controller(chosen).Address);
 
     ASSERT_TRUE(link.StopPlc());
-    EXPECT_EQ(Controller(chosen).CommandCounts.value(65), 1);
-    EXPECT_EQ(Controller(1 - chosen).CommandCounts.value(65), 0);
+    EXPECT_EQ(Controller(chosen).CommandCounts.value(CmdStopPlc), 1);
+    EXPECT_EQ(Controller(1 - chosen).CommandCounts.value(CmdStopPlc), 0);
 }
 
 struct TransferCase {
@@ -746,7 +746,7 @@ TEST_F(LinkToSimulator, EraseWaitsTenSecondsForThatRequestOnly)
     EXPECT_EQ(during, 10000u);
     EXPECT_EQ(link.Timeout, TCommunicator::DefaultTimeout);
     ASSERT_EQ(Controller().ReceivedFrames.size(), 1);
-    EXPECT_EQ(Controller().ReceivedFrames[0].mid(14, 3), Bytes({32, 2, 1}));
+    EXPECT_EQ(Controller().ReceivedFrames[0].mid(14, 3), Bytes({CmdEraseFlash, 2, 1}));
 }
 
 // Two units answer; the link pinned to the second reaches only it, never broadcasts (not
@@ -784,7 +784,7 @@ TEST_F(LinkToSimulator, EraseAnsweredAfterElevenSecondsCompletes)
     slow.DelayMs = 11000;
     Controller().SetFaults(slow);
     EXPECT_TRUE(link.EraseFlash(2, 1));
-    EXPECT_EQ(Controller().CommandCounts.value(32), 2);
+    EXPECT_EQ(Controller().CommandCounts.value(CmdEraseFlash), 2);
 }
 
 TEST_F(LinkToSimulator, WriteClockSendsTheClockRecord)

@@ -21,11 +21,6 @@ namespace {
 
 using ::PrintTo;   // table rows print as their names
 
-constexpr uint8_t CmdEraseFlash = 32;
-constexpr uint8_t CmdReadBlock = 33;
-constexpr uint8_t CmdWriteBlock = 34;
-constexpr uint8_t CmdStartPlc = 64;
-
 const int ArmHeader = KernelHeaderOffsetARM;
 
 TSimControllerConfig FreshUnit()
