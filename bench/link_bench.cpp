@@ -9,6 +9,7 @@
 
 #include "LoopbackAdapter.h"
 #include "OrvelSimulator.h"
+#include "RawClient.h"
 #include "uABus.h"
 
 #include <QCoreApplication>
@@ -16,11 +17,6 @@
 #include <QSemaphore>
 #include <QThread>
 #include <QtEndian>
-
-#include <arpa/inet.h>
-#include <netinet/in.h>
-#include <sys/socket.h>
-#include <unistd.h>
 
 #include <atomic>
 #include <cstdio>
@@ -105,38 +101,6 @@ QByteArray BlockArguments(uint16_t block, uint16_t count)
     return arguments;
 }
 
-// The least a client can do: send the frame, block until a datagram comes back.
-class TRawClient {
-public:
-    explicit TRawClient(int port)
-    {
-        FSocket = ::socket(AF_INET, SOCK_DGRAM, 0);
-        sockaddr_in local{};
-        local.sin_family = AF_INET;
-        local.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        timeval patience{1, 0};
-        ::setsockopt(FSocket, SOL_SOCKET, SO_RCVTIMEO, &patience, sizeof patience);
-        ::bind(FSocket, reinterpret_cast<sockaddr*>(&local), sizeof local);
-        FController.sin_family = AF_INET;
-        FController.sin_port = htons(uint16_t(port));
-        ::inet_pton(AF_INET, ControllerAddress, &FController.sin_addr);
-    }
-    ~TRawClient() { ::close(FSocket); }
-
-    bool RoundTrip(const QByteArray& frame)
-    {
-        if (::sendto(FSocket, frame.constData(), size_t(frame.size()), 0, reinterpret_cast<sockaddr*>(&FController),
-                     sizeof FController) < 0)
-            return false;
-        char reply[2048];
-        return ::recv(FSocket, reply, sizeof reply, 0) > 0;
-    }
-
-private:
-    int FSocket = -1;
-    sockaddr_in FController{};
-};
-
 void Compare(const char* what, std::pair<double, double> figures)
 {
     const auto [link, raw] = figures;
@@ -179,7 +143,7 @@ int main(int argc, char** argv)
     const QByteArray block(256, char(0x5A));
     const auto* data = reinterpret_cast<const uint8_t*>(block.constData());
     uint8_t buffer[1040];
-    TRawClient raw(port);
+    TRawClient raw(ControllerAddress, port);
     const QByteArray writeFrame = CommandFrame(CmdWriteBlock, BlockArguments(ProgramBlock, 256) + block);
     const QByteArray readFrame = CommandFrame(CmdReadBlock, BlockArguments(ProgramBlock, 256));
 

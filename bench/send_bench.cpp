@@ -10,6 +10,7 @@
 
 #include "LoopbackAdapter.h"
 #include "OrvelSimulator.h"
+#include "RawClient.h"
 #include "SampleImages.h"
 #include "uABus.h"
 
@@ -20,11 +21,6 @@
 #include <QTemporaryDir>
 #include <QThread>
 #include <QtEndian>
-
-#include <arpa/inet.h>
-#include <netinet/in.h>
-#include <sys/socket.h>
-#include <unistd.h>
 
 #include <atomic>
 #include <cstdio>
@@ -72,36 +68,6 @@ private:
     TControllerSimulator* FSim = nullptr;
 };
 
-// The least a client can do: send the frame, block until a datagram comes back.
-class TRawClient {
-public:
-    explicit TRawClient(int port) : FSocket(::socket(AF_INET, SOCK_DGRAM, 0))
-    {
-        sockaddr_in local{};
-        local.sin_family = AF_INET;
-        local.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        ::bind(FSocket, reinterpret_cast<sockaddr*>(&local), sizeof local);
-        timeval patience{1, 0};
-        ::setsockopt(FSocket, SOL_SOCKET, SO_RCVTIMEO, &patience, sizeof patience);
-        FController.sin_family = AF_INET;
-        FController.sin_port = htons(uint16_t(port));
-        ::inet_pton(AF_INET, "127.0.0.2", &FController.sin_addr);
-    }
-    ~TRawClient() { ::close(FSocket); }
-
-    bool RoundTrip(const QByteArray& frame)
-    {
-        char reply[2048];
-        return ::sendto(FSocket, frame.constData(), size_t(frame.size()), 0,
-                        reinterpret_cast<const sockaddr*>(&FController), sizeof FController) == frame.size() &&
-               ::recv(FSocket, reply, sizeof reply, 0) > 0;
-    }
-
-private:
-    int FSocket;
-    sockaddr_in FController{};
-};
-
 // Mean microseconds of a 256-byte WriteBlock round trip; -1 when one got no answer.
 double RawRoundTripMicroseconds(int port)
 {
@@ -110,7 +76,7 @@ double RawRoundTripMicroseconds(int port)
     qToLittleEndian<uint16_t>(256, frame.data() + 2);
     BuildFrame(HostNad, NoSerialNumber, CmdWriteBlock, frame, 0);
 
-    TRawClient client(port);
+    TRawClient client("127.0.0.2", port);   // the simulator's one unit
     for (int i = 0; i < WarmUp; ++i) {
         if (!client.RoundTrip(frame))
             return -1;
