@@ -7,7 +7,9 @@
 // Everything goes to 127.0.0.x only.
 #include "uCommunication.h"
 
+#include "LoopbackAdapter.h"
 #include "OrvelSimulator.h"
+#include "RawClient.h"
 #include "uABus.h"
 
 #include <QCoreApplication>
@@ -15,11 +17,6 @@
 #include <QSemaphore>
 #include <QThread>
 #include <QtEndian>
-
-#include <arpa/inet.h>
-#include <netinet/in.h>
-#include <sys/socket.h>
-#include <unistd.h>
 
 #include <atomic>
 #include <cstdio>
@@ -104,38 +101,6 @@ QByteArray BlockArguments(uint16_t block, uint16_t count)
     return arguments;
 }
 
-// The least a client can do: send the frame, block until a datagram comes back.
-class TRawClient {
-public:
-    explicit TRawClient(int port)
-    {
-        FSocket = ::socket(AF_INET, SOCK_DGRAM, 0);
-        sockaddr_in local{};
-        local.sin_family = AF_INET;
-        local.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        timeval patience{1, 0};
-        ::setsockopt(FSocket, SOL_SOCKET, SO_RCVTIMEO, &patience, sizeof patience);
-        ::bind(FSocket, reinterpret_cast<sockaddr*>(&local), sizeof local);
-        FController.sin_family = AF_INET;
-        FController.sin_port = htons(uint16_t(port));
-        ::inet_pton(AF_INET, ControllerAddress, &FController.sin_addr);
-    }
-    ~TRawClient() { ::close(FSocket); }
-
-    bool RoundTrip(const QByteArray& frame)
-    {
-        if (::sendto(FSocket, frame.constData(), size_t(frame.size()), 0, reinterpret_cast<sockaddr*>(&FController),
-                     sizeof FController) < 0)
-            return false;
-        char reply[2048];
-        return ::recv(FSocket, reply, sizeof reply, 0) > 0;
-    }
-
-private:
-    int FSocket = -1;
-    sockaddr_in FController{};
-};
-
 void Compare(const char* what, std::pair<double, double> figures)
 {
     const auto [link, raw] = figures;
@@ -165,13 +130,9 @@ int main(int argc, char** argv)
     }
 
     // The link believes the host has one adapter, the loopback one.
-    SetAdapterTableReader([] {
-        return QList<TPlatformAdapter>{{QStringLiteral("lo"), QStringLiteral("Loopback"), QStringLiteral("127.0.0.1"),
-                                        QStringLiteral("255.0.0.0"), QString()}};
-    });
-    SetLocalIPResolver([] { return QStringLiteral("127.0.0.1"); });
+    const TLoopbackAdapter loopback;
     TCommunicator link;
-    if (!link.SelectAdapter(QStringLiteral("lo")) || link.Adapter.Broadcast != QStringLiteral("127.255.255.255")) {
+    if (!link.SelectAdapter(LoopbackAdapterName) || link.Adapter.Broadcast != QStringLiteral("127.255.255.255")) {
         std::fprintf(stderr, "the link could not bind to the loopback adapter\n");
         return 1;
     }
@@ -182,9 +143,9 @@ int main(int argc, char** argv)
     const QByteArray block(256, char(0x5A));
     const auto* data = reinterpret_cast<const uint8_t*>(block.constData());
     uint8_t buffer[1040];
-    TRawClient raw(port);
-    const QByteArray writeFrame = CommandFrame(34, BlockArguments(ProgramBlock, 256) + block);
-    const QByteArray readFrame = CommandFrame(33, BlockArguments(ProgramBlock, 256));
+    TRawClient raw(ControllerAddress, port);
+    const QByteArray writeFrame = CommandFrame(CmdWriteBlock, BlockArguments(ProgramBlock, 256) + block);
+    const QByteArray readFrame = CommandFrame(CmdReadBlock, BlockArguments(ProgramBlock, 256));
 
     std::printf("mean round trip over %d requests, controller on its own thread\n", RoundTrips);
     Compare("WriteBlock", MeanMicroseconds([&] { return link.WriteBlock(ProgramBlock, 256, data); },

@@ -8,10 +8,11 @@
 // WriteBlock frames to the same controller in the same run). Everything stays on 127.0.0.x.
 #include "LoaderSession.h"
 
+#include "LoopbackAdapter.h"
 #include "OrvelSimulator.h"
+#include "RawClient.h"
 #include "SampleImages.h"
 #include "uABus.h"
-#include "uEthernetUtils.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
@@ -20,11 +21,6 @@
 #include <QTemporaryDir>
 #include <QThread>
 #include <QtEndian>
-
-#include <arpa/inet.h>
-#include <netinet/in.h>
-#include <sys/socket.h>
-#include <unistd.h>
 
 #include <atomic>
 #include <cstdio>
@@ -72,45 +68,15 @@ private:
     TControllerSimulator* FSim = nullptr;
 };
 
-// The least a client can do: send the frame, block until a datagram comes back.
-class TRawClient {
-public:
-    explicit TRawClient(int port) : FSocket(::socket(AF_INET, SOCK_DGRAM, 0))
-    {
-        sockaddr_in local{};
-        local.sin_family = AF_INET;
-        local.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        ::bind(FSocket, reinterpret_cast<sockaddr*>(&local), sizeof local);
-        timeval patience{1, 0};
-        ::setsockopt(FSocket, SOL_SOCKET, SO_RCVTIMEO, &patience, sizeof patience);
-        FController.sin_family = AF_INET;
-        FController.sin_port = htons(uint16_t(port));
-        ::inet_pton(AF_INET, "127.0.0.2", &FController.sin_addr);
-    }
-    ~TRawClient() { ::close(FSocket); }
-
-    bool RoundTrip(const QByteArray& frame)
-    {
-        char reply[2048];
-        return ::sendto(FSocket, frame.constData(), size_t(frame.size()), 0,
-                        reinterpret_cast<const sockaddr*>(&FController), sizeof FController) == frame.size() &&
-               ::recv(FSocket, reply, sizeof reply, 0) > 0;
-    }
-
-private:
-    int FSocket;
-    sockaddr_in FController{};
-};
-
 // Mean microseconds of a 256-byte WriteBlock round trip; -1 when one got no answer.
 double RawRoundTripMicroseconds(int port)
 {
     QByteArray frame(4 + 256, '\x5A');
     qToLittleEndian<uint16_t>(uint16_t(ProgramAddress / 256 + 4095), frame.data());   // the program's last block
     qToLittleEndian<uint16_t>(256, frame.data() + 2);
-    BuildFrame(HostNad, NoSerialNumber, 34, frame, 0);
+    BuildFrame(HostNad, NoSerialNumber, CmdWriteBlock, frame, 0);
 
-    TRawClient client(port);
+    TRawClient client("127.0.0.2", port);   // the simulator's one unit
     for (int i = 0; i < WarmUp; ++i) {
         if (!client.RoundTrip(frame))
             return -1;
@@ -152,18 +118,14 @@ int main(int argc, char** argv)
 {
     QCoreApplication app(argc, argv);
     // The link sees the loopback adapter only, so nothing leaves 127.0.0.0/8.
-    SetAdapterTableReader([] {
-        return QList<TPlatformAdapter>{{QStringLiteral("lo"), QStringLiteral("loopback"),
-                                        QStringLiteral("127.0.0.1"), QStringLiteral("255.0.0.0"), QString()}};
-    });
-    SetLocalIPResolver([] { return QStringLiteral("127.0.0.1"); });
+    const TLoopbackAdapter loopback;
 
     TSimulatorThread simulator;
     simulator.start();
     const int port = simulator.WaitForPort();
     QTemporaryDir dir;
     TCommunicator link;
-    if (port == 0 || !dir.isValid() || !link.SelectAdapter(QStringLiteral("lo"))) {
+    if (port == 0 || !dir.isValid() || !link.SelectAdapter(LoopbackAdapterName)) {
         std::fprintf(stderr, "send_bench: no simulator, folder or loopback binding\n");
         return 1;
     }

@@ -1,28 +1,14 @@
 // Frame layer: checksum, hexadecimal text, building and parsing A-bus frames.
 #include "uABus.h"
 
+#include "TestPrinters.h"
+
 #include <gtest/gtest.h>
 
 #include <QStringList>
 #include <QtEndian>
 
 #include <array>
-#include <ostream>
-
-inline void PrintTo(const QByteArray& bytes, std::ostream* os)
-{
-    *os << '"' << bytes.toStdString() << '"';
-}
-
-inline void PrintTo(const QString& text, std::ostream* os)
-{
-    *os << '"' << text.toStdString() << '"';
-}
-
-inline void PrintTo(TRejection rejection, std::ostream* os)
-{
-    *os << '"' << RejectionText(rejection).toStdString() << '"';
-}
 
 namespace {
 
@@ -137,7 +123,7 @@ TEST(ABusHexToBytes, NeverWritesPastItsBuffer)
 TEST(ABusBuildFrame, WorkedExample)
 {
     QByteArray frame;
-    ASSERT_TRUE(BuildFrame(HostNad, 1000, 16, frame, 0));
+    ASSERT_TRUE(BuildFrame(HostNad, 1000, CmdPing, frame, 0));
     EXPECT_EQ(frame, Hex("AA55 0500 01000000 E8030000 00 00 10 0000 BEEC"));
 }
 
@@ -179,7 +165,7 @@ TEST(ABusBuildFrame, RefusesTooManyArgumentsAndLeavesThem)
 {
     const QByteArray arguments(MaxArgumentBytes + 1, 'x');
     QByteArray frame = arguments;
-    EXPECT_FALSE(BuildFrame(HostNad, 1000, 16, frame, 0));
+    EXPECT_FALSE(BuildFrame(HostNad, 1000, CmdPing, frame, 0));
     EXPECT_EQ(frame, arguments);
 }
 

@@ -5,6 +5,8 @@
 #include "LoaderOptions.h"
 #include "OrvelSimulator.h"
 #include "SampleImages.h"
+#include "TestPrinters.h"
+#include "uABus.h"
 
 #include <QCoreApplication>
 #include <QEventLoop>
@@ -23,12 +25,7 @@
 
 namespace {
 
-template <typename TCase>
-    requires requires(const TCase& c) { c.Name; }
-void PrintTo(const TCase& c, std::ostream* out)
-{
-    *out << c.Name;
-}
+using ::PrintTo;   // table rows print as their names
 
 struct TRun {
     int ExitCode = -1;
@@ -292,7 +289,7 @@ TEST_F(OrvelLoader, StationFlashesFreshUnitsOnceUntilEnoughAreDone)
     for (const QJsonObject& result : results)
         serials.insert(result.value(QStringLiteral("serial")).toInt());
     EXPECT_EQ(serials, (std::set<int>{500, 501, 502}));
-    EXPECT_EQ(Sim.Controller(3).CommandCounts.value(34), 0);   // the numbered unit was left alone
+    EXPECT_EQ(Sim.Controller(3).CommandCounts.value(CmdWriteBlock), 0);   // the numbered unit was left alone
 }
 
 // Units arrive one after the other while the station runs, as on a production line.

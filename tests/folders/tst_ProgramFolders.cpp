@@ -4,6 +4,8 @@
 // into one of them (XDG_DATA_HOME).
 #include "ProgramFolders.h"
 
+#include "TestPrinters.h"
+
 #include <QCoreApplication>
 #include <QDir>
 #include <QFile>
@@ -11,13 +13,6 @@
 #include <QTemporaryDir>
 
 #include <gtest/gtest.h>
-
-#include <ostream>
-
-inline void PrintTo(const QString& text, std::ostream* os)
-{
-    *os << '"' << text.toStdString() << '"';
-}
 
 namespace {
 
@@ -123,10 +118,3 @@ INSTANTIATE_TEST_SUITE_P(Folders, HelpFile,
                          [](const auto& info) { return std::string(info.param.name); });
 
 }  // namespace
-
-int main(int argc, char** argv)
-{
-    QCoreApplication application(argc, argv);
-    testing::InitGoogleTest(&argc, argv);
-    return RUN_ALL_TESTS();
-}

@@ -1,17 +1,13 @@
 // The Information group's texts for a controller record, and the small name functions.
 #include "ControllerInfo.h"
 
+#include "TestPrinters.h"
+
 #include <gtest/gtest.h>
 
 #include <functional>
-#include <ostream>
 #include <utility>
 #include <vector>
-
-inline void PrintTo(const QString& text, std::ostream* os)
-{
-    *os << '"' << text.toStdString() << '"';
-}
 
 namespace {
 

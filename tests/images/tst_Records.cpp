@@ -5,16 +5,12 @@
 #include "ControllerInfo.h"
 #include "hCodeMemory.h"
 
+#include "TestPrinters.h"
+
 #include <gtest/gtest.h>
 
 #include <array>
 #include <numeric>
-#include <ostream>
-
-inline void PrintTo(const QByteArray& bytes, std::ostream* os)
-{
-    *os << bytes.toHex(' ').toStdString();
-}
 
 namespace {
 

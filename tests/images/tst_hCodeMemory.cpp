@@ -2,18 +2,13 @@
 // the stored-program length rule.
 #include "hCodeMemory.h"
 
+#include "TestPrinters.h"
 #include "uABus.h"
 
 #include <gtest/gtest.h>
 
 #include <optional>
-#include <ostream>
 #include <vector>
-
-inline void PrintTo(const QByteArray& bytes, std::ostream* os)
-{
-    *os << bytes.size() << " bytes " << bytes.left(24).toHex(' ').toStdString();
-}
 
 namespace {
 

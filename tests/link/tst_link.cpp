@@ -1,19 +1,20 @@
 // Controller link and commands over real loopback UDP: against the in-process controller
-// simulator, or against a raw peer where a hand-made datagram shows the case better.
+// simulator, or against a scripted peer where a hand-made datagram shows the case better.
 // The link is bound to a made-up loopback adapter ("lo", 127.0.0.1/255.0.0.0), so every
 // request goes to 127.x only; nothing here sends in direct-connection mode.
 #include "uCommunication.h"
 
+#include "LoopbackAdapter.h"
 #include "OrvelSimulator.h"
+#include "ScriptedPeer.h"
+#include "TestPrinters.h"
 #include "uABus.h"
 
 #include <QCoreApplication>
 #include <QDir>
 #include <QFile>
-#include <QNetworkDatagram>
 #include <QRegularExpression>
 #include <QTimer>
-#include <QUdpSocket>
 #include <QtEndian>
 
 #include <gtest/gtest.h>
@@ -21,39 +22,21 @@
 #include <algorithm>
 #include <atomic>
 #include <functional>
-#include <ostream>
 #include <utility>
 
-inline void PrintTo(const QString& text, std::ostream* os)
-{
-    *os << '"' << text.toStdString() << '"';
-}
-
-inline void PrintTo(const QByteArray& bytes, std::ostream* os)
-{
-    *os << bytes.toHex(' ').toStdString();
-}
-
-inline void PrintTo(TRejection rejection, std::ostream* os)
-{
-    *os << '"' << RejectionText(rejection).toStdString() << '"';
-}
-
 namespace {
+
+// The host as far as every link in this program can tell, fixture or not: one loopback
+// adapter. A link reads the adapter table as soon as it is made.
+const TLoopbackAdapter Loopback;
 
 constexpr uint32_t ControllerNad = 1001;
 const QString LoopbackBroadcast = QStringLiteral("127.255.255.255");
 const QString PeerAddress = QStringLiteral("127.0.0.200");
 
-auto CaseName = [](const auto& info) { return std::string(info.param.name); };
+using ::PrintTo;   // table rows print as their names
 
-// Table rows print as their names when a case fails.
-template <typename Case>
-    requires requires(const Case& c) { c.name; }
-void PrintTo(const Case& c, std::ostream* os)
-{
-    *os << c.name;
-}
+auto CaseName = [](const auto& info) { return std::string(info.param.Name); };
 
 QByteArray Bytes(std::initializer_list<uint8_t> values)
 {
@@ -106,44 +89,16 @@ Pairs BlocksOf(const QList<QByteArray>& frames)
 {
     Pairs blocks;
     for (const QByteArray& frame : frames) {
-        if (CommandOf(frame) == 33 || CommandOf(frame) == 34)
+        if (CommandOf(frame) == CmdReadBlock || CommandOf(frame) == CmdWriteBlock)
             blocks.append(BlockOf(frame));
     }
     return blocks;
 }
 
-// A controller stand-in that answers the n-th frame it receives with the datagrams its
-// script gives (none: silence).
-class TRawPeer {
-public:
-    using TScript = std::function<QList<QByteArray>(int index, const QByteArray& frame)>;
-
-    TRawPeer()
-    {
-        QObject::connect(&FSocket, &QUdpSocket::readyRead, [this] {
-            while (FSocket.hasPendingDatagrams()) {
-                const QNetworkDatagram datagram = FSocket.receiveDatagram();
-                const int index = int(Frames.size());
-                Frames.append(datagram.data());
-                for (const QByteArray& reply : Script(index, datagram.data()))
-                    FSocket.writeDatagram(reply, datagram.senderAddress(), quint16(datagram.senderPort()));
-            }
-        });
-    }
-    bool Start() { return FSocket.bind(QHostAddress(PeerAddress), 0); }
-    int Port() const { return FSocket.localPort(); }
-
-    TScript Script = [](int, const QByteArray&) { return QList<QByteArray>{Acknowledgement()}; };
-    QList<QByteArray> Frames;
-
-private:
-    QUdpSocket FSocket;
-};
-
 // Acknowledges everything; a ReadBlock gets as many bytes as it asks for.
 QList<QByteArray> AcknowledgeAll(int, const QByteArray& frame)
 {
-    if (CommandOf(frame) == 33)
+    if (CommandOf(frame) == CmdReadBlock)
         return {Acknowledgement(QByteArray(BlockOf(frame).second, char(0x5A)))};
     return {Acknowledgement()};
 }
@@ -161,7 +116,7 @@ class Link : public testing::Test {
 protected:
     void SetUp() override
     {
-        ASSERT_TRUE(link.SelectAdapter(QStringLiteral("lo")));
+        ASSERT_TRUE(link.SelectAdapter(LoopbackAdapterName));
         // Everything below relies on the link sending to loopback only.
         ASSERT_EQ(link.LocalIP, QStringLiteral("127.0.0.1"));
         ASSERT_EQ(link.Adapter.Broadcast, LoopbackBroadcast);
@@ -171,18 +126,20 @@ protected:
     TCommunicator link;
 };
 
-// The link talks unicast to a raw peer.
+// The link talks unicast to a scripted peer, which acknowledges everything unless a test
+// gives it another script.
 class LinkToPeer : public Link {
 protected:
     void SetUp() override
     {
         Link::SetUp();
-        ASSERT_TRUE(peer.Start());
+        ASSERT_TRUE(peer.Start(PeerAddress));
+        peer.Script = [](int, const QByteArray&) { return QList<QByteArray>{Acknowledgement()}; };
         link.ControllerPort = peer.Port();
         link.TargetIP = PeerAddress;
     }
 
-    TRawPeer peer;
+    TScriptedPeer peer;
 };
 
 // The link talks to simulated controllers, by broadcast until a ping fixes the address.
@@ -207,7 +164,7 @@ protected:
 // ---- the request cycle ----
 
 struct FaultCase {
-    const char* name;
+    const char* Name;
     std::function<void(TSimFaults&)> faults;
     uint32_t timeout;
     bool ok;
@@ -228,7 +185,7 @@ TEST_P(RequestCycle, AttemptsAndOutcome)
     link.Timeout = c.timeout;
 
     EXPECT_EQ(link.SendPing(), c.ok);
-    EXPECT_EQ(Controller().CommandCounts.value(16), c.sends);
+    EXPECT_EQ(Controller().CommandCounts.value(CmdPing), c.sends);
     EXPECT_EQ(link.ReplyCode, c.replyCode);
     EXPECT_EQ(link.LastRejection, c.rejection);
     EXPECT_EQ(link.Timeout, TCommunicator::DefaultTimeout);
@@ -240,7 +197,7 @@ INSTANTIATE_TEST_SUITE_P(
     testing::Values(
         FaultCase{"Silent", [](TSimFaults& f) { f.DropNext = 100; }, 20, false, 8, 0, TRejection::TimeOut},
         // Were the wait to go on after an error reply, this would take 8 x 5 s.
-        FaultCase{"ErrorCodeEndsEachWait", [](TSimFaults& f) { f.ReplyCodeFor[16] = 5; }, 5000, false, 8, 5,
+        FaultCase{"ErrorCodeEndsEachWait", [](TSimFaults& f) { f.ReplyCodeFor[CmdPing] = 5; }, 5000, false, 8, 5,
                   TRejection::ErrorCode},
         FaultCase{"SplitOverTwoDatagrams", [](TSimFaults& f) { f.SplitReplies = true; }, 1000, true, 1, 1,
                   TRejection::None},
@@ -265,7 +222,7 @@ INSTANTIATE_TEST_SUITE_P(
 
 // Hand-made datagrams for the first attempt; later attempts get a good reply.
 struct ReceptionCase {
-    const char* name;
+    const char* Name;
     QList<QByteArray> firstAnswer;
     int sends;
     TRejection rejection;   // of the wait that ended with the good reply
@@ -312,7 +269,7 @@ INSTANTIATE_TEST_SUITE_P(
 
 // A wait that no reply ends says why: nothing came, or what came had its own reason.
 struct UnansweredCase {
-    const char* name;
+    const char* Name;
     QList<QByteArray> answer;
     TRejection rejection;
 };
@@ -340,7 +297,7 @@ INSTANTIATE_TEST_SUITE_P(Link, Unanswered,
 // ---- reception, datagram by datagram, straight into the handler (nothing is sent) ----
 
 struct ReasonCase {
-    const char* name;
+    const char* Name;
     bool waiting;   // as WaitForReply leaves the link; else Idle
     QList<QByteArray> datagrams;
     TRejection rejection;
@@ -402,7 +359,7 @@ INSTANTIATE_TEST_SUITE_P(
 // ---- destination and addressing (nothing is sent) ----
 
 struct DestinationCase {
-    const char* name;
+    const char* Name;
     bool direct;
     const char* target;
     const char* broadcast;
@@ -542,7 +499,7 @@ TEST_F(LinkToSimulator, DebugTraceLinesBesideTheProgram)
 // ---- re-entrancy: a request started while another waits takes over ----
 
 struct NestedCase {
-    const char* name;
+    const char* Name;
     std::function<bool(TCommunicator&)> outer;
     std::function<bool(TCommunicator&)> inner;   // runs from a handler inside the outer wait
     bool outerOk;
@@ -629,7 +586,7 @@ TEST_F(LinkToSimulator, DiscoveryCollectsEveryControllerAndRestoresAddressing)
     EXPECT_EQ(link.Attempts, TCommunicator::DefaultAttempts);
     EXPECT_EQ(link.Timeout, TCommunicator::DefaultTimeout);
     for (int i = 0; i < 3; ++i)
-        EXPECT_EQ(Controller(i).CommandCounts.value(16), 1) << i;   // one broadcast ping
+        EXPECT_EQ(Controller(i).CommandCounts.value(CmdPing), 1) << i;   // one broadcast ping
 }
 
 // Two controllers answer to NAD 1001 (the second by its alias): after the ping, only the
@@ -646,18 +603,18 @@ TEST_F(LinkToSimulator, PingFixesUnicastAddress)
     link.ControllerPort = sim.Port();
 
     ASSERT_TRUE(link.Ping());
-    EXPECT_EQ(Controller(0).CommandCounts.value(16), 1);
-    EXPECT_EQ(Controller(1).CommandCounts.value(16), 1);
+    EXPECT_EQ(Controller(0).CommandCounts.value(CmdPing), 1);
+    EXPECT_EQ(Controller(1).CommandCounts.value(CmdPing), 1);
     const int chosen = link.TargetIP == Controller(0).Address ? 0 : 1;
     ASSERT_EQ(link.TargetIP, Controller(chosen).Address);
 
     ASSERT_TRUE(link.StopPlc());
-    EXPECT_EQ(Controller(chosen).CommandCounts.value(65), 1);
-    EXPECT_EQ(Controller(1 - chosen).CommandCounts.value(65), 0);
+    EXPECT_EQ(Controller(chosen).CommandCounts.value(CmdStopPlc), 1);
+    EXPECT_EQ(Controller(1 - chosen).CommandCounts.value(CmdStopPlc), 0);
 }
 
 struct TransferCase {
-    const char* name;
+    const char* Name;
     bool write;
     uint32_t address;
     uint32_t length;
@@ -704,7 +661,7 @@ INSTANTIATE_TEST_SUITE_P(
 // Block numbers are 16-bit: a transfer that would run past block 65535 is refused
 // before anything is sent, instead of wrapping round to block 0.
 struct BlockLimitCase {
-    const char* name;
+    const char* Name;
     bool write;
     uint32_t address;
     uint32_t length;
@@ -789,7 +746,7 @@ TEST_F(LinkToSimulator, EraseWaitsTenSecondsForThatRequestOnly)
     EXPECT_EQ(during, 10000u);
     EXPECT_EQ(link.Timeout, TCommunicator::DefaultTimeout);
     ASSERT_EQ(Controller().ReceivedFrames.size(), 1);
-    EXPECT_EQ(Controller().ReceivedFrames[0].mid(14, 3), Bytes({32, 2, 1}));
+    EXPECT_EQ(Controller().ReceivedFrames[0].mid(14, 3), Bytes({CmdEraseFlash, 2, 1}));
 }
 
 // Two units answer; the link pinned to the second reaches only it, never broadcasts (not
@@ -827,7 +784,7 @@ TEST_F(LinkToSimulator, EraseAnsweredAfterElevenSecondsCompletes)
     slow.DelayMs = 11000;
     Controller().SetFaults(slow);
     EXPECT_TRUE(link.EraseFlash(2, 1));
-    EXPECT_EQ(Controller().CommandCounts.value(32), 2);
+    EXPECT_EQ(Controller().CommandCounts.value(CmdEraseFlash), 2);
 }
 
 TEST_F(LinkToSimulator, WriteClockSendsTheClockRecord)
@@ -885,16 +842,3 @@ TEST(LinkProgress, RoundsHalvesToEven)
 }
 
 }  // namespace
-
-int main(int argc, char** argv)
-{
-    QCoreApplication app(argc, argv);
-    // The host as far as the link can tell: one loopback adapter.
-    SetAdapterTableReader([] {
-        return QList<TPlatformAdapter>{{QStringLiteral("lo"), QStringLiteral("Loopback"), QStringLiteral("127.0.0.1"),
-                                        QStringLiteral("255.0.0.0"), QString()}};
-    });
-    SetLocalIPResolver([] { return QStringLiteral("127.0.0.1"); });
-    testing::InitGoogleTest(&argc, argv);
-    return RUN_ALL_TESTS();
-}

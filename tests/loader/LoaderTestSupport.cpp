@@ -1,7 +1,5 @@
 #include "LoaderTestSupport.h"
 
-#include "uEthernetUtils.h"
-
 #include <QFile>
 
 void TRecordingHost::AddMessage(const QString& text)
@@ -57,12 +55,6 @@ QByteArray KernelClaimingSize(QByteArray kernel, int headerOffset, uint32_t imag
 
 void TLoaderFixture::SetUp()
 {
-    // The only adapter the link can see is loopback, so nothing leaves 127.0.0.0/8.
-    SetAdapterTableReader([] {
-        return QList<TPlatformAdapter>{{QStringLiteral("lo"), QStringLiteral("loopback"),
-                                        QStringLiteral("127.0.0.1"), QStringLiteral("255.0.0.0"), QString()}};
-    });
-    SetLocalIPResolver([] { return QStringLiteral("127.0.0.1"); });
     KernelHeaderOffset = 0;   // a new process state for every test
     ASSERT_TRUE(Dir.isValid());
 }
@@ -72,8 +64,6 @@ void TLoaderFixture::TearDown()
     Session.reset();
     Link.reset();
     Sim.Stop();
-    SetAdapterTableReader({});
-    SetLocalIPResolver({});
 }
 
 TSimController& TLoaderFixture::Start(const TSimControllerConfig& config)
@@ -83,7 +73,7 @@ TSimController& TLoaderFixture::Start(const TSimControllerConfig& config)
     EXPECT_TRUE(Sim.Start(0, &error)) << error.toStdString();
 
     Link = std::make_unique<TCommunicator>();
-    EXPECT_TRUE(Link->SelectAdapter(QStringLiteral("lo")));
+    EXPECT_TRUE(Link->SelectAdapter(LoopbackAdapterName));
     EXPECT_EQ(Link->LocalIP, QStringLiteral("127.0.0.1"));
     EXPECT_EQ(Link->Adapter.Broadcast, TControllerSimulator::BroadcastAddress());
     Link->ControllerPort = Sim.Port();

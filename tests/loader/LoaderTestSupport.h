@@ -3,6 +3,7 @@
 #pragma once
 
 #include "LoaderSession.h"
+#include "LoopbackAdapter.h"
 #include "OrvelSimulator.h"
 
 #include <QList>
@@ -72,6 +73,7 @@ public:
     QStringList ProductionLogLines() const;
     int CommandCount(uint8_t code) const;
 
+    TLoopbackAdapter Loopback;   // the only adapter the link can see, so nothing leaves 127.0.0.0/8
     TControllerSimulator Sim;
     TSimController* Unit = nullptr;
     std::unique_ptr<TCommunicator> Link;

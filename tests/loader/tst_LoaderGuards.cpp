@@ -5,6 +5,7 @@
 #include "LoaderTestSupport.h"
 
 #include "SampleImages.h"
+#include "TestPrinters.h"
 #include "uABus.h"
 
 #include <QElapsedTimer>
@@ -12,12 +13,7 @@
 
 namespace {
 
-template <typename TCase>
-    requires requires(const TCase& c) { c.Name; }
-void PrintTo(const TCase& c, std::ostream* out)
-{
-    *out << c.Name;
-}
+using ::PrintTo;   // table rows print as their names
 
 TSimControllerConfig UnitOf(uint32_t serial, uint16_t loaderMajor)
 {

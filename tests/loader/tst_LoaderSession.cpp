@@ -3,6 +3,7 @@
 #include "LoaderTestSupport.h"
 
 #include "SampleImages.h"
+#include "TestPrinters.h"
 #include "uABus.h"
 
 #include <QDir>
@@ -18,18 +19,7 @@
 
 namespace {
 
-// Every table row prints as its name, so test names and failures read as the case.
-template <typename TCase>
-    requires requires(const TCase& c) { c.Name; }
-void PrintTo(const TCase& c, std::ostream* out)
-{
-    *out << c.Name;
-}
-
-constexpr uint8_t CmdEraseFlash = 32;
-constexpr uint8_t CmdReadBlock = 33;
-constexpr uint8_t CmdWriteBlock = 34;
-constexpr uint8_t CmdStartPlc = 64;
+using ::PrintTo;   // table rows print as their names
 
 const int ArmHeader = KernelHeaderOffsetARM;
 

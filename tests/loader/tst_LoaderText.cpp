@@ -4,6 +4,7 @@
 #include "IntegerText.h"
 #include "LoaderSession.h"
 #include "ProductionLog.h"
+#include "TestPrinters.h"
 
 #include <gtest/gtest.h>
 
@@ -12,13 +13,7 @@
 
 namespace {
 
-// Every table row prints as its name, so test names and failures read as the case.
-template <typename TCase>
-    requires requires(const TCase& c) { c.Name; }
-void PrintTo(const TCase& c, std::ostream* out)
-{
-    *out << c.Name;
-}
+using ::PrintTo;   // table rows print as their names
 
 // ---- integer text ----
 

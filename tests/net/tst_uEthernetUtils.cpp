@@ -2,15 +2,11 @@
 // platform table. Nothing here sends anything.
 #include "uEthernetUtils.h"
 
+#include "TestPrinters.h"
+
 #include <gtest/gtest.h>
 
-#include <ostream>
 #include <vector>
-
-inline void PrintTo(const QString& text, std::ostream* os)
-{
-    *os << '"' << text.toStdString() << '"';
-}
 
 namespace {
 

@@ -5,12 +5,12 @@
 #include "OrvelSimulator.h"
 #include "SampleImages.h"
 #include "SimulatorThread.h"
+#include "TestPrinters.h"
 
 #include "ControllerInfo.h"
 #include "hCodeMemory.h"
 #include "uABus.h"
 
-#include <QCoreApplication>
 #include <QNetworkDatagram>
 #include <QProcess>
 #include <QRegularExpression>
@@ -25,13 +25,10 @@
 
 namespace {
 
+using ::PrintTo;   // table rows print as their names
+
 constexpr uint32_t Unassigned = 0xFFFFFFFF;
 constexpr int WaitBound = 5000;   // ms; only ever reached when something is broken
-
-enum : uint8_t {
-    StartLoader = 0, StartKernel = 1, Ping = 16, ReadStatus = 17, ReadRecord = 18,
-    EraseFlash = 32, ReadBlock = 33, WriteBlock = 34, StartPlc = 64, StopPlc = 65, WriteClock = 112
-};
 
 QByteArray Command(uint32_t nad, uint8_t code, QByteArray arguments = {}, uint16_t password = 0, uint32_t source = HostNad)
 {
@@ -70,7 +67,7 @@ void WriteImage(TSimController& unit, uint32_t address, const QByteArray& image)
 {
     for (int at = 0; at < image.size(); at += 256) {
         const QByteArray part = image.mid(at, 256);
-        ASSERT_EQ(Ask(unit, unit.Serial(), WriteBlock, Block(uint16_t((address + at) / 256), uint16_t(part.size()), part)).Code, 1);
+        ASSERT_EQ(Ask(unit, unit.Serial(), CmdWriteBlock, Block(uint16_t((address + at) / 256), uint16_t(part.size()), part)).Code, 1);
     }
 }
 
@@ -100,8 +97,6 @@ struct TAddressCase {
     uint32_t Nad;
     bool Answered;
 };
-void PrintTo(const TAddressCase& c, std::ostream* os) { *os << c.Name; }
-
 
 class SimAddressing : public testing::TestWithParam<TAddressCase> {};
 
@@ -111,14 +106,14 @@ TEST_P(SimAddressing, AnswersItsOwnNadsOnly)
     TSimControllerConfig config = Unit(c.Serial);
     config.NadAlias = c.Alias;
     TSimController unit(config, QStringLiteral("127.0.0.2"));
-    const TAnswer answer = Ask(unit, c.Nad, Ping);
+    const TAnswer answer = Ask(unit, c.Nad, CmdPing);
     EXPECT_EQ(answer.Answered, c.Answered);
     if (c.Answered) {
         EXPECT_EQ(answer.Source, c.Serial);
         EXPECT_EQ(answer.Destination, HostNad);
         EXPECT_EQ(answer.Code, 1);
     }
-    EXPECT_EQ(unit.CommandCounts.value(Ping), c.Answered ? 1 : 0);
+    EXPECT_EQ(unit.CommandCounts.value(CmdPing), c.Answered ? 1 : 0);
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -137,7 +132,7 @@ INSTANTIATE_TEST_SUITE_P(
 TEST(SimFrames, BadFramesGetNoAnswer)
 {
     TSimController unit(Unit(1000), QStringLiteral("127.0.0.2"));
-    const QByteArray good = Command(1000, Ping);
+    const QByteArray good = Command(1000, CmdPing);
     QByteArray badStart = good, badChecksum = good, badLength = good;
     badStart[1] = char(0x56);
     badChecksum[badChecksum.size() - 1] = char(badChecksum.back() ^ 1);
@@ -153,20 +148,20 @@ TEST(SimFrames, BadFramesGetNoAnswer)
 TEST(SimFrames, SerialAssignedThroughBlock4)
 {
     TSimController unit(Unit(Unassigned), QStringLiteral("127.0.0.2"));
-    TAnswer record = Ask(unit, Unassigned, ReadRecord);
+    TAnswer record = Ask(unit, Unassigned, CmdReadLoaderRecord);
     ASSERT_EQ(record.Data.size(), 24);
     EXPECT_EQ(LoaderRecordFromBytes(record.Data).LoaderMajor, 3);
 
     auto changed = LoaderRecordFromBytes(record.Data);
     changed.Serial = 1000;
-    EXPECT_EQ(Ask(unit, Unassigned, WriteBlock, Block(4, 24, LoaderRecordToBytes(changed))).Code, 1);
-    EXPECT_EQ(Ask(unit, 1000, ReadBlock, Block(4, 24)).Data, LoaderRecordToBytes(changed));
-    EXPECT_EQ(Ask(unit, 1000, Ping).Source, 1000u);
-    EXPECT_TRUE(Ask(unit, Unassigned, EraseFlash, QByteArray("\x04\x01", 2)).Answered);
+    EXPECT_EQ(Ask(unit, Unassigned, CmdWriteBlock, Block(4, 24, LoaderRecordToBytes(changed))).Code, 1);
+    EXPECT_EQ(Ask(unit, 1000, CmdReadBlock, Block(4, 24)).Data, LoaderRecordToBytes(changed));
+    EXPECT_EQ(Ask(unit, 1000, CmdPing).Source, 1000u);
+    EXPECT_TRUE(Ask(unit, Unassigned, CmdEraseFlash, QByteArray("\x04\x01", 2)).Answered);
 
     unit.Restart();
-    EXPECT_FALSE(Ask(unit, Unassigned, Ping).Answered);
-    EXPECT_TRUE(Ask(unit, 1000, Ping).Answered);
+    EXPECT_FALSE(Ask(unit, Unassigned, CmdPing).Answered);
+    EXPECT_TRUE(Ask(unit, 1000, CmdPing).Answered);
 }
 
 // ---- memory, modes and refusals ----
@@ -177,15 +172,15 @@ TEST(SimFlash, WritesClearBitsAndEraseSetsThem)
     ASSERT_EQ(unit.Mode, 0);
     const uint32_t address = KernelAddress + 0x300;
     const QByteArray first("\xF0\x0F\xFF\x00", 4), second("\x3C\x3C\x3C\xFF", 4);
-    EXPECT_EQ(Ask(unit, 1000, WriteBlock, Block(address / 256, 4, first)).Code, 1);
-    EXPECT_EQ(Ask(unit, 1000, WriteBlock, Block(address / 256, 4, second)).Code, 1);
-    EXPECT_EQ(Ask(unit, 1000, ReadBlock, Block(address / 256, 5)).Data, QByteArray("\x30\x0C\x3C\x00\xFF", 5));
+    EXPECT_EQ(Ask(unit, 1000, CmdWriteBlock, Block(address / 256, 4, first)).Code, 1);
+    EXPECT_EQ(Ask(unit, 1000, CmdWriteBlock, Block(address / 256, 4, second)).Code, 1);
+    EXPECT_EQ(Ask(unit, 1000, CmdReadBlock, Block(address / 256, 5)).Data, QByteArray("\x30\x0C\x3C\x00\xFF", 5));
 
-    EXPECT_EQ(Ask(unit, 1000, WriteBlock, Block(ProgramAddress / 256, 2, QByteArray("\x81\x18", 2))).Code, 1);
-    EXPECT_EQ(Ask(unit, 1000, EraseFlash, QByteArray("\x02\x01", 2)).Code, 1);
+    EXPECT_EQ(Ask(unit, 1000, CmdWriteBlock, Block(ProgramAddress / 256, 2, QByteArray("\x81\x18", 2))).Code, 1);
+    EXPECT_EQ(Ask(unit, 1000, CmdEraseFlash, QByteArray("\x02\x01", 2)).Code, 1);
     EXPECT_EQ(unit.Memory(KernelAddress, MaxKernelSize), QByteArray(MaxKernelSize, char(0xFF)));
     EXPECT_EQ(unit.Memory(ProgramAddress, 2), QByteArray("\x81\x18", 2));   // the other area stays
-    EXPECT_EQ(Ask(unit, 1000, EraseFlash, QByteArray("\x04\x01", 2)).Code, 1);
+    EXPECT_EQ(Ask(unit, 1000, CmdEraseFlash, QByteArray("\x04\x01", 2)).Code, 1);
     EXPECT_EQ(unit.Memory(ProgramAddress, 2), QByteArray(2, char(0xFF)));
 }
 
@@ -197,8 +192,6 @@ struct TRefusalCase {
     QByteArray Arguments;
     uint8_t Code;
 };
-void PrintTo(const TRefusalCase& c, std::ostream* os) { *os << c.Name; }
-
 
 class SimRefusals : public testing::TestWithParam<TRefusalCase> {};
 
@@ -220,25 +213,25 @@ const uint16_t OtherPassword = 4711;
 INSTANTIATE_TEST_SUITE_P(
     Codes, SimRefusals,
     testing::Values(
-        TRefusalCase{"ReadOutsideAreas", true, 0, ReadBlock, Block(5, 16), 4},
-        TRefusalCase{"ReadPastKernelArea", true, 0, ReadBlock, Block(511, 257), 4},
-        TRefusalCase{"ReadTooManyBytes", true, 0, ReadBlock, Block(512, 1023), 4},
-        TRefusalCase{"ReadMostBytes", true, 0, ReadBlock, Block(512, 1022), 1},
-        TRefusalCase{"ReadPastRecord", true, 0, ReadBlock, Block(4, 25), 4},
-        TRefusalCase{"WriteCountMismatch", false, 0, WriteBlock, Block(256, 4, "\x01\x02"), 4},
-        TRefusalCase{"WriteOutsideAreas", false, 0, WriteBlock, Block(3, 1, "\x01"), 4},
-        TRefusalCase{"EraseUnknownArea", false, 0, EraseFlash, QByteArray("\x03\x01", 2), 4},
-        TRefusalCase{"WriteKernelUnderKernel", true, 0, WriteBlock, Block(256, 1, QByteArray(1, 0)), 5},
-        TRefusalCase{"EraseKernelUnderKernel", true, 0, EraseFlash, QByteArray("\x02\x01", 2), 5},
-        TRefusalCase{"StartPlcWithoutProgram", false, 0, StartPlc, {}, 6},
-        TRefusalCase{"StartKernelWithoutKernel", false, 0, StartKernel, {}, 7},
-        TRefusalCase{"WrongPasswordErase", false, OtherPassword, EraseFlash, QByteArray("\x04\x01", 2), 12},
-        TRefusalCase{"WrongPasswordStopPlc", true, OtherPassword, StopPlc, {}, 12},
-        TRefusalCase{"WrongPasswordPing", true, OtherPassword, Ping, {}, 1},
-        TRefusalCase{"WrongPasswordStatus", true, OtherPassword, ReadStatus, {}, 1},
-        TRefusalCase{"WrongPasswordRecord", true, OtherPassword, ReadRecord, {}, 1},
-        TRefusalCase{"RightPassword", true, 32512, StopPlc, {}, 1},   // TextChecksum("abc")
-        TRefusalCase{"ShortClock", true, 0, WriteClock, QByteArray(6, 1), 4},
+        TRefusalCase{"ReadOutsideAreas", true, 0, CmdReadBlock, Block(5, 16), 4},
+        TRefusalCase{"ReadPastKernelArea", true, 0, CmdReadBlock, Block(511, 257), 4},
+        TRefusalCase{"ReadTooManyBytes", true, 0, CmdReadBlock, Block(512, 1023), 4},
+        TRefusalCase{"ReadMostBytes", true, 0, CmdReadBlock, Block(512, 1022), 1},
+        TRefusalCase{"ReadPastRecord", true, 0, CmdReadBlock, Block(4, 25), 4},
+        TRefusalCase{"WriteCountMismatch", false, 0, CmdWriteBlock, Block(256, 4, "\x01\x02"), 4},
+        TRefusalCase{"WriteOutsideAreas", false, 0, CmdWriteBlock, Block(3, 1, "\x01"), 4},
+        TRefusalCase{"EraseUnknownArea", false, 0, CmdEraseFlash, QByteArray("\x03\x01", 2), 4},
+        TRefusalCase{"WriteKernelUnderKernel", true, 0, CmdWriteBlock, Block(256, 1, QByteArray(1, 0)), 5},
+        TRefusalCase{"EraseKernelUnderKernel", true, 0, CmdEraseFlash, QByteArray("\x02\x01", 2), 5},
+        TRefusalCase{"StartPlcWithoutProgram", false, 0, CmdStartPlc, {}, 6},
+        TRefusalCase{"StartKernelWithoutKernel", false, 0, CmdStartKernel, {}, 7},
+        TRefusalCase{"WrongPasswordErase", false, OtherPassword, CmdEraseFlash, QByteArray("\x04\x01", 2), 12},
+        TRefusalCase{"WrongPasswordStopPlc", true, OtherPassword, CmdStopPlc, {}, 12},
+        TRefusalCase{"WrongPasswordPing", true, OtherPassword, CmdPing, {}, 1},
+        TRefusalCase{"WrongPasswordStatus", true, OtherPassword, CmdReadStatus, {}, 1},
+        TRefusalCase{"WrongPasswordRecord", true, OtherPassword, CmdReadLoaderRecord, {}, 1},
+        TRefusalCase{"RightPassword", true, 32512, CmdStopPlc, {}, 1},   // TextChecksum("abc")
+        TRefusalCase{"ShortClock", true, 0, CmdWriteClock, QByteArray(6, 1), 4},
         TRefusalCase{"UnknownCommand", true, 0, 99, {}, 3}),
     [](const auto& info) { return std::string(info.param.Name); });
 
@@ -251,32 +244,32 @@ TEST_P(SimModes, FollowKernelAndProgram)
     const uint16_t major = GetParam();
     const bool xa = major == 2;
     TSimController unit(Unit(1000, major), QStringLiteral("127.0.0.2"));
-    const auto status = [&] { return Ask(unit, 1000, ReadStatus).Data; };
+    const auto status = [&] { return Ask(unit, 1000, CmdReadStatus).Data; };
     EXPECT_EQ(status(), QByteArray("\x00\x03", 2));   // loader, no plc program
 
     WriteImage(unit, KernelAddress, SampleKernel(xa ? 3 : 2));   // the other platform's kernel
-    EXPECT_EQ(Ask(unit, 1000, StartKernel).Code, 7);
-    EXPECT_EQ(Ask(unit, 1000, EraseFlash, QByteArray("\x02\x01", 2)).Code, 1);
+    EXPECT_EQ(Ask(unit, 1000, CmdStartKernel).Code, 7);
+    EXPECT_EQ(Ask(unit, 1000, CmdEraseFlash, QByteArray("\x02\x01", 2)).Code, 1);
     WriteImage(unit, KernelAddress, SampleKernel(major));
-    EXPECT_EQ(Ask(unit, 1000, StartKernel).Code, 1);
+    EXPECT_EQ(Ask(unit, 1000, CmdStartKernel).Code, 1);
     EXPECT_EQ(status(), QByteArray("\x01\x03", 2));
 
     QByteArray program = SampleProgram(3000), sealed;
     SealProgram(program, sealed, xa, SampleMoment());
     WriteImage(unit, ProgramAddress, program);
-    EXPECT_EQ(Ask(unit, 1000, StartPlc).Code, 6);   // erased header: not complete yet
+    EXPECT_EQ(Ask(unit, 1000, CmdStartPlc).Code, 6);   // erased header: not complete yet
     WriteImage(unit, ProgramAddress, sealed);
     EXPECT_EQ(status(), QByteArray("\x01\x00", 2));
-    EXPECT_EQ(Ask(unit, 1000, StartPlc).Code, 1);
+    EXPECT_EQ(Ask(unit, 1000, CmdStartPlc).Code, 1);
     EXPECT_EQ(status(), QByteArray("\x01\x02", 2));
-    EXPECT_EQ(Ask(unit, 1000, StopPlc).Code, 1);
+    EXPECT_EQ(Ask(unit, 1000, CmdStopPlc).Code, 1);
     EXPECT_EQ(status(), QByteArray("\x01\x00", 2));
-    EXPECT_EQ(Ask(unit, 1000, StartLoader).Code, 1);
+    EXPECT_EQ(Ask(unit, 1000, CmdStartLoader).Code, 1);
     EXPECT_EQ(status(), QByteArray("\x00\x00", 2));
 
     // A body byte changed after sealing breaks the checksum.
     unit.SetMemory(ProgramAddress + 100, QByteArray(1, char(~program[100])));
-    EXPECT_EQ(Ask(unit, 1000, StartPlc).Code, 6);
+    EXPECT_EQ(Ask(unit, 1000, CmdStartPlc).Code, 6);
 }
 
 INSTANTIATE_TEST_SUITE_P(Platforms, SimModes, testing::Values(uint16_t(2), uint16_t(3)),
@@ -286,18 +279,18 @@ TEST(SimFaults, ForcedCodesLeaveCommandUndone)
 {
     TSimController unit(FullUnit(1000), QStringLiteral("127.0.0.2"));
     TSimFaults faults;
-    faults.ReplyCodeFor.insert(StartPlc, 11);
+    faults.ReplyCodeFor.insert(CmdStartPlc, 11);
     unit.SetFaults(faults);
-    EXPECT_EQ(Ask(unit, 1000, StartPlc).Code, 11);
+    EXPECT_EQ(Ask(unit, 1000, CmdStartPlc).Code, 11);
     EXPECT_EQ(unit.PlcState, 0);
 
     faults = {};
     faults.ErrorShare = 1;
     faults.ErrorCode = 2;
     unit.SetFaults(faults);
-    EXPECT_EQ(Ask(unit, 1000, WriteClock, QByteArray(7, 1)).Code, 2);
+    EXPECT_EQ(Ask(unit, 1000, CmdWriteClock, QByteArray(7, 1)).Code, 2);
     EXPECT_TRUE(unit.Clock.isEmpty());
-    EXPECT_EQ(unit.CommandCounts.value(WriteClock), 1);
+    EXPECT_EQ(unit.CommandCounts.value(CmdWriteClock), 1);
 }
 
 // ---- over loopback UDP ----
@@ -335,7 +328,7 @@ protected:
 
 TEST_F(SimNetwork, UnicastIsAnsweredFromTheUnitsAddress)
 {
-    Send(QStringLiteral("127.0.0.3"), 1001, Ping);
+    Send(QStringLiteral("127.0.0.3"), 1001, CmdPing);
     ASSERT_TRUE(WaitForDatagrams(1));
     EXPECT_EQ(Received[0].senderAddress(), QHostAddress(QStringLiteral("127.0.0.3")));
     EXPECT_EQ(Received[0].senderPort(), Simulator.Port());
@@ -344,7 +337,7 @@ TEST_F(SimNetwork, UnicastIsAnsweredFromTheUnitsAddress)
 
 TEST_F(SimNetwork, DiscoveryBroadcastReachesEveryUnit)
 {
-    Send(TControllerSimulator::BroadcastAddress(), 0, Ping);
+    Send(TControllerSimulator::BroadcastAddress(), 0, CmdPing);
     ASSERT_TRUE(WaitForDatagrams(3));
     QMap<QString, QByteArray> replies;
     for (const QNetworkDatagram& datagram : Received)
@@ -363,8 +356,6 @@ struct TTransportCase {
     TSimFaults Faults;
     QStringList Datagrams;
 };
-void PrintTo(const TTransportCase& c, std::ostream* os) { *os << c.Name; }
-
 
 class SimTransportFaults : public SimNetwork, public testing::WithParamInterface<TTransportCase> {
 protected:
@@ -408,12 +399,12 @@ TEST_P(SimTransportFaults, ReachTheClientAsSet)
     const TTransportCase& c = GetParam();
     TSimController& unit = Simulator.Controller(0);
     unit.SetFaults(c.Faults);
-    Send(unit.Address, 1000, ReadStatus);
-    ASSERT_TRUE(QTest::qWaitFor([&] { return unit.CommandCounts.value(ReadStatus) == 1; }, WaitBound));
-    Send(unit.Address, 1000, Ping);
-    ASSERT_TRUE(QTest::qWaitFor([&] { return unit.CommandCounts.value(Ping) == 1; }, WaitBound));
+    Send(unit.Address, 1000, CmdReadStatus);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return unit.CommandCounts.value(CmdReadStatus) == 1; }, WaitBound));
+    Send(unit.Address, 1000, CmdPing);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return unit.CommandCounts.value(CmdPing) == 1; }, WaitBound));
     unit.SetFaults({});
-    Send(unit.Address, 1000, ReadRecord);
+    Send(unit.Address, 1000, CmdReadLoaderRecord);
     ASSERT_TRUE(WaitForDatagrams(int(c.Datagrams.size())));
     EXPECT_EQ(Names(), c.Datagrams);
 }
@@ -441,7 +432,7 @@ INSTANTIATE_TEST_SUITE_P(
         TTransportCase{"Noise", With([](auto& f) { f.NoiseBytes = 40; }), {"~S", "~P", "R"}},
         TTransportCase{"CorruptNext", With([](auto& f) { f.CorruptNext = 1; }), {"?", "P", "R"}},
         TTransportCase{"CorruptShare", With([](auto& f) { f.CorruptShare = 1; }), {"?", "?", "R"}},
-        TTransportCase{"ReplyCodeFor", With([](auto& f) { f.ReplyCodeFor.insert(Ping, 9); }), {"S", "E9", "R"}},
+        TTransportCase{"ReplyCodeFor", With([](auto& f) { f.ReplyCodeFor.insert(CmdPing, 9); }), {"S", "E9", "R"}},
         TTransportCase{"ErrorShare", With([](auto& f) { f.ErrorShare = 1; f.ErrorCode = 11; }), {"E11", "E11", "R"}}),
     [](const auto& info) { return std::string(info.param.Name); });
 
@@ -464,7 +455,6 @@ struct TLatencyCase {
     QList<TStep> Steps;
     QStringList Order;
 };
-void PrintTo(const TLatencyCase& c, std::ostream* os) { *os << c.Name; }
 
 class SimLatency : public SimNetwork, public testing::WithParamInterface<TLatencyCase> {};
 
@@ -496,7 +486,7 @@ QList<TStep> WritesTo(int unit, int count)
     static const char* const tags[] = {"w1", "w2", "w3", "w4", "w5", "w6", "w7", "w8"};
     QList<TStep> writes;
     for (int i = 0; i < count; ++i)
-        writes << TStep{tags[i], unit, WriteBlock, Block(uint16_t(ProgramAddress / 256 + i), 4, "\x12\x34\x56\x78")};
+        writes << TStep{tags[i], unit, CmdWriteBlock, Block(uint16_t(ProgramAddress / 256 + i), 4, "\x12\x34\x56\x78")};
     return writes;
 }
 
@@ -504,40 +494,40 @@ INSTANTIATE_TEST_SUITE_P(
     Timing, SimLatency,
     testing::Values(
         TLatencyCase{"SlowEraseOnly",
-                     {With([](auto& f) { f.LatencyFor.insert(EraseFlash, 300); }),
-                      With([](auto& f) { f.LatencyFor.insert(EraseFlash, 300); })},
-                     {{"erase", 0, EraseFlash, EraseProgram}, {"ping", 1, Ping}},
+                     {With([](auto& f) { f.LatencyFor.insert(CmdEraseFlash, 300); }),
+                      With([](auto& f) { f.LatencyFor.insert(CmdEraseFlash, 300); })},
+                     {{"erase", 0, CmdEraseFlash, EraseProgram}, {"ping", 1, CmdPing}},
                      {"ping", "erase"}},
         TLatencyCase{"SlowPingOnly",
-                     {With([](auto& f) { f.LatencyFor.insert(Ping, 300); }),
-                      With([](auto& f) { f.LatencyFor.insert(Ping, 300); })},
-                     {{"ping", 0, Ping}, {"erase", 1, EraseFlash, EraseProgram}},
+                     {With([](auto& f) { f.LatencyFor.insert(CmdPing, 300); }),
+                      With([](auto& f) { f.LatencyFor.insert(CmdPing, 300); })},
+                     {{"ping", 0, CmdPing}, {"erase", 1, CmdEraseFlash, EraseProgram}},
                      {"erase", "ping"}},
         TLatencyCase{"AddedToLatencyMs",
-                     {With([](auto& f) { f.LatencyMs = 200; f.LatencyFor.insert(Ping, 400); }),
+                     {With([](auto& f) { f.LatencyMs = 200; f.LatencyFor.insert(CmdPing, 400); }),
                       With([](auto& f) { f.LatencyMs = 300; })},
-                     {{"ping0", 0, Ping}, {"ping1", 1, Ping}},
+                     {{"ping0", 0, CmdPing}, {"ping1", 1, CmdPing}},
                      {"ping1", "ping0"}},
         TLatencyCase{"NoOvertakingAfterSlowCommand",
-                     {With([](auto& f) { f.LatencyFor.insert(EraseFlash, 300); }), {}},
-                     {{"erase", 0, EraseFlash, EraseProgram}, {"ping0", 0, Ping}, {"ping1", 1, Ping}},
+                     {With([](auto& f) { f.LatencyFor.insert(CmdEraseFlash, 300); }), {}},
+                     {{"erase", 0, CmdEraseFlash, EraseProgram}, {"ping0", 0, CmdPing}, {"ping1", 1, CmdPing}},
                      {"ping1", "erase", "ping0"}},
         TLatencyCase{"OneCommandAtATime",
-                     {With([](auto& f) { f.LatencyFor.insert(Ping, 400); }), With([](auto& f) { f.LatencyMs = 600; })},
-                     {{"first", 0, Ping}, {"second", 0, Ping}, {"other", 1, Ping}},
+                     {With([](auto& f) { f.LatencyFor.insert(CmdPing, 400); }), With([](auto& f) { f.LatencyMs = 600; })},
+                     {{"first", 0, CmdPing}, {"second", 0, CmdPing}, {"other", 1, CmdPing}},
                      {"first", "other", "second"}},
         TLatencyCase{"MillisecondWritesQueueBehindErase",
                      {With([](auto& f) {
-                          f.LatencyFor.insert(EraseFlash, 300);
-                          f.LatencyFor.insert(WriteBlock, 1);
+                          f.LatencyFor.insert(CmdEraseFlash, 300);
+                          f.LatencyFor.insert(CmdWriteBlock, 1);
                       }),
                       {}},
-                     QList<TStep>{{"erase", 0, EraseFlash, EraseProgram}} + WritesTo(0, 8)
-                         + QList<TStep>{{"status", 0, ReadStatus}, {"ping1", 1, Ping}},
+                     QList<TStep>{{"erase", 0, CmdEraseFlash, EraseProgram}} + WritesTo(0, 8)
+                         + QList<TStep>{{"status", 0, CmdReadStatus}, {"ping1", 1, CmdPing}},
                      {"ping1", "erase", "w1", "w2", "w3", "w4", "w5", "w6", "w7", "w8", "status"}},
         TLatencyCase{"LostReplyStillTakesItsTime",
-                     {With([](auto& f) { f.LatencyFor.insert(EraseFlash, 300); f.DropNext = 1; }), {}},
-                     {{"erase", 0, EraseFlash, EraseProgram}, {"ping0", 0, Ping}, {"ping1", 1, Ping}},
+                     {With([](auto& f) { f.LatencyFor.insert(CmdEraseFlash, 300); f.DropNext = 1; }), {}},
+                     {{"erase", 0, CmdEraseFlash, EraseProgram}, {"ping0", 0, CmdPing}, {"ping1", 1, CmdPing}},
                      {"ping1", "ping0"}}),
     [](const auto& info) { return std::string(info.param.Name); });
 
@@ -550,12 +540,12 @@ TEST_F(SimNetwork, LiveUnitAnswersUnicastAndBroadcast)
     ASSERT_NE(arrived, nullptr) << error.toStdString();
     EXPECT_EQ(arrived->Address, QStringLiteral("127.0.0.5"));
 
-    Send(arrived->Address, Unassigned, ReadRecord);
+    Send(arrived->Address, Unassigned, CmdReadLoaderRecord);
     ASSERT_TRUE(WaitForDatagrams(1));
     EXPECT_EQ(Received[0].senderAddress(), QHostAddress(arrived->Address));
     Received.clear();
 
-    Send(TControllerSimulator::BroadcastAddress(), 0, ReadRecord);
+    Send(TControllerSimulator::BroadcastAddress(), 0, CmdReadLoaderRecord);
     ASSERT_TRUE(WaitForDatagrams(4));
     QMap<QString, uint16_t> platforms;
     for (const QNetworkDatagram& datagram : Received) {
@@ -615,7 +605,7 @@ TEST(SimThread, AnswersWhileTheCallersThreadWaits)
     EXPECT_EQ(simulator.AddController(Unit(1000)), 0);
     QString error;
     ASSERT_TRUE(simulator.Start(0, &error)) << error.toStdString();
-    simulator.SetFaults(0, With([](auto& f) { f.LatencyFor.insert(WriteBlock, 20); }));
+    simulator.SetFaults(0, With([](auto& f) { f.LatencyFor.insert(CmdWriteBlock, 20); }));
     QUdpSocket client;
     ASSERT_TRUE(client.bind(QHostAddress(QStringLiteral("127.0.0.1")), 0));
     const auto ask = [&](int unit, uint32_t nad, uint8_t code, const QByteArray& arguments) {
@@ -624,7 +614,7 @@ TEST(SimThread, AnswersWhileTheCallersThreadWaits)
     };
 
     const QByteArray data("\x12\x34\x56", 3);
-    EXPECT_EQ(ask(0, 1000, WriteBlock, Block(ProgramAddress / 256, 3, data)), BuildReplyFrame(1000, HostNad, 1));
+    EXPECT_EQ(ask(0, 1000, CmdWriteBlock, Block(ProgramAddress / 256, 3, data)), BuildReplyFrame(1000, HostNad, 1));
     EXPECT_EQ(simulator.Memory(0, ProgramAddress, 4), data + '\xFF');
 
     // A fresh unit arrives and gets its serial number through block 4.
@@ -632,7 +622,7 @@ TEST(SimThread, AnswersWhileTheCallersThreadWaits)
     EXPECT_EQ(simulator.Address(1), QStringLiteral("127.0.0.3"));
     auto record = LoaderRecordFromBytes(simulator.Memory(1, 4 * 256, 24));
     record.Serial = 2000;
-    EXPECT_EQ(ask(1, Unassigned, WriteBlock, Block(4, 24, LoaderRecordToBytes(record))), BuildReplyFrame(Unassigned, HostNad, 1));
+    EXPECT_EQ(ask(1, Unassigned, CmdWriteBlock, Block(4, 24, LoaderRecordToBytes(record))), BuildReplyFrame(Unassigned, HostNad, 1));
     EXPECT_EQ(simulator.Serial(1), 2000u);
     EXPECT_EQ(simulator.Count(), 2);
 
@@ -666,7 +656,7 @@ TEST(SimFaults, SharesFollowTheSeed)
         unit.SetFaults(faults);
         QString codes;
         for (int i = 0; i < 32; ++i)
-            codes += QString::number(Ask(unit, 1000, Ping).Code);
+            codes += QString::number(Ask(unit, 1000, CmdPing).Code);
         return codes;
     };
     EXPECT_EQ(pattern(7), pattern(7));
@@ -739,7 +729,7 @@ TEST(SimExecutable, ServesUntilTerminated)
 
     QUdpSocket client;
     ASSERT_TRUE(client.bind(QHostAddress(QStringLiteral("127.0.0.1")), 0));
-    client.writeDatagram(Command(9, ReadRecord), QHostAddress(QStringLiteral("127.0.0.2")), port);
+    client.writeDatagram(Command(9, CmdReadLoaderRecord), QHostAddress(QStringLiteral("127.0.0.2")), port);
     ASSERT_TRUE(QTest::qWaitFor([&] { return client.hasPendingDatagrams(); }, WaitBound));
     QByteArray text = BytesToHex(client.receiveDatagram().data());
     TParsedFrame frame;
@@ -775,7 +765,7 @@ TEST(SimExecutable, UnitsArriveAndTakeTheirTime)
             return replies.size() >= count;
         }, WaitBound);
     };
-    client.writeDatagram(Command(0, Ping), QHostAddress(TControllerSimulator::BroadcastAddress()), port);
+    client.writeDatagram(Command(0, CmdPing), QHostAddress(TControllerSimulator::BroadcastAddress()), port);
     ASSERT_TRUE(receive(3));
     EXPECT_EQ(replies[0].senderAddress(), QHostAddress(QStringLiteral("127.0.0.3")));
     QStringList senders;
@@ -784,7 +774,7 @@ TEST(SimExecutable, UnitsArriveAndTakeTheirTime)
     senders.sort();
     EXPECT_EQ(senders, QStringList({"127.0.0.2", "127.0.0.3", "127.0.0.4"}));
 
-    client.writeDatagram(Command(Unassigned, ReadRecord), QHostAddress(QStringLiteral("127.0.0.4")), port);
+    client.writeDatagram(Command(Unassigned, CmdReadLoaderRecord), QHostAddress(QStringLiteral("127.0.0.4")), port);
     ASSERT_TRUE(receive(4));
     QByteArray text = BytesToHex(replies[3].data());
     TParsedFrame frame;
@@ -799,7 +789,6 @@ struct TBadOptionsCase {
     QStringList Arguments;
     const char* Message;
 };
-void PrintTo(const TBadOptionsCase& c, std::ostream* os) { *os << c.Name; }
 
 class SimExecutableOptions : public testing::TestWithParam<TBadOptionsCase> {};
 
@@ -836,10 +825,3 @@ INSTANTIATE_TEST_SUITE_P(
     [](const auto& info) { return std::string(info.param.Name); });
 
 } // namespace
-
-int main(int argc, char** argv)
-{
-    QCoreApplication app(argc, argv);
-    testing::InitGoogleTest(&argc, argv);
-    return RUN_ALL_TESTS();
-}

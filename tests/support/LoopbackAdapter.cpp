@@ -2,8 +2,16 @@
 
 #include "uEthernetUtils.h"
 
+namespace {
+
+int Living = 0;   // TLoopbackAdapter objects alive, all made and ended on the main thread
+
+}  // namespace
+
 TLoopbackAdapter::TLoopbackAdapter()
 {
+    if (Living++ > 0)
+        return;
     SetAdapterTableReader([] {
         return QList<TPlatformAdapter>{{LoopbackAdapterName, QStringLiteral("Loopback"), QStringLiteral("127.0.0.1"),
                                         QStringLiteral("255.0.0.0"), QString()}};
@@ -13,6 +21,8 @@ TLoopbackAdapter::TLoopbackAdapter()
 
 TLoopbackAdapter::~TLoopbackAdapter()
 {
+    if (--Living > 0)
+        return;
     SetAdapterTableReader({});
     SetLocalIPResolver({});
 }

@@ -4,6 +4,7 @@
 // made up (the loopback adapter only); no test makes the link send.
 #include "fMain.h"
 #include "fPassword.h"
+#include "LoopbackAdapter.h"
 #include "uABus.h"
 
 #include <QAction>
@@ -78,6 +79,7 @@ private:
         QTest::mouseClick(Find<QPushButton>("btnPassword"), Qt::LeftButton);
     }
 
+    TLoopbackAdapter FLoopback;   // the host's only adapter while the tests run
     QTemporaryDir FSettingsFolder;
     std::unique_ptr<TfmMain> FWindow;
     QStringList FErrors;
@@ -88,11 +90,6 @@ private Q_SLOTS:
         QVERIFY(FSettingsFolder.isValid());
         QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, FSettingsFolder.path());
         QSettings::setPath(QSettings::IniFormat, QSettings::UserScope, FSettingsFolder.path());
-        SetAdapterTableReader([] {
-            return QList<TPlatformAdapter>{{QStringLiteral("lo"), QStringLiteral("Loopback"),
-                                            QStringLiteral("127.0.0.1"), QStringLiteral("255.0.0.0"), QString()}};
-        });
-        SetLocalIPResolver([] { return QStringLiteral("127.0.0.1"); });
     }
 
     void init()

@@ -5,6 +5,7 @@
 // free port. No test ticks "Direct connection", which would send to 255.255.255.255.
 #include "fMain.h"
 #include "fPassword.h"
+#include "LoopbackAdapter.h"
 #include "OrvelSimulator.h"
 #include "SampleImages.h"
 #include "uABus.h"
@@ -89,6 +90,7 @@ private:
         return Find<QAbstractButton>("btnSend")->isEnabled();
     }
 
+    TLoopbackAdapter FLoopback;   // the host's only adapter while the tests run
     QTemporaryDir FDir;
     std::unique_ptr<TfmMain> FWindow;
     std::unique_ptr<TControllerSimulator> FSim;
@@ -100,11 +102,6 @@ private Q_SLOTS:
         QVERIFY(FDir.isValid());
         QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, FDir.path());
         QSettings::setPath(QSettings::IniFormat, QSettings::UserScope, FDir.path());
-        SetAdapterTableReader([] {
-            return QList<TPlatformAdapter>{{QStringLiteral("lo"), QStringLiteral("Loopback"),
-                                            QStringLiteral("127.0.0.1"), QStringLiteral("255.0.0.0"), QString()}};
-        });
-        SetLocalIPResolver([] { return QStringLiteral("127.0.0.1"); });
     }
 
     void init()

@@ -2,18 +2,19 @@
 // after a time-out, or repeated) must not be taken as the answer to the next request.
 #include "uCommunication.h"
 
+#include "LoopbackAdapter.h"
 #include "OrvelSimulator.h"
+#include "ScriptedPeer.h"
+#include "TestPrinters.h"
 #include "uABus.h"
-#include "uEthernetUtils.h"
-
-#include <QNetworkDatagram>
-#include <QUdpSocket>
 
 #include <gtest/gtest.h>
 
 #include <functional>
 
 namespace {
+
+using ::PrintTo;   // table rows print as their names
 
 constexpr uint32_t ControllerNad = 1001;
 constexpr uint8_t Refused = 5;
@@ -24,72 +25,41 @@ QByteArray Reply(uint8_t code)
     return BuildReplyFrame(ControllerNad, HostNad, code);
 }
 
-// A controller stand-in: hands every frame it receives, with the port it came from, to
-// Script, which may answer to any port.
-class TScriptedPeer {
-public:
-    using TScript = std::function<void(TScriptedPeer& peer, int index)>;
-
-    TScriptedPeer()
-    {
-        QObject::connect(&Socket, &QUdpSocket::readyRead, [this] {
-            while (Socket.hasPendingDatagrams()) {
-                const QNetworkDatagram datagram = Socket.receiveDatagram();
-                SenderPorts.append(datagram.senderPort());
-                Script(*this, int(SenderPorts.size()) - 1);
-            }
-        });
-    }
-    void Send(const QByteArray& datagram, int port)
-    {
-        Socket.writeDatagram(datagram, QHostAddress::LocalHost, quint16(port));
-    }
-
-    QUdpSocket Socket;
-    QList<int> SenderPorts;
-    TScript Script;
-};
-
 struct TStaleCase {
     const char* Name;
-    TScriptedPeer::TScript Script;
+    // Runs for the index-th frame the peer receives; answers with Send, to any port the peer
+    // has heard from.
+    std::function<void(TScriptedPeer& peer, int index)> Script;
     // Runs between the first request and the second, without the event loop.
     std::function<void(TScriptedPeer& peer, TCommunicator& link)> Between;
 };
-
-void PrintTo(const TStaleCase& c, std::ostream* out)
-{
-    *out << c.Name;
-}
 
 class StaleReplies : public testing::TestWithParam<TStaleCase> {
 protected:
     void SetUp() override
     {
-        // The only adapter the link can see is loopback.
-        SetAdapterTableReader([] {
-            return QList<TPlatformAdapter>{{QStringLiteral("lo"), QStringLiteral("loopback"),
-                                            QStringLiteral("127.0.0.1"), QStringLiteral("255.0.0.0"), QString()}};
-        });
-        ASSERT_TRUE(Link.SelectAdapter(QStringLiteral("lo")));
+        ASSERT_TRUE(Link.SelectAdapter(LoopbackAdapterName));
         ASSERT_EQ(Link.LocalIP, QStringLiteral("127.0.0.1"));
-        ASSERT_TRUE(Peer.Socket.bind(QHostAddress(PeerAddress), 0));
+        ASSERT_TRUE(Peer.Start(PeerAddress));
+        Peer.Script = [this](int index, const QByteArray&) {
+            GetParam().Script(Peer, index);
+            return QList<QByteArray>();
+        };
         Link.SetNad(int32_t(ControllerNad));
         Link.TargetIP = PeerAddress;
-        Link.ControllerPort = Peer.Socket.localPort();
+        Link.ControllerPort = Peer.Port();
         Link.RequestTimeout = 50;
         Link.Timeout = Link.RequestTimeout;
         Link.Attempts = 2;
     }
-    void TearDown() override { SetAdapterTableReader({}); }
 
+    TLoopbackAdapter Loopback;   // the only adapter the link can see
     TCommunicator Link;
     TScriptedPeer Peer;
 };
 
 TEST_P(StaleReplies, AreNotTakenForTheNextRequest)
 {
-    Peer.Script = GetParam().Script;
     ASSERT_TRUE(Link.SendPing());
     if (GetParam().Between)
         GetParam().Between(Peer, Link);

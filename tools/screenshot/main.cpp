@@ -1,7 +1,8 @@
 // orvel-screenshot: the main window connected to a simulated ARM unit, grabbed to a PNG for
-// the documentation. Test-only: the host's adapter table is made up (the loopback adapter
-// only) and the simulator runs in-process, so nothing leaves 127.0.0.0/8.
+// the documentation. As in the tests, the host's adapter table is made up (the loopback
+// adapter only) and the simulator runs in-process, so nothing leaves 127.0.0.0/8.
 #include "fMain.h"
+#include "LoopbackAdapter.h"
 #include "OrvelSimulator.h"
 #include "SampleImages.h"
 
@@ -23,11 +24,7 @@ int main(int argc, char* argv[])
     // Keeps the operator's stored serial number out of the picture and untouched.
     QTemporaryDir settings;
     QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, settings.path());
-    SetAdapterTableReader([] {
-        return QList<TPlatformAdapter>{{QStringLiteral("lo"), QStringLiteral("Loopback"), QStringLiteral("127.0.0.1"),
-                                        QStringLiteral("255.0.0.0"), QString()}};
-    });
-    SetLocalIPResolver([] { return QStringLiteral("127.0.0.1"); });
+    const TLoopbackAdapter loopback;
 
     TControllerSimulator simulator;
     TSimControllerConfig unit;
