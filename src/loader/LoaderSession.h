@@ -74,6 +74,7 @@ void WaitWithEvents(int milliseconds);
 struct TSendReport {
     TProductionLogEntry Entry;
     int32_t SerialWritten = -1;   // -1: none
+    int32_t SerialTaken = -1;     // given by a shared counter for the unit, written or not; -1: none
     QByteArray Kernel;            // as written, configuration header and stamp included; empty: none
     QByteArray Program;           // as written, sealed header in place; empty: none
     TKernelHeader Configuration{};   // the header in Kernel
