@@ -303,7 +303,9 @@ QSqlDatabase TRecordStore::Database(QString& error)
             db.setPassword(FPassword);
             db.setDatabaseName(FDatabase);
             // A server that went away is noticed within seconds, not at TCP's leisure.
-            db.setConnectOptions(QStringLiteral("connect_timeout=5;keepalives_idle=10;keepalives_interval=3;keepalives_count=3"));
+            // The server's notices ("already exists, skipping") are no news to the operator.
+            db.setConnectOptions(QStringLiteral("connect_timeout=5;keepalives_idle=10;keepalives_interval=3;"
+                                                "keepalives_count=3;options='-c client_min_messages=warning'"));
         } else {
             db.setDatabaseName(FFile);
             db.setConnectOptions(QStringLiteral("QSQLITE_BUSY_TIMEOUT=%1").arg(BusyTimeoutMs));
@@ -346,7 +348,7 @@ bool TRecordStore::InTransaction(const QString& what, const std::function<bool(Q
         QSqlQuery query(db);
         ok = Exec(query, IsPostgres() ? QStringLiteral("BEGIN") : QStringLiteral("BEGIN IMMEDIATE"), why) &&
              work(db, why) && Exec(query, QStringLiteral("COMMIT"), why);
-        if (!ok)
+        if (!ok && db.isOpen())
             query.exec(QStringLiteral("ROLLBACK"));
     }
     if (!ok) {
