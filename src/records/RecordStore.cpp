@@ -363,6 +363,15 @@ bool TRecordStore::InTransaction(const QString& what, const std::function<bool(Q
 
 bool TRecordStore::Migrate(QString& error)
 {
+    // A store of this version opens without the write lock, which another station may hold.
+    QString why;
+    QSqlDatabase db = Database(why);
+    {
+        QSqlQuery query(db);
+        if (db.isValid() && query.exec(QStringLiteral("SELECT MAX(version) FROM schema_version")) && query.next() &&
+            query.value(0).toInt() == SchemaVersion)
+            return true;
+    }
     return InTransaction(QStringLiteral("upgrade its schema"), [this](QSqlDatabase& db, QString& why) {
         QSqlQuery query(db);
         // Two stations opening a new shared store at once: one creates the tables, the
