@@ -62,6 +62,10 @@ TKeepResult TRecordKeeper::Keep(const QJsonObject& entry)
 
 int TRecordKeeper::Flush(QString& error)
 {
+    if (!FStore->OpenError().isEmpty()) {
+        error = FStore->OpenError();
+        return -1;
+    }
     if (!QFileInfo::exists(FFallbackPath))
         return 0;
     QLockFile lock(FFallbackPath + QStringLiteral(".lock"));

@@ -221,6 +221,13 @@ QString TRecordStore::DefaultPath()
 
 bool TRecordStore::Open(const QString& location, QString& error)
 {
+    const bool opened = OpenStore(location, error);
+    FOpenError = opened ? QString() : error;
+    return opened;
+}
+
+bool TRecordStore::OpenStore(const QString& location, QString& error)
+{
     if (location.startsWith(QLatin1String("postgresql://")) || location.startsWith(QLatin1String("postgres://"))) {
         const QUrl url(location, QUrl::StrictMode);
         const QUrlQuery query(url);

@@ -69,6 +69,9 @@ public:
     int BusyTimeoutMs = 5000;
 
     bool Open(const QString& location, QString& error);
+    // Why the store is not open (not opened yet, or Open failed); empty once it is. A store
+    // that is not open is not written: it may be one whose schema this program does not know.
+    const QString& OpenError() const { return FOpenError; }
     // The store as the operator may read it: the file, or the URL without its password.
     QString Location() const;
     bool IsPostgres() const { return FDriver == QLatin1String("QPSQL"); }
@@ -92,6 +95,7 @@ public:
     static QString DefaultPath();
 
 private:
+    bool OpenStore(const QString& location, QString& error);
     // The calling thread's open connection; invalid and the reason when it cannot be opened.
     QSqlDatabase Database(QString& error);
     bool Migrate(QString& error);
@@ -101,6 +105,7 @@ private:
     QString Failure(const QString& what, const QString& why) const;
 
     const int FId;   // tells this store's connections from another store's
+    QString FOpenError = QStringLiteral("the record store is not open");
     QString FDriver;
     QString FFile;   // SQLite
     QString FHost, FUser, FPassword, FDatabase;   // PostgreSQL
