@@ -18,6 +18,10 @@
 // could starve one another past the busy time-out. Only another process then waits on the
 // lock, for BusyTimeoutMs, and a store still locked after that is reported in words.
 //
+// A serial number is taken, and its ledger entry written, in a transaction that returns only
+// once it is on the disk; a unit's record is committed without waiting for the disk (see
+// InTransaction): it costs a station well under the few milliseconds a unit may spare.
+//
 // Every failure is a result: false (or -1) and the reason in words, naming the store.
 // Passwords are never kept or shown: Location() leaves them out.
 #pragma once
@@ -100,8 +104,13 @@ private:
     QSqlDatabase Database(QString& error);
     bool Migrate(QString& error);
     // Runs work inside one write transaction (immediate on SQLite, behind the process's
-    // writer mutex); rolls back when work fails.
-    bool InTransaction(const QString& what, const std::function<bool(QSqlDatabase&, QString&)>& work, QString& error);
+    // writer mutex); rolls back when work fails. A durable transaction returns once its
+    // commit is on the disk; another may return before, and is on the disk with the next
+    // durable one (SQLite) or within a fraction of a second (PostgreSQL): a crash of the
+    // store's machine in between loses it, but never corrupts the store.
+    enum class TDurability { OnDisk, Soon };
+    bool InTransaction(const QString& what, TDurability durability,
+                       const std::function<bool(QSqlDatabase&, QString&)>& work, QString& error);
     QString Failure(const QString& what, const QString& why) const;
 
     const int FId;   // tells this store's connections from another store's
