@@ -2,6 +2,7 @@
 // 'orvel-loader --help' lists the commands, 'orvel-loader COMMAND --help' their options.
 #include "LoaderCommands.h"
 #include "LoaderOptions.h"
+#include "StoreCommands.h"
 
 #include <QCoreApplication>
 
@@ -11,12 +12,14 @@
 int main(int argc, char* argv[])
 {
     QCoreApplication application(argc, argv);
-    const TParsedCommandLine parsed =
-        ParseLoaderCommandLine(application.arguments().mid(1), qEnvironmentVariable("ORVEL_PASSWORD"));
+    const TParsedCommandLine parsed = ParseLoaderCommandLine(
+        application.arguments().mid(1), {qEnvironmentVariable("ORVEL_PASSWORD"), qEnvironmentVariable("ORVEL_RECORDS")});
     if (parsed.Done()) {
         std::fprintf(parsed.ExitCode == ExitOk ? stdout : stderr, "%s\n", qPrintable(parsed.Text.trimmed()));
         return parsed.ExitCode;
     }
+    if (parsed.Options.Command == QLatin1String("serials") || parsed.Options.Command == QLatin1String("records"))
+        return RunStoreCommand(parsed.Options, stdout, stderr);
     TLoaderConsole console(stdout, parsed.Options.Json, ::isatty(STDOUT_FILENO) != 0);
     TLoaderRun run(parsed.Options, console);
     return run.Exec();

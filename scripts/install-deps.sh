@@ -2,8 +2,11 @@
 # Installs what a fresh Debian machine lacks to build, test, package and show the program;
 # asks for nothing when everything is there.
 set -euo pipefail
+# The record store: Qt's SQLite and PostgreSQL drivers, and a PostgreSQL server that the
+# tests run as a throwaway cluster of their own (tests/records/with_postgres.sh).
 packages=(g++ cmake ninja-build qt6-base-dev qt6-base-dev-tools libgl-dev libgtest-dev
-          libpng-dev zlib1g-dev clang xvfb xauth iproute2 dpkg-dev file)
+          libpng-dev zlib1g-dev clang xvfb xauth iproute2 dpkg-dev file
+          libqt6sql6-sqlite libqt6sql6-psql postgresql)
 
 sudo_cmd=""
 [ "$(id -u)" -eq 0 ] || sudo_cmd="sudo"

@@ -1,6 +1,7 @@
 #include "LoaderCommands.h"
 
 #include "SignalWatcher.h"
+#include "StoreSerialCounter.h"
 #include "uCommunication.h"
 
 #include <algorithm>
@@ -15,6 +16,11 @@ bool IsStation(const TLoaderOptions& options)
 bool IsListing(const TLoaderOptions& options)
 {
     return options.Command == QLatin1String("discover") || options.Command == QLatin1String("info");
+}
+
+bool WritesUnits(const TLoaderOptions& options)
+{
+    return options.Operation == TUnitOperation::Send;
 }
 
 }  // namespace
@@ -45,6 +51,8 @@ int TLoaderRun::Exec()
 {
     TSignalWatcher signals;
     connect(&signals, &TSignalWatcher::Interrupted, this, &TLoaderRun::Interrupt);
+    if (WritesUnits(FOptions) && !OpenRecords())
+        return ExitStore;
 
     FDiscovery = std::make_unique<TCommunicator>();
     FDiscovery->ControllerPort = FOptions.Link.Port;
@@ -75,8 +83,44 @@ int TLoaderRun::Exec()
         FLoop.exec();
     FScanTimer.stop();
     if (!IsListing(FOptions))
-        FConsole.Summary(FRecords);
+        FConsole.Summary(FFinished);
     return ExitCode();
+}
+
+bool TLoaderRun::OpenRecords()
+{
+    auto store = std::make_shared<TRecordStore>();
+    QString error;
+    if (!store->Open(FOptions.Records, error)) {
+        FConsole.Note(QStringLiteral("error: ") + error);
+        return false;
+    }
+    FRecords = std::make_unique<TRecordKeeper>(store, TRecordKeeper::DefaultFallbackPath(*store));
+    const int written = FRecords->Flush(error);
+    if (written > 0)
+        FConsole.Note(QStringLiteral("%1 records that waited in %2 are in the store now").arg(written).arg(FRecords->FallbackPath()));
+    if (!error.isEmpty())
+        FConsole.Note(QStringLiteral("warning: records still wait in %1: %2").arg(FRecords->FallbackPath(), error));
+    if (!FOptions.Series.isEmpty())
+        FSerials = std::make_shared<TStoreSerialCounter>(store, FOptions.Series, FOptions.Station);
+    if (IsStation(FOptions))
+        FConsole.Note(QStringLiteral("station %1: records go to %2").arg(FOptions.Station, store->Location()));
+    return true;
+}
+
+void TLoaderRun::KeepRecord(const TUnitRecord& record)
+{
+    const TKeepResult kept = FRecords->Keep(RecordEntry(record, FOptions.Station, FOptions.Series));
+    if (kept.Kept == TKept::Waiting) {
+        FConsole.Note(QStringLiteral("warning: ") + kept.Text);
+    } else if (kept.Kept == TKept::Lost) {
+        FConsole.Note(QStringLiteral("error: %1; the run stops: no unit starts until its records can be kept").arg(kept.Text));
+        FRecordLost = true;
+        FScanTimer.stop();
+        for (const TUnitJob& job : FWaiting)
+            FConsole.Note(QStringLiteral("not started: ") + job.Unit.IP);
+        FWaiting.clear();
+    }
 }
 
 void TLoaderRun::Interrupt()
@@ -173,7 +217,7 @@ void TLoaderRun::Queue(const TUnitAddress& unit)
 
 void TLoaderRun::StartWaiting()
 {
-    while (!FWaiting.isEmpty() && FRunning.size() < FOptions.Parallel && !FInterrupted) {
+    while (!FWaiting.isEmpty() && FRunning.size() < FOptions.Parallel && !FInterrupted && !FRecordLost) {
         auto* runner = new TUnitRunner(FWaiting.takeFirst(), FSerials);
         connect(runner, &TUnitRunner::Message, this,
                 [this](const QString& unit, const QDateTime& moment, const QString& text) {
@@ -193,7 +237,7 @@ void TLoaderRun::RunnerFinished(const TUnitRecord& record)
     auto* runner = qobject_cast<TUnitRunner*>(sender());
     FRunning.removeOne(runner);
     runner->deleteLater();   // its thread ends right after this signal
-    FRecords.push_back(record);
+    FFinished.push_back(record);
     if (record.Outcome == TUnitOutcome::Succeeded)
         ++FSucceeded;
     else
@@ -202,6 +246,8 @@ void TLoaderRun::RunnerFinished(const TUnitRecord& record)
         FConsole.UnitInfo(record);
     else
         FConsole.Result(record);
+    if (WritesUnits(FOptions))
+        KeepRecord(record);
 
     if (IsStation(FOptions) && FOptions.Units > 0 && FSucceeded >= FOptions.Units) {
         FScanTimer.stop();
@@ -247,5 +293,7 @@ int TLoaderRun::ExitCode() const
 {
     if (FInterrupted)
         return ExitInterrupted;
+    if (FRecordLost)
+        return ExitStore;
     return FFailed ? ExitUnitFailed : ExitOk;
 }

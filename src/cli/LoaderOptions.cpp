@@ -1,6 +1,6 @@
 #include "LoaderOptions.h"
-#include "IntegerText.h"
 
+#include "IntegerText.h"
 #include "ConfigHeader.h"
 #include "ImageFiles.h"
 #include "ProductionLog.h"
@@ -10,6 +10,7 @@
 
 #include <QCommandLineParser>
 #include <QDir>
+#include <QSysInfo>
 #include <QFile>
 #include <QFileInfo>
 #include <QTextStream>
@@ -35,6 +36,8 @@ const TCommandInfo Commands[] = {
     {"stop", "NAD|IP...", "Stop the PLC program."},
     {"dump", "kernel|program NAD|IP", "Save the unit's kernel or program memory into a file (-o)."},
     {"station", "", "Production: give every fresh unit that appears the send, several at a time."},
+    {"serials", "set|show", "Set or show the next number of a serial number series in the record store."},
+    {"records", "", "List the units' records from the record store: a table, or --csv or --json to export."},
 };
 
 const TCommandInfo* FindCommand(const QString& name)
@@ -60,15 +63,31 @@ QString ProgramHelp()
         "\n'%1 COMMAND --help' lists the options of a command.\n\n"
         "The password comes from --password-file FILE or the environment variable ORVEL_PASSWORD,\n"
         "never from the command line.\n\n"
+        "Every unit a send or the station writes gets a record in the record store: an SQLite file\n"
+        "in the user's data folder unless --records or the environment variable ORVEL_RECORDS names\n"
+        "another file or a PostgreSQL database (postgresql://user@host:port/database) that several\n"
+        "stations share. Serial numbers come from one source: --series NAME takes each from that\n"
+        "series of the store when its unit is about to receive it (the window's SerialNumber\n"
+        "setting is then neither read nor changed); --serial N counts from N for this run;\n"
+        "--autoincrement goes on from the window's setting. With a store named by --records or\n"
+        "ORVEL_RECORDS, only --series may give serial numbers.\n\n"
         "Exit codes: 0 every unit succeeded; 1 at least one unit failed; 2 bad usage or bad input\n"
         "(said before anything is sent); 3 no unit answered or the adapter could not be bound;\n"
+        "4 the record store could not be opened or refused, or a record could be kept neither in\n"
+        "it nor in its fallback file (the run stops before the next unit);\n"
         "130 interrupted (Ctrl-C stops each unit after its request under way).\n").arg(Program);
     return text;
 }
 
+// serials and records work on the record store alone and send nothing.
+bool UsesStoreOnly(const QString& command)
+{
+    return command == QLatin1String("serials") || command == QLatin1String("records");
+}
+
 bool TakesTargets(const QString& command)
 {
-    return command != QLatin1String("discover") && command != QLatin1String("station");
+    return command != QLatin1String("discover") && command != QLatin1String("station") && !UsesStoreOnly(command);
 }
 
 bool WritesUnits(const QString& command)
@@ -84,15 +103,28 @@ bool ComparesUnits(const QString& command)
 void AddOptions(QCommandLineParser& parser, const QString& command)
 {
     parser.addHelpOption();
-    parser.addOptions({
+    // The store commands reach no unit; they take the link options all the same, unlisted,
+    // so that a script may give every command the same ones.
+    for (QCommandLineOption option : std::initializer_list<QCommandLineOption>{
         {QStringLiteral("adapter"), QStringLiteral("Network adapter, by name or address (default: the one carrying this host's address)."), QStringLiteral("NAME|IP")},
         {QStringLiteral("port"), QStringLiteral("Controller UDP port (default 8442)."), QStringLiteral("N")},
         {QStringLiteral("password-file"), QStringLiteral("File whose first line is the controllers' password."), QStringLiteral("FILE")},
         {QStringLiteral("timeout"), QStringLiteral("Reply time-out of each attempt in ms (default 1000)."), QStringLiteral("MS")},
         {QStringLiteral("attempts"), QStringLiteral("Sends of one request at most (default 8)."), QStringLiteral("N")},
         {QStringLiteral("wait"), QStringLiteral("How long discovery collects answers, in ms (default 200)."), QStringLiteral("MS")},
-        {QStringLiteral("json"), QStringLiteral("JSON lines only: one event per line, one result per unit.")},
-    });
+    }) {
+        if (UsesStoreOnly(command))
+            option.setFlags(QCommandLineOption::HiddenFromHelp);
+        parser.addOption(option);
+    }
+    parser.addOption({QStringLiteral("json"), UsesStoreOnly(command)
+                                                  ? QStringLiteral("JSON lines: one object per line.")
+                                                  : QStringLiteral("JSON lines only: one event per line, one result per unit.")});
+    if (WritesUnits(command) || UsesStoreOnly(command))
+        parser.addOption({QStringLiteral("records"),
+                          QStringLiteral("Record store: an SQLite file, or postgresql://user@host:port/database "
+                                         "(default: ORVEL_RECORDS, else the SQLite file in the user's data folder)."),
+                          QStringLiteral("URL|FILE")});
     if (TakesTargets(command)) {
         parser.addOptions({
             {QStringLiteral("fresh"), QStringLiteral("Every unit without serial number that answers.")},
@@ -116,8 +148,10 @@ void AddOptions(QCommandLineParser& parser, const QString& command)
     }
     if (WritesUnits(command)) {
         parser.addOptions({
-            {QStringLiteral("serial"), QStringLiteral("Serial number for the first fresh unit; the next units get the following numbers."), QStringLiteral("N")},
-            {QStringLiteral("autoincrement"), QStringLiteral("Go on from the serial number the window keeps, and keep the next one there.")},
+            {QStringLiteral("series"), QStringLiteral("Serial numbers from this series of the record store, each taken when its unit is about to receive it; the window's setting is not used."), QStringLiteral("NAME")},
+            {QStringLiteral("serial"), QStringLiteral("Serial number for the first fresh unit; the next units get the following numbers (not with a store named by --records or ORVEL_RECORDS)."), QStringLiteral("N")},
+            {QStringLiteral("autoincrement"), QStringLiteral("Go on from the serial number the window keeps, and keep the next one there (not with a store named by --records or ORVEL_RECORDS).")},
+            {QStringLiteral("station"), QStringLiteral("Station name in the records (default: the host name)."), QStringLiteral("NAME")},
             {QStringLiteral("start-plc"), QStringLiteral("Start the PLC program after the send.")},
             {QStringLiteral("set-rtc"), QStringLiteral("Set the unit's clock after the send.")},
             {QStringLiteral("verify"), QStringLiteral("Read everything back after the send.")},
@@ -133,6 +167,21 @@ void AddOptions(QCommandLineParser& parser, const QString& command)
     }
     if (command == QLatin1String("dump"))
         parser.addOption({{QStringLiteral("o"), QStringLiteral("output")}, QStringLiteral("The dump file."), QStringLiteral("FILE")});
+    if (command == QLatin1String("serials")) {
+        parser.addOptions({
+            {QStringLiteral("series"), QStringLiteral("The series (default \"default\"; show: every series)."), QStringLiteral("NAME")},
+            {QStringLiteral("next"), QStringLiteral("set: the series' next number, above every number it gave already."), QStringLiteral("N")},
+        });
+    }
+    if (command == QLatin1String("records")) {
+        parser.addOptions({
+            {QStringLiteral("serial"), QStringLiteral("The unit with this serial number, or the one it was taken for: everything that went into it."), QStringLiteral("N")},
+            {QStringLiteral("since"), QStringLiteral("Units started at or after this local date or time (2026-03-02, 2026-03-02T14:30)."), QStringLiteral("DATE")},
+            {QStringLiteral("failed"), QStringLiteral("Only units that failed or were interrupted.")},
+            {QStringLiteral("station"), QStringLiteral("Only units of this station."), QStringLiteral("NAME")},
+            {QStringLiteral("csv"), QStringLiteral("Comma-separated values with a header line.")},
+        });
+    }
 }
 
 // Reads the options into TLoaderOptions; the first refusal wins.
@@ -165,14 +214,15 @@ public:
             value = T(number);
     }
 
-    void Link(const QString& environmentPassword)
+    void Link(const QString& environmentPassword, bool adapterRequired)
     {
         Number("port", O.Link.Port, 1, 65535);
         Number("timeout", O.Link.Timeout, 1, 600000);
         Number("attempts", O.Link.Attempts, 1, 100);
         Number("wait", O.DiscoveryWait, 1, 60000);
         O.Json = P.isSet(QStringLiteral("json"));
-        Adapter();
+        if (adapterRequired || P.isSet(QStringLiteral("adapter")))
+            Adapter();
         QString password = environmentPassword;
         if (P.isSet(QStringLiteral("password-file"))) {
             QFile file(P.value(QStringLiteral("password-file")));
@@ -250,9 +300,26 @@ public:
         IpSettings();
     }
 
+    void Records(const QString& environmentRecords)
+    {
+        O.Records = P.isSet(QStringLiteral("records")) ? P.value(QStringLiteral("records")) : environmentRecords;
+    }
+
     void Serial()
     {
         O.Autoincrement = P.isSet(QStringLiteral("autoincrement"));
+        O.Station = P.isSet(QStringLiteral("station")) ? P.value(QStringLiteral("station")) : QSysInfo::machineHostName();
+        O.Series = P.value(QStringLiteral("series"));
+        if (P.isSet(QStringLiteral("series")) && O.Series.isEmpty())
+            Refuse(QStringLiteral("--series: name the series"));
+        // One source of numbers; a named store is shared, and a number counted here would
+        // be given there too.
+        const bool local = P.isSet(QStringLiteral("serial")) || O.Autoincrement;
+        if (local && P.isSet(QStringLiteral("series")))
+            Refuse(QStringLiteral("--series goes with neither --serial nor --autoincrement"));
+        else if (local && !O.Records.isEmpty())
+            Refuse(QStringLiteral("with the record store %1 serial numbers come from its series: use --series NAME")
+                       .arg(P.isSet(QStringLiteral("records")) ? QStringLiteral("--records") : QStringLiteral("ORVEL_RECORDS")));
         if (P.isSet(QStringLiteral("serial"))) {
             const QString text = P.value(QStringLiteral("serial"));
             const int32_t serial = IntegerTextOrDefault(text, -1);
@@ -265,13 +332,52 @@ public:
                 Refuse(QStringLiteral("--autoincrement: no serial number is kept yet; give --serial N"));
             O.FirstSerial = stored;
         }
-        O.Inputs.SerialNumberChecked = O.FirstSerial.has_value();
+        O.Inputs.SerialNumberChecked = O.FirstSerial.has_value() || !O.Series.isEmpty();
         O.Inputs.StartPlc = P.isSet(QStringLiteral("start-plc"));
         O.Inputs.SetRtc = P.isSet(QStringLiteral("set-rtc"));
         O.VerifyAfterSend = P.isSet(QStringLiteral("verify"));
         O.ProductionLogPath = P.isSet(QStringLiteral("log"))
                                   ? P.value(QStringLiteral("log"))
                                   : QFileInfo(DefaultProductionLogPath()).dir().filePath(QStringLiteral("OrvelBinLoader.log"));
+    }
+
+    void Serials(const QStringList& positional)
+    {
+        O.SerialsAction = positional.value(0);
+        O.Series = P.value(QStringLiteral("series"));
+        if (positional.size() != 1 || (O.SerialsAction != QLatin1String("set") && O.SerialsAction != QLatin1String("show")))
+            Refuse(QStringLiteral("serials set or serials show, not \"%1\"").arg(positional.join(u' ')));
+        if (O.SerialsAction == QLatin1String("set")) {
+            if (O.Series.isEmpty())
+                O.Series = TRecordStore::DefaultSeries;
+            if (!P.isSet(QStringLiteral("next")))
+                Refuse(QStringLiteral("serials set: give the next number with --next N"));
+            Number("next", O.NextSerial, 1, std::numeric_limits<int32_t>::max());
+        } else if (P.isSet(QStringLiteral("next"))) {
+            Refuse(QStringLiteral("serials show takes no --next"));
+        }
+    }
+
+    void RecordFilter()
+    {
+        TRecordFilter& filter = O.Filter;
+        if (P.isSet(QStringLiteral("serial"))) {
+            int32_t serial = 0;
+            Number("serial", serial, 1, std::numeric_limits<int32_t>::max());
+            filter.Serial = serial;
+        }
+        if (P.isSet(QStringLiteral("since"))) {
+            QString text = P.value(QStringLiteral("since"));
+            filter.Since = QDateTime::fromString(text.replace(u' ', u'T'), Qt::ISODate);
+            if (!filter.Since.isValid())
+                Refuse(QStringLiteral("--since takes a date or a time like 2026-03-02 or 2026-03-02T14:30, not \"%1\"")
+                           .arg(P.value(QStringLiteral("since"))));
+        }
+        filter.FailedOnly = P.isSet(QStringLiteral("failed"));
+        filter.Station = P.value(QStringLiteral("station"));
+        O.Csv = P.isSet(QStringLiteral("csv"));
+        if (O.Csv && O.Json)
+            Refuse(QStringLiteral("--csv or --json, not both"));
     }
 
     void Station()
@@ -365,7 +471,7 @@ TUnitOperation OperationOf(const QString& command)
 
 }  // namespace
 
-TParsedCommandLine ParseLoaderCommandLine(const QStringList& arguments, const QString& environmentPassword)
+TParsedCommandLine ParseLoaderCommandLine(const QStringList& arguments, const TLoaderEnvironment& environment)
 {
     TParsedCommandLine result;
     TLoaderOptions& options = result.Options;
@@ -387,8 +493,13 @@ TParsedCommandLine ParseLoaderCommandLine(const QStringList& arguments, const QS
 
     QCommandLineParser parser;
     parser.setApplicationDescription(QLatin1String(command->Summary));
-    parser.addPositionalArgument(QStringLiteral("targets"), QStringLiteral("Units by NAD or IP address."),
-                                 QLatin1String(command->Arguments));
+    if (first == QLatin1String("serials"))
+        parser.addPositionalArgument(QStringLiteral("action"),
+                                     QStringLiteral("set: give the series its next number; show: the series and their next numbers."),
+                                     QLatin1String(command->Arguments));
+    else
+        parser.addPositionalArgument(QStringLiteral("targets"), QStringLiteral("Units by NAD or IP address."),
+                                     QLatin1String(command->Arguments));
     AddOptions(parser, first);
     if (!parser.parse(QStringList{Program + QLatin1Char(' ') + first} + arguments.mid(1))) {
         result.Text = QStringLiteral("%1 %2: %3").arg(Program, first, parser.errorText());
@@ -401,7 +512,9 @@ TParsedCommandLine ParseLoaderCommandLine(const QStringList& arguments, const QS
     }
 
     TReader reader(parser, options);
-    reader.Link(environmentPassword);
+    reader.Link(environment.Password, !UsesStoreOnly(first));
+    if (WritesUnits(first) || UsesStoreOnly(first))
+        reader.Records(environment.Records);
     QStringList positional = parser.positionalArguments();
     if (first == QLatin1String("dump")) {
         const QString what = positional.value(0);
@@ -417,6 +530,8 @@ TParsedCommandLine ParseLoaderCommandLine(const QStringList& arguments, const QS
             reader.Refuse(QStringLiteral("dump: name the file with -o FILE"));
         if (positional.size() != 1)
             reader.Refuse(QStringLiteral("dump: name exactly one unit"));
+    } else if (first == QLatin1String("serials")) {
+        reader.Serials(positional);
     } else if (!TakesTargets(first) && !positional.isEmpty()) {
         reader.Refuse(QStringLiteral("%1 takes no units: \"%2\"").arg(first, positional.join(u' ')));
     }
@@ -430,6 +545,8 @@ TParsedCommandLine ParseLoaderCommandLine(const QStringList& arguments, const QS
         reader.Serial();
     if (first == QLatin1String("station"))
         reader.Station();
+    if (first == QLatin1String("records"))
+        reader.RecordFilter();
     if (first == QLatin1String("verify") && !options.Inputs.KernelChecked && !options.Inputs.ProgramChecked &&
         !options.Inputs.SetNadAlias && !options.Inputs.SetHardwareModel && !options.Inputs.SetIEXBaudRate &&
         !options.Inputs.SetIPAddress)

@@ -3,6 +3,7 @@
 // refused in words that name it (exit code 2), and image files are read and judged here.
 #pragma once
 
+#include "RecordStore.h"
 #include "UnitJob.h"
 
 #include <QString>
@@ -16,6 +17,7 @@ enum TExitCode : int {
     ExitUnitFailed = 1,
     ExitBadInput = 2,
     ExitNoUnit = 3,
+    ExitStore = 4,
     ExitInterrupted = 130,
 };
 
@@ -27,8 +29,14 @@ struct TTargetChoice {
     bool All = false;
 };
 
+// What orvel-loader takes from its environment.
+struct TLoaderEnvironment {
+    QString Password;   // ORVEL_PASSWORD
+    QString Records;    // ORVEL_RECORDS
+};
+
 struct TLoaderOptions {
-    QString Command;   // discover, info, send, verify, start, stop, dump, station
+    QString Command;   // discover, info, send, verify, start, stop, dump, station, serials, records
     TTargetChoice Targets;
     TLinkOptions Link;   // the adapter resolved to its name
     uint32_t DiscoveryWait = 200;
@@ -44,6 +52,16 @@ struct TLoaderOptions {
     int Parallel = 8;
     int Units = 0;   // station: stop after this many units; 0: until interrupted
     uint32_t ScanInterval = 1000;
+    // The record store: --records or ORVEL_RECORDS; empty: the default SQLite file.
+    QString Records;
+    QString Station;   // send and station: --station, else the host name
+    QString Series;    // send and station: serial numbers from this series of the store
+    // serials: "set" or "show"; set gives NextSerial to Series ("default" unless named)
+    QString SerialsAction;
+    int64_t NextSerial = 0;
+    // records
+    TRecordFilter Filter;
+    bool Csv = false;
 };
 
 struct TParsedCommandLine {
@@ -53,5 +71,5 @@ struct TParsedCommandLine {
     bool Done() const { return ExitCode != ExitOk || !Text.isEmpty(); }
 };
 
-// arguments without the program name; environment: ORVEL_PASSWORD's value or empty.
-TParsedCommandLine ParseLoaderCommandLine(const QStringList& arguments, const QString& environmentPassword);
+// arguments without the program name.
+TParsedCommandLine ParseLoaderCommandLine(const QStringList& arguments, const TLoaderEnvironment& environment);

@@ -1,6 +1,6 @@
 #include "ConfigHeader.h"
-#include "IntegerText.h"
 
+#include "IntegerText.h"
 #include "uEthernetUtils.h"
 
 uint16_t HardwareModelCode(int itemIndex)

@@ -1,5 +1,4 @@
 // The toolkit's reading of a typed integer, shared by every input that takes a number.
-#include "OperationHost.h"
 #include "IntegerText.h"
 
 #include <limits>

@@ -1,6 +1,6 @@
 #include "LoaderSession.h"
-#include "IntegerText.h"
 
+#include "IntegerText.h"
 #include "ConfigHeader.h"
 #include "LoaderFiles.h"
 #include "uABus.h"

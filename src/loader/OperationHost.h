@@ -46,8 +46,8 @@ struct TOperationInputs {
     int32_t SerialNumber = 0;           // edSerialNumber as a number, -1 when it is none
     // When set, the serial number comes from here instead, at the moment the unit is about
     // to receive it: a counter that several units share hands out a number only to a unit
-    // that takes it. Below 1: none to give.
-    std::function<int32_t()> TakeSerialNumber;
+    // that takes it. Below 1: none to give, and why in words when the source can say.
+    std::function<int32_t(QString& why)> TakeSerialNumber;
     bool Autoincrement = false;         // ckAutoincrement
     bool KernelChecked = false;         // ckKernel
     QString KernelPath;                 // leKernelBinary

@@ -92,14 +92,17 @@ void TLoaderSession::SendSerialNumber(const TOperationInputs& inputs, TSendRun& 
         return;
     }
     // A shared counter gives its number now, to a unit that is about to hold it.
-    const int32_t serial = shared ? inputs.TakeSerialNumber() : inputs.SerialNumber;
+    QString why;
+    const int32_t serial = shared ? inputs.TakeSerialNumber(why) : inputs.SerialNumber;
     if (serial < 1) {
-        run.Fail(QStringLiteral("invalid serial number"));
+        run.Fail(why.isEmpty() ? QStringLiteral("invalid serial number") : QStringLiteral("no serial number: ") + why);
         return;
     }
+    // Taken from a shared counter, the number is spent whatever the write below does.
+    if (shared)
+        LastSend.SerialTaken = serial;
     run.Entry.Serial = NineDigits(serial);
     run.SerialSpent = shared;
-    LastSend.SerialTaken = serial;
 
     TLoaderRecord record = Info.Identification;
     record.Serial = uint32_t(serial);

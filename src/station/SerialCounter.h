@@ -3,6 +3,7 @@
 #pragma once
 
 #include <QMutex>
+#include <QString>
 
 #include <cstdint>
 
@@ -12,6 +13,9 @@ public:
     // The next number, taken for good; -1 when there is none to give (past 2147483647, or
     // the store refused it).
     virtual int32_t Take() = 0;
+    // Why the last Take on the calling thread gave -1, in words; empty when the counter has
+    // nothing to add to "none to give".
+    virtual QString LastError() const { return {}; }
 };
 
 // Counts up from a first number, keeping nothing.

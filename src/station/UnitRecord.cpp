@@ -2,7 +2,16 @@
 
 #include "uEthernetUtils.h"
 
+#include <QCryptographicHash>
+#include <QFileInfo>
+
 namespace {
+
+QString Sha256(const QByteArray& bytes)
+{
+    return bytes.isEmpty() ? QString()
+                           : QString::fromLatin1(QCryptographicHash::hash(bytes, QCryptographicHash::Sha256).toHex());
+}
 
 QString IsoTime(const QDateTime& moment)
 {
@@ -64,4 +73,32 @@ QJsonObject UnitRecordJson(const TUnitRecord& record)
     if (record.SettingsWritten)
         json.insert(QStringLiteral("settings"), SettingsJson(record.Settings));
     return json;
+}
+
+void NoteConnectedUnit(const TLoaderSession& session, TUnitRecord& record)
+{
+    record.Panel = session.PanelTexts();
+    record.Platform = record.Panel.Platform;
+    record.KernelVersion = record.Panel.KernelVersion;
+    record.Serial = int32_t(session.Info.Identification.Serial);
+}
+
+void NoteSend(const TLoaderSession& session, const TOperationInputs& inputs, TUnitRecord& record)
+{
+    if (inputs.KernelChecked)
+        record.KernelFile = QFileInfo(inputs.KernelPath).fileName();
+    if (inputs.ProgramChecked)
+        record.ProgramFile = QFileInfo(inputs.ProgramPath).fileName();
+    const TSendReport& sent = session.LastSend;
+    // "ok ", "err" or "---" as the production log has them, without the padding.
+    record.SerialStep = sent.Entry.SerialResult.trimmed();
+    record.KernelStep = sent.Entry.KernelResult.trimmed();
+    record.ProgramStep = sent.Entry.ProgramResult.trimmed();
+    record.KernelSha256 = Sha256(sent.Kernel);
+    record.ProgramSha256 = Sha256(sent.Program);
+    record.SettingsWritten = !sent.Kernel.isEmpty();
+    record.Settings = sent.Configuration;
+    record.SerialTaken = sent.SerialTaken;
+    if (sent.SerialWritten > 0)
+        record.Serial = record.NadAfter = sent.SerialWritten;
 }

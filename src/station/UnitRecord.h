@@ -4,6 +4,7 @@
 #pragma once
 
 #include "ControllerInfo.h"
+#include "LoaderSession.h"
 #include "hCodeMemory.h"
 
 #include <QDateTime>
@@ -20,7 +21,7 @@ struct TUnitRecord {
     int32_t NadBefore = -1;
     int32_t NadAfter = -1;
     int32_t Serial = -1;          // the unit's serial number afterwards; -1: none
-    int32_t SerialTaken = -1;     // the number handed out for it, written or not; -1: none
+    int32_t SerialTaken = -1;     // taken from a shared counter for the unit, written or not; -1: none
     QString Platform;             // as the information panel shows it
     QString KernelVersion;        // the unit's kernel before the operation
     QString KernelFile;           // the file names as given; empty: not sent
@@ -48,3 +49,9 @@ Q_DECLARE_METATYPE(TUnitRecord)
 QString OutcomeText(TUnitOutcome outcome);
 // The record as one JSON object; times in ISO 8601 with milliseconds.
 QJsonObject UnitRecordJson(const TUnitRecord& record);
+
+// What the connected unit reported about itself, as its record keeps it.
+void NoteConnectedUnit(const TLoaderSession& session, TUnitRecord& record);
+// What the session's last send, run with inputs, put into the unit: files, each step's
+// result, the hashes of the bytes as written, the settings and the serial number.
+void NoteSend(const TLoaderSession& session, const TOperationInputs& inputs, TUnitRecord& record);

@@ -1,24 +1,5 @@
 #include "UnitRunner.h"
 
-#include <QCryptographicHash>
-#include <QFileInfo>
-
-namespace {
-
-QString Sha256(const QByteArray& bytes)
-{
-    return bytes.isEmpty() ? QString()
-                           : QString::fromLatin1(QCryptographicHash::hash(bytes, QCryptographicHash::Sha256).toHex());
-}
-
-// "ok ", "err" or "---" as the production log has them, without the padding.
-QString Step(const QString& logResult)
-{
-    return logResult.trimmed();
-}
-
-}  // namespace
-
 // The session's front end on the runner's thread: lines and progress become signals, the
 // dump's file name is the job's, and nothing waits for an operator.
 class TUnitRunner::THost : public TOperationHost {
@@ -107,10 +88,7 @@ bool TUnitRunner::RunJob(TLoaderSession& session, TUnitRecord& record)
     const TConnectResult connected = session.ConnectToNad({nad == -1, QString::number(nad)});
     if (connected.Outcome != TConnectOutcome::Answered)
         return false;
-    record.Panel = connected.Panel;
-    record.Platform = connected.Panel.Platform;
-    record.KernelVersion = connected.Panel.KernelVersion;
-    record.Serial = int32_t(session.Info.Identification.Serial);
+    NoteConnectedUnit(session, record);
     if (session.Info.IsOldLoader()) {
         session.Host.AddMessage(QStringLiteral("error: the unit's loader is too old for this tool"));
         return false;
@@ -149,24 +127,15 @@ bool TUnitRunner::Send(TLoaderSession& session, TUnitRecord& record)
     TOperationInputs inputs = FJob.Inputs;
     inputs.KernelVersionShown = record.KernelVersion;
     if (FSerials)
-        inputs.TakeSerialNumber = [this] { return FSerials->Take(); };
-    if (inputs.KernelChecked)
-        record.KernelFile = QFileInfo(inputs.KernelPath).fileName();
-    if (inputs.ProgramChecked)
-        record.ProgramFile = QFileInfo(inputs.ProgramPath).fileName();
+        inputs.TakeSerialNumber = [this](QString& why) {
+            const int32_t serial = FSerials->Take();
+            if (serial < 1)
+                why = FSerials->LastError();
+            return serial;
+        };
 
     bool ok = session.DoSend(inputs);
-    const TSendReport& sent = session.LastSend;
-    record.SerialStep = Step(sent.Entry.SerialResult);
-    record.KernelStep = Step(sent.Entry.KernelResult);
-    record.ProgramStep = Step(sent.Entry.ProgramResult);
-    record.KernelSha256 = Sha256(sent.Kernel);
-    record.ProgramSha256 = Sha256(sent.Program);
-    record.SerialTaken = sent.SerialTaken;
-    record.SettingsWritten = !sent.Kernel.isEmpty();
-    record.Settings = sent.Configuration;
-    if (sent.SerialWritten > 0)
-        record.Serial = record.NadAfter = sent.SerialWritten;
+    NoteSend(session, inputs, record);
 
     if (ok && FJob.VerifyAfterSend) {
         // Read back as the window would after a send: connected anew, under the new number.

@@ -1,10 +1,10 @@
 #include "fMain.h"
-#include "IntegerText.h"
 #include "ui_fMain.h"
 
 #include "fAbout.h"
 #include "fHelp.h"
 #include "fPassword.h"
+#include "IntegerText.h"
 #include "SettingsStore.h"
 #include "uABus.h"
 #include "uCommon.h"
@@ -15,6 +15,7 @@
 #include <QGuiApplication>
 #include <QMessageBox>
 #include <QAbstractItemView>
+#include <QSysInfo>
 #include <QTimer>
 
 #include <algorithm>
@@ -203,6 +204,7 @@ void TfmMain::FormCreate()
 
 void TfmMain::AddMessage(const QString& text)
 {
+    FLastMessage = text;
     ui->meStatus->appendPlainText(MessageLogLine(QDateTime::currentDateTime(), text));
     // The window's thread is busy with the operation; without this the lines would appear
     // only when it ends.
@@ -511,7 +513,46 @@ void TfmMain::RunOperation(const std::function<void()>& operation)
 
 void TfmMain::acSendExecute()
 {
-    RunOperation([this] { return Session->DoSend(OperationInputs()); });
+    RunOperation([this] { SendAndRecord(); });
+}
+
+void TfmMain::SendAndRecord()
+{
+    TUnitRecord record;
+    record.IP = Link->PeerIP;   // the unit that answered the connection
+    record.NadBefore = record.NadAfter = Link->Nad;
+    NoteConnectedUnit(*Session, record);
+    const uint64_t requests = Link->RequestsSent;
+    const uint64_t datagrams = Link->DatagramsSent;
+    record.Started = QDateTime::currentDateTime();
+    const TOperationInputs inputs = OperationInputs();
+    const bool sent = Session->DoSend(inputs);
+    record.Ended = QDateTime::currentDateTime();
+    NoteSend(*Session, inputs, record);
+    record.Requests = Link->RequestsSent - requests;
+    record.Resent = Link->DatagramsSent - datagrams - record.Requests;
+    record.Outcome = sent ? TUnitOutcome::Succeeded : TUnitOutcome::Failed;
+    record.Message = FLastMessage;
+    KeepRecord(record);
+}
+
+void TfmMain::KeepRecord(const TUnitRecord& record)
+{
+    // A store that did not open is tried again at the next Send; meanwhile the keeper finds
+    // it closed and keeps the record in the fallback file.
+    if (!FRecords || !FRecords->Store().OpenError().isEmpty()) {
+        auto store = std::make_shared<TRecordStore>();
+        QString error;
+        store->Open(QString(), error);
+        FRecords = std::make_unique<TRecordKeeper>(store, TRecordKeeper::DefaultFallbackPath(*store));
+    }
+    const TKeepResult kept = FRecords->Keep(RecordEntry(record, QSysInfo::machineHostName(), QString()));
+    if (kept.Kept == TKept::Waiting) {
+        AddMessage(QStringLiteral("warning: ") + kept.Text);
+    } else if (kept.Kept == TKept::Lost) {
+        AddMessage(QStringLiteral("error: ") + kept.Text);
+        ShowError(kept.Text);
+    }
 }
 
 void TfmMain::acVerifyExecute()

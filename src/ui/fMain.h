@@ -11,10 +11,15 @@
 // The window owns the controller link, the loader session that runs the operations over it
 // and the host's adapter list. The operations and the connection to a controller run in the
 // handlers below; nothing is sent while the window is created.
+//
+// Every Send leaves a record of its unit in the default record store (an SQLite file in the
+// user's data folder, opened at the first Send), or in the store's fallback file while the
+// store cannot take it. The serial number still comes from the window's own setting.
 #pragma once
 
 #include "LoaderSession.h"
 #include "OperationHost.h"
+#include "RecordKeeper.h"
 #include "uCommunication.h"
 #include "uEthernetUtils.h"
 
@@ -152,6 +157,9 @@ private:
     // The frame every operation button runs in: the status is reset, the operation runs,
     // then the window connects again to show the controller as the operation left it.
     void RunOperation(const std::function<void()>& operation);
+    // The Send: the unit as connected, the send, and the unit's record kept.
+    void SendAndRecord();
+    void KeepRecord(const TUnitRecord& record);
     // Enables each input as its box and the running operation allow.
     void UpdateInputStates();
     // The cbHardwareModel item its text names, whatever the case; -1 when it names none.
@@ -177,4 +185,6 @@ private:
     TfmAbout* fmAbout = nullptr;
     TfmPassword* fmPassword = nullptr;
     TfmHelp* fmHelp = nullptr;
+    QString FLastMessage;                    // the last message log line, for the unit's record
+    std::unique_ptr<TRecordKeeper> FRecords; // from the first Send on
 };

@@ -1,12 +1,15 @@
 // orvel-loader run as the operator runs it, against simulated units in this process on
 // loopback: bad input refused before anything is sent, each exit code, several fresh units
-// at once with --json parsed, a unit of the other platform, Ctrl-C, and the station.
+// at once with --json parsed, a unit of the other platform, Ctrl-C, the station, and the
+// record store the runs write and the store commands read (SQLite files in a temporary
+// folder; this process plays the other program that holds a store locked).
 // Every run names the loopback adapter, so nothing leaves 127.0.0.0/8.
 #include "LoaderOptions.h"
 #include "OrvelSimulator.h"
 #include "SampleImages.h"
 #include "TestPrinters.h"
 #include "uABus.h"
+#include "StoreCommands.h"
 
 #include <QCoreApplication>
 #include <QEventLoop>
@@ -14,6 +17,9 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QProcess>
+#include <QSet>
+#include <QSqlDatabase>
+#include <QSqlQuery>
 #include <QTemporaryDir>
 #include <QTimer>
 
@@ -84,7 +90,9 @@ protected:
         QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
         environment.insert(QStringLiteral("HOME"), Dir.path());   // the settings store, kept apart
         environment.insert(QStringLiteral("XDG_CONFIG_HOME"), Dir.filePath(QStringLiteral("config")));
+        environment.insert(QStringLiteral("XDG_DATA_HOME"), Dir.filePath(QStringLiteral("data")));   // the default store
         environment.remove(QStringLiteral("ORVEL_PASSWORD"));
+        environment.remove(QStringLiteral("ORVEL_RECORDS"));
         process.setProcessEnvironment(environment);
         TRun run;
         QObject::connect(&process, &QProcess::readyReadStandardOutput, [&] {
@@ -146,8 +154,11 @@ TEST_P(OrvelLoaderBadInput, IsRefusedBeforeAnyUnitIsTouched)
     WriteFile(QStringLiteral("huge.bin"), QByteArray(70000, '\0'));
     WriteFile(QStringLiteral("junk.bin"), QByteArray(20000, '\x11'));
     const TRun run = Run(QStringList{QStringLiteral("send"), QStringLiteral("--fresh")} + arguments);
-    EXPECT_EQ(run.ExitCode, ExitBadInput) << run.Out.toStdString();
-    EXPECT_TRUE(run.Err.contains(QLatin1String(GetParam().Says))) << run.Err.toStdString();
+    // A store that cannot be opened is no bad input, but refused as early.
+    const bool store = QLatin1String(GetParam().Says).startsWith(QLatin1String("record store"));
+    EXPECT_EQ(run.ExitCode, store ? ExitStore : ExitBadInput) << run.Out.toStdString();
+    EXPECT_TRUE((store ? run.Out : run.Err).contains(QString::fromLatin1(GetParam().Says).replace(QStringLiteral("DIR"), Dir.path())))
+        << run.Err.toStdString() << run.Out.toStdString();
     EXPECT_EQ(FramesReceived(), 0);
 }
 
@@ -170,7 +181,12 @@ INSTANTIATE_TEST_SUITE_P(
         TBadInputCase{"autoincrement_without_a_kept_number", {"--autoincrement"}, "no serial number is kept"},
         TBadInputCase{"unknown_adapter", {"--adapter", "nosuch0"}, "no adapter is named or addressed \"nosuch0\""},
         TBadInputCase{"missing_password_file", {"--password-file", "DIR/none.txt"}, "can't read the password file"},
-        TBadInputCase{"unknown_option", {"--kernal", "x.bin"}, "Unknown option"}),
+        TBadInputCase{"unknown_option", {"--kernal", "x.bin"}, "Unknown option"},
+        TBadInputCase{"two_sources_of_serial_numbers", {"--series", "default", "--serial", "5"}, "--series goes with neither"},
+        TBadInputCase{"local_numbers_with_a_named_store", {"--records", "DIR/r.sqlite", "--autoincrement"},
+                      "with the record store --records serial numbers come from its series: use --series NAME"},
+        TBadInputCase{"store_that_cannot_be_opened", {"--records", "DIR/huge.bin/r.sqlite"},
+                      "record store DIR/huge.bin/r.sqlite: can't open"}),
     [](const auto& info) { return std::string(info.param.Name); });
 
 TEST_F(OrvelLoader, UsageMistakesAndHelp)
@@ -251,12 +267,18 @@ TEST_F(OrvelLoader, InterruptStopsEveryUnitAndGivesOneHundredThirty)
         slow.LatencyMs = 3;   // so that the run is still under way when the signal comes
         Sim.Controller(i).SetFaults(slow);
     }
+    // The signal comes once both units write their kernel: each has its number, neither its
+    // kernel, however late a busy machine started the second runner.
     bool signalled = false;
+    QSet<QString> sending;
     const TRun run = Run({QStringLiteral("send"), QStringLiteral("--fresh"), QStringLiteral("--kernel"), Kernel,
                           QStringLiteral("--serial"), QStringLiteral("10"), QStringLiteral("--json"),
                           QStringLiteral("--log"), Dir.filePath(QStringLiteral("p.log"))},
-                         [&signalled](QProcess& process, const QString& line) {
-                             if (!signalled && line.contains(QLatin1String("sending kernel"))) {
+                         [&signalled, &sending](QProcess& process, const QString& line) {
+                             const QJsonObject json = QJsonDocument::fromJson(line.toUtf8()).object();
+                             if (json.value(QStringLiteral("text")).toString() == QStringLiteral("sending kernel"))
+                                 sending.insert(json.value(QStringLiteral("unit")).toString());
+                             if (!signalled && sending.size() == 2) {
                                  signalled = true;
                                  ::kill(pid_t(process.processId()), SIGINT);
                              }
@@ -314,6 +336,141 @@ TEST_F(OrvelLoader, StationTakesUnitsAsTheyArrive)
     ASSERT_EQ(Sim.Count(), 3);
     for (int i = 0; i < 3; ++i)
         EXPECT_TRUE(Sim.Controller(i).HoldsValidKernel()) << i;
+}
+
+// ---- the record store ----
+
+TEST_F(OrvelLoader, StoreCommandsRefuseBadInputInWords)
+{
+    const struct {
+        QStringList Arguments;
+        const char* Says;
+    } cases[] = {
+        {{"serials", "set"}, "give the next number with --next N"},
+        {{"serials", "set", "--next", "0"}, "--next takes a whole number from 1 to 2147483647"},
+        {{"serials", "count"}, "serials set or serials show, not \"count\""},
+        {{"serials", "show", "--next", "5"}, "serials show takes no --next"},
+        {{"records", "--since", "yesterday"}, "--since takes a date or a time"},
+        {{"records", "--serial", "-1"}, "--serial takes a whole number"},
+        {{"records", "--csv", "--json"}, "--csv or --json, not both"},
+    };
+    for (const auto& c : cases) {
+        const TRun run = Run(c.Arguments);
+        EXPECT_EQ(run.ExitCode, ExitBadInput) << c.Arguments.join(u' ').toStdString();
+        EXPECT_TRUE(run.Err.contains(QLatin1String(c.Says))) << run.Err.toStdString();
+    }
+}
+
+// Four fresh units at a station that takes its numbers from the store: four records with
+// consecutive numbers, the series moved on by four, the text log as it always was.
+TEST_F(OrvelLoader, StationRecordsFourUnitsWithConsecutiveSerialNumbers)
+{
+    StartUnits(4);
+    const QString store = Dir.filePath(QStringLiteral("records.sqlite"));
+    const QString log = Dir.filePath(QStringLiteral("p.log"));
+    ASSERT_EQ(Run({QStringLiteral("serials"), QStringLiteral("set"), QStringLiteral("--next"), QStringLiteral("500"),
+                   QStringLiteral("--records"), store})
+                  .ExitCode,
+              ExitOk);
+    const TRun station =
+        Run({QStringLiteral("station"), QStringLiteral("--kernel"), Kernel, QStringLiteral("--program"), Program,
+             QStringLiteral("--records"), store, QStringLiteral("--series"), QStringLiteral("default"),
+             QStringLiteral("--station"), QStringLiteral("line-1"), QStringLiteral("--units"), QStringLiteral("4"),
+             QStringLiteral("--scan"), QStringLiteral("200"), QStringLiteral("--json"), QStringLiteral("--log"), log});
+    EXPECT_EQ(station.ExitCode, ExitOk) << station.Out.toStdString();
+
+    const TRun records = Run({QStringLiteral("records"), QStringLiteral("--records"), store, QStringLiteral("--json")});
+    ASSERT_EQ(records.ExitCode, ExitOk) << records.Err.toStdString();
+    ASSERT_EQ(records.Json.size(), 4) << records.Out.toStdString();
+    std::set<int> serials;
+    for (const QJsonObject& record : records.Json) {
+        EXPECT_EQ(record.value(QStringLiteral("outcome")).toString(), QStringLiteral("ok"));
+        EXPECT_EQ(record.value(QStringLiteral("station")).toString(), QStringLiteral("line-1"));
+        EXPECT_EQ(record.value(QStringLiteral("series")).toString(), QStringLiteral("default"));
+        EXPECT_EQ(record.value(QStringLiteral("serial")).toInt(), record.value(QStringLiteral("serialTaken")).toInt());
+        EXPECT_EQ(record.value(QStringLiteral("programSha256")).toString().size(), 64);
+        serials.insert(record.value(QStringLiteral("serial")).toInt());
+    }
+    EXPECT_EQ(serials, (std::set<int>{500, 501, 502, 503}));
+    for (int i = 0; i < 4; ++i)
+        EXPECT_TRUE(serials.count(int(Sim.Controller(i).Serial())));   // each unit holds its recorded number
+
+    const TRun shown = Run({QStringLiteral("serials"), QStringLiteral("show"), QStringLiteral("--records"), store,
+                            QStringLiteral("--json")});
+    ASSERT_EQ(shown.Json.size(), 1);
+    EXPECT_EQ(shown.Json[0].value(QStringLiteral("next")).toInt(), 504);
+    EXPECT_EQ(shown.Json[0].value(QStringLiteral("taken")).toInt(), 4);
+    // What went into unit 502, in words.
+    const TRun unit = Run({QStringLiteral("records"), QStringLiteral("--records"), store, QStringLiteral("--serial"),
+                           QStringLiteral("502")});
+    EXPECT_TRUE(unit.Out.contains(QLatin1String("program.bin, SHA-256 "))) << unit.Out.toStdString();
+    EXPECT_TRUE(unit.Out.contains(QLatin1String("steps           serial ok, kernel ok, program ok")));
+    QFile file(log);
+    ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+    EXPECT_EQ(file.readAll().count("\r\n"), 4);
+}
+
+// Another program holds the store: the unit gets no number and nothing else, the operator
+// reads why, the record waits on this machine and reaches the store when it is free.
+TEST_F(OrvelLoader, LockedStoreLeavesTheUnitUntouchedAndItsRecordWaits)
+{
+    StartUnits(1);
+    const QString store = Dir.filePath(QStringLiteral("records.sqlite"));
+    ASSERT_EQ(Run({QStringLiteral("serials"), QStringLiteral("set"), QStringLiteral("--next"), QStringLiteral("70"),
+                   QStringLiteral("--records"), store})
+                  .ExitCode,
+              ExitOk);
+    TRun run;
+    {
+        QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), QStringLiteral("holder"));
+        db.setDatabaseName(store);
+        ASSERT_TRUE(db.open());
+        QSqlQuery lock(db);
+        ASSERT_TRUE(lock.exec(QStringLiteral("BEGIN IMMEDIATE")));
+        run = Run({QStringLiteral("send"), QStringLiteral("--fresh"), QStringLiteral("--kernel"), Kernel,
+                   QStringLiteral("--records"), store, QStringLiteral("--series"), QStringLiteral("default"),
+                   QStringLiteral("--json"), QStringLiteral("--log"), Dir.filePath(QStringLiteral("p.log"))});
+        lock.exec(QStringLiteral("ROLLBACK"));
+        db.close();
+    }
+    QSqlDatabase::removeDatabase(QStringLiteral("holder"));
+    EXPECT_EQ(run.ExitCode, ExitUnitFailed) << run.Out.toStdString();
+    const QList<QJsonObject> results = run.Kind(QStringLiteral("result"));
+    ASSERT_EQ(results.size(), 1);
+    EXPECT_TRUE(results[0].value(QStringLiteral("message")).toString().contains(
+        QLatin1String("error: no serial number: record store ")))
+        << results[0].value(QStringLiteral("message")).toString().toStdString();
+    EXPECT_TRUE(results[0].value(QStringLiteral("message")).toString().contains(QLatin1String("database is locked")));
+    EXPECT_EQ(Sim.Controller(0).Serial(), NoSerialNumber);
+    EXPECT_FALSE(Sim.Controller(0).HoldsValidKernel());
+    bool waits = false;
+    for (const QJsonObject& note : run.Kind(QStringLiteral("note")))
+        waits = waits || note.value(QStringLiteral("text")).toString().contains(QLatin1String("until the store takes it"));
+    EXPECT_TRUE(waits) << run.Out.toStdString();
+
+    const TRun records = Run({QStringLiteral("records"), QStringLiteral("--records"), store, QStringLiteral("--failed"),
+                              QStringLiteral("--json")});
+    EXPECT_TRUE(records.Err.contains(QLatin1String("1 records that waited in"))) << records.Err.toStdString();
+    ASSERT_EQ(records.Json.size(), 1);
+    EXPECT_EQ(records.Json[0].value(QStringLiteral("serialTaken")).toInt(), -1);
+    EXPECT_EQ(records.Json[0].value(QStringLiteral("steps")).toObject().value(QStringLiteral("serial")).toString(),
+              QStringLiteral("err"));
+    // The number the unit could not get is still the next one.
+    const TRun shown = Run({QStringLiteral("serials"), QStringLiteral("show"), QStringLiteral("--records"), store,
+                            QStringLiteral("--series"), QStringLiteral("default"), QStringLiteral("--json")});
+    ASSERT_EQ(shown.Json.size(), 1);
+    EXPECT_EQ(shown.Json[0].value(QStringLiteral("next")).toInt(), 70);
+}
+
+TEST(RecordsExport, CsvQuotesWhatWouldBreakAField)
+{
+    const QJsonObject record{{QStringLiteral("serial"), 12},
+                             {QStringLiteral("steps"), QJsonObject{{QStringLiteral("kernel"), QStringLiteral("ok")}}},
+                             {QStringLiteral("message"), QStringLiteral("error: \"x\", then\ny")}};
+    const QString csv = RecordsCsv({record});
+    EXPECT_EQ(csv.section(u'\n', 0, 0).split(u',').indexOf(QStringLiteral("steps.kernel")), 25);
+    EXPECT_TRUE(csv.section(u'\n', 1).startsWith(QStringLiteral(",,,,,,,,12,"))) << csv.toStdString();
+    EXPECT_TRUE(csv.endsWith(QStringLiteral(",ok,,,,,,\"error: \"\"x\"\", then\ny\"\n"))) << csv.toStdString();
 }
 
 }  // namespace

@@ -198,7 +198,7 @@ TEST_F(LoaderSerialNumber, WrittenNumberIsLoggedWhenALaterStepFails)
 TEST_F(LoaderSerialNumber, NumberFromASharedCounterIsLoggedWhenTheUnitRefusesIt)
 {
     TOperationInputs inputs = Prepare(-1);
-    inputs.TakeSerialNumber = [] { return 4321; };
+    inputs.TakeSerialNumber = [](QString&) { return 4321; };
     Refuse(CmdWriteBlock, 11);
 
     EXPECT_FALSE(Session->DoSend(inputs));

@@ -1,18 +1,26 @@
 // The main window against simulated controllers on loopback: connecting, the information
 // panel, discovery, the NAD choices that fail, the password, a NAD typed key by key and the
-// production run through the Send button. The host's adapter table is made up (only the
-// loopback adapter), so the link binds to 127.0.0.1; the simulator runs in-process on a
-// free port. No test ticks "Direct connection", which would send to 255.255.255.255.
+// production run through the Send button and the unit's record it leaves in the record
+// store. The host's adapter table is made up (only the loopback adapter), so the link binds
+// to 127.0.0.1; the simulator runs in-process on a free port. The data folder, where the
+// record store lives, is a temporary one. No test ticks "Direct connection", which would
+// send to 255.255.255.255.
 #include "fMain.h"
 #include "fPassword.h"
 #include "LoopbackAdapter.h"
 #include "OrvelSimulator.h"
+#include "RecordStore.h"
 #include "SampleImages.h"
 #include "uABus.h"
 
 #include <QAbstractButton>
 #include <QComboBox>
+#include <QCryptographicHash>
+#include <QDir>
 #include <QFile>
+#include <QFileInfo>
+#include <QStandardPaths>
+#include <QSysInfo>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPlainTextEdit>
@@ -102,11 +110,15 @@ private Q_SLOTS:
         QVERIFY(FDir.isValid());
         QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, FDir.path());
         QSettings::setPath(QSettings::IniFormat, QSettings::UserScope, FDir.path());
+        QStandardPaths::setTestModeEnabled(true);   // the data folder under HOME/.qttest
+        qputenv("HOME", FDir.path().toLocal8Bit());
     }
 
     void init()
     {
         QSettings(QStringLiteral("Maradine"), QStringLiteral("OrvelBinLoader")).clear();
+        QDir(DataFolder()).removeRecursively();
+        QFile::remove(DataFolder());
         FErrors.clear();
         FSim = std::make_unique<TControllerSimulator>();
         FWindow = std::make_unique<TfmMain>();
@@ -281,6 +293,8 @@ private Q_SLOTS:
         QVERIFY(OperationsEnabled());
     }
 
+    static QString DataFolder() { return QFileInfo(TRecordStore::DefaultPath()).path(); }
+
     // A fresh unit, files for a kernel and a program, every production box ticked: what
     // the Send button needs for a whole production run.
     TSimController& PrepareProductionRun(const QByteArray& kernel, const QByteArray& program)
@@ -430,6 +444,63 @@ private Q_SLOTS:
         QCOMPARE(ProductionLogLines().size(), 1);
         QVERIFY(unit.HoldsValidProgram());
         QVERIFY(!FWindow->isVisible());
+    }
+
+    // A unit that falls silent after it took its number and its kernel: its record in the
+    // default store says so, step by step, with the hash of the kernel it holds.
+    void sendLeavesItsUnitsRecordEvenWhenItFails()
+    {
+        const QByteArray kernel = SampleKernel(3, 16 * 1024);
+        TSimController& unit = PrepareProductionRun(kernel, SampleProgram(8 * 1024));
+        FWindow->Link->RequestTimeout = FWindow->Link->Timeout = 50;
+        FWindow->Link->Attempts = 2;
+        WhenLogShows(QStringLiteral("sending plc program"), [&unit] {
+            TSimFaults gone;
+            gone.DropNext = 1000000;
+            unit.SetFaults(gone);
+        });
+
+        Find<QAbstractButton>("btnSend")->click();
+
+        QVERIFY(FErrors.isEmpty());
+        TRecordStore store;
+        QString error;
+        QVERIFY2(store.Open(QString(), error), qPrintable(error));
+        QList<QJsonObject> records;
+        QVERIFY2(store.Query({}, records, error), qPrintable(error));
+        QCOMPARE(records.size(), 1);
+        const QJsonObject& record = records[0];
+        const QJsonObject steps = record.value(QStringLiteral("steps")).toObject();
+        QCOMPARE(record.value(QStringLiteral("unit")).toString(), unit.Address);
+        QCOMPARE(record.value(QStringLiteral("station")).toString(), QSysInfo::machineHostName());
+        QCOMPARE(record.value(QStringLiteral("outcome")).toString(), QStringLiteral("failed"));
+        QCOMPARE(record.value(QStringLiteral("serial")).toInt(), 1000);
+        QCOMPARE(steps.value(QStringLiteral("serial")).toString(), QStringLiteral("ok"));
+        QCOMPARE(steps.value(QStringLiteral("kernel")).toString(), QStringLiteral("ok"));
+        QCOMPARE(steps.value(QStringLiteral("program")).toString(), QStringLiteral("err"));
+        QCOMPARE(record.value(QStringLiteral("kernelSha256")).toString(),
+                 QString::fromLatin1(QCryptographicHash::hash(unit.Memory(0x10000, uint32_t(kernel.size())),
+                                                              QCryptographicHash::Sha256)
+                                         .toHex()));
+        QVERIFY(record.value(QStringLiteral("message")).toString().startsWith(QStringLiteral("error")));
+        QVERIFY(record.value(QStringLiteral("resent")).toInt() > 0);
+        QCOMPARE(ProductionLogLines().size(), 1);   // the text log as it always was
+    }
+
+    // The data folder cannot be made: the record is kept nowhere, and the operator is told.
+    void recordKeptNowhereIsShownToTheOperator()
+    {
+        QFile blocker(DataFolder());
+        QVERIFY(blocker.open(QIODevice::WriteOnly));
+        blocker.close();
+        PrepareProductionRun(SampleKernel(3, 16 * 1024), SampleProgram(8 * 1024));
+
+        Find<QAbstractButton>("btnSend")->click();
+
+        QVERIFY(LogLines().contains(QStringLiteral("sent successfully")));
+        QCOMPARE(FErrors.size(), 1);
+        QVERIFY2(FErrors[0].contains(QStringLiteral("could be kept neither in the store")), qPrintable(FErrors[0]));
+        QVERIFY(LogLines().contains(QStringLiteral("error: ") + FErrors[0]));
     }
 };
 

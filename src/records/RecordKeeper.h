@@ -1,0 +1,51 @@
+// RecordKeeper: every unit's record reaches the record store, or waits in a fallback file
+// on this machine until the store takes it again.
+//
+//   Keep(entry) -> the waiting records first, oldest first -> the store
+//                  store unreachable, locked or full -> one JSON line appended to the
+//                  fallback file (flushed to the disk) -> Waiting
+//                  the fallback file cannot be written either -> Lost: the caller stops
+//                  before the next unit, since nothing could answer for it
+//
+// Writing a record twice is harmless (each has a key of its own), so a record that reached
+// the store just before its connection broke may wait in the file and be offered again.
+// Several programs on one machine may share a fallback file; a lock file beside it lets one
+// of them at a time read or change it.
+#pragma once
+
+#include "RecordStore.h"
+
+#include <QJsonObject>
+#include <QString>
+
+#include <memory>
+
+enum class TKept { Stored, Waiting, Lost };
+
+struct TKeepResult {
+    TKept Kept = TKept::Stored;
+    QString Text;   // what the operator is told; empty when the record was stored
+};
+
+class TRecordKeeper {
+public:
+    TRecordKeeper(std::shared_ptr<TRecordStore> store, QString fallbackPath);
+
+    TRecordStore& Store() const { return *FStore; }
+    const QString& FallbackPath() const { return FFallbackPath; }
+
+    TKeepResult Keep(const QJsonObject& entry);
+    // Writes the waiting records to the store and takes them out of the file; how many
+    // were written, and the reason when some still wait (error empty: none waits).
+    int Flush(QString& error);
+
+    // unwritten-records-HASH.jsonl beside the default SQLite file, HASH from the store's
+    // location: each store has its own, and records never reach a store they were not for.
+    static QString DefaultFallbackPath(const TRecordStore& store);
+
+private:
+    bool Append(const QJsonObject& entry, QString& error);
+
+    const std::shared_ptr<TRecordStore> FStore;
+    const QString FFallbackPath;
+};

@@ -1,0 +1,550 @@
+#include "RecordStore.h"
+
+#include "SettingsStore.h"
+
+#include <QDir>
+#include <QFileInfo>
+#include <QJsonDocument>
+#include <QSqlError>
+#include <QSqlQuery>
+#include <QStandardPaths>
+#include <QThread>
+#include <QUrl>
+#include <QUrlQuery>
+#include <QUuid>
+
+#include <atomic>
+#include <iterator>
+#include <limits>
+
+namespace {
+
+const QString Sqlite = QStringLiteral("QSQLITE");
+const QString Postgres = QStringLiteral("QPSQL");
+constexpr int64_t HighestSerial = std::numeric_limits<int32_t>::max();
+
+// The connections a thread opened, closed when the thread ends: a connection may only be
+// used, and is best closed, on its own thread. The store closes whatever is left with it.
+struct TThreadConnections {
+    QStringList Names;
+    ~TThreadConnections()
+    {
+        for (const QString& name : std::as_const(Names))
+            QSqlDatabase::removeDatabase(name);
+    }
+};
+thread_local TThreadConnections ThreadConnections;
+
+// Times are kept as UTC text of one fixed width, so that text order is time order.
+QString UtcText(const QDateTime& moment)
+{
+    return moment.isValid() ? moment.toUTC().toString(QStringLiteral("yyyy-MM-ddTHH:mm:ss.zzz'Z'")) : QString();
+}
+
+enum class TKind { Text, Integer, Settings };
+
+// A column of unit_records and the entry's key it holds ("steps/kernel": inside "steps").
+struct TColumn {
+    const char* Name;
+    const char* Key;
+    TKind Kind;
+};
+
+const TColumn Columns[] = {
+    {"record_key", "key", TKind::Text},
+    {"station", "station", TKind::Text},
+    {"unit_ip", "unit", TKind::Text},
+    {"outcome", "outcome", TKind::Text},
+    {"nad_before", "nadBefore", TKind::Integer},
+    {"nad_after", "nadAfter", TKind::Integer},
+    {"serial", "serial", TKind::Integer},
+    {"serial_taken", "serialTaken", TKind::Integer},
+    {"series", "series", TKind::Text},
+    {"platform", "platform", TKind::Text},
+    {"kernel_version", "kernelVersion", TKind::Text},
+    {"kernel_file", "kernelFile", TKind::Text},
+    {"kernel_sha256", "kernelSha256", TKind::Text},
+    {"program_file", "programFile", TKind::Text},
+    {"program_sha256", "programSha256", TKind::Text},
+    {"settings", "settings", TKind::Settings},
+    {"serial_step", "steps/serial", TKind::Text},
+    {"kernel_step", "steps/kernel", TKind::Text},
+    {"program_step", "steps/program", TKind::Text},
+    {"verify_step", "steps/verify", TKind::Text},
+    {"started", "start", TKind::Text},
+    {"ended", "end", TKind::Text},
+    {"duration_ms", "durationMs", TKind::Integer},
+    {"requests", "requests", TKind::Integer},
+    {"resent", "resent", TKind::Integer},
+    {"message", "message", TKind::Text},
+};
+
+QVariant ColumnValue(const QJsonObject& entry, const TColumn& column)
+{
+    const QStringList path = QString::fromLatin1(column.Key).split(u'/');
+    const QJsonValue value = path.size() == 2 ? entry.value(path[0]).toObject().value(path[1]) : entry.value(path[0]);
+    switch (column.Kind) {
+    case TKind::Integer:
+        return value.isDouble() ? QVariant(qint64(value.toDouble())) : QVariant(QMetaType::fromType<qint64>());
+    case TKind::Settings:
+        return value.isObject() ? QVariant(QString::fromUtf8(QJsonDocument(value.toObject()).toJson(QJsonDocument::Compact)))
+                                : QVariant(QMetaType::fromType<QString>());
+    case TKind::Text:
+        break;
+    }
+    return value.toString();
+}
+
+void SetColumnValue(QJsonObject& entry, const TColumn& column, const QVariant& value)
+{
+    QJsonValue json;
+    switch (column.Kind) {
+    case TKind::Integer:
+        json = value.isNull() ? QJsonValue(-1) : QJsonValue(value.toLongLong());
+        break;
+    case TKind::Settings:
+        if (value.isNull())
+            return;
+        json = QJsonDocument::fromJson(value.toString().toUtf8()).object();
+        break;
+    case TKind::Text:
+        json = value.toString();
+        break;
+    }
+    const QStringList path = QString::fromLatin1(column.Key).split(u'/');
+    if (path.size() == 2) {
+        QJsonObject inner = entry.value(path[0]).toObject();
+        inner.insert(path[1], json);
+        entry.insert(path[0], inner);
+    } else {
+        entry.insert(path[0], json);
+    }
+}
+
+QString ColumnList()
+{
+    QStringList names;
+    for (const TColumn& column : Columns)
+        names << QLatin1String(column.Name);
+    return names.join(QStringLiteral(", "));
+}
+
+// The schema's steps: Migrations[n] takes a store from version n to n + 1. "%ID" is the
+// dialect's self-numbering key. A step is never changed once released; a new one is added.
+const QStringList Migrations[] = {
+    {
+        QStringLiteral("CREATE TABLE unit_records (id %ID, record_key TEXT NOT NULL UNIQUE, station TEXT NOT NULL,"
+                       " unit_ip TEXT NOT NULL, outcome TEXT NOT NULL, nad_before BIGINT, nad_after BIGINT,"
+                       " serial BIGINT, serial_taken BIGINT, series TEXT, platform TEXT, kernel_version TEXT,"
+                       " kernel_file TEXT, kernel_sha256 TEXT, program_file TEXT, program_sha256 TEXT, settings TEXT,"
+                       " serial_step TEXT, kernel_step TEXT, program_step TEXT, verify_step TEXT,"
+                       " started TEXT NOT NULL, ended TEXT, duration_ms BIGINT, requests BIGINT, resent BIGINT,"
+                       " message TEXT)"),
+        QStringLiteral("CREATE INDEX unit_records_serial ON unit_records (serial)"),
+        QStringLiteral("CREATE INDEX unit_records_serial_taken ON unit_records (serial_taken)"),
+        QStringLiteral("CREATE INDEX unit_records_started ON unit_records (started)"),
+        QStringLiteral("CREATE TABLE serial_series (name TEXT PRIMARY KEY, next_number BIGINT NOT NULL)"),
+    },
+    {
+        // Every number taken, with where and when, in the transaction that takes it: the
+        // station that took it answers for a number whose unit record has not arrived, and
+        // a series is never set back over numbers already given.
+        QStringLiteral("CREATE TABLE serial_ledger (series TEXT NOT NULL, number BIGINT NOT NULL,"
+                       " station TEXT NOT NULL, taken TEXT NOT NULL, PRIMARY KEY (series, number))"),
+        QStringLiteral("INSERT INTO serial_ledger (series, number, station, taken)"
+                       " SELECT series, serial_taken, MIN(station), MIN(started) FROM unit_records"
+                       " WHERE series IS NOT NULL AND series <> '' AND serial_taken > 0 GROUP BY series, serial_taken"),
+    },
+};
+static_assert(std::size(Migrations) == TRecordStore::SchemaVersion);
+
+// The database's own words for the last failure of query, else the driver's.
+QString Why(const QSqlError& error)
+{
+    const QString text = error.databaseText().trimmed();
+    return text.isEmpty() ? error.driverText().trimmed() : text;
+}
+
+bool Exec(QSqlQuery& query, const QString& sql, const QVariantList& values, QString& why)
+{
+    if (!query.prepare(sql)) {
+        why = Why(query.lastError());
+        return false;
+    }
+    for (const QVariant& value : values)
+        query.addBindValue(value);
+    if (!query.exec()) {
+        why = Why(query.lastError());
+        return false;
+    }
+    return true;
+}
+
+bool Exec(QSqlQuery& query, const QString& sql, QString& why)
+{
+    if (!query.exec(sql)) {
+        why = Why(query.lastError());
+        return false;
+    }
+    return true;
+}
+
+std::atomic<int> NextStoreId{1};
+
+}  // namespace
+
+QJsonObject RecordEntry(const TUnitRecord& record, const QString& station, const QString& series)
+{
+    QJsonObject entry = UnitRecordJson(record);
+    entry.insert(QStringLiteral("station"), station);
+    entry.insert(QStringLiteral("series"), record.SerialTaken > 0 ? series : QString());
+    entry.insert(QStringLiteral("key"), QUuid::createUuid().toString(QUuid::WithoutBraces));
+    entry.insert(QStringLiteral("start"), UtcText(record.Started));
+    entry.insert(QStringLiteral("end"), UtcText(record.Ended));
+    return entry;
+}
+
+TRecordStore::TRecordStore() : FId(NextStoreId++) {}
+
+TRecordStore::~TRecordStore()
+{
+    const QMutexLocker lock(&FNamesMutex);
+    for (const QString& name : std::as_const(FNames))
+        QSqlDatabase::removeDatabase(name);
+}
+
+QString TRecordStore::DefaultPath()
+{
+    return QDir(QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation))
+        .filePath(SettingsApplication + QStringLiteral("/records.sqlite"));
+}
+
+bool TRecordStore::Open(const QString& location, QString& error)
+{
+    const bool opened = OpenStore(location, error);
+    FOpenError = opened ? QString() : error;
+    return opened;
+}
+
+bool TRecordStore::OpenStore(const QString& location, QString& error)
+{
+    if (location.startsWith(QLatin1String("postgresql://")) || location.startsWith(QLatin1String("postgres://"))) {
+        const QUrl url(location, QUrl::StrictMode);
+        const QUrlQuery query(url);
+        FDriver = Postgres;
+        FHost = query.hasQueryItem(QStringLiteral("host")) ? query.queryItemValue(QStringLiteral("host"), QUrl::FullyDecoded)
+                                                          : url.host();
+        FPort = query.hasQueryItem(QStringLiteral("port")) ? query.queryItemValue(QStringLiteral("port")).toInt()
+                                                          : url.port();
+        FUser = url.userName();
+        FPassword = url.password();
+        FDatabase = url.path().mid(1);
+        if (!url.isValid() || FDatabase.isEmpty()) {
+            error = QStringLiteral("not a PostgreSQL URL of the form postgresql://user@host:port/database: \"%1\"")
+                        .arg(Location());
+            return false;
+        }
+    } else {
+        FDriver = Sqlite;
+        FFile = QFileInfo(location.isEmpty() ? DefaultPath() : location).absoluteFilePath();
+        if (!QDir().mkpath(QFileInfo(FFile).path())) {
+            error = Failure(QStringLiteral("open"), QStringLiteral("its folder cannot be made"));
+            return false;
+        }
+    }
+    if (!QSqlDatabase::isDriverAvailable(FDriver)) {
+        error = Failure(QStringLiteral("open"),
+                        QStringLiteral("Qt's SQL driver %1 is not installed (Debian package %2)")
+                            .arg(FDriver, IsPostgres() ? QStringLiteral("libqt6sql6-psql") : QStringLiteral("libqt6sql6-sqlite")));
+        return false;
+    }
+    QString why;
+    if (!Database(why).isValid()) {
+        error = Failure(QStringLiteral("open"), why);
+        return false;
+    }
+    return Migrate(error);
+}
+
+QString TRecordStore::Location() const
+{
+    if (!IsPostgres())
+        return FFile;
+    QUrl url;
+    url.setScheme(QStringLiteral("postgresql"));
+    url.setUserName(FUser);
+    url.setPath(QLatin1Char('/') + FDatabase);
+    QUrlQuery query;
+    if (FHost.startsWith(QLatin1Char('/')))
+        query.addQueryItem(QStringLiteral("host"), FHost);
+    else
+        url.setHost(FHost);
+    if (FPort > 0 && FHost.startsWith(QLatin1Char('/')))
+        query.addQueryItem(QStringLiteral("port"), QString::number(FPort));
+    else if (FPort > 0)
+        url.setPort(FPort);
+    url.setQuery(query);
+    return url.toDisplayString();
+}
+
+QString TRecordStore::Failure(const QString& what, const QString& why) const
+{
+    return QStringLiteral("record store %1: can't %2: %3").arg(Location(), what, why);
+}
+
+QSqlDatabase TRecordStore::Database(QString& error)
+{
+    const QString name =
+        QStringLiteral("orvel-records-%1-%2").arg(FId).arg(quintptr(QThread::currentThreadId()), 0, 16);
+    QSqlDatabase db;
+    if (QSqlDatabase::contains(name)) {
+        db = QSqlDatabase::database(name, false);
+        if (db.isOpen())
+            return db;
+    } else {
+        db = QSqlDatabase::addDatabase(FDriver, name);
+        if (IsPostgres()) {
+            db.setHostName(FHost);
+            db.setPort(FPort);
+            db.setUserName(FUser);
+            db.setPassword(FPassword);
+            db.setDatabaseName(FDatabase);
+            // A server that went away is noticed within seconds, not at TCP's leisure.
+            // The server's notices ("already exists, skipping") are no news to the operator.
+            db.setConnectOptions(QStringLiteral("connect_timeout=5;keepalives_idle=10;keepalives_interval=3;"
+                                                "keepalives_count=3;options='-c client_min_messages=warning'"));
+        } else {
+            db.setDatabaseName(FFile);
+            db.setConnectOptions(QStringLiteral("QSQLITE_BUSY_TIMEOUT=%1").arg(BusyTimeoutMs));
+        }
+        ThreadConnections.Names << name;
+        const QMutexLocker lock(&FNamesMutex);
+        FNames << name;
+    }
+    if (!db.open()) {
+        error = Why(db.lastError());
+        return {};
+    }
+    if (!IsPostgres()) {
+        // Readers go on while a station writes.
+        QSqlQuery pragma(db);
+        if (!Exec(pragma, QStringLiteral("PRAGMA journal_mode=WAL"), error)) {
+            pragma.finish();
+            db.close();
+            return {};
+        }
+    }
+    return db;
+}
+
+bool TRecordStore::InTransaction(const QString& what, TDurability durability,
+                                 const std::function<bool(QSqlDatabase&, QString&)>& work, QString& error)
+{
+    const bool onDisk = durability == TDurability::OnDisk;
+    QString why;
+    QSqlDatabase db = Database(why);
+    if (!db.isValid()) {
+        error = Failure(what, why);
+        return false;
+    }
+    QMutexLocker writer(&FWriters);
+    if (IsPostgres())
+        writer.unlock();
+    bool ok = false;
+    {
+        QSqlQuery query(db);
+        if (IsPostgres())
+            ok = Exec(query, QStringLiteral("BEGIN"), why) &&
+                 (onDisk || Exec(query, QStringLiteral("SET LOCAL synchronous_commit TO OFF"), why));
+        else
+            ok = Exec(query, onDisk ? QStringLiteral("PRAGMA synchronous=FULL") : QStringLiteral("PRAGMA synchronous=NORMAL"), why) &&
+                 Exec(query, QStringLiteral("BEGIN IMMEDIATE"), why);
+        ok = ok && work(db, why) && Exec(query, QStringLiteral("COMMIT"), why);
+        if (!ok && db.isOpen())
+            query.exec(QStringLiteral("ROLLBACK"));
+    }
+    if (!ok) {
+        // Whatever broke, the next call starts on a fresh connection.
+        db.close();
+        if (!IsPostgres() && why.contains(QLatin1String("locked")))
+            why += QStringLiteral(" (another program holds it; waited %1 s)").arg(BusyTimeoutMs / 1000.0);
+        error = Failure(what, why);
+    }
+    return ok;
+}
+
+bool TRecordStore::Migrate(QString& error)
+{
+    // A store of this version opens without the write lock, which another station may hold.
+    QString why;
+    QSqlDatabase db = Database(why);
+    {
+        QSqlQuery query(db);
+        if (db.isValid() && query.exec(QStringLiteral("SELECT MAX(version) FROM schema_version")) && query.next() &&
+            query.value(0).toInt() == SchemaVersion)
+            return true;
+    }
+    return InTransaction(QStringLiteral("upgrade its schema"), TDurability::OnDisk, [this](QSqlDatabase& db, QString& why) {
+        QSqlQuery query(db);
+        // Two stations opening a new shared store at once: one creates the tables, the
+        // other finds them made.
+        if (IsPostgres() && !Exec(query, QStringLiteral("SELECT pg_advisory_xact_lock(424242)"), why))
+            return false;
+        if (!Exec(query, QStringLiteral("CREATE TABLE IF NOT EXISTS schema_version (version INTEGER NOT NULL)"), why) ||
+            !Exec(query, QStringLiteral("SELECT MAX(version) FROM schema_version"), why))
+            return false;
+        const int version = query.next() ? query.value(0).toInt() : 0;
+        if (version > SchemaVersion) {
+            why = QStringLiteral("its schema is version %1, newer than this program knows (%2): use a newer "
+                                 "OrvelBinLoader")
+                      .arg(version)
+                      .arg(SchemaVersion);
+            return false;
+        }
+        const QString id = IsPostgres() ? QStringLiteral("BIGSERIAL PRIMARY KEY") : QStringLiteral("INTEGER PRIMARY KEY");
+        for (int step = version; step < SchemaVersion; ++step) {
+            for (QString sql : Migrations[step]) {
+                if (!Exec(query, sql.replace(QStringLiteral("%ID"), id), why))
+                    return false;
+            }
+        }
+        return version == SchemaVersion ||
+               (Exec(query, QStringLiteral("DELETE FROM schema_version"), why) &&
+                Exec(query, QStringLiteral("INSERT INTO schema_version (version) VALUES (?)"), {SchemaVersion}, why));
+    }, error);
+}
+
+bool TRecordStore::Write(const QJsonObject& entry, QString& error)
+{
+    const QString unit = entry.value(QStringLiteral("unit")).toString();
+    // A unit's record need not wait for the disk (the budget is a few milliseconds a unit);
+    // the number it took went to the ledger durably when it was taken.
+    return InTransaction(QStringLiteral("write the record of %1").arg(unit), TDurability::Soon, [&entry](QSqlDatabase& db, QString& why) {
+        QStringList marks;
+        QVariantList values;
+        for (const TColumn& column : Columns) {
+            marks << QStringLiteral("?");
+            values << ColumnValue(entry, column);
+        }
+        QSqlQuery query(db);
+        return Exec(query,
+                    QStringLiteral("INSERT INTO unit_records (%1) VALUES (%2) ON CONFLICT (record_key) DO NOTHING")
+                        .arg(ColumnList(), marks.join(QStringLiteral(", "))),
+                    values, why);
+    }, error);
+}
+
+int32_t TRecordStore::TakeSerial(const QString& series, const QString& station, QString& error)
+{
+    int32_t taken = -1;
+    const QString what = QStringLiteral("take a serial number from series \"%1\"").arg(series);
+    // Durable: a number given out must never be given again after a crash.
+    const bool ok = InTransaction(what, TDurability::OnDisk, [&](QSqlDatabase& db, QString& why) {
+        QSqlQuery query(db);
+        if (!Exec(query,
+                  QStringLiteral("UPDATE serial_series SET next_number = next_number + 1"
+                                 " WHERE name = ? AND next_number BETWEEN 1 AND ? RETURNING next_number - 1"),
+                  {series, qint64(HighestSerial)}, why))
+            return false;
+        if (!query.next()) {
+            if (!Exec(query, QStringLiteral("SELECT next_number FROM serial_series WHERE name = ?"), {series}, why))
+                return false;
+            why = query.next() ? QStringLiteral("the series is used up (2147483647 is the highest serial number)")
+                               : QStringLiteral("no such series; start it with 'orvel-loader serials set --series "
+                                                "%1 --next N'")
+                                     .arg(series);
+            return false;
+        }
+        const int64_t number = query.value(0).toLongLong();
+        query.finish();
+        if (!Exec(query, QStringLiteral("INSERT INTO serial_ledger (series, number, station, taken) VALUES (?, ?, ?, ?)"),
+                  {series, qint64(number), station, UtcText(QDateTime::currentDateTime())}, why))
+            return false;
+        taken = int32_t(number);
+        return true;
+    }, error);
+    return ok ? taken : -1;
+}
+
+bool TRecordStore::SetNextSerial(const QString& series, int64_t next, QString& error)
+{
+    const QString what = QStringLiteral("set the next number of series \"%1\"").arg(series);
+    if (series.isEmpty() || next < 1 || next > HighestSerial) {
+        error = Failure(what, QStringLiteral("a series has a name and a next number from 1 to 2147483647"));
+        return false;
+    }
+    return InTransaction(what, TDurability::OnDisk, [&](QSqlDatabase& db, QString& why) {
+        QSqlQuery query(db);
+        if (!Exec(query, QStringLiteral("SELECT MAX(number) FROM serial_ledger WHERE series = ?"), {series}, why))
+            return false;
+        if (query.next() && !query.value(0).isNull() && query.value(0).toLongLong() >= next) {
+            why = QStringLiteral("the series has given numbers up to %1 already; the next must be above that, or "
+                                 "those numbers would go out twice")
+                      .arg(query.value(0).toLongLong());
+            return false;
+        }
+        query.finish();
+        return Exec(query,
+                    QStringLiteral("INSERT INTO serial_series (name, next_number) VALUES (?, ?)"
+                                   " ON CONFLICT (name) DO UPDATE SET next_number = excluded.next_number"),
+                    {series, qint64(next)}, why);
+    }, error);
+}
+
+bool TRecordStore::ReadSeries(QList<TSeriesState>& series, QString& error)
+{
+    QString why;
+    QSqlDatabase db = Database(why);
+    QSqlQuery query(db);
+    if (!db.isValid() ||
+        !Exec(query,
+              QStringLiteral("SELECT s.name, s.next_number, (SELECT COUNT(*) FROM serial_ledger l WHERE l.series = s.name)"
+                             " FROM serial_series s ORDER BY s.name"),
+              why)) {
+        error = Failure(QStringLiteral("read the serial series"), why);
+        return false;
+    }
+    while (query.next())
+        series.append({query.value(0).toString(), query.value(1).toLongLong(), query.value(2).toLongLong()});
+    return true;
+}
+
+bool TRecordStore::Query(const TRecordFilter& filter, QList<QJsonObject>& records, QString& error)
+{
+    QStringList conditions;
+    QVariantList values;
+    if (filter.Serial) {
+        conditions << QStringLiteral("(serial = ? OR serial_taken = ?)");
+        values << qint64(*filter.Serial) << qint64(*filter.Serial);
+    }
+    if (filter.Since.isValid()) {
+        conditions << QStringLiteral("started >= ?");
+        values << UtcText(filter.Since);
+    }
+    if (filter.FailedOnly)
+        conditions << QStringLiteral("outcome <> 'ok'");
+    if (!filter.Station.isEmpty()) {
+        conditions << QStringLiteral("station = ?");
+        values << filter.Station;
+    }
+    QString sql = QStringLiteral("SELECT id, %1 FROM unit_records").arg(ColumnList());
+    if (!conditions.isEmpty())
+        sql += QStringLiteral(" WHERE ") + conditions.join(QStringLiteral(" AND "));
+    sql += QStringLiteral(" ORDER BY started, id");
+
+    QString why;
+    QSqlDatabase db = Database(why);
+    QSqlQuery query(db);
+    if (!db.isValid() || !Exec(query, sql, values, why)) {
+        error = Failure(QStringLiteral("read the records"), why);
+        return false;
+    }
+    while (query.next()) {
+        QJsonObject entry{{QStringLiteral("id"), query.value(0).toLongLong()}};
+        int field = 1;
+        for (const TColumn& column : Columns)
+            SetColumnValue(entry, column, query.value(field++));
+        records.append(entry);
+    }
+    return true;
+}

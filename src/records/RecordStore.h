@@ -1,0 +1,125 @@
+// RecordStore: the production records of every unit and the serial number series, in one
+// database: an SQLite file on a single station (the default, made on first use), or a
+// PostgreSQL database that several stations share.
+//
+//   location: ""                               the default SQLite file in the data folder
+//             "postgresql://user@host:port/db"  PostgreSQL (also "postgres://"; a socket
+//                                               folder as "?host=/path")
+//             anything else                     the path of an SQLite file
+//
+// Open applies the schema's migrations in one transaction, so a store written by an older
+// version is upgraded, and refuses a store whose schema is newer than this program knows.
+//
+// Threads: a database connection may only be used on the thread that opened it, and the
+// runners take serial numbers on their own threads. So every thread that uses the store
+// gets a connection of its own, opened on its first call and closed when the thread ends
+// (or with the store). On SQLite the writers of one process queue on a mutex before they
+// ask for the file's lock: SQLite's busy wait is no queue, and eight threads polling it
+// could starve one another past the busy time-out. Only another process then waits on the
+// lock, for BusyTimeoutMs, and a store still locked after that is reported in words.
+//
+// A serial number is taken, and its ledger entry written, in a transaction that returns only
+// once it is on the disk; a unit's record is committed without waiting for the disk (see
+// InTransaction): it costs a station well under the few milliseconds a unit may spare.
+//
+// Every failure is a result: false (or -1) and the reason in words, naming the store.
+// Passwords are never kept or shown: Location() leaves them out.
+#pragma once
+
+#include "UnitRecord.h"
+
+#include <QDateTime>
+#include <QJsonObject>
+#include <QList>
+#include <QMutex>
+#include <QSqlDatabase>
+#include <QString>
+#include <QStringList>
+
+#include <cstdint>
+#include <functional>
+#include <optional>
+
+// Which records a query returns; every condition given must hold.
+struct TRecordFilter {
+    std::optional<int32_t> Serial;   // the unit's serial number, or the number taken for it
+    QDateTime Since;                 // started at or after; invalid: any time
+    bool FailedOnly = false;
+    QString Station;                 // empty: any
+};
+
+struct TSeriesState {
+    QString Name;
+    int64_t Next = 0;
+    int64_t Taken = 0;   // numbers taken from it so far
+};
+
+// A unit's record as the store keeps it: UnitRecordJson with the station, the series its
+// number was taken from (empty: none), times in UTC and a key of its own.
+QJsonObject RecordEntry(const TUnitRecord& record, const QString& station, const QString& series);
+
+class TRecordStore {
+public:
+    // 1: unit records and serial series; 2: the ledger of every number taken.
+    static constexpr int SchemaVersion = 2;
+    static inline const QString DefaultSeries = QStringLiteral("default");
+
+    TRecordStore();
+    ~TRecordStore();
+    TRecordStore(const TRecordStore&) = delete;
+    TRecordStore& operator=(const TRecordStore&) = delete;
+
+    // How long an SQLite store locked by another process is waited for; set before Open.
+    int BusyTimeoutMs = 5000;
+
+    bool Open(const QString& location, QString& error);
+    // Why the store is not open (not opened yet, or Open failed); empty once it is. A store
+    // that is not open is not written: it may be one whose schema this program does not know.
+    const QString& OpenError() const { return FOpenError; }
+    // The store as the operator may read it: the file, or the URL without its password.
+    QString Location() const;
+    bool IsPostgres() const { return FDriver == QLatin1String("QPSQL"); }
+
+    // Writes one unit's record (the shape of RecordEntry). An entry whose key is in the
+    // store already is not written again, so a record may be offered twice.
+    bool Write(const QJsonObject& entry, QString& error);
+    // The next number of the series, taken for good in one transaction; -1 and the reason
+    // when the series is unknown or used up, or the store cannot be reached.
+    int32_t TakeSerial(const QString& series, const QString& station, QString& error);
+    // The series starts or goes on from next (1 to 2147483647); refused at or below a
+    // number the series has given already, which would go out twice.
+    bool SetNextSerial(const QString& series, int64_t next, QString& error);
+    bool ReadSeries(QList<TSeriesState>& series, QString& error);
+    // The records the filter lets through, oldest first, each in the shape of RecordEntry
+    // with its "id".
+    bool Query(const TRecordFilter& filter, QList<QJsonObject>& records, QString& error);
+
+    // The default SQLite file: records.sqlite in the data folder the window and
+    // orvel-loader share (QStandardPaths' data location, folder OrvelBinLoader).
+    static QString DefaultPath();
+
+private:
+    bool OpenStore(const QString& location, QString& error);
+    // The calling thread's open connection; invalid and the reason when it cannot be opened.
+    QSqlDatabase Database(QString& error);
+    bool Migrate(QString& error);
+    // Runs work inside one write transaction (immediate on SQLite, behind the process's
+    // writer mutex); rolls back when work fails. A durable transaction returns once its
+    // commit is on the disk; another may return before, and is on the disk with the next
+    // durable one (SQLite) or within a fraction of a second (PostgreSQL): a crash of the
+    // store's machine in between loses it, but never corrupts the store.
+    enum class TDurability { OnDisk, Soon };
+    bool InTransaction(const QString& what, TDurability durability,
+                       const std::function<bool(QSqlDatabase&, QString&)>& work, QString& error);
+    QString Failure(const QString& what, const QString& why) const;
+
+    const int FId;   // tells this store's connections from another store's
+    QString FOpenError = QStringLiteral("the record store is not open");
+    QString FDriver;
+    QString FFile;   // SQLite
+    QString FHost, FUser, FPassword, FDatabase;   // PostgreSQL
+    int FPort = -1;
+    QMutex FWriters;   // SQLite: one writer of this process at a time
+    QMutex FNamesMutex;
+    QStringList FNames;   // every connection opened, to close them with the store
+};
