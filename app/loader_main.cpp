@@ -12,8 +12,9 @@
 int main(int argc, char* argv[])
 {
     QCoreApplication application(argc, argv);
-    const TParsedCommandLine parsed = ParseLoaderCommandLine(
-        application.arguments().mid(1), {qEnvironmentVariable("ORVEL_PASSWORD"), qEnvironmentVariable("ORVEL_RECORDS")});
+    const TParsedCommandLine parsed = ParseLoaderCommandLine(application.arguments().mid(1),
+                                                             {qEnvironmentVariable("ORVEL_PASSWORD"),
+                                                              qEnvironmentVariable("ORVEL_RECORDS")});
     if (parsed.Done()) {
         std::fprintf(parsed.ExitCode == ExitOk ? stdout : stderr, "%s\n", qPrintable(parsed.Text.trimmed()));
         return parsed.ExitCode;

@@ -116,7 +116,7 @@ double WriteMemoryMilliseconds(TCommunicator& link, uint32_t address, int size)
     return ok ? double(clock.nsecsElapsed()) / 1e6 : -1;
 }
 
-}  // namespace
+}   // namespace
 
 int main(int argc, char** argv)
 {

@@ -29,7 +29,7 @@
 
 namespace {
 
-constexpr int Takes = 2000;     // per run, shared by the takers
+constexpr int Takes = 2000;   // per run, shared by the takers
 constexpr int Records = 500;
 constexpr double RecordBudgetMs = 5;
 
@@ -111,7 +111,7 @@ void Bench(const QString& title, const QString& location, const QString& fallbac
     KeepRecords(store, fallback);
 }
 
-}  // namespace
+}   // namespace
 
 int main(int argc, char* argv[])
 {
@@ -119,7 +119,8 @@ int main(int argc, char* argv[])
     QTemporaryDir dir;
     if (!dir.isValid())
         return 1;
-    Bench(QStringLiteral("SQLite"), dir.filePath(QStringLiteral("records.sqlite")), dir.filePath(QStringLiteral("a.jsonl")));
+    Bench(QStringLiteral("SQLite"), dir.filePath(QStringLiteral("records.sqlite")),
+          dir.filePath(QStringLiteral("a.jsonl")));
     if (argc > 1)
         Bench(QStringLiteral("PostgreSQL"), QString::fromLocal8Bit(argv[1]), dir.filePath(QStringLiteral("b.jsonl")));
     else

@@ -112,7 +112,7 @@ QString WriteFile(const QTemporaryDir& dir, const QString& name, const QByteArra
     return file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size() ? file.fileName() : QString();
 }
 
-}  // namespace
+}   // namespace
 
 int main(int argc, char** argv)
 {

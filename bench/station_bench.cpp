@@ -98,7 +98,7 @@ TFigures FlashAtOnce(int units, const TLoadedImages& images, const QString& logP
     return figures;
 }
 
-}  // namespace
+}   // namespace
 
 int main(int argc, char** argv)
 {
@@ -129,7 +129,7 @@ int main(int argc, char** argv)
         std::printf("%6d %10.2f %5d/%-2d %8.2f %14.3f\n", units, figures.WallSeconds, figures.Succeeded, units, ratio,
                     figures.CpuSeconds / units);
     }
-    std::printf("\n8 units: ratio %.2f (target at least %.0f: 8 units within %.2f x the time of one) %s\n", ratioAtEight,
-                TargetRatio, 8 / TargetRatio, ratioAtEight >= TargetRatio ? "met" : "NOT met");
+    std::printf("\n8 units: ratio %.2f (target at least %.0f: 8 units within %.2f x the time of one) %s\n",
+                ratioAtEight, TargetRatio, 8 / TargetRatio, ratioAtEight >= TargetRatio ? "met" : "NOT met");
     return 0;
 }

@@ -43,8 +43,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
         // The reception text never holds more than one receive buffer's worth of text.
         if (link.RxText.size() > 2 * TCommunicator::ReceiveBufferSize)
             std::abort();
-        if (link.State != TCommunicator::StateIdle && link.State != TCommunicator::StateWaiting
-            && link.State != TCommunicator::StateReceiving)
+        if (link.State != TCommunicator::StateIdle && link.State != TCommunicator::StateWaiting &&
+            link.State != TCommunicator::StateReceiving)
             std::abort();
     }
     return 0;

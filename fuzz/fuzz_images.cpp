@@ -25,8 +25,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
         StampKernel(stamped, moment, offset);
         const TKernelHeader header = ReadKernelHeader(stamped, offset);
         // Stamping keeps a valid kernel valid, records its length and a checksum that holds.
-        if (!IsValidKernel(stamped, offset) || header.ImageSize != uint32_t(stamped.size())
-            || header.Checksum != KernelChecksum(stamped, offset))
+        if (!IsValidKernel(stamped, offset) || header.ImageSize != uint32_t(stamped.size()) ||
+            header.Checksum != KernelChecksum(stamped, offset))
             std::abort();
     }
 

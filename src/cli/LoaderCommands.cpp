@@ -23,7 +23,7 @@ bool WritesUnits(const TLoaderOptions& options)
     return options.Operation == TUnitOperation::Send;
 }
 
-}  // namespace
+}   // namespace
 
 TLoaderRun::TLoaderRun(TLoaderOptions options, TLoaderConsole& console)
     : FOptions(std::move(options)), FConsole(console)
@@ -98,7 +98,9 @@ bool TLoaderRun::OpenRecords()
     FRecords = std::make_unique<TRecordKeeper>(store, TRecordKeeper::DefaultFallbackPath(*store));
     const int written = FRecords->Flush(error);
     if (written > 0)
-        FConsole.Note(QStringLiteral("%1 records that waited in %2 are in the store now").arg(written).arg(FRecords->FallbackPath()));
+        FConsole.Note(QStringLiteral("%1 records that waited in %2 are in the store now")
+                          .arg(written)
+                          .arg(FRecords->FallbackPath()));
     if (!error.isEmpty())
         FConsole.Note(QStringLiteral("warning: records still wait in %1: %2").arg(FRecords->FallbackPath(), error));
     if (!FOptions.Series.isEmpty())
@@ -114,7 +116,8 @@ void TLoaderRun::KeepRecord(const TUnitRecord& record)
     if (kept.Kept == TKept::Waiting) {
         FConsole.Note(QStringLiteral("warning: ") + kept.Text);
     } else if (kept.Kept == TKept::Lost) {
-        FConsole.Note(QStringLiteral("error: %1; the run stops: no unit starts until its records can be kept").arg(kept.Text));
+        FConsole.Note(
+            QStringLiteral("error: %1; the run stops: no unit starts until its records can be kept").arg(kept.Text));
         FRecordLost = true;
         FScanTimer.stop();
         for (const TUnitJob& job : FWaiting)
@@ -172,7 +175,8 @@ QList<TUnitAddress> TLoaderRun::Chosen(const QList<TUnitAddress>& found)
             choose(unit);
     }
     for (const QString& ip : targets.IPs) {
-        const auto it = std::find_if(found.cbegin(), found.cend(), [&ip](const TUnitAddress& unit) { return unit.IP == ip; });
+        const auto it = std::find_if(found.cbegin(), found.cend(),
+                                     [&ip](const TUnitAddress& unit) { return unit.IP == ip; });
         if (it == found.cend()) {
             FConsole.Note(QStringLiteral("error: no unit answered at ") + ip);
             FFailed = true;

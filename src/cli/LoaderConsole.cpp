@@ -12,12 +12,14 @@ QString Stamp(const QDateTime& moment)
 
 QString Bytes(qint64 bytes)
 {
-    return bytes < 1024 ? QStringLiteral("%1 B").arg(bytes) : QStringLiteral("%1 KiB").arg(double(bytes) / 1024, 0, 'f', 1);
+    return bytes < 1024 ? QStringLiteral("%1 B").arg(bytes)
+                        : QStringLiteral("%1 KiB").arg(double(bytes) / 1024, 0, 'f', 1);
 }
 
-}  // namespace
+}   // namespace
 
-TLoaderConsole::TLoaderConsole(FILE* out, bool json, bool terminal) : FOut(out), FJson(json), FTerminal(terminal && !json)
+TLoaderConsole::TLoaderConsole(FILE* out, bool json, bool terminal)
+    : FOut(out), FJson(json), FTerminal(terminal && !json)
 {
 }
 
@@ -124,7 +126,8 @@ void TLoaderConsole::Summary(const std::vector<TUnitRecord>& records)
         return;
     Print(QString());
     for (const TUnitRecord& r : records) {
-        QString line = QStringLiteral("%1 %2 nad %3").arg(r.IP, -15).arg(OutcomeText(r.Outcome), -11).arg(r.NadAfter, -10);
+        QString line =
+            QStringLiteral("%1 %2 nad %3").arg(r.IP, -15).arg(OutcomeText(r.Outcome), -11).arg(r.NadAfter, -10);
         line += QStringLiteral(" serial %1 kernel %2 program %3 verify %4  %5 s  %6 requests, %7 resent")
                     .arg(r.SerialStep, r.KernelStep, r.ProgramStep, r.VerifyStep)
                     .arg(double(r.DurationMs()) / 1000, 0, 'f', 1)

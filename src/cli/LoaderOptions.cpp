@@ -52,30 +52,32 @@ const TCommandInfo* FindCommand(const QString& name)
 QString ProgramHelp()
 {
     QString text = QStringLiteral(
-        "Usage: %1 COMMAND [options]\n\n"
-        "Finds Orvel controllers on one network adapter and writes, verifies, starts, stops and\n"
-        "dumps them, several units at once. Everything the window does for one unit, scriptable.\n\n"
-        "Commands:\n").arg(Program);
+                       "Usage: %1 COMMAND [options]\n\n"
+                       "Finds Orvel controllers on one network adapter and writes, verifies, starts, stops and\n"
+                       "dumps them, several units at once. Everything the window does for one unit, scriptable.\n\n"
+                       "Commands:\n")
+                       .arg(Program);
     for (const TCommandInfo& command : Commands)
         text += QStringLiteral("  %1 %2\n      %3\n")
                     .arg(QLatin1String(command.Name), QLatin1String(command.Arguments), QLatin1String(command.Summary));
     text += QStringLiteral(
-        "\n'%1 COMMAND --help' lists the options of a command.\n\n"
-        "The password comes from --password-file FILE or the environment variable ORVEL_PASSWORD,\n"
-        "never from the command line.\n\n"
-        "Every unit a send or the station writes gets a record in the record store: an SQLite file\n"
-        "in the user's data folder unless --records or the environment variable ORVEL_RECORDS names\n"
-        "another file or a PostgreSQL database (postgresql://user@host:port/database) that several\n"
-        "stations share. Serial numbers come from one source: --series NAME takes each from that\n"
-        "series of the store when its unit is about to receive it (the window's SerialNumber\n"
-        "setting is then neither read nor changed); --serial N counts from N for this run;\n"
-        "--autoincrement goes on from the window's setting. With a store named by --records or\n"
-        "ORVEL_RECORDS, only --series may give serial numbers.\n\n"
-        "Exit codes: 0 every unit succeeded; 1 at least one unit failed; 2 bad usage or bad input\n"
-        "(said before anything is sent); 3 no unit answered or the adapter could not be bound;\n"
-        "4 the record store could not be opened or refused, or a record could be kept neither in\n"
-        "it nor in its fallback file (the run stops before the next unit);\n"
-        "130 interrupted (Ctrl-C stops each unit after its request under way).\n").arg(Program);
+                "\n'%1 COMMAND --help' lists the options of a command.\n\n"
+                "The password comes from --password-file FILE or the environment variable ORVEL_PASSWORD,\n"
+                "never from the command line.\n\n"
+                "Every unit a send or the station writes gets a record in the record store: an SQLite file\n"
+                "in the user's data folder unless --records or the environment variable ORVEL_RECORDS names\n"
+                "another file or a PostgreSQL database (postgresql://user@host:port/database) that several\n"
+                "stations share. Serial numbers come from one source: --series NAME takes each from that\n"
+                "series of the store when its unit is about to receive it (the window's SerialNumber\n"
+                "setting is then neither read nor changed); --serial N counts from N for this run;\n"
+                "--autoincrement goes on from the window's setting. With a store named by --records or\n"
+                "ORVEL_RECORDS, only --series may give serial numbers.\n\n"
+                "Exit codes: 0 every unit succeeded; 1 at least one unit failed; 2 bad usage or bad input\n"
+                "(said before anything is sent); 3 no unit answered or the adapter could not be bound;\n"
+                "4 the record store could not be opened or refused, or a record could be kept neither in\n"
+                "it nor in its fallback file (the run stops before the next unit);\n"
+                "130 interrupted (Ctrl-C stops each unit after its request under way).\n")
+                .arg(Program);
     return text;
 }
 
@@ -106,20 +108,27 @@ void AddOptions(QCommandLineParser& parser, const QString& command)
     // The store commands reach no unit; they take the link options all the same, unlisted,
     // so that a script may give every command the same ones.
     for (QCommandLineOption option : std::initializer_list<QCommandLineOption>{
-        {QStringLiteral("adapter"), QStringLiteral("Network adapter, by name or address (default: the one carrying this host's address)."), QStringLiteral("NAME|IP")},
-        {QStringLiteral("port"), QStringLiteral("Controller UDP port (default 8442)."), QStringLiteral("N")},
-        {QStringLiteral("password-file"), QStringLiteral("File whose first line is the controllers' password."), QStringLiteral("FILE")},
-        {QStringLiteral("timeout"), QStringLiteral("Reply time-out of each attempt in ms (default 1000)."), QStringLiteral("MS")},
-        {QStringLiteral("attempts"), QStringLiteral("Sends of one request at most (default 8)."), QStringLiteral("N")},
-        {QStringLiteral("wait"), QStringLiteral("How long discovery collects answers, in ms (default 200)."), QStringLiteral("MS")},
-    }) {
+             {QStringLiteral("adapter"),
+              QStringLiteral("Network adapter, by name or address (default: the one carrying this host's address)."),
+              QStringLiteral("NAME|IP")},
+             {QStringLiteral("port"), QStringLiteral("Controller UDP port (default 8442)."), QStringLiteral("N")},
+             {QStringLiteral("password-file"), QStringLiteral("File whose first line is the controllers' password."),
+              QStringLiteral("FILE")},
+             {QStringLiteral("timeout"), QStringLiteral("Reply time-out of each attempt in ms (default 1000)."),
+              QStringLiteral("MS")},
+             {QStringLiteral("attempts"), QStringLiteral("Sends of one request at most (default 8)."),
+              QStringLiteral("N")},
+             {QStringLiteral("wait"), QStringLiteral("How long discovery collects answers, in ms (default 200)."),
+              QStringLiteral("MS")},
+         }) {
         if (UsesStoreOnly(command))
             option.setFlags(QCommandLineOption::HiddenFromHelp);
         parser.addOption(option);
     }
-    parser.addOption({QStringLiteral("json"), UsesStoreOnly(command)
-                                                  ? QStringLiteral("JSON lines: one object per line.")
-                                                  : QStringLiteral("JSON lines only: one event per line, one result per unit.")});
+    parser.addOption(
+        {QStringLiteral("json"), UsesStoreOnly(command)
+                                     ? QStringLiteral("JSON lines: one object per line.")
+                                     : QStringLiteral("JSON lines only: one event per line, one result per unit.")});
     if (WritesUnits(command) || UsesStoreOnly(command))
         parser.addOption({QStringLiteral("records"),
                           QStringLiteral("Record store: an SQLite file, or postgresql://user@host:port/database "
@@ -137,8 +146,10 @@ void AddOptions(QCommandLineParser& parser, const QString& command)
             {QStringLiteral("kernel"), QStringLiteral("Kernel image file (.bin)."), QStringLiteral("FILE")},
             {QStringLiteral("program"), QStringLiteral("PLC program image file (.bin)."), QStringLiteral("FILE")},
             {QStringLiteral("nad-alias"), QStringLiteral("NAD alias (0: none)."), QStringLiteral("N")},
-            {QStringLiteral("model"), QStringLiteral("Hardware model: Orvel-J, Orvel-K or Orvel-L."), QStringLiteral("NAME")},
-            {QStringLiteral("iex-baud"), QStringLiteral("IEX baud rate: 20, 50, 100, 250 or 500 kbps."), QStringLiteral("RATE")},
+            {QStringLiteral("model"), QStringLiteral("Hardware model: Orvel-J, Orvel-K or Orvel-L."),
+             QStringLiteral("NAME")},
+            {QStringLiteral("iex-baud"), QStringLiteral("IEX baud rate: 20, 50, 100, 250 or 500 kbps."),
+             QStringLiteral("RATE")},
             {QStringLiteral("dhcp"), QStringLiteral("IP configuration by DHCP.")},
             {QStringLiteral("ip"), QStringLiteral("Static IP address."), QStringLiteral("IP")},
             {QStringLiteral("mask"), QStringLiteral("Subnet mask of the static address."), QStringLiteral("IP")},
@@ -148,35 +159,56 @@ void AddOptions(QCommandLineParser& parser, const QString& command)
     }
     if (WritesUnits(command)) {
         parser.addOptions({
-            {QStringLiteral("series"), QStringLiteral("Serial numbers from this series of the record store, each taken when its unit is about to receive it; the window's setting is not used."), QStringLiteral("NAME")},
-            {QStringLiteral("serial"), QStringLiteral("Serial number for the first fresh unit; the next units get the following numbers (not with a store named by --records or ORVEL_RECORDS)."), QStringLiteral("N")},
-            {QStringLiteral("autoincrement"), QStringLiteral("Go on from the serial number the window keeps, and keep the next one there (not with a store named by --records or ORVEL_RECORDS).")},
-            {QStringLiteral("station"), QStringLiteral("Station name in the records (default: the host name)."), QStringLiteral("NAME")},
+            {QStringLiteral("series"),
+             QStringLiteral("Serial numbers from this series of the record store, each taken when its unit is about to "
+                            "receive it; the window's setting is not used."),
+             QStringLiteral("NAME")},
+            {QStringLiteral("serial"),
+             QStringLiteral("Serial number for the first fresh unit; the next units get the following numbers (not "
+                            "with a store named by --records or ORVEL_RECORDS)."),
+             QStringLiteral("N")},
+            {QStringLiteral("autoincrement"),
+             QStringLiteral("Go on from the serial number the window keeps, and keep the next one there (not with a "
+                            "store named by --records or ORVEL_RECORDS).")},
+            {QStringLiteral("station"), QStringLiteral("Station name in the records (default: the host name)."),
+             QStringLiteral("NAME")},
             {QStringLiteral("start-plc"), QStringLiteral("Start the PLC program after the send.")},
             {QStringLiteral("set-rtc"), QStringLiteral("Set the unit's clock after the send.")},
             {QStringLiteral("verify"), QStringLiteral("Read everything back after the send.")},
-            {QStringLiteral("log"), QStringLiteral("Production log file (default: the window's)."), QStringLiteral("FILE")},
+            {QStringLiteral("log"), QStringLiteral("Production log file (default: the window's)."),
+             QStringLiteral("FILE")},
         });
     }
     if (command == QLatin1String("station")) {
         parser.addOptions({
             {QStringLiteral("parallel"), QStringLiteral("Units at a time (default 8)."), QStringLiteral("P")},
-            {QStringLiteral("units"), QStringLiteral("Stop after this many units (default: until Ctrl-C)."), QStringLiteral("K")},
-            {QStringLiteral("scan"), QStringLiteral("Time between two looks for new units, in ms (default 1000)."), QStringLiteral("MS")},
+            {QStringLiteral("units"), QStringLiteral("Stop after this many units (default: until Ctrl-C)."),
+             QStringLiteral("K")},
+            {QStringLiteral("scan"), QStringLiteral("Time between two looks for new units, in ms (default 1000)."),
+             QStringLiteral("MS")},
         });
     }
     if (command == QLatin1String("dump"))
-        parser.addOption({{QStringLiteral("o"), QStringLiteral("output")}, QStringLiteral("The dump file."), QStringLiteral("FILE")});
+        parser.addOption({{QStringLiteral("o"), QStringLiteral("output")},
+                          QStringLiteral("The dump file."),
+                          QStringLiteral("FILE")});
     if (command == QLatin1String("serials")) {
         parser.addOptions({
-            {QStringLiteral("series"), QStringLiteral("The series (default \"default\"; show: every series)."), QStringLiteral("NAME")},
-            {QStringLiteral("next"), QStringLiteral("set: the series' next number, above every number it gave already."), QStringLiteral("N")},
+            {QStringLiteral("series"), QStringLiteral("The series (default \"default\"; show: every series)."),
+             QStringLiteral("NAME")},
+            {QStringLiteral("next"),
+             QStringLiteral("set: the series' next number, above every number it gave already."), QStringLiteral("N")},
         });
     }
     if (command == QLatin1String("records")) {
         parser.addOptions({
-            {QStringLiteral("serial"), QStringLiteral("The unit with this serial number, or the one it was taken for: everything that went into it."), QStringLiteral("N")},
-            {QStringLiteral("since"), QStringLiteral("Units started at or after this local date or time (2026-03-02, 2026-03-02T14:30)."), QStringLiteral("DATE")},
+            {QStringLiteral("serial"),
+             QStringLiteral(
+                 "The unit with this serial number, or the one it was taken for: everything that went into it."),
+             QStringLiteral("N")},
+            {QStringLiteral("since"),
+             QStringLiteral("Units started at or after this local date or time (2026-03-02, 2026-03-02T14:30)."),
+             QStringLiteral("DATE")},
             {QStringLiteral("failed"), QStringLiteral("Only units that failed or were interrupted.")},
             {QStringLiteral("station"), QStringLiteral("Only units of this station."), QStringLiteral("NAME")},
             {QStringLiteral("csv"), QStringLiteral("Comma-separated values with a header line.")},
@@ -209,7 +241,10 @@ public:
         const qlonglong number = P.value(option).toLongLong(&ok);
         if (!ok || number < low || number > high)
             Refuse(QStringLiteral("--%1 takes a whole number from %2 to %3, not \"%4\"")
-                       .arg(option).arg(low).arg(high).arg(P.value(option)));
+                       .arg(option)
+                       .arg(low)
+                       .arg(high)
+                       .arg(P.value(option)));
         else
             value = T(number);
     }
@@ -308,7 +343,8 @@ public:
     void Serial()
     {
         O.Autoincrement = P.isSet(QStringLiteral("autoincrement"));
-        O.Station = P.isSet(QStringLiteral("station")) ? P.value(QStringLiteral("station")) : QSysInfo::machineHostName();
+        O.Station = P.isSet(QStringLiteral("station")) ? P.value(QStringLiteral("station"))
+                                                       : QSysInfo::machineHostName();
         O.Series = P.value(QStringLiteral("series"));
         if (P.isSet(QStringLiteral("series")) && O.Series.isEmpty())
             Refuse(QStringLiteral("--series: name the series"));
@@ -319,7 +355,8 @@ public:
             Refuse(QStringLiteral("--series goes with neither --serial nor --autoincrement"));
         else if (local && !O.Records.isEmpty())
             Refuse(QStringLiteral("with the record store %1 serial numbers come from its series: use --series NAME")
-                       .arg(P.isSet(QStringLiteral("records")) ? QStringLiteral("--records") : QStringLiteral("ORVEL_RECORDS")));
+                       .arg(P.isSet(QStringLiteral("records")) ? QStringLiteral("--records")
+                                                               : QStringLiteral("ORVEL_RECORDS")));
         if (P.isSet(QStringLiteral("serial"))) {
             const QString text = P.value(QStringLiteral("serial"));
             const int32_t serial = IntegerTextOrDefault(text, -1);
@@ -336,16 +373,18 @@ public:
         O.Inputs.StartPlc = P.isSet(QStringLiteral("start-plc"));
         O.Inputs.SetRtc = P.isSet(QStringLiteral("set-rtc"));
         O.VerifyAfterSend = P.isSet(QStringLiteral("verify"));
-        O.ProductionLogPath = P.isSet(QStringLiteral("log"))
-                                  ? P.value(QStringLiteral("log"))
-                                  : QFileInfo(DefaultProductionLogPath()).dir().filePath(QStringLiteral("OrvelBinLoader.log"));
+        O.ProductionLogPath =
+            P.isSet(QStringLiteral("log"))
+                ? P.value(QStringLiteral("log"))
+                : QFileInfo(DefaultProductionLogPath()).dir().filePath(QStringLiteral("OrvelBinLoader.log"));
     }
 
     void Serials(const QStringList& positional)
     {
         O.SerialsAction = positional.value(0);
         O.Series = P.value(QStringLiteral("series"));
-        if (positional.size() != 1 || (O.SerialsAction != QLatin1String("set") && O.SerialsAction != QLatin1String("show")))
+        if (positional.size() != 1 ||
+            (O.SerialsAction != QLatin1String("set") && O.SerialsAction != QLatin1String("show")))
             Refuse(QStringLiteral("serials set or serials show, not \"%1\"").arg(positional.join(u' ')));
         if (O.SerialsAction == QLatin1String("set")) {
             if (O.Series.isEmpty())
@@ -441,10 +480,11 @@ private:
             Refuse(QStringLiteral("a static address needs --ip and --mask"));
         in.IPAddress = P.value(QStringLiteral("ip"));
         in.SubnetMask = P.value(QStringLiteral("mask"));
-        in.Gateway = P.isSet(QStringLiteral("gateway")) ? P.value(QStringLiteral("gateway")) : QStringLiteral("0.0.0.0");
+        in.Gateway = P.isSet(QStringLiteral("gateway")) ? P.value(QStringLiteral("gateway"))
+                                                        : QStringLiteral("0.0.0.0");
         in.DNSServer = P.isSet(QStringLiteral("dns")) ? P.value(QStringLiteral("dns")) : QStringLiteral("0.0.0.0");
-        for (const auto& [option, text] : {std::pair{"ip", in.IPAddress}, std::pair{"gateway", in.Gateway},
-                                           std::pair{"dns", in.DNSServer}}) {
+        for (const auto& [option, text] :
+             {std::pair{"ip", in.IPAddress}, std::pair{"gateway", in.Gateway}, std::pair{"dns", in.DNSServer}}) {
             if (!IsValidIPText(text))
                 Refuse(QStringLiteral("--%1: not an IP address: \"%2\"").arg(QLatin1String(option), text));
         }
@@ -469,7 +509,7 @@ TUnitOperation OperationOf(const QString& command)
     return TUnitOperation::Info;
 }
 
-}  // namespace
+}   // namespace
 
 TParsedCommandLine ParseLoaderCommandLine(const QStringList& arguments, const TLoaderEnvironment& environment)
 {
@@ -494,9 +534,10 @@ TParsedCommandLine ParseLoaderCommandLine(const QStringList& arguments, const TL
     QCommandLineParser parser;
     parser.setApplicationDescription(QLatin1String(command->Summary));
     if (first == QLatin1String("serials"))
-        parser.addPositionalArgument(QStringLiteral("action"),
-                                     QStringLiteral("set: give the series its next number; show: the series and their next numbers."),
-                                     QLatin1String(command->Arguments));
+        parser.addPositionalArgument(
+            QStringLiteral("action"),
+            QStringLiteral("set: give the series its next number; show: the series and their next numbers."),
+            QLatin1String(command->Arguments));
     else
         parser.addPositionalArgument(QStringLiteral("targets"), QStringLiteral("Units by NAD or IP address."),
                                      QLatin1String(command->Arguments));

@@ -17,7 +17,7 @@ void OnSignal(int)
     [[maybe_unused]] const ssize_t written = ::write(SignalPipe[1], &byte, 1);
 }
 
-}  // namespace
+}   // namespace
 
 TSignalWatcher::TSignalWatcher(QObject* parent) : QObject(parent)
 {

@@ -12,11 +12,38 @@ namespace {
 
 // The columns of the export, by key ("steps.kernel": inside "steps").
 const char* const CsvColumns[] = {
-    "id", "start", "end", "station", "unit", "outcome", "nadBefore", "nadAfter", "serial", "serialTaken", "series",
-    "platform", "kernelVersion", "kernelFile", "kernelSha256", "programFile", "programSha256",
-    "settings.nadAlias", "settings.hardwareModel", "settings.iexBaudRate", "settings.ipAddress",
-    "settings.subnetMask", "settings.gateway", "settings.dnsServer",
-    "steps.serial", "steps.kernel", "steps.program", "steps.verify", "durationMs", "requests", "resent", "message",
+    "id",
+    "start",
+    "end",
+    "station",
+    "unit",
+    "outcome",
+    "nadBefore",
+    "nadAfter",
+    "serial",
+    "serialTaken",
+    "series",
+    "platform",
+    "kernelVersion",
+    "kernelFile",
+    "kernelSha256",
+    "programFile",
+    "programSha256",
+    "settings.nadAlias",
+    "settings.hardwareModel",
+    "settings.iexBaudRate",
+    "settings.ipAddress",
+    "settings.subnetMask",
+    "settings.gateway",
+    "settings.dnsServer",
+    "steps.serial",
+    "steps.kernel",
+    "steps.program",
+    "steps.verify",
+    "durationMs",
+    "requests",
+    "resent",
+    "message",
 };
 
 QJsonValue Field(const QJsonObject& record, const QString& key)
@@ -85,7 +112,8 @@ int Serials(TRecordStore& store, const TLoaderOptions& options, FILE* out, FILE*
     if (!options.Series.isEmpty()) {
         all.removeIf([&options](const TSeriesState& state) { return state.Name != options.Series; });
         if (all.isEmpty()) {
-            Print(err, QStringLiteral("orvel-loader serials: no series \"%1\" in %2\n").arg(options.Series, store.Location()));
+            Print(err, QStringLiteral("orvel-loader serials: no series \"%1\" in %2\n")
+                           .arg(options.Series, store.Location()));
             return ExitBadInput;
         }
     }
@@ -94,7 +122,10 @@ int Serials(TRecordStore& store, const TLoaderOptions& options, FILE* out, FILE*
     for (const TSeriesState& state : all)
         width = std::max(width, state.Name.size());
     if (!options.Json)
-        text += QStringLiteral("%1  %2  %3\n").arg(QStringLiteral("series"), -int(width)).arg(QStringLiteral("next"), 10).arg(QStringLiteral("taken"), 10);
+        text += QStringLiteral("%1  %2  %3\n")
+                    .arg(QStringLiteral("series"), -int(width))
+                    .arg(QStringLiteral("next"), 10)
+                    .arg(QStringLiteral("taken"), 10);
     for (const TSeriesState& state : all) {
         if (options.Json)
             text += QString::fromUtf8(QJsonDocument(QJsonObject{{QStringLiteral("series"), state.Name},
@@ -103,7 +134,10 @@ int Serials(TRecordStore& store, const TLoaderOptions& options, FILE* out, FILE*
                                           .toJson(QJsonDocument::Compact)) +
                     u'\n';
         else
-            text += QStringLiteral("%1  %2  %3\n").arg(state.Name, -int(width)).arg(qint64(state.Next), 10).arg(qint64(state.Taken), 10);
+            text += QStringLiteral("%1  %2  %3\n")
+                        .arg(state.Name, -int(width))
+                        .arg(qint64(state.Next), 10)
+                        .arg(qint64(state.Taken), 10);
     }
     Print(out, text);
     return ExitOk;
@@ -133,7 +167,7 @@ int Records(TRecordStore& store, const TLoaderOptions& options, FILE* out, FILE*
     return ExitOk;
 }
 
-}  // namespace
+}   // namespace
 
 int RunStoreCommand(const TLoaderOptions& options, FILE* out, FILE* err)
 {
@@ -149,15 +183,18 @@ int RunStoreCommand(const TLoaderOptions& options, FILE* out, FILE* err)
     TRecordKeeper waiting(store, TRecordKeeper::DefaultFallbackPath(*store));
     const int written = waiting.Flush(error);
     if (written > 0)
-        Print(err, QStringLiteral("%1 records that waited in %2 are in the store now\n").arg(written).arg(waiting.FallbackPath()));
+        Print(err, QStringLiteral("%1 records that waited in %2 are in the store now\n")
+                       .arg(written)
+                       .arg(waiting.FallbackPath()));
     if (!error.isEmpty())
-        Print(err, QStringLiteral("warning: records still wait in %1, and are not listed: %2\n").arg(waiting.FallbackPath(), error));
+        Print(err, QStringLiteral("warning: records still wait in %1, and are not listed: %2\n")
+                       .arg(waiting.FallbackPath(), error));
     return Records(*store, options, out, err);
 }
 
 QString RecordsTable(const QList<QJsonObject>& records)
 {
-    const QStringList header{QStringLiteral("time"), QStringLiteral("station"), QStringLiteral("unit"),
+    const QStringList header{QStringLiteral("time"),   QStringLiteral("station"), QStringLiteral("unit"),
                              QStringLiteral("serial"), QStringLiteral("outcome"), QStringLiteral("steps s/k/p/v"),
                              QStringLiteral("kernel"), QStringLiteral("program"), QStringLiteral("message")};
     QList<QStringList> rows{header};
@@ -204,7 +241,8 @@ QString RecordsInFull(const QList<QJsonObject>& records)
                                                 std::tuple{"program", "programFile", "programSha256"}})
             line(label, Text(r, file).isEmpty() ? QStringLiteral("not written")
                                                 : QStringLiteral("%1, SHA-256 %2").arg(Text(r, file), Text(r, hash)));
-        line("settings", settingTexts.isEmpty() ? QStringLiteral("not written") : settingTexts.join(QStringLiteral(", ")));
+        line("settings",
+             settingTexts.isEmpty() ? QStringLiteral("not written") : settingTexts.join(QStringLiteral(", ")));
         line("steps", QStringLiteral("serial %1, kernel %2, program %3, verify %4")
                           .arg(Text(r, "steps.serial"), Text(r, "steps.kernel"), Text(r, "steps.program"),
                                Text(r, "steps.verify")));

@@ -44,12 +44,12 @@ QString ShownPlcStatus(const TPlcStatus& status)
 QString IPAddressText(const TControllerInfo& info, const QString& targetIP)
 {
     if (info.KernelHeaderValid)
-        return targetIP + QStringLiteral(" (")
-            + (info.KernelHeader.IPAddress != 0 ? QStringLiteral("static") : QStringLiteral("dhcp")) + u')';
+        return targetIP + QStringLiteral(" (") +
+               (info.KernelHeader.IPAddress != 0 ? QStringLiteral("static") : QStringLiteral("dhcp")) + u')';
     return info.Identified ? targetIP : Dash;
 }
 
-}  // namespace
+}   // namespace
 
 TLoaderRecord LoaderRecordFromBytes(const QByteArray& bytes, int offset)
 {
@@ -124,15 +124,12 @@ TInfoPanelTexts ControllerInfoTexts(const TControllerInfo& info, const QString& 
     texts.PLCStatus = ShownPlcStatus(info.Status);
     texts.IPAddress = IPAddressText(info, targetIP);
     texts.LoaderVersion = loaderKnown ? QStringLiteral("%1.%2").arg(id.LoaderMajor).arg(id.LoaderMinor) : Dash;
-    texts.Serial = !loaderKnown ? Dash
-        : id.Serial == NoSerialNumber ? None
-                                      : QString::number(int32_t(id.Serial));
+    texts.Serial = !loaderKnown ? Dash : id.Serial == NoSerialNumber ? None : QString::number(int32_t(id.Serial));
 
     const TKernelHeader& kernel = info.KernelHeader;
     if (kernelKnown) {
         const uint16_t release = info.IsXaPlatform() ? kernel.ReleaseXA : kernel.ReleaseARM;
-        texts.KernelVersion =
-            QStringLiteral("%1.%2.%3").arg(kernel.VersionMajor).arg(kernel.VersionMinor).arg(release);
+        texts.KernelVersion = QStringLiteral("%1.%2.%3").arg(kernel.VersionMajor).arg(kernel.VersionMinor).arg(release);
         texts.NADAlias = kernel.NadAlias == 0 ? None : QString::number(kernel.NadAlias);
         texts.HardwareModel = HardwareModelName(kernel.HardwareModel);
         texts.IEXBaudrate = IEXBaudRateText(kernel.IEXBaudRate);

@@ -104,7 +104,7 @@ bool UnpackFields(uint32_t value, QDate& date, QTime& time)
     return date.isValid() && time.isValid();
 }
 
-}  // namespace
+}   // namespace
 
 TKernelHeader KernelHeaderFromBytes(const QByteArray& bytes, int offset)
 {

@@ -43,52 +43,52 @@ inline constexpr int ProgramFileEntrySize = 46;
 inline constexpr int SealedHeaderSize = 16;
 
 struct TKernelHeader {
-    uint16_t VersionMajor = 0;               // [0]
-    uint16_t VersionMinor = 0;               // [2]
-    uint16_t Magic = 0;                      // [4]
-    uint16_t Checksum = 0;                   // [6]
-    uint32_t ImageSize = 0;                  // [8]
-    uint32_t TransferDate = 0;               // [12]
-    uint16_t HardwareModel = 0;              // [16]
-    uint16_t Reserved18 = 0;                 // [18]
-    uint16_t ReleaseXA = 0;                  // [20]
-    uint16_t IEXBaudRate = 0;                // [22]
-    uint16_t ReleaseARM = 0;                 // [24]
-    uint32_t NadAlias = 0;                   // [26]
-    uint32_t IPAddress = 0;                  // [30]
-    uint32_t SubnetMask = 0;                 // [34]
-    uint32_t Gateway = 0;                    // [38]
-    uint32_t DNSServer = 0;                  // [42]
-    std::array<uint8_t, 42> Reserved46{};    // [46]
+    uint16_t VersionMajor = 0;              // [0]
+    uint16_t VersionMinor = 0;              // [2]
+    uint16_t Magic = 0;                     // [4]
+    uint16_t Checksum = 0;                  // [6]
+    uint32_t ImageSize = 0;                 // [8]
+    uint32_t TransferDate = 0;              // [12]
+    uint16_t HardwareModel = 0;             // [16]
+    uint16_t Reserved18 = 0;                // [18]
+    uint16_t ReleaseXA = 0;                 // [20]
+    uint16_t IEXBaudRate = 0;               // [22]
+    uint16_t ReleaseARM = 0;                // [24]
+    uint32_t NadAlias = 0;                  // [26]
+    uint32_t IPAddress = 0;                 // [30]
+    uint32_t SubnetMask = 0;                // [34]
+    uint32_t Gateway = 0;                   // [38]
+    uint32_t DNSServer = 0;                 // [42]
+    std::array<uint8_t, 42> Reserved46{};   // [46]
 
     bool operator==(const TKernelHeader&) const = default;
 };
 
 // The bytes the tool reads at ProgramAddress; the first SealedHeaderSize are the sealed part.
 struct TProgramHeader {
-    uint16_t Marker = 0;                     // [0]
-    uint16_t Kind = 0;                       // [2]
-    uint16_t Checksum = 0;                   // [4]
-    std::array<uint8_t, 6> Reserved6{};      // [6]
-    uint32_t TransferDate = 0;               // [12]
-    uint32_t ProgramLength = 0;              // [16]
-    uint32_t Reserved20 = 0;                 // [20]
-    int32_t ExtraLength = 0;                 // [24]
-    std::array<uint8_t, 36> Reserved28{};    // [28]
-    uint32_t FileTableAddress = 0;           // [64]
-    uint16_t FileCount = 0;                  // [68]
-    std::array<uint8_t, 10> Reserved70{};    // [70]
-    uint16_t ModbusAddress = 0;              // [80]
-    std::array<uint8_t, 32> Reserved82{};    // [82]
+    uint16_t Marker = 0;                    // [0]
+    uint16_t Kind = 0;                      // [2]
+    uint16_t Checksum = 0;                  // [4]
+    std::array<uint8_t, 6> Reserved6{};     // [6]
+    uint32_t TransferDate = 0;              // [12]
+    uint32_t ProgramLength = 0;             // [16]
+    uint32_t Reserved20 = 0;                // [20]
+    int32_t ExtraLength = 0;                // [24]
+    std::array<uint8_t, 36> Reserved28{};   // [28]
+    uint32_t FileTableAddress = 0;          // [64]
+    uint16_t FileCount = 0;                 // [68]
+    std::array<uint8_t, 10> Reserved70{};   // [70]
+    uint16_t ModbusAddress = 0;             // [80]
+    std::array<uint8_t, 32> Reserved82{};   // [82]
 
     bool operator==(const TProgramHeader&) const = default;
 };
 
 struct TProgramFileEntry {
-    std::array<uint8_t, 34> Reserved0{};     // [0]
-    uint32_t FileAddress = 0;                // [34]
-    uint32_t FileLength = 0;                 // [38]
-    std::array<uint8_t, 4> Reserved42{};     // [42]
+    std::array<uint8_t, 34> Reserved0{};   // [0]
+    uint32_t FileAddress = 0;              // [34]
+    uint32_t FileLength = 0;               // [38]
+    std::array<uint8_t, 4> Reserved42{};   // [42]
 
     bool operator==(const TProgramFileEntry&) const = default;
 };

@@ -7,6 +7,6 @@
 
 inline const std::array<QString, 3> ModeNames = {QStringLiteral("loader"), QStringLiteral("kernel"), QString()};
 inline const std::array<QString, 9> PlcStateNames = {
-    QStringLiteral("stop"),          QStringLiteral("pause"),   QStringLiteral("run"),
+    QStringLiteral("stop"),           QStringLiteral("pause"),        QStringLiteral("run"),
     QStringLiteral("no plc program"), QStringLiteral("scan overrun"), QStringLiteral("repetitive reset"),
-    QStringLiteral("error 6"),       QStringLiteral("error 7"), QString()};
+    QStringLiteral("error 6"),        QStringLiteral("error 7"),      QString()};

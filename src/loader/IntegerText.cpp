@@ -18,7 +18,7 @@ int DigitValue(QChar c, int base)
     return value < base ? value : -1;
 }
 
-}  // namespace
+}   // namespace
 
 int32_t IntegerTextOrDefault(const QString& text, int32_t defaultValue)
 {

@@ -143,8 +143,8 @@ void TLoaderSession::ReadControllerInfo()
 
     Info.KernelHeader = header;
     TProgramHeader program{};
-    const bool programRead = Link.ReadStatus(Info.Status.Mode, Info.Status.PlcState) &&
-                             Info.Status.PlcState != 3 && Link.ReadProgramHeader(program);
+    const bool programRead = Link.ReadStatus(Info.Status.Mode, Info.Status.PlcState) && Info.Status.PlcState != 3 &&
+                             Link.ReadProgramHeader(program);
     Info.ProgramHeader = programRead ? program : TProgramHeader{};
     ReportConnection(QStringLiteral("connected"));
 }

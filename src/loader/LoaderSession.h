@@ -84,10 +84,10 @@ void WaitWithEvents(int milliseconds);
 // with each step's result, the serial number written and the bytes as they went into flash.
 struct TSendReport {
     TProductionLogEntry Entry;
-    int32_t SerialWritten = -1;   // -1: none
-    int32_t SerialTaken = -1;     // given by a shared counter for the unit, written or not; -1: none
-    QByteArray Kernel;            // as written, configuration header and stamp included; empty: none
-    QByteArray Program;           // as written, sealed header in place; empty: none
+    int32_t SerialWritten = -1;      // -1: none
+    int32_t SerialTaken = -1;        // given by a shared counter for the unit, written or not; -1: none
+    QByteArray Kernel;               // as written, configuration header and stamp included; empty: none
+    QByteArray Program;              // as written, sealed header in place; empty: none
     TKernelHeader Configuration{};   // the header in Kernel
 };
 

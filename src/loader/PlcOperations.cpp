@@ -39,13 +39,15 @@ bool TLoaderSession::DoStopPlc()
 bool TLoaderSession::DoSaveKernel()
 {
     CurrentOperation = OpSaveKernel;
-    const TDumpKind kind{QStringLiteral("dump-kernel.bin"), KernelAddress,
+    const TDumpKind kind{QStringLiteral("dump-kernel.bin"),
+                         KernelAddress,
                          [this]() -> int64_t {
                              const TKernelHeader& header = Info.KernelHeader;
                              const bool known = header.Magic == KernelMagicA || header.Magic == KernelMagicB;
                              return known ? std::min<int64_t>(header.ImageSize, MaxKernelSize) : MaxKernelSize;
                          },
-                         QStringLiteral("reading kernel"), QStringLiteral("can't read kernel"),
+                         QStringLiteral("reading kernel"),
+                         QStringLiteral("can't read kernel"),
                          QStringLiteral("saved plc kernel memory dump to ")};
     return SaveDump(kind, KernelDump);
 }
@@ -53,12 +55,14 @@ bool TLoaderSession::DoSaveKernel()
 bool TLoaderSession::DoSaveProgram()
 {
     CurrentOperation = OpSaveProgram;
-    const TDumpKind kind{QStringLiteral("dump-program.bin"), ProgramAddress,
+    const TDumpKind kind{QStringLiteral("dump-program.bin"),
+                         ProgramAddress,
                          [this]() -> int64_t {
                              const int64_t length = Link.StoredProgramLength(Info.IsXaPlatform());
                              return length <= 0 || length > ProgramAreaSize ? ProgramAreaSize : length;
                          },
-                         QStringLiteral("reading program"), QStringLiteral("can't read program"),
+                         QStringLiteral("reading program"),
+                         QStringLiteral("can't read program"),
                          QStringLiteral("saved plc program memory dump to ")};
     return SaveDump(kind, ProgramDump);
 }

@@ -15,7 +15,7 @@ QString StartResult(bool checked)
     return checked ? QStringLiteral("err") : QStringLiteral("---");
 }
 
-}  // namespace
+}   // namespace
 
 QString NineDigits(int32_t value)
 {
@@ -57,8 +57,8 @@ bool AppendProductionLog(const QString& path, const QString& line, QString* erro
     const QMutexLocker lock(&writer);
     QFile file(path);
     const QByteArray bytes = line.toUtf8();
-    const bool written = file.open(QIODevice::WriteOnly | QIODevice::Append) &&
-                         file.write(bytes) == bytes.size() && file.flush();
+    const bool written = file.open(QIODevice::WriteOnly | QIODevice::Append) && file.write(bytes) == bytes.size() &&
+                         file.flush();
     file.close();
     if (!written || file.error() != QFileDevice::NoError) {
         if (error)

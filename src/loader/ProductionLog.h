@@ -22,7 +22,7 @@ struct TProductionLogEntry {
     QString KernelVersion;   // "v" and the version shown before the send, or "------"
     QString KernelResult;
     QString ProgramResult;
-    QString ProgramFile;     // file name without folder, "-" when no program is written
+    QString ProgramFile;   // file name without folder, "-" when no program is written
 };
 
 inline const QString StepOk = QStringLiteral("ok ");

@@ -38,7 +38,7 @@ int32_t ClampedTotal(int64_t bytes)
     return int32_t(std::min<int64_t>(bytes, std::numeric_limits<int32_t>::max()));
 }
 
-}  // namespace
+}   // namespace
 
 bool TLoaderSession::DoSend(const TOperationInputs& inputs)
 {
@@ -117,7 +117,8 @@ void TLoaderSession::SendSerialNumber(const TOperationInputs& inputs, TSendRun& 
     LastSend.SerialWritten = serial;
     if (inputs.Autoincrement) {
         if (serial == std::numeric_limits<int32_t>::max())
-            Host.AddMessage(QStringLiteral("serial number 2147483647 is the highest; the serial number was not advanced"));
+            Host.AddMessage(
+                QStringLiteral("serial number 2147483647 is the highest; the serial number was not advanced"));
         else
             Host.SerialNumberAdvanced(serial + 1);
     }

@@ -174,7 +174,7 @@ auto ReadThrough(TPlatformReader platformReader)
     return reader ? reader() : platformReader();
 }
 
-}  // namespace
+}   // namespace
 
 QHash<QString, QString> DefaultGatewaysFromRouteTable(const QByteArray& table)
 {
@@ -344,8 +344,8 @@ void TEthernetAdapterInfoList::Clear()
         FItems.pop_back();
 }
 
-void TEthernetAdapterInfoList::Add(const QString& adapterName, const QString& description,
-                                   const QString& ipAddress, const QString& subnetMask)
+void TEthernetAdapterInfoList::Add(const QString& adapterName, const QString& description, const QString& ipAddress,
+                                   const QString& subnetMask)
 {
     FItems.push_back(std::make_unique<TEthernetAdapterInfo>(adapterName, description, ipAddress, subnetMask));
 }

@@ -30,9 +30,9 @@ QString GetBroadcastText(const QString& ipText, const QString& maskText);
 struct TPlatformAdapter {
     QString AdapterName;   // stable identifier of the adapter
     QString Description;
-    QString IPAddress;     // first IPv4 address, "0.0.0.0" when it has none
-    QString SubnetMask;    // mask of that address, "0.0.0.0" when it has none
-    QString Gateway;       // first default gateway, empty when it has none
+    QString IPAddress;    // first IPv4 address, "0.0.0.0" when it has none
+    QString SubnetMask;   // mask of that address, "0.0.0.0" when it has none
+    QString Gateway;      // first default gateway, empty when it has none
 };
 using TAdapterTableReader = std::function<QList<TPlatformAdapter>()>;
 using TLocalIPResolver = std::function<QString()>;

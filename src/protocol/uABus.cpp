@@ -55,8 +55,7 @@ int HexToBytes(const QByteArray& text, uint8_t* buffer, int size, bool pad)
     return pairs;
 }
 
-bool BuildFrame(uint32_t source, uint32_t destination, uint8_t command, QByteArray& frame,
-                uint16_t passwordCode)
+bool BuildFrame(uint32_t source, uint32_t destination, uint8_t command, QByteArray& frame, uint16_t passwordCode)
 {
     const int n = int(frame.size());
     if (n > MaxArgumentBytes)
@@ -68,8 +67,8 @@ bool BuildFrame(uint32_t source, uint32_t destination, uint8_t command, QByteArr
     qToLittleEndian<uint16_t>(uint16_t(n + 5), p + 2);
     qToLittleEndian<uint32_t>(source, p + 4);
     qToLittleEndian<uint32_t>(destination, p + 8);
-    p[12] = 0;  // reply code
-    p[13] = 0;  // auxiliary byte
+    p[12] = 0;   // reply code
+    p[13] = 0;   // auxiliary byte
     p[14] = command;
     if (n > 0)
         std::memcpy(p + 15, frame.constData(), size_t(n));
@@ -96,7 +95,7 @@ TRejection CheckFrame(QByteArray& text, TParsedFrame& frame)
         return TRejection::Incomplete;
 
     uint8_t bytes[MaxReplyBodyLength + 14];
-    const int covered = length + 12;  // bytes under the checksum
+    const int covered = length + 12;   // bytes under the checksum
     HexToBytes(text.left(frameChars), bytes, sizeof bytes, false);
     const uint16_t received = qFromLittleEndian<uint16_t>(bytes + covered);
     if (BufferChecksum(bytes, covered, 0) != received)
@@ -120,24 +119,41 @@ bool ParseFrame(QByteArray& text, TParsedFrame& frame)
 QString RejectionText(TRejection rejection)
 {
     switch (rejection) {
-    case TRejection::None: return QString();
-    case TRejection::Noise: return QStringLiteral("noise");
-    case TRejection::Incomplete: return QStringLiteral("incomplete frame");
-    case TRejection::BadLength: return QStringLiteral("bad body length");
-    case TRejection::BadChecksum: return QStringLiteral("bad checksum");
-    case TRejection::TooLong: return QStringLiteral("datagram too long");
-    case TRejection::ErrorCode: return QStringLiteral("error code");
-    case TRejection::TimeOut: return QStringLiteral("time-out");
+    case TRejection::None:
+        return QString();
+    case TRejection::Noise:
+        return QStringLiteral("noise");
+    case TRejection::Incomplete:
+        return QStringLiteral("incomplete frame");
+    case TRejection::BadLength:
+        return QStringLiteral("bad body length");
+    case TRejection::BadChecksum:
+        return QStringLiteral("bad checksum");
+    case TRejection::TooLong:
+        return QStringLiteral("datagram too long");
+    case TRejection::ErrorCode:
+        return QStringLiteral("error code");
+    case TRejection::TimeOut:
+        return QStringLiteral("time-out");
     }
     return QString();
 }
 
 QString ReplyCodeText(uint8_t code)
 {
-    static const char* const texts[] = {
-        "", "acknowledge", "unspecified error", "unrecognized command", "parameter out of range",
-        "device not ready", "no valid program", "no valid kernel", "no valid socket", "no valid master",
-        "ram fail", "flash fail", "incorrect authentication"};
+    static const char* const texts[] = {"",
+                                        "acknowledge",
+                                        "unspecified error",
+                                        "unrecognized command",
+                                        "parameter out of range",
+                                        "device not ready",
+                                        "no valid program",
+                                        "no valid kernel",
+                                        "no valid socket",
+                                        "no valid master",
+                                        "ram fail",
+                                        "flash fail",
+                                        "incorrect authentication"};
     if (code < std::size(texts))
         return QString::fromLatin1(texts[code]);
     return QStringLiteral("unknown error (%1)").arg(code);

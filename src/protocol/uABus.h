@@ -16,8 +16,8 @@
 #include <cstdint>
 
 // The sixteen prime weights of the A-bus checksum.
-inline constexpr std::array<uint16_t, 16> ChecksumWeights = {
-    1181, 3079, 5521, 6863, 7499, 8237, 9479, 11083, 13477, 14533, 15679, 17477, 19727, 21391, 24499, 27583};
+inline constexpr std::array<uint16_t, 16> ChecksumWeights = {1181,  3079,  5521,  6863,  7499,  8237,  9479,  11083,
+                                                             13477, 14533, 15679, 17477, 19727, 21391, 24499, 27583};
 
 // Command codes of the controllers.
 enum : uint8_t {
@@ -34,10 +34,10 @@ enum : uint8_t {
     CmdWriteClock = 112,
 };
 
-inline constexpr uint32_t HostNad = 1;            // the host always sends as NAD 1
-inline constexpr int MaxArgumentBytes = 1023;     // arguments of one command frame
-inline constexpr int CommandOverhead = 19;        // frame bytes around the arguments
-inline constexpr int MinReplyBodyLength = 2;      // accepted reply body lengths
+inline constexpr uint32_t HostNad = 1;          // the host always sends as NAD 1
+inline constexpr int MaxArgumentBytes = 1023;   // arguments of one command frame
+inline constexpr int CommandOverhead = 19;      // frame bytes around the arguments
+inline constexpr int MinReplyBodyLength = 2;    // accepted reply body lengths
 inline constexpr int MaxReplyBodyLength = 1024;
 
 // s := s + ((b XOR 0x5A) * weight[i mod 16]), all modulo 65536.
@@ -56,8 +56,7 @@ int HexToBytes(const QByteArray& text, uint8_t* buffer, int size, bool pad);
 
 // Replaces the n argument bytes held in frame by the whole command frame (n + 19 bytes).
 // False, and frame unchanged, when there are more than 1023 argument bytes.
-bool BuildFrame(uint32_t source, uint32_t destination, uint8_t command, QByteArray& frame,
-                uint16_t passwordCode);
+bool BuildFrame(uint32_t source, uint32_t destination, uint8_t command, QByteArray& frame, uint16_t passwordCode);
 
 // The fields of an accepted frame.
 struct TParsedFrame {
@@ -66,20 +65,20 @@ struct TParsedFrame {
     uint32_t Destination = 0;
     uint8_t ReplyCode = 0;
     uint8_t Auxiliary = 0;
-    QByteArray Data;        // reply data as hexadecimal text, empty when L = 2
+    QByteArray Data;   // reply data as hexadecimal text, empty when L = 2
 };
 
 // Why a received reply is not taken, one reason for each. CheckFrame finds the first four;
 // the link the others, from the frame's fields and from how its wait ends.
 enum class TRejection : uint8_t {
     None,
-    Noise,              // bytes that begin no frame
-    Incomplete,         // a frame began and has not all come (yet)
-    BadLength,          // body length outside 2..1024
+    Noise,        // bytes that begin no frame
+    Incomplete,   // a frame began and has not all come (yet)
+    BadLength,    // body length outside 2..1024
     BadChecksum,
-    TooLong,            // a datagram longer than the receive buffer
-    ErrorCode,          // a reply code other than acknowledge
-    TimeOut,            // nothing came before the wait ended
+    TooLong,     // a datagram longer than the receive buffer
+    ErrorCode,   // a reply code other than acknowledge
+    TimeOut,     // nothing came before the wait ended
 };
 
 // "noise", "incomplete frame", ..., "time-out"; empty for None.

@@ -69,7 +69,7 @@ QByteArray BlockArguments(uint16_t block, uint16_t count)
     return arguments;
 }
 
-}  // namespace
+}   // namespace
 
 TCommunicator::TCommunicator(QObject* parent) : QObject(parent), Socket(new QUdpSocket(this))
 {
@@ -97,8 +97,7 @@ void TCommunicator::ApplyBinding()
     Socket->abort();
     const int port = DirectConnection ? DirectConnectionPort : LocalPort;
     // Only a real adapter address: an empty or broken text would otherwise bind to any address.
-    const bool bound = IsValidIPText(Adapter.IPAddress)
-                       && Socket->bind(QHostAddress(Adapter.IPAddress), quint16(port));
+    const bool bound = IsValidIPText(Adapter.IPAddress) && Socket->bind(QHostAddress(Adapter.IPAddress), quint16(port));
     LocalIP = bound ? Socket->localAddress().toString() : Adapter.IPAddress;
     BoundPort = bound ? Socket->localPort() : 0;
 }
@@ -388,8 +387,8 @@ void TCommunicator::WriteDebugLog(const QString& text)
     QFile file(QDir(WritableProgramFolder()).filePath(QStringLiteral("debug.log")));
     if (!file.open(QIODevice::WriteOnly | QIODevice::Append | QIODevice::Text))
         return;
-    const QString line =
-        QDateTime::currentDateTime().toString(QStringLiteral("yyyy-MM-dd hh:mm:ss.zzz ")) + text + QLatin1Char('\n');
+    const QString line = QDateTime::currentDateTime().toString(QStringLiteral("yyyy-MM-dd hh:mm:ss.zzz ")) + text +
+                         QLatin1Char('\n');
     file.write(line.toUtf8());
 }
 

@@ -52,26 +52,26 @@ public:
 
     // ---- fields (read and set directly by the window and the operations) ----
     QUdpSocket* Socket = nullptr;
-    TEthernetAdapterInfo Adapter;           // filled by DetectLocal at construction
-    int LocalPort = 0;                      // 0: any free port
+    TEthernetAdapterInfo Adapter;   // filled by DetectLocal at construction
+    int LocalPort = 0;              // 0: any free port
     uint8_t State = StateIdle;
-    QByteArray RxText;                      // reception text of a frame not yet complete
-    QByteArray RxFrame;                     // text of the last accepted frame
+    QByteArray RxText;    // reception text of a frame not yet complete
+    QByteArray RxFrame;   // text of the last accepted frame
     QString PeerIP;
     int PeerPort = 0;
-    QByteArray RxData;                      // reply data of the last accepted frame, hex text
+    QByteArray RxData;   // reply data of the last accepted frame, hex text
     uint32_t RxSource = 0;
     uint32_t RxDestination = 0;
-    QString TargetIP;                       // unicast address of the addressed controller
+    QString TargetIP;   // unicast address of the addressed controller
     int ControllerPort = DefaultControllerPort;
-    int32_t Nad = -1;                       // -1 goes out as 0xFFFFFFFF
+    int32_t Nad = -1;   // -1 goes out as 0xFFFFFFFF
     uint16_t PasswordCode = 0;
-    uint8_t ReplyCode = 0;                  // of the last accepted frame; never reset
+    uint8_t ReplyCode = 0;                         // of the last accepted frame; never reset
     TRejection LastRejection = TRejection::None;   // the latest of the current or last wait
     QString LocalIP;
     int BoundPort = 0;
     std::function<void(int position, int maximum)> OnProgress;
-    uint32_t Timeout = DefaultTimeout;      // back to RequestTimeout after every request
+    uint32_t Timeout = DefaultTimeout;          // back to RequestTimeout after every request
     uint32_t RequestTimeout = DefaultTimeout;   // an erase waits ten times this
     int Attempts = DefaultAttempts;
     bool Discovering = false;
@@ -108,8 +108,8 @@ public:
     // Reception, for every datagram. A frame that spans datagrams is reassembled; a complete
     // frame that fails its checks is dropped at once, and the search for a frame start goes
     // on behind its AA55. Only a wait is ever Receiving: a datagram while Idle leaves Idle.
-    void HandleDatagram(const QByteArray& datagram, const QString& senderIP, int senderPort,
-                        const QString& localIP, int localPort);
+    void HandleDatagram(const QByteArray& datagram, const QString& senderIP, int senderPort, const QString& localIP,
+                        int localPort);
     void WriteDebugLog(const QString& text);
 
     // ---- commands ----

@@ -31,7 +31,7 @@ QByteArray Line(const QJsonObject& entry)
     return QJsonDocument(entry).toJson(QJsonDocument::Compact) + '\n';
 }
 
-}  // namespace
+}   // namespace
 
 TRecordKeeper::TRecordKeeper(std::shared_ptr<TRecordStore> store, QString fallbackPath)
     : FStore(std::move(store)), FFallbackPath(std::move(fallbackPath))

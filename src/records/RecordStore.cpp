@@ -87,8 +87,9 @@ QVariant ColumnValue(const QJsonObject& entry, const TColumn& column)
     case TKind::Integer:
         return value.isDouble() ? QVariant(qint64(value.toDouble())) : QVariant(QMetaType::fromType<qint64>());
     case TKind::Settings:
-        return value.isObject() ? QVariant(QString::fromUtf8(QJsonDocument(value.toObject()).toJson(QJsonDocument::Compact)))
-                                : QVariant(QMetaType::fromType<QString>());
+        return value.isObject()
+                   ? QVariant(QString::fromUtf8(QJsonDocument(value.toObject()).toJson(QJsonDocument::Compact)))
+                   : QVariant(QMetaType::fromType<QString>());
     case TKind::Text:
         break;
     }
@@ -191,7 +192,7 @@ bool Exec(QSqlQuery& query, const QString& sql, QString& why)
 
 std::atomic<int> NextStoreId{1};
 
-}  // namespace
+}   // namespace
 
 QJsonObject RecordEntry(const TUnitRecord& record, const QString& station, const QString& series)
 {
@@ -232,10 +233,11 @@ bool TRecordStore::OpenStore(const QString& location, QString& error)
         const QUrl url(location, QUrl::StrictMode);
         const QUrlQuery query(url);
         FDriver = Postgres;
-        FHost = query.hasQueryItem(QStringLiteral("host")) ? query.queryItemValue(QStringLiteral("host"), QUrl::FullyDecoded)
-                                                          : url.host();
+        FHost = query.hasQueryItem(QStringLiteral("host"))
+                    ? query.queryItemValue(QStringLiteral("host"), QUrl::FullyDecoded)
+                    : url.host();
         FPort = query.hasQueryItem(QStringLiteral("port")) ? query.queryItemValue(QStringLiteral("port")).toInt()
-                                                          : url.port();
+                                                           : url.port();
         FUser = url.userName();
         FPassword = url.password();
         FDatabase = url.path().mid(1);
@@ -255,7 +257,8 @@ bool TRecordStore::OpenStore(const QString& location, QString& error)
     if (!QSqlDatabase::isDriverAvailable(FDriver)) {
         error = Failure(QStringLiteral("open"),
                         QStringLiteral("Qt's SQL driver %1 is not installed (Debian package %2)")
-                            .arg(FDriver, IsPostgres() ? QStringLiteral("libqt6sql6-psql") : QStringLiteral("libqt6sql6-sqlite")));
+                            .arg(FDriver, IsPostgres() ? QStringLiteral("libqt6sql6-psql")
+                                                       : QStringLiteral("libqt6sql6-sqlite")));
         return false;
     }
     QString why;
@@ -357,7 +360,9 @@ bool TRecordStore::InTransaction(const QString& what, TDurability durability,
             ok = Exec(query, QStringLiteral("BEGIN"), why) &&
                  (onDisk || Exec(query, QStringLiteral("SET LOCAL synchronous_commit TO OFF"), why));
         else
-            ok = Exec(query, onDisk ? QStringLiteral("PRAGMA synchronous=FULL") : QStringLiteral("PRAGMA synchronous=NORMAL"), why) &&
+            ok = Exec(query,
+                      onDisk ? QStringLiteral("PRAGMA synchronous=FULL") : QStringLiteral("PRAGMA synchronous=NORMAL"),
+                      why) &&
                  Exec(query, QStringLiteral("BEGIN IMMEDIATE"), why);
         ok = ok && work(db, why) && Exec(query, QStringLiteral("COMMIT"), why);
         if (!ok && db.isOpen())
@@ -384,34 +389,40 @@ bool TRecordStore::Migrate(QString& error)
             query.value(0).toInt() == SchemaVersion)
             return true;
     }
-    return InTransaction(QStringLiteral("upgrade its schema"), TDurability::OnDisk, [this](QSqlDatabase& db, QString& why) {
-        QSqlQuery query(db);
-        // Two stations opening a new shared store at once: one creates the tables, the
-        // other finds them made.
-        if (IsPostgres() && !Exec(query, QStringLiteral("SELECT pg_advisory_xact_lock(424242)"), why))
-            return false;
-        if (!Exec(query, QStringLiteral("CREATE TABLE IF NOT EXISTS schema_version (version INTEGER NOT NULL)"), why) ||
-            !Exec(query, QStringLiteral("SELECT MAX(version) FROM schema_version"), why))
-            return false;
-        const int version = query.next() ? query.value(0).toInt() : 0;
-        if (version > SchemaVersion) {
-            why = QStringLiteral("its schema is version %1, newer than this program knows (%2): use a newer "
-                                 "OrvelBinLoader")
-                      .arg(version)
-                      .arg(SchemaVersion);
-            return false;
-        }
-        const QString id = IsPostgres() ? QStringLiteral("BIGSERIAL PRIMARY KEY") : QStringLiteral("INTEGER PRIMARY KEY");
-        for (int step = version; step < SchemaVersion; ++step) {
-            for (QString sql : Migrations[step]) {
-                if (!Exec(query, sql.replace(QStringLiteral("%ID"), id), why))
-                    return false;
+    return InTransaction(
+        QStringLiteral("upgrade its schema"), TDurability::OnDisk,
+        [this](QSqlDatabase& db, QString& why) {
+            QSqlQuery query(db);
+            // Two stations opening a new shared store at once: one creates the tables, the
+            // other finds them made.
+            if (IsPostgres() && !Exec(query, QStringLiteral("SELECT pg_advisory_xact_lock(424242)"), why))
+                return false;
+            if (!Exec(query, QStringLiteral("CREATE TABLE IF NOT EXISTS schema_version (version INTEGER NOT NULL)"),
+                      why) ||
+                !Exec(query, QStringLiteral("SELECT MAX(version) FROM schema_version"), why))
+                return false;
+            const int version = query.next() ? query.value(0).toInt() : 0;
+            if (version > SchemaVersion) {
+                why = QStringLiteral("its schema is version %1, newer than this program knows (%2): use a newer "
+                                     "OrvelBinLoader")
+                          .arg(version)
+                          .arg(SchemaVersion);
+                return false;
             }
-        }
-        return version == SchemaVersion ||
-               (Exec(query, QStringLiteral("DELETE FROM schema_version"), why) &&
-                Exec(query, QStringLiteral("INSERT INTO schema_version (version) VALUES (?)"), {SchemaVersion}, why));
-    }, error);
+            const QString id = IsPostgres() ? QStringLiteral("BIGSERIAL PRIMARY KEY")
+                                            : QStringLiteral("INTEGER PRIMARY KEY");
+            for (int step = version; step < SchemaVersion; ++step) {
+                for (QString sql : Migrations[step]) {
+                    if (!Exec(query, sql.replace(QStringLiteral("%ID"), id), why))
+                        return false;
+                }
+            }
+            return version == SchemaVersion ||
+                   (Exec(query, QStringLiteral("DELETE FROM schema_version"), why) &&
+                    Exec(query, QStringLiteral("INSERT INTO schema_version (version) VALUES (?)"), {SchemaVersion},
+                         why));
+        },
+        error);
 }
 
 bool TRecordStore::Write(const QJsonObject& entry, QString& error)
@@ -419,19 +430,22 @@ bool TRecordStore::Write(const QJsonObject& entry, QString& error)
     const QString unit = entry.value(QStringLiteral("unit")).toString();
     // A unit's record need not wait for the disk (the budget is a few milliseconds a unit);
     // the number it took went to the ledger durably when it was taken.
-    return InTransaction(QStringLiteral("write the record of %1").arg(unit), TDurability::Soon, [&entry](QSqlDatabase& db, QString& why) {
-        QStringList marks;
-        QVariantList values;
-        for (const TColumn& column : Columns) {
-            marks << QStringLiteral("?");
-            values << ColumnValue(entry, column);
-        }
-        QSqlQuery query(db);
-        return Exec(query,
-                    QStringLiteral("INSERT INTO unit_records (%1) VALUES (%2) ON CONFLICT (record_key) DO NOTHING")
-                        .arg(ColumnList(), marks.join(QStringLiteral(", "))),
-                    values, why);
-    }, error);
+    return InTransaction(
+        QStringLiteral("write the record of %1").arg(unit), TDurability::Soon,
+        [&entry](QSqlDatabase& db, QString& why) {
+            QStringList marks;
+            QVariantList values;
+            for (const TColumn& column : Columns) {
+                marks << QStringLiteral("?");
+                values << ColumnValue(entry, column);
+            }
+            QSqlQuery query(db);
+            return Exec(query,
+                        QStringLiteral("INSERT INTO unit_records (%1) VALUES (%2) ON CONFLICT (record_key) DO NOTHING")
+                            .arg(ColumnList(), marks.join(QStringLiteral(", "))),
+                        values, why);
+        },
+        error);
 }
 
 int32_t TRecordStore::TakeSerial(const QString& series, const QString& station, QString& error)
@@ -439,30 +453,34 @@ int32_t TRecordStore::TakeSerial(const QString& series, const QString& station, 
     int32_t taken = -1;
     const QString what = QStringLiteral("take a serial number from series \"%1\"").arg(series);
     // Durable: a number given out must never be given again after a crash.
-    const bool ok = InTransaction(what, TDurability::OnDisk, [&](QSqlDatabase& db, QString& why) {
-        QSqlQuery query(db);
-        if (!Exec(query,
-                  QStringLiteral("UPDATE serial_series SET next_number = next_number + 1"
-                                 " WHERE name = ? AND next_number BETWEEN 1 AND ? RETURNING next_number - 1"),
-                  {series, qint64(HighestSerial)}, why))
-            return false;
-        if (!query.next()) {
-            if (!Exec(query, QStringLiteral("SELECT next_number FROM serial_series WHERE name = ?"), {series}, why))
+    const bool ok = InTransaction(
+        what, TDurability::OnDisk,
+        [&](QSqlDatabase& db, QString& why) {
+            QSqlQuery query(db);
+            if (!Exec(query,
+                      QStringLiteral("UPDATE serial_series SET next_number = next_number + 1"
+                                     " WHERE name = ? AND next_number BETWEEN 1 AND ? RETURNING next_number - 1"),
+                      {series, qint64(HighestSerial)}, why))
                 return false;
-            why = query.next() ? QStringLiteral("the series is used up (2147483647 is the highest serial number)")
-                               : QStringLiteral("no such series; start it with 'orvel-loader serials set --series "
-                                                "%1 --next N'")
-                                     .arg(series);
-            return false;
-        }
-        const int64_t number = query.value(0).toLongLong();
-        query.finish();
-        if (!Exec(query, QStringLiteral("INSERT INTO serial_ledger (series, number, station, taken) VALUES (?, ?, ?, ?)"),
-                  {series, qint64(number), station, UtcText(QDateTime::currentDateTime())}, why))
-            return false;
-        taken = int32_t(number);
-        return true;
-    }, error);
+            if (!query.next()) {
+                if (!Exec(query, QStringLiteral("SELECT next_number FROM serial_series WHERE name = ?"), {series}, why))
+                    return false;
+                why = query.next() ? QStringLiteral("the series is used up (2147483647 is the highest serial number)")
+                                   : QStringLiteral("no such series; start it with 'orvel-loader serials set --series "
+                                                    "%1 --next N'")
+                                         .arg(series);
+                return false;
+            }
+            const int64_t number = query.value(0).toLongLong();
+            query.finish();
+            if (!Exec(query,
+                      QStringLiteral("INSERT INTO serial_ledger (series, number, station, taken) VALUES (?, ?, ?, ?)"),
+                      {series, qint64(number), station, UtcText(QDateTime::currentDateTime())}, why))
+                return false;
+            taken = int32_t(number);
+            return true;
+        },
+        error);
     return ok ? taken : -1;
 }
 
@@ -473,22 +491,25 @@ bool TRecordStore::SetNextSerial(const QString& series, int64_t next, QString& e
         error = Failure(what, QStringLiteral("a series has a name and a next number from 1 to 2147483647"));
         return false;
     }
-    return InTransaction(what, TDurability::OnDisk, [&](QSqlDatabase& db, QString& why) {
-        QSqlQuery query(db);
-        if (!Exec(query, QStringLiteral("SELECT MAX(number) FROM serial_ledger WHERE series = ?"), {series}, why))
-            return false;
-        if (query.next() && !query.value(0).isNull() && query.value(0).toLongLong() >= next) {
-            why = QStringLiteral("the series has given numbers up to %1 already; the next must be above that, or "
-                                 "those numbers would go out twice")
-                      .arg(query.value(0).toLongLong());
-            return false;
-        }
-        query.finish();
-        return Exec(query,
-                    QStringLiteral("INSERT INTO serial_series (name, next_number) VALUES (?, ?)"
-                                   " ON CONFLICT (name) DO UPDATE SET next_number = excluded.next_number"),
-                    {series, qint64(next)}, why);
-    }, error);
+    return InTransaction(
+        what, TDurability::OnDisk,
+        [&](QSqlDatabase& db, QString& why) {
+            QSqlQuery query(db);
+            if (!Exec(query, QStringLiteral("SELECT MAX(number) FROM serial_ledger WHERE series = ?"), {series}, why))
+                return false;
+            if (query.next() && !query.value(0).isNull() && query.value(0).toLongLong() >= next) {
+                why = QStringLiteral("the series has given numbers up to %1 already; the next must be above that, or "
+                                     "those numbers would go out twice")
+                          .arg(query.value(0).toLongLong());
+                return false;
+            }
+            query.finish();
+            return Exec(query,
+                        QStringLiteral("INSERT INTO serial_series (name, next_number) VALUES (?, ?)"
+                                       " ON CONFLICT (name) DO UPDATE SET next_number = excluded.next_number"),
+                        {series, qint64(next)}, why);
+        },
+        error);
 }
 
 bool TRecordStore::ReadSeries(QList<TSeriesState>& series, QString& error)
@@ -498,8 +519,9 @@ bool TRecordStore::ReadSeries(QList<TSeriesState>& series, QString& error)
     QSqlQuery query(db);
     if (!db.isValid() ||
         !Exec(query,
-              QStringLiteral("SELECT s.name, s.next_number, (SELECT COUNT(*) FROM serial_ledger l WHERE l.series = s.name)"
-                             " FROM serial_series s ORDER BY s.name"),
+              QStringLiteral(
+                  "SELECT s.name, s.next_number, (SELECT COUNT(*) FROM serial_ledger l WHERE l.series = s.name)"
+                  " FROM serial_series s ORDER BY s.name"),
               why)) {
         error = Failure(QStringLiteral("read the serial series"), why);
         return false;

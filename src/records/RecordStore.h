@@ -45,7 +45,7 @@ struct TRecordFilter {
     std::optional<int32_t> Serial;   // the unit's serial number, or the number taken for it
     QDateTime Since;                 // started at or after; invalid: any time
     bool FailedOnly = false;
-    QString Station;                 // empty: any
+    QString Station;   // empty: any
 };
 
 struct TSeriesState {
@@ -116,7 +116,7 @@ private:
     const int FId;   // tells this store's connections from another store's
     QString FOpenError = QStringLiteral("the record store is not open");
     QString FDriver;
-    QString FFile;   // SQLite
+    QString FFile;                                // SQLite
     QString FHost, FUser, FPassword, FDatabase;   // PostgreSQL
     int FPort = -1;
     QMutex FWriters;   // SQLite: one writer of this process at a time

@@ -35,7 +35,7 @@ int KernelHeaderOffsetOf(const QByteArray& kernel)
     return -1;
 }
 
-}  // namespace
+}   // namespace
 
 bool LoadKernelFile(const QString& path, TLoadedImages& images, QString& error)
 {

@@ -14,7 +14,7 @@ int32_t TakeFrom(int64_t& next)
     return int32_t(next++);
 }
 
-}  // namespace
+}   // namespace
 
 TMemorySerialCounter::TMemorySerialCounter(int32_t first) : FNext(first) {}
 

@@ -29,7 +29,7 @@ QJsonObject SettingsJson(const TKernelHeader& header)
             {QStringLiteral("dnsServer"), IPToStr(header.DNSServer)}};
 }
 
-}  // namespace
+}   // namespace
 
 QString OutcomeText(TUnitOutcome outcome)
 {

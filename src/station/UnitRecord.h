@@ -20,27 +20,27 @@ struct TUnitRecord {
     QString IP;
     int32_t NadBefore = -1;
     int32_t NadAfter = -1;
-    int32_t Serial = -1;          // the unit's serial number afterwards; -1: none
-    int32_t SerialTaken = -1;     // taken from a shared counter for the unit, written or not; -1: none
-    QString Platform;             // as the information panel shows it
-    QString KernelVersion;        // the unit's kernel before the operation
-    QString KernelFile;           // the file names as given; empty: not sent
+    int32_t Serial = -1;        // the unit's serial number afterwards; -1: none
+    int32_t SerialTaken = -1;   // taken from a shared counter for the unit, written or not; -1: none
+    QString Platform;           // as the information panel shows it
+    QString KernelVersion;      // the unit's kernel before the operation
+    QString KernelFile;         // the file names as given; empty: not sent
     QString ProgramFile;
-    QString KernelSha256;         // of the kernel as written, header built by the send included
-    QString ProgramSha256;        // of the program as written, sealed header in place
+    QString KernelSha256;    // of the kernel as written, header built by the send included
+    QString ProgramSha256;   // of the program as written, sealed header in place
     bool SettingsWritten = false;
-    TKernelHeader Settings{};     // the configuration header written, when SettingsWritten
+    TKernelHeader Settings{};                     // the configuration header written, when SettingsWritten
     QString SerialStep = QStringLiteral("---");   // "ok", "err" or "---" (not asked)
     QString KernelStep = QStringLiteral("---");
     QString ProgramStep = QStringLiteral("---");
     QString VerifyStep = QStringLiteral("---");
-    TInfoPanelTexts Panel;        // what the unit reported when the runner reached it
+    TInfoPanelTexts Panel;   // what the unit reported when the runner reached it
     QDateTime Started;
     QDateTime Ended;
     uint64_t Requests = 0;
     uint64_t Resent = 0;
     TUnitOutcome Outcome = TUnitOutcome::Failed;
-    QString Message;              // the runner's last message line
+    QString Message;   // the runner's last message line
 
     qint64 DurationMs() const { return Started.msecsTo(Ended); }
 };

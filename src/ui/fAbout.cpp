@@ -35,8 +35,7 @@ TfmAbout::~TfmAbout() = default;
 
 bool TfmAbout::eventFilter(QObject* watched, QEvent* event)
 {
-    if (event->type() == QEvent::MouseButtonRelease
-        && static_cast<QMouseEvent*>(event)->button() == Qt::LeftButton)
+    if (event->type() == QEvent::MouseButtonRelease && static_cast<QMouseEvent*>(event)->button() == Qt::LeftButton)
         Label5Click(watched);
     return QDialog::eventFilter(watched, event);
 }

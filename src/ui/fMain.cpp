@@ -58,15 +58,15 @@ void BindButton(QPushButton* button, QAction* action)
     QObject::connect(button, &QPushButton::clicked, action, &QAction::trigger);
 }
 
-} // namespace
+}   // namespace
 
 TfmMain::TfmMain(QWidget* parent) : QMainWindow(parent), ui(std::make_unique<Ui::fmMain>())
 {
     InitPictureResources();
     ui->setupUi(this);
     setFixedSize(size());
-    setWindowFlags(Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint
-                   | Qt::WindowCloseButtonHint);
+    setWindowFlags(Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
+                   Qt::WindowCloseButtonHint);
 
     BindButton(ui->btnSend, ui->acSend);
     BindButton(ui->btnVerify, ui->acVerify);
@@ -150,7 +150,8 @@ void TfmMain::ConnectHandlers()
 void TfmMain::FormCreate()
 {
     // The header and the separator paint their own colours, not the themed background.
-    for (auto [panel, colour] : {std::pair{ui->pnlHeader, QColor(Qt::white)}, std::pair{ui->pnlSeparator, QColor(Qt::gray)}}) {
+    for (auto [panel, colour] :
+         {std::pair{ui->pnlHeader, QColor(Qt::white)}, std::pair{ui->pnlSeparator, QColor(Qt::gray)}}) {
         QPalette palette = panel->palette();
         palette.setColor(QPalette::Window, colour);
         panel->setPalette(palette);
@@ -170,8 +171,8 @@ void TfmMain::FormCreate()
     FStatusImages = {QPixmap(QStringLiteral(":/GREY")), QPixmap(QStringLiteral(":/GREEN")),
                      QPixmap(QStringLiteral(":/RED")), QPixmap(QStringLiteral(":/YELLOW"))};
     ClearInfoPanel();
-    for (QLabel* icon : {ui->imEthernet, ui->imOrvel, ui->imNADAlias, ui->imHardwareModel, ui->imIPAddress, ui->imSubnetMask,
-                         ui->imGateway, ui->imDNSServer})
+    for (QLabel* icon : {ui->imEthernet, ui->imOrvel, ui->imNADAlias, ui->imHardwareModel, ui->imIPAddress,
+                         ui->imSubnetMask, ui->imGateway, ui->imDNSServer})
         SetIcon(icon, TIconState::Grey);
     ClearVerifyIcons();
 
@@ -243,9 +244,10 @@ void TfmMain::EnableControls()
 void TfmMain::UpdateInputStates()
 {
     const bool free = !FControlsDisabled;
-    for (QWidget* box : std::initializer_list<QWidget*>{
-             ui->ckSerialNumber, ui->ckKernel, ui->ckPLCProgram, ui->ckStartPLC, ui->ckSetRTC, ui->ckSetNadAlias,
-             ui->ckSetHardwareModel, ui->ckSetIEXBaudRate, ui->ckSetIPAddress})
+    for (QWidget* box :
+         std::initializer_list<QWidget*>{ui->ckSerialNumber, ui->ckKernel, ui->ckPLCProgram, ui->ckStartPLC,
+                                         ui->ckSetRTC, ui->ckSetNadAlias, ui->ckSetHardwareModel, ui->ckSetIEXBaudRate,
+                                         ui->ckSetIPAddress})
         box->setEnabled(free);
     const bool serial = free && ui->ckSerialNumber->isChecked();
     ui->edSerialNumber->setEnabled(serial);
@@ -263,9 +265,9 @@ void TfmMain::UpdateInputStates()
     ui->rbDHCP->setEnabled(ip);
     ui->rbStaticIP->setEnabled(ip);
     const bool staticIP = ip && !ui->rbDHCP->isChecked();
-    for (QWidget* input : std::initializer_list<QWidget*>{ui->edIPAddress, ui->edSubnetMask, ui->edGateway,
-                                                          ui->edDNSServer, ui->lblIPAddress, ui->lblSubnetMask,
-                                                          ui->lblGateway, ui->lblDNSServer})
+    for (QWidget* input :
+         std::initializer_list<QWidget*>{ui->edIPAddress, ui->edSubnetMask, ui->edGateway, ui->edDNSServer,
+                                         ui->lblIPAddress, ui->lblSubnetMask, ui->lblGateway, ui->lblDNSServer})
         input->setEnabled(staticIP);
 }
 
@@ -331,9 +333,9 @@ void TfmMain::ResetStatus()
 void TfmMain::ShowImageFileStates()
 {
     const auto show = [this](QCheckBox* box, TFileState state, QLabel* icon) {
-        SetIcon(icon, !box->isChecked()                ? TIconState::Grey
+        SetIcon(icon, !box->isChecked()             ? TIconState::Grey
                       : state == TFileState::Loaded ? TIconState::Green
-                                                     : TIconState::Red);
+                                                    : TIconState::Red);
         icon->repaint();
     };
     show(ui->ckKernel, Session->KernelFileState, ui->imKernel);
@@ -661,7 +663,9 @@ void TfmMain::Connect()
                           BindAdapter();
                           CheckBinding();
                       },
-                      [this] { return TNadChoice{ui->ckNadNotAssigned->isChecked(), ui->cbNAD->currentText()}; },
+                      [this] {
+                          return TNadChoice{ui->ckNadNotAssigned->isChecked(), ui->cbNAD->currentText()};
+                      },
                       [this](const TConnectResult& result, bool newest) { ShowConnection(result, newest); }});
     if (FCloseWhenDone && !FOperationRunning && !Session->Connecting())
         close();
@@ -709,8 +713,8 @@ void TfmMain::CheckBinding()
     const TEthernetAdapterInfo& adapter = Link->Adapter;
     const TEthernetAdapterInfo* found = Adapters->FindByName(adapter.AdapterName);
     const TEthernetAdapterInfo* selected = Adapters->Items(ui->cbEthAdapter->currentIndex());
-    const bool good = found && selected && !selected->AdapterName.isEmpty() && StrToIP(found->IPAddress) != 0
-                      && StrToIP(adapter.IPAddress) != 0;
+    const bool good = found && selected && !selected->AdapterName.isEmpty() && StrToIP(found->IPAddress) != 0 &&
+                      StrToIP(adapter.IPAddress) != 0;
     if (!good) {
         SetIcon(ui->imEthernet, TIconState::Red);
         AdapterState = NeedsBinding;

@@ -88,9 +88,9 @@ public:
     void RefreshAdapters();
 
     // ---- window state ----
-    int32_t SerialNumber = 0;     // edSerialNumber as a number, -1 when it holds none
-    bool ParametersValid = false; // the last CheckParameters
-    QString Password;             // never stored, logged or sent as text
+    int32_t SerialNumber = 0;       // edSerialNumber as a number, -1 when it holds none
+    bool ParametersValid = false;   // the last CheckParameters
+    QString Password;               // never stored, logged or sent as text
     TAdapterState AdapterState = NeedsBinding;
     TCommunicator* Link = nullptr;
     std::unique_ptr<TLoaderSession> Session;
@@ -180,11 +180,11 @@ private:
     QFileDialog* dlgSaveFile = nullptr;
     QString FStartFolder;
     bool FControlsDisabled = false;
-    bool FOperationRunning = false;     // from RunOperation's start to the end of its Connect
-    bool FCloseWhenDone = false;        // the operator closed the window while it was busy
+    bool FOperationRunning = false;   // from RunOperation's start to the end of its Connect
+    bool FCloseWhenDone = false;      // the operator closed the window while it was busy
     TfmAbout* fmAbout = nullptr;
     TfmPassword* fmPassword = nullptr;
     TfmHelp* fmHelp = nullptr;
-    QString FLastMessage;                    // the last message log line, for the unit's record
-    std::unique_ptr<TRecordKeeper> FRecords; // from the first Send on
+    QString FLastMessage;                      // the last message log line, for the unit's record
+    std::unique_ptr<TRecordKeeper> FRecords;   // from the first Send on
 };

@@ -18,8 +18,7 @@ QByteArray Hex(const char* text)
 }
 
 // A reply frame as the link receives it: upper-case hexadecimal text.
-QByteArray ReplyText(uint32_t source, uint32_t destination, uint8_t code, const QByteArray& data,
-                     uint8_t auxiliary = 0)
+QByteArray ReplyText(uint32_t source, uint32_t destination, uint8_t code, const QByteArray& data, uint8_t auxiliary = 0)
 {
     QByteArray frame(12, '\0');
     auto* p = reinterpret_cast<uint8_t*>(frame.data());
@@ -52,15 +51,14 @@ TEST_P(Checksum, SumsWeightedBytes)
 }
 
 // 0x5A XOR 0x5A is 0, so a run of 0x5A bytes contributes nothing and isolates one byte.
-INSTANTIATE_TEST_SUITE_P(
-    ABus, Checksum,
-    testing::Values(
-        ChecksumCase{"abc", "abc", 0, 0x7F00},
-        ChecksumCase{"EmptyGivesStart", QByteArray(), 0x1234, 0x1234},
-        ChecksumCase{"IndexWrapsAfter16", QByteArray(16, 0x5A) + char(0x5B), 0, 1181},
-        ChecksumCase{"ProductKeepsLow16Bits", QByteArray(15, 0x5A) + char(0xA5), 0, uint16_t(255 * 27583)},
-        ChecksumCase{"SumWraps", QByteArray(1, 0x5B), 0xFFFF, 1180}),
-    [](const auto& info) { return std::string(info.param.name); });
+INSTANTIATE_TEST_SUITE_P(ABus, Checksum,
+                         testing::Values(ChecksumCase{"abc", "abc", 0, 0x7F00},
+                                         ChecksumCase{"EmptyGivesStart", QByteArray(), 0x1234, 0x1234},
+                                         ChecksumCase{"IndexWrapsAfter16", QByteArray(16, 0x5A) + char(0x5B), 0, 1181},
+                                         ChecksumCase{"ProductKeepsLow16Bits", QByteArray(15, 0x5A) + char(0xA5), 0,
+                                                      uint16_t(255 * 27583)},
+                                         ChecksumCase{"SumWraps", QByteArray(1, 0x5B), 0xFFFF, 1180}),
+                         [](const auto& info) { return std::string(info.param.name); });
 
 TEST(ABusChecksum, NonPositiveCountGivesStart)
 {
@@ -218,17 +216,17 @@ QByteArray WithBodyLength(uint16_t length)
 
 INSTANTIATE_TEST_SUITE_P(
     ABus, ParseFrameRejects,
-    testing::Values(
-        RejectCase{"TooShort", QByteArray("AA550200E8030000010000000100C2A1").left(27), TRejection::Incomplete},
-        RejectCase{"Empty", QByteArray(), TRejection::Incomplete},
-        RejectCase{"HalfAStart", QByteArray("AA5"), TRejection::Incomplete},
-        RejectCase{"ShortNoise", QByteArray("A5"), TRejection::Noise},
-        RejectCase{"NoStartBytes", QByteArray("AA560200E8030000010000000100C2A1"), TRejection::Noise},
-        RejectCase{"BodyLength1", WithBodyLength(1), TRejection::BadLength},
-        RejectCase{"BodyLength1025", WithBodyLength(1025), TRejection::BadLength},
-        RejectCase{"Incomplete", Good.chopped(1), TRejection::Incomplete},
-        RejectCase{"BadChecksum", QByteArray("AA550200E8030000010000000100C2A2"), TRejection::BadChecksum},
-        RejectCase{"BadBody", QByteArray(Good).replace(28, 2, "C1"), TRejection::BadChecksum}),
+    testing::Values(RejectCase{"TooShort", QByteArray("AA550200E8030000010000000100C2A1").left(27),
+                               TRejection::Incomplete},
+                    RejectCase{"Empty", QByteArray(), TRejection::Incomplete},
+                    RejectCase{"HalfAStart", QByteArray("AA5"), TRejection::Incomplete},
+                    RejectCase{"ShortNoise", QByteArray("A5"), TRejection::Noise},
+                    RejectCase{"NoStartBytes", QByteArray("AA560200E8030000010000000100C2A1"), TRejection::Noise},
+                    RejectCase{"BodyLength1", WithBodyLength(1), TRejection::BadLength},
+                    RejectCase{"BodyLength1025", WithBodyLength(1025), TRejection::BadLength},
+                    RejectCase{"Incomplete", Good.chopped(1), TRejection::Incomplete},
+                    RejectCase{"BadChecksum", QByteArray("AA550200E8030000010000000100C2A2"), TRejection::BadChecksum},
+                    RejectCase{"BadBody", QByteArray(Good).replace(28, 2, "C1"), TRejection::BadChecksum}),
     [](const auto& info) { return std::string(info.param.name); });
 
 struct AcceptCase {
@@ -289,9 +287,12 @@ TEST(ABusRejectionText, OneTextForEachReason)
 
 TEST(ABusReplyCodeText, EveryCodeHasAText)
 {
-    const std::pair<uint8_t, const char*> cases[] = {
-        {0, ""}, {1, "acknowledge"}, {6, "no valid program"}, {12, "incorrect authentication"},
-        {13, "unknown error (13)"}, {255, "unknown error (255)"}};
+    const std::pair<uint8_t, const char*> cases[] = {{0, ""},
+                                                     {1, "acknowledge"},
+                                                     {6, "no valid program"},
+                                                     {12, "incorrect authentication"},
+                                                     {13, "unknown error (13)"},
+                                                     {255, "unknown error (255)"}};
     for (const auto& [code, text] : cases)
         EXPECT_EQ(ReplyCodeText(code), QString::fromLatin1(text)) << "code " << int(code);
 }
@@ -303,4 +304,4 @@ TEST(ABusProgramEraseArea, OnlyImagesWithContent)
     EXPECT_EQ(ProgramEraseArea(1), 4);
 }
 
-}  // namespace
+}   // namespace

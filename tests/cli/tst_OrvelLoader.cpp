@@ -90,7 +90,8 @@ protected:
         QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
         environment.insert(QStringLiteral("HOME"), Dir.path());   // the settings store, kept apart
         environment.insert(QStringLiteral("XDG_CONFIG_HOME"), Dir.filePath(QStringLiteral("config")));
-        environment.insert(QStringLiteral("XDG_DATA_HOME"), Dir.filePath(QStringLiteral("data")));   // the default store
+        environment.insert(QStringLiteral("XDG_DATA_HOME"),
+                           Dir.filePath(QStringLiteral("data")));   // the default store
         environment.remove(QStringLiteral("ORVEL_PASSWORD"));
         environment.remove(QStringLiteral("ORVEL_RECORDS"));
         process.setProcessEnvironment(environment);
@@ -157,7 +158,8 @@ TEST_P(OrvelLoaderBadInput, IsRefusedBeforeAnyUnitIsTouched)
     // A store that cannot be opened is no bad input, but refused as early.
     const bool store = QLatin1String(GetParam().Says).startsWith(QLatin1String("record store"));
     EXPECT_EQ(run.ExitCode, store ? ExitStore : ExitBadInput) << run.Out.toStdString();
-    EXPECT_TRUE((store ? run.Out : run.Err).contains(QString::fromLatin1(GetParam().Says).replace(QStringLiteral("DIR"), Dir.path())))
+    EXPECT_TRUE((store ? run.Out : run.Err)
+                    .contains(QString::fromLatin1(GetParam().Says).replace(QStringLiteral("DIR"), Dir.path())))
         << run.Err.toStdString() << run.Out.toStdString();
     EXPECT_EQ(FramesReceived(), 0);
 }
@@ -182,10 +184,14 @@ INSTANTIATE_TEST_SUITE_P(
         TBadInputCase{"unknown_adapter", {"--adapter", "nosuch0"}, "no adapter is named or addressed \"nosuch0\""},
         TBadInputCase{"missing_password_file", {"--password-file", "DIR/none.txt"}, "can't read the password file"},
         TBadInputCase{"unknown_option", {"--kernal", "x.bin"}, "Unknown option"},
-        TBadInputCase{"two_sources_of_serial_numbers", {"--series", "default", "--serial", "5"}, "--series goes with neither"},
-        TBadInputCase{"local_numbers_with_a_named_store", {"--records", "DIR/r.sqlite", "--autoincrement"},
+        TBadInputCase{"two_sources_of_serial_numbers",
+                      {"--series", "default", "--serial", "5"},
+                      "--series goes with neither"},
+        TBadInputCase{"local_numbers_with_a_named_store",
+                      {"--records", "DIR/r.sqlite", "--autoincrement"},
                       "with the record store --records serial numbers come from its series: use --series NAME"},
-        TBadInputCase{"store_that_cannot_be_opened", {"--records", "DIR/huge.bin/r.sqlite"},
+        TBadInputCase{"store_that_cannot_be_opened",
+                      {"--records", "DIR/huge.bin/r.sqlite"},
                       "record store DIR/huge.bin/r.sqlite: can't open"}),
     [](const auto& info) { return std::string(info.param.Name); });
 
@@ -253,7 +259,8 @@ TEST_F(OrvelLoader, UnitOfTheOtherPlatformFailsAloneAndGivesOne)
         const bool xaUnit = result.value(QStringLiteral("platform")).toString() == QStringLiteral("Orvel/XA");
         EXPECT_EQ(result.value(QStringLiteral("outcome")).toString(), xaUnit ? "ok" : "failed");
         if (!xaUnit) {
-            EXPECT_EQ(result.value(QStringLiteral("message")).toString(), QStringLiteral("error: no valid kernel file"));
+            EXPECT_EQ(result.value(QStringLiteral("message")).toString(),
+                      QStringLiteral("error: no valid kernel file"));
         }
     }
 }
@@ -372,11 +379,11 @@ TEST_F(OrvelLoader, StationRecordsFourUnitsWithConsecutiveSerialNumbers)
                    QStringLiteral("--records"), store})
                   .ExitCode,
               ExitOk);
-    const TRun station =
-        Run({QStringLiteral("station"), QStringLiteral("--kernel"), Kernel, QStringLiteral("--program"), Program,
-             QStringLiteral("--records"), store, QStringLiteral("--series"), QStringLiteral("default"),
-             QStringLiteral("--station"), QStringLiteral("line-1"), QStringLiteral("--units"), QStringLiteral("4"),
-             QStringLiteral("--scan"), QStringLiteral("200"), QStringLiteral("--json"), QStringLiteral("--log"), log});
+    const TRun station = Run(
+        {QStringLiteral("station"), QStringLiteral("--kernel"), Kernel, QStringLiteral("--program"), Program,
+         QStringLiteral("--records"), store, QStringLiteral("--series"), QStringLiteral("default"),
+         QStringLiteral("--station"), QStringLiteral("line-1"), QStringLiteral("--units"), QStringLiteral("4"),
+         QStringLiteral("--scan"), QStringLiteral("200"), QStringLiteral("--json"), QStringLiteral("--log"), log});
     EXPECT_EQ(station.ExitCode, ExitOk) << station.Out.toStdString();
 
     const TRun records = Run({QStringLiteral("records"), QStringLiteral("--records"), store, QStringLiteral("--json")});
@@ -437,15 +444,18 @@ TEST_F(OrvelLoader, LockedStoreLeavesTheUnitUntouchedAndItsRecordWaits)
     EXPECT_EQ(run.ExitCode, ExitUnitFailed) << run.Out.toStdString();
     const QList<QJsonObject> results = run.Kind(QStringLiteral("result"));
     ASSERT_EQ(results.size(), 1);
-    EXPECT_TRUE(results[0].value(QStringLiteral("message")).toString().contains(
-        QLatin1String("error: no serial number: record store ")))
+    EXPECT_TRUE(results[0]
+                    .value(QStringLiteral("message"))
+                    .toString()
+                    .contains(QLatin1String("error: no serial number: record store ")))
         << results[0].value(QStringLiteral("message")).toString().toStdString();
     EXPECT_TRUE(results[0].value(QStringLiteral("message")).toString().contains(QLatin1String("database is locked")));
     EXPECT_EQ(Sim.Controller(0).Serial(), NoSerialNumber);
     EXPECT_FALSE(Sim.Controller(0).HoldsValidKernel());
     bool waits = false;
     for (const QJsonObject& note : run.Kind(QStringLiteral("note")))
-        waits = waits || note.value(QStringLiteral("text")).toString().contains(QLatin1String("until the store takes it"));
+        waits = waits ||
+                note.value(QStringLiteral("text")).toString().contains(QLatin1String("until the store takes it"));
     EXPECT_TRUE(waits) << run.Out.toStdString();
 
     const TRun records = Run({QStringLiteral("records"), QStringLiteral("--records"), store, QStringLiteral("--failed"),
@@ -473,4 +483,4 @@ TEST(RecordsExport, CsvQuotesWhatWouldBreakAField)
     EXPECT_TRUE(csv.endsWith(QStringLiteral(",ok,,,,,,\"error: \"\"x\"\", then\ny\"\n"))) << csv.toStdString();
 }
 
-}  // namespace
+}   // namespace

@@ -56,7 +56,7 @@ TEST_F(ProgramFolders, WritesToTheUsersDataFolderOtherwise)
     EXPECT_EQ(QStandardPaths::writableLocation(QStandardPaths::AppDataLocation), DataFolder);
     EXPECT_EQ(WritableFolder(ProgramFolder, readOnly), DataFolder);
     EXPECT_EQ(asked, ProgramFolder);
-    EXPECT_TRUE(QFileInfo(DataFolder).isDir());   // created
+    EXPECT_TRUE(QFileInfo(DataFolder).isDir());                       // created
     EXPECT_EQ(WritableFolder(ProgramFolder, readOnly), DataFolder);   // and found again
 }
 
@@ -66,8 +66,8 @@ TEST_F(ProgramFolders, WritableAsTheFileSystemSays)
 {
     const QString readOnly = Root.filePath(QStringLiteral("read-only"));
     ASSERT_TRUE(QDir().mkpath(readOnly));
-    ASSERT_TRUE(QFile::setPermissions(readOnly, QFile::ReadOwner | QFile::ExeOwner | QFile::ReadGroup
-                                                    | QFile::ExeGroup | QFile::ReadOther | QFile::ExeOther));
+    ASSERT_TRUE(QFile::setPermissions(readOnly, QFile::ReadOwner | QFile::ExeOwner | QFile::ReadGroup |
+                                                    QFile::ExeGroup | QFile::ReadOther | QFile::ExeOther));
     const QString file = Touch(Root.filePath(QStringLiteral("a-file")));
 
     for (const QString& folder : {ProgramFolder, readOnly}) {
@@ -117,4 +117,4 @@ INSTANTIATE_TEST_SUITE_P(Folders, HelpFile,
                                          THelpCase{"Neither", false, false, "usr/bin/Readme.txt"}),
                          [](const auto& info) { return std::string(info.param.name); });
 
-}  // namespace
+}   // namespace

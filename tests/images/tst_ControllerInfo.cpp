@@ -64,11 +64,15 @@ TEST_P(InfoPanel, Texts)
 }
 
 using T = TInfoPanelTexts;
-const std::vector<std::pair<Field, const char*>> KernelItemsHidden = {
-    {&T::KernelVersion, "-"}, {&T::NADAlias, "-"}, {&T::HardwareModel, "-"}, {&T::IEXBaudrate, "-"},
-    {&T::KernelTransferDate, "-"}};
-const std::vector<std::pair<Field, const char*>> ProgramItemsHidden = {
-    {&T::PLCProgram, "-"}, {&T::FileSystem, "-"}, {&T::PLCProgramTransferDate, "-"}, {&T::ModbusAddress, "-"}};
+const std::vector<std::pair<Field, const char*>> KernelItemsHidden = {{&T::KernelVersion, "-"},
+                                                                      {&T::NADAlias, "-"},
+                                                                      {&T::HardwareModel, "-"},
+                                                                      {&T::IEXBaudrate, "-"},
+                                                                      {&T::KernelTransferDate, "-"}};
+const std::vector<std::pair<Field, const char*>> ProgramItemsHidden = {{&T::PLCProgram, "-"},
+                                                                       {&T::FileSystem, "-"},
+                                                                       {&T::PLCProgramTransferDate, "-"},
+                                                                       {&T::ModbusAddress, "-"}};
 
 template <typename... Lists>
 std::vector<std::pair<Field, const char*>> Join(const Lists&... lists)
@@ -171,8 +175,8 @@ TEST(ImagesFileDateText, PackedDates)
 
 TEST(ImagesNames, HardwareModels)
 {
-    const std::pair<uint16_t, const char*> cases[] = {
-        {0, "unknown"}, {1, "Orvel-A"}, {10, "Orvel-J"}, {12, "Orvel-L"}, {13, "unknown"}, {0xFFFF, "unknown"}};
+    const std::pair<uint16_t, const char*> cases[] = {{0, "unknown"},  {1, "Orvel-A"},  {10, "Orvel-J"},
+                                                      {12, "Orvel-L"}, {13, "unknown"}, {0xFFFF, "unknown"}};
     for (const auto& [code, name] : cases)
         EXPECT_EQ(HardwareModelName(code), QString::fromLatin1(name)) << code;
 }
@@ -185,4 +189,4 @@ TEST(ImagesNames, IEXBaudRates)
         EXPECT_EQ(IEXBaudRateText(code), QString::fromLatin1(text)) << code;
 }
 
-}  // namespace
+}   // namespace

@@ -37,8 +37,8 @@ QByteArray RampBytes(uint8_t first)
 }
 
 template <typename Record>
-void ExpectGolden(const QByteArray& bytes, const Record& fields, int size,
-                  Record (*fromBytes)(const QByteArray&, int), QByteArray (*toBytes)(const Record&))
+void ExpectGolden(const QByteArray& bytes, const Record& fields, int size, Record (*fromBytes)(const QByteArray&, int),
+                  QByteArray (*toBytes)(const Record&))
 {
     ASSERT_EQ(bytes.size(), size);
     EXPECT_EQ(fromBytes(bytes, 0), fields);
@@ -51,8 +51,8 @@ void ExpectGolden(const QByteArray& bytes, const Record& fields, int size,
 TEST(Records, KernelHeader)
 {
     const QByteArray bytes = Hex("0302 0504 2F6A EFBE 45230100 AF6D6F58 0B00 A2A1 0700 0500 0900"
-                                 "78563412 1401A8C0 00FFFFFF 0101A8C0 08080808")
-                             + RampBytes<42>(0x80);
+                                 "78563412 1401A8C0 00FFFFFF 0101A8C0 08080808") +
+                             RampBytes<42>(0x80);
     const TKernelHeader fields{.VersionMajor = 0x0203,
                                .VersionMinor = 0x0405,
                                .Magic = KernelMagicB,
@@ -75,9 +75,9 @@ TEST(Records, KernelHeader)
 
 TEST(Records, ProgramHeader)
 {
-    const QByteArray bytes = Hex("0201 B87A D4C3") + RampBytes<6>(0x10) + Hex("AF6D6F58 45230100 20212223 FEFFFFFF")
-                             + RampBytes<36>(0x30) + Hex("00030200 0302") + RampBytes<10>(0x60) + Hex("F701")
-                             + RampBytes<32>(0x80);
+    const QByteArray bytes = Hex("0201 B87A D4C3") + RampBytes<6>(0x10) + Hex("AF6D6F58 45230100 20212223 FEFFFFFF") +
+                             RampBytes<36>(0x30) + Hex("00030200 0302") + RampBytes<10>(0x60) + Hex("F701") +
+                             RampBytes<32>(0x80);
     const TProgramHeader fields{.Marker = 0x0102,
                                 .Kind = ProgramKindARM,
                                 .Checksum = 0xC3D4,
@@ -98,8 +98,10 @@ TEST(Records, ProgramHeader)
 TEST(Records, ProgramFileEntry)
 {
     const QByteArray bytes = RampBytes<34>(0x20) + Hex("00100200 00080000") + RampBytes<4>(0xE0);
-    const TProgramFileEntry fields{
-        .Reserved0 = Ramp<34>(0x20), .FileAddress = 0x21000, .FileLength = 0x800, .Reserved42 = Ramp<4>(0xE0)};
+    const TProgramFileEntry fields{.Reserved0 = Ramp<34>(0x20),
+                                   .FileAddress = 0x21000,
+                                   .FileLength = 0x800,
+                                   .Reserved42 = Ramp<4>(0xE0)};
     ExpectGolden(bytes, fields, ProgramFileEntrySize, ProgramFileEntryFromBytes, ProgramFileEntryToBytes);
 }
 
@@ -120,4 +122,4 @@ TEST(Records, PlcStatus)
                  PlcStatusToBytes);
 }
 
-}  // namespace
+}   // namespace

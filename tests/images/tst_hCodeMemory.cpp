@@ -106,9 +106,9 @@ TEST(ImagesKernel, ChecksumLeavesOutTheFirst16HeaderBytes)
         int offset;   // in the image
         bool counted;
     } changes[] = {
-        {"first image byte", 0, true},        {"byte before the header", HeaderAt - 1, true},
-        {"VersionMajor", HeaderAt + 0, false}, {"Checksum", HeaderAt + 6, false},
-        {"ImageSize", HeaderAt + 8, false},   {"TransferDate", HeaderAt + 15, false},
+        {"first image byte", 0, true},          {"byte before the header", HeaderAt - 1, true},
+        {"VersionMajor", HeaderAt + 0, false},  {"Checksum", HeaderAt + 6, false},
+        {"ImageSize", HeaderAt + 8, false},     {"TransferDate", HeaderAt + 15, false},
         {"HardwareModel", HeaderAt + 16, true}, {"NadAlias", HeaderAt + 26, true},
         {"last image byte", 0x3FFF, true},
     };
@@ -256,18 +256,18 @@ TEST_P(ProgramValidity, HeaderAndChecksum)
 
 INSTANTIATE_TEST_SUITE_P(
     Images, ProgramValidity,
-    testing::Values(
-        ProgramCase{"FifteenBytes", QByteArray(15, '\xFF'), false, false},
-        ProgramCase{"SixteenBytesErased", QByteArray(16, '\xFF'), false, true},
-        ProgramCase{"ErasedWithoutChecksum", ProgramImage(300, Erased, Erased, Erased, 200), false, true},
-        ProgramCase{"ErasedWrongChecksum", ProgramImage(300, Erased, Erased, 0x1234, 200), false, false},
-        ProgramCase{"ErasedRightChecksum", ProgramImage(300, Erased, Erased, RightChecksum, 200), false, true},
-        ProgramCase{"SealedXA", ProgramImage(300, 0, ProgramKindXA, RightChecksum, 200), true, true},
-        ProgramCase{"SealedARMOnXA", ProgramImage(300, 0, ProgramKindARM, RightChecksum, 200), true, true},
-        ProgramCase{"SealedWrongChecksum", ProgramImage(300, 0, ProgramKindARM, 0x1234, 200), false, false},
-        ProgramCase{"UnknownKind", ProgramImage(300, 0, 0x7AB9, Erased, 200), false, false},
-        ProgramCase{"HalfErased", ProgramImage(300, Erased, ProgramKindXA, Erased, 200), false, false},
-        ProgramCase{"MarkerNotZero", ProgramImage(300, 1, ProgramKindARM, Erased, 200), false, false}),
+    testing::Values(ProgramCase{"FifteenBytes", QByteArray(15, '\xFF'), false, false},
+                    ProgramCase{"SixteenBytesErased", QByteArray(16, '\xFF'), false, true},
+                    ProgramCase{"ErasedWithoutChecksum", ProgramImage(300, Erased, Erased, Erased, 200), false, true},
+                    ProgramCase{"ErasedWrongChecksum", ProgramImage(300, Erased, Erased, 0x1234, 200), false, false},
+                    ProgramCase{"ErasedRightChecksum", ProgramImage(300, Erased, Erased, RightChecksum, 200), false,
+                                true},
+                    ProgramCase{"SealedXA", ProgramImage(300, 0, ProgramKindXA, RightChecksum, 200), true, true},
+                    ProgramCase{"SealedARMOnXA", ProgramImage(300, 0, ProgramKindARM, RightChecksum, 200), true, true},
+                    ProgramCase{"SealedWrongChecksum", ProgramImage(300, 0, ProgramKindARM, 0x1234, 200), false, false},
+                    ProgramCase{"UnknownKind", ProgramImage(300, 0, 0x7AB9, Erased, 200), false, false},
+                    ProgramCase{"HalfErased", ProgramImage(300, Erased, ProgramKindXA, Erased, 200), false, false},
+                    ProgramCase{"MarkerNotZero", ProgramImage(300, 1, ProgramKindARM, Erased, 200), false, false}),
     CaseName);
 
 struct ChecksumRangeCase {
@@ -417,14 +417,19 @@ INSTANTIATE_TEST_SUITE_P(
         StoredCase{"LargestWithoutOverflow", true, false, 0xFFFFFFFF, 0x7FFFFFFF, {}, 0, 0x17FFFFFFEll},
         StoredCase{"FilesIgnoredElsewhere", true, false, 0x12345, 0, {{P, 0x40000}}, 1, 0x12345},
         StoredCase{"XANoFiles", true, true, 0x12345, 500, {}, 0, 0x2345},
-        StoredCase{"XALaterFileEnds13KiB", true, true, 0x12345, 0, {{P + 0x1000, 0x800}, {P + 13 * 1024 - 100, 100}},
-                   2, 13 * 1024},
+        StoredCase{"XALaterFileEnds13KiB",
+                   true,
+                   true,
+                   0x12345,
+                   0,
+                   {{P + 0x1000, 0x800}, {P + 13 * 1024 - 100, 100}},
+                   2,
+                   13 * 1024},
         StoredCase{"XATableUnreadable", true, true, 0x12345, 0, {{P + 0x1000, 0x800}}, -1, 0x2345},
-        StoredCase{"XAShortReadCountsWholeEntries", true, true, 0x12345, 0, {{P + 0x1000, 0x800}, {P, 0x9000}}, 1,
-                   0x1800},
+        StoredCase{
+            "XAShortReadCountsWholeEntries", true, true, 0x12345, 0, {{P + 0x1000, 0x800}, {P, 0x9000}}, 1, 0x1800},
         StoredCase{"XAEmptyEntries", true, true, 0x12345, 0, {{0, 0}, {0, 0}}, 2, 0x2345},
-        StoredCase{"XASignedComparison", true, true, 0x12345, 0, {{0xF0000000, 0x10}, {P + 0x400, 0x400}}, 2,
-                   0x800}),
+        StoredCase{"XASignedComparison", true, true, 0x12345, 0, {{0xF0000000, 0x10}, {P + 0x400, 0x400}}, 2, 0x800}),
     CaseName);
 
-}  // namespace
+}   // namespace

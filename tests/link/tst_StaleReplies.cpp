@@ -70,28 +70,29 @@ TEST_P(StaleReplies, AreNotTakenForTheNextRequest)
     EXPECT_EQ(Link.ReplyCode, Refused);
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Link, StaleReplies,
-    testing::Values(
-        // The first attempt goes unanswered, the second is acknowledged. The first
-        // attempt's acknowledgement comes in while the next request waits, and that
-        // request's own answer only to its resend.
-        TStaleCase{"late_reply_to_a_first_attempt",
-                   [](TScriptedPeer& peer, int index) {
-                       if (index == 1)
-                           peer.Send(Reply(1), peer.SenderPorts[1]);
-                       if (index == 2)
-                           peer.Send(Reply(1), peer.SenderPorts[0]);
-                       if (index >= 3)
-                           peer.Send(Reply(Refused), peer.SenderPorts[index]);
-                   },
-                   {}},
-        // A repeat of the acknowledgement arrives after the first request has ended.
-        TStaleCase{"repeat_arrived_between_requests",
-                   [](TScriptedPeer& peer, int index) {
-                       peer.Send(Reply(index == 0 ? 1 : Refused), peer.SenderPorts[index]);
-                   },
-                   [](TScriptedPeer& peer, TCommunicator& link) { peer.Send(Reply(1), link.BoundPort); }}),
-    [](const auto& info) { return std::string(info.param.Name); });
+INSTANTIATE_TEST_SUITE_P(Link, StaleReplies,
+                         testing::Values(
+                             // The first attempt goes unanswered, the second is acknowledged. The first
+                             // attempt's acknowledgement comes in while the next request waits, and that
+                             // request's own answer only to its resend.
+                             TStaleCase{"late_reply_to_a_first_attempt",
+                                        [](TScriptedPeer& peer, int index) {
+                                            if (index == 1)
+                                                peer.Send(Reply(1), peer.SenderPorts[1]);
+                                            if (index == 2)
+                                                peer.Send(Reply(1), peer.SenderPorts[0]);
+                                            if (index >= 3)
+                                                peer.Send(Reply(Refused), peer.SenderPorts[index]);
+                                        },
+                                        {}},
+                             // A repeat of the acknowledgement arrives after the first request has ended.
+                             TStaleCase{"repeat_arrived_between_requests",
+                                        [](TScriptedPeer& peer, int index) {
+                                            peer.Send(Reply(index == 0 ? 1 : Refused), peer.SenderPorts[index]);
+                                        },
+                                        [](TScriptedPeer& peer, TCommunicator& link) {
+                                            peer.Send(Reply(1), link.BoundPort);
+                                        }}),
+                         [](const auto& info) { return std::string(info.param.Name); });
 
-}  // namespace
+}   // namespace

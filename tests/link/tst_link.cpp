@@ -247,24 +247,29 @@ INSTANTIATE_TEST_SUITE_P(
     Link, Reception,
     testing::Values(
         // A complete frame that fails is dropped at once: the good one behind it is the answer.
-        ReceptionCase{"CorruptFrameThenGoodDatagram", {Corrupted(Acknowledgement()), Acknowledgement()}, 1,
+        ReceptionCase{"CorruptFrameThenGoodDatagram",
+                      {Corrupted(Acknowledgement()), Acknowledgement()},
+                      1,
                       TRejection::BadChecksum},
-        ReceptionCase{"BadBodyLengthThenGoodDatagram", {WithBodyLength(Acknowledgement(), 1025), Acknowledgement()},
-                      1, TRejection::BadLength},
+        ReceptionCase{"BadBodyLengthThenGoodDatagram",
+                      {WithBodyLength(Acknowledgement(), 1025), Acknowledgement()},
+                      1,
+                      TRejection::BadLength},
         // The rest of a frame cut short never comes; the next frame completes its length,
         // fails its checksum, and is found again behind the cut frame's start.
-        ReceptionCase{"CutFrameThenGoodDatagram", {Acknowledgement(Pattern(4)).left(10), Acknowledgement()}, 1,
+        ReceptionCase{"CutFrameThenGoodDatagram",
+                      {Acknowledgement(Pattern(4)).left(10), Acknowledgement()},
+                      1,
                       TRejection::BadChecksum},
         // The 3 noise bytes read FAA55F: the hex text holds AA55 across a byte boundary.
-        ReceptionCase{"FrameStartAcrossBytesBeforeFrame", {Bytes({0xFA, 0xA5, 0x5F}) + Acknowledgement()}, 1,
-                      TRejection::Noise},
-        ReceptionCase{"FrameStartAcrossBytesAlone", {Bytes({0x0A, 0xA5, 0x50}), Acknowledgement()}, 1,
-                      TRejection::Noise},
-        ReceptionCase{"DatagramFillingReceiveBuffer", {Acknowledgement().leftJustified(2048, '\x11')}, 1,
-                      TRejection::None},
+        ReceptionCase{
+            "FrameStartAcrossBytesBeforeFrame", {Bytes({0xFA, 0xA5, 0x5F}) + Acknowledgement()}, 1, TRejection::Noise},
+        ReceptionCase{
+            "FrameStartAcrossBytesAlone", {Bytes({0x0A, 0xA5, 0x50}), Acknowledgement()}, 1, TRejection::Noise},
+        ReceptionCase{
+            "DatagramFillingReceiveBuffer", {Acknowledgement().leftJustified(2048, '\x11')}, 1, TRejection::None},
         // Rejected in the first attempt's wait; the second attempt's wait starts clean.
-        ReceptionCase{"OversizeDatagramDropped", {Acknowledgement().leftJustified(3000, '\x11')}, 2,
-                      TRejection::None}),
+        ReceptionCase{"OversizeDatagramDropped", {Acknowledgement().leftJustified(3000, '\x11')}, 2, TRejection::None}),
     CaseName);
 
 // A wait that no reply ends says why: nothing came, or what came had its own reason.
@@ -287,12 +292,12 @@ TEST_P(Unanswered, WaitEndsWithItsReason)
     EXPECT_EQ(link.State, TCommunicator::StateIdle);
 }
 
-INSTANTIATE_TEST_SUITE_P(Link, Unanswered,
-                         testing::Values(UnansweredCase{"Nothing", {}, TRejection::TimeOut},
-                                         UnansweredCase{"FirstPartOnly", {Acknowledgement().left(10)},
-                                                        TRejection::Incomplete},
-                                         UnansweredCase{"NoiseOnly", {Bytes({1, 2, 3})}, TRejection::Noise}),
-                         CaseName);
+INSTANTIATE_TEST_SUITE_P(
+    Link, Unanswered,
+    testing::Values(UnansweredCase{"Nothing", {}, TRejection::TimeOut},
+                    UnansweredCase{"FirstPartOnly", {Acknowledgement().left(10)}, TRejection::Incomplete},
+                    UnansweredCase{"NoiseOnly", {Bytes({1, 2, 3})}, TRejection::Noise}),
+    CaseName);
 
 // ---- reception, datagram by datagram, straight into the handler (nothing is sent) ----
 
@@ -327,28 +332,59 @@ INSTANTIATE_TEST_SUITE_P(
     Link, ReceptionReason,
     testing::Values(
         ReasonCase{"Acknowledged", true, {Acknowledgement()}, TRejection::None, Idle, Acknowledgement()},
-        ReasonCase{"NoiseBeforeFrame", true, {Bytes({1, 2, 3}) + Acknowledgement()}, TRejection::Noise, Idle,
+        ReasonCase{"NoiseBeforeFrame",
+                   true,
+                   {Bytes({1, 2, 3}) + Acknowledgement()},
+                   TRejection::Noise,
+                   Idle,
                    Acknowledgement()},
         ReasonCase{"NoiseAlone", true, {Bytes({1, 2, 3})}, TRejection::Noise, Waiting, {}},
         ReasonCase{"FirstPart", true, {Acknowledgement().left(10)}, TRejection::None, Receiving, {}},
-        ReasonCase{"TwoParts", true, {Acknowledgement().left(10), Acknowledgement().mid(10)}, TRejection::None, Idle,
+        ReasonCase{"TwoParts",
+                   true,
+                   {Acknowledgement().left(10), Acknowledgement().mid(10)},
+                   TRejection::None,
+                   Idle,
                    Acknowledgement()},
         ReasonCase{"BadChecksum", true, {Corrupted(Acknowledgement())}, TRejection::BadChecksum, Waiting, {}},
-        ReasonCase{"BadChecksumInTwoParts", true,
+        ReasonCase{"BadChecksumInTwoParts",
+                   true,
                    {Corrupted(Acknowledgement()).left(10), Corrupted(Acknowledgement()).mid(10)},
-                   TRejection::BadChecksum, Waiting, {}},
-        ReasonCase{"BadChecksumThenFrameInOneDatagram", true, {Corrupted(Acknowledgement()) + Acknowledgement()},
-                   TRejection::BadChecksum, Idle, Acknowledgement()},
-        ReasonCase{"BadLengthThenFrameInOneDatagram", true, {WithBodyLength(Acknowledgement(), 1) + Acknowledgement()},
-                   TRejection::BadLength, Idle, Acknowledgement()},
+                   TRejection::BadChecksum,
+                   Waiting,
+                   {}},
+        ReasonCase{"BadChecksumThenFrameInOneDatagram",
+                   true,
+                   {Corrupted(Acknowledgement()) + Acknowledgement()},
+                   TRejection::BadChecksum,
+                   Idle,
+                   Acknowledgement()},
+        ReasonCase{"BadLengthThenFrameInOneDatagram",
+                   true,
+                   {WithBodyLength(Acknowledgement(), 1) + Acknowledgement()},
+                   TRejection::BadLength,
+                   Idle,
+                   Acknowledgement()},
         ReasonCase{"TooLong", true, {Acknowledgement().leftJustified(2049, '\x11')}, TRejection::TooLong, Waiting, {}},
         // Addressed to another NAD, an acknowledgement still answers the request.
-        ReasonCase{"OtherDestination", true, {BuildReplyFrame(ControllerNad, 7, 1)}, TRejection::None, Idle,
+        ReasonCase{"OtherDestination",
+                   true,
+                   {BuildReplyFrame(ControllerNad, 7, 1)},
+                   TRejection::None,
+                   Idle,
                    BuildReplyFrame(ControllerNad, 7, 1)},
-        ReasonCase{"ErrorCode", true, {BuildReplyFrame(ControllerNad, HostNad, 5)}, TRejection::ErrorCode, Idle,
+        ReasonCase{"ErrorCode",
+                   true,
+                   {BuildReplyFrame(ControllerNad, HostNad, 5)},
+                   TRejection::ErrorCode,
+                   Idle,
                    BuildReplyFrame(ControllerNad, HostNad, 5)},
         // Behind the answer nothing is looked at.
-        ReasonCase{"AfterTheAnswer", true, {Acknowledgement() + Corrupted(Acknowledgement())}, TRejection::None, Idle,
+        ReasonCase{"AfterTheAnswer",
+                   true,
+                   {Acknowledgement() + Corrupted(Acknowledgement())},
+                   TRejection::None,
+                   Idle,
                    Acknowledgement()},
         // The window reads a link that is not idle as busy with a request.
         ReasonCase{"IdleFirstPart", false, {Acknowledgement().left(10)}, TRejection::None, Idle, {}},
@@ -471,7 +507,8 @@ TEST_F(LinkToSimulator, DebugTraceLinesBesideTheProgram)
     const QStringList lines = traceLines();
     ASSERT_EQ(lines.size(), 2);
     const QString stamp = QStringLiteral(R"(^\d{4}-\d\d-\d\d \d\d:\d\d:\d\d\.\d{3} )");
-    EXPECT_TRUE(QRegularExpression(stamp + QStringLiteral("TX:AA55050001000000E9030000000010")).match(lines[0]).hasMatch())
+    EXPECT_TRUE(
+        QRegularExpression(stamp + QStringLiteral("TX:AA55050001000000E9030000000010")).match(lines[0]).hasMatch())
         << lines[0].toStdString();
     EXPECT_TRUE(QRegularExpression(stamp + QStringLiteral("RX:AA550200E9030000010000000100[0-9A-F]{4}$"))
                     .match(lines[1])
@@ -503,7 +540,7 @@ struct NestedCase {
     std::function<bool(TCommunicator&)> outer;
     std::function<bool(TCommunicator&)> inner;   // runs from a handler inside the outer wait
     bool outerOk;
-    int frames;                                  // command frames the controller received
+    int frames;   // command frames the controller received
 };
 
 class Nested : public LinkToSimulator, public testing::WithParamInterface<NestedCase> {};
@@ -513,7 +550,7 @@ TEST_P(Nested, NewerRequestTakesOver)
     const NestedCase& c = GetParam();
     StartSimulator();
     Controller().SetFaults(DropNext(1));   // the outer request never gets its reply
-    link.ReplyCode = 1;                         // as after an earlier successful request
+    link.ReplyCode = 1;                    // as after an earlier successful request
     bool innerOk = false;
     QTimer::singleShot(0, &link, [&] { innerOk = c.inner(link); });
 
@@ -555,12 +592,12 @@ INSTANTIATE_TEST_SUITE_P(
                    false, 2},
         // The ping's reply ends the ping's wait, not collected by the discovery; its
         // unicast address stays.
-        NestedCase{"RequestInsideDiscovery", [](TCommunicator& l) {
+        NestedCase{"RequestInsideDiscovery",
+                   [](TCommunicator& l) {
                        QStringList nads, ips;
                        return l.Discover(&nads, &ips, 5000);
                    },
-                   [](TCommunicator& l) { return l.Ping() && l.TargetIP == QStringLiteral("127.0.0.2"); }, true,
-                   2}),
+                   [](TCommunicator& l) { return l.Ping() && l.TargetIP == QStringLiteral("127.0.0.2"); }, true, 2}),
     CaseName);
 
 // ---- commands ----
@@ -653,8 +690,8 @@ INSTANTIATE_TEST_SUITE_P(
         TransferCase{"Write512", true, ProgramAddress, 512, {{512, 256}, {513, 256}}, {{256, 512}, {512, 512}}},
         TransferCase{"WriteEmpty", true, ProgramAddress, 0, {}, {}},
         TransferCase{"ReadKernelHeader", false, 0x10120, 88, {{257, 120}}, {{88, 88}}},
-        TransferCase{"Read512", false, KernelAddress, 512, {{256, 256}, {257, 256}},
-                     {{171, 512}, {341, 512}, {512, 512}}},
+        TransferCase{
+            "Read512", false, KernelAddress, 512, {{256, 256}, {257, 256}}, {{171, 512}, {341, 512}, {512, 512}}},
         TransferCase{"ReadNothing", false, KernelAddress, 0, {}, {{0, 0}}}),
     CaseName);
 
@@ -841,4 +878,4 @@ TEST(LinkProgress, RoundsHalvesToEven)
     }
 }
 
-}  // namespace
+}   // namespace

@@ -68,8 +68,8 @@ TEST_P(LoaderKernelPlatform, OnlyAKernelForTheConnectedUnitIsSentOrVerified)
 
     Host.Clear();
     EXPECT_EQ(Session->DoSend(inputs), match);
-    EXPECT_EQ(Host.Messages.last(), match ? QStringLiteral("sent successfully")
-                                          : QStringLiteral("error: no valid kernel file"));
+    EXPECT_EQ(Host.Messages.last(),
+              match ? QStringLiteral("sent successfully") : QStringLiteral("error: no valid kernel file"));
     EXPECT_EQ(CommandCount(CmdEraseFlash) > 0, match);
     EXPECT_EQ(Session->KernelImage, loaded);
     if (!match)
@@ -81,7 +81,8 @@ TEST_P(LoaderKernelPlatform, OnlyAKernelForTheConnectedUnitIsSentOrVerified)
 }
 
 INSTANTIATE_TEST_SUITE_P(Loader, LoaderKernelPlatform,
-                         ::testing::Values(TPlatformCase{"arm_file_xa_unit", 3, 2}, TPlatformCase{"xa_file_arm_unit", 2, 3},
+                         ::testing::Values(TPlatformCase{"arm_file_xa_unit", 3, 2},
+                                           TPlatformCase{"xa_file_arm_unit", 2, 3},
                                            TPlatformCase{"arm_file_arm_unit", 3, 3},
                                            TPlatformCase{"xa_file_xa_unit", 2, 2}),
                          [](const auto& info) { return std::string(info.param.Name); });
@@ -269,4 +270,4 @@ TEST_F(LoaderIpConfiguration, AliasOnlySendKeepsAStaticAddressAndVerifiesGreen)
     EXPECT_TRUE(Host.Verify.value(TVerifyCheck::Config));
 }
 
-}  // namespace
+}   // namespace

@@ -88,11 +88,10 @@ TEST_F(LoaderProduction, FreshUnitGetsSerialKernelProgramStartAndClockThenTheNex
 
     Host.Clear();
     ASSERT_TRUE(Session->DoSend(inputs));
-    EXPECT_EQ(Host.Messages,
-              QStringList({"starting loader", "erasing flash", "sending kernel", "starting kernel", "erasing flash",
-                           "sending plc program", "sent successfully", "starting plc program",
-                           "command executed successfully", "writing real-time clock",
-                           "command executed successfully"}));
+    EXPECT_EQ(Host.Messages, QStringList({"starting loader", "erasing flash", "sending kernel", "starting kernel",
+                                          "erasing flash", "sending plc program", "sent successfully",
+                                          "starting plc program", "command executed successfully",
+                                          "writing real-time clock", "command executed successfully"}));
     EXPECT_EQ(Host.Calls.first(), QStringLiteral("[disable]"));
     EXPECT_EQ(Host.Calls.last(), QStringLiteral("[enable]"));
     EXPECT_TRUE(Host.Calls.contains(QStringLiteral("[clear info]")));
@@ -223,8 +222,7 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(TConnectCase{"zero_is_refused", "00", TConnectOutcome::NoNad, "invalid nad"},
                       TConnectCase{"text_no_number_is_the_fresh_unit", "abc", TConnectOutcome::Answered, "connected"},
                       TConnectCase{"discovered_fresh_unit", "4294967295", TConnectOutcome::Answered, "connected"},
-                      TConnectCase{"nobody_answers", "4242", TConnectOutcome::NotAnswered,
-                                   "error connecting to 4242"}),
+                      TConnectCase{"nobody_answers", "4242", TConnectOutcome::NotAnswered, "error connecting to 4242"}),
     [](const auto& info) { return std::string(info.param.Name); });
 
 // ---- who wins a connection ----
@@ -272,29 +270,28 @@ TEST_P(LoaderTakeOver, NewestConnectionWins)
     EXPECT_EQ(Host.Messages, GetParam().Messages);
 }
 
-const char* const Answered = "1";     // TConnectOutcome::Answered
-const char* const NotAnswered = "2";  // TConnectOutcome::NotAnswered
+const char* const Answered = "1";      // TConnectOutcome::Answered
+const char* const NotAnswered = "2";   // TConnectOutcome::NotAnswered
 
 INSTANTIATE_TEST_SUITE_P(
     Loader, LoaderTakeOver,
-    ::testing::Values(
-        TTakeOverCase{"newer_choice_takes_over",
-                      [](TLoaderSession&, const auto& connect) { connect(QStringLiteral("1001")); },
-                      {QStringLiteral("4242 %1 taken-over").arg(NotAnswered),
-                       QStringLiteral("1001 %1 newest").arg(Answered)},
-                      {"connected"}},
-        TTakeOverCase{"two_newer_choices_connect_once_more_with_the_last",
-                      [](TLoaderSession&, const auto& connect) {
-                          connect(QStringLiteral("4243"));
-                          connect(QStringLiteral("1001"));
-                      },
-                      {QStringLiteral("4242 %1 taken-over").arg(NotAnswered),
-                       QStringLiteral("1001 %1 newest").arg(Answered)},
-                      {"connected"}},
-        TTakeOverCase{"abandoned_connection_shows_nothing",
-                      [](TLoaderSession& session, const auto&) { session.AbandonConnection(); },
-                      {QStringLiteral("4242 %1 taken-over").arg(NotAnswered)},
-                      {}}),
+    ::testing::Values(TTakeOverCase{"newer_choice_takes_over",
+                                    [](TLoaderSession&, const auto& connect) { connect(QStringLiteral("1001")); },
+                                    {QStringLiteral("4242 %1 taken-over").arg(NotAnswered),
+                                     QStringLiteral("1001 %1 newest").arg(Answered)},
+                                    {"connected"}},
+                      TTakeOverCase{"two_newer_choices_connect_once_more_with_the_last",
+                                    [](TLoaderSession&, const auto& connect) {
+                                        connect(QStringLiteral("4243"));
+                                        connect(QStringLiteral("1001"));
+                                    },
+                                    {QStringLiteral("4242 %1 taken-over").arg(NotAnswered),
+                                     QStringLiteral("1001 %1 newest").arg(Answered)},
+                                    {"connected"}},
+                      TTakeOverCase{"abandoned_connection_shows_nothing",
+                                    [](TLoaderSession& session, const auto&) { session.AbandonConnection(); },
+                                    {QStringLiteral("4242 %1 taken-over").arg(NotAnswered)},
+                                    {}}),
     [](const auto& info) { return std::string(info.param.Name); });
 
 // ---- verify ----
@@ -385,18 +382,18 @@ TEST_P(LoaderDump, SavesExactlyTheControllersMemory)
     EXPECT_EQ(saved, Unit->Memory(kernel ? KernelAddress : ProgramAddress, uint32_t(GetParam().Size)));
     EXPECT_EQ(Host.Messages.last(), (kernel ? QStringLiteral("saved plc kernel memory dump to ")
                                             : QStringLiteral("saved plc program memory dump to ")) +
-                                         Host.SaveAnswer);
+                                        Host.SaveAnswer);
     EXPECT_EQ(Session->CurrentOperation, OpNone);
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Loader, LoaderDump,
-    ::testing::Values(
-        TDumpCase{"kernel_of_40000_bytes", [](TSimControllerConfig& c) { c.Kernel = SampleKernel(3, 40000); }, true,
-                  40000},
-        TDumpCase{"kernel_without_header", [](TSimControllerConfig& c) { c.Kernel.clear(); }, true, 65536},
-        TDumpCase{"no_program", [](TSimControllerConfig&) {}, false, 2097152}),
-    [](const auto& info) { return std::string(info.param.Name); });
+INSTANTIATE_TEST_SUITE_P(Loader, LoaderDump,
+                         ::testing::Values(TDumpCase{"kernel_of_40000_bytes",
+                                                     [](TSimControllerConfig& c) { c.Kernel = SampleKernel(3, 40000); },
+                                                     true, 40000},
+                                           TDumpCase{"kernel_without_header",
+                                                     [](TSimControllerConfig& c) { c.Kernel.clear(); }, true, 65536},
+                                           TDumpCase{"no_program", [](TSimControllerConfig&) {}, false, 2097152}),
+                         [](const auto& info) { return std::string(info.param.Name); });
 
 using LoaderDumpFile = TLoaderFixture;
 
@@ -538,7 +535,9 @@ INSTANTIATE_TEST_SUITE_P(
                      [](TLoaderFixture&, TOperationInputs& in) { in.KernelChecked = true; },
                      "error: no valid kernel file", false, false},
         TFailureCase{"no_valid_plc_program_file", NoChange,
-                     [](TLoaderFixture& f, TOperationInputs& in) { f.LoadFiles(in, {}, QByteArrayLiteral("too short")); },
+                     [](TLoaderFixture& f, TOperationInputs& in) {
+                         f.LoadFiles(in, {}, QByteArrayLiteral("too short"));
+                     },
                      "error: no valid plc program file", false, false},
         TFailureCase{"cant_read_kernel", NoChange,
                      [](TLoaderFixture& f, TOperationInputs& in) {
@@ -578,15 +577,14 @@ INSTANTIATE_TEST_SUITE_P(
                      [](TLoaderFixture&, TOperationInputs& in) { AssignSerial(in, -1); },
                      "error: invalid serial number", false, false},
         TFailureCase{"serial_number_zero_is_reserved", NoChange,
-                     [](TLoaderFixture&, TOperationInputs& in) { AssignSerial(in, 0); },
-                     "error: invalid serial number", false, false},
+                     [](TLoaderFixture&, TOperationInputs& in) { AssignSerial(in, 0); }, "error: invalid serial number",
+                     false, false},
         TFailureCase{"negative_serial_number", NoChange,
                      [](TLoaderFixture&, TOperationInputs& in) { AssignSerial(in, -5); },
                      "error: invalid serial number", false, false},
         TFailureCase{"lowest_serial_number", NoChange,
-                     [](TLoaderFixture&, TOperationInputs& in) {
-                         AssignSerial(in, std::numeric_limits<int32_t>::min());
-                     },
+                     [](TLoaderFixture&,
+                        TOperationInputs& in) { AssignSerial(in, std::numeric_limits<int32_t>::min()); },
                      "error: invalid serial number", false, false},
         TFailureCase{"program_not_valid_for_this_platform", [](TSimControllerConfig& c) { c.LoaderMajor = 2; },
                      [](TLoaderFixture& f, TOperationInputs& in) {
@@ -621,19 +619,19 @@ TEST_P(LoaderPlcCommand, NamesWhyItFailed)
     EXPECT_EQ(Session->CurrentOperation, OpNone);
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Loader, LoaderPlcCommand,
-    ::testing::Values(TPlcCase{"start_refused_with_code_6", true, [](TLoaderFixture&) {}, "error: no valid program"},
-                      TPlcCase{"stop_unanswered_after_an_acknowledge", false,
-                               [](TLoaderFixture& f) {
-                                   TSimFaults silent;
-                                   silent.DropNext = 1;
-                                   f.Unit->SetFaults(silent);
-                                   f.Link->Attempts = 1;
-                                   f.Link->Timeout = 50;
-                               },
-                               "error"}),
-    [](const auto& info) { return std::string(info.param.Name); });
+INSTANTIATE_TEST_SUITE_P(Loader, LoaderPlcCommand,
+                         ::testing::Values(TPlcCase{"start_refused_with_code_6", true, [](TLoaderFixture&) {},
+                                                    "error: no valid program"},
+                                           TPlcCase{"stop_unanswered_after_an_acknowledge", false,
+                                                    [](TLoaderFixture& f) {
+                                                        TSimFaults silent;
+                                                        silent.DropNext = 1;
+                                                        f.Unit->SetFaults(silent);
+                                                        f.Link->Attempts = 1;
+                                                        f.Link->Timeout = 50;
+                                                    },
+                                                    "error"}),
+                         [](const auto& info) { return std::string(info.param.Name); });
 
 using LoaderPlc = TLoaderFixture;
 
@@ -714,9 +712,9 @@ TEST_P(LoaderImageFile, IsJudgedWithoutReadingWhatCannotBeValid)
     } else if (c.Bytes) {
         path = WriteFile(QStringLiteral("image.bin"), c.Bytes());
     } else {
-        path = c.Size < 0 ? Dir.filePath(QStringLiteral("missing.bin"))
-                          : WriteFile(QStringLiteral("image.bin"),
-                                      c.Kernel ? SampleKernel(3, c.Size) : SampleProgram(c.Size));
+        path = c.Size < 0
+                   ? Dir.filePath(QStringLiteral("missing.bin"))
+                   : WriteFile(QStringLiteral("image.bin"), c.Kernel ? SampleKernel(3, c.Size) : SampleProgram(c.Size));
     }
     (c.Kernel ? inputs.KernelChecked : inputs.ProgramChecked) = true;
     (c.Kernel ? inputs.KernelPath : inputs.ProgramPath) = path;
@@ -748,8 +746,7 @@ INSTANTIATE_TEST_SUITE_P(
         TFileCase{"kernel_16384", true, 16384, "kernel file loaded (v3.1.7)", TFileState::Loaded},
         TFileCase{"kernel_header_cut_short", true, 0, "invalid kernel file", TFileState::Invalid,
                   [] { return SampleKernel(3).left(KernelHeaderOffsetARM + 3); }},
-        TFileCase{"program_empty", false, 0, "invalid plc program", TFileState::Invalid,
-                  [] { return QByteArray(); }},
+        TFileCase{"program_empty", false, 0, "invalid plc program", TFileState::Invalid, [] { return QByteArray(); }},
         TFileCase{"program_header_cut_short", false, 0, "invalid plc program", TFileState::Invalid,
                   [] { return SampleProgram(600).left(10); }},
         TFileCase{"program_length_below_the_header", false, 0, "plc program loaded", TFileState::Loaded,
@@ -759,4 +756,4 @@ INSTANTIATE_TEST_SUITE_P(
         TFileCase{"program_sparse_5_GiB", false, 0, "invalid plc program", TFileState::Invalid, nullptr, true}),
     [](const auto& info) { return std::string(info.param.Name); });
 
-}  // namespace
+}   // namespace

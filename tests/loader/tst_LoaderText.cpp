@@ -87,21 +87,21 @@ TEST_P(ProductionLogLine, HasTheExactLayout)
 
 INSTANTIATE_TEST_SUITE_P(
     Loader, ProductionLogLine,
-    ::testing::Values(
-        TLogCase{"fresh_unit_everything", -1, Ticked(true, 1234, true, "3.0.5", true, "/images/prog.bin"), true, true,
-                 true, " nad none      serial 000001234 ok  kernel v3.0.5 ok  plc ok  (prog.bin)"},
-        TLogCase{"settings_only", 1000, Ticked(false, 5, false, "3.0.5", false, "/x/prog.bin"), false, true, false,
-                 " nad 000001000 serial --------- --- kernel ------ ok  plc --- (-)"},
-        TLogCase{"failed_steps_stay_err", 7, Ticked(true, 8, true, "3.0.5", true, "p.bin"), true, false, false,
-                 " nad 000000007 serial 000000008 ok  kernel v3.0.5 err plc err (p.bin)"},
-        TLogCase{"ten_digit_nad", 1234567890, Ticked(false, 0, false, "", false, ""), false, false, false,
-                 " nad 1234567890 serial --------- --- kernel ------ --- plc --- (-)"},
-        TLogCase{"negative_nad", -5, Ticked(false, 0, false, "", false, ""), false, false, false,
-                 " nad -000000005 serial --------- --- kernel ------ --- plc --- (-)"},
-        TLogCase{"no_kernel_version_shown", 1, Ticked(false, 0, true, "-", false, ""), false, true, false,
-                 " nad 000000001 serial --------- --- kernel v- ok  plc --- (-)"},
-        TLogCase{"program_path_is_a_folder", 1, Ticked(false, 0, false, "", true, "/images/"), false, false, true,
-                 " nad 000000001 serial --------- --- kernel ------ --- plc ok  ()"}),
+    ::testing::Values(TLogCase{"fresh_unit_everything", -1, Ticked(true, 1234, true, "3.0.5", true, "/images/prog.bin"),
+                               true, true, true,
+                               " nad none      serial 000001234 ok  kernel v3.0.5 ok  plc ok  (prog.bin)"},
+                      TLogCase{"settings_only", 1000, Ticked(false, 5, false, "3.0.5", false, "/x/prog.bin"), false,
+                               true, false, " nad 000001000 serial --------- --- kernel ------ ok  plc --- (-)"},
+                      TLogCase{"failed_steps_stay_err", 7, Ticked(true, 8, true, "3.0.5", true, "p.bin"), true, false,
+                               false, " nad 000000007 serial 000000008 ok  kernel v3.0.5 err plc err (p.bin)"},
+                      TLogCase{"ten_digit_nad", 1234567890, Ticked(false, 0, false, "", false, ""), false, false, false,
+                               " nad 1234567890 serial --------- --- kernel ------ --- plc --- (-)"},
+                      TLogCase{"negative_nad", -5, Ticked(false, 0, false, "", false, ""), false, false, false,
+                               " nad -000000005 serial --------- --- kernel ------ --- plc --- (-)"},
+                      TLogCase{"no_kernel_version_shown", 1, Ticked(false, 0, true, "-", false, ""), false, true, false,
+                               " nad 000000001 serial --------- --- kernel v- ok  plc --- (-)"},
+                      TLogCase{"program_path_is_a_folder", 1, Ticked(false, 0, false, "", true, "/images/"), false,
+                               false, true, " nad 000000001 serial --------- --- kernel ------ --- plc ok  ()"}),
     [](const auto& info) { return std::string(info.param.Name); });
 
 // ---- configuration header ----
@@ -161,8 +161,8 @@ TEST(ConfigHeader, IpFieldsFollowTheTickedBoxOrKeepTheUnitsOwn)
                 inputs.Gateway = QStringLiteral("10.0.0.1");
                 inputs.DNSServer = QStringLiteral("10.0.0.2");
 
-                const TKernelHeader built =
-                    MakeConfigHeader(fileWithAddress, controller, unit != UnitWithoutKernel, inputs);
+                const TKernelHeader built = MakeConfigHeader(fileWithAddress, controller, unit != UnitWithoutKernel,
+                                                             inputs);
                 const TIp expected = ticked ? (dhcp ? none : typed) : unit == UnitStatic ? unitOwn : none;
                 EXPECT_EQ((TIp{built.IPAddress, built.SubnetMask, built.Gateway, built.DNSServer}), expected);
             }
@@ -224,11 +224,12 @@ TEST_P(CompareStreamsCase, ComparesFromTheStartOffset)
     EXPECT_EQ(CompareStreams(QByteArrayLiteral("abcdef"), GetParam().Read, GetParam().Start), GetParam().Expected);
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Loader, CompareStreamsCase,
-    ::testing::Values(TCompareCase{"equal", "abcdef", 0, true}, TCompareCase{"differs_before_start", "xbcdef", 1, true},
-                      TCompareCase{"differs_after_start", "abcdex", 1, false},
-                      TCompareCase{"shorter", "abcde", 0, false}, TCompareCase{"start_at_end", "xxxxxx", 6, true}),
-    [](const auto& info) { return std::string(info.param.Name); });
+INSTANTIATE_TEST_SUITE_P(Loader, CompareStreamsCase,
+                         ::testing::Values(TCompareCase{"equal", "abcdef", 0, true},
+                                           TCompareCase{"differs_before_start", "xbcdef", 1, true},
+                                           TCompareCase{"differs_after_start", "abcdex", 1, false},
+                                           TCompareCase{"shorter", "abcde", 0, false},
+                                           TCompareCase{"start_at_end", "xxxxxx", 6, true}),
+                         [](const auto& info) { return std::string(info.param.Name); });
 
-}  // namespace
+}   // namespace

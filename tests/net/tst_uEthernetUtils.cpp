@@ -102,9 +102,9 @@ TEST(NetRouteTable, FirstDefaultGatewayPerAdapter)
         "Iface\tDestination\tGateway \tFlags\tRefCnt\tUse\tMetric\tMask\t\tMTU\tWindow\tIRTT   \n"
         "eth0\t000200C0\t00000000\t0001\t0\t0\t0\t00FFFFFF\t0\t0\t0   \n"   // on-link route
         "eth0\t00000000\t010200C0\t0003\t0\t0\t0\t00000000\t0\t0\t0   \n"   // default via 192.0.2.1
-        "eth0\t00000000\t020200C0\t0003\t0\t0\t100\t00000000\t0\t0\t0\n"   // second default: ignored
-        "eth1\t00000000\t00000000\t0001\t0\t0\t0\t00000000\t0\t0\t0\n"     // default without gateway
-        "wlan0\t0000000A\t0100000A\t0003\t0\t0\t0\t000000FF\t0\t0\t0\n"    // gateway, not default
+        "eth0\t00000000\t020200C0\t0003\t0\t0\t100\t00000000\t0\t0\t0\n"    // second default: ignored
+        "eth1\t00000000\t00000000\t0001\t0\t0\t0\t00000000\t0\t0\t0\n"      // default without gateway
+        "wlan0\t0000000A\t0100000A\t0003\t0\t0\t0\t000000FF\t0\t0\t0\n"     // gateway, not default
         "eth2\t00000000\t0101A8C0\t0003\t0\t0\t0\t00000000\t0\t0\t0\n"
         "broken line\n";
     const QHash<QString, QString> gateways = DefaultGatewaysFromRouteTable(table);
@@ -241,8 +241,8 @@ TEST_F(MadeUpAdapters, DetectLocalFailureLeavesAnEmptyObject)
         TEthernetAdapterInfo adapter(QStringLiteral("lo"), QStringLiteral("Loopback"), QStringLiteral("127.0.0.1"),
                                      QStringLiteral("255.0.0.0"));
         EXPECT_FALSE(adapter.DetectLocal()) << hostAddress.toStdString();
-        EXPECT_TRUE(adapter.AdapterName.isEmpty() && adapter.IPAddress.isEmpty() && adapter.Broadcast.isEmpty()
-                    && adapter.Description.isEmpty());
+        EXPECT_TRUE(adapter.AdapterName.isEmpty() && adapter.IPAddress.isEmpty() && adapter.Broadcast.isEmpty() &&
+                    adapter.Description.isEmpty());
     }
 }
 
@@ -324,4 +324,4 @@ TEST_F(MadeUpAdapters, LoadByName)
     EXPECT_EQ(adapter.Gateway, QStringLiteral("192.168.1.1"));
 }
 
-}  // namespace
+}   // namespace

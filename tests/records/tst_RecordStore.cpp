@@ -91,9 +91,10 @@ TEST_F(RecordStore, KeepsRecordsAndFindsThemByEachFilter)
                                           QStringLiteral("line-1"), TRecordStore::DefaultSeries);
     ASSERT_TRUE(store->Write(first, error)) << error.toStdString();
     ASSERT_TRUE(store->Write(first, error));   // offered again: still one row
-    ASSERT_TRUE(store->Write(RecordEntry(Unit(QStringLiteral("127.0.0.3"), 1001, TUnitOutcome::Failed, Morning.addDays(1)),
-                                         QStringLiteral("line-2"), TRecordStore::DefaultSeries),
-                             error));
+    ASSERT_TRUE(
+        store->Write(RecordEntry(Unit(QStringLiteral("127.0.0.3"), 1001, TUnitOutcome::Failed, Morning.addDays(1)),
+                                 QStringLiteral("line-2"), TRecordStore::DefaultSeries),
+                     error));
     TUnitRecord serviced = Unit(QStringLiteral("127.0.0.4"), 1000, TUnitOutcome::Succeeded, Morning.addDays(2));
     serviced.SerialTaken = -1;   // the unit had its number; only its program went in
     ASSERT_TRUE(store->Write(RecordEntry(serviced, QStringLiteral("service"), QString()), error));
@@ -138,7 +139,8 @@ TEST_F(RecordStore, UpgradesAStoreOfTheFirstVersion)
         for (const char* sql : {
                  "CREATE TABLE schema_version (version INTEGER NOT NULL)",
                  "INSERT INTO schema_version VALUES (1)",
-                 "CREATE TABLE unit_records (id INTEGER PRIMARY KEY, record_key TEXT NOT NULL UNIQUE, station TEXT NOT NULL,"
+                 "CREATE TABLE unit_records (id INTEGER PRIMARY KEY, record_key TEXT NOT NULL UNIQUE, station TEXT NOT "
+                 "NULL,"
                  " unit_ip TEXT NOT NULL, outcome TEXT NOT NULL, nad_before BIGINT, nad_after BIGINT, serial BIGINT,"
                  " serial_taken BIGINT, series TEXT, platform TEXT, kernel_version TEXT, kernel_file TEXT,"
                  " kernel_sha256 TEXT, program_file TEXT, program_sha256 TEXT, settings TEXT, serial_step TEXT,"
@@ -149,7 +151,8 @@ TEST_F(RecordStore, UpgradesAStoreOfTheFirstVersion)
                  "CREATE INDEX unit_records_started ON unit_records (started)",
                  "CREATE TABLE serial_series (name TEXT PRIMARY KEY, next_number BIGINT NOT NULL)",
                  "INSERT INTO serial_series VALUES ('default', 42)",
-                 "INSERT INTO unit_records (record_key, station, unit_ip, outcome, serial, serial_taken, series, started)"
+                 "INSERT INTO unit_records (record_key, station, unit_ip, outcome, serial, serial_taken, series, "
+                 "started)"
                  " VALUES ('k1', 'line-1', '127.0.0.2', 'failed', -1, 41, 'default', '2026-03-01T08:00:00.000Z')",
              })
             ASSERT_TRUE(query.exec(QLatin1String(sql))) << sql;
@@ -164,7 +167,8 @@ TEST_F(RecordStore, UpgradesAStoreOfTheFirstVersion)
     QString error;
     EXPECT_FALSE(store->SetNextSerial(TRecordStore::DefaultSeries, 41, error));
     EXPECT_TRUE(error.contains(QLatin1String("numbers up to 41"))) << error.toStdString();
-    EXPECT_EQ(store->TakeSerial(TRecordStore::DefaultSeries, QStringLiteral("line-1"), error), 42) << error.toStdString();
+    EXPECT_EQ(store->TakeSerial(TRecordStore::DefaultSeries, QStringLiteral("line-1"), error), 42)
+        << error.toStdString();
     QList<TSeriesState> series;
     ASSERT_TRUE(store->ReadSeries(series, error));
     ASSERT_EQ(series.size(), 1);
@@ -195,7 +199,8 @@ TEST_F(RecordStore, StoreThatCannotBeOpenedSaysWhere)
     TRecordStore store;
     QString error;
     EXPECT_FALSE(store.Open(Dir.filePath(QStringLiteral("file/records.sqlite")), error));
-    EXPECT_TRUE(error.startsWith(QStringLiteral("record store %1: can't open").arg(Dir.filePath("file/records.sqlite"))))
+    EXPECT_TRUE(
+        error.startsWith(QStringLiteral("record store %1: can't open").arg(Dir.filePath("file/records.sqlite"))))
         << error.toStdString();
 
     // A shared store out of reach: the password is used to log in, never shown.
@@ -211,13 +216,16 @@ TEST_F(RecordStore, SeriesRefuseWhatWouldGiveANumberTwiceOrNone)
     auto store = Open();
     QString error;
     EXPECT_EQ(store->TakeSerial(QStringLiteral("nosuch"), QStringLiteral("s"), error), -1);
-    EXPECT_TRUE(error.contains(QLatin1String("no such series; start it with 'orvel-loader serials set --series nosuch"))) << error.toStdString();
+    EXPECT_TRUE(
+        error.contains(QLatin1String("no such series; start it with 'orvel-loader serials set --series nosuch")))
+        << error.toStdString();
 
     for (const int64_t next : {int64_t(0), int64_t(-5), int64_t(std::numeric_limits<int32_t>::max()) + 1})
         EXPECT_FALSE(store->SetNextSerial(TRecordStore::DefaultSeries, next, error)) << next;
 
     ASSERT_TRUE(store->SetNextSerial(QStringLiteral("last"), std::numeric_limits<int32_t>::max(), error));
-    EXPECT_EQ(store->TakeSerial(QStringLiteral("last"), QStringLiteral("s"), error), std::numeric_limits<int32_t>::max());
+    EXPECT_EQ(store->TakeSerial(QStringLiteral("last"), QStringLiteral("s"), error),
+              std::numeric_limits<int32_t>::max());
     EXPECT_EQ(store->TakeSerial(QStringLiteral("last"), QStringLiteral("s"), error), -1);
     EXPECT_TRUE(error.contains(QLatin1String("used up"))) << error.toStdString();
 
@@ -273,10 +281,11 @@ TEST_F(RecordStore, LockedStoreIsReportedAndRecordsWaitUntilItIsFree)
     ASSERT_TRUE(lock.exec(QStringLiteral("BEGIN IMMEDIATE")));
 
     EXPECT_EQ(counter.Take(), -1);
-    EXPECT_TRUE(counter.LastError().contains(QLatin1String("database is locked (another program holds it; waited 0.3 s)")))
+    EXPECT_TRUE(
+        counter.LastError().contains(QLatin1String("database is locked (another program holds it; waited 0.3 s)")))
         << counter.LastError().toStdString();
-    const TKeepResult waiting =
-        keeper.Keep(RecordEntry(Unit(QStringLiteral("127.0.0.2"), 6, TUnitOutcome::Succeeded, Morning), "line-1", "default"));
+    const TKeepResult waiting = keeper.Keep(
+        RecordEntry(Unit(QStringLiteral("127.0.0.2"), 6, TUnitOutcome::Succeeded, Morning), "line-1", "default"));
     EXPECT_EQ(waiting.Kept, TKept::Waiting);
     EXPECT_TRUE(waiting.Text.contains(fallback)) << waiting.Text.toStdString();
     EXPECT_TRUE(QFile::exists(fallback));
@@ -285,7 +294,8 @@ TEST_F(RecordStore, LockedStoreIsReportedAndRecordsWaitUntilItIsFree)
     EXPECT_EQ(counter.Take(), 7);   // nothing was used up meanwhile
     EXPECT_TRUE(counter.LastError().isEmpty());
     const TKeepResult stored = keeper.Keep(
-        RecordEntry(Unit(QStringLiteral("127.0.0.3"), 7, TUnitOutcome::Succeeded, Morning.addSecs(60)), "line-1", "default"));
+        RecordEntry(Unit(QStringLiteral("127.0.0.3"), 7, TUnitOutcome::Succeeded, Morning.addSecs(60)), "line-1",
+                    "default"));
     EXPECT_EQ(stored.Kept, TKept::Stored) << stored.Text.toStdString();
     EXPECT_FALSE(QFile::exists(fallback));
     EXPECT_EQ(Query(*store).size(), 2);
@@ -301,8 +311,8 @@ TEST_F(RecordStore, RecordKeptNeitherInTheStoreNorInTheFallbackFileIsLost)
     QSqlDatabase other = OtherProgram();
     QSqlQuery lock(other);
     ASSERT_TRUE(lock.exec(QStringLiteral("BEGIN IMMEDIATE")));
-    const TKeepResult lost =
-        keeper.Keep(RecordEntry(Unit(QStringLiteral("127.0.0.2"), 9, TUnitOutcome::Failed, Morning), "line-1", "default"));
+    const TKeepResult lost = keeper.Keep(
+        RecordEntry(Unit(QStringLiteral("127.0.0.2"), 9, TUnitOutcome::Failed, Morning), "line-1", "default"));
     EXPECT_EQ(lost.Kept, TKept::Lost);
     // The operator has the record itself on screen at least.
     EXPECT_TRUE(lost.Text.contains(QLatin1String("could be kept neither in the store"))) << lost.Text.toStdString();
@@ -310,4 +320,4 @@ TEST_F(RecordStore, RecordKeptNeitherInTheStoreNorInTheFallbackFileIsLost)
     lock.exec(QStringLiteral("ROLLBACK"));
 }
 
-}  // namespace
+}   // namespace

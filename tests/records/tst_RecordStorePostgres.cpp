@@ -46,7 +46,8 @@ TEST_F(PostgresStore, TwoProcessesTakeEveryNumberOnceAndLoseNone)
     ASSERT_TRUE(Store->SetNextSerial(QStringLiteral("two"), 1, error)) << error.toStdString();
     QProcess stations[2];
     for (QProcess& station : stations)
-        station.start(QStringLiteral(SERIAL_TAKER), {Url, QStringLiteral("two"), QStringLiteral("8"), QStringLiteral("500")});
+        station.start(QStringLiteral(SERIAL_TAKER),
+                      {Url, QStringLiteral("two"), QStringLiteral("8"), QStringLiteral("500")});
     std::multiset<int> taken;
     for (QProcess& station : stations) {
         ASSERT_TRUE(station.waitForFinished(240000));
@@ -104,4 +105,4 @@ TEST_F(PostgresStore, ServerGoneMidRunIsReportedAndRecordsWaitUntilItIsBack)
     EXPECT_EQ(records.size(), 3);
 }
 
-}  // namespace
+}   // namespace

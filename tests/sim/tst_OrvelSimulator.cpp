@@ -30,7 +30,8 @@ using ::PrintTo;   // table rows print as their names
 constexpr uint32_t Unassigned = 0xFFFFFFFF;
 constexpr int WaitBound = 5000;   // ms; only ever reached when something is broken
 
-QByteArray Command(uint32_t nad, uint8_t code, QByteArray arguments = {}, uint16_t password = 0, uint32_t source = HostNad)
+QByteArray Command(uint32_t nad, uint8_t code, QByteArray arguments = {}, uint16_t password = 0,
+                   uint32_t source = HostNad)
 {
     BuildFrame(source, nad, code, arguments, password);
     return arguments;
@@ -67,7 +68,10 @@ void WriteImage(TSimController& unit, uint32_t address, const QByteArray& image)
 {
     for (int at = 0; at < image.size(); at += 256) {
         const QByteArray part = image.mid(at, 256);
-        ASSERT_EQ(Ask(unit, unit.Serial(), CmdWriteBlock, Block(uint16_t((address + at) / 256), uint16_t(part.size()), part)).Code, 1);
+        ASSERT_EQ(Ask(unit, unit.Serial(), CmdWriteBlock,
+                      Block(uint16_t((address + at) / 256), uint16_t(part.size()), part))
+                      .Code,
+                  1);
     }
 }
 
@@ -116,18 +120,17 @@ TEST_P(SimAddressing, AnswersItsOwnNadsOnly)
     EXPECT_EQ(unit.CommandCounts.value(CmdPing), c.Answered ? 1 : 0);
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Nads, SimAddressing,
-    testing::Values(TAddressCase{"Serial", 1000, 0, 1000, true},
-                    TAddressCase{"Alias", 1000, 7, 7, true},
-                    TAddressCase{"Discovery", 1000, 7, 0, true},
-                    TAddressCase{"OtherNad", 1000, 7, 1001, false},
-                    TAddressCase{"NoAliasSet", 1000, 0, 7, false},
-                    TAddressCase{"UnassignedWhenSerialSet", 1000, 0, Unassigned, false},
-                    TAddressCase{"FreshUnitUnassigned", Unassigned, 0, Unassigned, true},
-                    TAddressCase{"FreshUnitDiscovery", Unassigned, 0, 0, true},
-                    TAddressCase{"FreshUnitOtherNad", Unassigned, 0, 1000, false}),
-    [](const auto& info) { return std::string(info.param.Name); });
+INSTANTIATE_TEST_SUITE_P(Nads, SimAddressing,
+                         testing::Values(TAddressCase{"Serial", 1000, 0, 1000, true},
+                                         TAddressCase{"Alias", 1000, 7, 7, true},
+                                         TAddressCase{"Discovery", 1000, 7, 0, true},
+                                         TAddressCase{"OtherNad", 1000, 7, 1001, false},
+                                         TAddressCase{"NoAliasSet", 1000, 0, 7, false},
+                                         TAddressCase{"UnassignedWhenSerialSet", 1000, 0, Unassigned, false},
+                                         TAddressCase{"FreshUnitUnassigned", Unassigned, 0, Unassigned, true},
+                                         TAddressCase{"FreshUnitDiscovery", Unassigned, 0, 0, true},
+                                         TAddressCase{"FreshUnitOtherNad", Unassigned, 0, 1000, false}),
+                         [](const auto& info) { return std::string(info.param.Name); });
 
 TEST(SimFrames, BadFramesGetNoAnswer)
 {
@@ -186,8 +189,8 @@ TEST(SimFlash, WritesClearBitsAndEraseSetsThem)
 
 struct TRefusalCase {
     const char* Name;
-    bool Full;              // a unit with kernel (running) and program; else erased, in its loader
-    uint16_t Password;      // the unit's password code
+    bool Full;           // a unit with kernel (running) and program; else erased, in its loader
+    uint16_t Password;   // the unit's password code
     uint8_t Command;
     QByteArray Arguments;
     uint8_t Code;
@@ -212,27 +215,27 @@ const uint16_t OtherPassword = 4711;
 
 INSTANTIATE_TEST_SUITE_P(
     Codes, SimRefusals,
-    testing::Values(
-        TRefusalCase{"ReadOutsideAreas", true, 0, CmdReadBlock, Block(5, 16), 4},
-        TRefusalCase{"ReadPastKernelArea", true, 0, CmdReadBlock, Block(511, 257), 4},
-        TRefusalCase{"ReadTooManyBytes", true, 0, CmdReadBlock, Block(512, 1023), 4},
-        TRefusalCase{"ReadMostBytes", true, 0, CmdReadBlock, Block(512, 1022), 1},
-        TRefusalCase{"ReadPastRecord", true, 0, CmdReadBlock, Block(4, 25), 4},
-        TRefusalCase{"WriteCountMismatch", false, 0, CmdWriteBlock, Block(256, 4, "\x01\x02"), 4},
-        TRefusalCase{"WriteOutsideAreas", false, 0, CmdWriteBlock, Block(3, 1, "\x01"), 4},
-        TRefusalCase{"EraseUnknownArea", false, 0, CmdEraseFlash, QByteArray("\x03\x01", 2), 4},
-        TRefusalCase{"WriteKernelUnderKernel", true, 0, CmdWriteBlock, Block(256, 1, QByteArray(1, 0)), 5},
-        TRefusalCase{"EraseKernelUnderKernel", true, 0, CmdEraseFlash, QByteArray("\x02\x01", 2), 5},
-        TRefusalCase{"StartPlcWithoutProgram", false, 0, CmdStartPlc, {}, 6},
-        TRefusalCase{"StartKernelWithoutKernel", false, 0, CmdStartKernel, {}, 7},
-        TRefusalCase{"WrongPasswordErase", false, OtherPassword, CmdEraseFlash, QByteArray("\x04\x01", 2), 12},
-        TRefusalCase{"WrongPasswordStopPlc", true, OtherPassword, CmdStopPlc, {}, 12},
-        TRefusalCase{"WrongPasswordPing", true, OtherPassword, CmdPing, {}, 1},
-        TRefusalCase{"WrongPasswordStatus", true, OtherPassword, CmdReadStatus, {}, 1},
-        TRefusalCase{"WrongPasswordRecord", true, OtherPassword, CmdReadLoaderRecord, {}, 1},
-        TRefusalCase{"RightPassword", true, 32512, CmdStopPlc, {}, 1},   // TextChecksum("abc")
-        TRefusalCase{"ShortClock", true, 0, CmdWriteClock, QByteArray(6, 1), 4},
-        TRefusalCase{"UnknownCommand", true, 0, 99, {}, 3}),
+    testing::Values(TRefusalCase{"ReadOutsideAreas", true, 0, CmdReadBlock, Block(5, 16), 4},
+                    TRefusalCase{"ReadPastKernelArea", true, 0, CmdReadBlock, Block(511, 257), 4},
+                    TRefusalCase{"ReadTooManyBytes", true, 0, CmdReadBlock, Block(512, 1023), 4},
+                    TRefusalCase{"ReadMostBytes", true, 0, CmdReadBlock, Block(512, 1022), 1},
+                    TRefusalCase{"ReadPastRecord", true, 0, CmdReadBlock, Block(4, 25), 4},
+                    TRefusalCase{"WriteCountMismatch", false, 0, CmdWriteBlock, Block(256, 4, "\x01\x02"), 4},
+                    TRefusalCase{"WriteOutsideAreas", false, 0, CmdWriteBlock, Block(3, 1, "\x01"), 4},
+                    TRefusalCase{"EraseUnknownArea", false, 0, CmdEraseFlash, QByteArray("\x03\x01", 2), 4},
+                    TRefusalCase{"WriteKernelUnderKernel", true, 0, CmdWriteBlock, Block(256, 1, QByteArray(1, 0)), 5},
+                    TRefusalCase{"EraseKernelUnderKernel", true, 0, CmdEraseFlash, QByteArray("\x02\x01", 2), 5},
+                    TRefusalCase{"StartPlcWithoutProgram", false, 0, CmdStartPlc, {}, 6},
+                    TRefusalCase{"StartKernelWithoutKernel", false, 0, CmdStartKernel, {}, 7},
+                    TRefusalCase{"WrongPasswordErase", false, OtherPassword, CmdEraseFlash, QByteArray("\x04\x01", 2),
+                                 12},
+                    TRefusalCase{"WrongPasswordStopPlc", true, OtherPassword, CmdStopPlc, {}, 12},
+                    TRefusalCase{"WrongPasswordPing", true, OtherPassword, CmdPing, {}, 1},
+                    TRefusalCase{"WrongPasswordStatus", true, OtherPassword, CmdReadStatus, {}, 1},
+                    TRefusalCase{"WrongPasswordRecord", true, OtherPassword, CmdReadLoaderRecord, {}, 1},
+                    TRefusalCase{"RightPassword", true, 32512, CmdStopPlc, {}, 1},   // TextChecksum("abc")
+                    TRefusalCase{"ShortClock", true, 0, CmdWriteClock, QByteArray(6, 1), 4},
+                    TRefusalCase{"UnknownCommand", true, 0, 99, {}, 3}),
     [](const auto& info) { return std::string(info.param.Name); });
 
 // Status bytes after each step of a send to an erased unit, on both platforms: the kernel
@@ -422,18 +425,32 @@ INSTANTIATE_TEST_SUITE_P(
         TTransportCase{"None", {}, {"S", "P", "R"}},
         TTransportCase{"DropNext", With([](auto& f) { f.DropNext = 1; }), {"P", "R"}},
         TTransportCase{"DropShare", With([](auto& f) { f.DropShare = 1; }), {"R"}},
-        TTransportCase{"DelayNext", With([](auto& f) { f.DelayMs = 300; f.DelayNext = 1; }), {"P", "R", "S"}},
+        TTransportCase{"DelayNext",
+                       With([](auto& f) {
+                           f.DelayMs = 300;
+                           f.DelayNext = 1;
+                       }),
+                       {"P", "R", "S"}},
         TTransportCase{"DelayAll", With([](auto& f) { f.DelayMs = 300; }), {"R", "S", "P"}},
         TTransportCase{"Latency", With([](auto& f) { f.LatencyMs = 200; }), {"R", "S", "P"}},
         TTransportCase{"Duplicate", With([](auto& f) { f.DuplicateShare = 1; }), {"S", "S", "P", "P", "R"}},
         TTransportCase{"Split", With([](auto& f) { f.SplitReplies = true; }), {"+", "S", "+", "P", "R"}},
-        TTransportCase{"SplitWithNoise", With([](auto& f) { f.SplitReplies = true; f.NoiseBytes = 12; }),
+        TTransportCase{"SplitWithNoise",
+                       With([](auto& f) {
+                           f.SplitReplies = true;
+                           f.NoiseBytes = 12;
+                       }),
                        {"~+", "S", "~+", "P", "R"}},
         TTransportCase{"Noise", With([](auto& f) { f.NoiseBytes = 40; }), {"~S", "~P", "R"}},
         TTransportCase{"CorruptNext", With([](auto& f) { f.CorruptNext = 1; }), {"?", "P", "R"}},
         TTransportCase{"CorruptShare", With([](auto& f) { f.CorruptShare = 1; }), {"?", "?", "R"}},
         TTransportCase{"ReplyCodeFor", With([](auto& f) { f.ReplyCodeFor.insert(CmdPing, 9); }), {"S", "E9", "R"}},
-        TTransportCase{"ErrorShare", With([](auto& f) { f.ErrorShare = 1; f.ErrorCode = 11; }), {"E11", "E11", "R"}}),
+        TTransportCase{"ErrorShare",
+                       With([](auto& f) {
+                           f.ErrorShare = 1;
+                           f.ErrorCode = 11;
+                       }),
+                       {"E11", "E11", "R"}}),
     [](const auto& info) { return std::string(info.param.Name); });
 
 // ---- latency and the order of replies ----
@@ -504,7 +521,10 @@ INSTANTIATE_TEST_SUITE_P(
                      {{"ping", 0, CmdPing}, {"erase", 1, CmdEraseFlash, EraseProgram}},
                      {"erase", "ping"}},
         TLatencyCase{"AddedToLatencyMs",
-                     {With([](auto& f) { f.LatencyMs = 200; f.LatencyFor.insert(CmdPing, 400); }),
+                     {With([](auto& f) {
+                          f.LatencyMs = 200;
+                          f.LatencyFor.insert(CmdPing, 400);
+                      }),
                       With([](auto& f) { f.LatencyMs = 300; })},
                      {{"ping0", 0, CmdPing}, {"ping1", 1, CmdPing}},
                      {"ping1", "ping0"}},
@@ -513,7 +533,8 @@ INSTANTIATE_TEST_SUITE_P(
                      {{"erase", 0, CmdEraseFlash, EraseProgram}, {"ping0", 0, CmdPing}, {"ping1", 1, CmdPing}},
                      {"ping1", "erase", "ping0"}},
         TLatencyCase{"OneCommandAtATime",
-                     {With([](auto& f) { f.LatencyFor.insert(CmdPing, 400); }), With([](auto& f) { f.LatencyMs = 600; })},
+                     {With([](auto& f) { f.LatencyFor.insert(CmdPing, 400); }),
+                      With([](auto& f) { f.LatencyMs = 600; })},
                      {{"first", 0, CmdPing}, {"second", 0, CmdPing}, {"other", 1, CmdPing}},
                      {"first", "other", "second"}},
         TLatencyCase{"MillisecondWritesQueueBehindErase",
@@ -522,11 +543,15 @@ INSTANTIATE_TEST_SUITE_P(
                           f.LatencyFor.insert(CmdWriteBlock, 1);
                       }),
                       {}},
-                     QList<TStep>{{"erase", 0, CmdEraseFlash, EraseProgram}} + WritesTo(0, 8)
-                         + QList<TStep>{{"status", 0, CmdReadStatus}, {"ping1", 1, CmdPing}},
+                     QList<TStep>{{"erase", 0, CmdEraseFlash, EraseProgram}} + WritesTo(0, 8) +
+                         QList<TStep>{{"status", 0, CmdReadStatus}, {"ping1", 1, CmdPing}},
                      {"ping1", "erase", "w1", "w2", "w3", "w4", "w5", "w6", "w7", "w8", "status"}},
         TLatencyCase{"LostReplyStillTakesItsTime",
-                     {With([](auto& f) { f.LatencyFor.insert(CmdEraseFlash, 300); f.DropNext = 1; }), {}},
+                     {With([](auto& f) {
+                          f.LatencyFor.insert(CmdEraseFlash, 300);
+                          f.DropNext = 1;
+                      }),
+                      {}},
                      {{"erase", 0, CmdEraseFlash, EraseProgram}, {"ping0", 0, CmdPing}, {"ping1", 1, CmdPing}},
                      {"ping1", "ping0"}}),
     [](const auto& info) { return std::string(info.param.Name); });
@@ -609,7 +634,8 @@ TEST(SimThread, AnswersWhileTheCallersThreadWaits)
     QUdpSocket client;
     ASSERT_TRUE(client.bind(QHostAddress(QStringLiteral("127.0.0.1")), 0));
     const auto ask = [&](int unit, uint32_t nad, uint8_t code, const QByteArray& arguments) {
-        client.writeDatagram(Command(nad, code, arguments), QHostAddress(simulator.Address(unit)), quint16(simulator.Port()));
+        client.writeDatagram(Command(nad, code, arguments), QHostAddress(simulator.Address(unit)),
+                             quint16(simulator.Port()));
         return client.waitForReadyRead(WaitBound) ? client.receiveDatagram().data() : QByteArray();
     };
 
@@ -622,7 +648,8 @@ TEST(SimThread, AnswersWhileTheCallersThreadWaits)
     EXPECT_EQ(simulator.Address(1), QStringLiteral("127.0.0.3"));
     auto record = LoaderRecordFromBytes(simulator.Memory(1, 4 * 256, 24));
     record.Serial = 2000;
-    EXPECT_EQ(ask(1, Unassigned, CmdWriteBlock, Block(4, 24, LoaderRecordToBytes(record))), BuildReplyFrame(Unassigned, HostNad, 1));
+    EXPECT_EQ(ask(1, Unassigned, CmdWriteBlock, Block(4, 24, LoaderRecordToBytes(record))),
+              BuildReplyFrame(Unassigned, HostNad, 1));
     EXPECT_EQ(simulator.Serial(1), 2000u);
     EXPECT_EQ(simulator.Count(), 2);
 
@@ -704,10 +731,15 @@ TEST(SimSamples, ProgramsAreErasedAndTheirStoredLengthIsWhole)
 // it never got there.
 quint16 StartSim(QProcess& process, const QStringList& arguments, const QByteArray& awaited)
 {
-    process.start(QStringLiteral(ORVEL_SIM_PATH), QStringList{QStringLiteral("--port"), QStringLiteral("0")} + arguments);
+    process.start(QStringLiteral(ORVEL_SIM_PATH),
+                  QStringList{QStringLiteral("--port"), QStringLiteral("0")} + arguments);
     QByteArray output;
-    if (!process.waitForStarted(WaitBound)
-        || !QTest::qWaitFor([&] { output += process.readAllStandardOutput(); return output.contains(awaited); }, WaitBound))
+    if (!process.waitForStarted(WaitBound) || !QTest::qWaitFor(
+                                                  [&] {
+                                                      output += process.readAllStandardOutput();
+                                                      return output.contains(awaited);
+                                                  },
+                                                  WaitBound))
         return 0;
     return QRegularExpression(QStringLiteral("port (\\d+)")).match(QString::fromLatin1(output)).captured(1).toUShort();
 }
@@ -723,7 +755,8 @@ void Terminate(QProcess& process)
 TEST(SimExecutable, ServesUntilTerminated)
 {
     QProcess process;
-    const quint16 port = StartSim(process, {QStringLiteral("--controller"), QStringLiteral("serial=1234,platform=xa,alias=9")},
+    const quint16 port = StartSim(process,
+                                  {QStringLiteral("--controller"), QStringLiteral("serial=1234,platform=xa,alias=9")},
                                   "127.0.0.2");
     ASSERT_NE(port, 0);
 
@@ -747,11 +780,11 @@ TEST(SimExecutable, UnitsArriveAndTakeTheirTime)
 {
     QProcess process;
     const quint16 port = StartSim(process,
-                                  {QStringLiteral("--latency"), QStringLiteral("16:400"), QStringLiteral("--controller"),
-                                   QStringLiteral("serial=5"), QStringLiteral("--controller"),
-                                   QStringLiteral("serial=6,latency=16:0,18:0"), QStringLiteral("--arrive"), QStringLiteral("1"),
-                                   QStringLiteral("--every"), QStringLiteral("50"), QStringLiteral("--arrive-platform"),
-                                   QStringLiteral("xa")},
+                                  {QStringLiteral("--latency"), QStringLiteral("16:400"),
+                                   QStringLiteral("--controller"), QStringLiteral("serial=5"),
+                                   QStringLiteral("--controller"), QStringLiteral("serial=6,latency=16:0,18:0"),
+                                   QStringLiteral("--arrive"), QStringLiteral("1"), QStringLiteral("--every"),
+                                   QStringLiteral("50"), QStringLiteral("--arrive-platform"), QStringLiteral("xa")},
                                   "arrived  127.0.0.4");
     ASSERT_NE(port, 0);
 
@@ -759,11 +792,13 @@ TEST(SimExecutable, UnitsArriveAndTakeTheirTime)
     ASSERT_TRUE(client.bind(QHostAddress(QStringLiteral("127.0.0.1")), 0));
     QList<QNetworkDatagram> replies;
     const auto receive = [&](int count) {
-        return QTest::qWaitFor([&] {
-            while (client.hasPendingDatagrams())
-                replies << client.receiveDatagram();
-            return replies.size() >= count;
-        }, WaitBound);
+        return QTest::qWaitFor(
+            [&] {
+                while (client.hasPendingDatagrams())
+                    replies << client.receiveDatagram();
+                return replies.size() >= count;
+            },
+            WaitBound);
     };
     client.writeDatagram(Command(0, CmdPing), QHostAddress(TControllerSimulator::BroadcastAddress()), port);
     ASSERT_TRUE(receive(3));
@@ -796,7 +831,8 @@ TEST_P(SimExecutableOptions, RefusedBeforeServing)
 {
     const TBadOptionsCase& c = GetParam();
     QProcess process;
-    process.start(QStringLiteral(ORVEL_SIM_PATH), QStringList{QStringLiteral("--port"), QStringLiteral("0")} + c.Arguments);
+    process.start(QStringLiteral(ORVEL_SIM_PATH),
+                  QStringList{QStringLiteral("--port"), QStringLiteral("0")} + c.Arguments);
     ASSERT_TRUE(process.waitForFinished(WaitBound));
     EXPECT_EQ(process.exitStatus(), QProcess::NormalExit);
     EXPECT_EQ(process.exitCode(), 2);
@@ -812,16 +848,22 @@ INSTANTIATE_TEST_SUITE_P(
         TBadOptionsCase{"LatencyCommandPast255", {"--latency", "34:1,256:5"}, "--latency: cannot use \"34:1,256:5\""},
         TBadOptionsCase{"LatencyNegative", {"--latency", "32:-1"}, "--latency: cannot use"},
         TBadOptionsCase{"LatencyEmpty", {"--latency", ""}, "--latency: cannot use"},
-        TBadOptionsCase{"UnitLatencyListWithBadEntry", {"--controller", "serial=5,latency=34:1,32:x,alias=7"},
+        TBadOptionsCase{"UnitLatencyListWithBadEntry",
+                        {"--controller", "serial=5,latency=34:1,32:x,alias=7"},
                         "--controller: cannot use \"latency=34:1,32:x\" (CMD:MS"},
-        TBadOptionsCase{"LatencyEntryOutsideLatency", {"--controller", "serial=5,34:1"}, "--controller: cannot use \"34:1\""},
+        TBadOptionsCase{"LatencyEntryOutsideLatency",
+                        {"--controller", "serial=5,34:1"},
+                        "--controller: cannot use \"34:1\""},
         TBadOptionsCase{"ArriveNone", {"--arrive", "0"}, "--arrive must be 1 to 253"},
         TBadOptionsCase{"ArriveNotANumber", {"--arrive", "many"}, "--arrive must be 1 to 253"},
         TBadOptionsCase{"EveryNegative", {"--arrive", "2", "--every", "-5"}, "--every must be 0 to"},
         TBadOptionsCase{"EveryWithoutArrive", {"--every", "100"}, "--every and --arrive-platform go with --arrive"},
-        TBadOptionsCase{"ArriveOldPlatform", {"--arrive", "1", "--arrive-platform", "old"}, "--arrive-platform must be arm or xa"},
-        TBadOptionsCase{"PastTheLastAddress", {"--controller", "serial=5", "--arrive", "253"},
+        TBadOptionsCase{"ArriveOldPlatform",
+                        {"--arrive", "1", "--arrive-platform", "old"},
+                        "--arrive-platform must be arm or xa"},
+        TBadOptionsCase{"PastTheLastAddress",
+                        {"--controller", "serial=5", "--arrive", "253"},
                         "254 units do not fit: at most 253 (127.0.0.2 to 127.0.0.254)"}),
     [](const auto& info) { return std::string(info.param.Name); });
 
-} // namespace
+}   // namespace

@@ -124,8 +124,8 @@ TEST_F(Soak, NoSendReportsSuccessWhileTheFlashDiffers)
 
     std::printf("soak: %d sends, %d sent successfully, %d error endings, verify %d passed %d failed, "
                 "%d stale acknowledgements\n",
-                counts.Sends, counts.SentSuccessfully, counts.ErrorEndings, counts.VerifyPassed,
-                counts.VerifyFailed, counts.StaleAcknowledgements);
+                counts.Sends, counts.SentSuccessfully, counts.ErrorEndings, counts.VerifyPassed, counts.VerifyFailed,
+                counts.StaleAcknowledgements);
     EXPECT_EQ(counts.StaleAcknowledgements, 0);
     EXPECT_EQ(ProductionLogLines().size(), counts.SentSuccessfully);
     // The faults must have bitten, or the soak proves nothing.
@@ -133,4 +133,4 @@ TEST_F(Soak, NoSendReportsSuccessWhileTheFlashDiffers)
     EXPECT_GT(counts.SentSuccessfully, Sends / 2);
 }
 
-}  // namespace
+}   // namespace

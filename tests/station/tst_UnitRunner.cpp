@@ -84,12 +84,11 @@ protected:
         for (const TUnitJob& job : jobs) {
             runners.push_back(std::make_unique<TUnitRunner>(job, serials));
             TUnitRunner* runner = runners.back().get();
-            QObject::connect(runner, &TUnitRunner::Finished, runner,
-                             [&](const TUnitRecord& record) {
-                                 records.push_back(record);
-                                 if (records.size() == jobs.size())
-                                     allDone.quit();
-                             });
+            QObject::connect(runner, &TUnitRunner::Finished, runner, [&](const TUnitRecord& record) {
+                records.push_back(record);
+                if (records.size() == jobs.size())
+                    allDone.quit();
+            });
             if (onMessage)
                 QObject::connect(runner, &TUnitRunner::Message, runner,
                                  [runner, onMessage](const QString&, const QDateTime&, const QString& text) {
@@ -105,9 +104,9 @@ protected:
     QStringList LogLines() const
     {
         QFile file(Dir.filePath(QStringLiteral("station.log")));
-        return file.open(QIODevice::ReadOnly) ? QString::fromLatin1(file.readAll()).split(QStringLiteral("\r\n"),
-                                                                                           Qt::SkipEmptyParts)
-                                              : QStringList();
+        return file.open(QIODevice::ReadOnly)
+                   ? QString::fromLatin1(file.readAll()).split(QStringLiteral("\r\n"), Qt::SkipEmptyParts)
+                   : QStringList();
     }
 
     TLoopbackAdapter Loopback;
@@ -256,4 +255,4 @@ TEST_F(StationRunners, SettingsCounterHandsEachNumberOutOnce)
     EXPECT_EQ(last.Take(), -1);
 }
 
-}  // namespace
+}   // namespace

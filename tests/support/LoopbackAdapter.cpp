@@ -6,7 +6,7 @@ namespace {
 
 int Living = 0;   // TLoopbackAdapter objects alive, all made and ended on the main thread
 
-}  // namespace
+}   // namespace
 
 TLoopbackAdapter::TLoopbackAdapter()
 {

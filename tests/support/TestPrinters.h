@@ -33,7 +33,10 @@ inline void PrintTo(TRejection rejection, std::ostream* os)
 
 // Every table row prints as its name, so test names and failures read as the case.
 template <typename TCase>
-    requires requires(const TCase& c) { c.Name; }
+requires requires(const TCase& c)
+{
+    c.Name;
+}
 void PrintTo(const TCase& c, std::ostream* os)
 {
     *os << c.Name;

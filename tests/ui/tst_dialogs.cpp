@@ -47,8 +47,7 @@ private Q_SLOTS:
         QTest::addColumn<QDateTime>("moment");
         QTest::addColumn<QString>("line");
         QTest::newRow("morning") << QDateTime(QDate(2026, 3, 2), QTime(9, 5, 7)) << "2026-03-02 09:05:07: text";
-        QTest::newRow("afternoon") << QDateTime(QDate(2026, 12, 31), QTime(23, 59, 59))
-                                   << "2026-12-31 23:59:59: text";
+        QTest::newRow("afternoon") << QDateTime(QDate(2026, 12, 31), QTime(23, 59, 59)) << "2026-12-31 23:59:59: text";
     }
 
     void messageLogLine()

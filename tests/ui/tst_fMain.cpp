@@ -44,7 +44,7 @@ QSettings StoredSettings()
     return QSettings(QStringLiteral("Maradine"), QStringLiteral("OrvelBinLoader"));
 }
 
-} // namespace
+}   // namespace
 
 class TestMainWindow : public QObject {
     Q_OBJECT
@@ -73,7 +73,8 @@ private:
             auto* edit = dialog.findChild<QLineEdit*>(QStringLiteral("edPassword"));
             *shown = edit->text();
             edit->setText(typed);
-            QTest::mouseClick(dialog.findChild<QPushButton*>(ok ? QStringLiteral("btnOK") : QStringLiteral("btnCancel")),
+            QTest::mouseClick(dialog.findChild<QPushButton*>(ok ? QStringLiteral("btnOK")
+                                                                : QStringLiteral("btnCancel")),
                               Qt::LeftButton);
         });
         QTest::mouseClick(Find<QPushButton>("btnPassword"), Qt::LeftButton);
@@ -106,39 +107,101 @@ private Q_SLOTS:
         QTest::addColumn<QString>("name");
         QTest::addColumn<QString>("caption");   // null: the control has none
         const QList<std::pair<const char*, const char*>> rows = {
-            {"gbInformation", "Information"}, {"gbConfiguration", "Configuration"}, {"gbStatus", "Status"},
-            {"lblCaptionPlatform", "Platform:"}, {"lblCaptionPLCStatus", "PLC status:"},
-            {"lblCaptionIPAddress", "IP address:"}, {"lblCaptionLoaderVersion", "Loader version:"},
-            {"lblCaptionSerial", "Serial number:"}, {"lblCaptionKernelVersion", "Kernel version:"},
-            {"lblCaptionNADAlias", "NAD alias:"}, {"lblCaptionHardwareModel", "Hardware model:"},
-            {"lblCaptionIEXBaudrate", "IEX baudrate:"}, {"lblCaptionKernelTransferDate", "Transfer date:"},
-            {"lblCaptionPLCProgram", "PLC program:"}, {"lblCaptionFileSystem", "File system:"},
-            {"lblCaptionPLCProgramTransferDate", "Transfer date:"}, {"lblCaptionModbusAddress", "Modbus address:"},
-            {"lblEthAdapter", "Network adapter:"}, {"cbEthAdapter", ""}, {"imEthernet", ""},
-            {"ckDirectConnection", "&Direct connection"}, {"btnPassword", "Password"},
-            {"lblOrvelNad", "Orvel NAD:"}, {"cbNAD", ""}, {"ckNadNotAssigned", "No serial number"}, {"imOrvel", ""},
-            {"ckSerialNumber", "Serial number:"}, {"edSerialNumber", ""}, {"ckAutoincrement", "Autoincrement"},
-            {"ckKernel", "Kernel"}, {"leKernelBinary", ""}, {"btnBrowseKernel", "&Browse"}, {"imKernel", ""},
-            {"ckPLCProgram", "PLC program"}, {"leTamixBinary", ""}, {"btnBrowseTamix", "&Browse"}, {"imTamix", ""},
-            {"ckStartPLC", "Start PLC"}, {"ckSetRTC", "Set RTC"},
-            {"ckSetNadAlias", "NAD alias:"}, {"edNADAlias", ""}, {"imNADAlias", ""},
-            {"ckSetHardwareModel", "Hardware model:"}, {"cbHardwareModel", ""},
-            {"ckSetIEXBaudRate", "IEX baudrate:"}, {"cbIEXBaudRate", ""},
-            {"ckSetIPAddress", "IP address:"}, {"rbDHCP", "DHCP"}, {"rbStaticIP", "Static"},
-            {"lblIPAddress", "IP address:"}, {"edIPAddress", ""}, {"imIPAddress", ""},
-            {"lblSubnetMask", "Subnet mask:"}, {"edSubnetMask", ""}, {"imSubnetMask", ""},
-            {"lblGateway", "Gateway:"}, {"edGateway", ""}, {"imGateway", ""},
-            {"lblDNSServer", "DNS server:"}, {"edDNSServer", ""}, {"imDNSServer", ""},
-            {"lblCurrent", "Current:"}, {"pbCurrent", ""}, {"lblTotal", "Total:"}, {"pbTotal", ""},
-            {"lblLog", "Log:"}, {"meStatus", ""},
-            {"imVerifyConfig", ""}, {"lblVerifyConfig", "config"}, {"imVerifyKernel", ""},
-            {"lblVerifyKernel", "kernel"}, {"imVerifyPLCProgram", ""}, {"lblVerifyPLCProgram", "program"},
-            {"pnlHeader", ""}, {"imLogo", ""}, {"pnlSeparator", ""}, {"pnlFooter", ""},
-            {"btnRefresh", "&Refresh"}, {"btnSend", "&Send"}, {"btnVerify", "&Verify"}, {"btnStart", "S&tart PLC"},
-            {"btnStop", "Sto&p PLC"}, {"btnSaveKernel", "Save"}, {"btnSaveProgram", "Save"},
-            {"btnHelp", "&Help"}, {"btnAbout", "&About"}, {"btnClose", "&Close"},
-            {"acSend", "&Send"}, {"acVerify", "&Verify"}, {"acStart", "S&tart PLC"}, {"acStop", "Sto&p PLC"},
-            {"acSaveKernel", "Save"}, {"acSaveProgram", "Save"}, {"acClose", "&Close"}, {"acHelp", "&Help"},
+            {"gbInformation", "Information"},
+            {"gbConfiguration", "Configuration"},
+            {"gbStatus", "Status"},
+            {"lblCaptionPlatform", "Platform:"},
+            {"lblCaptionPLCStatus", "PLC status:"},
+            {"lblCaptionIPAddress", "IP address:"},
+            {"lblCaptionLoaderVersion", "Loader version:"},
+            {"lblCaptionSerial", "Serial number:"},
+            {"lblCaptionKernelVersion", "Kernel version:"},
+            {"lblCaptionNADAlias", "NAD alias:"},
+            {"lblCaptionHardwareModel", "Hardware model:"},
+            {"lblCaptionIEXBaudrate", "IEX baudrate:"},
+            {"lblCaptionKernelTransferDate", "Transfer date:"},
+            {"lblCaptionPLCProgram", "PLC program:"},
+            {"lblCaptionFileSystem", "File system:"},
+            {"lblCaptionPLCProgramTransferDate", "Transfer date:"},
+            {"lblCaptionModbusAddress", "Modbus address:"},
+            {"lblEthAdapter", "Network adapter:"},
+            {"cbEthAdapter", ""},
+            {"imEthernet", ""},
+            {"ckDirectConnection", "&Direct connection"},
+            {"btnPassword", "Password"},
+            {"lblOrvelNad", "Orvel NAD:"},
+            {"cbNAD", ""},
+            {"ckNadNotAssigned", "No serial number"},
+            {"imOrvel", ""},
+            {"ckSerialNumber", "Serial number:"},
+            {"edSerialNumber", ""},
+            {"ckAutoincrement", "Autoincrement"},
+            {"ckKernel", "Kernel"},
+            {"leKernelBinary", ""},
+            {"btnBrowseKernel", "&Browse"},
+            {"imKernel", ""},
+            {"ckPLCProgram", "PLC program"},
+            {"leTamixBinary", ""},
+            {"btnBrowseTamix", "&Browse"},
+            {"imTamix", ""},
+            {"ckStartPLC", "Start PLC"},
+            {"ckSetRTC", "Set RTC"},
+            {"ckSetNadAlias", "NAD alias:"},
+            {"edNADAlias", ""},
+            {"imNADAlias", ""},
+            {"ckSetHardwareModel", "Hardware model:"},
+            {"cbHardwareModel", ""},
+            {"ckSetIEXBaudRate", "IEX baudrate:"},
+            {"cbIEXBaudRate", ""},
+            {"ckSetIPAddress", "IP address:"},
+            {"rbDHCP", "DHCP"},
+            {"rbStaticIP", "Static"},
+            {"lblIPAddress", "IP address:"},
+            {"edIPAddress", ""},
+            {"imIPAddress", ""},
+            {"lblSubnetMask", "Subnet mask:"},
+            {"edSubnetMask", ""},
+            {"imSubnetMask", ""},
+            {"lblGateway", "Gateway:"},
+            {"edGateway", ""},
+            {"imGateway", ""},
+            {"lblDNSServer", "DNS server:"},
+            {"edDNSServer", ""},
+            {"imDNSServer", ""},
+            {"lblCurrent", "Current:"},
+            {"pbCurrent", ""},
+            {"lblTotal", "Total:"},
+            {"pbTotal", ""},
+            {"lblLog", "Log:"},
+            {"meStatus", ""},
+            {"imVerifyConfig", ""},
+            {"lblVerifyConfig", "config"},
+            {"imVerifyKernel", ""},
+            {"lblVerifyKernel", "kernel"},
+            {"imVerifyPLCProgram", ""},
+            {"lblVerifyPLCProgram", "program"},
+            {"pnlHeader", ""},
+            {"imLogo", ""},
+            {"pnlSeparator", ""},
+            {"pnlFooter", ""},
+            {"btnRefresh", "&Refresh"},
+            {"btnSend", "&Send"},
+            {"btnVerify", "&Verify"},
+            {"btnStart", "S&tart PLC"},
+            {"btnStop", "Sto&p PLC"},
+            {"btnSaveKernel", "Save"},
+            {"btnSaveProgram", "Save"},
+            {"btnHelp", "&Help"},
+            {"btnAbout", "&About"},
+            {"btnClose", "&Close"},
+            {"acSend", "&Send"},
+            {"acVerify", "&Verify"},
+            {"acStart", "S&tart PLC"},
+            {"acStop", "Sto&p PLC"},
+            {"acSaveKernel", "Save"},
+            {"acSaveProgram", "Save"},
+            {"acClose", "&Close"},
+            {"acHelp", "&Help"},
             {"acAbout", "&About"},
         };
         for (const auto& [name, caption] : rows)
@@ -163,18 +226,33 @@ private Q_SLOTS:
         QTest::addColumn<QString>("toolTip");
         QTest::addColumn<QString>("statusTip");
         // The settings boxes keep their hints out of tooltips.
-        QTest::newRow("ckSerialNumber") << "ckSerialNumber" << "" << "Set serial number";
-        QTest::newRow("ckKernel") << "ckKernel" << "" << "Write kernel";
-        QTest::newRow("ckPLCProgram") << "ckPLCProgram" << "" << "Write plc program";
-        QTest::newRow("ckStartPLC") << "ckStartPLC" << "" << "Start PLC";
-        QTest::newRow("ckSetRTC") << "ckSetRTC" << "" << "Set real-time clock";
+        QTest::newRow("ckSerialNumber") << "ckSerialNumber"
+                                        << ""
+                                        << "Set serial number";
+        QTest::newRow("ckKernel") << "ckKernel"
+                                  << ""
+                                  << "Write kernel";
+        QTest::newRow("ckPLCProgram") << "ckPLCProgram"
+                                      << ""
+                                      << "Write plc program";
+        QTest::newRow("ckStartPLC") << "ckStartPLC"
+                                    << ""
+                                    << "Start PLC";
+        QTest::newRow("ckSetRTC") << "ckSetRTC"
+                                  << ""
+                                  << "Set real-time clock";
         QTest::newRow("ckNadNotAssigned") << "ckNadNotAssigned"
-                                          << "Use for production, when serial number is not assigned yet" << "";
-        QTest::newRow("btnSaveKernel") << "btnSaveKernel" << "Kernel memory dump from plc"
+                                          << "Use for production, when serial number is not assigned yet"
+                                          << "";
+        QTest::newRow("btnSaveKernel") << "btnSaveKernel"
+                                       << "Kernel memory dump from plc"
                                        << "Kernel memory dump from plc";
-        QTest::newRow("btnSaveProgram") << "btnSaveProgram" << "Program memory dump from plc"
+        QTest::newRow("btnSaveProgram") << "btnSaveProgram"
+                                        << "Program memory dump from plc"
                                         << "Program memory dump from plc";
-        QTest::newRow("cbEthAdapter") << "cbEthAdapter" << "Loopback (127.0.0.1)" << "";
+        QTest::newRow("cbEthAdapter") << "cbEthAdapter"
+                                      << "Loopback (127.0.0.1)"
+                                      << "";
     }
 
     void hints()
@@ -199,18 +277,18 @@ private Q_SLOTS:
         // Nothing was sent: a socket that sent would have been bound on the way.
         QCOMPARE(FWindow->Link->Socket->state(), QAbstractSocket::UnconnectedState);
 
-        for (const char* icon : {"imEthernet", "imOrvel", "imKernel", "imTamix", "imNADAlias", "imIPAddress",
-                                 "imSubnetMask", "imGateway", "imDNSServer", "imVerifyConfig", "imVerifyKernel",
-                                 "imVerifyPLCProgram"})
+        for (const char* icon :
+             {"imEthernet", "imOrvel", "imKernel", "imTamix", "imNADAlias", "imIPAddress", "imSubnetMask", "imGateway",
+              "imDNSServer", "imVerifyConfig", "imVerifyKernel", "imVerifyPLCProgram"})
             QVERIFY2(IconColour(Icon(icon)) == QLatin1String("GREY"), icon);
         for (const char* button : {"btnSend", "btnVerify", "btnStart", "btnStop", "btnSaveKernel", "btnSaveProgram"})
             QVERIFY2(!Find<QWidget>(button)->isEnabled(), button);
         for (const char* button : {"btnRefresh", "btnHelp", "btnAbout", "btnClose"})
             QVERIFY2(Find<QWidget>(button)->isEnabled(), button);
-        for (const char* input : {"edSerialNumber", "ckAutoincrement", "leKernelBinary", "btnBrowseKernel",
-                                  "leTamixBinary", "btnBrowseTamix", "edNADAlias", "cbHardwareModel", "cbIEXBaudRate",
-                                  "rbDHCP", "rbStaticIP", "edIPAddress", "lblIPAddress", "edSubnetMask", "edGateway",
-                                  "edDNSServer", "lblDNSServer"})
+        for (const char* input :
+             {"edSerialNumber", "ckAutoincrement", "leKernelBinary", "btnBrowseKernel", "leTamixBinary",
+              "btnBrowseTamix", "edNADAlias", "cbHardwareModel", "cbIEXBaudRate", "rbDHCP", "rbStaticIP", "edIPAddress",
+              "lblIPAddress", "edSubnetMask", "edGateway", "edDNSServer", "lblDNSServer"})
             QVERIFY2(!Find<QWidget>(input)->isEnabled(), input);
 
         QVERIFY(Find<QRadioButton>("rbDHCP")->isChecked());
@@ -264,13 +342,14 @@ private Q_SLOTS:
         FWindow->alActionsUpdate();
         FWindow->DisableControls();
         FWindow->alActionsUpdate();
-        const char* inputs[] = {"btnSend", "btnVerify", "btnStart", "btnStop", "btnRefresh", "gbConfiguration",
-                                "btnSaveKernel", "btnSaveProgram", "ckSerialNumber", "edSerialNumber",
-                                "ckAutoincrement", "ckKernel", "leKernelBinary", "btnBrowseKernel", "ckPLCProgram",
-                                "leTamixBinary", "btnBrowseTamix", "ckStartPLC", "ckSetRTC", "ckSetNadAlias",
-                                "edNADAlias", "ckSetHardwareModel", "cbHardwareModel", "ckSetIEXBaudRate",
-                                "cbIEXBaudRate", "ckSetIPAddress", "rbDHCP", "rbStaticIP", "edIPAddress",
-                                "edSubnetMask", "edGateway", "edDNSServer"};
+        const char* inputs[] = {"btnSend",        "btnVerify",          "btnStart",        "btnStop",
+                                "btnRefresh",     "gbConfiguration",    "btnSaveKernel",   "btnSaveProgram",
+                                "ckSerialNumber", "edSerialNumber",     "ckAutoincrement", "ckKernel",
+                                "leKernelBinary", "btnBrowseKernel",    "ckPLCProgram",    "leTamixBinary",
+                                "btnBrowseTamix", "ckStartPLC",         "ckSetRTC",        "ckSetNadAlias",
+                                "edNADAlias",     "ckSetHardwareModel", "cbHardwareModel", "ckSetIEXBaudRate",
+                                "cbIEXBaudRate",  "ckSetIPAddress",     "rbDHCP",          "rbStaticIP",
+                                "edIPAddress",    "edSubnetMask",       "edGateway",       "edDNSServer"};
         for (const char* control : inputs)
             QVERIFY2(!Find<QWidget>(control)->isEnabled(), control);
         for (const char* control : {"btnHelp", "btnAbout", "btnClose", "gbInformation"})
@@ -324,15 +403,16 @@ private Q_SLOTS:
         QTest::addColumn<QString>("icon");   // empty: the serial number box, which has none
         QTest::addColumn<QString>("text");
         const QList<std::pair<QString, QString>> fields = {
-            {"edNADAlias", "imNADAlias"},   {"edIPAddress", "imIPAddress"}, {"edSubnetMask", "imSubnetMask"},
-            {"edGateway", "imGateway"},     {"edDNSServer", "imDNSServer"}, {"edSerialNumber", ""}};
-        const QList<std::pair<const char*, QString>> texts = {
-            {"blank", QStringLiteral("   ")},
-            {"overlong", QString(300, QLatin1Char('9'))},
-            {"non-ASCII digits", QStringLiteral("\uFF11\uFF12.\uFF13.\uFF14.5")},
-            {"non-ASCII letters", QStringLiteral("\u00FC\u00DF\u4E2D")},
-            {"out of range", QStringLiteral("99999999999999999999")},
-            {"groups out of range", QStringLiteral("256.300.999.1")}};
+            {"edNADAlias", "imNADAlias"}, {"edIPAddress", "imIPAddress"}, {"edSubnetMask", "imSubnetMask"},
+            {"edGateway", "imGateway"},   {"edDNSServer", "imDNSServer"}, {"edSerialNumber", ""}};
+        const QList<std::pair<const char*, QString>> texts = {{"blank", QStringLiteral("   ")},
+                                                              {"overlong", QString(300, QLatin1Char('9'))},
+                                                              {"non-ASCII digits",
+                                                               QStringLiteral("\uFF11\uFF12.\uFF13.\uFF14.5")},
+                                                              {"non-ASCII letters",
+                                                               QStringLiteral("\u00FC\u00DF\u4E2D")},
+                                                              {"out of range", QStringLiteral("99999999999999999999")},
+                                                              {"groups out of range", QStringLiteral("256.300.999.1")}};
         for (const auto& [edit, icon] : fields)
             for (const auto& [name, text] : texts)
                 QTest::newRow(qPrintable(edit + QLatin1Char(' ') + QLatin1String(name))) << edit << icon << text;
@@ -349,7 +429,7 @@ private Q_SLOTS:
         Check("rbStaticIP", true);
         // Every other field valid, so that only the hostile text can make the settings invalid.
         const QList<std::pair<const char*, const char*>> valid = {
-            {"edSerialNumber", "1000"}, {"edNADAlias", "5"},          {"edIPAddress", "192.168.1.20"},
+            {"edSerialNumber", "1000"},        {"edNADAlias", "5"},          {"edIPAddress", "192.168.1.20"},
             {"edSubnetMask", "255.255.255.0"}, {"edGateway", "192.168.1.1"}, {"edDNSServer", "8.8.8.8"}};
         for (const auto& [field, fieldText] : valid)
             Type(field, QLatin1String(fieldText));
@@ -396,13 +476,12 @@ private Q_SLOTS:
     {
         QTest::addColumn<QStringList>("fields");   // address, mask, gateway, DNS server
         QTest::addColumn<QString>("icons");        // G(reen) or R(ed) per field
-        QTest::newRow("valid, no gateway") << QStringList{"192.168.1.20", "255.255.255.0", "0.0.0.0", "8.8.8.8"}
-                                           << "GGGG";
-        QTest::newRow("mask with a hole") << QStringList{"192.168.1.20", "255.255.0.255", "0.0.0.0", "8.8.8.8"}
-                                          << "GRGG";
+        QTest::newRow("valid, no gateway")
+            << QStringList{"192.168.1.20", "255.255.255.0", "0.0.0.0", "8.8.8.8"} << "GGGG";
+        QTest::newRow("mask with a hole")
+            << QStringList{"192.168.1.20", "255.255.0.255", "0.0.0.0", "8.8.8.8"} << "GRGG";
         QTest::newRow("no DNS server") << QStringList{"192.168.1.20", "255.255.255.0", "192.168.1.1", ""} << "GGGR";
-        QTest::newRow("short address") << QStringList{"192.168.1", "255.255.255.0", "192.168.1.1", "8.8.8.8"}
-                                       << "RGGG";
+        QTest::newRow("short address") << QStringList{"192.168.1", "255.255.255.0", "192.168.1.1", "8.8.8.8"} << "RGGG";
         QTest::newRow("all empty") << QStringList{"", "", "", ""} << "RRRR";
     }
 
@@ -521,8 +600,10 @@ private Q_SLOTS:
     {
         QTest::addColumn<QString>("typed");
         QTest::addColumn<QString>("shownNextTime");
-        QTest::newRow("number") << "1234" << "1234";
-        QTest::newRow("no number") << "abc" << "";
+        QTest::newRow("number") << "1234"
+                                << "1234";
+        QTest::newRow("no number") << "abc"
+                                   << "";
     }
 
     void serialNumberKeptBetweenRuns()
@@ -658,8 +739,14 @@ private Q_SLOTS:
         QTest::addColumn<QString>("button");
         QTest::addColumn<QString>("edit");
         QTest::addColumn<QString>("message");
-        QTest::newRow("kernel") << "ckKernel" << "btnBrowseKernel" << "leKernelBinary" << "invalid kernel file";
-        QTest::newRow("program") << "ckPLCProgram" << "btnBrowseTamix" << "leTamixBinary" << "invalid plc program";
+        QTest::newRow("kernel") << "ckKernel"
+                                << "btnBrowseKernel"
+                                << "leKernelBinary"
+                                << "invalid kernel file";
+        QTest::newRow("program") << "ckPLCProgram"
+                                 << "btnBrowseTamix"
+                                 << "leTamixBinary"
+                                 << "invalid plc program";
     }
 
     void browse()

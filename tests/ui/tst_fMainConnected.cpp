@@ -58,7 +58,7 @@ TSimControllerConfig Unit(uint32_t serial, uint16_t loaderMajor)
     return config;
 }
 
-} // namespace
+}   // namespace
 
 class TestConnectedWindow : public QObject {
     Q_OBJECT
@@ -143,9 +143,21 @@ private Q_SLOTS:
         QTest::addColumn<QString>("kernelVersion");
         QTest::addColumn<QString>("program");
         QTest::addColumn<bool>("operations");
-        QTest::newRow("ARM") << 3 << "Orvel/ARM" << "3.0" << "4711" << "3.1.7" << "ok" << true;
-        QTest::newRow("XA") << 2 << "Orvel/XA" << "2.0" << "4711" << "2.1.7" << "ok" << true;
-        QTest::newRow("old loader") << 1 << "-" << "-" << "-" << "-" << "-" << false;
+        QTest::newRow("ARM") << 3 << "Orvel/ARM"
+                             << "3.0"
+                             << "4711"
+                             << "3.1.7"
+                             << "ok" << true;
+        QTest::newRow("XA") << 2 << "Orvel/XA"
+                            << "2.0"
+                            << "4711"
+                            << "2.1.7"
+                            << "ok" << true;
+        QTest::newRow("old loader") << 1 << "-"
+                                    << "-"
+                                    << "-"
+                                    << "-"
+                                    << "-" << false;
     }
 
     void connectsAndShowsTheController()
@@ -179,8 +191,12 @@ private Q_SLOTS:
         QTest::addColumn<QString>("nad");
         QTest::addColumn<QString>("line");
         QTest::addColumn<QString>("orvel");
-        QTest::newRow("nothing answers -1") << true << "" << "error connecting to -1" << "RED";
-        QTest::newRow("NAD 0") << false << "0" << "invalid nad" << "GREY";
+        QTest::newRow("nothing answers -1") << true << ""
+                                            << "error connecting to -1"
+                                            << "RED";
+        QTest::newRow("NAD 0") << false << "0"
+                               << "invalid nad"
+                               << "GREY";
     }
 
     void failedChoiceLeavesThePanelEmpty()
@@ -307,7 +323,8 @@ private Q_SLOTS:
         const QString programPath = WriteFile(QStringLiteral("program.bin"), program);
 
         Find<QAbstractButton>("ckNadNotAssigned")->click();
-        for (const char* box : {"ckSerialNumber", "ckAutoincrement", "ckKernel", "ckPLCProgram", "ckStartPLC", "ckSetRTC"})
+        for (const char* box :
+             {"ckSerialNumber", "ckAutoincrement", "ckKernel", "ckPLCProgram", "ckStartPLC", "ckSetRTC"})
             Find<QAbstractButton>(box)->setChecked(true);
         Find<QLineEdit>("edSerialNumber")->setText(QStringLiteral("1000"));
         Find<QLineEdit>("leKernelBinary")->setText(kernelPath);
@@ -479,9 +496,9 @@ private Q_SLOTS:
         QCOMPARE(steps.value(QStringLiteral("kernel")).toString(), QStringLiteral("ok"));
         QCOMPARE(steps.value(QStringLiteral("program")).toString(), QStringLiteral("err"));
         QCOMPARE(record.value(QStringLiteral("kernelSha256")).toString(),
-                 QString::fromLatin1(QCryptographicHash::hash(unit.Memory(0x10000, uint32_t(kernel.size())),
-                                                              QCryptographicHash::Sha256)
-                                         .toHex()));
+                 QString::fromLatin1(
+                     QCryptographicHash::hash(unit.Memory(0x10000, uint32_t(kernel.size())), QCryptographicHash::Sha256)
+                         .toHex()));
         QVERIFY(record.value(QStringLiteral("message")).toString().startsWith(QStringLiteral("error")));
         QVERIFY(record.value(QStringLiteral("resent")).toInt() > 0);
         QCOMPARE(ProductionLogLines().size(), 1);   // the text log as it always was

@@ -21,7 +21,7 @@ bool WriteImage(const QDir& folder, const QString& name, const QByteArray& image
     return true;
 }
 
-} // namespace
+}   // namespace
 
 int main(int argc, char* argv[])
 {
@@ -34,9 +34,9 @@ int main(int argc, char* argv[])
         std::fprintf(stderr, "orvel-mkimages: cannot create %s\n", argv[1]);
         return 1;
     }
-    const bool ok = WriteImage(folder, QStringLiteral("kernel-xa.bin"), SampleKernel(2))
-                    && WriteImage(folder, QStringLiteral("kernel-arm.bin"), SampleKernel(3))
-                    && WriteImage(folder, QStringLiteral("program.bin"), SampleProgram())
-                    && WriteImage(folder, QStringLiteral("program-xa-files.bin"), SampleXaFileProgram());
+    const bool ok = WriteImage(folder, QStringLiteral("kernel-xa.bin"), SampleKernel(2)) &&
+                    WriteImage(folder, QStringLiteral("kernel-arm.bin"), SampleKernel(3)) &&
+                    WriteImage(folder, QStringLiteral("program.bin"), SampleProgram()) &&
+                    WriteImage(folder, QStringLiteral("program-xa-files.bin"), SampleXaFileProgram());
     return ok ? 0 : 1;
 }

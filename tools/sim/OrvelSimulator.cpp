@@ -51,17 +51,28 @@ QString TooManyControllers()
 QString CommandName(uint8_t code)
 {
     switch (code) {
-    case CmdStartLoader: return QStringLiteral("StartLoader");
-    case CmdStartKernel: return QStringLiteral("StartKernel");
-    case CmdPing: return QStringLiteral("Ping");
-    case CmdReadStatus: return QStringLiteral("ReadStatus");
-    case CmdReadLoaderRecord: return QStringLiteral("ReadLoaderRecord");
-    case CmdEraseFlash: return QStringLiteral("EraseFlash");
-    case CmdReadBlock: return QStringLiteral("ReadBlock");
-    case CmdWriteBlock: return QStringLiteral("WriteBlock");
-    case CmdStartPlc: return QStringLiteral("StartPlc");
-    case CmdStopPlc: return QStringLiteral("StopPlc");
-    case CmdWriteClock: return QStringLiteral("WriteClock");
+    case CmdStartLoader:
+        return QStringLiteral("StartLoader");
+    case CmdStartKernel:
+        return QStringLiteral("StartKernel");
+    case CmdPing:
+        return QStringLiteral("Ping");
+    case CmdReadStatus:
+        return QStringLiteral("ReadStatus");
+    case CmdReadLoaderRecord:
+        return QStringLiteral("ReadLoaderRecord");
+    case CmdEraseFlash:
+        return QStringLiteral("EraseFlash");
+    case CmdReadBlock:
+        return QStringLiteral("ReadBlock");
+    case CmdWriteBlock:
+        return QStringLiteral("WriteBlock");
+    case CmdStartPlc:
+        return QStringLiteral("StartPlc");
+    case CmdStopPlc:
+        return QStringLiteral("StopPlc");
+    case CmdWriteClock:
+        return QStringLiteral("WriteClock");
     }
     return QStringLiteral("command %1").arg(code);
 }
@@ -78,7 +89,7 @@ int RecordedKernelSize(const QByteArray& kernelArea, int headerOffset)
     return int(std::min<uint32_t>(size, uint32_t(kernelArea.size())));
 }
 
-} // namespace
+}   // namespace
 
 QByteArray BuildReplyFrame(uint32_t source, uint32_t destination, uint8_t replyCode, const QByteArray& data)
 {
@@ -127,12 +138,12 @@ struct TSimController::TCommand {
 };
 
 TSimController::TSimController(const TSimControllerConfig& config, const QString& address)
-    : Address(address)
-    , Config(config)
-    , LoaderRecord(LoaderRecordSize, '\0')
-    , KernelArea(KernelAreaSize, char(0xFF))
-    , ProgramArea(ProgramAreaSize, char(0xFF))
-    , Random(Faults.Seed)
+    : Address(address),
+      Config(config),
+      LoaderRecord(LoaderRecordSize, '\0'),
+      KernelArea(KernelAreaSize, char(0xFF)),
+      ProgramArea(ProgramAreaSize, char(0xFF)),
+      Random(Faults.Seed)
 {
     TLoaderRecord record;
     record.LoaderMajor = config.LoaderMajor;
@@ -211,7 +222,10 @@ bool TSimController::HoldsValidProgram() const
 
 const QByteArray* TSimController::Area(uint32_t address, uint32_t length, int& offset) const
 {
-    struct TStore { uint32_t Start; const QByteArray* Bytes; };
+    struct TStore {
+        uint32_t Start;
+        const QByteArray* Bytes;
+    };
     const TStore stores[] = {{LoaderRecordAddress, &LoaderRecord},
                              {KernelAddress, &KernelArea},
                              {ProgramAddress, &ProgramArea}};
@@ -406,15 +420,12 @@ struct TControllerSimulator::TPendingReply {
 
 struct TControllerSimulator::TUnit {
     std::unique_ptr<TSimController> Controller;
-    QUdpSocket* Socket = nullptr;     // null while not bound
-    QTimer* ReplyTimer = nullptr;     // a child of Socket, armed for the first waiting reply
-    QList<TPendingReply> Pending;     // by Due; equal dues in the order of their commands
+    QUdpSocket* Socket = nullptr;   // null while not bound
+    QTimer* ReplyTimer = nullptr;   // a child of Socket, armed for the first waiting reply
+    QList<TPendingReply> Pending;   // by Due; equal dues in the order of their commands
 };
 
-TControllerSimulator::TControllerSimulator(QObject* parent)
-    : QObject(parent)
-{
-}
+TControllerSimulator::TControllerSimulator(QObject* parent) : QObject(parent) {}
 
 TControllerSimulator::~TControllerSimulator()
 {
@@ -563,7 +574,8 @@ void TControllerSimulator::Serve(int controllerIndex, const QNetworkDatagram& da
     if (reply.isEmpty())
         return;
     const uint8_t command = uint8_t(datagram.data().at(14));   // a sound frame: it got an answer
-    const QString faults = Reply(controllerIndex, command, reply, datagram.senderAddress(), quint16(datagram.senderPort()));
+    const QString faults = Reply(controllerIndex, command, reply, datagram.senderAddress(),
+                                 quint16(datagram.senderPort()));
     if (!Verbose)
         return;
     const uint8_t code = uint8_t(reply[12]);
@@ -572,7 +584,8 @@ void TControllerSimulator::Serve(int controllerIndex, const QNetworkDatagram& da
                              .arg(datagram.senderPort())
                              .arg(CommandName(command))
                              .arg(code)
-                             .arg(ReplyCodeText(code), faults.isEmpty() ? QString() : QStringLiteral(" [%1]").arg(faults));
+                             .arg(ReplyCodeText(code),
+                                  faults.isEmpty() ? QString() : QStringLiteral(" [%1]").arg(faults));
     std::fprintf(stderr, "%s\n", qPrintable(line));
 }
 

@@ -45,25 +45,24 @@ class QUdpSocket;
 class QNetworkDatagram;
 
 // A reply frame: AA 55, L, source, destination, reply code, auxiliary 0, data, checksum.
-QByteArray BuildReplyFrame(uint32_t source, uint32_t destination, uint8_t replyCode,
-                           const QByteArray& data = {});
+QByteArray BuildReplyFrame(uint32_t source, uint32_t destination, uint8_t replyCode, const QByteArray& data = {});
 
 // Misbehaviour on purpose. Shares are probabilities 0..1 drawn from Seed; counts ("Next")
 // apply to the next replies the controller would send and then run out.
 struct TSimFaults {
-    double DropShare = 0;        // share of replies never sent
-    int DropNext = 0;            // the next N replies are never sent
-    int DelayMs = 0;             // replies are sent this much later (may be past the time-out)
-    int DelayNext = -1;          // only the next N replies are delayed; -1: all of them
-    double DelayShare = 0;       // with DelayNext -1: share of replies delayed; 0 means all
-    int LatencyMs = 0;           // time the unit is busy with each command before its reply
+    double DropShare = 0;             // share of replies never sent
+    int DropNext = 0;                 // the next N replies are never sent
+    int DelayMs = 0;                  // replies are sent this much later (may be past the time-out)
+    int DelayNext = -1;               // only the next N replies are delayed; -1: all of them
+    double DelayShare = 0;            // with DelayNext -1: share of replies delayed; 0 means all
+    int LatencyMs = 0;                // time the unit is busy with each command before its reply
     QHash<uint8_t, int> LatencyFor;   // command -> ms busy with it, on top of LatencyMs
-    double DuplicateShare = 0;   // share of replies sent twice
-    bool SplitReplies = false;   // every reply goes out as two datagrams
-    int NoiseBytes = 0;          // this many noise bytes (no AA 55 in them) before every reply
-    int CorruptNext = 0;         // the next N replies carry a wrong checksum
-    double CorruptShare = 0;     // share of replies with a wrong checksum
-    double ErrorShare = 0;       // share of commands answered with ErrorCode (2..12) and not carried out
+    double DuplicateShare = 0;        // share of replies sent twice
+    bool SplitReplies = false;        // every reply goes out as two datagrams
+    int NoiseBytes = 0;               // this many noise bytes (no AA 55 in them) before every reply
+    int CorruptNext = 0;              // the next N replies carry a wrong checksum
+    double CorruptShare = 0;          // share of replies with a wrong checksum
+    double ErrorShare = 0;            // share of commands answered with ErrorCode (2..12) and not carried out
     uint8_t ErrorCode = 5;
     QHash<uint8_t, uint8_t> ReplyCodeFor;   // command -> reply code, the command not carried out
     uint32_t Seed = 1;
@@ -73,12 +72,12 @@ struct TSimControllerConfig {
     uint32_t Serial = 0xFFFFFFFF;   // 0xFFFFFFFF: a fresh unit without serial number
     uint16_t LoaderMajor = 3;       // 2 = XA, 3 = ARM, 1 = old loader
     uint16_t LoaderMinor = 0;
-    uint32_t NadAlias = 0;          // 0 = none
-    uint16_t PasswordCode = 0;      // frames with another code get reply code 12
-    QByteArray Kernel;              // written at 0x10000; empty: erased flash
-    QByteArray Program;             // written at 0x20000; empty: erased flash
-    uint8_t Mode = 1;               // 0 loader, 1 kernel (falls back to loader without a valid kernel)
-    uint8_t PlcState = 0;           // 0 stop, 2 run, 3 no plc program (set from the program when empty)
+    uint32_t NadAlias = 0;       // 0 = none
+    uint16_t PasswordCode = 0;   // frames with another code get reply code 12
+    QByteArray Kernel;           // written at 0x10000; empty: erased flash
+    QByteArray Program;          // written at 0x20000; empty: erased flash
+    uint8_t Mode = 1;            // 0 loader, 1 kernel (falls back to loader without a valid kernel)
+    uint8_t PlcState = 0;        // 0 stop, 2 run, 3 no plc program (set from the program when empty)
 };
 
 // One simulated controller. Tests read and change it directly between requests.
@@ -86,15 +85,15 @@ class TSimController {
 public:
     explicit TSimController(const TSimControllerConfig& config, const QString& address);
 
-    QString Address;                 // 127.0.0.x it answers from
+    QString Address;   // 127.0.0.x it answers from
     TSimControllerConfig Config;
     TSimFaults Faults;
-    QByteArray LoaderRecord;         // the 24 bytes of block 4
+    QByteArray LoaderRecord;   // the 24 bytes of block 4
     uint8_t Mode = 0;
     uint8_t PlcState = 3;
-    QByteArray Clock;                // the last clock record written (7 bytes), empty before
-    QList<QByteArray> ReceivedFrames;   // every sound command frame addressed to it, in order
-    QHash<uint8_t, int> CommandCounts;  // command code -> such frames received
+    QByteArray Clock;                    // the last clock record written (7 bytes), empty before
+    QList<QByteArray> ReceivedFrames;    // every sound command frame addressed to it, in order
+    QHash<uint8_t, int> CommandCounts;   // command code -> such frames received
 
     uint32_t Serial() const;
     QByteArray Memory(uint32_t address, uint32_t length) const;   // 0xFF outside written flash
@@ -129,8 +128,8 @@ private:
     // done with it, which is when its reply is due.
     TClock::time_point TakeTurn(uint8_t command, TClock::time_point now);
 
-    QByteArray KernelArea;    // 64 KiB at 0x10000
-    QByteArray ProgramArea;   // 2 MiB at 0x20000
+    QByteArray KernelArea;             // 64 KiB at 0x10000
+    QByteArray ProgramArea;            // 2 MiB at 0x20000
     bool FAnswersUnassigned = false;   // had no serial number when it last started
     TClock::time_point FBusyUntil;     // done with every command taken so far
     std::mt19937 Random;
@@ -153,11 +152,11 @@ public:
     TSimController* AddLiveController(const TSimControllerConfig& config, QString* error = nullptr);
     // Binds every socket. port 0 picks a free port shared by all of them.
     bool Start(int port = 0, QString* error = nullptr);
-    void Stop();                   // replies still waiting are dropped
-    int Port() const;              // 0 while stopped
+    void Stop();        // replies still waiting are dropped
+    int Port() const;   // 0 while stopped
     int Count() const;
     TSimController& Controller(int index);
-    bool Verbose = false;            // prints what it does to stderr
+    bool Verbose = false;   // prints what it does to stderr
 
     static QString BroadcastAddress() { return QStringLiteral("127.255.255.255"); }
 
@@ -175,7 +174,7 @@ private:
     void Send(TUnit& unit, const TPendingReply& reply);
     void SendDue(int controllerIndex);   // the waiting replies whose time has come, in order
 
-    std::vector<TUnit> FUnits;     // one per controller, in the order they were added
+    std::vector<TUnit> FUnits;   // one per controller, in the order they were added
     QUdpSocket* FBroadcastSocket = nullptr;
     int FPort = 0;
 };

@@ -33,7 +33,7 @@ TProgramHeader ErasedProgramHeader(uint32_t programLength)
     return header;
 }
 
-} // namespace
+}   // namespace
 
 QDateTime SampleMoment()
 {

@@ -13,10 +13,9 @@ auto Result(const TSimulatorThread& owner, TWork work)
     return result;
 }
 
-} // namespace
+}   // namespace
 
-TSimulatorThread::TSimulatorThread()
-    : FSimulator(new TControllerSimulator)
+TSimulatorThread::TSimulatorThread() : FSimulator(new TControllerSimulator)
 {
     FSimulator->moveToThread(&FThread);
     // Emitted on the thread itself as it ends; the deletion happens there before it is gone.
@@ -38,7 +37,8 @@ void TSimulatorThread::Run(const std::function<void(TControllerSimulator&)>& wor
         work(*FSimulator);
         return;
     }
-    QMetaObject::invokeMethod(FSimulator, [&] { work(*FSimulator); }, Qt::BlockingQueuedConnection);
+    QMetaObject::invokeMethod(
+        FSimulator, [&] { work(*FSimulator); }, Qt::BlockingQueuedConnection);
 }
 
 int TSimulatorThread::AddController(const TSimControllerConfig& config)
@@ -56,7 +56,8 @@ bool TSimulatorThread::Start(int port, QString* error)
 
 int TSimulatorThread::AddLiveController(const TSimControllerConfig& config, QString* error)
 {
-    return Result(*this, [&](TControllerSimulator& s) { return s.AddLiveController(config, error) ? s.Count() - 1 : -1; });
+    return Result(*this,
+                  [&](TControllerSimulator& s) { return s.AddLiveController(config, error) ? s.Count() - 1 : -1; });
 }
 
 void TSimulatorThread::Stop()

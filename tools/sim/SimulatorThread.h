@@ -26,8 +26,8 @@
 
 class TSimulatorThread {
 public:
-    TSimulatorThread();              // the thread runs from here on, the simulator stopped
-    ~TSimulatorThread();             // stops the simulator and ends the thread
+    TSimulatorThread();    // the thread runs from here on, the simulator stopped
+    ~TSimulatorThread();   // stops the simulator and ends the thread
     TSimulatorThread(const TSimulatorThread&) = delete;
     TSimulatorThread& operator=(const TSimulatorThread&) = delete;
 
@@ -37,7 +37,7 @@ public:
     int AddLiveController(const TSimControllerConfig& config, QString* error = nullptr);
     void Stop();
 
-    int Port() const;                // 0 while stopped
+    int Port() const;   // 0 while stopped
     int Count() const;
     QString Address(int index) const;
     uint32_t Serial(int index) const;

@@ -1,7 +1,8 @@
 // orvel-sim: simulated controllers on loopback for demos and for work without hardware.
 //
 //   orvel-sim [--port N] [--verbose] [--latency CMD:MS,...]
-//             --controller serial=1000,platform=arm|xa|old,alias=7,password=TEXT,kernel=FILE,program=FILE,latency=CMD:MS,...
+//             --controller
+//             serial=1000,platform=arm|xa|old,alias=7,password=TEXT,kernel=FILE,program=FILE,latency=CMD:MS,...
 //             [--controller ...]
 //             [--arrive N [--every MS] [--arrive-platform arm|xa]]
 //
@@ -94,7 +95,8 @@ QStringList ControllerPairs(const QString& text)
 {
     QStringList pairs;
     for (const QString& piece : text.split(QLatin1Char(','), Qt::SkipEmptyParts)) {
-        if (!piece.contains(QLatin1Char('=')) && !pairs.isEmpty() && pairs.back().trimmed().startsWith(QLatin1String("latency=")))
+        if (!piece.contains(QLatin1Char('=')) && !pairs.isEmpty() &&
+            pairs.back().trimmed().startsWith(QLatin1String("latency=")))
             pairs.back() += QLatin1Char(',') + piece;
         else
             pairs << piece;
@@ -165,7 +167,7 @@ QString Describe(const TSimController& controller)
 {
     const uint32_t serial = controller.Serial();
     const auto record = LoaderRecordFromBytes(controller.LoaderRecord);
-    const QString platform = record.LoaderMajor == 2 ? QStringLiteral("Orvel/XA")
+    const QString platform = record.LoaderMajor == 2   ? QStringLiteral("Orvel/XA")
                              : record.LoaderMajor == 3 ? QStringLiteral("Orvel/ARM")
                                                        : QStringLiteral("old loader");
     QList<uint8_t> commands = controller.Faults.LatencyFor.keys();
@@ -174,20 +176,21 @@ QString Describe(const TSimController& controller)
     for (uint8_t command : commands)
         latency << QStringLiteral("%1:%2").arg(command).arg(controller.Faults.LatencyFor.value(command));
     return QStringLiteral("  %1  serial %2  %3 (loader %4.%5)  alias %6  password %7  kernel %8  program %9")
-        .arg(controller.Address,
-             serial == NoSerialNumber ? QStringLiteral("none") : QString::number(serial), platform)
-        .arg(record.LoaderMajor)
-        .arg(record.LoaderMinor)
-        .arg(controller.Config.NadAlias ? QString::number(controller.Config.NadAlias) : QStringLiteral("none"),
-             controller.Config.PasswordCode ? QStringLiteral("yes") : QStringLiteral("no"),
-             controller.HoldsValidKernel() ? QStringLiteral("valid") : QStringLiteral("none"),
-             controller.HoldsValidProgram() ? QStringLiteral("valid") : QStringLiteral("none"))
-           + (latency.isEmpty() ? QString() : QStringLiteral("  latency ") + latency.join(QLatin1Char(',')));
+               .arg(controller.Address, serial == NoSerialNumber ? QStringLiteral("none") : QString::number(serial),
+                    platform)
+               .arg(record.LoaderMajor)
+               .arg(record.LoaderMinor)
+               .arg(controller.Config.NadAlias ? QString::number(controller.Config.NadAlias) : QStringLiteral("none"),
+                    controller.Config.PasswordCode ? QStringLiteral("yes") : QStringLiteral("no"),
+                    controller.HoldsValidKernel() ? QStringLiteral("valid") : QStringLiteral("none"),
+                    controller.HoldsValidProgram() ? QStringLiteral("valid") : QStringLiteral("none")) +
+           (latency.isEmpty() ? QString() : QStringLiteral("  latency ") + latency.join(QLatin1Char(',')));
 }
 
 struct TOptions {
-    const QCommandLineOption Port{QStringLiteral("port"), QStringLiteral("UDP port, 0 picks a free one (default 8442)."),
-                                  QStringLiteral("N"), QStringLiteral("8442")};
+    const QCommandLineOption Port{QStringLiteral("port"),
+                                  QStringLiteral("UDP port, 0 picks a free one (default 8442)."), QStringLiteral("N"),
+                                  QStringLiteral("8442")};
     const QCommandLineOption Verbose{QStringLiteral("verbose"), QStringLiteral("One line per command on stderr.")};
     const QCommandLineOption Controller{
         QStringLiteral("controller"),
@@ -201,9 +204,11 @@ struct TOptions {
         QStringLiteral("CMD:MS,...")};
     const QCommandLineOption Arrive{
         QStringLiteral("arrive"),
-        QStringLiteral("N fresh units without serial number arrive after the --controller units, one every --every ms."),
+        QStringLiteral(
+            "N fresh units without serial number arrive after the --controller units, one every --every ms."),
         QStringLiteral("N")};
-    const QCommandLineOption Every{QStringLiteral("every"), QStringLiteral("Milliseconds between arrivals (default 1000)."),
+    const QCommandLineOption Every{QStringLiteral("every"),
+                                   QStringLiteral("Milliseconds between arrivals (default 1000)."),
                                    QStringLiteral("MS"), QStringLiteral("1000")};
     const QCommandLineOption ArrivePlatform{QStringLiteral("arrive-platform"),
                                             QStringLiteral("Platform of the arriving units (default arm)."),
@@ -213,7 +218,7 @@ struct TOptions {
 // What orvel-sim is to run.
 struct TPlan {
     int Port = 8442;
-    QHash<uint8_t, int> Latency;   // for every unit
+    QHash<uint8_t, int> Latency;                                         // for every unit
     QList<std::pair<TSimControllerConfig, QHash<uint8_t, int>>> Units;   // with their own latency
     int Arrivals = 0;
     int ArrivalGapMs = 1000;
@@ -273,7 +278,7 @@ bool ParsePlan(const QCommandLineParser& parser, const TOptions& options, TPlan&
     return true;
 }
 
-} // namespace
+}   // namespace
 
 int main(int argc, char* argv[])
 {
@@ -286,8 +291,8 @@ int main(int argc, char* argv[])
         "Without --controller and --arrive: one fresh ARM unit with erased flash."));
     parser.addHelpOption();
     const TOptions options;
-    parser.addOptions({options.Port, options.Verbose, options.Controller, options.Latency, options.Arrive, options.Every,
-                       options.ArrivePlatform});
+    parser.addOptions({options.Port, options.Verbose, options.Controller, options.Latency, options.Arrive,
+                       options.Every, options.ArrivePlatform});
     parser.process(app);
 
     TPlan plan;
@@ -303,7 +308,8 @@ int main(int argc, char* argv[])
         simulator.AddController(config).SetFaults(Timing(plan.Latency, latency));
 
     if (!InstallSignalHandlers() || !simulator.Start(plan.Port, &error)) {
-        Print(stderr, QStringLiteral("orvel-sim: cannot start: ") + (error.isEmpty() ? QStringLiteral("signals") : error));
+        Print(stderr,
+              QStringLiteral("orvel-sim: cannot start: ") + (error.isEmpty() ? QStringLiteral("signals") : error));
         return 1;
     }
     QSocketNotifier stopNotifier(SignalPipe[0], QSocketNotifier::Read);
@@ -328,11 +334,15 @@ int main(int argc, char* argv[])
             unit->SetFaults(Timing(plan.Latency, {}));
             Print(stdout, QStringLiteral("orvel-sim: arrived") + Describe(*unit));
         } else {
-            Print(stderr, QStringLiteral("orvel-sim: unit %1 of %2 cannot arrive: %3").arg(arrived).arg(plan.Arrivals).arg(why));
+            Print(
+                stderr,
+                QStringLiteral("orvel-sim: unit %1 of %2 cannot arrive: %3").arg(arrived).arg(plan.Arrivals).arg(why));
         }
     });
     if (plan.Arrivals > 0) {
-        Print(stdout, QStringLiteral("orvel-sim: %1 fresh units arrive, one every %2 ms").arg(plan.Arrivals).arg(plan.ArrivalGapMs));
+        Print(stdout, QStringLiteral("orvel-sim: %1 fresh units arrive, one every %2 ms")
+                          .arg(plan.Arrivals)
+                          .arg(plan.ArrivalGapMs));
         arrivals.start();
     }
 
