@@ -12,6 +12,8 @@
 int main(int argc, char* argv[])
 {
     QCoreApplication application(argc, argv);
+    // The window's name: both keep their production log and data in the same user folder.
+    QCoreApplication::setApplicationName(QStringLiteral("OrvelBinLoader"));
     const TParsedCommandLine parsed = ParseLoaderCommandLine(application.arguments().mid(1),
                                                              {qEnvironmentVariable("ORVEL_PASSWORD"),
                                                               qEnvironmentVariable("ORVEL_RECORDS")});

@@ -548,7 +548,14 @@ TParsedCommandLine ParseLoaderCommandLine(const QStringList& arguments, const TL
         return result;
     }
     if (parser.isSet(QStringLiteral("help"))) {
-        result.Text = parser.helpText();
+        // The parser names the program by the path it was started with; the usage line names
+        // the command too.
+        QString help = parser.helpText();
+        help.replace(0, help.indexOf(u'\n'),
+                     QStringLiteral("Usage: %1 %2 [options] %3")
+                         .arg(Program, first, QLatin1String(command->Arguments))
+                         .trimmed());
+        result.Text = help;
         return result;
     }
 
