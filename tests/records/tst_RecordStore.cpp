@@ -2,6 +2,7 @@
 // its first version, records written and found again, serial numbers taken by eight
 // threads at once, series that refuse, a store locked by another connection, and the
 // fallback file that keeps records meanwhile.
+#include "ConcurrentTakers.h"
 #include "RecordKeeper.h"
 #include "RecordStore.h"
 #include "StoreSerialCounter.h"
@@ -16,7 +17,6 @@
 #include <limits>
 #include <memory>
 #include <set>
-#include <thread>
 #include <vector>
 
 namespace {
@@ -243,21 +243,11 @@ TEST_F(RecordStore, EightThreadsTakeEveryNumberOnceAndLoseNone)
     QString error;
     ASSERT_TRUE(store->SetNextSerial(TRecordStore::DefaultSeries, 1, error));
     TStoreSerialCounter counter(store, TRecordStore::DefaultSeries, QStringLiteral("line-1"));
-    std::vector<std::vector<int32_t>> taken(8);
-    std::vector<std::thread> threads;
-    for (auto& mine : taken)
-        threads.emplace_back([&counter, &mine] {
-            for (int i = 0; i < 500; ++i)
-                mine.push_back(counter.Take());
-        });
-    for (std::thread& thread : threads)
-        thread.join();
-    std::set<int32_t> all;
-    for (const auto& mine : taken)
-        all.insert(mine.begin(), mine.end());
+    const std::multiset<int32_t> all = TakeFromThreads(8, 500, [&counter] { return counter.Take(); });
     EXPECT_EQ(all.size(), 4000u);
+    EXPECT_EQ(std::set<int32_t>(all.begin(), all.end()).size(), 4000u);   // none twice
     EXPECT_EQ(*all.begin(), 1);
-    EXPECT_EQ(*all.rbegin(), 4000);
+    EXPECT_EQ(*all.rbegin(), 4000);   // none lost
     QList<TSeriesState> series;
     ASSERT_TRUE(store->ReadSeries(series, error));
     ASSERT_EQ(series.size(), 1);

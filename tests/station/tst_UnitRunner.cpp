@@ -1,6 +1,7 @@
 // Unit runners against simulated units on loopback: several fresh units flashed at once, a
 // unit that falls silent, a stop in the middle, a unit of the other platform, the serial
 // counter shared by threads.
+#include "ConcurrentTakers.h"
 #include "LoopbackAdapter.h"
 #include "OrvelSimulator.h"
 #include "SampleImages.h"
@@ -21,7 +22,6 @@
 #include <limits>
 #include <memory>
 #include <set>
-#include <thread>
 #include <vector>
 
 namespace {
@@ -234,21 +234,11 @@ TEST_F(StationRunners, UnitOfTheOtherPlatformFailsWithTheReasonOthersGoOn)
 TEST_F(StationRunners, SettingsCounterHandsEachNumberOutOnce)
 {
     TSettingsSerialCounter counter(1);
-    std::vector<std::vector<int32_t>> taken(8);
-    std::vector<std::thread> threads;
-    for (auto& mine : taken)
-        threads.emplace_back([&counter, &mine] {
-            for (int i = 0; i < 50; ++i)
-                mine.push_back(counter.Take());
-        });
-    for (std::thread& thread : threads)
-        thread.join();
-    std::set<int32_t> all;
-    for (const auto& mine : taken)
-        all.insert(mine.begin(), mine.end());
+    const std::multiset<int32_t> all = TakeFromThreads(8, 50, [&counter] { return counter.Take(); });
     EXPECT_EQ(all.size(), 400u);
+    EXPECT_EQ(std::set<int32_t>(all.begin(), all.end()).size(), 400u);   // none twice
     EXPECT_EQ(*all.begin(), 1);
-    EXPECT_EQ(*all.rbegin(), 400);
+    EXPECT_EQ(*all.rbegin(), 400);   // none lost
 
     TSettingsSerialCounter last(std::numeric_limits<int32_t>::max());
     EXPECT_EQ(last.Take(), std::numeric_limits<int32_t>::max());
