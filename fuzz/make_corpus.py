@@ -75,3 +75,11 @@ write(os.path.join(here, "fuzz_images"), "program-sealed-arm", bytes([0]) + prog
 for i, text in enumerate(["1.2.3.4", "255.255.255.255", "192.168.1.10255.255.255.0", "010.001.000.255",
                           "1..2.3", "256.1.1.1", "127.0.0.1255.0.0.0"]):
     write(os.path.join(here, "fuzz_iptext"), "ip%d" % i, text.encode())
+
+# Fallback files of unwritten records: whole, cut short by a crash, glued after a full disk.
+record = (b'{"key":"0b7c","unit":"127.0.0.2","station":"line-1","start":"2026-03-02T09:00:00.000Z",'
+          b'"outcome":"ok","serial":1000,"serialTaken":1000,"series":"default",'
+          b'"steps":{"serial":"ok","kernel":"ok","program":"ok","verify":"---"}}')
+write(os.path.join(here, "fuzz_fallback"), "two", record + b"\n" + record.replace(b"0b7c", b"0b7d") + b"\n")
+write(os.path.join(here, "fuzz_fallback"), "cut", record + b"\n" + record[:70])
+write(os.path.join(here, "fuzz_fallback"), "glued", record[:50] + record + b"\r\n\n")

@@ -9,7 +9,7 @@ build="$here/build-fuzz"
 "$here/scripts/install-deps.sh"
 "$here/scripts/build.sh" fuzz
 status=0
-for target in fuzz_frame fuzz_datagrams fuzz_images fuzz_iptext; do
+for target in fuzz_frame fuzz_datagrams fuzz_images fuzz_iptext fuzz_fallback; do
   scratch="$build/corpus-$target"
   mkdir -p "$scratch"
   echo "== $target, $seconds s"

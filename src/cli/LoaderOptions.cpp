@@ -36,7 +36,8 @@ const TCommandInfo Commands[] = {
     {"stop", "NAD|IP...", "Stop the PLC program."},
     {"dump", "kernel|program NAD|IP", "Save the unit's kernel or program memory into a file (-o)."},
     {"station", "", "Production: give every fresh unit that appears the send, several at a time."},
-    {"serials", "set|show", "Set or show the next number of a serial number series in the record store."},
+    {"serials", "set|show|ledger",
+     "Set or show the next number of a serial number series in the record store, or list every number given."},
     {"records", "", "List the units' records from the record store: a table, or --csv or --json to export."},
 };
 
@@ -194,10 +195,17 @@ void AddOptions(QCommandLineParser& parser, const QString& command)
                           QStringLiteral("FILE")});
     if (command == QLatin1String("serials")) {
         parser.addOptions({
-            {QStringLiteral("series"), QStringLiteral("The series (default \"default\"; show: every series)."),
+            {QStringLiteral("series"),
+             QStringLiteral("The series (default \"default\"; show and ledger: every series)."),
              QStringLiteral("NAME")},
             {QStringLiteral("next"),
-             QStringLiteral("set: the series' next number, above every number it gave already."), QStringLiteral("N")},
+             QStringLiteral("set: the series' next number, above every number it gave already and not given already "
+                            "by any source."),
+             QStringLiteral("N")},
+            {QStringLiteral("since"),
+             QStringLiteral(
+                 "ledger: numbers given at or after this local date or time (2026-03-02, 2026-03-02T14:30)."),
+             QStringLiteral("DATE")},
         });
     }
     if (command == QLatin1String("records")) {
@@ -384,8 +392,13 @@ public:
         O.SerialsAction = positional.value(0);
         O.Series = P.value(QStringLiteral("series"));
         if (positional.size() != 1 ||
-            (O.SerialsAction != QLatin1String("set") && O.SerialsAction != QLatin1String("show")))
-            Refuse(QStringLiteral("serials set or serials show, not \"%1\"").arg(positional.join(u' ')));
+            (O.SerialsAction != QLatin1String("set") && O.SerialsAction != QLatin1String("show") &&
+             O.SerialsAction != QLatin1String("ledger")))
+            Refuse(QStringLiteral("serials set, serials show or serials ledger, not \"") + positional.join(u' ') +
+                   u'"');
+        if (O.SerialsAction != QLatin1String("ledger") && P.isSet(QStringLiteral("since")))
+            Refuse(QStringLiteral("only serials ledger takes --since"));
+        Since();
         if (O.SerialsAction == QLatin1String("set")) {
             if (O.Series.isEmpty())
                 O.Series = TRecordStore::DefaultSeries;
@@ -393,7 +406,7 @@ public:
                 Refuse(QStringLiteral("serials set: give the next number with --next N"));
             Number("next", O.NextSerial, 1, std::numeric_limits<int32_t>::max());
         } else if (P.isSet(QStringLiteral("next"))) {
-            Refuse(QStringLiteral("serials show takes no --next"));
+            Refuse(QStringLiteral("serials ") + O.SerialsAction + QStringLiteral(" takes no --next"));
         }
     }
 
@@ -405,18 +418,24 @@ public:
             Number("serial", serial, 1, std::numeric_limits<int32_t>::max());
             filter.Serial = serial;
         }
-        if (P.isSet(QStringLiteral("since"))) {
-            QString text = P.value(QStringLiteral("since"));
-            filter.Since = QDateTime::fromString(text.replace(u' ', u'T'), Qt::ISODate);
-            if (!filter.Since.isValid())
-                Refuse(QStringLiteral("--since takes a date or a time like 2026-03-02 or 2026-03-02T14:30, not \"%1\"")
-                           .arg(P.value(QStringLiteral("since"))));
-        }
+        Since();
         filter.FailedOnly = P.isSet(QStringLiteral("failed"));
         filter.Station = P.value(QStringLiteral("station"));
         O.Csv = P.isSet(QStringLiteral("csv"));
         if (O.Csv && O.Json)
             Refuse(QStringLiteral("--csv or --json, not both"));
+    }
+
+    // --since into the filter: records started, or numbers given, at or after it.
+    void Since()
+    {
+        if (!P.isSet(QStringLiteral("since")))
+            return;
+        QString text = P.value(QStringLiteral("since"));
+        O.Filter.Since = QDateTime::fromString(text.replace(u' ', u'T'), Qt::ISODate);
+        if (!O.Filter.Since.isValid())
+            Refuse(QStringLiteral("--since takes a date or a time like 2026-03-02 or 2026-03-02T14:30, not \"") +
+                   P.value(QStringLiteral("since")) + u'"');
     }
 
     void Station()

@@ -71,13 +71,41 @@ QString LocalTime(const QJsonObject& record, const char* key)
     return moment.isValid() ? moment.toLocalTime().toString(QStringLiteral("yyyy-MM-dd HH:mm:ss")) : QString();
 }
 
+// The unit's number, or the one taken for it and what became of it by the serial step.
 QString SerialText(const QJsonObject& record)
 {
     const qint64 serial = Field(record, QStringLiteral("serial")).toInteger(-1);
     const qint64 taken = Field(record, QStringLiteral("serialTaken")).toInteger(-1);
-    if (taken > 0 && taken != serial)
-        return QStringLiteral("%1 (taken, not written)").arg(taken);
+    const QString step = Text(record, "steps.serial");
+    if (taken > 0 && taken != serial) {
+        const QString number = QString::number(taken);
+        if (step == QLatin1String("unknown"))
+            return number + QStringLiteral(" (taken, unknown whether written)");
+        if (step == QLatin1String("interrupted"))
+            return number + QStringLiteral(" (taken, interrupted while written)");
+        return number + QStringLiteral(" (taken, not written)");
+    }
     return serial > 0 ? QString::number(serial) : QStringLiteral("-");
+}
+
+// One given number as the ledger shows it: where it came from, and whether a unit record
+// answers for it.
+QString LedgerText(const TGivenSerial& given)
+{
+    const QString source = given.Series.isEmpty() ? QStringLiteral("given by ") + given.Source
+                                                  : QStringLiteral("taken from series ") + given.Series;
+    const QDateTime moment = QDateTime::fromString(given.Given, Qt::ISODateWithMs);
+    return QStringLiteral("serial number ") + QString::number(given.Number) + QStringLiteral(": ") + source +
+           QStringLiteral(" by ") + given.Station + QStringLiteral(", ") +
+           (moment.isValid() ? moment.toLocalTime().toString(QStringLiteral("yyyy-MM-dd HH:mm:ss")) : given.Given) +
+           (given.HasRecord ? QString() : QStringLiteral("; no record of a unit")) + u'\n';
+}
+
+QJsonObject LedgerJson(const TGivenSerial& given)
+{
+    return {{QStringLiteral("number"), qint64(given.Number)}, {QStringLiteral("source"), given.Source},
+            {QStringLiteral("series"), given.Series},         {QStringLiteral("station"), given.Station},
+            {QStringLiteral("given"), given.Given},           {QStringLiteral("record"), given.HasRecord}};
 }
 
 QString CsvField(const QString& text)
@@ -93,20 +121,43 @@ void Print(FILE* out, const QString& text)
     std::fflush(out);
 }
 
+int Ledger(TRecordStore& store, const TLoaderOptions& options, FILE* out, FILE* err)
+{
+    QList<TGivenSerial> given;
+    QString error;
+    if (!store.Ledger({options.Filter.Serial, options.Series, options.Filter.Since}, given, error)) {
+        Print(err, QStringLiteral("orvel-loader serials: ") + error + u'\n');
+        return ExitStore;
+    }
+    QString text;
+    if (!options.Json)
+        text += QString::number(given.size()) + QStringLiteral(" serial numbers given in ") + store.Location() + u'\n';
+    for (const TGivenSerial& number : std::as_const(given))
+        text += options.Json
+                    ? QString::fromUtf8(QJsonDocument(LedgerJson(number)).toJson(QJsonDocument::Compact)) + u'\n'
+                    : LedgerText(number);
+    Print(out, text);
+    return ExitOk;
+}
+
 int Serials(TRecordStore& store, const TLoaderOptions& options, FILE* out, FILE* err)
 {
     QString error;
     if (options.SerialsAction == QLatin1String("set")) {
         if (!store.SetNextSerial(options.Series, options.NextSerial, error)) {
-            Print(err, QStringLiteral("orvel-loader serials: %1\n").arg(error));
+            Print(err, QStringLiteral("orvel-loader serials: ") + error + u'\n');
             return ExitStore;
         }
-        Print(out, QStringLiteral("series %1: next number %2\n").arg(options.Series).arg(options.NextSerial));
+        Print(out, QStringLiteral("series ") + options.Series + QStringLiteral(": next number ") +
+                       QString::number(options.NextSerial) + u'\n');
         return ExitOk;
     }
+    if (options.SerialsAction == QLatin1String("ledger"))
+        return Ledger(store, options, out, err);
     QList<TSeriesState> all;
-    if (!store.ReadSeries(all, error)) {
-        Print(err, QStringLiteral("orvel-loader serials: %1\n").arg(error));
+    QStringList clashes;
+    if (!store.ReadSeries(all, error) || !store.Clashes(clashes, error)) {
+        Print(err, QStringLiteral("orvel-loader serials: ") + error + u'\n');
         return ExitStore;
     }
     if (!options.Series.isEmpty()) {
@@ -117,6 +168,8 @@ int Serials(TRecordStore& store, const TLoaderOptions& options, FILE* out, FILE*
             return ExitBadInput;
         }
     }
+    for (const QString& clash : std::as_const(clashes))
+        Print(err, QStringLiteral("warning: ") + clash + u'\n');
     QString text;
     qsizetype width = 6;
     for (const TSeriesState& state : all)
@@ -146,11 +199,17 @@ int Serials(TRecordStore& store, const TLoaderOptions& options, FILE* out, FILE*
 int Records(TRecordStore& store, const TLoaderOptions& options, FILE* out, FILE* err)
 {
     QList<QJsonObject> records;
+    QList<TGivenSerial> given;
     QString error;
-    if (!store.Query(options.Filter, records, error)) {
-        Print(err, QStringLiteral("orvel-loader records: %1\n").arg(error));
+    // One unit asked for by its number: the ledger answers for it too, record or none.
+    if (!store.Query(options.Filter, records, error) ||
+        (options.Filter.Serial && !store.Ledger({options.Filter.Serial, {}, {}}, given, error))) {
+        Print(err, QStringLiteral("orvel-loader records: ") + error + u'\n');
         return ExitStore;
     }
+    if (!options.Json && !options.Csv)
+        for (const TGivenSerial& number : std::as_const(given))
+            Print(out, LedgerText(number));
     if (options.Json) {
         QString text;
         for (const QJsonObject& record : records)
@@ -159,7 +218,7 @@ int Records(TRecordStore& store, const TLoaderOptions& options, FILE* out, FILE*
     } else if (options.Csv) {
         Print(out, RecordsCsv(records));
     } else if (records.isEmpty()) {
-        Print(out, QStringLiteral("no records of that kind in %1\n").arg(store.Location()));
+        Print(out, QStringLiteral("no records of that kind in ") + store.Location() + u'\n');
     } else {
         // One unit asked for by its number: everything that went into it.
         Print(out, options.Filter.Serial ? RecordsInFull(records) : RecordsTable(records));
@@ -174,21 +233,23 @@ int RunStoreCommand(const TLoaderOptions& options, FILE* out, FILE* err)
     auto store = std::make_shared<TRecordStore>();
     QString error;
     if (!store->Open(options.Records, error)) {
-        Print(err, QStringLiteral("orvel-loader %1: %2\n").arg(options.Command, error));
+        Print(err, QStringLiteral("orvel-loader ") + options.Command + QStringLiteral(": ") + error + u'\n');
         return ExitStore;
     }
     if (options.Command == QLatin1String("serials"))
         return Serials(*store, options, out, err);
     // Records that waited on this machine go in first, so that the answer is complete here.
     TRecordKeeper waiting(store, TRecordKeeper::DefaultFallbackPath(*store));
-    const int written = waiting.Flush(error);
+    QStringList notes;
+    const int written = waiting.Flush(error, &notes);
     if (written > 0)
-        Print(err, QStringLiteral("%1 records that waited in %2 are in the store now\n")
-                       .arg(written)
-                       .arg(waiting.FallbackPath()));
+        Print(err, QString::number(written) + QStringLiteral(" records that waited in ") + waiting.FallbackPath() +
+                       QStringLiteral(" are in the store now\n"));
+    for (const QString& note : std::as_const(notes))
+        Print(err, QStringLiteral("warning: ") + note + u'\n');
     if (!error.isEmpty())
-        Print(err, QStringLiteral("warning: records still wait in %1, and are not listed: %2\n")
-                       .arg(waiting.FallbackPath(), error));
+        Print(err, QStringLiteral("warning: records still wait in ") + waiting.FallbackPath() +
+                       QStringLiteral(", and are not listed: ") + error + u'\n');
     return Records(*store, options, out, err);
 }
 
@@ -227,12 +288,12 @@ QString RecordsInFull(const QList<QJsonObject>& records)
         for (auto it = settings.begin(); it != settings.end(); ++it)
             settingTexts << QStringLiteral("%1 %2").arg(it.key(), Text(it.value()));
         const QString series = Text(r, "series");
-        text += QStringLiteral("unit %1 at %2, %3 (%4 s): %5\n")
-                    .arg(Text(r, "unit"), Text(r, "station"), LocalTime(r, "start"))
-                    .arg(double(Field(r, QStringLiteral("durationMs")).toInteger()) / 1000, 0, 'f', 1)
-                    .arg(Text(r, "outcome"));
+        text += QStringLiteral("unit ") + Text(r, "unit") + QStringLiteral(" at ") + Text(r, "station") +
+                QStringLiteral(", ") + LocalTime(r, "start") + QStringLiteral(" (") +
+                QString::number(double(Field(r, QStringLiteral("durationMs")).toInteger()) / 1000, 'f', 1) +
+                QStringLiteral(" s): ") + Text(r, "outcome") + u'\n';
         const auto line = [&text](const char* label, const QString& value) {
-            text += QStringLiteral("  %1%2\n").arg(QLatin1String(label), -16).arg(value);
+            text += QStringLiteral("  ") + QString::fromLatin1(label).leftJustified(16) + value + u'\n';
         };
         line("serial number", SerialText(r) + (series.isEmpty() ? QString() : QStringLiteral(", series ") + series));
         line("NAD", QStringLiteral("%1 before, %2 after").arg(Text(r, "nadBefore"), Text(r, "nadAfter")));

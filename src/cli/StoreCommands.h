@@ -3,8 +3,11 @@
 //
 //   serials set --series S --next N   the series goes on from N
 //   serials show [--series S]         each series, its next number and how many it gave
-//   records [filters]                 a table; with --serial N everything about that unit;
-//                                     --csv or --json (one object a line) to export
+//   serials ledger [--series S] [--since T]  every number given, by whom and when, and
+//                                     whether a unit record answers for it
+//   records [filters]                 a table; with --serial N everything about that unit,
+//                                     the ledger's entry first; --csv or --json (one
+//                                     object a line) to export
 //
 // Results go to out, refusals of the store to err, in words; exit code 4 when the store
 // could not be opened or refused.

@@ -3,7 +3,8 @@
 //
 //   Keep(entry) -> the waiting records first, oldest first -> the store
 //                  store unreachable, locked or full -> one JSON line appended to the
-//                  fallback file (flushed to the disk) -> Waiting
+//                  fallback file (on the disk, cut back if a full disk cuts it short)
+//                  -> Waiting
 //                  the fallback file cannot be written either -> Lost: the caller stops
 //                  before the next unit, since nothing could answer for it
 //
@@ -25,6 +26,9 @@ enum class TKept { Stored, Waiting, Lost };
 struct TKeepResult {
     TKept Kept = TKept::Stored;
     QString Text;   // what the operator is told; empty when the record was stored
+    // What the operator is told whatever became of the record: lines of the fallback file
+    // set aside, a serial number another unit holds already; empty: nothing.
+    QString Notes;
 };
 
 class TRecordKeeper {
@@ -33,11 +37,15 @@ public:
 
     TRecordStore& Store() const { return *FStore; }
     const QString& FallbackPath() const { return FFallbackPath; }
+    // Where lines of the fallback file that cannot be read, or that the store refused, go.
+    QString SetAsidePath() const;
 
     TKeepResult Keep(const QJsonObject& entry);
-    // Writes the waiting records to the store and takes them out of the file; how many
-    // were written, and the reason when some still wait (error empty: none waits).
-    int Flush(QString& error);
+    // Writes the waiting records to the store, each on its disk, and then takes them out of
+    // the file; how many were written, and the reason when some still wait (error empty: none
+    // waits). Lines that hold no record, or one the store refuses, go to SetAsidePath(), and
+    // notes says so; they hold back none of the others.
+    int Flush(QString& error, QStringList* notes = nullptr);
 
     // unwritten-records-HASH.jsonl beside the default SQLite file, HASH from the store's
     // location: each store has its own, and records never reach a store they were not for.

@@ -5,6 +5,8 @@
 #include <QDir>
 #include <QFileInfo>
 #include <QJsonDocument>
+#include <QMutexLocker>
+#include <QRegularExpression>
 #include <QSqlError>
 #include <QSqlQuery>
 #include <QStandardPaths>
@@ -22,6 +24,13 @@ namespace {
 const QString Sqlite = QStringLiteral("QSQLITE");
 const QString Postgres = QStringLiteral("QPSQL");
 constexpr int64_t HighestSerial = std::numeric_limits<int32_t>::max();
+// How many numbers given already one take moves past before it gives up in words.
+constexpr int MostSkipped = 1000;
+
+// Each open PostgreSQL connection's server process, by connection name, for Cancel. Kept
+// apart from the stores, since a thread's connections outlive no store but may end first.
+QMutex BackendsMutex;
+QHash<QString, int> Backends;
 
 // The connections a thread opened, closed when the thread ends: a connection may only be
 // used, and is best closed, on its own thread. The store closes whatever is left with it.
@@ -29,8 +38,11 @@ struct TThreadConnections {
     QStringList Names;
     ~TThreadConnections()
     {
-        for (const QString& name : std::as_const(Names))
+        for (const QString& name : std::as_const(Names)) {
             QSqlDatabase::removeDatabase(name);
+            const QMutexLocker lock(&BackendsMutex);
+            Backends.remove(name);
+        }
     }
 };
 thread_local TThreadConnections ThreadConnections;
@@ -156,12 +168,48 @@ const QStringList Migrations[] = {
                        " SELECT series, serial_taken, MIN(station), MIN(started) FROM unit_records"
                        " WHERE series IS NOT NULL AND series <> '' AND serial_taken > 0 GROUP BY series, serial_taken"),
     },
+    {
+        // One set of every number given, from any series or source, unique by its key; the
+        // record that answers for each; and every unit found holding a number given to
+        // another, kept and told rather than lost. A number is given by the first to take
+        // it: the ledger's first, else the first unit record that holds it.
+        QStringLiteral("CREATE TABLE given_serials (number BIGINT PRIMARY KEY, source TEXT NOT NULL, series TEXT,"
+                       " station TEXT NOT NULL, given TEXT NOT NULL, record_key TEXT)"),
+        QStringLiteral("CREATE TABLE serial_clashes (number BIGINT NOT NULL, unit_ip TEXT NOT NULL,"
+                       " station TEXT NOT NULL, noted TEXT NOT NULL, record_key TEXT)"),
+        QStringLiteral("INSERT INTO given_serials (number, source, series, station, given)"
+                       " SELECT l.number, 'series ' || l.series, l.series, l.station, l.taken FROM serial_ledger l"
+                       " WHERE NOT EXISTS (SELECT 1 FROM serial_ledger o WHERE o.number = l.number"
+                       " AND (o.taken < l.taken OR (o.taken = l.taken AND o.series < l.series)))"),
+        QStringLiteral("INSERT INTO serial_clashes (number, unit_ip, station, noted)"
+                       " SELECT l.number, '', l.station, l.taken FROM serial_ledger l WHERE NOT EXISTS"
+                       " (SELECT 1 FROM given_serials g WHERE g.number = l.number AND g.series = l.series)"),
+        QStringLiteral("UPDATE given_serials SET record_key = (SELECT MIN(r.record_key) FROM unit_records r"
+                       " WHERE r.serial = given_serials.number AND r.serial_taken = given_serials.number"
+                       " AND r.serial_step IN ('ok', 'unknown') AND r.series = given_serials.series"
+                       " AND r.station = given_serials.station)"),
+        QStringLiteral("INSERT INTO given_serials (number, source, station, given, record_key)"
+                       " SELECT r.serial, 'a unit record', r.station, r.started, r.record_key FROM unit_records r"
+                       " WHERE r.serial > 0 AND r.serial_step IN ('ok', 'unknown')"
+                       " AND NOT EXISTS (SELECT 1 FROM given_serials g WHERE g.number = r.serial)"
+                       " AND NOT EXISTS (SELECT 1 FROM unit_records o WHERE o.serial = r.serial"
+                       " AND o.serial_step IN ('ok', 'unknown')"
+                       " AND (o.started < r.started OR (o.started = r.started AND o.id < r.id)))"),
+        QStringLiteral("INSERT INTO serial_clashes (number, unit_ip, station, noted, record_key)"
+                       " SELECT r.serial, r.unit_ip, r.station, r.started, r.record_key FROM unit_records r"
+                       " WHERE r.serial > 0 AND r.serial_step IN ('ok', 'unknown') AND NOT EXISTS"
+                       " (SELECT 1 FROM given_serials g WHERE g.number = r.serial AND g.record_key = r.record_key)"),
+    },
 };
 static_assert(std::size(Migrations) == TRecordStore::SchemaVersion);
+
+// The last failure's native code on this thread: SQLSTATE on PostgreSQL, SQLite's result code.
+thread_local QString LastCode;
 
 // The database's own words for the last failure of query, else the driver's.
 QString Why(const QSqlError& error)
 {
+    LastCode = error.nativeErrorCode();
     const QString text = error.databaseText().trimmed();
     return text.isEmpty() ? error.driverText().trimmed() : text;
 }
@@ -188,6 +236,43 @@ bool Exec(QSqlQuery& query, const QString& sql, QString& why)
         return false;
     }
     return true;
+}
+
+// The store refused the statement's data (a constraint, a value out of range) and is
+// otherwise well: offering the same again cannot help.
+bool Refused(bool postgres)
+{
+    if (postgres)
+        return LastCode.startsWith(QLatin1String("22")) || LastCode.startsWith(QLatin1String("23"));
+    const int code = LastCode.toInt() & 0xff;
+    return code == 19 || code == 20 || code == 25;   // constraint, type mismatch, range
+}
+
+// SQLite's "busy" and "locked": another connection holds the file.
+bool Busy()
+{
+    const int code = LastCode.toInt() & 0xff;
+    return code == 5 || code == 6;
+}
+
+// "by SOURCE at STATION, TIME" from a query on given_serials' source, station, given.
+QString GivenBy(const QSqlQuery& query)
+{
+    return QStringLiteral("by ") + query.value(0).toString() + QStringLiteral(" at ") + query.value(1).toString() +
+           QStringLiteral(", ") + query.value(2).toString();
+}
+
+// The number a unit record says its unit holds, or may hold; -1: none.
+int64_t NumberInUnit(const QJsonObject& entry)
+{
+    const QString step = entry.value(QStringLiteral("steps")).toObject().value(QStringLiteral("serial")).toString();
+    const int64_t serial = entry.value(QStringLiteral("serial")).toInteger(-1);
+    const int64_t taken = entry.value(QStringLiteral("serialTaken")).toInteger(-1);
+    if (step == QLatin1String("ok"))
+        return serial > 0 ? serial : -1;
+    if (step == QLatin1String("unknown"))
+        return serial > 0 ? serial : (taken > 0 ? taken : -1);
+    return -1;
 }
 
 std::atomic<int> NextStoreId{1};
@@ -229,23 +314,26 @@ bool TRecordStore::Open(const QString& location, QString& error)
 
 bool TRecordStore::OpenStore(const QString& location, QString& error)
 {
-    if (location.startsWith(QLatin1String("postgresql://")) || location.startsWith(QLatin1String("postgres://"))) {
-        const QUrl url(location, QUrl::StrictMode);
-        const QUrlQuery query(url);
-        FDriver = Postgres;
-        FHost = query.hasQueryItem(QStringLiteral("host"))
-                    ? query.queryItemValue(QStringLiteral("host"), QUrl::FullyDecoded)
-                    : url.host();
-        FPort = query.hasQueryItem(QStringLiteral("port")) ? query.queryItemValue(QStringLiteral("port")).toInt()
-                                                           : url.port();
-        FUser = url.userName();
-        FPassword = url.password();
-        FDatabase = url.path().mid(1);
-        if (!url.isValid() || FDatabase.isEmpty()) {
-            error = QStringLiteral("not a PostgreSQL URL of the form postgresql://user@host:port/database: \"%1\"")
-                        .arg(Location());
+    // "scheme:" and "scheme://" are never file names: a URL mistyped must not become an
+    // SQLite file (or a folder named after its password).
+    static const QRegularExpression schemePattern(QStringLiteral("^([A-Za-z][A-Za-z0-9+.-]*):(//)?"));
+    const QRegularExpressionMatch scheme = schemePattern.match(location);
+    const QString schemeName = scheme.captured(1).toLower();
+    const bool postgres = schemeName == QLatin1String("postgresql") || schemeName == QLatin1String("postgres");
+    const bool slashes = scheme.hasMatch() && !scheme.captured(2).isEmpty();
+    if (postgres && !slashes) {
+        error = QStringLiteral("can't open the record store: write a PostgreSQL store as "
+                               "postgresql://user@host:port/database");
+        return false;
+    }
+    if (slashes && !postgres) {
+        error = QStringLiteral("can't open the record store: \"") + scheme.captured(1) +
+                QStringLiteral("://\" is no record store; give an SQLite file or postgresql://user@host:port/database");
+        return false;
+    }
+    if (postgres) {
+        if (!ReadUrl(QStringLiteral("postgresql") + location.mid(scheme.capturedLength(1)), error))
             return false;
-        }
     } else {
         FDriver = Sqlite;
         FFile = QFileInfo(location.isEmpty() ? DefaultPath() : location).absoluteFilePath();
@@ -267,6 +355,27 @@ bool TRecordStore::OpenStore(const QString& location, QString& error)
         return false;
     }
     return Migrate(error);
+}
+
+bool TRecordStore::ReadUrl(const QString& location, QString& error)
+{
+    const QUrl url(location, QUrl::StrictMode);
+    const QUrlQuery query(url);
+    FDriver = Postgres;
+    FHost = query.hasQueryItem(QStringLiteral("host"))
+                ? query.queryItemValue(QStringLiteral("host"), QUrl::FullyDecoded)
+                : url.host();
+    FPort = query.hasQueryItem(QStringLiteral("port")) ? query.queryItemValue(QStringLiteral("port")).toInt()
+                                                       : url.port();
+    FUser = url.userName();
+    FPassword = url.password();
+    FDatabase = url.path().mid(1);
+    if (!url.isValid() || FDatabase.isEmpty()) {
+        error = QStringLiteral("not a PostgreSQL URL of the form postgresql://user@host:port/database: \"") +
+                Location() + u'"';
+        return false;
+    }
+    return true;
 }
 
 QString TRecordStore::Location() const
@@ -314,11 +423,20 @@ QSqlDatabase TRecordStore::Database(QString& error)
             db.setDatabaseName(FDatabase);
             // A server that went away is noticed within seconds, not at TCP's leisure.
             // The server's notices ("already exists, skipping") are no news to the operator.
+            // A statement, or a lock another station holds, waits a few seconds at most.
             db.setConnectOptions(QStringLiteral("connect_timeout=5;keepalives_idle=10;keepalives_interval=3;"
-                                                "keepalives_count=3;options='-c client_min_messages=warning'"));
+                                                "keepalives_count=3;options='-c client_min_messages=warning"
+                                                " -c statement_timeout=%1 -c lock_timeout=%2'")
+                                     .arg(StatementTimeoutMs)
+                                     .arg(LockTimeoutMs));
         } else {
             db.setDatabaseName(FFile);
-            db.setConnectOptions(QStringLiteral("QSQLITE_BUSY_TIMEOUT=%1").arg(BusyTimeoutMs));
+            // A store this user may read but not change is read as it is: nothing is made in
+            // its folder.
+            const QFileInfo file(FFile);
+            const bool readOnly = file.exists() && (!file.isWritable() || !QFileInfo(file.path()).isWritable());
+            db.setConnectOptions(QStringLiteral("QSQLITE_BUSY_TIMEOUT=") + QString::number(BusyTimeoutMs) +
+                                 (readOnly ? QStringLiteral(";QSQLITE_OPEN_READONLY") : QString()));
         }
         ThreadConnections.Names << name;
         const QMutexLocker lock(&FNamesMutex);
@@ -328,14 +446,21 @@ QSqlDatabase TRecordStore::Database(QString& error)
         error = Why(db.lastError());
         return {};
     }
-    if (!IsPostgres()) {
-        // Readers go on while a station writes.
-        QSqlQuery pragma(db);
-        if (!Exec(pragma, QStringLiteral("PRAGMA journal_mode=WAL"), error)) {
-            pragma.finish();
+    QSqlQuery first(db);
+    if (IsPostgres()) {
+        if (!Exec(first, QStringLiteral("SELECT pg_backend_pid()"), error) || !first.next()) {
+            first.finish();
             db.close();
             return {};
         }
+        const QMutexLocker lock(&BackendsMutex);
+        Backends.insert(name, first.value(0).toInt());
+    } else if (!db.connectOptions().contains(QLatin1String("READONLY")) &&
+               // Readers go on while a station writes.
+               !Exec(first, QStringLiteral("PRAGMA journal_mode=WAL"), error)) {
+        first.finish();
+        db.close();
+        return {};
     }
     return db;
 }
@@ -345,37 +470,50 @@ bool TRecordStore::InTransaction(const QString& what, TDurability durability,
 {
     const bool onDisk = durability == TDurability::OnDisk;
     QString why;
-    QSqlDatabase db = Database(why);
-    if (!db.isValid()) {
+    for (int attempt = 0;; ++attempt) {
+        QSqlDatabase db = Database(why);
+        if (!db.isValid()) {
+            error = Failure(what, why);
+            return false;
+        }
+        QMutexLocker writer(&FWriters);
+        if (IsPostgres())
+            writer.unlock();
+        bool begun = false;
+        bool ok = false;
+        {
+            QSqlQuery query(db);
+            if (IsPostgres())
+                // The server's default may be not to wait for the disk: say which, each time.
+                ok = (begun = Exec(query, QStringLiteral("BEGIN"), why)) &&
+                     Exec(query,
+                          onDisk ? QStringLiteral("SET LOCAL synchronous_commit TO ON")
+                                 : QStringLiteral("SET LOCAL synchronous_commit TO OFF"),
+                          why);
+            else
+                ok = Exec(query,
+                          onDisk ? QStringLiteral("PRAGMA synchronous=FULL")
+                                 : QStringLiteral("PRAGMA synchronous=NORMAL"),
+                          why) &&
+                     (begun = Exec(query, QStringLiteral("BEGIN IMMEDIATE"), why));
+            ok = ok && work(db, why) && Exec(query, QStringLiteral("COMMIT"), why);
+            if (!ok && db.isOpen())
+                query.exec(QStringLiteral("ROLLBACK"));
+        }
+        if (ok)
+            return true;
+        const bool busy = !IsPostgres() && Busy();
+        // Whatever broke, the next call starts on a fresh connection.
+        db.close();
+        // A server restarted since this connection's last use: nothing was sent in a
+        // transaction yet, so a fresh connection may try once more.
+        if (IsPostgres() && !begun && attempt == 0)
+            continue;
+        if (busy)
+            why += QStringLiteral(" (another program holds it; waited %1 s)").arg(BusyTimeoutMs / 1000.0);
         error = Failure(what, why);
         return false;
     }
-    QMutexLocker writer(&FWriters);
-    if (IsPostgres())
-        writer.unlock();
-    bool ok = false;
-    {
-        QSqlQuery query(db);
-        if (IsPostgres())
-            ok = Exec(query, QStringLiteral("BEGIN"), why) &&
-                 (onDisk || Exec(query, QStringLiteral("SET LOCAL synchronous_commit TO OFF"), why));
-        else
-            ok = Exec(query,
-                      onDisk ? QStringLiteral("PRAGMA synchronous=FULL") : QStringLiteral("PRAGMA synchronous=NORMAL"),
-                      why) &&
-                 Exec(query, QStringLiteral("BEGIN IMMEDIATE"), why);
-        ok = ok && work(db, why) && Exec(query, QStringLiteral("COMMIT"), why);
-        if (!ok && db.isOpen())
-            query.exec(QStringLiteral("ROLLBACK"));
-    }
-    if (!ok) {
-        // Whatever broke, the next call starts on a fresh connection.
-        db.close();
-        if (!IsPostgres() && why.contains(QLatin1String("locked")))
-            why += QStringLiteral(" (another program holds it; waited %1 s)").arg(BusyTimeoutMs / 1000.0);
-        error = Failure(what, why);
-    }
-    return ok;
 }
 
 bool TRecordStore::Migrate(QString& error)
@@ -425,14 +563,23 @@ bool TRecordStore::Migrate(QString& error)
         error);
 }
 
-bool TRecordStore::Write(const QJsonObject& entry, QString& error)
+bool TRecordStore::Write(const QJsonObject& entry, QString& error, TDurability durability, TWriteNotes* notes)
 {
+    const QString station = entry.value(QStringLiteral("station")).toString();
     const QString unit = entry.value(QStringLiteral("unit")).toString();
+    const QString key = entry.value(QStringLiteral("key")).toString();
+    const int64_t number = NumberInUnit(entry);
+    const QString series = entry.value(QStringLiteral("serialTaken")).toInteger(-1) == number
+                               ? entry.value(QStringLiteral("series")).toString()
+                               : QString();
+    QString clash;
+    bool refused = false;
     // A unit's record need not wait for the disk (the budget is a few milliseconds a unit);
-    // the number it took went to the ledger durably when it was taken.
-    return InTransaction(
-        QStringLiteral("write the record of %1").arg(unit), TDurability::Soon,
-        [&entry](QSqlDatabase& db, QString& why) {
+    // the number it took went to the ledger durably when it was taken. The operation is not
+    // named after the unit: the caller says whose record it is.
+    const bool ok = InTransaction(
+        QStringLiteral("write a unit's record"), durability,
+        [&](QSqlDatabase& db, QString& why) {
             QStringList marks;
             QVariantList values;
             for (const TColumn& column : Columns) {
@@ -440,53 +587,153 @@ bool TRecordStore::Write(const QJsonObject& entry, QString& error)
                 values << ColumnValue(entry, column);
             }
             QSqlQuery query(db);
+            if (!Exec(query,
+                      QStringLiteral("INSERT INTO unit_records (%1) VALUES (%2) ON CONFLICT (record_key) DO NOTHING")
+                          .arg(ColumnList(), marks.join(QStringLiteral(", "))),
+                      values, why)) {
+                refused = Refused(IsPostgres());
+                return false;
+            }
+            // Offered again: its number was seen to the first time.
+            if (query.numRowsAffected() != 1 || number < 1)
+                return true;
+            if (!Exec(query,
+                      QStringLiteral("INSERT INTO given_serials (number, source, series, station, given, record_key)"
+                                     " VALUES (?, ?, ?, ?, ?, ?) ON CONFLICT (number) DO NOTHING"),
+                      {qint64(number),
+                       series.isEmpty() ? QStringLiteral("a unit record") : QStringLiteral("series ") + series,
+                       series.isEmpty() ? QVariant(QMetaType::fromType<QString>()) : QVariant(series), station,
+                       entry.value(QStringLiteral("start")).toString(), key},
+                      why))
+                return false;
+            if (query.numRowsAffected() == 1)
+                return true;
+            if (!Exec(query,
+                      QStringLiteral("SELECT source, station, given, record_key, series FROM given_serials"
+                                     " WHERE number = ?"),
+                      {qint64(number)}, why) ||
+                !query.next())
+                return false;
+            // The number was taken or claimed for this unit by its own station, and no
+            // record answers for it yet: this one does.
+            if (query.value(3).isNull() && query.value(1).toString() == station &&
+                (query.value(4).isNull() || query.value(4).toString() == series)) {
+                query.finish();
+                return Exec(query, QStringLiteral("UPDATE given_serials SET record_key = ? WHERE number = ?"),
+                            {key, qint64(number)}, why);
+            }
+            clash = QStringLiteral("serial number ") + QString::number(number) + QStringLiteral(" of ") + unit +
+                    QStringLiteral(" was given already (") + GivenBy(query) +
+                    (query.value(3).isNull() ? QString() : QStringLiteral(", to another unit")) +
+                    QStringLiteral("): both units hold it");
+            query.finish();
             return Exec(query,
-                        QStringLiteral("INSERT INTO unit_records (%1) VALUES (%2) ON CONFLICT (record_key) DO NOTHING")
-                            .arg(ColumnList(), marks.join(QStringLiteral(", "))),
-                        values, why);
+                        QStringLiteral("INSERT INTO serial_clashes (number, unit_ip, station, noted, record_key)"
+                                       " VALUES (?, ?, ?, ?, ?)"),
+                        {qint64(number), unit, station, entry.value(QStringLiteral("start")).toString(), key}, why);
         },
         error);
+    if (notes)
+        *notes = {!ok && refused, ok ? clash : QString()};
+    return ok;
 }
 
 int32_t TRecordStore::TakeSerial(const QString& series, const QString& station, QString& error)
 {
     int32_t taken = -1;
-    const QString what = QStringLiteral("take a serial number from series \"%1\"").arg(series);
+    const QString what = QStringLiteral("take a serial number from series \"") + series + u'"';
     // Durable: a number given out must never be given again after a crash.
     const bool ok = InTransaction(
         what, TDurability::OnDisk,
         [&](QSqlDatabase& db, QString& why) {
             QSqlQuery query(db);
-            if (!Exec(query,
-                      QStringLiteral("UPDATE serial_series SET next_number = next_number + 1"
-                                     " WHERE name = ? AND next_number BETWEEN 1 AND ? RETURNING next_number - 1"),
-                      {series, qint64(HighestSerial)}, why))
-                return false;
-            if (!query.next()) {
-                if (!Exec(query, QStringLiteral("SELECT next_number FROM serial_series WHERE name = ?"), {series}, why))
+            const QString now = UtcText(QDateTime::currentDateTime());
+            int64_t first = -1;
+            for (int skipped = 0;; ++skipped) {
+                if (!Exec(query,
+                          QStringLiteral("UPDATE serial_series SET next_number = next_number + 1"
+                                         " WHERE name = ? AND next_number BETWEEN 1 AND ? RETURNING next_number - 1"),
+                          {series, qint64(HighestSerial)}, why))
                     return false;
-                why = query.next() ? QStringLiteral("the series is used up (2147483647 is the highest serial number)")
-                                   : QStringLiteral("no such series; start it with 'orvel-loader serials set --series "
-                                                    "%1 --next N'")
-                                         .arg(series);
-                return false;
+                if (!query.next()) {
+                    if (!Exec(query, QStringLiteral("SELECT next_number FROM serial_series WHERE name = ?"), {series},
+                              why))
+                        return false;
+                    why = query.next() ? QStringLiteral("the series is used up (2147483647 is the highest serial "
+                                                        "number)")
+                                       : QStringLiteral("no such series; start it with 'orvel-loader serials set "
+                                                        "--series ") +
+                                             series + QStringLiteral(" --next N'");
+                    return false;
+                }
+                const int64_t number = query.value(0).toLongLong();
+                query.finish();
+                if (first < 0)
+                    first = number;
+                // A number given already by another series or source is passed by.
+                if (!Exec(query,
+                          QStringLiteral("INSERT INTO given_serials (number, source, series, station, given)"
+                                         " VALUES (?, ?, ?, ?, ?) ON CONFLICT (number) DO NOTHING"),
+                          {qint64(number), QStringLiteral("series ") + series, series, station, now}, why))
+                    return false;
+                if (query.numRowsAffected() == 1) {
+                    taken = int32_t(number);
+                    break;
+                }
+                if (skipped == MostSkipped) {
+                    why = QStringLiteral("numbers %1 to %2 are all given already; set the series past them with "
+                                         "'orvel-loader serials set'")
+                              .arg(first)
+                              .arg(number);
+                    return false;
+                }
             }
-            const int64_t number = query.value(0).toLongLong();
-            query.finish();
-            if (!Exec(query,
-                      QStringLiteral("INSERT INTO serial_ledger (series, number, station, taken) VALUES (?, ?, ?, ?)"),
-                      {series, qint64(number), station, UtcText(QDateTime::currentDateTime())}, why))
-                return false;
-            taken = int32_t(number);
-            return true;
+            return Exec(query,
+                        QStringLiteral(
+                            "INSERT INTO serial_ledger (series, number, station, taken) VALUES (?, ?, ?, ?)"),
+                        {series, qint64(taken), station, now}, why);
         },
         error);
     return ok ? taken : -1;
 }
 
+bool TRecordStore::ClaimSerial(int32_t number, const QString& source, const QString& station, QString& error)
+{
+    const QString what = QStringLiteral("note serial number ") + QString::number(number) + QStringLiteral(" as given");
+    if (number < 1) {
+        error = Failure(what, QStringLiteral("serial numbers run from 1 to 2147483647"));
+        return false;
+    }
+    QString given;
+    // Durable, as a number taken from a series.
+    const bool ok = InTransaction(
+        what, TDurability::OnDisk,
+        [&](QSqlDatabase& db, QString& why) {
+            QSqlQuery query(db);
+            if (!Exec(query,
+                      QStringLiteral("INSERT INTO given_serials (number, source, station, given) VALUES (?, ?, ?, ?)"
+                                     " ON CONFLICT (number) DO NOTHING"),
+                      {qint64(number), source, station, UtcText(QDateTime::currentDateTime())}, why))
+                return false;
+            if (query.numRowsAffected() == 1)
+                return true;
+            if (!Exec(query, QStringLiteral("SELECT source, station, given FROM given_serials WHERE number = ?"),
+                      {qint64(number)}, why) ||
+                !query.next())
+                return false;
+            given = QStringLiteral("serial number ") + QString::number(number) +
+                    QStringLiteral(" was given already (") + GivenBy(query) + u')';
+            return false;
+        },
+        error);
+    if (!given.isEmpty())
+        error = given;
+    return ok;
+}
+
 bool TRecordStore::SetNextSerial(const QString& series, int64_t next, QString& error)
 {
-    const QString what = QStringLiteral("set the next number of series \"%1\"").arg(series);
+    const QString what = QStringLiteral("set the next number of series \"") + series + u'"';
     if (series.isEmpty() || next < 1 || next > HighestSerial) {
         error = Failure(what, QStringLiteral("a series has a name and a next number from 1 to 2147483647"));
         return false;
@@ -495,12 +742,40 @@ bool TRecordStore::SetNextSerial(const QString& series, int64_t next, QString& e
         what, TDurability::OnDisk,
         [&](QSqlDatabase& db, QString& why) {
             QSqlQuery query(db);
+            // A take in flight holds the series' row: wait for it, then see what it took.
+            if (IsPostgres() &&
+                !Exec(query, QStringLiteral("SELECT next_number FROM serial_series WHERE name = ? FOR UPDATE"),
+                      {series}, why))
+                return false;
+            query.finish();
             if (!Exec(query, QStringLiteral("SELECT MAX(number) FROM serial_ledger WHERE series = ?"), {series}, why))
                 return false;
             if (query.next() && !query.value(0).isNull() && query.value(0).toLongLong() >= next) {
                 why = QStringLiteral("the series has given numbers up to %1 already; the next must be above that, or "
                                      "those numbers would go out twice")
                           .arg(query.value(0).toLongLong());
+                return false;
+            }
+            query.finish();
+            // The run of numbers given already from next on, by any series or source.
+            if (!Exec(query,
+                      QStringLiteral("SELECT number, source, station, given FROM given_serials WHERE number >= ?"
+                                     " ORDER BY number LIMIT ?"),
+                      {qint64(next), MostSkipped}, why))
+                return false;
+            int64_t last = next - 1;
+            QString firstBy;
+            while (query.next() && query.value(0).toLongLong() == last + 1) {
+                if (last < next)
+                    firstBy = QStringLiteral("by ") + query.value(1).toString() + QStringLiteral(" at ") +
+                              query.value(2).toString() + QStringLiteral(", ") + query.value(3).toString();
+                ++last;
+            }
+            if (last >= next) {
+                why = (last == next ? QString::number(next) + QStringLiteral(" is given already (") + firstBy + u')'
+                                    : QString::number(next) + QStringLiteral(" to ") + QString::number(last) +
+                                          QStringLiteral(" are given already (the first ") + firstBy + u')') +
+                      QStringLiteral("; the first number free from there is ") + QString::number(last + 1);
                 return false;
             }
             query.finish();
@@ -569,4 +844,98 @@ bool TRecordStore::Query(const TRecordFilter& filter, QList<QJsonObject>& record
         records.append(entry);
     }
     return true;
+}
+
+bool TRecordStore::Ledger(const TLedgerFilter& filter, QList<TGivenSerial>& given, QString& error)
+{
+    QStringList conditions;
+    QVariantList values;
+    if (filter.Serial) {
+        conditions << QStringLiteral("g.number = ?");
+        values << qint64(*filter.Serial);
+    }
+    if (!filter.Series.isEmpty()) {
+        conditions << QStringLiteral("g.series = ?");
+        values << filter.Series;
+    }
+    if (filter.Since.isValid()) {
+        conditions << QStringLiteral("g.given >= ?");
+        values << UtcText(filter.Since);
+    }
+    // A record answers for a number when it holds it or took it, written or not.
+    QString sql = QStringLiteral(
+        "SELECT g.number, g.source, g.series, g.station, g.given, CASE WHEN g.record_key IS NOT NULL OR EXISTS"
+        " (SELECT 1 FROM unit_records r WHERE r.serial_taken = g.number OR r.serial = g.number) THEN 1 ELSE 0 END"
+        " FROM given_serials g");
+    if (!conditions.isEmpty())
+        sql += QStringLiteral(" WHERE ") + conditions.join(QStringLiteral(" AND "));
+    sql += QStringLiteral(" ORDER BY g.number");
+    QString why;
+    QSqlDatabase db = Database(why);
+    QSqlQuery query(db);
+    if (!db.isValid() || !Exec(query, sql, values, why)) {
+        error = Failure(QStringLiteral("read the serial numbers given"), why);
+        return false;
+    }
+    while (query.next())
+        given.append({query.value(0).toLongLong(), query.value(1).toString(), query.value(2).toString(),
+                      query.value(3).toString(), query.value(4).toString(), query.value(5).toInt() == 1});
+    return true;
+}
+
+bool TRecordStore::Clashes(QStringList& clashes, QString& error)
+{
+    QString why;
+    QSqlDatabase db = Database(why);
+    QSqlQuery query(db);
+    if (!db.isValid() ||
+        !Exec(query,
+              QStringLiteral("SELECT number, unit_ip, station, noted FROM serial_clashes ORDER BY noted, number"),
+              why)) {
+        error = Failure(QStringLiteral("read the serial numbers given twice"), why);
+        return false;
+    }
+    while (query.next()) {
+        const QString unit = query.value(1).toString();
+        clashes << QStringLiteral("serial number ") + query.value(0).toString() +
+                       (unit.isEmpty() ? QStringLiteral(" was taken twice by ")
+                                       : QStringLiteral(" went into ") + unit + QStringLiteral(" at ")) +
+                       query.value(2).toString() + QStringLiteral(", ") + query.value(3).toString() +
+                       QStringLiteral(", though another unit had it already");
+    }
+    return true;
+}
+
+void TRecordStore::Cancel()
+{
+    if (!IsPostgres())
+        return;
+    const QString prefix = QStringLiteral("orvel-records-%1-").arg(FId);
+    QList<int> backends;
+    {
+        const QMutexLocker lock(&BackendsMutex);
+        for (auto it = Backends.cbegin(); it != Backends.cend(); ++it)
+            if (it.key().startsWith(prefix))
+                backends << it.value();
+    }
+    if (backends.isEmpty())
+        return;
+    // A connection of its own: those waiting are busy until the wait ends.
+    const QString name = QStringLiteral("orvel-cancel-%1-%2").arg(FId).arg(quintptr(QThread::currentThreadId()), 0, 16);
+    {
+        QSqlDatabase db = QSqlDatabase::addDatabase(FDriver, name);
+        db.setHostName(FHost);
+        db.setPort(FPort);
+        db.setUserName(FUser);
+        db.setPassword(FPassword);
+        db.setDatabaseName(FDatabase);
+        db.setConnectOptions(QStringLiteral("connect_timeout=2;options='-c client_min_messages=warning'"));
+        if (db.open()) {
+            QSqlQuery query(db);
+            for (const int backend : std::as_const(backends))
+                query.exec(QStringLiteral("SELECT pg_cancel_backend(") + QString::number(backend) + u')');
+        }
+        db.close();
+    }
+    QSqlDatabase::removeDatabase(name);
 }

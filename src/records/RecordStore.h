@@ -3,8 +3,9 @@
 // PostgreSQL database that several stations share.
 //
 //   location: ""                               the default SQLite file in the data folder
-//             "postgresql://user@host:port/db"  PostgreSQL (also "postgres://"; a socket
-//                                               folder as "?host=/path")
+//             "postgresql://user@host:port/db"  PostgreSQL (also "postgres://", in any case;
+//                                               a socket folder as "?host=/path")
+//             "other://..." or "postgresql:..." refused in words: never taken for a file
 //             anything else                     the path of an SQLite file
 //
 // Open applies the schema's migrations in one transaction, so a store written by an older
@@ -21,6 +22,14 @@
 // A serial number is taken, and its ledger entry written, in a transaction that returns only
 // once it is on the disk; a unit's record is committed without waiting for the disk (see
 // InTransaction): it costs a station well under the few milliseconds a unit may spare.
+//
+// Every number the store knows as given, from any series or source (--serial,
+// --autoincrement, the window, a unit record), is in one set that is unique by constraint:
+// a take moves past a number given already, a claim of one is refused, and a unit record
+// whose number another unit holds is kept all the same and reported as a clash.
+//
+// PostgreSQL: every statement and every lock wait is bounded (StatementTimeoutMs,
+// LockTimeoutMs), and Cancel ends the waits at once from any thread.
 //
 // Every failure is a result: false (or -1) and the reason in words, naming the store.
 // Passwords are never kept or shown: Location() leaves them out.
@@ -48,6 +57,29 @@ struct TRecordFilter {
     QString Station;   // empty: any
 };
 
+// A number of the set of given numbers, as `serials ledger` and `records --serial` show it.
+struct TGivenSerial {
+    int64_t Number = 0;
+    QString Source;   // "series NAME", "--serial", "--autoincrement", "the window", "a unit record"
+    QString Series;   // the series it was taken from; empty: none
+    QString Station;
+    QString Given;            // UTC, as stored
+    bool HasRecord = false;   // a unit record answers for it
+};
+
+// Which given numbers a ledger listing shows; every condition given must hold.
+struct TLedgerFilter {
+    std::optional<int32_t> Serial;
+    QString Series;    // empty: any
+    QDateTime Since;   // invalid: any time
+};
+
+// What the operator learns of a record written besides success or failure.
+struct TWriteNotes {
+    bool Refused = false;   // the store refused this record itself; it is reachable
+    QString Clash;          // the unit's number was given to another unit already
+};
+
 struct TSeriesState {
     QString Name;
     int64_t Next = 0;
@@ -60,8 +92,9 @@ QJsonObject RecordEntry(const TUnitRecord& record, const QString& station, const
 
 class TRecordStore {
 public:
-    // 1: unit records and serial series; 2: the ledger of every number taken.
-    static constexpr int SchemaVersion = 2;
+    // 1: unit records and serial series; 2: the ledger of every number taken; 3: the set of
+    // every number given, from any source, and the clashes found.
+    static constexpr int SchemaVersion = 3;
     static inline const QString DefaultSeries = QStringLiteral("default");
 
     TRecordStore();
@@ -71,6 +104,15 @@ public:
 
     // How long an SQLite store locked by another process is waited for; set before Open.
     int BusyTimeoutMs = 5000;
+    // PostgreSQL: how long a statement may run, and wait for a lock held by another station.
+    int StatementTimeoutMs = 15000;
+    int LockTimeoutMs = 5000;
+
+    // A durable transaction returns once its commit is on the disk; another may return
+    // before, and is on the disk with the next durable one (SQLite) or within a fraction of
+    // a second (PostgreSQL): a crash of the store's machine in between loses it, but never
+    // corrupts the store.
+    enum class TDurability { OnDisk, Soon };
 
     bool Open(const QString& location, QString& error);
     // Why the store is not open (not opened yet, or Open failed); empty once it is. A store
@@ -81,18 +123,36 @@ public:
     bool IsPostgres() const { return FDriver == QLatin1String("QPSQL"); }
 
     // Writes one unit's record (the shape of RecordEntry). An entry whose key is in the
-    // store already is not written again, so a record may be offered twice.
-    bool Write(const QJsonObject& entry, QString& error);
-    // The next number of the series, taken for good in one transaction; -1 and the reason
-    // when the series is unknown or used up, or the store cannot be reached.
+    // store already is not written again, so a record may be offered twice. A record whose
+    // serial step is "ok" or "unknown" enters its number into the set of given numbers; a
+    // number another unit holds already is noted in notes->Clash, the record kept.
+    bool Write(const QJsonObject& entry, QString& error, TDurability durability = TDurability::Soon,
+               TWriteNotes* notes = nullptr);
+    // The next number of the series not given already, taken for good in one durable
+    // transaction; -1 and the reason when the series is unknown or used up, or the store
+    // cannot be reached.
     int32_t TakeSerial(const QString& series, const QString& station, QString& error);
+    // A number given by another source (--serial, --autoincrement, the window) enters the
+    // set of given numbers, durably; false and "serial number N was given already (by ...)"
+    // when it is there already, or the store's reason.
+    bool ClaimSerial(int32_t number, const QString& source, const QString& station, QString& error);
     // The series starts or goes on from next (1 to 2147483647); refused at or below a
-    // number the series has given already, which would go out twice.
+    // number the series has given already, or at a number given already by any source,
+    // saying which numbers from next on are given.
     bool SetNextSerial(const QString& series, int64_t next, QString& error);
     bool ReadSeries(QList<TSeriesState>& series, QString& error);
     // The records the filter lets through, oldest first, each in the shape of RecordEntry
     // with its "id".
     bool Query(const TRecordFilter& filter, QList<QJsonObject>& records, QString& error);
+    // The given numbers the filter lets through, by number.
+    bool Ledger(const TLedgerFilter& filter, QList<TGivenSerial>& given, QString& error);
+    // Units whose numbers clash with an earlier unit's, each in words; empty: none.
+    bool Clashes(QStringList& clashes, QString& error);
+
+    // Callable from any thread: every wait of this store's connections ends at once with a
+    // failure (PostgreSQL: cancelled from a connection of its own). SQLite waits are bounded
+    // by BusyTimeoutMs.
+    void Cancel();
 
     // The default SQLite file: records.sqlite in the data folder the window and
     // orvel-loader share (QStandardPaths' data location, folder OrvelBinLoader).
@@ -100,15 +160,14 @@ public:
 
 private:
     bool OpenStore(const QString& location, QString& error);
+    // Takes a postgresql:// URL apart; false and the reason when it is no such URL.
+    bool ReadUrl(const QString& location, QString& error);
     // The calling thread's open connection; invalid and the reason when it cannot be opened.
     QSqlDatabase Database(QString& error);
     bool Migrate(QString& error);
     // Runs work inside one write transaction (immediate on SQLite, behind the process's
-    // writer mutex); rolls back when work fails. A durable transaction returns once its
-    // commit is on the disk; another may return before, and is on the disk with the next
-    // durable one (SQLite) or within a fraction of a second (PostgreSQL): a crash of the
-    // store's machine in between loses it, but never corrupts the store.
-    enum class TDurability { OnDisk, Soon };
+    // writer mutex); rolls back when work fails. A PostgreSQL connection found dead before
+    // the transaction began (a restarted server) is opened again once.
     bool InTransaction(const QString& what, TDurability durability,
                        const std::function<bool(QSqlDatabase&, QString&)>& work, QString& error);
     QString Failure(const QString& what, const QString& why) const;

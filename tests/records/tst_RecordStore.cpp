@@ -1,23 +1,32 @@
 // The record store on SQLite files in a temporary folder: the schema made and upgraded from
-// its first version, records written and found again, serial numbers taken by eight
-// threads at once, series that refuse, a store locked by another connection, and the
-// fallback file that keeps records meanwhile.
+// its earlier versions, records written and found again, serial numbers taken by eight
+// threads at once, one set of given numbers across series and sources, series that
+// refuse, locations that are refused, a store locked by another connection, and the
+// fallback file that keeps records meanwhile, whatever a crash or a full disk left in it.
 #include "ConcurrentTakers.h"
+#include "FallbackFile.h"
 #include "RecordKeeper.h"
 #include "RecordStore.h"
+#include "StoreCommands.h"
 #include "StoreSerialCounter.h"
 
+#include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QSqlDatabase>
 #include <QSqlQuery>
 #include <QTemporaryDir>
 
 #include <gtest/gtest.h>
 
+#include <csignal>
+#include <cstdio>
 #include <limits>
 #include <memory>
 #include <set>
 #include <vector>
+
+#include <sys/resource.h>
 
 namespace {
 
@@ -78,6 +87,20 @@ protected:
     }
 
     void TearDown() override { QSqlDatabase::removeDatabase(QStringLiteral("other")); }
+
+    // What orvel-loader prints for options, its errors after its results.
+    static QString RunToText(const TLoaderOptions& options)
+    {
+        FILE* out = std::tmpfile();
+        RunStoreCommand(options, out, out);
+        std::rewind(out);
+        QByteArray text;
+        char buffer[4096];
+        for (size_t n; (n = std::fread(buffer, 1, sizeof buffer, out)) > 0;)
+            text.append(buffer, qsizetype(n));
+        std::fclose(out);
+        return QString::fromUtf8(text);
+    }
 
     QTemporaryDir Dir;
     const QDateTime Morning = QDateTime(QDate(2026, 3, 2), QTime(9, 0));
@@ -154,6 +177,11 @@ TEST_F(RecordStore, UpgradesAStoreOfTheFirstVersion)
                  "INSERT INTO unit_records (record_key, station, unit_ip, outcome, serial, serial_taken, series, "
                  "started)"
                  " VALUES ('k1', 'line-1', '127.0.0.2', 'failed', -1, 41, 'default', '2026-03-01T08:00:00.000Z')",
+                 // Two units that both received 77 by hand: both records stay, the clash is told.
+                 "INSERT INTO unit_records (record_key, station, unit_ip, outcome, serial, serial_step, started)"
+                 " VALUES ('k2', 'line-1', '127.0.0.3', 'ok', 77, 'ok', '2026-03-01T09:00:00.000Z')",
+                 "INSERT INTO unit_records (record_key, station, unit_ip, outcome, serial, serial_step, started)"
+                 " VALUES ('k3', 'line-2', '127.0.0.4', 'ok', 77, 'ok', '2026-03-01T10:00:00.000Z')",
              })
             ASSERT_TRUE(query.exec(QLatin1String(sql))) << sql;
         db.close();
@@ -174,6 +202,116 @@ TEST_F(RecordStore, UpgradesAStoreOfTheFirstVersion)
     ASSERT_EQ(series.size(), 1);
     EXPECT_EQ(series[0].Next, 43);
     EXPECT_EQ(series[0].Taken, 2);
+
+    EXPECT_EQ(Query(*store, {77, {}, false, {}}).size(), 2);
+    QStringList clashes;
+    ASSERT_TRUE(store->Clashes(clashes, error)) << error.toStdString();
+    ASSERT_EQ(clashes.size(), 1);
+    EXPECT_TRUE(clashes[0].contains(QLatin1String("127.0.0.4"))) << clashes[0].toStdString();
+    EXPECT_FALSE(store->ClaimSerial(77, QStringLiteral("--serial"), QStringLiteral("line-3"), error));
+}
+
+// A number is given once, whichever series or source gives it: takes move past numbers
+// given already, claims and series that would give one again are refused in words, and a
+// record whose number another unit holds is kept and told.
+TEST_F(RecordStore, EveryNumberIsGivenOnceAcrossSeriesAndSources)
+{
+    auto store = Open();
+    QString error;
+    ASSERT_TRUE(store->SetNextSerial(QStringLiteral("a"), 100, error)) << error.toStdString();
+    ASSERT_TRUE(store->SetNextSerial(QStringLiteral("b"), 102, error)) << error.toStdString();
+    ASSERT_TRUE(store->ClaimSerial(101, QStringLiteral("--serial"), QStringLiteral("line-1"), error))
+        << error.toStdString();
+    EXPECT_FALSE(store->ClaimSerial(101, QStringLiteral("the window"), QStringLiteral("desk"), error));
+    EXPECT_TRUE(error.startsWith(QLatin1String("serial number 101 was given already (by --serial at line-1")))
+        << error.toStdString();
+
+    EXPECT_EQ(store->TakeSerial(QStringLiteral("a"), QStringLiteral("line-1"), error), 100);
+    EXPECT_EQ(store->TakeSerial(QStringLiteral("a"), QStringLiteral("line-1"), error), 102) << error.toStdString();
+    EXPECT_EQ(store->TakeSerial(QStringLiteral("b"), QStringLiteral("line-2"), error), 103) << error.toStdString();
+    EXPECT_FALSE(store->ClaimSerial(103, QStringLiteral("--autoincrement"), QStringLiteral("line-3"), error));
+    EXPECT_TRUE(error.contains(QLatin1String("by series b at line-2"))) << error.toStdString();
+
+    EXPECT_FALSE(store->SetNextSerial(QStringLiteral("c"), 101, error));
+    EXPECT_TRUE(error.contains(QLatin1String("101 to 103 are given already"))) << error.toStdString();
+    ASSERT_TRUE(store->SetNextSerial(QStringLiteral("c"), 104, error)) << error.toStdString();
+
+    // Records: the one that took 100 answers for it; a --serial unit's number enters the
+    // set; a second unit holding 500 is kept and told; a number never written does not count.
+    TUnitRecord took = Unit(QStringLiteral("127.0.0.2"), 100, TUnitOutcome::Succeeded, Morning);
+    TWriteNotes notes;
+    ASSERT_TRUE(store->Write(RecordEntry(took, "line-1", "a"), error, TRecordStore::TDurability::Soon, &notes));
+    EXPECT_TRUE(notes.Clash.isEmpty()) << notes.Clash.toStdString();
+    TUnitRecord manual = Unit(QStringLiteral("127.0.0.3"), 500, TUnitOutcome::Succeeded, Morning);
+    manual.SerialTaken = -1;
+    ASSERT_TRUE(store->Write(RecordEntry(manual, "line-1", QString()), error, TRecordStore::TDurability::Soon, &notes));
+    EXPECT_TRUE(notes.Clash.isEmpty());
+    EXPECT_FALSE(store->ClaimSerial(500, QStringLiteral("--serial"), QStringLiteral("line-2"), error));
+    manual.IP = QStringLiteral("127.0.0.4");
+    ASSERT_TRUE(store->Write(RecordEntry(manual, "line-2", QString()), error, TRecordStore::TDurability::Soon, &notes));
+    EXPECT_TRUE(notes.Clash.contains(QLatin1String("serial number 500 of 127.0.0.4 was given already")))
+        << notes.Clash.toStdString();
+    EXPECT_EQ(Query(*store, {500, {}, false, {}}).size(), 2);
+    TUnitRecord notWritten = Unit(QStringLiteral("127.0.0.5"), 600, TUnitOutcome::Failed, Morning);
+    notWritten.SerialTaken = -1;
+    notWritten.SerialStep = QStringLiteral("err");
+    ASSERT_TRUE(store->Write(RecordEntry(notWritten, "line-1", QString()), error));
+    EXPECT_TRUE(store->ClaimSerial(600, QStringLiteral("--serial"), QStringLiteral("line-1"), error))
+        << error.toStdString();
+    // A serial whose write's reply was lost may be in the unit: it counts as given.
+    TUnitRecord unknown = Unit(QStringLiteral("127.0.0.6"), 700, TUnitOutcome::Failed, Morning);
+    unknown.Serial = -1;
+    unknown.SerialTaken = 700;
+    unknown.SerialStep = QStringLiteral("unknown");
+    ASSERT_TRUE(store->Write(RecordEntry(unknown, "line-1", QString()), error));
+    EXPECT_FALSE(store->ClaimSerial(700, QStringLiteral("--serial"), QStringLiteral("line-1"), error));
+
+    QStringList clashes;
+    ASSERT_TRUE(store->Clashes(clashes, error));
+    EXPECT_EQ(clashes.size(), 1);
+}
+
+// The ledger answers for numbers whose unit has no record: taken by a station that was
+// killed before it could keep one.
+TEST_F(RecordStore, LedgerShowsNumbersWithAndWithoutARecord)
+{
+    auto store = Open();
+    QString error;
+    ASSERT_TRUE(store->SetNextSerial(QStringLiteral("a"), 10, error));
+    ASSERT_EQ(store->TakeSerial(QStringLiteral("a"), QStringLiteral("line-1"), error), 10);
+    ASSERT_EQ(store->TakeSerial(QStringLiteral("a"), QStringLiteral("line-1"), error), 11);
+    ASSERT_TRUE(store->Write(RecordEntry(Unit(QStringLiteral("127.0.0.2"), 11, TUnitOutcome::Succeeded, Morning),
+                                         "line-1", "a"),
+                             error));
+    ASSERT_TRUE(store->ClaimSerial(50, QStringLiteral("--serial"), QStringLiteral("line-2"), error));
+
+    QList<TGivenSerial> given;
+    ASSERT_TRUE(store->Ledger({}, given, error)) << error.toStdString();
+    ASSERT_EQ(given.size(), 3);
+    EXPECT_EQ(given[0].Number, 10);
+    EXPECT_EQ(given[0].Series, QStringLiteral("a"));
+    EXPECT_EQ(given[0].Station, QStringLiteral("line-1"));
+    EXPECT_FALSE(given[0].HasRecord);
+    EXPECT_TRUE(given[1].HasRecord);
+    EXPECT_EQ(given[2].Source, QStringLiteral("--serial"));
+    given.clear();
+    ASSERT_TRUE(store->Ledger({{}, QStringLiteral("a"), {}}, given, error));
+    EXPECT_EQ(given.size(), 2);
+
+    // orvel-loader records --serial 10: the ledger entry, with no record of a unit.
+    TLoaderOptions options;
+    options.Command = QStringLiteral("records");
+    options.Records = Dir.filePath(QStringLiteral("records.sqlite"));
+    options.Filter.Serial = 10;
+    QString out = RunToText(options);
+    EXPECT_TRUE(out.contains(QLatin1String("serial number 10: taken from series a by line-1"))) << out.toStdString();
+    EXPECT_TRUE(out.contains(QLatin1String("no record of a unit"))) << out.toStdString();
+    options.Command = QStringLiteral("serials");
+    options.SerialsAction = QStringLiteral("ledger");
+    options.Filter = {};
+    out = RunToText(options);
+    EXPECT_EQ(out.count(u'\n'), 4) << out.toStdString();   // a header and three numbers
+    EXPECT_TRUE(out.contains(QLatin1String("no record of a unit"))) << out.toStdString();
 }
 
 TEST_F(RecordStore, RefusesAStoreOfANewerSchemaInWords)
@@ -187,7 +325,7 @@ TEST_F(RecordStore, RefusesAStoreOfANewerSchemaInWords)
     TRecordStore store;
     QString error;
     EXPECT_FALSE(store.Open(Dir.filePath(QStringLiteral("records.sqlite")), error));
-    EXPECT_TRUE(error.contains(QLatin1String("schema is version 99, newer than this program knows (2)")))
+    EXPECT_TRUE(error.contains(QLatin1String("schema is version 99, newer than this program knows (3)")))
         << error.toStdString();
 }
 
@@ -307,6 +445,139 @@ TEST_F(RecordStore, RecordKeptNeitherInTheStoreNorInTheFallbackFileIsLost)
     // The operator has the record itself on screen at least.
     EXPECT_TRUE(lost.Text.contains(QLatin1String("could be kept neither in the store"))) << lost.Text.toStdString();
     EXPECT_TRUE(lost.Text.contains(QLatin1String("\"serialTaken\":9")));
+    // Its folder is a file: no other program holds it, and the operator is told what is wrong.
+    EXPECT_TRUE(lost.Text.contains(QLatin1String("can't make the lock file"))) << lost.Text.toStdString();
+    lock.exec(QStringLiteral("ROLLBACK"));
+}
+
+// Locations: PostgreSQL in any spelling of its scheme, or refused in words; never an SQLite
+// file named after a URL, and never a password shown or made into a folder.
+TEST_F(RecordStore, LocationsThatAreNoFileAreRefusedInWordsWithoutTheirPassword)
+{
+    struct TCase {
+        const char* Location;
+        const char* Says;
+    };
+    const TCase cases[] = {
+        {"POSTGRESQL://station:s3cr3t@/orvel?host=DIR/none", "record store postgresql://station@/orvel"},
+        {"Postgres://station:s3cr3t@/orvel?host=DIR/none", "record store postgresql://station@/orvel"},
+        {"postgresql:/station:s3cr3t@/orvel", "write a PostgreSQL store as postgresql://user@host:port/database"},
+        {"PostgreSQL:station:s3cr3t", "write a PostgreSQL store as postgresql://user@host:port/database"},
+        {"mysql://station:s3cr3t@db/orvel", "\"mysql://\" is no record store"},
+    };
+    const QString previous = QDir::currentPath();
+    ASSERT_TRUE(QDir::setCurrent(Dir.path()));
+    for (const TCase& c : cases) {
+        TRecordStore store;
+        QString error;
+        EXPECT_FALSE(store.Open(QString::fromLatin1(c.Location).replace(QStringLiteral("DIR"), Dir.path()), error))
+            << c.Location;
+        EXPECT_TRUE(error.contains(QLatin1String(c.Says))) << c.Location << ": " << error.toStdString();
+        EXPECT_FALSE(error.contains(QLatin1String("s3cr3t"))) << error.toStdString();
+        EXPECT_FALSE(store.Location().contains(QLatin1String("s3cr3t"))) << store.Location().toStdString();
+    }
+    QDir::setCurrent(previous);
+    EXPECT_EQ(QDir(Dir.path()).entryList(QDir::AllEntries | QDir::NoDotAndDotDot), QStringList());
+}
+
+// The fallback file as a crash, a full disk or another program may leave it.
+TEST(FallbackFile, ReadsEveryWholeLineAndTellsTheRest)
+{
+    const QByteArray good =
+        R"({"key":"k1","unit":"127.0.0.2","station":"s","start":"2026-03-02T09:00:00.000Z","outcome":"ok"})";
+    struct TCase {
+        const char* Name;
+        QByteArray Bytes;
+        int Entries;
+        QList<qsizetype> BadLines;
+    };
+    const TCase cases[] = {
+        {"empty", "", 0, {}},
+        {"one line", good + "\n", 1, {}},
+        {"last line cut by a crash", good + "\n" + good.left(30), 1, {2}},
+        {"half line with the next glued to it", good.left(30) + good + "\n" + good + "\n", 1, {1}},
+        {"blank lines and CRLF", "\n" + good + "\r\n\n", 1, {}},
+        {"not an object", "[1,2]\n" + good + "\n", 1, {1}},
+        {"an object without key or unit", "{\"unit\":\"x\"}\n", 0, {1}},
+        {"zero bytes of a disk that lost its tail", good + "\n" + QByteArray(20, '\0'), 1, {2}},
+    };
+    for (const TCase& c : cases) {
+        const TFallbackContent content = ReadFallback(c.Bytes);
+        EXPECT_EQ(content.Entries.size(), c.Entries) << c.Name;
+        QList<qsizetype> bad;
+        for (const TFallbackLine& line : content.Bad) {
+            bad << line.Number;
+            EXPECT_FALSE(line.Why.isEmpty()) << c.Name;
+        }
+        EXPECT_EQ(bad, c.BadLines) << c.Name;
+    }
+}
+
+// A crash left half a line at the end of the file: it is set aside, said where, and holds
+// nothing back; the records after it reach the store.
+TEST_F(RecordStore, HalfLineLeftByACrashIsSetAsideAndHoldsNothingBack)
+{
+    auto store = Open();
+    const QString fallback = Dir.filePath(QStringLiteral("waiting.jsonl"));
+    {
+        QFile file(fallback);
+        ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+        file.write(R"({"key":"cut","unit":"127.0.0.9","sta)");
+    }
+    TRecordKeeper keeper(store, fallback);
+    QSqlDatabase other = OtherProgram();
+    QSqlQuery lock(other);
+    ASSERT_TRUE(lock.exec(QStringLiteral("BEGIN IMMEDIATE")));
+    const TKeepResult waiting = keeper.Keep(
+        RecordEntry(Unit(QStringLiteral("127.0.0.2"), 6, TUnitOutcome::Succeeded, Morning), "line-1", "default"));
+    EXPECT_EQ(waiting.Kept, TKept::Waiting) << waiting.Text.toStdString();
+    // The warning is about this unit alone, not one of those that waited before it.
+    EXPECT_FALSE(waiting.Text.contains(QLatin1String("127.0.0.9"))) << waiting.Text.toStdString();
+    EXPECT_TRUE(waiting.Notes.contains(keeper.SetAsidePath())) << waiting.Notes.toStdString();
+    EXPECT_TRUE(waiting.Notes.contains(QLatin1String("line 1: not a whole record"))) << waiting.Notes.toStdString();
+    ASSERT_TRUE(lock.exec(QStringLiteral("COMMIT")));
+
+    const TKeepResult stored = keeper.Keep(
+        RecordEntry(Unit(QStringLiteral("127.0.0.3"), 7, TUnitOutcome::Succeeded, Morning), "line-1", "default"));
+    EXPECT_EQ(stored.Kept, TKept::Stored) << stored.Text.toStdString();
+    EXPECT_FALSE(QFile::exists(fallback));
+    EXPECT_EQ(Query(*store).size(), 2);
+    QFile aside(keeper.SetAsidePath());
+    ASSERT_TRUE(aside.open(QIODevice::ReadOnly));
+    EXPECT_EQ(aside.readAll(), QByteArray(R"({"key":"cut","unit":"127.0.0.9","sta)") + '\n');
+}
+
+// A full disk cuts an append short: the file goes back to its old length, so no half line
+// is left for the next record to be glued to. The process' file size limit stands in for
+// the full disk.
+TEST_F(RecordStore, AppendCutShortLeavesTheFileAsItWas)
+{
+    auto store = Open();
+    const QString fallback = Dir.filePath(QStringLiteral("waiting.jsonl"));
+    TRecordKeeper keeper(store, fallback);
+    QSqlDatabase other = OtherProgram();
+    QSqlQuery lock(other);
+    ASSERT_TRUE(lock.exec(QStringLiteral("BEGIN IMMEDIATE")));
+    ASSERT_EQ(keeper
+                  .Keep(RecordEntry(Unit(QStringLiteral("127.0.0.2"), 6, TUnitOutcome::Succeeded, Morning), "line-1",
+                                    "default"))
+                  .Kept,
+              TKept::Waiting);
+    const qint64 before = QFileInfo(fallback).size();
+
+    rlimit previous{};
+    ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &previous), 0);
+    const auto oldHandler = std::signal(SIGXFSZ, SIG_IGN);
+    rlimit limit = previous;
+    limit.rlim_cur = rlim_t(before + 100);
+    ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &limit), 0);
+    const TKeepResult lost = keeper.Keep(
+        RecordEntry(Unit(QStringLiteral("127.0.0.3"), 7, TUnitOutcome::Succeeded, Morning), "line-1", "default"));
+    setrlimit(RLIMIT_FSIZE, &previous);
+    std::signal(SIGXFSZ, oldHandler);
+
+    EXPECT_EQ(lost.Kept, TKept::Lost);
+    EXPECT_EQ(QFileInfo(fallback).size(), before);
     lock.exec(QStringLiteral("ROLLBACK"));
 }
 
