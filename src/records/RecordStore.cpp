@@ -28,9 +28,17 @@ constexpr int64_t HighestSerial = std::numeric_limits<int32_t>::max();
 constexpr int MostSkipped = 1000;
 
 // Each open PostgreSQL connection's server process, by connection name, for Cancel. Kept
-// apart from the stores, since a thread's connections outlive no store but may end first.
-QMutex BackendsMutex;
-QHash<QString, int> Backends;
+// apart from the stores, and never destroyed: a thread's connections are closed when the
+// thread ends, which may be after main has returned and statics are being destroyed.
+struct TBackends {
+    QMutex Mutex;
+    QHash<QString, int> Pids;
+};
+TBackends& Backends()
+{
+    static auto* backends = new TBackends;
+    return *backends;
+}
 
 // The connections a thread opened, closed when the thread ends: a connection may only be
 // used, and is best closed, on its own thread. The store closes whatever is left with it.
@@ -40,8 +48,8 @@ struct TThreadConnections {
     {
         for (const QString& name : std::as_const(Names)) {
             QSqlDatabase::removeDatabase(name);
-            const QMutexLocker lock(&BackendsMutex);
-            Backends.remove(name);
+            const QMutexLocker lock(&Backends().Mutex);
+            Backends().Pids.remove(name);
         }
     }
 };
@@ -453,8 +461,8 @@ QSqlDatabase TRecordStore::Database(QString& error)
             db.close();
             return {};
         }
-        const QMutexLocker lock(&BackendsMutex);
-        Backends.insert(name, first.value(0).toInt());
+        const QMutexLocker lock(&Backends().Mutex);
+        Backends().Pids.insert(name, first.value(0).toInt());
     } else if (!db.connectOptions().contains(QLatin1String("READONLY")) &&
                // Readers go on while a station writes.
                !Exec(first, QStringLiteral("PRAGMA journal_mode=WAL"), error)) {
@@ -913,8 +921,8 @@ void TRecordStore::Cancel()
     const QString prefix = QStringLiteral("orvel-records-%1-").arg(FId);
     QList<int> backends;
     {
-        const QMutexLocker lock(&BackendsMutex);
-        for (auto it = Backends.cbegin(); it != Backends.cend(); ++it)
+        const QMutexLocker lock(&Backends().Mutex);
+        for (auto it = Backends().Pids.cbegin(); it != Backends().Pids.cend(); ++it)
             if (it.key().startsWith(prefix))
                 backends << it.value();
     }
