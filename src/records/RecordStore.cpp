@@ -438,13 +438,18 @@ QSqlDatabase TRecordStore::Database(QString& error)
                                      .arg(StatementTimeoutMs)
                                      .arg(LockTimeoutMs));
         } else {
-            db.setDatabaseName(FFile);
             // A store this user may read but not change is read as it is: nothing is made in
-            // its folder.
+            // its folder. Without a shared-memory file beside it that this user may read,
+            // SQLite reads it only as unchanging, and misses what a station writing it
+            // meanwhile has not folded into the file yet.
             const QFileInfo file(FFile);
             const bool readOnly = file.exists() && (!file.isWritable() || !QFileInfo(file.path()).isWritable());
+            const bool sharedMemory = QFileInfo(FFile + QStringLiteral("-shm")).isReadable();
+            QUrl uri = QUrl::fromLocalFile(FFile);
+            uri.setQuery(sharedMemory ? QStringLiteral("mode=ro") : QStringLiteral("immutable=1"));
+            db.setDatabaseName(readOnly ? uri.toString(QUrl::FullyEncoded) : FFile);
             db.setConnectOptions(QStringLiteral("QSQLITE_BUSY_TIMEOUT=") + QString::number(BusyTimeoutMs) +
-                                 (readOnly ? QStringLiteral(";QSQLITE_OPEN_READONLY") : QString()));
+                                 (readOnly ? QStringLiteral(";QSQLITE_OPEN_READONLY;QSQLITE_OPEN_URI") : QString()));
         }
         ThreadConnections.Names << name;
         const QMutexLocker lock(&FNamesMutex);

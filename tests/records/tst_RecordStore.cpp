@@ -13,6 +13,7 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QProcess>
 #include <QSqlDatabase>
 #include <QSqlQuery>
 #include <QTemporaryDir>
@@ -27,6 +28,7 @@
 #include <vector>
 
 #include <sys/resource.h>
+#include <unistd.h>
 
 namespace {
 
@@ -579,6 +581,40 @@ TEST_F(RecordStore, AppendCutShortLeavesTheFileAsItWas)
     EXPECT_EQ(lost.Kept, TKept::Lost);
     EXPECT_EQ(QFileInfo(fallback).size(), before);
     lock.exec(QStringLiteral("ROLLBACK"));
+}
+
+// A store this user may read but not change (another user's file, a folder without write
+// permission): `records` reads it as it is, and neither writes nor needs to.
+TEST_F(RecordStore, StoreThisUserMayOnlyReadIsListed)
+{
+    const QString path = Dir.filePath(QStringLiteral("records.sqlite"));
+    {
+        auto store = Open();
+        QString error;
+        ASSERT_TRUE(store->Write(RecordEntry(Unit(QStringLiteral("127.0.0.2"), 31, TUnitOutcome::Succeeded, Morning),
+                                             "line-1", QString()),
+                                 error))
+            << error.toStdString();
+    }
+    ASSERT_FALSE(QFile::exists(path + QStringLiteral("-wal")));   // the last connection folded it in
+    const bool root = ::geteuid() == 0;
+    // root may write anything: the store is read by nobody instead.
+    ASSERT_TRUE(QFile::setPermissions(Dir.path(), QFileDevice::ReadOwner | QFileDevice::ExeOwner |
+                                                      QFileDevice::ReadOther | QFileDevice::ExeOther));
+    QProcess loader;
+    const QStringList arguments{QStringLiteral("records"), QStringLiteral("--records"), path};
+    if (root)
+        loader.start(QStringLiteral("runuser"), QStringList{QStringLiteral("-u"), QStringLiteral("nobody"),
+                                                            QStringLiteral("--"), QStringLiteral(ORVEL_LOADER)} +
+                                                    arguments);
+    else
+        loader.start(QStringLiteral(ORVEL_LOADER), arguments);
+    ASSERT_TRUE(loader.waitForFinished(60000));
+    QFile::setPermissions(Dir.path(), QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
+    const QString out = QString::fromUtf8(loader.readAllStandardOutput() + loader.readAllStandardError());
+    EXPECT_EQ(loader.exitCode(), 0) << out.toStdString();
+    EXPECT_TRUE(out.contains(QLatin1String("127.0.0.2"))) << out.toStdString();
+    EXPECT_EQ(QDir(Dir.path()).entryList(QDir::Files), QStringList{QStringLiteral("records.sqlite")});
 }
 
 }   // namespace
