@@ -278,7 +278,8 @@ int64_t NumberInUnit(const QJsonObject& entry)
     const int64_t taken = entry.value(QStringLiteral("serialTaken")).toInteger(-1);
     if (step == QLatin1String("ok"))
         return serial > 0 ? serial : -1;
-    if (step == QLatin1String("unknown"))
+    // Its write's reply was lost, or the write was cut short: the unit may hold it.
+    if (step == QLatin1String("unknown") || step == QLatin1String("interrupted"))
         return serial > 0 ? serial : (taken > 0 ? taken : -1);
     return -1;
 }

@@ -124,7 +124,8 @@ public:
 
     // Writes one unit's record (the shape of RecordEntry). An entry whose key is in the
     // store already is not written again, so a record may be offered twice. A record whose
-    // serial step is "ok" or "unknown" enters its number into the set of given numbers; a
+    // serial step is "ok", "unknown" or "interrupted" enters its number into the set of given
+    // numbers; a
     // number another unit holds already is noted in notes->Clash, the record kept.
     bool Write(const QJsonObject& entry, QString& error, TDurability durability = TDurability::Soon,
                TWriteNotes* notes = nullptr);

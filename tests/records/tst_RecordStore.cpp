@@ -90,11 +90,14 @@ protected:
 
     void TearDown() override { QSqlDatabase::removeDatabase(QStringLiteral("other")); }
 
-    // What orvel-loader prints for options, its errors after its results.
-    static QString RunToText(const TLoaderOptions& options)
+    // What orvel-loader prints for a command line, its errors after its results.
+    static QString RunToText(const QStringList& arguments)
     {
+        const TParsedCommandLine parsed = ParseLoaderCommandLine(arguments, {});
+        if (parsed.Done())
+            return parsed.Text;
         FILE* out = std::tmpfile();
-        RunStoreCommand(options, out, out);
+        RunStoreCommand(parsed.Options, out, out);
         std::rewind(out);
         QByteArray text;
         char buffer[4096];
@@ -301,18 +304,18 @@ TEST_F(RecordStore, LedgerShowsNumbersWithAndWithoutARecord)
     EXPECT_EQ(given.size(), 2);
 
     // orvel-loader records --serial 10: the ledger entry, with no record of a unit.
-    TLoaderOptions options;
-    options.Command = QStringLiteral("records");
-    options.Records = Dir.filePath(QStringLiteral("records.sqlite"));
-    options.Filter.Serial = 10;
-    QString out = RunToText(options);
+    const QString file = Dir.filePath(QStringLiteral("records.sqlite"));
+    QString out = RunToText({QStringLiteral("records"), QStringLiteral("--records"), file, QStringLiteral("--serial"),
+                             QStringLiteral("10")});
     EXPECT_TRUE(out.contains(QLatin1String("serial number 10: taken from series a by line-1"))) << out.toStdString();
     EXPECT_TRUE(out.contains(QLatin1String("no record of a unit"))) << out.toStdString();
-    options.Command = QStringLiteral("serials");
-    options.SerialsAction = QStringLiteral("ledger");
-    options.Filter = {};
-    out = RunToText(options);
+    out = RunToText({QStringLiteral("serials"), QStringLiteral("ledger"), QStringLiteral("--records"), file});
     EXPECT_EQ(out.count(u'\n'), 4) << out.toStdString();   // a header and three numbers
+    EXPECT_TRUE(out.contains(QLatin1String("serial number 50: given by --serial by line-2"))) << out.toStdString();
+    out = RunToText({QStringLiteral("serials"), QStringLiteral("ledger"), QStringLiteral("--records"), file,
+                     QStringLiteral("--series"), QStringLiteral("a"), QStringLiteral("--since"),
+                     QStringLiteral("2026-03-02")});
+    EXPECT_EQ(out.count(u'\n'), 3) << out.toStdString();
     EXPECT_TRUE(out.contains(QLatin1String("no record of a unit"))) << out.toStdString();
 }
 
