@@ -182,6 +182,10 @@ TEST_F(RecordStore, UpgradesAStoreOfTheFirstVersion)
                  "INSERT INTO unit_records (record_key, station, unit_ip, outcome, serial, serial_taken, series, "
                  "started)"
                  " VALUES ('k1', 'line-1', '127.0.0.2', 'failed', -1, 41, 'default', '2026-03-01T08:00:00.000Z')",
+                 // 41 taken from a second series as well: the ledger's later one is a clash.
+                 "INSERT INTO unit_records (record_key, station, unit_ip, outcome, serial, serial_taken, series, "
+                 "started)"
+                 " VALUES ('k4', 'line-2', '127.0.0.5', 'failed', -1, 41, 'other', '2026-03-01T08:30:00.000Z')",
                  // Two units that both received 77 by hand: both records stay, the clash is told.
                  "INSERT INTO unit_records (record_key, station, unit_ip, outcome, serial, serial_step, started)"
                  " VALUES ('k2', 'line-1', '127.0.0.3', 'ok', 77, 'ok', '2026-03-01T09:00:00.000Z')",
@@ -193,7 +197,7 @@ TEST_F(RecordStore, UpgradesAStoreOfTheFirstVersion)
     }
     auto store = Open();
     const QList<QJsonObject> records = Query(*store, {41, {}, false, {}});
-    ASSERT_EQ(records.size(), 1);
+    ASSERT_EQ(records.size(), 2);
     EXPECT_EQ(records[0].value(QStringLiteral("station")).toString(), QStringLiteral("line-1"));
 
     // The ledger knows number 41 from the old records: the series cannot be set back over it.
@@ -211,8 +215,11 @@ TEST_F(RecordStore, UpgradesAStoreOfTheFirstVersion)
     EXPECT_EQ(Query(*store, {77, {}, false, {}}).size(), 2);
     QStringList clashes;
     ASSERT_TRUE(store->Clashes(clashes, error)) << error.toStdString();
-    ASSERT_EQ(clashes.size(), 1);
-    EXPECT_TRUE(clashes[0].contains(QLatin1String("127.0.0.4"))) << clashes[0].toStdString();
+    ASSERT_EQ(clashes.size(), 2);
+    EXPECT_TRUE(clashes[0].startsWith(QLatin1String("serial number 41 was taken twice by line-2")))
+        << clashes[0].toStdString();
+    EXPECT_TRUE(clashes[1].startsWith(QLatin1String("serial number 77 went into 127.0.0.4 at line-2")))
+        << clashes[1].toStdString();
     EXPECT_FALSE(store->ClaimSerial(77, QStringLiteral("--serial"), QStringLiteral("line-3"), error));
 }
 
@@ -274,6 +281,9 @@ TEST_F(RecordStore, EveryNumberIsGivenOnceAcrossSeriesAndSources)
     QStringList clashes;
     ASSERT_TRUE(store->Clashes(clashes, error));
     EXPECT_EQ(clashes.size(), 1);
+    const QString shown = RunToText(
+        {QStringLiteral("serials"), QStringLiteral("show"), QStringLiteral("--records"), store->Location()});
+    EXPECT_TRUE(shown.contains(QLatin1String("warning: serial number 500 went into 127.0.0.4"))) << shown.toStdString();
 }
 
 // The ledger answers for numbers whose unit has no record: taken by a station that was
@@ -618,6 +628,30 @@ TEST_F(RecordStore, StoreThisUserMayOnlyReadIsListed)
     EXPECT_EQ(loader.exitCode(), 0) << out.toStdString();
     EXPECT_TRUE(out.contains(QLatin1String("127.0.0.2"))) << out.toStdString();
     EXPECT_EQ(QDir(Dir.path()).entryList(QDir::Files), QStringList{QStringLiteral("records.sqlite")});
+}
+
+// The store cannot be opened, and a crash left half a line at the end of the fallback file:
+// the record goes on a line of its own, not glued to the half line.
+TEST_F(RecordStore, AppendStartsOnALineOfItsOwn)
+{
+    const QString fallback = Dir.filePath(QStringLiteral("waiting.jsonl"));
+    const QByteArray half = R"({"key":"cut","unit":"127.0.0.9","sta)";
+    {
+        QFile file(fallback);
+        ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+        file.write(half);
+    }
+    TRecordKeeper keeper(std::make_shared<TRecordStore>(), fallback);
+    const QJsonObject entry = RecordEntry(Unit(QStringLiteral("127.0.0.2"), 6, TUnitOutcome::Succeeded, Morning),
+                                          "line-1", "default");
+    EXPECT_EQ(keeper.Keep(entry).Kept, TKept::Waiting);
+    QFile file(fallback);
+    ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+    const TFallbackContent content = ReadFallback(file.readAll());
+    ASSERT_EQ(content.Entries.size(), 1);
+    EXPECT_EQ(content.Entries[0].Entry, entry);
+    ASSERT_EQ(content.Bad.size(), 1);
+    EXPECT_EQ(content.Bad[0].Text, half);
 }
 
 }   // namespace
