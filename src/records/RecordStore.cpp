@@ -484,6 +484,7 @@ bool TRecordStore::InTransaction(const QString& what, TDurability durability,
 {
     const bool onDisk = durability == TDurability::OnDisk;
     QString why;
+    LastCode.clear();   // a failure's code is this transaction's, or none
     for (int attempt = 0;; ++attempt) {
         QSqlDatabase db = Database(why);
         if (!db.isValid()) {
@@ -587,7 +588,6 @@ bool TRecordStore::Write(const QJsonObject& entry, QString& error, TDurability d
                                ? entry.value(QStringLiteral("series")).toString()
                                : QString();
     QString clash;
-    bool refused = false;
     // A unit's record need not wait for the disk (the budget is a few milliseconds a unit);
     // the number it took went to the ledger durably when it was taken. The operation is not
     // named after the unit: the caller says whose record it is.
@@ -604,11 +604,9 @@ bool TRecordStore::Write(const QJsonObject& entry, QString& error, TDurability d
             if (!Exec(query,
                       QStringLiteral("INSERT INTO unit_records (%1) VALUES (%2) ON CONFLICT (record_key) DO NOTHING")
                           .arg(ColumnList(), marks.join(QStringLiteral(", "))),
-                      values, why)) {
-                refused = Refused(IsPostgres());
+                      values, why))
                 return false;
-            }
-            // Offered again: its number was seen to the first time.
+            // Offered again: its number was seen to when it was first written.
             if (query.numRowsAffected() != 1 || number < 1)
                 return true;
             if (!Exec(query,
@@ -648,7 +646,7 @@ bool TRecordStore::Write(const QJsonObject& entry, QString& error, TDurability d
         },
         error);
     if (notes)
-        *notes = {!ok && refused, ok ? clash : QString()};
+        *notes = {!ok && Refused(IsPostgres()), ok ? clash : QString()};
     return ok;
 }
 

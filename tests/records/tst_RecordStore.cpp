@@ -13,6 +13,7 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QJsonDocument>
 #include <QProcess>
 #include <QSqlDatabase>
 #include <QSqlQuery>
@@ -652,6 +653,36 @@ TEST_F(RecordStore, AppendStartsOnALineOfItsOwn)
     EXPECT_EQ(content.Entries[0].Entry, entry);
     ASSERT_EQ(content.Bad.size(), 1);
     EXPECT_EQ(content.Bad[0].Text, half);
+}
+
+// A line the store refuses (here: a record without its outcome) is set aside, said why, and
+// the records after it go in.
+TEST_F(RecordStore, RecordTheStoreRefusesIsSetAsideAndHoldsNothingBack)
+{
+    auto store = Open();
+    const QString fallback = Dir.filePath(QStringLiteral("waiting.jsonl"));
+    QJsonObject refused = RecordEntry(Unit(QStringLiteral("127.0.0.2"), 6, TUnitOutcome::Succeeded, Morning), "line-1",
+                                      QString());
+    refused.remove(QStringLiteral("outcome"));
+    const QJsonObject good = RecordEntry(Unit(QStringLiteral("127.0.0.3"), 7, TUnitOutcome::Succeeded, Morning),
+                                         "line-1", QString());
+    {
+        QFile file(fallback);
+        ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+        for (const QJsonObject& entry : {refused, good})
+            file.write(QJsonDocument(entry).toJson(QJsonDocument::Compact) + '\n');
+    }
+    TRecordKeeper keeper(store, fallback);
+    QString error;
+    QStringList notes;
+    EXPECT_EQ(keeper.Flush(error, &notes), 1);
+    EXPECT_TRUE(error.isEmpty()) << error.toStdString();
+    ASSERT_EQ(notes.size(), 1);
+    EXPECT_TRUE(notes[0].contains(QLatin1String("line 1: refused by the store"))) << notes[0].toStdString();
+    EXPECT_FALSE(QFile::exists(fallback));
+    const QList<QJsonObject> records = Query(*store);
+    ASSERT_EQ(records.size(), 1);
+    EXPECT_EQ(records[0].value(QStringLiteral("unit")).toString(), QStringLiteral("127.0.0.3"));
 }
 
 }   // namespace
