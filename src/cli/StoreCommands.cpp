@@ -121,6 +121,13 @@ void Print(FILE* out, const QString& text)
     std::fflush(out);
 }
 
+// One line of the series table; names are the operator's and may hold anything.
+QString SeriesLine(const QString& name, const QString& next, const QString& taken, qsizetype width)
+{
+    return name.leftJustified(width) + QStringLiteral("  ") + next.rightJustified(10) + QStringLiteral("  ") +
+           taken.rightJustified(10) + u'\n';
+}
+
 int Ledger(TRecordStore& store, const TLoaderOptions& options, FILE* out, FILE* err)
 {
     QList<TGivenSerial> given;
@@ -175,10 +182,7 @@ int Serials(TRecordStore& store, const TLoaderOptions& options, FILE* out, FILE*
     for (const TSeriesState& state : all)
         width = std::max(width, state.Name.size());
     if (!options.Json)
-        text += QStringLiteral("%1  %2  %3\n")
-                    .arg(QStringLiteral("series"), -int(width))
-                    .arg(QStringLiteral("next"), 10)
-                    .arg(QStringLiteral("taken"), 10);
+        text += SeriesLine(QStringLiteral("series"), QStringLiteral("next"), QStringLiteral("taken"), width);
     for (const TSeriesState& state : all) {
         if (options.Json)
             text += QString::fromUtf8(QJsonDocument(QJsonObject{{QStringLiteral("series"), state.Name},
@@ -187,10 +191,7 @@ int Serials(TRecordStore& store, const TLoaderOptions& options, FILE* out, FILE*
                                           .toJson(QJsonDocument::Compact)) +
                     u'\n';
         else
-            text += QStringLiteral("%1  %2  %3\n")
-                        .arg(state.Name, -int(width))
-                        .arg(qint64(state.Next), 10)
-                        .arg(qint64(state.Taken), 10);
+            text += SeriesLine(state.Name, QString::number(state.Next), QString::number(state.Taken), width);
     }
     Print(out, text);
     return ExitOk;

@@ -15,6 +15,7 @@
 #include <QFileInfo>
 #include <QJsonDocument>
 #include <QProcess>
+#include <QRegularExpression>
 #include <QSqlDatabase>
 #include <QSqlQuery>
 #include <QTemporaryDir>
@@ -328,6 +329,11 @@ TEST_F(RecordStore, LedgerShowsNumbersWithAndWithoutARecord)
                      QStringLiteral("2026-03-02")});
     EXPECT_EQ(out.count(u'\n'), 3) << out.toStdString();
     EXPECT_TRUE(out.contains(QLatin1String("no record of a unit"))) << out.toStdString();
+
+    // A series' name is printed as it is, "%1" in it too.
+    ASSERT_TRUE(store->SetNextSerial(QStringLiteral("odd%1"), 900, error));
+    out = RunToText({QStringLiteral("serials"), QStringLiteral("show"), QStringLiteral("--records"), file});
+    EXPECT_TRUE(out.contains(QRegularExpression(QStringLiteral("odd%1 +900 +0\n")))) << out.toStdString();
 }
 
 TEST_F(RecordStore, RefusesAStoreOfANewerSchemaInWords)
