@@ -288,6 +288,28 @@ TEST_F(RecordStore, EveryNumberIsGivenOnceAcrossSeriesAndSources)
     EXPECT_TRUE(shown.contains(QLatin1String("warning: serial number 500 went into 127.0.0.4"))) << shown.toStdString();
 }
 
+// A series that meets more numbers given already than a take moves past fails in words,
+// and uses none of them up.
+TEST_F(RecordStore, TakeThatMeetsOnlyGivenNumbersFailsInWords)
+{
+    auto store = Open();
+    QString error;
+    ASSERT_TRUE(store->SetNextSerial(QStringLiteral("a"), 10, error));
+    {
+        QSqlDatabase db = OtherProgram();
+        ASSERT_TRUE(QSqlQuery(db).exec(QStringLiteral(
+            "WITH RECURSIVE n(x) AS (SELECT 10 UNION ALL SELECT x + 1 FROM n WHERE x < 2010)"
+            " INSERT INTO given_serials (number, source, station, given) SELECT x, '--serial', 'line-2', '' FROM n")));
+        db.close();
+    }
+    EXPECT_EQ(store->TakeSerial(QStringLiteral("a"), QStringLiteral("line-1"), error), -1);
+    EXPECT_TRUE(error.contains(QLatin1String("numbers 10 to 1010 are all given already"))) << error.toStdString();
+    QList<TSeriesState> series;
+    ASSERT_TRUE(store->ReadSeries(series, error));
+    ASSERT_EQ(series.size(), 1);
+    EXPECT_EQ(series[0].Next, 10);
+}
+
 // The ledger answers for numbers whose unit has no record: taken by a station that was
 // killed before it could keep one.
 TEST_F(RecordStore, LedgerShowsNumbersWithAndWithoutARecord)
