@@ -249,9 +249,10 @@ TEST_F(PostgresStore, HeldRowLockEndsInWordsAndCancelEndsAWait)
     std::unique_ptr<QThread> taker(QThread::create(
         [&] { taken = longWait.TakeSerial(QStringLiteral("held"), QStringLiteral("line-1"), takeError); }));
     taker->start();
-    QThread::msleep(500);   // the take reaches the lock, and waits there
-    longWait.Cancel();
-    ASSERT_TRUE(taker->wait(60000));
+    // Until the take has reached the lock, there is no wait to end yet.
+    for (int i = 0; i < 300 && !taker->wait(200); ++i)
+        longWait.Cancel();
+    ASSERT_TRUE(taker->isFinished());
     EXPECT_EQ(taken, -1);
     EXPECT_TRUE(takeError.contains(QLatin1String("canceling statement"))) << takeError.toStdString();
     Sql(hold, "ROLLBACK");
