@@ -522,7 +522,8 @@ bool TRecordStore::InTransaction(const QString& what, TDurability durability,
         db.close();
         // A server restarted since this connection's last use: nothing was sent in a
         // transaction yet, so a fresh connection may try once more.
-        if (IsPostgres() && !begun && attempt == 0)
+        // A stop request (query_canceled) is no dead connection: it ends here.
+        if (IsPostgres() && !begun && attempt == 0 && LastCode != QLatin1String("57014"))
             continue;
         if (busy)
             why += QStringLiteral(" (another program holds it; waited %1 s)").arg(BusyTimeoutMs / 1000.0);
