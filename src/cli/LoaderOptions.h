@@ -19,9 +19,9 @@ enum TExitCode : int {
     ExitNoUnit = 3,
     ExitStore = 4,
     // Ended by a signal, as shells report it: 128 + the signal's number.
-    ExitHangUp = 129,         // SIGHUP: the terminal closed
-    ExitInterrupted = 130,    // SIGINT: Ctrl-C
-    ExitTerminated = 143,     // SIGTERM
+    ExitHangUp = 129,        // SIGHUP: the terminal closed
+    ExitInterrupted = 130,   // SIGINT: Ctrl-C
+    ExitTerminated = 143,    // SIGTERM
 };
 
 // A unit named on the command line.

@@ -183,8 +183,8 @@ TEST_P(OrvelLoaderBadInput, IsRefusedBeforeAnyUnitIsTouched)
     // A store that cannot be opened is no bad input, but refused as early.
     const bool store = QLatin1String(GetParam().Says).startsWith(QLatin1String("record store"));
     EXPECT_EQ(run.ExitCode, store ? ExitStore : ExitBadInput) << run.Out.toStdString();
-    EXPECT_TRUE((run.Out + run.Err)
-                    .contains(QString::fromLatin1(GetParam().Says).replace(QStringLiteral("DIR"), Dir.path())))
+    EXPECT_TRUE(
+        (run.Out + run.Err).contains(QString::fromLatin1(GetParam().Says).replace(QStringLiteral("DIR"), Dir.path())))
         << run.Err.toStdString() << run.Out.toStdString();
     EXPECT_FALSE(run.Err.contains(QLatin1String("QIODevice"))) << run.Err.toStdString();   // the words are ours
     EXPECT_EQ(FramesReceived(), 0);
@@ -208,8 +208,12 @@ INSTANTIATE_TEST_SUITE_P(
         TBadInputCase{"serial_too_large", {"--serial", "2147483648"}, "invalid serial number"},
         TBadInputCase{"serial_with_a_blank", {"--serial", " 5"}, "invalid serial number: \" 5\""},
         TBadInputCase{"serial_in_hexadecimal", {"--serial", "0x10"}, "invalid serial number: \"0x10\""},
-        TBadInputCase{"fresh_units_without_a_number_source", {}, "--series NAME, --serial N, --autoincrement or --no-serial"},
-        TBadInputCase{"no_serial_and_a_number_source", {"--no-serial", "--serial", "5"}, "--no-serial goes with none of"},
+        TBadInputCase{"fresh_units_without_a_number_source",
+                      {},
+                      "--series NAME, --serial N, --autoincrement or --no-serial"},
+        TBadInputCase{"no_serial_and_a_number_source",
+                      {"--no-serial", "--serial", "5"},
+                      "--no-serial goes with none of"},
         TBadInputCase{"one_static_address_for_every_fresh_unit",
                       {"--serial", "5", "--ip", "10.0.0.5", "--mask", "255.0.0.0"},
                       "--ip would give every unit the same address"},
@@ -399,7 +403,9 @@ INSTANTIATE_TEST_SUITE_P(Cli, OrvelLoaderSignalInDiscovery,
                          ::testing::Values("send --fresh --no-serial --kernel KERNEL", "verify --all --kernel KERNEL",
                                            "info --all", "start --all", "stop --all",
                                            "dump kernel 127.0.0.2 -o DIR/dump.bin"),
-                         [](const auto& info) { return std::string(QString::fromLatin1(info.param).section(u' ', 0, 0).toLatin1()); });
+                         [](const auto& info) {
+                             return std::string(QString::fromLatin1(info.param).section(u' ', 0, 0).toLatin1());
+                         });
 
 // A second Ctrl-C ends the run at once, the unit's erase still under way, and keeps a
 // record for it all the same.
@@ -438,8 +444,8 @@ TEST_F(OrvelLoader, ClosedOutputPipeLetsTheRunGoOn)
         Sim.Controller(i).SetFaults(slow);
     }
     const TRun run = RunThrough(QStringLiteral("head -n 1"),
-                                {QStringLiteral("send"), QStringLiteral("--fresh"), QStringLiteral("--kernel"),
-                                 Kernel, QStringLiteral("--serial"), QStringLiteral("20"), QStringLiteral("--json"),
+                                {QStringLiteral("send"), QStringLiteral("--fresh"), QStringLiteral("--kernel"), Kernel,
+                                 QStringLiteral("--serial"), QStringLiteral("20"), QStringLiteral("--json"),
                                  QStringLiteral("--log"), Dir.filePath(QStringLiteral("p.log"))});
     EXPECT_TRUE(run.Err.contains(QLatin1String("loader exit 0"))) << run.Err.toStdString();
     for (int i = 0; i < 2; ++i)
@@ -515,36 +521,37 @@ TEST_F(OrvelLoader, StationTakesUnitsAsTheyArrive)
 TEST_F(OrvelLoader, StationTellsUnitsAtAnAddressUsedBeforeApart)
 {
     TSimControllerConfig old;
-    old.LoaderMajor = 1;   // fails at once and stays fresh
-    StartUnits(1, {old});  // 127.0.0.2 good, 127.0.0.3 too old
+    old.LoaderMajor = 1;    // fails at once and stays fresh
+    StartUnits(1, {old});   // 127.0.0.2 good, 127.0.0.3 too old
     int skipped = 0;
     bool replaced = false;
     bool swapped = false;
-    const TRun run = Run(
-        {QStringLiteral("station"), QStringLiteral("--kernel"), Kernel, QStringLiteral("--serial"),
-         QStringLiteral("900"), QStringLiteral("--units"), QStringLiteral("3"), QStringLiteral("--scan"),
-         QStringLiteral("150"), QStringLiteral("--json"), QStringLiteral("--log"), Dir.filePath(QStringLiteral("p.log"))},
-        [&](QProcess&, const QString& line) {
-            const QJsonObject json = QJsonDocument::fromJson(line.toUtf8()).object();
-            const QString unit = json.value(QStringLiteral("unit")).toString();
-            if (!replaced && json.value(QStringLiteral("kind")).toString() == QStringLiteral("result") &&
-                unit == QStringLiteral("127.0.0.2")) {
-                replaced = true;   // the finished unit leaves; a fresh one takes its place
-                Sim.Controller(0) = TSimController({}, Sim.Controller(0).Address);
-            }
-            if (json.value(QStringLiteral("text")).toString().startsWith(QStringLiteral("skipped 127.0.0.3: "))) {
-                ++skipped;
-                if (!swapped) {
-                    swapped = true;   // silent for a while, then a good unit answers there
-                    TSimFaults silent;
-                    silent.DropShare = 1;
-                    Sim.Controller(1).SetFaults(silent);
-                    QTimer::singleShot(1000, &Sim, [this] {
-                        Sim.Controller(1) = TSimController({}, Sim.Controller(1).Address);
-                    });
+    const TRun run =
+        Run({QStringLiteral("station"), QStringLiteral("--kernel"), Kernel, QStringLiteral("--serial"),
+             QStringLiteral("900"), QStringLiteral("--units"), QStringLiteral("3"), QStringLiteral("--scan"),
+             QStringLiteral("150"), QStringLiteral("--json"), QStringLiteral("--log"),
+             Dir.filePath(QStringLiteral("p.log"))},
+            [&](QProcess&, const QString& line) {
+                const QJsonObject json = QJsonDocument::fromJson(line.toUtf8()).object();
+                const QString unit = json.value(QStringLiteral("unit")).toString();
+                if (!replaced && json.value(QStringLiteral("kind")).toString() == QStringLiteral("result") &&
+                    unit == QStringLiteral("127.0.0.2")) {
+                    replaced = true;   // the finished unit leaves; a fresh one takes its place
+                    Sim.Controller(0) = TSimController({}, Sim.Controller(0).Address);
                 }
-            }
-        });
+                if (json.value(QStringLiteral("text")).toString().startsWith(QStringLiteral("skipped 127.0.0.3: "))) {
+                    ++skipped;
+                    if (!swapped) {
+                        swapped = true;   // silent for a while, then a good unit answers there
+                        TSimFaults silent;
+                        silent.DropShare = 1;
+                        Sim.Controller(1).SetFaults(silent);
+                        QTimer::singleShot(1000, &Sim, [this] {
+                            Sim.Controller(1) = TSimController({}, Sim.Controller(1).Address);
+                        });
+                    }
+                }
+            });
     EXPECT_EQ(run.ExitCode, ExitUnitFailed) << run.Out.toStdString();
     EXPECT_EQ(skipped, 1) << run.Out.toStdString();
     std::set<int> serials;
