@@ -125,8 +125,7 @@ int TLoaderRun::OpenRecords()
     const int written = FRecords->Flush(error);
     if (written > 0)
         FConsole.Note(QStringLiteral("%1 records that waited in %2 are in the store now")
-                          .arg(written)
-                          .arg(FRecords->FallbackPath()));
+                          .arg(QString::number(written), FRecords->FallbackPath()));
     if (!error.isEmpty())
         FConsole.Note(QStringLiteral("warning: records still wait in %1: %2").arg(FRecords->FallbackPath(), error));
     if (!FOptions.Series.isEmpty()) {

@@ -265,10 +265,7 @@ public:
         const std::optional<qlonglong> number = DecimalNumber(P.value(option));
         if (!number || *number < low || *number > high)
             Refuse(QStringLiteral("--%1 takes a whole number from %2 to %3, not \"%4\"")
-                       .arg(option)
-                       .arg(low)
-                       .arg(high)
-                       .arg(P.value(option)));
+                       .arg(option, QString::number(low), QString::number(high), P.value(option)));
         else
             value = T(*number);
     }
