@@ -167,13 +167,19 @@ void AddOptions(QCommandLineParser& parser, const QString& command)
         parser.addOptions({
             {QStringLiteral("kernel"), QStringLiteral("Kernel image file (.bin)."), QStringLiteral("FILE")},
             {QStringLiteral("program"), QStringLiteral("PLC program image file (.bin)."), QStringLiteral("FILE")},
-            {QStringLiteral("nad-alias"), QStringLiteral("NAD alias (0: none)."), QStringLiteral("N")},
+            {QStringLiteral("nad-alias"),
+             QStringLiteral("NAD alias (0: none); one unit's: the station, --fresh, --all and several units refuse "
+                            "another."),
+             QStringLiteral("N")},
             {QStringLiteral("model"), QStringLiteral("Hardware model: Orvel-J, Orvel-K or Orvel-L."),
              QStringLiteral("NAME")},
             {QStringLiteral("iex-baud"), QStringLiteral("IEX baud rate: 20, 50, 100, 250 or 500 kbps."),
              QStringLiteral("RATE")},
             {QStringLiteral("dhcp"), QStringLiteral("IP configuration by DHCP.")},
-            {QStringLiteral("ip"), QStringLiteral("Static IP address."), QStringLiteral("IP")},
+            {QStringLiteral("ip"),
+             QStringLiteral("Static IP address; one unit's: the station, --fresh, --all and several units refuse it "
+                            "(use --dhcp)."),
+             QStringLiteral("IP")},
             {QStringLiteral("mask"), QStringLiteral("Subnet mask of the static address."), QStringLiteral("IP")},
             {QStringLiteral("gateway"), QStringLiteral("Gateway (default 0.0.0.0: none)."), QStringLiteral("IP")},
             {QStringLiteral("dns"), QStringLiteral("DNS server (default 0.0.0.0: none)."), QStringLiteral("IP")},

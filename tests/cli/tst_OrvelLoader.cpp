@@ -393,7 +393,7 @@ TEST_P(OrvelLoaderSignalInDiscovery, EndsTheRun)
             ::kill(pid_t(process.processId()), SIGINT);
         }
     };
-    const TRun run = Run(arguments + QStringList{QStringLiteral("--wait"), QStringLiteral("3000")});
+    const TRun run = Run(arguments + QStringList{QStringLiteral("--wait"), QStringLiteral("2000")});
     EXPECT_TRUE(signalled);
     EXPECT_EQ(run.ExitCode, ExitInterrupted) << run.Out.toStdString() << run.Err.toStdString();
     EXPECT_EQ(Sim.Controller(0).CommandCounts.value(CmdWriteBlock), 0);
