@@ -168,8 +168,8 @@ void AddOptions(QCommandLineParser& parser, const QString& command)
             {QStringLiteral("kernel"), QStringLiteral("Kernel image file (.bin)."), QStringLiteral("FILE")},
             {QStringLiteral("program"), QStringLiteral("PLC program image file (.bin)."), QStringLiteral("FILE")},
             {QStringLiteral("nad-alias"),
-             QStringLiteral("NAD alias (0: none); one unit's: the station, --fresh, --all and several units refuse "
-                            "another."),
+             QStringLiteral("NAD alias (0: none); one unit's: a send to several units (station, --fresh, --all) "
+                            "refuses another."),
              QStringLiteral("N")},
             {QStringLiteral("model"), QStringLiteral("Hardware model: Orvel-J, Orvel-K or Orvel-L."),
              QStringLiteral("NAME")},
@@ -177,8 +177,8 @@ void AddOptions(QCommandLineParser& parser, const QString& command)
              QStringLiteral("RATE")},
             {QStringLiteral("dhcp"), QStringLiteral("IP configuration by DHCP.")},
             {QStringLiteral("ip"),
-             QStringLiteral("Static IP address; one unit's: the station, --fresh, --all and several units refuse it "
-                            "(use --dhcp)."),
+             QStringLiteral("Static IP address; one unit's: a send to several units (station, --fresh, --all) refuses "
+                            "it (use --dhcp)."),
              QStringLiteral("IP")},
             {QStringLiteral("mask"), QStringLiteral("Subnet mask of the static address."), QStringLiteral("IP")},
             {QStringLiteral("gateway"), QStringLiteral("Gateway (default 0.0.0.0: none)."), QStringLiteral("IP")},
