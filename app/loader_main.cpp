@@ -6,11 +6,15 @@
 
 #include <QCoreApplication>
 
+#include <csignal>
 #include <cstdio>
 #include <unistd.h>
 
 int main(int argc, char* argv[])
 {
+    // A closed pipe (| head, | tee) or terminal loses the output, never the run: a unit must
+    // not be left half written and without a record because nobody reads any more.
+    std::signal(SIGPIPE, SIG_IGN);
     QCoreApplication application(argc, argv);
     // The window's name: both keep their production log and data in the same user folder.
     QCoreApplication::setApplicationName(QStringLiteral("OrvelBinLoader"));

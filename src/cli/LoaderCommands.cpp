@@ -4,7 +4,11 @@
 #include "StoreSerialCounter.h"
 #include "uCommunication.h"
 
+#include <QCoreApplication>
+
 #include <algorithm>
+#include <cstdio>
+#include <unistd.h>
 
 namespace {
 
@@ -21,6 +25,22 @@ bool IsListing(const TLoaderOptions& options)
 bool WritesUnits(const TLoaderOptions& options)
 {
     return options.Operation == TUnitOperation::Send;
+}
+
+// The record of a unit whose runner has not ended, as far as it is known, for a run that
+// ends at once.
+TUnitRecord RecordSoFar(const TUnitRunner& runner)
+{
+    // MERGE: TUnitRunner::Snapshot() (the loader part) knows the number taken for the unit and
+    // the step under way; take `TUnitRecord record = runner.Snapshot();` in place of the three
+    // lines below once it is there.
+    TUnitRecord record;
+    record.IP = runner.Job().Unit.IP;
+    record.NadBefore = record.NadAfter = runner.Job().Unit.Nad;
+    record.Ended = QDateTime::currentDateTime();
+    record.Outcome = TUnitOutcome::Interrupted;
+    record.Message = QStringLiteral("interrupted: the run ended at a second signal while this unit was written");
+    return record;
 }
 
 }   // namespace
@@ -51,10 +71,14 @@ int TLoaderRun::Exec()
 {
     TSignalWatcher signals;
     connect(&signals, &TSignalWatcher::Interrupted, this, &TLoaderRun::Interrupt);
-    if (WritesUnits(FOptions) && !OpenRecords())
-        return ExitStore;
+    if (WritesUnits(FOptions)) {
+        const int opened = OpenRecords();
+        if (opened != ExitOk)
+            return opened;
+    }
 
     FDiscovery = std::make_unique<TCommunicator>();
+    FDiscovery->StopRequested = &FStop;
     FDiscovery->ControllerPort = FOptions.Link.Port;
     FDiscovery->PasswordCode = FOptions.Link.PasswordCode;
     if (!FDiscovery->SelectAdapter(FOptions.Link.AdapterName)) {
@@ -63,13 +87,15 @@ int TLoaderRun::Exec()
     }
 
     if (IsStation(FOptions)) {
-        FConsole.Note(QStringLiteral("station: waiting for fresh units on %1 (%2)")
-                          .arg(FOptions.Link.AdapterName, FDiscovery->LocalIP));
+        FConsole.Note(QStringLiteral("station: waiting for fresh units on ") + FOptions.Link.AdapterName +
+                      QStringLiteral(" (") + FDiscovery->LocalIP + QLatin1Char(')'));
         QTimer::singleShot(0, this, &TLoaderRun::Scan);
         FScanTimer.start();
     } else {
         QList<TUnitAddress> found;
         Discover(found);
+        if (FInterrupted)
+            return ExitCode();   // during the discovery: no unit was touched
         const QList<TUnitAddress> chosen = Chosen(found);
         if (chosen.isEmpty()) {
             FConsole.Note(QStringLiteral("error: no unit answered"));
@@ -87,27 +113,43 @@ int TLoaderRun::Exec()
     return ExitCode();
 }
 
-bool TLoaderRun::OpenRecords()
+int TLoaderRun::OpenRecords()
 {
     auto store = std::make_shared<TRecordStore>();
     QString error;
     if (!store->Open(FOptions.Records, error)) {
         FConsole.Note(QStringLiteral("error: ") + error);
-        return false;
+        return ExitStore;
     }
     FRecords = std::make_unique<TRecordKeeper>(store, TRecordKeeper::DefaultFallbackPath(*store));
     const int written = FRecords->Flush(error);
     if (written > 0)
         FConsole.Note(QStringLiteral("%1 records that waited in %2 are in the store now")
-                          .arg(written)
-                          .arg(FRecords->FallbackPath()));
+                          .arg(QString::number(written), FRecords->FallbackPath()));
     if (!error.isEmpty())
         FConsole.Note(QStringLiteral("warning: records still wait in %1: %2").arg(FRecords->FallbackPath(), error));
-    if (!FOptions.Series.isEmpty())
+    if (!FOptions.Series.isEmpty()) {
+        // A misspelt series is found here, before any unit is touched, not at the first unit.
+        QList<TSeriesState> series;
+        if (!store->ReadSeries(series, error)) {
+            FConsole.Note(QStringLiteral("error: ") + error);
+            return ExitStore;
+        }
+        const bool known = std::any_of(series.cbegin(), series.cend(),
+                                       [this](const TSeriesState& one) { return one.Name == FOptions.Series; });
+        if (!known) {
+            FConsole.Note(QStringLiteral("error: no serial number series \"") + FOptions.Series +
+                          QStringLiteral("\" in the record store ") + store->Location() +
+                          QStringLiteral("; 'orvel-loader serials show' lists the series, 'orvel-loader serials set "
+                                         "--series NAME --next N' starts one"));
+            return ExitBadInput;
+        }
         FSerials = std::make_shared<TStoreSerialCounter>(store, FOptions.Series, FOptions.Station);
+    }
     if (IsStation(FOptions))
-        FConsole.Note(QStringLiteral("station %1: records go to %2").arg(FOptions.Station, store->Location()));
-    return true;
+        FConsole.Note(QStringLiteral("station ") + FOptions.Station + QStringLiteral(": records go to ") +
+                      store->Location());
+    return ExitOk;
 }
 
 void TLoaderRun::KeepRecord(const TUnitRecord& record)
@@ -126,13 +168,17 @@ void TLoaderRun::KeepRecord(const TUnitRecord& record)
     }
 }
 
-void TLoaderRun::Interrupt()
+void TLoaderRun::Interrupt(int signal)
 {
     if (FInterrupted)
-        return;
+        EndNow();
     FInterrupted = true;
+    FSignal = signal;
+    FStop = true;
     FScanTimer.stop();
-    FConsole.Note(QStringLiteral("interrupted: every unit stops after its request under way"));
+    // MERGE: TRecordStore::Cancel() (the store part) ends a runner's wait on the store here too.
+    FConsole.Note(QStringLiteral("interrupted: every unit stops after its request under way; a second signal ends "
+                                 "the run at once"));
     for (const TUnitJob& job : FWaiting)
         FConsole.Note(QStringLiteral("not started: ") + job.Unit.IP);
     FWaiting.clear();
@@ -140,6 +186,25 @@ void TLoaderRun::Interrupt()
         runner->RequestStop();
     if (Ended())
         FLoop.quit();
+}
+
+void TLoaderRun::EndNow()
+{
+    // Runners that ended already bring their own records, waiting in the queue.
+    QCoreApplication::sendPostedEvents(this, QEvent::MetaCall);
+    int kept = 0;
+    if (FRecords) {
+        for (const TUnitRunner* runner : std::as_const(FRunning)) {
+            KeepRecord(RecordSoFar(*runner));
+            ++kept;
+        }
+    }
+    FConsole.Note(QStringLiteral("ended at a second signal; records kept as far as they got: ") +
+                  QString::number(kept));
+    std::fflush(nullptr);
+    // The runners' threads may be in the middle of a wait: nothing of this process is
+    // unwound, the records are in the store or its fallback file already.
+    ::_exit(ExitCode());
 }
 
 bool TLoaderRun::Discover(QList<TUnitAddress>& found)
@@ -242,16 +307,21 @@ void TLoaderRun::RunnerFinished(const TUnitRecord& record)
     FRunning.removeOne(runner);
     runner->deleteLater();   // its thread ends right after this signal
     FFinished.push_back(record);
-    if (record.Outcome == TUnitOutcome::Succeeded)
+    const bool succeeded = record.Outcome == TUnitOutcome::Succeeded;
+    if (succeeded)
         ++FSucceeded;
     else
         FFailed = true;
+    if (IsStation(FOptions))
+        FAddresses[record.IP] = succeeded ? TAddressUse::Written : TAddressUse::Failed;
+    // Kept before the console hears of it: a closed terminal or a kill while printing must
+    // not cost the record.
+    if (WritesUnits(FOptions))
+        KeepRecord(record);
     if (IsListing(FOptions))
         FConsole.UnitInfo(record);
     else
         FConsole.Result(record);
-    if (WritesUnits(FOptions))
-        KeepRecord(record);
 
     if (IsStation(FOptions) && FOptions.Units > 0 && FSucceeded >= FOptions.Units) {
         FScanTimer.stop();
@@ -273,17 +343,61 @@ void TLoaderRun::Scan()
     FScanning = false;
     if (FInterrupted || !FScanTimer.isActive())
         return;   // ended while discovery waited
+    ForgetSilentAddresses(found);
     for (const TUnitAddress& unit : found) {
-        // A unit given its job once is not written again, whatever it answers as now.
-        if (unit.Nad != -1 || FSeen.contains(unit.IP))
+        if (unit.Nad != -1 || !IsNewUnit(unit))
             continue;
         if (FOptions.Units > 0 && FSucceeded + FRunning.size() + FWaiting.size() >= FOptions.Units)
             break;
-        FSeen.insert(unit.IP);
+        FAddresses[unit.IP] = TAddressUse::Running;
+        FSkipSaid.remove(unit.IP);
         FConsole.Note(QStringLiteral("fresh unit at ") + unit.IP);
         Queue(unit);
     }
     StartWaiting();
+}
+
+void TLoaderRun::ForgetSilentAddresses(const QList<TUnitAddress>& found)
+{
+    QSet<QString> answering;
+    for (const TUnitAddress& unit : found)
+        answering.insert(unit.IP);
+    for (auto it = FAddresses.begin(); it != FAddresses.end();) {
+        if (it.value() != TAddressUse::Running && !answering.contains(it.key())) {
+            FSkipSaid.remove(it.key());
+            it = FAddresses.erase(it);
+        } else {
+            ++it;
+        }
+    }
+}
+
+bool TLoaderRun::IsNewUnit(const TUnitAddress& unit)
+{
+    const auto use = FAddresses.constFind(unit.IP);
+    if (use == FAddresses.cend())
+        return true;
+    QString why;
+    switch (*use) {
+    case TAddressUse::Running:
+        return false;   // still fresh until its runner writes its number
+    case TAddressUse::Written:
+        // Written with a number, it answers under that number: a fresh unit here is another.
+        if (FSerials)
+            return true;
+        why = QStringLiteral("written already and left without a serial number (--no-serial)");
+        break;
+    case TAddressUse::Failed:
+        why = QStringLiteral("the unit there failed");
+        break;
+    }
+    if (!FSkipSaid.contains(unit.IP)) {
+        FSkipSaid.insert(unit.IP);
+        FConsole.Note(QStringLiteral("skipped ") + unit.IP + QStringLiteral(": ") + why +
+                      QStringLiteral("; a fresh unit there is taken once the address has been silent for a scan "
+                                     "(the unit swapped)"));
+    }
+    return false;
 }
 
 bool TLoaderRun::Ended() const
@@ -296,7 +410,7 @@ bool TLoaderRun::Ended() const
 int TLoaderRun::ExitCode() const
 {
     if (FInterrupted)
-        return ExitInterrupted;
+        return TSignalWatcher::ExitCodeFor(FSignal);
     if (FRecordLost)
         return ExitStore;
     return FFailed ? ExitUnitFailed : ExitOk;

@@ -13,6 +13,7 @@
 #include <QSysInfo>
 #include <QFile>
 #include <QFileInfo>
+#include <QRegularExpression>
 #include <QTextStream>
 
 #include <limits>
@@ -20,6 +21,16 @@
 namespace {
 
 const QString Program = QStringLiteral("orvel-loader");
+
+// A number on the command line: decimal digits, a minus sign at most before them, nothing
+// else (no blanks, no hexadecimal), so that a slip of the keyboard is never read as a number.
+std::optional<qlonglong> DecimalNumber(const QString& text)
+{
+    static const QRegularExpression decimal(QStringLiteral("^-?[0-9]{1,18}$"));
+    if (!decimal.match(text).hasMatch())
+        return std::nullopt;
+    return text.toLongLong();
+}
 
 struct TCommandInfo {
     const char* Name;
@@ -72,12 +83,23 @@ QString ProgramHelp()
                 "series of the store when its unit is about to receive it (the window's SerialNumber\n"
                 "setting is then neither read nor changed); --serial N counts from N for this run;\n"
                 "--autoincrement goes on from the window's setting. With a store named by --records or\n"
-                "ORVEL_RECORDS, only --series may give serial numbers.\n\n"
+                "ORVEL_RECORDS, only --series may give serial numbers. The station, --fresh and --all need\n"
+                "one of them, or --no-serial to write none: a unit left without a number stays fresh, and\n"
+                "would be taken for a new unit and written again.\n\n"
+                "A static --ip or a --nad-alias other than 0 is one unit's: the station, --fresh, --all\n"
+                "and several units named refuse them (use --dhcp, or send to one unit at a time).\n\n"
+                "The station takes a fresh unit at an address it wrote before as a new unit when the one\n"
+                "before was written successfully (it answers under its number now); after a unit that\n"
+                "failed there, only once that address fell silent for a scan (the unit was swapped). It\n"
+                "says once per unit when it skips one, and why.\n\n"
                 "Exit codes: 0 every unit succeeded; 1 at least one unit failed; 2 bad usage or bad input\n"
-                "(said before anything is sent); 3 no unit answered or the adapter could not be bound;\n"
-                "4 the record store could not be opened or refused, or a record could be kept neither in\n"
-                "it nor in its fallback file (the run stops before the next unit);\n"
-                "130 interrupted (Ctrl-C stops each unit after its request under way).\n")
+                "(said before anything is sent, an unknown --series too); 3 no unit answered or the\n"
+                "adapter could not be bound; 4 the record store could not be opened or refused, or a\n"
+                "record could be kept neither in it nor in its fallback file (the run stops before the\n"
+                "next unit); 130 interrupted by Ctrl-C (SIGINT), 143 by SIGTERM, 129 by SIGHUP (the\n"
+                "terminal closed): each unit stops after its request under way and its record is kept;\n"
+                "a second signal ends the run at once, keeping a record of every unit as far as it got.\n"
+                "A closed output (| head) loses the output, never the run.\n")
                 .arg(Program);
     return text;
 }
@@ -146,13 +168,19 @@ void AddOptions(QCommandLineParser& parser, const QString& command)
         parser.addOptions({
             {QStringLiteral("kernel"), QStringLiteral("Kernel image file (.bin)."), QStringLiteral("FILE")},
             {QStringLiteral("program"), QStringLiteral("PLC program image file (.bin)."), QStringLiteral("FILE")},
-            {QStringLiteral("nad-alias"), QStringLiteral("NAD alias (0: none)."), QStringLiteral("N")},
+            {QStringLiteral("nad-alias"),
+             QStringLiteral("NAD alias (0: none); one unit's: a send to several units (station, --fresh, --all) "
+                            "refuses another."),
+             QStringLiteral("N")},
             {QStringLiteral("model"), QStringLiteral("Hardware model: Orvel-J, Orvel-K or Orvel-L."),
              QStringLiteral("NAME")},
             {QStringLiteral("iex-baud"), QStringLiteral("IEX baud rate: 20, 50, 100, 250 or 500 kbps."),
              QStringLiteral("RATE")},
             {QStringLiteral("dhcp"), QStringLiteral("IP configuration by DHCP.")},
-            {QStringLiteral("ip"), QStringLiteral("Static IP address."), QStringLiteral("IP")},
+            {QStringLiteral("ip"),
+             QStringLiteral("Static IP address; one unit's: a send to several units (station, --fresh, --all) refuses "
+                            "it (use --dhcp)."),
+             QStringLiteral("IP")},
             {QStringLiteral("mask"), QStringLiteral("Subnet mask of the static address."), QStringLiteral("IP")},
             {QStringLiteral("gateway"), QStringLiteral("Gateway (default 0.0.0.0: none)."), QStringLiteral("IP")},
             {QStringLiteral("dns"), QStringLiteral("DNS server (default 0.0.0.0: none)."), QStringLiteral("IP")},
@@ -168,6 +196,9 @@ void AddOptions(QCommandLineParser& parser, const QString& command)
              QStringLiteral("Serial number for the first fresh unit; the next units get the following numbers (not "
                             "with a store named by --records or ORVEL_RECORDS)."),
              QStringLiteral("N")},
+            {QStringLiteral("no-serial"),
+             QStringLiteral("Write no serial number: the units stay fresh (a station, --fresh and --all need this or "
+                            "a source of numbers).")},
             {QStringLiteral("autoincrement"),
              QStringLiteral("Go on from the serial number the window keeps, and keep the next one there (not with a "
                             "store named by --records or ORVEL_RECORDS).")},
@@ -245,16 +276,12 @@ public:
         const QString option = QLatin1String(name);
         if (!P.isSet(option))
             return;
-        bool ok = false;
-        const qlonglong number = P.value(option).toLongLong(&ok);
-        if (!ok || number < low || number > high)
+        const std::optional<qlonglong> number = DecimalNumber(P.value(option));
+        if (!number || *number < low || *number > high)
             Refuse(QStringLiteral("--%1 takes a whole number from %2 to %3, not \"%4\"")
-                       .arg(option)
-                       .arg(low)
-                       .arg(high)
-                       .arg(P.value(option)));
+                       .arg(option, QString::number(low), QString::number(high), P.value(option)));
         else
-            value = T(number);
+            value = T(*number);
     }
 
     void Link(const QString& environmentPassword, bool adapterRequired)
@@ -269,9 +296,10 @@ public:
         QString password = environmentPassword;
         if (P.isSet(QStringLiteral("password-file"))) {
             QFile file(P.value(QStringLiteral("password-file")));
-            if (!file.open(QIODevice::ReadOnly | QIODevice::Text))
+            if (file.open(QIODevice::ReadOnly | QIODevice::Text))
+                password = QTextStream(&file).readLine();
+            else
                 Refuse(QStringLiteral("can't read the password file %1: %2").arg(file.fileName(), file.errorString()));
-            password = QTextStream(&file).readLine();
         }
         O.Link.PasswordCode = password.isEmpty() ? 0 : TextChecksum(password, 0);
     }
@@ -343,6 +371,21 @@ public:
         IpSettings();
     }
 
+    // A static address or an alias is one unit's: given to several, they would collide.
+    void OneUnitSettings()
+    {
+        if (!ManyUnits())
+            return;
+        const TOperationInputs& in = O.Inputs;
+        const QString many = QStringLiteral(" with station, --fresh, --all or several units");
+        if (in.SetIPAddress && !in.DHCP)
+            Refuse(QStringLiteral("--ip would give every unit the same address") + many +
+                   QStringLiteral(": use --dhcp, or send to one unit at a time"));
+        if (in.SetNadAlias && IntegerTextOrDefault(in.NadAliasText, -1) > 0)
+            Refuse(QStringLiteral("--nad-alias would give every unit the same alias") + many +
+                   QStringLiteral(": leave it out (or 0), or send to one unit at a time"));
+    }
+
     void Records(const QString& environmentRecords)
     {
         O.Records = P.isSet(QStringLiteral("records")) ? P.value(QStringLiteral("records")) : environmentRecords;
@@ -359,7 +402,15 @@ public:
         // One source of numbers; a named store is shared, and a number counted here would
         // be given there too.
         const bool local = P.isSet(QStringLiteral("serial")) || O.Autoincrement;
-        if (local && P.isSet(QStringLiteral("series")))
+        const bool none = P.isSet(QStringLiteral("no-serial"));
+        if (none && (local || P.isSet(QStringLiteral("series"))))
+            Refuse(QStringLiteral("--no-serial goes with none of --series, --serial and --autoincrement"));
+        else if (!none && !local && !P.isSet(QStringLiteral("series")) && ManyUnits())
+            // A unit left without a number stays fresh: the next run, or the next scan of
+            // this one, would take it for a new unit and write it again.
+            Refuse(QStringLiteral("say where serial numbers come from: --series NAME, --serial N, --autoincrement or "
+                                  "--no-serial (the units stay fresh)"));
+        else if (local && P.isSet(QStringLiteral("series")))
             Refuse(QStringLiteral("--series goes with neither --serial nor --autoincrement"));
         else if (local && !O.Records.isEmpty())
             Refuse(QStringLiteral("with the record store %1 serial numbers come from its series: use --series NAME")
@@ -367,10 +418,11 @@ public:
                                                                : QStringLiteral("ORVEL_RECORDS")));
         if (P.isSet(QStringLiteral("serial"))) {
             const QString text = P.value(QStringLiteral("serial"));
-            const int32_t serial = IntegerTextOrDefault(text, -1);
-            if (serial < 1)
-                Refuse(QStringLiteral("invalid serial number: \"%1\" (1 to 2147483647)").arg(text));
-            O.FirstSerial = serial;
+            const qlonglong serial = DecimalNumber(text).value_or(-1);
+            if (serial < 1 || serial > std::numeric_limits<int32_t>::max())
+                Refuse(QStringLiteral("invalid serial number: \"") + text +
+                       QStringLiteral("\" (decimal digits, 1 to 2147483647)"));
+            O.FirstSerial = int32_t(serial);
         } else if (O.Autoincrement) {
             int32_t stored = -1;
             if (!LoadStoredSerialNumber(stored) || stored < 1)
@@ -446,6 +498,13 @@ public:
     }
 
 private:
+    // The station, --fresh, --all or more than one unit named.
+    bool ManyUnits() const
+    {
+        const TTargetChoice& t = O.Targets;
+        return O.Command == QLatin1String("station") || t.Fresh || t.All || t.IPs.size() + t.Nads.size() > 1;
+    }
+
     static int ItemIndex(std::initializer_list<const char*> items, const QString& text)
     {
         int index = 0;
@@ -608,8 +667,10 @@ TParsedCommandLine ParseLoaderCommandLine(const QStringList& arguments, const TL
         reader.Images();
         reader.Settings();
     }
-    if (WritesUnits(first))
+    if (WritesUnits(first)) {
+        reader.OneUnitSettings();
         reader.Serial();
+    }
     if (first == QLatin1String("station"))
         reader.Station();
     if (first == QLatin1String("records"))

@@ -18,7 +18,10 @@ enum TExitCode : int {
     ExitBadInput = 2,
     ExitNoUnit = 3,
     ExitStore = 4,
-    ExitInterrupted = 130,
+    // Ended by a signal, as shells report it: 128 + the signal's number.
+    ExitHangUp = 129,        // SIGHUP: the terminal closed
+    ExitInterrupted = 130,   // SIGINT: Ctrl-C
+    ExitTerminated = 143,    // SIGTERM
 };
 
 // A unit named on the command line.

@@ -9,10 +9,11 @@
 namespace {
 
 int SignalPipe[2] = {-1, -1};
+constexpr int Watched[] = {SIGINT, SIGTERM, SIGHUP};
 
-void OnSignal(int)
+void OnSignal(int signal)
 {
-    const char byte = 1;
+    const char byte = char(signal);
     // Only async-signal-safe work here: the event loop does the rest.
     [[maybe_unused]] const ssize_t written = ::write(SignalPipe[1], &byte, 1);
 }
@@ -27,18 +28,20 @@ TSignalWatcher::TSignalWatcher(QObject* parent) : QObject(parent)
     action.sa_handler = OnSignal;
     sigemptyset(&action.sa_mask);
     action.sa_flags = SA_RESTART;
-    if (sigaction(SIGINT, &action, nullptr) != 0 || sigaction(SIGTERM, &action, nullptr) != 0)
-        return;
+    for (const int signal : Watched) {
+        if (sigaction(signal, &action, nullptr) != 0)
+            return;
+    }
     FNotifier = new QSocketNotifier(SignalPipe[0], QSocketNotifier::Read, this);
     connect(FNotifier, &QSocketNotifier::activated, this, [this] {
         char byte = 0;
-        [[maybe_unused]] const ssize_t read = ::read(SignalPipe[0], &byte, 1);
-        Q_EMIT Interrupted();
+        if (::read(SignalPipe[0], &byte, 1) == 1)
+            Q_EMIT Interrupted(int(byte));
     });
 }
 
 TSignalWatcher::~TSignalWatcher()
 {
-    std::signal(SIGINT, SIG_DFL);
-    std::signal(SIGTERM, SIG_DFL);
+    for (const int signal : Watched)
+        std::signal(signal, SIG_IGN);
 }

@@ -1,5 +1,6 @@
-// SignalWatcher: turns SIGINT and SIGTERM into a Qt signal on the main thread's event loop,
-// so that an interrupted run can stop its units cleanly and report.
+// SignalWatcher: turns SIGINT (Ctrl-C), SIGTERM (a service stopped) and SIGHUP (the terminal
+// closed) into a Qt signal on the main thread's event loop, so that a run stops its units in
+// order and keeps their records instead of dying between two writes to a unit.
 #pragma once
 
 #include <QObject>
@@ -10,11 +11,17 @@ class TSignalWatcher : public QObject {
     Q_OBJECT
 public:
     explicit TSignalWatcher(QObject* parent = nullptr);
+    // The signals stay caught and ignored: the run has ended, and a late one must not cut
+    // the exit short.
     ~TSignalWatcher() override;
     bool Installed() const { return FNotifier != nullptr; }
 
+    // The exit code a shell expects of a process that a signal ended: 128 + its number.
+    static int ExitCodeFor(int signal) { return 128 + signal; }
+
 Q_SIGNALS:
-    void Interrupted();
+    // Each signal as it comes: the first asks for a stop, a second for an end at once.
+    void Interrupted(int signal);
 
 private:
     QSocketNotifier* FNotifier = nullptr;
