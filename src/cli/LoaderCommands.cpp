@@ -122,7 +122,10 @@ int TLoaderRun::OpenRecords()
         return ExitStore;
     }
     FRecords = std::make_unique<TRecordKeeper>(store, TRecordKeeper::DefaultFallbackPath(*store));
-    const int written = FRecords->Flush(error);
+    QStringList notes;
+    const int written = FRecords->Flush(error, &notes);
+    for (const QString& note : std::as_const(notes))
+        FConsole.Note(QStringLiteral("warning: ") + note);
     if (written > 0)
         FConsole.Note(QStringLiteral("%1 records that waited in %2 are in the store now")
                           .arg(QString::number(written), FRecords->FallbackPath()));
@@ -145,6 +148,13 @@ int TLoaderRun::OpenRecords()
             return ExitBadInput;
         }
         FSerials = std::make_shared<TStoreSerialCounter>(store, FOptions.Series, FOptions.Station);
+    } else if (FSerials) {
+        // Numbers of this run or of the settings go into the store's set of given numbers
+        // before their units get them: one given already elsewhere is passed over.
+        FSerials = std::make_shared<TClaimedSerialCounter>(FSerials, store,
+                                                           FOptions.Autoincrement ? QStringLiteral("--autoincrement")
+                                                                                  : QStringLiteral("--serial"),
+                                                           FOptions.Station);
     }
     if (IsStation(FOptions))
         FConsole.Note(QStringLiteral("station ") + FOptions.Station + QStringLiteral(": records go to ") +
@@ -155,11 +165,13 @@ int TLoaderRun::OpenRecords()
 void TLoaderRun::KeepRecord(const TUnitRecord& record)
 {
     const TKeepResult kept = FRecords->Keep(RecordEntry(record, FOptions.Station, FOptions.Series));
+    if (!kept.Notes.isEmpty())
+        FConsole.Note(QStringLiteral("warning: ") + kept.Notes);
     if (kept.Kept == TKept::Waiting) {
         FConsole.Note(QStringLiteral("warning: ") + kept.Text);
     } else if (kept.Kept == TKept::Lost) {
-        FConsole.Note(
-            QStringLiteral("error: %1; the run stops: no unit starts until its records can be kept").arg(kept.Text));
+        FConsole.Note(QStringLiteral("error: ") + kept.Text +
+                      QStringLiteral("; the run stops: no unit starts until its records can be kept"));
         FRecordLost = true;
         FScanTimer.stop();
         for (const TUnitJob& job : FWaiting)
@@ -176,7 +188,10 @@ void TLoaderRun::Interrupt(int signal)
     FSignal = signal;
     FStop = true;
     FScanTimer.stop();
-    // MERGE: TRecordStore::Cancel() (the store part) ends a runner's wait on the store here too.
+    // A runner waiting on the store (a number's transaction behind another station's lock)
+    // ends its wait now too.
+    if (FRecords)
+        FRecords->Store().Cancel();
     FConsole.Note(QStringLiteral("interrupted: every unit stops after its request under way; a second signal ends "
                                  "the run at once"));
     for (const TUnitJob& job : FWaiting)

@@ -710,7 +710,8 @@ int32_t TRecordStore::TakeSerial(const QString& series, const QString& station, 
     return ok ? taken : -1;
 }
 
-bool TRecordStore::ClaimSerial(int32_t number, const QString& source, const QString& station, QString& error)
+bool TRecordStore::ClaimSerial(int32_t number, const QString& source, const QString& station, QString& error,
+                               bool* givenAlready)
 {
     const QString what = QStringLiteral("note serial number ") + QString::number(number) + QStringLiteral(" as given");
     if (number < 1) {
@@ -741,6 +742,8 @@ bool TRecordStore::ClaimSerial(int32_t number, const QString& source, const QStr
         error);
     if (!given.isEmpty())
         error = given;
+    if (givenAlready)
+        *givenAlready = !given.isEmpty();
     return ok;
 }
 

@@ -135,8 +135,9 @@ public:
     int32_t TakeSerial(const QString& series, const QString& station, QString& error);
     // A number given by another source (--serial, --autoincrement, the window) enters the
     // set of given numbers, durably; false and "serial number N was given already (by ...)"
-    // when it is there already, or the store's reason.
-    bool ClaimSerial(int32_t number, const QString& source, const QString& station, QString& error);
+    // when it is there already (givenAlready then true), or the store's reason.
+    bool ClaimSerial(int32_t number, const QString& source, const QString& station, QString& error,
+                     bool* givenAlready = nullptr);
     // The series starts or goes on from next (1 to 2147483647); refused at or below a
     // number the series has given already, or at a number given already by any source,
     // saying which numbers from next on are given.

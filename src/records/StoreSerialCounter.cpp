@@ -2,6 +2,18 @@
 
 #include <QThread>
 
+void TThreadErrors::Set(const QString& error)
+{
+    const QMutexLocker lock(&FMutex);
+    FErrors.insert(QThread::currentThreadId(), error);
+}
+
+QString TThreadErrors::Get() const
+{
+    const QMutexLocker lock(&FMutex);
+    return FErrors.value(QThread::currentThreadId());
+}
+
 TStoreSerialCounter::TStoreSerialCounter(std::shared_ptr<TRecordStore> store, QString series, QString station)
     : FStore(std::move(store)), FSeries(std::move(series)), FStation(std::move(station))
 {
@@ -11,13 +23,40 @@ int32_t TStoreSerialCounter::Take()
 {
     QString error;
     const int32_t serial = FStore->TakeSerial(FSeries, FStation, error);
-    const QMutexLocker lock(&FMutex);
-    FErrors.insert(QThread::currentThreadId(), error);
+    FErrors.Set(error);
     return serial;
 }
 
-QString TStoreSerialCounter::LastError() const
+TClaimedSerialCounter::TClaimedSerialCounter(std::shared_ptr<TSerialCounter> numbers,
+                                             std::shared_ptr<TRecordStore> store, QString source, QString station)
+    : FNumbers(std::move(numbers)), FStore(std::move(store)), FSource(std::move(source)), FStation(std::move(station))
 {
-    const QMutexLocker lock(&FMutex);
-    return FErrors.value(QThread::currentThreadId());
+}
+
+int32_t TClaimedSerialCounter::Take()
+{
+    QString first;   // the first number passed over, for the words when every one was
+    for (int passed = 0; passed < MostPassedOver; ++passed) {
+        const int32_t number = FNumbers->Take();
+        if (number < 1) {
+            FErrors.Set(FNumbers->LastError());
+            return -1;
+        }
+        QString error;
+        bool given = false;
+        if (FStore->ClaimSerial(number, FSource, FStation, error, &given)) {
+            FErrors.Set({});
+            return number;
+        }
+        // A store that cannot answer gives no number: one it does not know of could clash.
+        if (!given) {
+            FErrors.Set(error);
+            return -1;
+        }
+        if (first.isEmpty())
+            first = error;
+    }
+    FErrors.Set(QString::number(MostPassedOver) + QStringLiteral(" numbers in a row were given already, from: ") +
+                first);
+    return -1;
 }

@@ -1,7 +1,11 @@
-// StoreSerialCounter: serial numbers from a series of the record store, for the runners of
-// a station. Each Take is one transaction of the store on the runner's own thread, so two
-// stations sharing the store, or two runners of one station, never get the same number,
-// and every number taken is in the store's ledger before its unit receives it.
+// StoreSerialCounter: serial numbers for the runners of a station that the record store
+// answers for, so that no number goes out twice, whichever station or source gives it.
+//
+//   TStoreSerialCounter    each number taken from a series of the store, in one transaction
+//                          on the runner's own thread; in the ledger before its unit gets it
+//   TClaimedSerialCounter  each number of a counter of this run or of the settings (--serial,
+//                          --autoincrement) claimed in the store's set of given numbers before
+//                          its unit gets it; a number given already elsewhere is passed over
 #pragma once
 
 #include "RecordStore.h"
@@ -13,16 +17,46 @@
 
 #include <memory>
 
+// Why the last Take of each thread gave no number: runners take at the same time.
+class TThreadErrors {
+public:
+    void Set(const QString& error);
+    QString Get() const;
+
+private:
+    mutable QMutex FMutex;
+    QHash<Qt::HANDLE, QString> FErrors;
+};
+
 class TStoreSerialCounter : public TSerialCounter {
 public:
     TStoreSerialCounter(std::shared_ptr<TRecordStore> store, QString series, QString station);
     int32_t Take() override;
-    QString LastError() const override;
+    QString LastError() const override { return FErrors.Get(); }
 
 private:
     const std::shared_ptr<TRecordStore> FStore;
     const QString FSeries;
     const QString FStation;
-    mutable QMutex FMutex;
-    QHash<Qt::HANDLE, QString> FErrors;   // by thread: runners take at the same time
+    TThreadErrors FErrors;
+};
+
+class TClaimedSerialCounter : public TSerialCounter {
+public:
+    // source names the counter in the store ("--serial", "--autoincrement"); station as in
+    // the units' records, which then answer for the numbers claimed.
+    TClaimedSerialCounter(std::shared_ptr<TSerialCounter> numbers, std::shared_ptr<TRecordStore> store, QString source,
+                          QString station);
+    int32_t Take() override;
+    QString LastError() const override { return FErrors.Get(); }
+
+    // How many numbers given already one Take passes over before it gives up.
+    static constexpr int MostPassedOver = 1000;
+
+private:
+    const std::shared_ptr<TSerialCounter> FNumbers;
+    const std::shared_ptr<TRecordStore> FStore;
+    const QString FSource;
+    const QString FStation;
+    TThreadErrors FErrors;
 };

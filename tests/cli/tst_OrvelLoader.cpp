@@ -598,7 +598,7 @@ TEST_F(OrvelLoader, StoreCommandsRefuseBadInputInWords)
     } cases[] = {
         {{"serials", "set"}, "give the next number with --next N"},
         {{"serials", "set", "--next", "0"}, "--next takes a whole number from 1 to 2147483647"},
-        {{"serials", "count"}, "serials set or serials show, not \"count\""},
+        {{"serials", "count"}, "serials set, serials show or serials ledger, not \"count\""},
         {{"serials", "show", "--next", "5"}, "serials show takes no --next"},
         {{"records", "--since", "yesterday"}, "--since takes a date or a time"},
         {{"records", "--serial", "-1"}, "--serial takes a whole number"},
@@ -658,6 +658,28 @@ TEST_F(OrvelLoader, StationRecordsFourUnitsWithConsecutiveSerialNumbers)
     QFile file(log);
     ASSERT_TRUE(file.open(QIODevice::ReadOnly));
     EXPECT_EQ(file.readAll().count("\r\n"), 4);
+}
+
+// A number of --serial that another run gave already (here to the unit at 127.0.0.2) is
+// passed over: the store knows every number given, whatever gave it.
+TEST_F(OrvelLoader, SerialNumbersGivenElsewhereArePassedOver)
+{
+    StartUnits(3);
+    const auto serialOf = [](const TRun& run) {
+        QList<int> serials;
+        for (const QJsonObject& result : run.Kind(QStringLiteral("result")))
+            serials << result.value(QStringLiteral("serial")).toInt();
+        std::sort(serials.begin(), serials.end());
+        return serials;
+    };
+    const TRun first = Run({QStringLiteral("send"), QStringLiteral("127.0.0.2"), QStringLiteral("--serial"),
+                            QStringLiteral("1001"), QStringLiteral("--json")});
+    ASSERT_EQ(first.ExitCode, ExitOk) << first.Out.toStdString();
+    EXPECT_EQ(serialOf(first), QList<int>{1001});
+    const TRun second = Run({QStringLiteral("send"), QStringLiteral("--fresh"), QStringLiteral("--serial"),
+                             QStringLiteral("1000"), QStringLiteral("--json")});
+    ASSERT_EQ(second.ExitCode, ExitOk) << second.Out.toStdString();
+    EXPECT_EQ(serialOf(second), (QList<int>{1000, 1002}));
 }
 
 // Another program holds the store: the unit gets no number and nothing else, the operator
