@@ -199,6 +199,7 @@ private:
     bool VerifyConfiguration(const TOperationInputs& inputs, const TLoadedImages& images);
     bool VerifyImage(TVerifyCheck check, const QByteArray& image, QByteArray& dump);
 
+    void CheckImagesFitUnit(const TOperationInputs& inputs, TSendRun& run);
     void SendSerialNumber(const TOperationInputs& inputs, TSendRun& run);
     void PlanSend(const TOperationInputs& inputs, TSendRun& run);
     void PrepareKernel(const TOperationInputs& inputs, TSendRun& run);

@@ -55,17 +55,11 @@ bool TLoaderSession::DoSend(const TOperationInputs& inputs)
 
     if (!Link.Ping())
         run.Fail(QStringLiteral("plc not responding"));
+    CheckImagesFitUnit(inputs, run);
     SendSerialNumber(inputs, run);
     // Checked after the serial number: a number already written stays written.
     if (run.Good && !inputs.ParametersValid)
         run.Fail(QStringLiteral("some parameters are invalid"));
-    // A kernel loaded while a unit of the other platform was connected has its header
-    // elsewhere: it is no valid kernel for this unit, and writing the configuration header
-    // at this unit's offset would overwrite its code.
-    if (run.Good && inputs.KernelChecked && !(run.Images.KernelLoaded && IsValidKernel(run.Images.Kernel)))
-        run.Fail(QStringLiteral("no valid kernel file"));
-    if (run.Good && inputs.ProgramChecked && !run.Images.ProgramLoaded)
-        run.Fail(QStringLiteral("no valid plc program file"));
     PlanSend(inputs, run);
     PrepareKernel(inputs, run);
     WriteKernel(run);
@@ -73,6 +67,22 @@ bool TLoaderSession::DoSend(const TOperationInputs& inputs)
     WriteProgram(inputs, run);
     FinishSend(inputs, run);
     return run.Good;
+}
+
+void TLoaderSession::CheckImagesFitUnit(const TOperationInputs& inputs, TSendRun& run)
+{
+    // Before the unit takes a serial number: a unit refused for its files stays fresh and
+    // spends no number. A kernel loaded while a unit of the other platform was connected has
+    // its header elsewhere: it is no valid kernel for this unit, and writing the configuration
+    // header at this unit's offset would overwrite its code.
+    if (run.Good && inputs.KernelChecked && !(run.Images.KernelLoaded && IsValidKernel(run.Images.Kernel)))
+        run.Fail(QStringLiteral("no valid kernel file"));
+    if (run.Good && inputs.ProgramChecked && !run.Images.ProgramLoaded)
+        run.Fail(QStringLiteral("no valid plc program file"));
+    // Loaded for another platform, the program would not be sealed for this unit.
+    if (run.Good && inputs.ProgramChecked && !run.Images.Program.isEmpty() &&
+        !IsValidProgram(run.Images.Program, run.Xa))
+        run.Fail(QStringLiteral("invalid plc program"));
 }
 
 void TLoaderSession::SendSerialNumber(const TOperationInputs& inputs, TSendRun& run)
@@ -235,11 +245,6 @@ void TLoaderSession::WriteProgram(const TOperationInputs& inputs, TSendRun& run)
     if (!run.Good || !inputs.ProgramChecked || program.isEmpty())
         return;
     run.SomethingSent = true;
-    // Loaded for another platform, the image would not be sealed; never erase for it.
-    if (!IsValidProgram(program, run.Xa)) {
-        run.Fail(QStringLiteral("invalid plc program"));
-        return;
-    }
     SealProgram(program, ProgramHeaderImage, run.Xa, QDateTime::currentDateTime());
 
     Host.AddMessage(QStringLiteral("erasing flash"));

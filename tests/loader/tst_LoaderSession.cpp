@@ -531,12 +531,23 @@ INSTANTIATE_TEST_SUITE_P(
                          in.ParametersValid = false;
                      },
                      "error: some parameters are invalid", true, false},
+        // A file that cannot go into this unit is refused before the unit takes a number.
         TFailureCase{"no_valid_kernel_file", NoChange,
-                     [](TLoaderFixture&, TOperationInputs& in) { in.KernelChecked = true; },
+                     [](TLoaderFixture&, TOperationInputs& in) {
+                         AssignSerial(in, 1000);
+                         in.KernelChecked = true;
+                     },
+                     "error: no valid kernel file", false, false},
+        TFailureCase{"kernel_of_the_other_platform", [](TSimControllerConfig& c) { c.LoaderMajor = 2; },
+                     [](TLoaderFixture& f, TOperationInputs& in) {
+                         f.LoadFiles(in, SampleKernel(3, 16 * 1024), {});
+                         AssignSerial(in, 1000);
+                     },
                      "error: no valid kernel file", false, false},
         TFailureCase{"no_valid_plc_program_file", NoChange,
                      [](TLoaderFixture& f, TOperationInputs& in) {
                          f.LoadFiles(in, {}, QByteArrayLiteral("too short"));
+                         AssignSerial(in, 1000);
                      },
                      "error: no valid plc program file", false, false},
         TFailureCase{"cant_read_kernel", NoChange,
@@ -592,6 +603,7 @@ INSTANTIATE_TEST_SUITE_P(
                          f.Session->ProgramImage = ArmOnlyProgram();
                          f.Session->ProgramFileState = TFileState::Loaded;
                          in.ProgramChecked = true;
+                         AssignSerial(in, 1000);
                      },
                      "error: invalid plc program", false, false}),
     [](const auto& info) { return std::string(info.param.Name); });
