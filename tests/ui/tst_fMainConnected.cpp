@@ -11,6 +11,7 @@
 #include "OrvelSimulator.h"
 #include "RecordStore.h"
 #include "SampleImages.h"
+#include "SettingsStore.h"
 #include "uABus.h"
 
 #include <QAbstractButton>
@@ -394,6 +395,25 @@ private Q_SLOTS:
         QCOMPARE(Text("lblInfoKernelVersion"), QStringLiteral("3.1.7"));
         QCOMPARE(Find<QLineEdit>("edSerialNumber")->text(), QStringLiteral("1001"));
         QVERIFY(OperationsEnabled());
+    }
+
+    // A station gave numbers meanwhile: the window gives the next number the station left,
+    // shows it and says so, and on closing never sets the stored number back.
+    void autoincrementGoesOnAfterNumbersGivenElsewhere()
+    {
+        TSimController& unit = PrepareProductionRun(SampleKernel(3, 16 * 1024), SampleProgram(4 * 1024));
+        StoreNextSerialAtLeast(1500);
+
+        Find<QAbstractButton>("btnSend")->click();
+
+        QCOMPARE(unit.Serial(), 1500u);
+        QVERIFY2(LogLines().contains(QStringLiteral("serial number 1500 given instead of 1000: the numbers "
+                                                    "below it were given already")),
+                 qPrintable(LogLines().join(u'\n')));
+        QCOMPARE(Find<QLineEdit>("edSerialNumber")->text(), QStringLiteral("1501"));
+        Find<QLineEdit>("edSerialNumber")->setText(QStringLiteral("7"));
+        FWindow.reset();
+        QCOMPARE(LoadStoredNextSerial(), 1501);
     }
 
     // In the middle of a send the operator (or the program) changes the program file, tries
