@@ -12,6 +12,7 @@
 #include <QTimer>
 #include <QUdpSocket>
 
+#include <atomic>
 #include <csignal>
 #include <functional>
 #include <limits>
@@ -769,3 +770,81 @@ INSTANTIATE_TEST_SUITE_P(
     [](const auto& info) { return std::string(info.param.Name); });
 
 }   // namespace
+
+// ---- a serial number whose write went unanswered, a send cut short ----
+
+// The unit took the number but every reply to the write was lost: the send reads the
+// unit's record back and goes by what the unit holds; when the unit stays silent, nobody
+// can tell, and the record must not say "not written".
+struct TLostSerialReplyCase {
+    const char* Name;
+    int WriteBusyMs;   // the unit is this busy with each block write: its replies come too late
+    bool Sent;
+    const char* SerialStep;
+    int32_t SerialWritten;
+    const char* LastLine;
+};
+
+class LoaderLostSerialReply : public TLoaderFixture, public ::testing::WithParamInterface<TLostSerialReplyCase> {};
+
+TEST_P(LoaderLostSerialReply, GoesByWhatTheUnitHolds)
+{
+    const TLostSerialReplyCase& c = GetParam();
+    Start(FreshUnit());
+    ASSERT_EQ(Connect().Outcome, TConnectOutcome::Answered);
+    TOperationInputs inputs;
+    AssignSerial(inputs, 1000);
+    Link->Attempts = 2;
+    Link->RequestTimeout = Link->Timeout = 50;
+    TSimFaults slowWrites;
+    slowWrites.LatencyFor[CmdWriteBlock] = c.WriteBusyMs;
+    Unit->SetFaults(slowWrites);
+
+    EXPECT_EQ(Session->DoSend(inputs), c.Sent);
+    EXPECT_EQ(Unit->Serial(), 1000u);
+    EXPECT_EQ(SendStepText(Session->LastSend, TSendStep::Serial), QString::fromLatin1(c.SerialStep));
+    EXPECT_EQ(Session->LastSend.SerialWritten, c.SerialWritten);
+    EXPECT_EQ(Host.Messages.last(), QString::fromLatin1(c.LastLine));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Loader, LoaderLostSerialReply,
+    ::testing::Values(
+        // Both attempts' replies come after their waits; the unit answers the read-back.
+        TLostSerialReplyCase{"ReadBackShowsItWritten", 60, true, "ok", 1000, "sent successfully"},
+        TLostSerialReplyCase{"UnitSilentAfterwards", 100000, false, "unknown", -1,
+                             "error: serial number 1000 may have been written: the unit did not answer when read "
+                             "back"}),
+    [](const auto& info) { return std::string(info.param.Name); });
+
+// A stop in the middle of the kernel: the send ends at once, says "interrupted" and what
+// the unit now holds; the step cut short is "interrupted", the one never begun failed.
+TEST_F(LoaderProduction, StopMidKernelSaysInterruptedAndWhatTheUnitHolds)
+{
+    Start(FreshUnit());
+    ASSERT_EQ(Connect().Outcome, TConnectOutcome::Answered);
+    TOperationInputs inputs;
+    LoadFiles(inputs, SampleKernel(3, 32 * 1024), SampleProgram(4 * 1024));
+    AssignSerial(inputs, 1000);
+    std::atomic<bool> stop{false};
+    Link->StopRequested = &stop;
+    QTimer watch;
+    QObject::connect(&watch, &QTimer::timeout, [&] {
+        if (CommandCount(CmdWriteBlock) >= 20)   // the serial number's, then 19 kernel blocks
+            stop = true;
+    });
+    watch.start(1);
+
+    Host.Clear();
+    EXPECT_FALSE(Session->DoSend(inputs));
+    const QString last = Host.Messages.last();
+    EXPECT_TRUE(last.startsWith(QStringLiteral("interrupted: serial number 1000 written; kernel area erased, ")))
+        << last.toStdString();
+    EXPECT_TRUE(last.endsWith(QStringLiteral(" of 32.0 KiB written"))) << last.toStdString();
+    EXPECT_EQ(SendStepText(Session->LastSend, TSendStep::Serial), QStringLiteral("ok"));
+    EXPECT_EQ(SendStepText(Session->LastSend, TSendStep::Kernel), QStringLiteral("interrupted"));
+    EXPECT_EQ(SendStepText(Session->LastSend, TSendStep::Program), QStringLiteral("err"));
+    EXPECT_FALSE(Session->LastSend.ProgramRan);
+    EXPECT_LT(CommandCount(CmdWriteBlock), 1 + 32 * 4);
+    EXPECT_EQ(ProductionLogLines().size(), 1);   // the number is spent: on record
+}

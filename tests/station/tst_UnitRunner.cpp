@@ -215,8 +215,15 @@ TEST_F(StationRunners, StopEndsEveryRunnerAfterItsRequestAndSaysWhatWasWritten)
     for (const TUnitRecord& record : records) {
         EXPECT_EQ(record.Outcome, TUnitOutcome::Interrupted);
         EXPECT_EQ(record.SerialStep, QStringLiteral("ok"));
-        EXPECT_EQ(record.KernelStep, QStringLiteral("err"));
+        EXPECT_EQ(record.KernelStep, QStringLiteral("interrupted"));
         EXPECT_EQ(record.ProgramStep, QStringLiteral("err"));
+        // The program step never began: nothing of its file is in the unit.
+        EXPECT_EQ(record.KernelFile, QStringLiteral("kernel.bin"));
+        EXPECT_EQ(record.ProgramFile, QString());
+        EXPECT_TRUE(record.Message.startsWith(QStringLiteral("interrupted: serial number ") +
+                                              QString::number(record.Serial) +
+                                              QStringLiteral(" written; kernel area erased, ")))
+            << record.Message.toStdString();
         EXPECT_EQ(record.Resent, 0u);
     }
 }
