@@ -401,6 +401,7 @@ bool TLoaderSession::WriteArea(TSendRun& run, uint32_t address, const QByteArray
 {
     run.BytesToWrite = image.size();
     run.BytesWritten = 0;
+    ResetProgress();   // a transfer of its own: the total counts all its bytes
     // Counts the bytes the unit acknowledged, for the words after a stop, and moves the bars.
     const auto bars = Link.OnProgress;
     Link.OnProgress = [&run, &bars](int position, int maximum) {

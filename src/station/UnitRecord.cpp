@@ -85,7 +85,11 @@ void NoteConnectedUnit(const TLoaderSession& session, TUnitRecord& record)
 
 void NoteSend(const TLoaderSession& session, const TOperationInputs& inputs, TUnitRecord& record)
 {
-    const TSendReport& sent = session.LastSend;
+    NoteSend(session.LastSend, inputs, record);
+}
+
+void NoteSend(const TSendReport& sent, const TOperationInputs& inputs, TUnitRecord& record)
+{
     // Only a step that began put anything of its file into the unit.
     if (inputs.KernelChecked && sent.KernelRan)
         record.KernelFile = QFileInfo(inputs.KernelPath).fileName();

@@ -12,6 +12,7 @@
 #include "UnitRecord.h"
 
 #include <QDateTime>
+#include <QMutex>
 #include <QThread>
 
 #include <atomic>
@@ -28,6 +29,11 @@ public:
     const TUnitJob& Job() const { return FJob; }
     // Safe from any thread.
     void RequestStop();
+    // The unit's record as far as known, safe from any thread: for a front end that ends the
+    // run before the runner has ended. Until then it says "interrupted" for the outcome and
+    // the step under way, and holds the serial number taken as soon as it is taken; once
+    // ended, it is the record Finished gave.
+    TUnitRecord Snapshot() const;
 
 Q_SIGNALS:
     void Message(const QString& unit, const QDateTime& moment, const QString& text);
@@ -39,10 +45,16 @@ protected:
 
 private:
     class THost;
-    bool RunJob(TLoaderSession& session, TUnitRecord& record);
-    bool Send(TLoaderSession& session, TUnitRecord& record);
+    bool RunJob(TLoaderSession& session, THost& host, TUnitRecord& record);
+    bool Send(TLoaderSession& session, THost& host, TUnitRecord& record);
+    // "ok", "err", or "interrupted" after a stop request.
+    QString VerifyStepText(bool verified) const;
+    // Keeps a copy of the record so far for Snapshot.
+    void Keep(const TUnitRecord& record);
 
     const TUnitJob FJob;
     const std::shared_ptr<TSerialCounter> FSerials;
     std::atomic<bool> FStop{false};
+    mutable QMutex FSnapshotMutex;
+    TUnitRecord FSnapshot;
 };

@@ -102,6 +102,7 @@ TEST_F(LoaderProduction, FreshUnitGetsSerialKernelProgramStartAndClockThenTheNex
     EXPECT_EQ(Session->NextNad, 1000);
     EXPECT_EQ(Session->CurrentOperation, OpNone);
     EXPECT_EQ(Host.LastTotalMaximum, kernelFile.size() + programFile.size());
+    EXPECT_EQ(Host.LastTotal, Host.LastTotalMaximum);   // every byte of both transfers counted
 
     const QStringList lines = ProductionLogLines();
     ASSERT_EQ(lines.size(), 1);

@@ -228,6 +228,66 @@ TEST_F(StationRunners, StopEndsEveryRunnerAfterItsRequestAndSaysWhatWasWritten)
     }
 }
 
+// A record of a runner not yet ended, for a front end that must end the run at once: the
+// number taken, the steps done and the step under way as cut short.
+TEST_F(StationRunners, SnapshotIsTheRecordAsFarAsKnown)
+{
+    StartUnits(1);
+    TUnitRecord seen;
+    const auto records = Run({SendJob(0)}, std::make_shared<TMemorySerialCounter>(600),
+                             [&seen](TUnitRunner& runner, const QString& text) {
+                                 // The simulator answers on this thread: the unit waits for it now.
+                                 if (text != QStringLiteral("sending kernel"))
+                                     return;
+                                 seen = runner.Snapshot();
+                                 runner.RequestStop();
+                             });
+    ASSERT_EQ(records.size(), 1u);
+    EXPECT_EQ(seen.IP, Sim.Controller(0).Address);
+    EXPECT_EQ(seen.SerialTaken, 600);
+    EXPECT_EQ(seen.Serial, 600);
+    EXPECT_EQ(seen.SerialStep, QStringLiteral("ok"));
+    EXPECT_EQ(seen.KernelStep, QStringLiteral("interrupted"));
+    EXPECT_EQ(seen.KernelFile, QStringLiteral("kernel.bin"));
+    EXPECT_EQ(seen.ProgramFile, QString());
+    EXPECT_EQ(seen.Outcome, TUnitOutcome::Interrupted);
+    EXPECT_TRUE(seen.Ended.isValid());
+}
+
+// Send and then verify: one total for both, never going back, so the time left can be
+// told from it.
+TEST_F(StationRunners, SendThenVerifyProgressIsOneTotalThatNeverGoesBack)
+{
+    StartUnits(1);
+    TUnitJob job = SendJob(0);
+    job.VerifyAfterSend = true;
+    TUnitRunner runner(job, std::make_shared<TMemorySerialCounter>(900));
+    QList<std::pair<qint64, qint64>> progress;
+    QObject::connect(&runner, &TUnitRunner::Progress, &runner, [&](const QString&, qint64 done, qint64 total) {
+        progress.append({done, total});
+    });
+    TUnitRecord record;
+    QEventLoop loop;
+    QObject::connect(&runner, &TUnitRunner::Finished, &loop, [&](const TUnitRecord& ended) {
+        record = ended;
+        loop.quit();
+    });
+    QTimer::singleShot(60000, &loop, &QEventLoop::quit);
+    runner.start();
+    loop.exec();
+
+    ASSERT_EQ(record.VerifyStep, QStringLiteral("ok"));
+    ASSERT_FALSE(progress.isEmpty());
+    const qint64 total = 2 * (Kernel.size() + Program.size());
+    for (qsizetype i = 0; i < progress.size(); ++i) {
+        EXPECT_EQ(progress[i].second, total) << i;
+        if (i > 0)
+            EXPECT_GE(progress[i].first, progress[i - 1].first) << i;
+    }
+    EXPECT_EQ(progress.last().first, total);
+    EXPECT_EQ(runner.Snapshot().VerifyStep, QStringLiteral("ok"));
+}
+
 TEST_F(StationRunners, UnitOfTheOtherPlatformFailsWithTheReasonOthersGoOn)
 {
     TSimControllerConfig xa;
