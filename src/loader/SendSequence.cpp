@@ -425,7 +425,8 @@ QString TLoaderSession::InterruptedLine(const TSendRun& run) const
     else if (LastSend.SerialTaken > 0)
         held << QStringLiteral("serial number ") + QString::number(LastSend.SerialTaken) +
                     QStringLiteral(" taken, not written");
-    const TSendStep step = LastSend.Step;
+    // The step whose transfer had begun when the stop came.
+    const TSendStep step = run.BytesToWrite > 0 ? LastSend.Step : TSendStep::None;
     if (LastSend.KernelRan)
         held << AreaWords(QStringLiteral("kernel"), run.Entry.KernelResult == StepOk, run.KernelErased,
                           step == TSendStep::Kernel, run.BytesWritten, run.BytesToWrite);

@@ -6,6 +6,7 @@
 #include "OrvelSimulator.h"
 #include "SampleImages.h"
 #include "SettingsStore.h"
+#include "TestPrinters.h"
 #include "UnitRunner.h"
 #include "uABus.h"
 
@@ -226,6 +227,28 @@ TEST_F(StationRunners, StopEndsEveryRunnerAfterItsRequestAndSaysWhatWasWritten)
             << record.Message.toStdString();
         EXPECT_EQ(record.Resent, 0u);
     }
+}
+
+// An erase that the unit never answers waits 10 x 2 s for each of 3 attempts: a stop ends
+// it at once, and the record says what the unit holds.
+TEST_F(StationRunners, StopEndsALongEraseAtOnce)
+{
+    StartUnits(1);
+    TSimFaults stuck;
+    stuck.LatencyFor[CmdEraseFlash] = 600000;
+    Sim.Controller(0).SetFaults(stuck);
+    TUnitJob job = SendJob(0);
+    job.Link.Timeout = 2000;
+    const auto records = Run({job}, std::make_shared<TMemorySerialCounter>(300),
+                             [](TUnitRunner& runner, const QString& text) {
+                                 if (text == QStringLiteral("erasing flash"))
+                                     QTimer::singleShot(100, &runner, [&runner] { runner.RequestStop(); });
+                             });
+    ASSERT_EQ(records.size(), 1u);
+    EXPECT_EQ(records[0].Outcome, TUnitOutcome::Interrupted);
+    EXPECT_EQ(records[0].KernelStep, QStringLiteral("interrupted"));
+    EXPECT_EQ(records[0].Message, QStringLiteral("interrupted: serial number 300 written; kernel area erased"));
+    EXPECT_EQ(Sim.Controller(0).CommandCounts.value(CmdEraseFlash), 1);
 }
 
 // A record of a runner not yet ended, for a front end that must end the run at once: the
