@@ -524,6 +524,21 @@ private Q_SLOTS:
         QCOMPARE(ProductionLogLines().size(), 1);   // the text log as it always was
     }
 
+    // The kernel file was built for the other platform: the send refuses it before the unit
+    // takes the serial number, so the unit stays fresh and the number stays in the box.
+    void kernelOfTheOtherPlatformIsRefusedBeforeTheSerialNumber()
+    {
+        TSimController& unit = PrepareProductionRun(SampleKernel(2, 16 * 1024), SampleProgram(4 * 1024));
+
+        Find<QAbstractButton>("btnSend")->click();
+
+        QCOMPARE(unit.Serial(), NoSerialNumber);
+        QVERIFY2(LogLines().contains(QStringLiteral("error: no valid kernel file")),
+                 qPrintable(LogLines().join(u'\n')));
+        QCOMPARE(Find<QLineEdit>("edSerialNumber")->text(), QStringLiteral("1000"));
+        QCOMPARE(unit.CommandCounts.value(CmdEraseFlash), 0);
+    }
+
     // The data folder cannot be made: the record is kept nowhere, and the operator is told.
     void recordKeptNowhereIsShownToTheOperator()
     {
