@@ -16,6 +16,7 @@
 #include <csignal>
 #include <functional>
 #include <limits>
+#include <numeric>
 #include <sys/resource.h>
 
 namespace {
@@ -848,4 +849,26 @@ TEST_F(LoaderProduction, StopMidKernelSaysInterruptedAndWhatTheUnitHolds)
     EXPECT_FALSE(Session->LastSend.ProgramRan);
     EXPECT_LT(CommandCount(CmdWriteBlock), 1 + 32 * 4);
     EXPECT_EQ(ProductionLogLines().size(), 1);   // the number is spent: on record
+}
+
+// The send's fixed wait before the program is started ends at a stop request too.
+TEST_F(LoaderProduction, StopEndsTheFixedWaitBeforeTheStart)
+{
+    Start(FreshUnit());
+    ASSERT_EQ(Connect().Outcome, TConnectOutcome::Answered);
+    TOperationInputs inputs;
+    LoadFiles(inputs, SampleKernel(3, 16 * 1024), {});
+    inputs.StartPlc = true;
+    std::atomic<bool> stop{false};
+    Link->StopRequested = &stop;
+    Host.OnMessage = [&stop](const QString& text) {
+        if (text == QStringLiteral("sent successfully"))
+            stop = true;
+    };
+
+    Waits.clear();
+    EXPECT_FALSE(Session->DoSend(inputs));
+    // The kernel's 500 ms ran whole (in short slices); the 200 ms before the start did not.
+    EXPECT_EQ(std::accumulate(Waits.begin(), Waits.end(), 0), 500);
+    EXPECT_EQ(CommandCount(CmdStartPlc), 0);
 }
