@@ -215,7 +215,10 @@ private:
 
     // The send's fixed waits, ended early by a stop request.
     void Pause(int milliseconds);
+    // A step begins, or has ended well: the report follows at once, for a record of a send
+    // not yet ended.
     void EnterStep(TSendRun& run, TSendStep step);
+    void EndStep(TSendRun& run);
     // Writes an image as the send does, counting what the unit acknowledged.
     bool WriteArea(TSendRun& run, uint32_t address, const QByteArray& image);
     void CheckImagesFitUnit(const TOperationInputs& inputs, TSendRun& run);

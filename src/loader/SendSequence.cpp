@@ -90,6 +90,12 @@ void TLoaderSession::Pause(int milliseconds)
         Wait(std::min(left, PauseSliceMs));
 }
 
+void TLoaderSession::EndStep(TSendRun& run)
+{
+    LastSend.Step = TSendStep::None;
+    LastSend.Entry = run.Entry;
+}
+
 void TLoaderSession::EnterStep(TSendRun& run, TSendStep step)
 {
     LastSend.Step = step;
@@ -196,6 +202,7 @@ void TLoaderSession::SendSerialNumber(const TOperationInputs& inputs, TSendRun& 
     }
     run.SomethingSent = true;
     run.Entry.SerialResult = StepOk;
+    EndStep(run);
 }
 
 bool TLoaderSession::SerialWrittenAfterAll(int32_t serial, TSendRun& run)
@@ -309,7 +316,7 @@ void TLoaderSession::WriteKernel(TSendRun& run)
     }
     RefreshPlcStatus();
     run.Entry.KernelResult = StepOk;
-    LastSend.Entry = run.Entry;
+    EndStep(run);
     LastSend.Kernel = run.Kernel;
     LastSend.Configuration = ConfigHeader;
 }
@@ -351,7 +358,7 @@ void TLoaderSession::WriteProgram(const TOperationInputs& inputs, TSendRun& run)
         return;
     }
     run.Entry.ProgramResult = StepOk;
-    LastSend.Entry = run.Entry;
+    EndStep(run);
     SetProgramHeader(program, ProgramHeaderImage);
     LastSend.Program = program;
 }

@@ -872,3 +872,24 @@ TEST_F(LoaderProduction, StopEndsTheFixedWaitBeforeTheStart)
     EXPECT_EQ(std::accumulate(Waits.begin(), Waits.end(), 0), 500);
     EXPECT_EQ(CommandCount(CmdStartPlc), 0);
 }
+
+// A stop between steps cuts none short: the serial number written stays "ok".
+TEST_F(LoaderProduction, StopBetweenStepsLeavesTheDoneStepOk)
+{
+    Start(FreshUnit());
+    ASSERT_EQ(Connect().Outcome, TConnectOutcome::Answered);
+    TOperationInputs inputs;
+    AssignSerial(inputs, 1000);
+    SetAlias(inputs);   // the kernel is read from the unit first
+    std::atomic<bool> stop{false};
+    Link->StopRequested = &stop;
+    Host.OnMessage = [&stop](const QString& text) {
+        if (text == QStringLiteral("reading kernel"))
+            stop = true;
+    };
+
+    EXPECT_FALSE(Session->DoSend(inputs));
+    EXPECT_EQ(Host.Messages.last(), QStringLiteral("interrupted: serial number 1000 written"));
+    EXPECT_EQ(SendStepText(Session->LastSend, TSendStep::Serial), QStringLiteral("ok"));
+    EXPECT_EQ(SendStepText(Session->LastSend, TSendStep::Kernel), QStringLiteral("---"));
+}
