@@ -2,6 +2,13 @@
 
 #include <algorithm>
 
+namespace {
+
+// A step under way, as the snapshot shows it: were the run to end now, it was cut short.
+const QString UnderWay = QStringLiteral("interrupted");
+
+}   // namespace
+
 // The session's front end on the runner's thread: lines and progress become signals, the
 // dump's file name is the job's, and nothing waits for an operator. Every line also renews
 // the runner's snapshot of the record.
@@ -67,6 +74,10 @@ TUnitRunner::TUnitRunner(TUnitJob job, std::shared_ptr<TSerialCounter> serials, 
     : QThread(parent), FJob(std::move(job)), FSerials(std::move(serials))
 {
     qRegisterMetaType<TUnitRecord>();
+    // The snapshot of a runner not yet started names its unit.
+    FSnapshot.IP = FJob.Unit.IP;
+    FSnapshot.NadBefore = FSnapshot.NadAfter = FJob.Unit.Nad;
+    FSnapshot.Outcome = TUnitOutcome::Interrupted;
 }
 
 TUnitRunner::~TUnitRunner()
@@ -161,6 +172,7 @@ bool TUnitRunner::RunJob(TLoaderSession& session, THost& host, TUnitRecord& reco
     case TUnitOperation::Send:
         return Send(session, host, record);
     case TUnitOperation::Verify: {
+        record.VerifyStep = UnderWay;
         const bool verified = session.DoVerify(FJob.Inputs);
         record.VerifyStep = VerifyStepText(verified);
         return verified;
@@ -190,7 +202,7 @@ bool TUnitRunner::Send(TLoaderSession& session, THost& host, TUnitRecord& record
                 // On record from the moment it is taken, before the unit holds it.
                 TUnitRecord taken = Snapshot();
                 taken.SerialTaken = serial;
-                taken.SerialStep = QStringLiteral("interrupted");
+                taken.SerialStep = UnderWay;
                 Keep(taken);
             }
             return serial;
@@ -208,6 +220,7 @@ bool TUnitRunner::Send(TLoaderSession& session, THost& host, TUnitRecord& record
     if (ok && FJob.VerifyAfterSend) {
         host.Base = host.Maximum() - host.After;
         host.After = 0;
+        record.VerifyStep = UnderWay;
         // Read back as the window would after a send: connected anew, under the new number.
         ok = session.ConnectToNad({record.NadAfter == -1, QString::number(record.NadAfter)}).Outcome ==
                  TConnectOutcome::Answered &&

@@ -3,8 +3,9 @@
 // session, so several units are flashed at once, each waiting in its own event loop.
 //
 // It reports through queued signals: every message line the window would log, the progress
-// of the whole operation in bytes, and at the end the unit's record. RequestStop ends the
-// job after the request under way; the record then says what was written and what was not.
+// of the whole operation in bytes (a send and its verify as one total), and at the end the
+// unit's record. RequestStop ends the wait under way within 20 ms and sends nothing more; the
+// record then says "interrupted" for the step cut short and what the unit now holds.
 #pragma once
 
 #include "SerialCounter.h"
@@ -23,7 +24,7 @@ class TUnitRunner : public QThread {
 public:
     // serials: the shared counter a send's serial number comes from; none: the job's number.
     explicit TUnitRunner(TUnitJob job, std::shared_ptr<TSerialCounter> serials = {}, QObject* parent = nullptr);
-    // Stops the job after its request under way and waits for the thread.
+    // Stops the job (its wait under way ends at once) and waits for the thread.
     ~TUnitRunner() override;
 
     const TUnitJob& Job() const { return FJob; }
