@@ -80,16 +80,30 @@ struct TConnectRequest {
 using TTimedWait = std::function<void(int milliseconds)>;
 void WaitWithEvents(int milliseconds);
 
+enum class TSendStep { None, Serial, Kernel, Program };
+
 // What the last send put into its unit, for the unit's record: the production log columns
 // with each step's result, the serial number written and the bytes as they went into flash.
+// It is kept up to date while the send runs, so a record can be made of a send not ended.
 struct TSendReport {
     TProductionLogEntry Entry;
-    int32_t SerialWritten = -1;      // -1: none
-    int32_t SerialTaken = -1;        // given by a shared counter for the unit, written or not; -1: none
-    QByteArray Kernel;               // as written, configuration header and stamp included; empty: none
-    QByteArray Program;              // as written, sealed header in place; empty: none
-    TKernelHeader Configuration{};   // the header in Kernel
+    int32_t SerialWritten = -1;                // -1: none
+    int32_t SerialTaken = -1;                  // given by a shared counter for the unit, written or not; -1: none
+    QByteArray Kernel;                         // as written, configuration header and stamp included; empty: none
+    QByteArray Program;                        // as written, sealed header in place; empty: none
+    TKernelHeader Configuration{};             // the header in Kernel
+    TSendStep Step = TSendStep::None;          // the step under way; None once the send has ended
+    TSendStep Interrupted = TSendStep::None;   // the step a stop request cut short
+    // The serial number's write went unanswered and reading the unit back could not tell
+    // whether it holds the number.
+    bool SerialUnknown = false;
+    bool KernelRan = false;    // the kernel step began: the unit may hold part of the file
+    bool ProgramRan = false;   // the same for the program
 };
+
+// A step's result for the unit's record: "ok", "err", "---" (not asked), "interrupted" (cut
+// short by a stop request) or, for the serial number only, "unknown".
+QString SendStepText(const TSendReport& report, TSendStep step);
 
 // True when both buffers have the same length and agree from start to the end.
 bool CompareStreams(const QByteArray& image, const QByteArray& read, qsizetype start);
@@ -199,6 +213,20 @@ private:
     bool VerifyConfiguration(const TOperationInputs& inputs, const TLoadedImages& images);
     bool VerifyImage(TVerifyCheck check, const QByteArray& image, QByteArray& dump);
 
+    // The send's fixed waits, ended early by a stop request.
+    void Pause(int milliseconds);
+    // A step begins, or has ended well: the report follows at once, for a record of a send
+    // not yet ended.
+    void EnterStep(TSendRun& run, TSendStep step);
+    void EndStep(TSendRun& run);
+    // Writes an image as the send does, counting what the unit acknowledged.
+    bool WriteArea(TSendRun& run, uint32_t address, const QByteArray& image);
+    void CheckImagesFitUnit(const TOperationInputs& inputs, TSendRun& run);
+    // The serial number's write went unanswered: reads the unit's record back; true when the
+    // unit holds the number.
+    bool SerialWrittenAfterAll(int32_t serial, TSendRun& run);
+    // After a stop: "interrupted: " and what the unit now holds.
+    QString InterruptedLine(const TSendRun& run) const;
     void SendSerialNumber(const TOperationInputs& inputs, TSendRun& run);
     void PlanSend(const TOperationInputs& inputs, TSendRun& run);
     void PrepareKernel(const TOperationInputs& inputs, TSendRun& run);

@@ -15,6 +15,20 @@ QString StartResult(bool checked)
     return checked ? QStringLiteral("err") : QStringLiteral("---");
 }
 
+// One unit is one line: a control character (a newline in a file name, say) is written as
+// \xNN, and the backslash as \x5c so that an escape is never ambiguous.
+QString Escaped(const QString& text)
+{
+    QString escaped;
+    for (const QChar c : text) {
+        if (c.category() == QChar::Other_Control || c == u'\\')
+            escaped += QStringLiteral("\\x") + QStringLiteral("%1").arg(c.unicode(), 2, 16, QLatin1Char('0'));
+        else
+            escaped += c;
+    }
+    return escaped;
+}
+
 }   // namespace
 
 QString NineDigits(int32_t value)
@@ -40,8 +54,8 @@ QString ProductionLogLine(const TProductionLogEntry& entry, const QDateTime& mom
 {
     return moment.toString(QStringLiteral("yyyy-MM-dd HH:mm:ss")) + QStringLiteral(" nad ") + entry.Nad +
            QStringLiteral(" serial ") + entry.Serial + u' ' + entry.SerialResult + QStringLiteral(" kernel ") +
-           entry.KernelVersion + u' ' + entry.KernelResult + QStringLiteral(" plc ") + entry.ProgramResult +
-           QStringLiteral(" (") + entry.ProgramFile + QStringLiteral(")\r\n");
+           Escaped(entry.KernelVersion) + u' ' + entry.KernelResult + QStringLiteral(" plc ") + entry.ProgramResult +
+           QStringLiteral(" (") + Escaped(entry.ProgramFile) + QStringLiteral(")\r\n");
 }
 
 QString DefaultProductionLogPath()

@@ -23,6 +23,11 @@ struct TLoaderSession::TSendRun {
     int64_t RecordedLength = 0;
     int64_t StoredLength = 0;
     QByteArray Kernel;   // the kernel to send, apart from KernelImage
+    // For the words after a stop: an area erased, and the bytes of the transfer under way.
+    bool KernelErased = false;
+    bool ProgramErased = false;
+    int64_t BytesWritten = 0;
+    int64_t BytesToWrite = 0;
 
     void Fail(const QString& text)
     {
@@ -38,15 +43,78 @@ int32_t ClampedTotal(int64_t bytes)
     return int32_t(std::min<int64_t>(bytes, std::numeric_limits<int32_t>::max()));
 }
 
+constexpr int PauseSliceMs = 20;
+
+QString KiB(int64_t bytes)
+{
+    return QString::number(double(bytes) / 1024.0, 'f', 1);
+}
+
+// What an area holds after a stop, in words.
+QString AreaWords(const QString& area, bool done, bool erased, bool underWay, int64_t written, int64_t total)
+{
+    if (done)
+        return area + QStringLiteral(" written");
+    if (!erased)
+        return area + QStringLiteral(" area untouched");
+    if (!underWay)
+        return area + QStringLiteral(" area erased");
+    return area + QStringLiteral(" area erased, ") + KiB(written) + QStringLiteral(" of ") + KiB(total) +
+           QStringLiteral(" KiB written");
+}
+
 }   // namespace
+
+QString SendStepText(const TSendReport& report, TSendStep step)
+{
+    if (step == TSendStep::None)
+        return {};
+    if (step == TSendStep::Serial && report.SerialUnknown)
+        return QStringLiteral("unknown");
+    if (report.Interrupted == step)
+        return QStringLiteral("interrupted");
+    // "ok ", "err" or "---" as the production log has them, without the padding.
+    const QString& result = step == TSendStep::Serial   ? report.Entry.SerialResult
+                            : step == TSendStep::Kernel ? report.Entry.KernelResult
+                                                        : report.Entry.ProgramResult;
+    return result.trimmed();
+}
+
+void TLoaderSession::Pause(int milliseconds)
+{
+    if (!Link.StopRequested) {
+        Wait(milliseconds);
+        return;
+    }
+    for (int left = milliseconds; left > 0 && !Link.Stopping(); left -= PauseSliceMs)
+        Wait(std::min(left, PauseSliceMs));
+}
+
+void TLoaderSession::EndStep(TSendRun& run)
+{
+    LastSend.Step = TSendStep::None;
+    LastSend.Entry = run.Entry;
+}
+
+void TLoaderSession::EnterStep(TSendRun& run, TSendStep step)
+{
+    LastSend.Step = step;
+    LastSend.Entry = run.Entry;
+    if (step == TSendStep::Kernel)
+        LastSend.KernelRan = true;
+    else if (step == TSendStep::Program)
+        LastSend.ProgramRan = true;
+    run.BytesWritten = run.BytesToWrite = 0;
+}
 
 bool TLoaderSession::DoSend(const TOperationInputs& inputs)
 {
     CurrentOperation = OpSend;
     TSendRun run;
+    LastSend = {};
     run.Images = TakeImages();
     run.Entry = PrepareLogEntry(Link.Nad, inputs);
-    LastSend = {};
+    LastSend.Entry = run.Entry;
     run.Xa = Info.IsXaPlatform();
     Host.DisableControls();
     TotalDone = 0;
@@ -55,17 +123,11 @@ bool TLoaderSession::DoSend(const TOperationInputs& inputs)
 
     if (!Link.Ping())
         run.Fail(QStringLiteral("plc not responding"));
+    CheckImagesFitUnit(inputs, run);
     SendSerialNumber(inputs, run);
     // Checked after the serial number: a number already written stays written.
     if (run.Good && !inputs.ParametersValid)
         run.Fail(QStringLiteral("some parameters are invalid"));
-    // A kernel loaded while a unit of the other platform was connected has its header
-    // elsewhere: it is no valid kernel for this unit, and writing the configuration header
-    // at this unit's offset would overwrite its code.
-    if (run.Good && inputs.KernelChecked && !(run.Images.KernelLoaded && IsValidKernel(run.Images.Kernel)))
-        run.Fail(QStringLiteral("no valid kernel file"));
-    if (run.Good && inputs.ProgramChecked && !run.Images.ProgramLoaded)
-        run.Fail(QStringLiteral("no valid plc program file"));
     PlanSend(inputs, run);
     PrepareKernel(inputs, run);
     WriteKernel(run);
@@ -73,6 +135,22 @@ bool TLoaderSession::DoSend(const TOperationInputs& inputs)
     WriteProgram(inputs, run);
     FinishSend(inputs, run);
     return run.Good;
+}
+
+void TLoaderSession::CheckImagesFitUnit(const TOperationInputs& inputs, TSendRun& run)
+{
+    // Before the unit takes a serial number: a unit refused for its files stays fresh and
+    // spends no number. A kernel loaded while a unit of the other platform was connected has
+    // its header elsewhere: it is no valid kernel for this unit, and writing the configuration
+    // header at this unit's offset would overwrite its code.
+    if (run.Good && inputs.KernelChecked && !(run.Images.KernelLoaded && IsValidKernel(run.Images.Kernel)))
+        run.Fail(QStringLiteral("no valid kernel file"));
+    if (run.Good && inputs.ProgramChecked && !run.Images.ProgramLoaded)
+        run.Fail(QStringLiteral("no valid plc program file"));
+    // Loaded for another platform, the program would not be sealed for this unit.
+    if (run.Good && inputs.ProgramChecked && !run.Images.Program.isEmpty() &&
+        !IsValidProgram(run.Images.Program, run.Xa))
+        run.Fail(QStringLiteral("invalid plc program"));
 }
 
 void TLoaderSession::SendSerialNumber(const TOperationInputs& inputs, TSendRun& run)
@@ -103,14 +181,14 @@ void TLoaderSession::SendSerialNumber(const TOperationInputs& inputs, TSendRun& 
         LastSend.SerialTaken = serial;
     run.Entry.Serial = NineDigits(serial);
     run.SerialSpent = shared;
+    EnterStep(run, TSendStep::Serial);
 
     TLoaderRecord record = Info.Identification;
     record.Serial = uint32_t(serial);
     const QByteArray bytes = LoaderRecordToBytes(record);
-    if (!Link.WriteBlock(4, uint16_t(bytes.size()), reinterpret_cast<const uint8_t*>(bytes.constData()))) {
-        run.Fail(QStringLiteral("loader write failed"));
+    if (!Link.WriteBlock(4, uint16_t(bytes.size()), reinterpret_cast<const uint8_t*>(bytes.constData())) &&
+        !SerialWrittenAfterAll(serial, run))
         return;
-    }
 
     NextNad = serial;
     run.SerialSpent = true;
@@ -124,6 +202,31 @@ void TLoaderSession::SendSerialNumber(const TOperationInputs& inputs, TSendRun& 
     }
     run.SomethingSent = true;
     run.Entry.SerialResult = StepOk;
+    EndStep(run);
+}
+
+bool TLoaderSession::SerialWrittenAfterAll(int32_t serial, TSendRun& run)
+{
+    // The write may have reached the unit with only its replies lost (or its reply may be an
+    // error to a resend of a write already done): only the unit can tell.
+    TLoaderRecord held;
+    if (Link.Stopping() || !Link.ReadLoaderRecord(held)) {
+        run.SerialSpent = true;
+        LastSend.SerialUnknown = true;
+        run.Fail(Link.Stopping()
+                     ? QStringLiteral("serial number ") + QString::number(serial) +
+                           QStringLiteral(" may have been written: stopped before reading it back")
+                     : QStringLiteral("serial number ") + QString::number(serial) +
+                           QStringLiteral(" may have been written: the unit did not answer when read back"));
+        return false;
+    }
+    if (held.Serial != uint32_t(serial)) {
+        run.Fail(QStringLiteral("loader write failed"));
+        return false;
+    }
+    Host.AddMessage(QStringLiteral("serial number ") + QString::number(serial) +
+                    QStringLiteral(" written (its reply was lost; read back from the unit)"));
+    return true;
 }
 
 void TLoaderSession::PlanSend(const TOperationInputs& inputs, TSendRun& run)
@@ -184,23 +287,25 @@ void TLoaderSession::WriteKernel(TSendRun& run)
         return;
     }
 
+    EnterStep(run, TSendStep::Kernel);
     Host.AddMessage(QStringLiteral("starting loader"));
     bool ok = Link.StartLoader();
     if (ok) {
         Host.ShowPlcStatus(ModeNames[0]);
         Host.AddMessage(QStringLiteral("erasing flash"));
         ok = Link.EraseFlash(2, 1);
+        run.KernelErased = true;   // as far as anybody can tell after a stop
     }
     if (ok) {
         Host.AddMessage(QStringLiteral("sending kernel"));
-        ok = Link.WriteMemory(KernelAddress, run.Kernel);
+        ok = WriteArea(run, KernelAddress, run.Kernel);
     }
     if (ok) {
         Host.AddMessage(QStringLiteral("starting kernel"));
         ok = Link.StartKernel();
     }
     if (ok) {
-        Wait(500);   // the kernel needs this long before it answers a status request
+        Pause(500);   // the kernel needs this long before it answers a status request
         uint8_t mode = 0;
         uint8_t state = 0;
         ok = Link.ReadStatus(mode, state);
@@ -211,6 +316,7 @@ void TLoaderSession::WriteKernel(TSendRun& run)
     }
     RefreshPlcStatus();
     run.Entry.KernelResult = StepOk;
+    EndStep(run);
     LastSend.Kernel = run.Kernel;
     LastSend.Configuration = ConfigHeader;
 }
@@ -235,14 +341,11 @@ void TLoaderSession::WriteProgram(const TOperationInputs& inputs, TSendRun& run)
     if (!run.Good || !inputs.ProgramChecked || program.isEmpty())
         return;
     run.SomethingSent = true;
-    // Loaded for another platform, the image would not be sealed; never erase for it.
-    if (!IsValidProgram(program, run.Xa)) {
-        run.Fail(QStringLiteral("invalid plc program"));
-        return;
-    }
     SealProgram(program, ProgramHeaderImage, run.Xa, QDateTime::currentDateTime());
+    EnterStep(run, TSendStep::Program);
 
     Host.AddMessage(QStringLiteral("erasing flash"));
+    run.ProgramErased = true;   // as far as anybody can tell after a stop
     if (!Link.EraseFlash(uint8_t(ProgramEraseArea(int32_t(program.size()))), 1)) {
         run.Good = false;
         return;
@@ -250,11 +353,12 @@ void TLoaderSession::WriteProgram(const TOperationInputs& inputs, TSendRun& run)
     RefreshPlcStatus();
     Host.AddMessage(QStringLiteral("sending plc program"));
     // The sealed header goes last, so the area reads as erased until the body is complete.
-    if (!Link.WriteMemory(ProgramAddress, program) || !Link.WriteMemory(ProgramAddress, ProgramHeaderImage)) {
+    if (!WriteArea(run, ProgramAddress, program) || !Link.WriteMemory(ProgramAddress, ProgramHeaderImage)) {
         run.Good = false;
         return;
     }
     run.Entry.ProgramResult = StepOk;
+    EndStep(run);
     SetProgramHeader(program, ProgramHeaderImage);
     LastSend.Program = program;
 }
@@ -271,10 +375,16 @@ void TLoaderSession::FinishSend(const TOperationInputs& inputs, TSendRun& run)
         ClearControllerImages();
         Host.ClearInfoPanel();
     } else {
-        if (!run.Pending.isEmpty())
+        // A stop cut the step under way short: that step is "interrupted", and the last line
+        // says what the unit now holds.
+        if (Link.Stopping()) {
+            LastSend.Interrupted = LastSend.Step;
+            Host.AddMessage(InterruptedLine(run));
+        } else if (!run.Pending.isEmpty()) {
             Host.AddMessage(QStringLiteral("error: ") + run.Pending);
-        else
+        } else {
             AddErrorLine(QStringLiteral("error"));
+        }
         // The unit took its serial number before a later step failed, or a shared counter
         // gave one that did not reach the unit: the number is spent, so it goes on record
         // with the steps that failed or never ran still at "err".
@@ -283,14 +393,56 @@ void TLoaderSession::FinishSend(const TOperationInputs& inputs, TSendRun& run)
     }
     CurrentOperation = OpNone;
     LastSend.Entry = run.Entry;
+    LastSend.Step = TSendStep::None;
 
     if (run.Good && inputs.StartPlc) {
-        Wait(200);
+        Pause(200);
         run.Good = RunPlcCommand(QStringLiteral("starting plc program"), [this] { return Link.StartPlc(); });
     }
     if (run.Good && inputs.SetRtc)
         run.Good = RunPlcCommand(QStringLiteral("writing real-time clock"), [this] { return Link.WriteClock(); });
     Host.EnableControls();
+}
+
+bool TLoaderSession::WriteArea(TSendRun& run, uint32_t address, const QByteArray& image)
+{
+    run.BytesToWrite = image.size();
+    run.BytesWritten = 0;
+    ResetProgress();   // a transfer of its own: the total counts all its bytes
+    // Counts the bytes the unit acknowledged, for the words after a stop, and moves the bars.
+    const auto bars = Link.OnProgress;
+    Link.OnProgress = [&run, &bars](int position, int maximum) {
+        run.BytesWritten = position;
+        if (bars)
+            bars(position, maximum);
+    };
+    const bool ok = Link.WriteMemory(address, image);
+    Link.OnProgress = bars;
+    return ok;
+}
+
+QString TLoaderSession::InterruptedLine(const TSendRun& run) const
+{
+    QStringList held;
+    if (LastSend.SerialWritten > 0)
+        held << QStringLiteral("serial number ") + QString::number(LastSend.SerialWritten) + QStringLiteral(" written");
+    else if (LastSend.SerialUnknown)
+        held << QStringLiteral("serial number ") + QString::number(run.Entry.Serial.toInt()) +
+                    QStringLiteral(" may have been written");
+    else if (LastSend.SerialTaken > 0)
+        held << QStringLiteral("serial number ") + QString::number(LastSend.SerialTaken) +
+                    QStringLiteral(" taken, not written");
+    // The step whose transfer had begun when the stop came.
+    const TSendStep step = run.BytesToWrite > 0 ? LastSend.Step : TSendStep::None;
+    if (LastSend.KernelRan)
+        held << AreaWords(QStringLiteral("kernel"), run.Entry.KernelResult == StepOk, run.KernelErased,
+                          step == TSendStep::Kernel, run.BytesWritten, run.BytesToWrite);
+    if (LastSend.ProgramRan)
+        held << AreaWords(QStringLiteral("plc program"), run.Entry.ProgramResult == StepOk, run.ProgramErased,
+                          step == TSendStep::Program, run.BytesWritten, run.BytesToWrite);
+    if (held.isEmpty())
+        held << QStringLiteral("nothing written");
+    return QStringLiteral("interrupted: ") + held.join(QStringLiteral("; "));
 }
 
 void TLoaderSession::WriteProductionLog(const TProductionLogEntry& entry)

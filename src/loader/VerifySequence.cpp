@@ -88,6 +88,7 @@ bool TLoaderSession::VerifyImage(TVerifyCheck check, const QByteArray& image, QB
     // size, date) differ after every send and are not compared.
     const qsizetype start = kernel ? KernelHeaderOffset + 16 : SealedHeaderSize;
     QByteArray read;
+    ResetProgress();   // a transfer of its own: the total counts all its bytes
     const bool passed = Link.ReadMemory(kernel ? KernelAddress : ProgramAddress, uint32_t(image.size()), &read) &&
                         CompareStreams(image, read, start);
     if (passed)

@@ -135,6 +135,10 @@ QString RejectionText(TRejection rejection)
         return QStringLiteral("error code");
     case TRejection::TimeOut:
         return QStringLiteral("time-out");
+    case TRejection::WrongSender:
+        return QStringLiteral("reply from another address or port");
+    case TRejection::Stopped:
+        return QStringLiteral("stopped");
     }
     return QString();
 }

@@ -76,9 +76,11 @@ enum class TRejection : uint8_t {
     Incomplete,   // a frame began and has not all come (yet)
     BadLength,    // body length outside 2..1024
     BadChecksum,
-    TooLong,     // a datagram longer than the receive buffer
-    ErrorCode,   // a reply code other than acknowledge
-    TimeOut,     // nothing came before the wait ended
+    TooLong,       // a datagram longer than the receive buffer
+    ErrorCode,     // a reply code other than acknowledge
+    TimeOut,       // nothing came before the wait ended
+    WrongSender,   // from another address or port than the pinned unit's
+    Stopped,       // the wait ended at a stop request
 };
 
 // "noise", "incomplete frame", ..., "time-out"; empty for None.

@@ -21,7 +21,8 @@
 namespace {
 
 constexpr uint8_t Acknowledge = 1;
-constexpr uint32_t EraseTimeoutFactor = 10;   // an erase takes up to 10 s where a request takes 1 s
+constexpr uint32_t EraseTimeoutFactor = 10;
+constexpr std::chrono::milliseconds StopCheckInterval(20);   // an erase takes up to 10 s where a request takes 1 s
 constexpr int BlockSize = 256;
 constexpr int ReplyBufferSize = 1040;   // holds the data of the longest accepted reply
 // Block numbers are 16-bit: memory past 65536 blocks cannot be addressed.
@@ -165,10 +166,15 @@ bool TCommunicator::SendFrame(const QByteArray& frame)
     return Transact(frame, Attempts, Timeout, false);
 }
 
+bool TCommunicator::Stopping() const
+{
+    return StopRequested && StopRequested->load();
+}
+
 bool TCommunicator::Transact(const QByteArray& frame, int attempts, uint32_t timeout, bool discovery)
 {
     // A pinned link serves one controller and never broadcasts; a stopped one sends nothing.
-    if ((discovery && !PinnedIP.isEmpty()) || (StopRequested && StopRequested->load())) {
+    if ((discovery && !PinnedIP.isEmpty()) || Stopping()) {
         Timeout = RequestTimeout;
         return false;
     }
@@ -182,7 +188,9 @@ bool TCommunicator::Transact(const QByteArray& frame, int attempts, uint32_t tim
     ForgetEarlierReplies();
     bool result = false;
     bool missed = false;   // an attempt ended without its reply: one may still be on its way
-    for (int attempt = 0; attempt < attempts && !result; ++attempt) {
+    // A stop is looked at before every attempt, so a request with long waits ends with the wait
+    // under way.
+    for (int attempt = 0; attempt < attempts && !result && !Stopping(); ++attempt) {
         ++DatagramsSent;
         SendDatagram(frame, discovery ? BroadcastDestination() : Destination());
         if (DebugTrace)   // the hex text costs more than the rest of the send
@@ -218,15 +226,28 @@ bool TCommunicator::WaitForReply(uint32_t timeout)
     timer.setTimerType(Qt::PreciseTimer);
     connect(&timer, &QTimer::timeout, this, [&timedOut] { timedOut = true; });
     timer.start(std::chrono::milliseconds(std::min<uint32_t>(timeout, INT_MAX)));
+    // A stop request comes from another thread and wakes nothing here: a short tick looks
+    // at it, so a wait of many seconds ends within StopCheckInterval of it.
+    bool stopped = false;
+    QTimer stopCheck;
+    if (StopRequested) {
+        connect(&stopCheck, &QTimer::timeout, this, [this, &stopped] { stopped = Stopping(); });
+        stopCheck.start(StopCheckInterval);
+    }
     // Each pass handles what has arrived (datagrams, the time-out, the window's own events)
     // and blocks until there is more. A handler that starts a newer request or cancels
     // makes this wait stale; it then ends as failed as soon as control comes back here.
     QEventLoop loop;
-    while (generation == FWaitGeneration && State != StateIdle && !timedOut)
+    while (generation == FWaitGeneration && State != StateIdle && !timedOut && !stopped)
         loop.processEvents(QEventLoop::WaitForMoreEvents);
 
     if (generation != FWaitGeneration)
         return false;
+    if (State != StateIdle && stopped) {
+        State = StateIdle;
+        Reject(TRejection::Stopped);
+        return false;
+    }
     // Only an accepted reply sets Idle during a current wait; anything else is the time-out.
     if (State != StateIdle) {
         State = StateIdle;
@@ -343,8 +364,21 @@ void TCommunicator::HandleDatagram(const QByteArray& datagram, const QString& se
         State = ended ? StateIdle : RxText.isEmpty() ? StateWaiting : StateReceiving;
 }
 
+bool TCommunicator::FromPinnedUnit(const QString& senderIP, int senderPort) const
+{
+    if (PinnedIP.isEmpty())
+        return true;
+    return senderPort == ControllerPort &&
+           QHostAddress(senderIP).isEqual(QHostAddress(PinnedIP), QHostAddress::ConvertV4MappedToIPv4);
+}
+
 bool TCommunicator::TakeReply(const TParsedFrame& frame, const QString& senderIP, int senderPort)
 {
+    // Another unit, or anything else that found the port, never answers the pinned unit's request.
+    if (!FromPinnedUnit(senderIP, senderPort)) {
+        Reject(TRejection::WrongSender);
+        return false;
+    }
     // A reply addressed to another NAD is this request's answer all the same: the host is
     // NAD 1 by convention only, and controllers that answer otherwise must still be served.
     ReplyCode = frame.ReplyCode;

@@ -80,11 +80,13 @@ public:
     bool DirectConnection = false;
     bool DebugTrace = false;
     // Pins the link to one controller: every request goes to this address, never to a
-    // broadcast address, whatever the NAD or a reply changes. Several units that all
+    // broadcast address, whatever the NAD or a reply changes, and only a reply from this
+    // address and ControllerPort counts. Several units that all
     // answer to NAD -1 are told apart this way. Empty: the usual choice of destination.
     QString PinnedIP;
-    // Set from another thread to stop after the request under way: later requests fail at
-    // once without sending anything.
+    // Set from another thread to stop: the wait under way ends within 20 ms (rejection
+    // Stopped), no further attempt is sent, and later requests fail at once without sending
+    // anything.
     const std::atomic<bool>* StopRequested = nullptr;
     // What went out since the link was created: requests, and datagrams including resends.
     uint64_t RequestsSent = 0;
@@ -103,6 +105,8 @@ public:
     QString Destination() const;
     bool SendFrame(const QByteArray& frame);
     bool WaitForReply(uint32_t timeout);
+    // A stop has been requested.
+    bool Stopping() const;
     bool SendCommand(uint8_t code);
     bool SendCommand(uint8_t code, const QByteArray& arguments);
     // Reception, for every datagram. A frame that spans datagrams is reassembled; a complete
@@ -149,7 +153,10 @@ private:
     // taken for this one's.
     void ForgetEarlierReplies();
     void MoveToFreshPort();
-    // Takes an accepted frame's reply (unless it is for another NAD); true when it ends the wait.
+    // A pinned link hears only its unit: the pinned address, from the port it asks on.
+    bool FromPinnedUnit(const QString& senderIP, int senderPort) const;
+    // Takes an accepted frame's reply; true when it ends the wait. A pinned link rejects a
+    // frame from anywhere but its unit, and the wait goes on.
     bool TakeReply(const TParsedFrame& frame, const QString& senderIP, int senderPort);
     void Reject(TRejection rejection);
     // A wait that no reply ended: a frame left incomplete, or a time-out when nothing came

@@ -2,26 +2,32 @@
 
 #include "SettingsStore.h"
 
-#include <limits>
-
 namespace {
 
-// The next number of a counter at next, or -1 when there is none; next moves on.
-int32_t TakeFrom(int64_t& next)
-{
-    if (next < 1 || next > std::numeric_limits<int32_t>::max())
-        return -1;
-    return int32_t(next++);
-}
+// Why the last Take on this thread gave no number.
+thread_local QString LastTakeError;
 
 }   // namespace
+
+QString TSerialCounter::LastError() const
+{
+    return LastTakeError;
+}
 
 TMemorySerialCounter::TMemorySerialCounter(int32_t first) : FNext(first) {}
 
 int32_t TMemorySerialCounter::Take()
 {
     const QMutexLocker lock(&FMutex);
-    return TakeFrom(FNext);
+    if (FNext >= SerialNumbersUsedUp) {
+        LastTakeError = SerialNumbersUsedUpText();
+        return -1;
+    }
+    if (FNext < 1) {
+        LastTakeError = QStringLiteral("serial number ") + QString::number(FNext) + QStringLiteral(" is not valid");
+        return -1;
+    }
+    return int32_t(FNext++);
 }
 
 TSettingsSerialCounter::TSettingsSerialCounter(int32_t first) : FNext(first) {}
@@ -29,9 +35,11 @@ TSettingsSerialCounter::TSettingsSerialCounter(int32_t first) : FNext(first) {}
 int32_t TSettingsSerialCounter::Take()
 {
     const QMutexLocker lock(&FMutex);
-    const int32_t number = TakeFrom(FNext);
-    // The highest number leaves nothing to store; the next Take says so.
-    if (number > 0 && FNext <= std::numeric_limits<int32_t>::max())
-        StoreSerialNumber(int32_t(FNext));
-    return number;
+    const TStoredSerial taken = TakeStoredSerial(FNext);
+    if (taken.Number < 1) {
+        LastTakeError = taken.Error;
+        return -1;
+    }
+    FNext = int64_t(taken.Number) + 1;
+    return taken.Number;
 }

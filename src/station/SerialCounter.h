@@ -13,9 +13,8 @@ public:
     // The next number, taken for good; -1 when there is none to give (past 2147483647, or
     // the store refused it).
     virtual int32_t Take() = 0;
-    // Why the last Take on the calling thread gave -1, in words; empty when the counter has
-    // nothing to add to "none to give".
-    virtual QString LastError() const { return {}; }
+    // Why the last Take on the calling thread gave -1, in words.
+    virtual QString LastError() const;
 };
 
 // Counts up from a first number, keeping nothing.
@@ -31,6 +30,8 @@ private:
 
 // Counts up from a first number and keeps the next one in the settings store, where the
 // window reads its serial number too, so the window or the next run goes on from there.
+// Each number is taken under the settings' lock from the stored value when another program
+// (a second station, the window) has gone past this counter's own next number.
 class TSettingsSerialCounter : public TSerialCounter {
 public:
     explicit TSettingsSerialCounter(int32_t first);

@@ -85,15 +85,19 @@ void NoteConnectedUnit(const TLoaderSession& session, TUnitRecord& record)
 
 void NoteSend(const TLoaderSession& session, const TOperationInputs& inputs, TUnitRecord& record)
 {
-    if (inputs.KernelChecked)
+    NoteSend(session.LastSend, inputs, record);
+}
+
+void NoteSend(const TSendReport& sent, const TOperationInputs& inputs, TUnitRecord& record)
+{
+    // Only a step that began put anything of its file into the unit.
+    if (inputs.KernelChecked && sent.KernelRan)
         record.KernelFile = QFileInfo(inputs.KernelPath).fileName();
-    if (inputs.ProgramChecked)
+    if (inputs.ProgramChecked && sent.ProgramRan)
         record.ProgramFile = QFileInfo(inputs.ProgramPath).fileName();
-    const TSendReport& sent = session.LastSend;
-    // "ok ", "err" or "---" as the production log has them, without the padding.
-    record.SerialStep = sent.Entry.SerialResult.trimmed();
-    record.KernelStep = sent.Entry.KernelResult.trimmed();
-    record.ProgramStep = sent.Entry.ProgramResult.trimmed();
+    record.SerialStep = SendStepText(sent, TSendStep::Serial);
+    record.KernelStep = SendStepText(sent, TSendStep::Kernel);
+    record.ProgramStep = SendStepText(sent, TSendStep::Program);
     record.KernelSha256 = Sha256(sent.Kernel);
     record.ProgramSha256 = Sha256(sent.Program);
     record.SettingsWritten = !sent.Kernel.isEmpty();

@@ -29,8 +29,10 @@ struct TUnitRecord {
     QString KernelSha256;    // of the kernel as written, header built by the send included
     QString ProgramSha256;   // of the program as written, sealed header in place
     bool SettingsWritten = false;
-    TKernelHeader Settings{};                     // the configuration header written, when SettingsWritten
-    QString SerialStep = QStringLiteral("---");   // "ok", "err" or "---" (not asked)
+    TKernelHeader Settings{};   // the configuration header written, when SettingsWritten
+    // "ok", "err", "---" (not asked), "interrupted" (cut short by a stop request); the serial
+    // step also "unknown" (its write went unanswered and the unit could not be read back).
+    QString SerialStep = QStringLiteral("---");
     QString KernelStep = QStringLiteral("---");
     QString ProgramStep = QStringLiteral("---");
     QString VerifyStep = QStringLiteral("---");
@@ -55,3 +57,5 @@ void NoteConnectedUnit(const TLoaderSession& session, TUnitRecord& record);
 // What the session's last send, run with inputs, put into the unit: files, each step's
 // result, the hashes of the bytes as written, the settings and the serial number.
 void NoteSend(const TLoaderSession& session, const TOperationInputs& inputs, TUnitRecord& record);
+// The same from a send's report.
+void NoteSend(const TSendReport& sent, const TOperationInputs& inputs, TUnitRecord& record);

@@ -1,17 +1,35 @@
 #include "UnitRunner.h"
 
+#include <algorithm>
+
+namespace {
+
+// A step under way, as the snapshot shows it: were the run to end now, it was cut short.
+const QString UnderWay = QStringLiteral("interrupted");
+
+}   // namespace
+
 // The session's front end on the runner's thread: lines and progress become signals, the
-// dump's file name is the job's, and nothing waits for an operator.
+// dump's file name is the job's, and nothing waits for an operator. Every line also renews
+// the runner's snapshot of the record.
 class TUnitRunner::THost : public TOperationHost {
 public:
-    explicit THost(TUnitRunner& runner) : FRunner(runner) {}
+    THost(TUnitRunner& runner, const TUnitRecord& record) : FRunner(runner), FRecord(record) {}
 
     QString LastMessage;
+    // Set while a send runs: its session and inputs, for the snapshot.
+    const TLoaderSession* Sending = nullptr;
+    const TOperationInputs* Inputs = nullptr;
+    // The progress of a send followed by a verify is one total: the verify's bytes are
+    // counted on from the send's (Base), and known before (After).
+    qint64 Base = 0;
+    qint64 After = 0;
 
     void AddMessage(const QString& text) override
     {
         LastMessage = text;
         Q_EMIT FRunner.Message(FRunner.FJob.Unit.IP, QDateTime::currentDateTime(), text);
+        KeepSnapshot();
     }
     void DisableControls() override {}
     void EnableControls() override {}
@@ -20,21 +38,46 @@ public:
     void ShowPlcStatus(const QString&) override {}
     void ShowProgress(int, int, int total, int totalMaximum) override
     {
-        Q_EMIT FRunner.Progress(FRunner.FJob.Unit.IP, total, totalMaximum);
+        FDone = std::max(FDone, Base + total);
+        FMaximum = std::max(FDone, Base + totalMaximum + After);
+        Q_EMIT FRunner.Progress(FRunner.FJob.Unit.IP, FDone, FMaximum);
     }
     QString AskSaveFileName(const QString&) override { return FRunner.FJob.DumpPath; }
     void SerialNumberAdvanced(int32_t) override {}
     // The text is in the log already ("error: " and the same words).
     void ShowError(const QString&) override {}
 
+    qint64 Maximum() const { return FMaximum; }
+
+    // The record as it would be were the run to end now.
+    void KeepSnapshot()
+    {
+        TUnitRecord now = FRecord;
+        if (Sending) {
+            TSendReport sent = Sending->LastSend;
+            sent.Interrupted = sent.Step;
+            NoteSend(sent, *Inputs, now);
+        }
+        now.Message = LastMessage;
+        now.Outcome = TUnitOutcome::Interrupted;
+        FRunner.Keep(now);
+    }
+
 private:
     TUnitRunner& FRunner;
+    const TUnitRecord& FRecord;
+    qint64 FDone = 0;
+    qint64 FMaximum = 0;
 };
 
 TUnitRunner::TUnitRunner(TUnitJob job, std::shared_ptr<TSerialCounter> serials, QObject* parent)
     : QThread(parent), FJob(std::move(job)), FSerials(std::move(serials))
 {
     qRegisterMetaType<TUnitRecord>();
+    // The snapshot of a runner not yet started names its unit.
+    FSnapshot.IP = FJob.Unit.IP;
+    FSnapshot.NadBefore = FSnapshot.NadAfter = FJob.Unit.Nad;
+    FSnapshot.Outcome = TUnitOutcome::Interrupted;
 }
 
 TUnitRunner::~TUnitRunner()
@@ -48,12 +91,30 @@ void TUnitRunner::RequestStop()
     FStop = true;
 }
 
+TUnitRecord TUnitRunner::Snapshot() const
+{
+    const QMutexLocker lock(&FSnapshotMutex);
+    TUnitRecord record = FSnapshot;
+    if (!record.Ended.isValid())
+        record.Ended = QDateTime::currentDateTime();
+    return record;
+}
+
+void TUnitRunner::Keep(const TUnitRecord& record)
+{
+    const QMutexLocker lock(&FSnapshotMutex);
+    FSnapshot = record;
+    FSnapshot.Ended = {};
+}
+
 void TUnitRunner::run()
 {
     TUnitRecord record;
     record.IP = FJob.Unit.IP;
     record.NadBefore = record.NadAfter = FJob.Unit.Nad;
     record.Started = QDateTime::currentDateTime();
+    record.Outcome = TUnitOutcome::Interrupted;
+    Keep(record);
 
     // Everything of the link lives on this thread: its socket, its waits, its timers.
     TCommunicator link;
@@ -63,13 +124,13 @@ void TUnitRunner::run()
     link.Attempts = FJob.Link.Attempts;
     link.PasswordCode = FJob.Link.PasswordCode;
     link.StopRequested = &FStop;
-    THost host(*this);
+    THost host(*this, record);
     bool ok = false;
     {
         TLoaderSession session(link, host);
         session.ProductionLogPath = FJob.ProductionLogPath;
         if (link.SelectAdapter(FJob.Link.AdapterName))
-            ok = RunJob(session, record);
+            ok = RunJob(session, host, record);
         else
             host.AddMessage(QStringLiteral("error: can't bind to adapter ") + FJob.Link.AdapterName);
     }
@@ -79,16 +140,21 @@ void TUnitRunner::run()
     record.Ended = QDateTime::currentDateTime();
     record.Outcome = ok ? TUnitOutcome::Succeeded : FStop ? TUnitOutcome::Interrupted : TUnitOutcome::Failed;
     record.Message = host.LastMessage;
+    {
+        const QMutexLocker lock(&FSnapshotMutex);
+        FSnapshot = record;
+    }
     Q_EMIT Finished(record);
 }
 
-bool TUnitRunner::RunJob(TLoaderSession& session, TUnitRecord& record)
+bool TUnitRunner::RunJob(TLoaderSession& session, THost& host, TUnitRecord& record)
 {
     const int32_t nad = FJob.Unit.Nad;
     const TConnectResult connected = session.ConnectToNad({nad == -1, QString::number(nad)});
     if (connected.Outcome != TConnectOutcome::Answered)
         return false;
     NoteConnectedUnit(session, record);
+    host.KeepSnapshot();
     if (session.Info.IsOldLoader()) {
         session.Host.AddMessage(QStringLiteral("error: the unit's loader is too old for this tool"));
         return false;
@@ -104,10 +170,11 @@ bool TUnitRunner::RunJob(TLoaderSession& session, TUnitRecord& record)
     case TUnitOperation::Info:
         return true;
     case TUnitOperation::Send:
-        return Send(session, record);
+        return Send(session, host, record);
     case TUnitOperation::Verify: {
+        record.VerifyStep = UnderWay;
         const bool verified = session.DoVerify(FJob.Inputs);
-        record.VerifyStep = verified ? QStringLiteral("ok") : QStringLiteral("err");
+        record.VerifyStep = VerifyStepText(verified);
         return verified;
     }
     case TUnitOperation::StartPlc:
@@ -122,27 +189,48 @@ bool TUnitRunner::RunJob(TLoaderSession& session, TUnitRecord& record)
     return false;
 }
 
-bool TUnitRunner::Send(TLoaderSession& session, TUnitRecord& record)
+bool TUnitRunner::Send(TLoaderSession& session, THost& host, TUnitRecord& record)
 {
     TOperationInputs inputs = FJob.Inputs;
     inputs.KernelVersionShown = record.KernelVersion;
     if (FSerials)
-        inputs.TakeSerialNumber = [this](QString& why) {
+        inputs.TakeSerialNumber = [this, &host](QString& why) {
             const int32_t serial = FSerials->Take();
-            if (serial < 1)
+            if (serial < 1) {
                 why = FSerials->LastError();
+            } else {
+                // On record from the moment it is taken, before the unit holds it.
+                TUnitRecord taken = Snapshot();
+                taken.SerialTaken = serial;
+                taken.SerialStep = UnderWay;
+                Keep(taken);
+            }
             return serial;
         };
+    if (FJob.VerifyAfterSend)
+        host.After = (inputs.KernelChecked ? FJob.Images.Kernel.size() : 0) +
+                     (inputs.ProgramChecked ? FJob.Images.Program.size() : 0);
 
+    host.Sending = &session;
+    host.Inputs = &inputs;
     bool ok = session.DoSend(inputs);
+    host.Sending = nullptr;
     NoteSend(session, inputs, record);
 
     if (ok && FJob.VerifyAfterSend) {
+        host.Base = host.Maximum() - host.After;
+        host.After = 0;
+        record.VerifyStep = UnderWay;
         // Read back as the window would after a send: connected anew, under the new number.
         ok = session.ConnectToNad({record.NadAfter == -1, QString::number(record.NadAfter)}).Outcome ==
                  TConnectOutcome::Answered &&
              session.DoVerify(inputs);
-        record.VerifyStep = ok ? QStringLiteral("ok") : QStringLiteral("err");
+        record.VerifyStep = VerifyStepText(ok);
     }
     return ok;
+}
+
+QString TUnitRunner::VerifyStepText(bool verified) const
+{
+    return verified ? QStringLiteral("ok") : FStop ? QStringLiteral("interrupted") : QStringLiteral("err");
 }

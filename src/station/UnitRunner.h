@@ -3,8 +3,9 @@
 // session, so several units are flashed at once, each waiting in its own event loop.
 //
 // It reports through queued signals: every message line the window would log, the progress
-// of the whole operation in bytes, and at the end the unit's record. RequestStop ends the
-// job after the request under way; the record then says what was written and what was not.
+// of the whole operation in bytes (a send and its verify as one total), and at the end the
+// unit's record. RequestStop ends the wait under way within 20 ms and sends nothing more; the
+// record then says "interrupted" for the step cut short and what the unit now holds.
 #pragma once
 
 #include "SerialCounter.h"
@@ -12,6 +13,7 @@
 #include "UnitRecord.h"
 
 #include <QDateTime>
+#include <QMutex>
 #include <QThread>
 
 #include <atomic>
@@ -22,12 +24,17 @@ class TUnitRunner : public QThread {
 public:
     // serials: the shared counter a send's serial number comes from; none: the job's number.
     explicit TUnitRunner(TUnitJob job, std::shared_ptr<TSerialCounter> serials = {}, QObject* parent = nullptr);
-    // Stops the job after its request under way and waits for the thread.
+    // Stops the job (its wait under way ends at once) and waits for the thread.
     ~TUnitRunner() override;
 
     const TUnitJob& Job() const { return FJob; }
     // Safe from any thread.
     void RequestStop();
+    // The unit's record as far as known, safe from any thread: for a front end that ends the
+    // run before the runner has ended. Until then it says "interrupted" for the outcome and
+    // the step under way, and holds the serial number taken as soon as it is taken; once
+    // ended, it is the record Finished gave.
+    TUnitRecord Snapshot() const;
 
 Q_SIGNALS:
     void Message(const QString& unit, const QDateTime& moment, const QString& text);
@@ -39,10 +46,16 @@ protected:
 
 private:
     class THost;
-    bool RunJob(TLoaderSession& session, TUnitRecord& record);
-    bool Send(TLoaderSession& session, TUnitRecord& record);
+    bool RunJob(TLoaderSession& session, THost& host, TUnitRecord& record);
+    bool Send(TLoaderSession& session, THost& host, TUnitRecord& record);
+    // "ok", "err", or "interrupted" after a stop request.
+    QString VerifyStepText(bool verified) const;
+    // Keeps a copy of the record so far for Snapshot.
+    void Keep(const TUnitRecord& record);
 
     const TUnitJob FJob;
     const std::shared_ptr<TSerialCounter> FSerials;
     std::atomic<bool> FStop{false};
+    mutable QMutex FSnapshotMutex;
+    TUnitRecord FSnapshot;
 };

@@ -445,7 +445,26 @@ void TfmMain::LoadSettings()
 
 void TfmMain::SaveSettings()
 {
-    StoreSerialNumber(SerialNumber);
+    // A station may have given higher numbers meanwhile: the stored number never goes back.
+    StoreNextSerialAtLeast(SerialNumber);
+}
+
+int32_t TfmMain::TakeAutoincrementSerial(int32_t wanted, QString& why)
+{
+    if (wanted < 1)
+        return -1;   // the send says the number is invalid
+    const TStoredSerial taken = TakeStoredSerial(wanted);
+    if (taken.Number < 1) {
+        why = taken.Error;
+        return -1;
+    }
+    if (taken.Number != wanted) {
+        AddMessage(QStringLiteral("serial number ") + QString::number(taken.Number) +
+                   QStringLiteral(" given instead of ") + QString::number(wanted) +
+                   QStringLiteral(": the numbers below it were given already"));
+        ui->edSerialNumber->setText(QString::number(taken.Number));
+    }
+    return taken.Number;
 }
 
 // ---- adapter choice ----
@@ -527,7 +546,13 @@ void TfmMain::SendAndRecord()
     const uint64_t requests = Link->RequestsSent;
     const uint64_t datagrams = Link->DatagramsSent;
     record.Started = QDateTime::currentDateTime();
-    const TOperationInputs inputs = OperationInputs();
+    TOperationInputs inputs = OperationInputs();
+    // Counted on from the stored number under its lock, so a station running beside the
+    // window never gives the same number; the box's number as the send started is the wish.
+    if (inputs.SerialNumberChecked && inputs.Autoincrement)
+        inputs.TakeSerialNumber = [this, wanted = inputs.SerialNumber](QString& why) {
+            return TakeAutoincrementSerial(wanted, why);
+        };
     const bool sent = Session->DoSend(inputs);
     record.Ended = QDateTime::currentDateTime();
     NoteSend(*Session, inputs, record);

@@ -82,6 +82,9 @@ public:
 
     void LoadSettings();
     void SaveSettings();
+    // The autoincrement's number for a send: wanted, or the stored next number when a station
+    // has gone past it (shown in the box and said in the log); -1 and why when none is left.
+    int32_t TakeAutoincrementSerial(int32_t wanted, QString& why);
 
     // ---- adapter choice ----
     enum TAdapterState { NeedsBinding = 1, Bound = 2 };

@@ -879,3 +879,61 @@ TEST(LinkProgress, RoundsHalvesToEven)
 }
 
 }   // namespace
+
+// ---- stop requests and the pinned unit's replies ----
+
+// A silent unit and an erase that waits 10 x 5 s for each of 8 attempts: a stop ends the
+// wait under way and sends nothing more. A watchdog cancels the wait should the stop not
+// end it, so the test fails instead of waiting for minutes.
+TEST_F(LinkToPeer, StopEndsTheWaitUnderWayAndEveryLaterAttempt)
+{
+    peer.Script = nullptr;
+    link.RequestTimeout = link.Timeout = 5000;
+    std::atomic<bool> stop{false};
+    link.StopRequested = &stop;
+    QTimer::singleShot(100, &link, [&] { stop = true; });
+    QTimer::singleShot(5000, &link, [&] { link.CancelWait(); });
+
+    EXPECT_FALSE(link.EraseFlash(2, 1));
+    EXPECT_EQ(link.LastRejection, TRejection::Stopped);
+    EXPECT_EQ(peer.Frames.size(), 1);
+    EXPECT_EQ(link.Timeout, 5000u);
+    EXPECT_EQ(link.State, TCommunicator::StateIdle);
+}
+
+// Another controller's reply (or a stray datagram) must not count for the pinned unit's
+// request: it is rejected with its reason and the wait goes on; the unit's own reply to the
+// resend ends it.
+struct SenderCase {
+    const char* Name;
+    QString Address;   // the impostor's address; the pinned address with another port when equal
+};
+
+class PinnedSender : public LinkToPeer, public testing::WithParamInterface<SenderCase> {};
+
+TEST_P(PinnedSender, ReplyFromElsewhereDoesNotCount)
+{
+    TScriptedPeer impostor;
+    ASSERT_TRUE(impostor.Start(GetParam().Address));
+    link.PinnedIP = PeerAddress;
+    QList<TRejection> during;
+    peer.Script = [&](int index, const QByteArray&) {
+        if (index > 0)
+            return QList<QByteArray>{Acknowledgement()};
+        impostor.Send(Acknowledgement(), link.BoundPort);
+        QTimer::singleShot(100, &link, [&] { during << link.LastRejection; });
+        return QList<QByteArray>{};
+    };
+    link.Timeout = 300;
+
+    EXPECT_TRUE(link.SendPing());
+    EXPECT_EQ(peer.Frames.size(), 2);
+    EXPECT_EQ(link.PeerIP, PeerAddress);
+    EXPECT_EQ(link.PeerPort, peer.Port());
+    EXPECT_EQ(during, QList<TRejection>{TRejection::WrongSender});
+}
+
+INSTANTIATE_TEST_SUITE_P(Link, PinnedSender,
+                         testing::Values(SenderCase{"OtherAddress", QStringLiteral("127.0.0.201")},
+                                         SenderCase{"OtherPort", PeerAddress}),
+                         CaseName);

@@ -12,9 +12,11 @@
 #include <QTimer>
 #include <QUdpSocket>
 
+#include <atomic>
 #include <csignal>
 #include <functional>
 #include <limits>
+#include <numeric>
 #include <sys/resource.h>
 
 namespace {
@@ -101,6 +103,7 @@ TEST_F(LoaderProduction, FreshUnitGetsSerialKernelProgramStartAndClockThenTheNex
     EXPECT_EQ(Session->NextNad, 1000);
     EXPECT_EQ(Session->CurrentOperation, OpNone);
     EXPECT_EQ(Host.LastTotalMaximum, kernelFile.size() + programFile.size());
+    EXPECT_EQ(Host.LastTotal, Host.LastTotalMaximum);   // every byte of both transfers counted
 
     const QStringList lines = ProductionLogLines();
     ASSERT_EQ(lines.size(), 1);
@@ -531,12 +534,23 @@ INSTANTIATE_TEST_SUITE_P(
                          in.ParametersValid = false;
                      },
                      "error: some parameters are invalid", true, false},
+        // A file that cannot go into this unit is refused before the unit takes a number.
         TFailureCase{"no_valid_kernel_file", NoChange,
-                     [](TLoaderFixture&, TOperationInputs& in) { in.KernelChecked = true; },
+                     [](TLoaderFixture&, TOperationInputs& in) {
+                         AssignSerial(in, 1000);
+                         in.KernelChecked = true;
+                     },
+                     "error: no valid kernel file", false, false},
+        TFailureCase{"kernel_of_the_other_platform", [](TSimControllerConfig& c) { c.LoaderMajor = 2; },
+                     [](TLoaderFixture& f, TOperationInputs& in) {
+                         f.LoadFiles(in, SampleKernel(3, 16 * 1024), {});
+                         AssignSerial(in, 1000);
+                     },
                      "error: no valid kernel file", false, false},
         TFailureCase{"no_valid_plc_program_file", NoChange,
                      [](TLoaderFixture& f, TOperationInputs& in) {
                          f.LoadFiles(in, {}, QByteArrayLiteral("too short"));
+                         AssignSerial(in, 1000);
                      },
                      "error: no valid plc program file", false, false},
         TFailureCase{"cant_read_kernel", NoChange,
@@ -592,6 +606,7 @@ INSTANTIATE_TEST_SUITE_P(
                          f.Session->ProgramImage = ArmOnlyProgram();
                          f.Session->ProgramFileState = TFileState::Loaded;
                          in.ProgramChecked = true;
+                         AssignSerial(in, 1000);
                      },
                      "error: invalid plc program", false, false}),
     [](const auto& info) { return std::string(info.param.Name); });
@@ -757,3 +772,124 @@ INSTANTIATE_TEST_SUITE_P(
     [](const auto& info) { return std::string(info.param.Name); });
 
 }   // namespace
+
+// ---- a serial number whose write went unanswered, a send cut short ----
+
+// The unit took the number but every reply to the write was lost: the send reads the
+// unit's record back and goes by what the unit holds; when the unit stays silent, nobody
+// can tell, and the record must not say "not written".
+struct TLostSerialReplyCase {
+    const char* Name;
+    int WriteBusyMs;   // the unit is this busy with each block write: its replies come too late
+    bool Sent;
+    const char* SerialStep;
+    int32_t SerialWritten;
+    const char* LastLine;
+};
+
+class LoaderLostSerialReply : public TLoaderFixture, public ::testing::WithParamInterface<TLostSerialReplyCase> {};
+
+TEST_P(LoaderLostSerialReply, GoesByWhatTheUnitHolds)
+{
+    const TLostSerialReplyCase& c = GetParam();
+    Start(FreshUnit());
+    ASSERT_EQ(Connect().Outcome, TConnectOutcome::Answered);
+    TOperationInputs inputs;
+    AssignSerial(inputs, 1000);
+    Link->Attempts = 2;
+    Link->RequestTimeout = Link->Timeout = 50;
+    TSimFaults slowWrites;
+    slowWrites.LatencyFor[CmdWriteBlock] = c.WriteBusyMs;
+    Unit->SetFaults(slowWrites);
+
+    EXPECT_EQ(Session->DoSend(inputs), c.Sent);
+    EXPECT_EQ(Unit->Serial(), 1000u);
+    EXPECT_EQ(SendStepText(Session->LastSend, TSendStep::Serial), QString::fromLatin1(c.SerialStep));
+    EXPECT_EQ(Session->LastSend.SerialWritten, c.SerialWritten);
+    EXPECT_EQ(Host.Messages.last(), QString::fromLatin1(c.LastLine));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Loader, LoaderLostSerialReply,
+    ::testing::Values(
+        // Both attempts' replies come after their waits; the unit answers the read-back.
+        TLostSerialReplyCase{"ReadBackShowsItWritten", 60, true, "ok", 1000, "sent successfully"},
+        TLostSerialReplyCase{"UnitSilentAfterwards", 100000, false, "unknown", -1,
+                             "error: serial number 1000 may have been written: the unit did not answer when read "
+                             "back"}),
+    [](const auto& info) { return std::string(info.param.Name); });
+
+// A stop in the middle of the kernel: the send ends at once, says "interrupted" and what
+// the unit now holds; the step cut short is "interrupted", the one never begun failed.
+TEST_F(LoaderProduction, StopMidKernelSaysInterruptedAndWhatTheUnitHolds)
+{
+    Start(FreshUnit());
+    ASSERT_EQ(Connect().Outcome, TConnectOutcome::Answered);
+    TOperationInputs inputs;
+    LoadFiles(inputs, SampleKernel(3, 32 * 1024), SampleProgram(4 * 1024));
+    AssignSerial(inputs, 1000);
+    std::atomic<bool> stop{false};
+    Link->StopRequested = &stop;
+    QTimer watch;
+    QObject::connect(&watch, &QTimer::timeout, [&] {
+        if (CommandCount(CmdWriteBlock) >= 20)   // the serial number's, then 19 kernel blocks
+            stop = true;
+    });
+    watch.start(1);
+
+    Host.Clear();
+    EXPECT_FALSE(Session->DoSend(inputs));
+    const QString last = Host.Messages.last();
+    EXPECT_TRUE(last.startsWith(QStringLiteral("interrupted: serial number 1000 written; kernel area erased, ")))
+        << last.toStdString();
+    EXPECT_TRUE(last.endsWith(QStringLiteral(" of 32.0 KiB written"))) << last.toStdString();
+    EXPECT_EQ(SendStepText(Session->LastSend, TSendStep::Serial), QStringLiteral("ok"));
+    EXPECT_EQ(SendStepText(Session->LastSend, TSendStep::Kernel), QStringLiteral("interrupted"));
+    EXPECT_EQ(SendStepText(Session->LastSend, TSendStep::Program), QStringLiteral("err"));
+    EXPECT_FALSE(Session->LastSend.ProgramRan);
+    EXPECT_LT(CommandCount(CmdWriteBlock), 1 + 32 * 4);
+    EXPECT_EQ(ProductionLogLines().size(), 1);   // the number is spent: on record
+}
+
+// The send's fixed wait before the program is started ends at a stop request too.
+TEST_F(LoaderProduction, StopEndsTheFixedWaitBeforeTheStart)
+{
+    Start(FreshUnit());
+    ASSERT_EQ(Connect().Outcome, TConnectOutcome::Answered);
+    TOperationInputs inputs;
+    LoadFiles(inputs, SampleKernel(3, 16 * 1024), {});
+    inputs.StartPlc = true;
+    std::atomic<bool> stop{false};
+    Link->StopRequested = &stop;
+    Host.OnMessage = [&stop](const QString& text) {
+        if (text == QStringLiteral("sent successfully"))
+            stop = true;
+    };
+
+    Waits.clear();
+    EXPECT_FALSE(Session->DoSend(inputs));
+    // The kernel's 500 ms ran whole (in short slices); the 200 ms before the start did not.
+    EXPECT_EQ(std::accumulate(Waits.begin(), Waits.end(), 0), 500);
+    EXPECT_EQ(CommandCount(CmdStartPlc), 0);
+}
+
+// A stop between steps cuts none short: the serial number written stays "ok".
+TEST_F(LoaderProduction, StopBetweenStepsLeavesTheDoneStepOk)
+{
+    Start(FreshUnit());
+    ASSERT_EQ(Connect().Outcome, TConnectOutcome::Answered);
+    TOperationInputs inputs;
+    AssignSerial(inputs, 1000);
+    SetAlias(inputs);   // the kernel is read from the unit first
+    std::atomic<bool> stop{false};
+    Link->StopRequested = &stop;
+    Host.OnMessage = [&stop](const QString& text) {
+        if (text == QStringLiteral("reading kernel"))
+            stop = true;
+    };
+
+    EXPECT_FALSE(Session->DoSend(inputs));
+    EXPECT_EQ(Host.Messages.last(), QStringLiteral("interrupted: serial number 1000 written"));
+    EXPECT_EQ(SendStepText(Session->LastSend, TSendStep::Serial), QStringLiteral("ok"));
+    EXPECT_EQ(SendStepText(Session->LastSend, TSendStep::Kernel), QStringLiteral("---"));
+}

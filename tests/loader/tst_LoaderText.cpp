@@ -101,7 +101,13 @@ INSTANTIATE_TEST_SUITE_P(
                       TLogCase{"no_kernel_version_shown", 1, Ticked(false, 0, true, "-", false, ""), false, true, false,
                                " nad 000000001 serial --------- --- kernel v- ok  plc --- (-)"},
                       TLogCase{"program_path_is_a_folder", 1, Ticked(false, 0, false, "", true, "/images/"), false,
-                               false, true, " nad 000000001 serial --------- --- kernel ------ --- plc ok  ()"}),
+                               false, true, " nad 000000001 serial --------- --- kernel ------ --- plc ok  ()"},
+                      // One unit, one line: control characters in a file name or a version
+                      // the unit reports are written escaped, and so is the backslash.
+                      TLogCase{"control_characters_escaped", 1,
+                               Ticked(false, 0, true, "3.0\r5", true, "/images/a\nb\tc\\d\x7f.bin"), false, true, true,
+                               " nad 000000001 serial --------- --- kernel v3.0\\x0d5 ok  plc ok  "
+                               "(a\\x0ab\\x09c\\x5cd\\x7f.bin)"}),
     [](const auto& info) { return std::string(info.param.Name); });
 
 // ---- configuration header ----

@@ -6,6 +6,7 @@
 #include "OrvelSimulator.h"
 #include "SampleImages.h"
 #include "SettingsStore.h"
+#include "TestPrinters.h"
 #include "UnitRunner.h"
 #include "uABus.h"
 
@@ -13,12 +14,14 @@
 #include <QCryptographicHash>
 #include <QEventLoop>
 #include <QFile>
+#include <QProcess>
 #include <QSettings>
 #include <QTemporaryDir>
 #include <QTimer>
 
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <limits>
 #include <memory>
 #include <set>
@@ -26,13 +29,19 @@
 
 namespace {
 
+// Set in a child process of this program that takes serial numbers from the settings counter.
+const char* const SettingsDirVariable = "ORVEL_TEST_SETTINGS_DIR";
+const char* const TakesVariable = "ORVEL_TEST_SERIAL_TAKES";
+
 class StationRunners : public ::testing::Test {
 protected:
     void SetUp() override
     {
         ASSERT_TRUE(Dir.isValid());
-        QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, Dir.path());
-        QSettings::setPath(QSettings::IniFormat, QSettings::UserScope, Dir.path());
+        // A taker process (below) shares the settings of the test that started it.
+        const QString settings = qEnvironmentVariable(SettingsDirVariable, Dir.path());
+        QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, settings);
+        QSettings::setPath(QSettings::IniFormat, QSettings::UserScope, settings);
         Kernel = SampleKernel(3, 16 * 1024);
         Program = SampleProgram(8 * 1024);
         ASSERT_TRUE(IsValidKernel(Kernel, KernelHeaderOffsetARM));
@@ -207,10 +216,99 @@ TEST_F(StationRunners, StopEndsEveryRunnerAfterItsRequestAndSaysWhatWasWritten)
     for (const TUnitRecord& record : records) {
         EXPECT_EQ(record.Outcome, TUnitOutcome::Interrupted);
         EXPECT_EQ(record.SerialStep, QStringLiteral("ok"));
-        EXPECT_EQ(record.KernelStep, QStringLiteral("err"));
+        EXPECT_EQ(record.KernelStep, QStringLiteral("interrupted"));
         EXPECT_EQ(record.ProgramStep, QStringLiteral("err"));
+        // The program step never began: nothing of its file is in the unit.
+        EXPECT_EQ(record.KernelFile, QStringLiteral("kernel.bin"));
+        EXPECT_EQ(record.ProgramFile, QString());
+        EXPECT_TRUE(record.Message.startsWith(QStringLiteral("interrupted: serial number ") +
+                                              QString::number(record.Serial) +
+                                              QStringLiteral(" written; kernel area erased, ")))
+            << record.Message.toStdString();
         EXPECT_EQ(record.Resent, 0u);
     }
+}
+
+// An erase that the unit never answers waits 10 x 2 s for each of 3 attempts: a stop ends
+// it at once, and the record says what the unit holds.
+TEST_F(StationRunners, StopEndsALongEraseAtOnce)
+{
+    StartUnits(1);
+    TSimFaults stuck;
+    stuck.LatencyFor[CmdEraseFlash] = 600000;
+    Sim.Controller(0).SetFaults(stuck);
+    TUnitJob job = SendJob(0);
+    job.Link.Timeout = 2000;
+    const auto records = Run({job}, std::make_shared<TMemorySerialCounter>(300),
+                             [](TUnitRunner& runner, const QString& text) {
+                                 if (text == QStringLiteral("erasing flash"))
+                                     QTimer::singleShot(100, &runner, [&runner] { runner.RequestStop(); });
+                             });
+    ASSERT_EQ(records.size(), 1u);
+    EXPECT_EQ(records[0].Outcome, TUnitOutcome::Interrupted);
+    EXPECT_EQ(records[0].KernelStep, QStringLiteral("interrupted"));
+    EXPECT_EQ(records[0].Message, QStringLiteral("interrupted: serial number 300 written; kernel area erased"));
+    EXPECT_EQ(Sim.Controller(0).CommandCounts.value(CmdEraseFlash), 1);
+}
+
+// A record of a runner not yet ended, for a front end that must end the run at once: the
+// number taken, the steps done and the step under way as cut short.
+TEST_F(StationRunners, SnapshotIsTheRecordAsFarAsKnown)
+{
+    StartUnits(1);
+    TUnitRecord seen;
+    const auto records = Run({SendJob(0)}, std::make_shared<TMemorySerialCounter>(600),
+                             [&seen](TUnitRunner& runner, const QString& text) {
+                                 // The simulator answers on this thread: the unit waits for it now.
+                                 if (text != QStringLiteral("sending kernel"))
+                                     return;
+                                 seen = runner.Snapshot();
+                                 runner.RequestStop();
+                             });
+    ASSERT_EQ(records.size(), 1u);
+    EXPECT_EQ(seen.IP, Sim.Controller(0).Address);
+    EXPECT_EQ(seen.SerialTaken, 600);
+    EXPECT_EQ(seen.Serial, 600);
+    EXPECT_EQ(seen.SerialStep, QStringLiteral("ok"));
+    EXPECT_EQ(seen.KernelStep, QStringLiteral("interrupted"));
+    EXPECT_EQ(seen.KernelFile, QStringLiteral("kernel.bin"));
+    EXPECT_EQ(seen.ProgramFile, QString());
+    EXPECT_EQ(seen.Outcome, TUnitOutcome::Interrupted);
+    EXPECT_TRUE(seen.Ended.isValid());
+}
+
+// Send and then verify: one total for both, never going back, so the time left can be
+// told from it.
+TEST_F(StationRunners, SendThenVerifyProgressIsOneTotalThatNeverGoesBack)
+{
+    StartUnits(1);
+    TUnitJob job = SendJob(0);
+    job.VerifyAfterSend = true;
+    TUnitRunner runner(job, std::make_shared<TMemorySerialCounter>(900));
+    QList<std::pair<qint64, qint64>> progress;
+    QObject::connect(&runner, &TUnitRunner::Progress, &runner, [&](const QString&, qint64 done, qint64 total) {
+        progress.append({done, total});
+    });
+    TUnitRecord record;
+    QEventLoop loop;
+    QObject::connect(&runner, &TUnitRunner::Finished, &loop, [&](const TUnitRecord& ended) {
+        record = ended;
+        loop.quit();
+    });
+    QTimer::singleShot(60000, &loop, &QEventLoop::quit);
+    runner.start();
+    loop.exec();
+
+    ASSERT_EQ(record.VerifyStep, QStringLiteral("ok"));
+    ASSERT_FALSE(progress.isEmpty());
+    const qint64 total = 2 * (Kernel.size() + Program.size());
+    for (qsizetype i = 0; i < progress.size(); ++i) {
+        EXPECT_EQ(progress[i].second, total) << i;
+        if (i > 0)
+            EXPECT_GE(progress[i].first, progress[i - 1].first) << i;
+    }
+    EXPECT_EQ(progress.last().first, total);
+    EXPECT_EQ(runner.Snapshot().VerifyStep, QStringLiteral("ok"));
 }
 
 TEST_F(StationRunners, UnitOfTheOtherPlatformFailsWithTheReasonOthersGoOn)
@@ -227,7 +325,11 @@ TEST_F(StationRunners, UnitOfTheOtherPlatformFailsWithTheReasonOthersGoOn)
     EXPECT_EQ(wrong->Outcome, TUnitOutcome::Failed);
     EXPECT_EQ(wrong->Message, QStringLiteral("error: no valid kernel file"));
     EXPECT_EQ(wrong->Platform, QStringLiteral("Orvel/XA"));
+    // Refused before anything was written: no number spent, the unit still fresh.
+    EXPECT_EQ(wrong->SerialTaken, -1);
+    EXPECT_EQ(Sim.Controller(0).Serial(), NoSerialNumber);
     EXPECT_EQ(right->Outcome, TUnitOutcome::Succeeded);
+    EXPECT_EQ(right->Serial, 800);
 }
 
 // Eight threads take 50 numbers each from one counter: every number once, none missing.
@@ -243,6 +345,101 @@ TEST_F(StationRunners, SettingsCounterHandsEachNumberOutOnce)
     TSettingsSerialCounter last(std::numeric_limits<int32_t>::max());
     EXPECT_EQ(last.Take(), std::numeric_limits<int32_t>::max());
     EXPECT_EQ(last.Take(), -1);
+}
+
+// What each Take of a counter gives, in order.
+std::vector<int32_t> Takes(TSerialCounter& counter, int count)
+{
+    std::vector<int32_t> taken;
+    for (int i = 0; i < count; ++i)
+        taken.push_back(counter.Take());
+    return taken;
+}
+
+// Two stations (or a station and the window) started from the same stored number: each
+// number is taken under the lock from the stored value, so the two never give the same one.
+TEST_F(StationRunners, SettingsCountersOfTwoProgramsNeverGiveTheSameNumber)
+{
+    StoreNextSerialAtLeast(100);
+    TSettingsSerialCounter first(100);
+    TSettingsSerialCounter second(100);
+    std::vector<int32_t> all;
+    for (int i = 0; i < 3; ++i) {
+        all.push_back(first.Take());
+        all.push_back(second.Take());
+    }
+    EXPECT_EQ(all, (std::vector<int32_t>{100, 101, 102, 103, 104, 105}));
+    EXPECT_EQ(LoadStoredNextSerial(), 106);
+}
+
+// The same with two real processes of this program taking at once.
+TEST_F(StationRunners, SettingsCounterSharedByProcessesGivesEachNumberOnce)
+{
+    constexpr int TakesEach = 40;
+    std::vector<std::unique_ptr<QProcess>> takers;
+    for (int i = 0; i < 2; ++i) {
+        auto taker = std::make_unique<QProcess>();
+        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+        environment.insert(QString::fromLatin1(SettingsDirVariable), Dir.path());
+        environment.insert(QString::fromLatin1(TakesVariable), QString::number(TakesEach));
+        taker->setProcessEnvironment(environment);
+        taker->start(QCoreApplication::applicationFilePath(),
+                     {QStringLiteral("--gtest_filter=StationRunners.SettingsCounterTaker")});
+        takers.push_back(std::move(taker));
+    }
+    std::multiset<int32_t> all;
+    for (auto& taker : takers) {
+        ASSERT_TRUE(taker->waitForFinished(120000));
+        const QString output = QString::fromLatin1(taker->readAllStandardOutput());
+        for (const QString& word :
+             output.section(QStringLiteral("taken:"), 1).section(u'\n', 0, 0).split(u' ', Qt::SkipEmptyParts))
+            all.insert(word.toInt());
+    }
+    EXPECT_EQ(all.size(), size_t(2 * TakesEach));
+    EXPECT_EQ(std::set<int32_t>(all.begin(), all.end()).size(), all.size());   // none twice
+}
+
+// The taker process of the test above; skipped when run on its own.
+TEST_F(StationRunners, SettingsCounterTaker)
+{
+    const int takes = qEnvironmentVariableIntValue(TakesVariable);
+    if (takes == 0)
+        GTEST_SKIP() << "run by SettingsCounterSharedByProcessesGivesEachNumberOnce";
+    TSettingsSerialCounter counter(1);
+    QString line = QStringLiteral("taken:");
+    for (int32_t number : Takes(counter, takes))
+        line += u' ' + QString::number(number);
+    std::printf("%s\n", qPrintable(line));
+}
+
+// After 2147483647 the counter has ended, in this run and in every later one, and says so;
+// a number lower than the stored one is never given again.
+TEST_F(StationRunners, SettingsCounterEndsAfterTheHighestNumberAndNeverGoesBack)
+{
+    constexpr int32_t Highest = std::numeric_limits<int32_t>::max();
+    TSettingsSerialCounter last(Highest - 1);
+    EXPECT_EQ(Takes(last, 3), (std::vector<int32_t>{Highest - 1, Highest, -1}));
+    EXPECT_TRUE(last.LastError().contains(QStringLiteral("2147483647")));
+    EXPECT_EQ(LoadStoredNextSerial(), int64_t(Highest) + 1);
+
+    TSettingsSerialCounter nextRun(1);
+    EXPECT_EQ(nextRun.Take(), -1);
+    EXPECT_FALSE(nextRun.LastError().isEmpty());
+
+    TMemorySerialCounter memory(Highest);
+    EXPECT_EQ(Takes(memory, 2), (std::vector<int32_t>{Highest, -1}));
+    EXPECT_TRUE(memory.LastError().contains(QStringLiteral("2147483647")));
+}
+
+TEST_F(StationRunners, SettingsCounterStartsAtTheStoredNumberWhenThatIsHigher)
+{
+    StoreNextSerialAtLeast(500);
+    StoreNextSerialAtLeast(20);   // never back below a number given
+    TSettingsSerialCounter counter(10);
+    EXPECT_EQ(Takes(counter, 2), (std::vector<int32_t>{500, 501}));
+    TSettingsSerialCounter above(900);
+    EXPECT_EQ(above.Take(), 900);
+    EXPECT_EQ(LoadStoredNextSerial(), 901);
 }
 
 }   // namespace

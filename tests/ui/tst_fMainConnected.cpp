@@ -11,6 +11,7 @@
 #include "OrvelSimulator.h"
 #include "RecordStore.h"
 #include "SampleImages.h"
+#include "SettingsStore.h"
 #include "uABus.h"
 
 #include <QAbstractButton>
@@ -396,6 +397,25 @@ private Q_SLOTS:
         QVERIFY(OperationsEnabled());
     }
 
+    // A station gave numbers meanwhile: the window gives the next number the station left,
+    // shows it and says so, and on closing never sets the stored number back.
+    void autoincrementGoesOnAfterNumbersGivenElsewhere()
+    {
+        TSimController& unit = PrepareProductionRun(SampleKernel(3, 16 * 1024), SampleProgram(4 * 1024));
+        StoreNextSerialAtLeast(1500);
+
+        Find<QAbstractButton>("btnSend")->click();
+
+        QCOMPARE(unit.Serial(), 1500u);
+        QVERIFY2(LogLines().contains(QStringLiteral("serial number 1500 given instead of 1000: the numbers "
+                                                    "below it were given already")),
+                 qPrintable(LogLines().join(u'\n')));
+        QCOMPARE(Find<QLineEdit>("edSerialNumber")->text(), QStringLiteral("1501"));
+        Find<QLineEdit>("edSerialNumber")->setText(QStringLiteral("7"));
+        FWindow.reset();
+        QCOMPARE(LoadStoredNextSerial(), 1501);
+    }
+
     // In the middle of a send the operator (or the program) changes the program file, tries
     // a Save button and types a setting: none of it reaches the send, which ends with the
     // bytes it started with and its log line; the inputs were locked meanwhile.
@@ -502,6 +522,21 @@ private Q_SLOTS:
         QVERIFY(record.value(QStringLiteral("message")).toString().startsWith(QStringLiteral("error")));
         QVERIFY(record.value(QStringLiteral("resent")).toInt() > 0);
         QCOMPARE(ProductionLogLines().size(), 1);   // the text log as it always was
+    }
+
+    // The kernel file was built for the other platform: the send refuses it before the unit
+    // takes the serial number, so the unit stays fresh and the number stays in the box.
+    void kernelOfTheOtherPlatformIsRefusedBeforeTheSerialNumber()
+    {
+        TSimController& unit = PrepareProductionRun(SampleKernel(2, 16 * 1024), SampleProgram(4 * 1024));
+
+        Find<QAbstractButton>("btnSend")->click();
+
+        QCOMPARE(unit.Serial(), NoSerialNumber);
+        QVERIFY2(LogLines().contains(QStringLiteral("error: no valid kernel file")),
+                 qPrintable(LogLines().join(u'\n')));
+        QCOMPARE(Find<QLineEdit>("edSerialNumber")->text(), QStringLiteral("1000"));
+        QCOMPARE(unit.CommandCounts.value(CmdEraseFlash), 0);
     }
 
     // The data folder cannot be made: the record is kept nowhere, and the operator is told.
