@@ -27,22 +27,6 @@ bool WritesUnits(const TLoaderOptions& options)
     return options.Operation == TUnitOperation::Send;
 }
 
-// The record of a unit whose runner has not ended, as far as it is known, for a run that
-// ends at once.
-TUnitRecord RecordSoFar(const TUnitRunner& runner)
-{
-    // MERGE: TUnitRunner::Snapshot() (the loader part) knows the number taken for the unit and
-    // the step under way; take `TUnitRecord record = runner.Snapshot();` in place of the three
-    // lines below once it is there.
-    TUnitRecord record;
-    record.IP = runner.Job().Unit.IP;
-    record.NadBefore = record.NadAfter = runner.Job().Unit.Nad;
-    record.Ended = QDateTime::currentDateTime();
-    record.Outcome = TUnitOutcome::Interrupted;
-    record.Message = QStringLiteral("interrupted: the run ended at a second signal while this unit was written");
-    return record;
-}
-
 }   // namespace
 
 TLoaderRun::TLoaderRun(TLoaderOptions options, TLoaderConsole& console)
@@ -210,7 +194,7 @@ void TLoaderRun::EndNow()
     int kept = 0;
     if (FRecords) {
         for (const TUnitRunner* runner : std::as_const(FRunning)) {
-            KeepRecord(RecordSoFar(*runner));
+            KeepRecord(runner->Snapshot());
             ++kept;
         }
     }

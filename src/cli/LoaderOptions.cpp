@@ -424,10 +424,13 @@ public:
                        QStringLiteral("\" (decimal digits, 1 to 2147483647)"));
             O.FirstSerial = int32_t(serial);
         } else if (O.Autoincrement) {
-            int32_t stored = -1;
-            if (!LoadStoredSerialNumber(stored) || stored < 1)
+            const std::optional<int64_t> stored = LoadStoredNextSerial();
+            if (!stored || *stored < 1)
                 Refuse(QStringLiteral("--autoincrement: no serial number is kept yet; give --serial N"));
-            O.FirstSerial = stored;
+            else if (*stored >= SerialNumbersUsedUp)
+                Refuse(QStringLiteral("--autoincrement: ") + SerialNumbersUsedUpText());
+            else
+                O.FirstSerial = int32_t(*stored);
         }
         O.Inputs.SerialNumberChecked = O.FirstSerial.has_value() || !O.Series.isEmpty();
         O.Inputs.StartPlc = P.isSet(QStringLiteral("start-plc"));

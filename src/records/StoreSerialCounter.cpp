@@ -1,19 +1,5 @@
 #include "StoreSerialCounter.h"
 
-#include <QThread>
-
-void TThreadErrors::Set(const QString& error)
-{
-    const QMutexLocker lock(&FMutex);
-    FErrors.insert(QThread::currentThreadId(), error);
-}
-
-QString TThreadErrors::Get() const
-{
-    const QMutexLocker lock(&FMutex);
-    return FErrors.value(QThread::currentThreadId());
-}
-
 TStoreSerialCounter::TStoreSerialCounter(std::shared_ptr<TRecordStore> store, QString series, QString station)
     : FStore(std::move(store)), FSeries(std::move(series)), FStation(std::move(station))
 {
@@ -23,7 +9,7 @@ int32_t TStoreSerialCounter::Take()
 {
     QString error;
     const int32_t serial = FStore->TakeSerial(FSeries, FStation, error);
-    FErrors.Set(error);
+    SetLastError(error);
     return serial;
 }
 
@@ -38,25 +24,23 @@ int32_t TClaimedSerialCounter::Take()
     QString first;   // the first number passed over, for the words when every one was
     for (int passed = 0; passed < MostPassedOver; ++passed) {
         const int32_t number = FNumbers->Take();
-        if (number < 1) {
-            FErrors.Set(FNumbers->LastError());
-            return -1;
-        }
+        if (number < 1)
+            return -1;   // the counter has said why
         QString error;
         bool given = false;
         if (FStore->ClaimSerial(number, FSource, FStation, error, &given)) {
-            FErrors.Set({});
+            SetLastError({});
             return number;
         }
         // A store that cannot answer gives no number: one it does not know of could clash.
         if (!given) {
-            FErrors.Set(error);
+            SetLastError(error);
             return -1;
         }
         if (first.isEmpty())
             first = error;
     }
-    FErrors.Set(QString::number(MostPassedOver) + QStringLiteral(" numbers in a row were given already, from: ") +
-                first);
+    SetLastError(QString::number(MostPassedOver) + QStringLiteral(" numbers in a row were given already, from: ") +
+                 first);
     return -1;
 }

@@ -11,34 +11,19 @@
 #include "RecordStore.h"
 #include "SerialCounter.h"
 
-#include <QHash>
-#include <QMutex>
 #include <QString>
 
 #include <memory>
-
-// Why the last Take of each thread gave no number: runners take at the same time.
-class TThreadErrors {
-public:
-    void Set(const QString& error);
-    QString Get() const;
-
-private:
-    mutable QMutex FMutex;
-    QHash<Qt::HANDLE, QString> FErrors;
-};
 
 class TStoreSerialCounter : public TSerialCounter {
 public:
     TStoreSerialCounter(std::shared_ptr<TRecordStore> store, QString series, QString station);
     int32_t Take() override;
-    QString LastError() const override { return FErrors.Get(); }
 
 private:
     const std::shared_ptr<TRecordStore> FStore;
     const QString FSeries;
     const QString FStation;
-    TThreadErrors FErrors;
 };
 
 class TClaimedSerialCounter : public TSerialCounter {
@@ -48,7 +33,6 @@ public:
     TClaimedSerialCounter(std::shared_ptr<TSerialCounter> numbers, std::shared_ptr<TRecordStore> store, QString source,
                           QString station);
     int32_t Take() override;
-    QString LastError() const override { return FErrors.Get(); }
 
     // How many numbers given already one Take passes over before it gives up.
     static constexpr int MostPassedOver = 1000;
@@ -58,5 +42,4 @@ private:
     const std::shared_ptr<TRecordStore> FStore;
     const QString FSource;
     const QString FStation;
-    TThreadErrors FErrors;
 };

@@ -9,9 +9,14 @@ thread_local QString LastTakeError;
 
 }   // namespace
 
-QString TSerialCounter::LastError() const
+QString TSerialCounter::LastError()
 {
     return LastTakeError;
+}
+
+void TSerialCounter::SetLastError(const QString& error)
+{
+    LastTakeError = error;
 }
 
 TMemorySerialCounter::TMemorySerialCounter(int32_t first) : FNext(first) {}
@@ -20,11 +25,11 @@ int32_t TMemorySerialCounter::Take()
 {
     const QMutexLocker lock(&FMutex);
     if (FNext >= SerialNumbersUsedUp) {
-        LastTakeError = SerialNumbersUsedUpText();
+        SetLastError(SerialNumbersUsedUpText());
         return -1;
     }
     if (FNext < 1) {
-        LastTakeError = QStringLiteral("serial number ") + QString::number(FNext) + QStringLiteral(" is not valid");
+        SetLastError(QStringLiteral("serial number ") + QString::number(FNext) + QStringLiteral(" is not valid"));
         return -1;
     }
     return int32_t(FNext++);
@@ -37,7 +42,7 @@ int32_t TSettingsSerialCounter::Take()
     const QMutexLocker lock(&FMutex);
     const TStoredSerial taken = TakeStoredSerial(FNext);
     if (taken.Number < 1) {
-        LastTakeError = taken.Error;
+        SetLastError(taken.Error);
         return -1;
     }
     FNext = int64_t(taken.Number) + 1;

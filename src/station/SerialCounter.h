@@ -13,8 +13,11 @@ public:
     // The next number, taken for good; -1 when there is none to give (past 2147483647, or
     // the store refused it).
     virtual int32_t Take() = 0;
-    // Why the last Take on the calling thread gave -1, in words.
-    virtual QString LastError() const;
+    // Why the last Take on the calling thread gave -1, in words: runners take at once.
+    static QString LastError();
+
+protected:
+    static void SetLastError(const QString& error);
 };
 
 // Counts up from a first number, keeping nothing.
