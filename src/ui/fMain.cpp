@@ -574,6 +574,10 @@ void TfmMain::KeepRecord(const TUnitRecord& record)
         FRecords = std::make_unique<TRecordKeeper>(store, TRecordKeeper::DefaultFallbackPath(*store));
     }
     const TKeepResult kept = FRecords->Keep(RecordEntry(record, QSysInfo::machineHostName(), QString()));
+    // A number another unit holds already, or waiting lines set aside: said whatever became
+    // of this record.
+    if (!kept.Notes.isEmpty())
+        AddMessage(QStringLiteral("warning: ") + kept.Notes);
     if (kept.Kept == TKept::Waiting) {
         AddMessage(QStringLiteral("warning: ") + kept.Text);
     } else if (kept.Kept == TKept::Lost) {
