@@ -296,6 +296,47 @@ TEST(SimFaults, ForcedCodesLeaveCommandUndone)
     EXPECT_EQ(unit.CommandCounts.value(CmdWriteClock), 1);
 }
 
+// A unit unplugged mid-send: the writes before it went are in its flash, nothing after.
+TEST(SimFaults, VanishedUnitTakesAndAnswersNothing)
+{
+    TSimController unit(Unit(1000), QStringLiteral("127.0.0.2"));
+    TSimFaults faults;
+    faults.VanishAfterWrites = 2;
+    unit.SetFaults(faults);
+    EXPECT_TRUE(Ask(unit, 1000, CmdPing).Answered);   // only writes count
+    const uint16_t block = ProgramAddress / 256;
+    EXPECT_EQ(Ask(unit, 1000, CmdWriteBlock, Block(block, 1, QByteArray(1, 0x11))).Code, 1);
+    EXPECT_EQ(Ask(unit, 1000, CmdWriteBlock, Block(block + 1, 1, QByteArray(1, 0x22))).Code, 1);
+
+    EXPECT_FALSE(Ask(unit, 1000, CmdWriteBlock, Block(block + 2, 1, QByteArray(1, 0x33))).Answered);
+    EXPECT_FALSE(Ask(unit, 0, CmdReadLoaderRecord).Answered);   // not even discovery
+    EXPECT_EQ(unit.Memory(ProgramAddress, 1) + unit.Memory(ProgramAddress + 256, 1) +
+                  unit.Memory(ProgramAddress + 512, 1),
+              QByteArray("\x11\x22\xFF", 3));
+    EXPECT_EQ(unit.CommandCounts.value(CmdWriteBlock), 2);
+}
+
+// The serial number goes into the unit but its acknowledgement is lost: every attempt
+// while the count lasts, then the next write of block 4 is answered again. Other writes
+// are not touched.
+TEST(SimFaults, LostRecordWriteRepliesLeaveTheWriteDone)
+{
+    TSimController unit(Unit(Unassigned), QStringLiteral("127.0.0.2"));
+    TSimFaults faults;
+    faults.LoseRecordWriteReplies = 2;
+    unit.SetFaults(faults);
+    auto record = LoaderRecordFromBytes(Ask(unit, Unassigned, CmdReadLoaderRecord).Data);
+    record.Serial = 1000;
+    const QByteArray recordWrite = Block(4, 24, LoaderRecordToBytes(record));
+
+    EXPECT_TRUE(Ask(unit, Unassigned, CmdWriteBlock, Block(ProgramAddress / 256, 1, QByteArray(1, 0))).Answered);
+    EXPECT_FALSE(Ask(unit, Unassigned, CmdWriteBlock, recordWrite).Answered);
+    EXPECT_EQ(unit.Serial(), 1000u);
+    EXPECT_FALSE(Ask(unit, Unassigned, CmdWriteBlock, recordWrite).Answered);
+    EXPECT_EQ(Ask(unit, Unassigned, CmdWriteBlock, recordWrite).Code, 1);
+    EXPECT_EQ(Ask(unit, 1000, CmdReadBlock, Block(4, 24)).Data, LoaderRecordToBytes(record));
+}
+
 // ---- over loopback UDP ----
 
 class SimNetwork : public testing::Test {
@@ -582,6 +623,32 @@ TEST_F(SimNetwork, LiveUnitAnswersUnicastAndBroadcast)
     }
     EXPECT_EQ(platforms.size(), 4);
     EXPECT_EQ(platforms.value(arrived->Address), 2);
+}
+
+// A fixture used again: the unit that leaves is handed back as it was, the reply it still
+// owed never comes, and the fresh unit answers from the same address.
+TEST_F(SimNetwork, ReplacedUnitLeavesItsAddressToAFreshOne)
+{
+    Simulator.Controller(0).SetFaults(With([](auto& f) { f.LatencyMs = 200; }));
+    Send(QStringLiteral("127.0.0.2"), 1000, CmdPing);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return Simulator.Controller(0).CommandCounts.value(CmdPing) == 1; }, WaitBound));
+
+    const std::unique_ptr<TSimController> left = Simulator.ReplaceController(0, Unit(Unassigned, 2));
+    ASSERT_NE(left, nullptr);
+    EXPECT_EQ(left->Serial(), 1000u);
+    EXPECT_TRUE(left->HoldsValidKernel());
+    EXPECT_EQ(Simulator.Count(), 3);
+
+    Send(QStringLiteral("127.0.0.2"), Unassigned, CmdReadLoaderRecord);
+    ASSERT_TRUE(WaitForDatagrams(1));
+    QTest::qWait(300);   // past the time the old unit's reply was due
+    ASSERT_EQ(Received.size(), 1);
+    EXPECT_EQ(Received[0].senderAddress(), QHostAddress(QStringLiteral("127.0.0.2")));
+    QByteArray text = BytesToHex(Received[0].data());
+    TParsedFrame frame;
+    ASSERT_TRUE(ParseFrame(text, frame));
+    EXPECT_EQ(frame.Source, Unassigned);
+    EXPECT_EQ(LoaderRecordFromBytes(QByteArray::fromHex(frame.Data)).LoaderMajor, 2);
 }
 
 // A unit whose address is taken on the port does not arrive and leaves no gap: the next
