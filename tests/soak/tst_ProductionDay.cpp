@@ -16,7 +16,7 @@
 //     (SHA-256 over the written length);
 //   - a unit of the other platform is left as it came: no number, flash untouched.
 //
-// Niced and bounded: CI_UNITS units in well under three minutes; ORVEL_SOAK_UNITS asks for
+// Niced and bounded: CiUnits units in well under three minutes; ORVEL_SOAK_UNITS asks for
 // a longer day (addresses are then used again, as a fixture on a real line is).
 // ProductionDay.SQLite runs on its own; ProductionDay.PostgreSQL through
 // tests/records/with_postgres.sh, and fails without its server.
@@ -60,6 +60,7 @@ constexpr int LongArrivalGapMs = 120;
 constexpr int LeaveAfterResultMs = 300;   // the operator takes a finished unit off
 constexpr int MaxStayMs = 12000;          // ... and one nobody finished after this long
 constexpr int RestartAfterMs = 800;       // a station that ended is started again
+constexpr int SignalAfterMs = 600;        // a scan and a little after the unit arrived
 constexpr int OutageMs = 7000;            // past the SQLite busy time-out of 5 s
 constexpr int EventCycle = 80;            // arrivals from one round of store and signal faults to the next
 constexpr int CiDeadlineMs = 150000;      // no more arrivals after this in CI
@@ -84,10 +85,11 @@ const char* FaultName(TFault fault)
     return "none";
 }
 
-// Every tenth unit of a kind, the others only with lost and late replies now and then.
+// Three units in eleven misbehave beyond lost and late replies; eleven is odd, so each
+// kind comes to both lines.
 TFault FaultOf(int arrival)
 {
-    switch (arrival % 10) {
+    switch (arrival % 11) {
     case 3:
         return TFault::VanishesMidKernel;
     case 6:
@@ -130,14 +132,13 @@ protected:
         std::unique_ptr<QProcess> Station;
         struct TPresent {
             int Index;
-            int Arrival;
-            QElapsedTimer Since;
+            QElapsedTimer Since;   // since it arrived, or since its station was done with it
             bool Leaving = false;
         };
         QList<TPresent> Present;    // on the line now
         QList<int> FreeIndexes;     // addresses whose unit left, oldest first
         QMap<int, int> ArrivalAt;   // index -> arrival of the unit there now
-        QList<int> ExitCodes;       // each run of its station, -signal for a crash
+        QList<int> ExitCodes;       // each run of its station; -1: killed by a signal
         int Stuck = 0;              // runs that outlived StopWaitMs after their signal
         bool Restart = true;
         QString Output;   // the station's standard error, for a failing test
@@ -209,32 +210,15 @@ protected:
             if (line.Restart)
                 QTimer::singleShot(RestartAfterMs, &Loop, [this, &line] { StartStation(line); });
         });
-        station->start(QStringLiteral(ORVEL_LOADER), {QStringLiteral("station"),
-                                                      QStringLiteral("--adapter"),
-                                                      QStringLiteral("lo"),
-                                                      QStringLiteral("--port"),
-                                                      QString::number(line.Sim->Port()),
-                                                      QStringLiteral("--kernel"),
-                                                      KernelPath,
-                                                      QStringLiteral("--program"),
-                                                      ProgramPath,
-                                                      QStringLiteral("--records"),
-                                                      Store,
-                                                      QStringLiteral("--series"),
-                                                      Series,
-                                                      QStringLiteral("--station"),
-                                                      line.Name,
-                                                      QStringLiteral("--scan"),
-                                                      QStringLiteral("300"),
-                                                      QStringLiteral("--parallel"),
-                                                      QStringLiteral("3"),
-                                                      QStringLiteral("--timeout"),
-                                                      QStringLiteral("150"),
-                                                      QStringLiteral("--attempts"),
-                                                      QStringLiteral("4"),
-                                                      QStringLiteral("--json"),
-                                                      QStringLiteral("--log"),
-                                                      Dir.filePath(line.Name + QStringLiteral(".log"))});
+        const QStringList fixed = QStringLiteral("station --adapter lo --scan 300 --parallel 3 --timeout 150 "
+                                                 "--attempts 4 --json")
+                                      .split(u' ');
+        station->start(QStringLiteral(ORVEL_LOADER),
+                       fixed + QStringList{QStringLiteral("--port"), QString::number(line.Sim->Port()),
+                                           QStringLiteral("--kernel"), KernelPath, QStringLiteral("--program"),
+                                           ProgramPath, QStringLiteral("--records"), Store, QStringLiteral("--series"),
+                                           Series, QStringLiteral("--station"), line.Name, QStringLiteral("--log"),
+                                           Dir.filePath(line.Name + QStringLiteral(".log"))});
     }
 
     // A station is done with the unit at address: the operator takes it off a moment later.
@@ -279,7 +263,7 @@ protected:
         }
         ASSERT_GE(index, 0) << "no address left on " << line.Name.toStdString();
         line.ArrivalAt[index] = arrival;
-        line.Present.append({index, arrival, {}, false});
+        line.Present.append({index, {}, false});
         line.Present.back().Since.start();
     }
 
@@ -306,23 +290,27 @@ protected:
         return state;
     }
 
-    // Store faults and signals, spread over each EventCycle arrivals.
+    // Store faults and signals, spread over each EventCycle arrivals. A signal goes to the
+    // line the last unit arrived on, a moment later, when that unit is being written.
     void Events()
     {
-        const int step = Arrived % EventCycle;
         if (Arrived == LastEventArrival)
             return;
         LastEventArrival = Arrived;
-        if (step == EventCycle / 4)
-            Signal(Lines[0], SIGINT);
-        else if (step == EventCycle * 2 / 5)
-            StoreAway();
-        else if (step == EventCycle * 11 / 20)
-            Signal(Lines[1], SIGHUP);
-        else if (step == EventCycle * 4 / 5)
-            Signal(Lines[0], SIGHUP);
-        else if (step == EventCycle * 9 / 10)
-            Signal(Lines[1], SIGINT);
+        const struct {
+            int Step;
+            int Signal;   // 0: the store goes away
+        } events[] = {{20, SIGINT}, {32, 0}, {45, SIGHUP}, {64, SIGHUP}, {73, SIGINT}};
+        TLine& line = Lines[size_t((Arrived - 1) % 2)];
+        for (const auto& event : events) {
+            if (Arrived % EventCycle != event.Step)
+                continue;
+            if (event.Signal == 0)
+                StoreAway();
+            else
+                QTimer::singleShot(SignalAfterMs, &Loop,
+                                   [this, &line, signal = event.Signal] { Signal(line, signal); });
+        }
     }
 
     void Signal(TLine& line, int signal)
@@ -387,6 +375,9 @@ protected:
                 Arrive(line);
                 SinceArrival.restart();
                 Events();
+                if (Units != CiUnits && Arrived % 100 == 0)
+                    std::printf("production day: %d of %d units arrived after %lld s\n", Arrived, Units,
+                                Clock.elapsed() / 1000);
             }
         }
         if (!arriving && Lines[0].Present.isEmpty() && Lines[1].Present.isEmpty())
