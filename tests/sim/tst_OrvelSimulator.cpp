@@ -886,6 +886,37 @@ TEST(SimExecutable, UnitsArriveAndTakeTheirTime)
     Terminate(process);
 }
 
+// A unit that loses the acknowledgement of its serial number's write and vanishes after
+// its third block write, as orvel-sim is told and says.
+TEST(SimExecutable, UnitFaultsFromTheCommandLine)
+{
+    QProcess process;
+    const quint16 port = StartSim(process,
+                                  {QStringLiteral("--controller"),
+                                   QStringLiteral("serial=none,lose-serial-replies=1,vanish-after-writes=3")},
+                                  "loses 1 serial number reply  vanishes after 3 block writes");
+    ASSERT_NE(port, 0);
+    QUdpSocket client;
+    ASSERT_TRUE(client.bind(QHostAddress(QStringLiteral("127.0.0.1")), 0));
+    const auto ask = [&](uint32_t nad, uint8_t code, const QByteArray& arguments) {
+        client.writeDatagram(Command(nad, code, arguments), QHostAddress(QStringLiteral("127.0.0.2")), port);
+        return client.waitForReadyRead(300) ? client.receiveDatagram().data() : QByteArray();
+    };
+    auto record = LoaderRecordFromBytes(QByteArray::fromHex([&] {
+        QByteArray text = BytesToHex(ask(Unassigned, CmdReadLoaderRecord, {}));
+        TParsedFrame frame;
+        return ParseFrame(text, frame) ? frame.Data : QByteArray();
+    }()));
+    record.Serial = 77;
+    const QByteArray recordWrite = Block(4, 24, LoaderRecordToBytes(record));
+    EXPECT_TRUE(ask(Unassigned, CmdWriteBlock, recordWrite).isEmpty());
+    EXPECT_EQ(ask(Unassigned, CmdWriteBlock, recordWrite), BuildReplyFrame(77, HostNad, 1));
+    EXPECT_EQ(ask(77, CmdPing, {}), BuildReplyFrame(77, HostNad, 1));
+    EXPECT_EQ(ask(Unassigned, CmdWriteBlock, recordWrite), BuildReplyFrame(77, HostNad, 1));
+    EXPECT_TRUE(ask(77, CmdPing, {}).isEmpty());
+    Terminate(process);
+}
+
 struct TBadOptionsCase {
     const char* Name;
     QStringList Arguments;
@@ -921,6 +952,12 @@ INSTANTIATE_TEST_SUITE_P(
         TBadOptionsCase{"LatencyEntryOutsideLatency",
                         {"--controller", "serial=5,34:1"},
                         "--controller: cannot use \"34:1\""},
+        TBadOptionsCase{"VanishNegative",
+                        {"--controller", "vanish-after-writes=-1"},
+                        "--controller: cannot use \"vanish-after-writes=-1\""},
+        TBadOptionsCase{"LostRepliesNotANumber",
+                        {"--controller", "lose-serial-replies=all"},
+                        "--controller: cannot use \"lose-serial-replies=all\""},
         TBadOptionsCase{"ArriveNone", {"--arrive", "0"}, "--arrive must be 1 to 253"},
         TBadOptionsCase{"ArriveNotANumber", {"--arrive", "many"}, "--arrive must be 1 to 253"},
         TBadOptionsCase{"EveryNegative", {"--arrive", "2", "--every", "-5"}, "--every must be 0 to"},
