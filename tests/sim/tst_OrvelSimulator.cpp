@@ -296,6 +296,47 @@ TEST(SimFaults, ForcedCodesLeaveCommandUndone)
     EXPECT_EQ(unit.CommandCounts.value(CmdWriteClock), 1);
 }
 
+// A unit unplugged mid-send: the writes before it went are in its flash, nothing after.
+TEST(SimFaults, VanishedUnitTakesAndAnswersNothing)
+{
+    TSimController unit(Unit(1000), QStringLiteral("127.0.0.2"));
+    TSimFaults faults;
+    faults.VanishAfterWrites = 2;
+    unit.SetFaults(faults);
+    EXPECT_TRUE(Ask(unit, 1000, CmdPing).Answered);   // only writes count
+    const uint16_t block = ProgramAddress / 256;
+    EXPECT_EQ(Ask(unit, 1000, CmdWriteBlock, Block(block, 1, QByteArray(1, 0x11))).Code, 1);
+    EXPECT_EQ(Ask(unit, 1000, CmdWriteBlock, Block(block + 1, 1, QByteArray(1, 0x22))).Code, 1);
+
+    EXPECT_FALSE(Ask(unit, 1000, CmdWriteBlock, Block(block + 2, 1, QByteArray(1, 0x33))).Answered);
+    EXPECT_FALSE(Ask(unit, 0, CmdReadLoaderRecord).Answered);   // not even discovery
+    EXPECT_EQ(unit.Memory(ProgramAddress, 1) + unit.Memory(ProgramAddress + 256, 1) +
+                  unit.Memory(ProgramAddress + 512, 1),
+              QByteArray("\x11\x22\xFF", 3));
+    EXPECT_EQ(unit.CommandCounts.value(CmdWriteBlock), 2);
+}
+
+// The serial number goes into the unit but its acknowledgement is lost: every attempt
+// while the count lasts, then the next write of block 4 is answered again. Other writes
+// are not touched.
+TEST(SimFaults, LostRecordWriteRepliesLeaveTheWriteDone)
+{
+    TSimController unit(Unit(Unassigned), QStringLiteral("127.0.0.2"));
+    TSimFaults faults;
+    faults.LoseRecordWriteReplies = 2;
+    unit.SetFaults(faults);
+    auto record = LoaderRecordFromBytes(Ask(unit, Unassigned, CmdReadLoaderRecord).Data);
+    record.Serial = 1000;
+    const QByteArray recordWrite = Block(4, 24, LoaderRecordToBytes(record));
+
+    EXPECT_TRUE(Ask(unit, Unassigned, CmdWriteBlock, Block(ProgramAddress / 256, 1, QByteArray(1, 0))).Answered);
+    EXPECT_FALSE(Ask(unit, Unassigned, CmdWriteBlock, recordWrite).Answered);
+    EXPECT_EQ(unit.Serial(), 1000u);
+    EXPECT_FALSE(Ask(unit, Unassigned, CmdWriteBlock, recordWrite).Answered);
+    EXPECT_EQ(Ask(unit, Unassigned, CmdWriteBlock, recordWrite).Code, 1);
+    EXPECT_EQ(Ask(unit, 1000, CmdReadBlock, Block(4, 24)).Data, LoaderRecordToBytes(record));
+}
+
 // ---- over loopback UDP ----
 
 class SimNetwork : public testing::Test {
@@ -584,6 +625,32 @@ TEST_F(SimNetwork, LiveUnitAnswersUnicastAndBroadcast)
     EXPECT_EQ(platforms.value(arrived->Address), 2);
 }
 
+// A fixture used again: the unit that leaves is handed back as it was, the reply it still
+// owed never comes, and the fresh unit answers from the same address.
+TEST_F(SimNetwork, ReplacedUnitLeavesItsAddressToAFreshOne)
+{
+    Simulator.Controller(0).SetFaults(With([](auto& f) { f.LatencyMs = 200; }));
+    Send(QStringLiteral("127.0.0.2"), 1000, CmdPing);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return Simulator.Controller(0).CommandCounts.value(CmdPing) == 1; }, WaitBound));
+
+    const std::unique_ptr<TSimController> left = Simulator.ReplaceController(0, Unit(Unassigned, 2));
+    ASSERT_NE(left, nullptr);
+    EXPECT_EQ(left->Serial(), 1000u);
+    EXPECT_TRUE(left->HoldsValidKernel());
+    EXPECT_EQ(Simulator.Count(), 3);
+
+    Send(QStringLiteral("127.0.0.2"), Unassigned, CmdReadLoaderRecord);
+    ASSERT_TRUE(WaitForDatagrams(1));
+    QTest::qWait(300);   // past the time the old unit's reply was due
+    ASSERT_EQ(Received.size(), 1);
+    EXPECT_EQ(Received[0].senderAddress(), QHostAddress(QStringLiteral("127.0.0.2")));
+    QByteArray text = BytesToHex(Received[0].data());
+    TParsedFrame frame;
+    ASSERT_TRUE(ParseFrame(text, frame));
+    EXPECT_EQ(frame.Source, Unassigned);
+    EXPECT_EQ(LoaderRecordFromBytes(QByteArray::fromHex(frame.Data)).LoaderMajor, 2);
+}
+
 // A unit whose address is taken on the port does not arrive and leaves no gap: the next
 // one gets that address.
 TEST_F(SimNetwork, LiveUnitThatCannotBindIsNotAdded)
@@ -819,6 +886,37 @@ TEST(SimExecutable, UnitsArriveAndTakeTheirTime)
     Terminate(process);
 }
 
+// A unit that loses the acknowledgement of its serial number's write and vanishes after
+// its third block write, as orvel-sim is told and says.
+TEST(SimExecutable, UnitFaultsFromTheCommandLine)
+{
+    QProcess process;
+    const quint16 port = StartSim(process,
+                                  {QStringLiteral("--controller"),
+                                   QStringLiteral("serial=none,lose-serial-replies=1,vanish-after-writes=3")},
+                                  "loses 1 serial number reply  vanishes after 3 block writes");
+    ASSERT_NE(port, 0);
+    QUdpSocket client;
+    ASSERT_TRUE(client.bind(QHostAddress(QStringLiteral("127.0.0.1")), 0));
+    const auto ask = [&](uint32_t nad, uint8_t code, const QByteArray& arguments) {
+        client.writeDatagram(Command(nad, code, arguments), QHostAddress(QStringLiteral("127.0.0.2")), port);
+        return client.waitForReadyRead(300) ? client.receiveDatagram().data() : QByteArray();
+    };
+    auto record = LoaderRecordFromBytes(QByteArray::fromHex([&] {
+        QByteArray text = BytesToHex(ask(Unassigned, CmdReadLoaderRecord, {}));
+        TParsedFrame frame;
+        return ParseFrame(text, frame) ? frame.Data : QByteArray();
+    }()));
+    record.Serial = 77;
+    const QByteArray recordWrite = Block(4, 24, LoaderRecordToBytes(record));
+    EXPECT_TRUE(ask(Unassigned, CmdWriteBlock, recordWrite).isEmpty());
+    EXPECT_EQ(ask(Unassigned, CmdWriteBlock, recordWrite), BuildReplyFrame(77, HostNad, 1));
+    EXPECT_EQ(ask(77, CmdPing, {}), BuildReplyFrame(77, HostNad, 1));
+    EXPECT_EQ(ask(Unassigned, CmdWriteBlock, recordWrite), BuildReplyFrame(77, HostNad, 1));
+    EXPECT_TRUE(ask(77, CmdPing, {}).isEmpty());
+    Terminate(process);
+}
+
 struct TBadOptionsCase {
     const char* Name;
     QStringList Arguments;
@@ -854,6 +952,12 @@ INSTANTIATE_TEST_SUITE_P(
         TBadOptionsCase{"LatencyEntryOutsideLatency",
                         {"--controller", "serial=5,34:1"},
                         "--controller: cannot use \"34:1\""},
+        TBadOptionsCase{"VanishNegative",
+                        {"--controller", "vanish-after-writes=-1"},
+                        "--controller: cannot use \"vanish-after-writes=-1\""},
+        TBadOptionsCase{"LostRepliesNotANumber",
+                        {"--controller", "lose-serial-replies=all"},
+                        "--controller: cannot use \"lose-serial-replies=all\""},
         TBadOptionsCase{"ArriveNone", {"--arrive", "0"}, "--arrive must be 1 to 253"},
         TBadOptionsCase{"ArriveNotANumber", {"--arrive", "many"}, "--arrive must be 1 to 253"},
         TBadOptionsCase{"EveryNegative", {"--arrive", "2", "--every", "-5"}, "--every must be 0 to"},

@@ -288,13 +288,23 @@ QByteArray TSimController::Noise(int count)
 QByteArray TSimController::Answer(const QByteArray& commandFrame)
 {
     TCommand command;
-    if (!command.Parse(commandFrame) || !IsAddressedAs(command.Destination))
+    if (Faults.VanishAfterWrites == 0 || !command.Parse(commandFrame) || !IsAddressedAs(command.Destination))
         return {};
     ReceivedFrames.append(commandFrame);
     ++CommandCounts[command.Code];
     const uint32_t source = Serial();
     QByteArray data;
     const uint8_t code = Execute(command, data);
+    if (command.Code == CmdWriteBlock) {
+        if (Faults.VanishAfterWrites > 0)
+            --Faults.VanishAfterWrites;
+        const bool recordWrite = command.Arguments.size() >= 2 &&
+                                 qFromLittleEndian<uint16_t>(Bytes(command.Arguments)) * 256u == LoaderRecordAddress;
+        if (recordWrite && Faults.LoseRecordWriteReplies > 0) {
+            --Faults.LoseRecordWriteReplies;
+            return {};
+        }
+    }
     return BuildReplyFrame(source, command.Source, code, data);
 }
 
@@ -438,6 +448,17 @@ TSimController& TControllerSimulator::AddController(const TSimControllerConfig& 
     TUnit& unit = FUnits.emplace_back();
     unit.Controller = std::make_unique<TSimController>(config, address.toString());
     return *unit.Controller;
+}
+
+std::unique_ptr<TSimController> TControllerSimulator::ReplaceController(int index, const TSimControllerConfig& config)
+{
+    TUnit& unit = FUnits.at(size_t(index));
+    std::unique_ptr<TSimController> left = std::move(unit.Controller);
+    unit.Controller = std::make_unique<TSimController>(config, left->Address);
+    unit.Pending.clear();
+    if (unit.ReplyTimer)
+        unit.ReplyTimer->stop();
+    return left;
 }
 
 TSimController* TControllerSimulator::AddLiveController(const TSimControllerConfig& config, QString* error)

@@ -65,6 +65,12 @@ struct TSimFaults {
     double ErrorShare = 0;            // share of commands answered with ErrorCode (2..12) and not carried out
     uint8_t ErrorCode = 5;
     QHash<uint8_t, uint8_t> ReplyCodeFor;   // command -> reply code, the command not carried out
+    // The unit is gone (unplugged, power lost) once it has taken this many more block writes:
+    // from then on it takes and answers nothing. -1: never; 0: gone now.
+    int VanishAfterWrites = -1;
+    // The replies to the next N writes of block 4 (the identification record, which holds
+    // the serial number) are lost on the wire, while each write takes effect.
+    int LoseRecordWriteReplies = 0;
     uint32_t Seed = 1;
 };
 
@@ -146,6 +152,10 @@ public:
     // Adds a controller at the next loopback address (127.0.0.2 first). Before Start; Start
     // refuses more than MaxControllers.
     TSimController& AddController(const TSimControllerConfig& config);
+    // The unit at index leaves the line and a fresh one with config takes its address (a
+    // fixture that is used again): the replies the old one still owed are dropped, except
+    // those already late on the wire (DelayMs). Hands back the unit that left, as it was.
+    std::unique_ptr<TSimController> ReplaceController(int index, const TSimControllerConfig& config);
     // Adds a controller at the next loopback address and, when started, binds its socket on
     // the shared port at once; it answers broadcasts from then on. Null, with the reason in
     // error, when no address is left or the socket cannot be bound.

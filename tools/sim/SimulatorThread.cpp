@@ -60,6 +60,13 @@ int TSimulatorThread::AddLiveController(const TSimControllerConfig& config, QStr
                   [&](TControllerSimulator& s) { return s.AddLiveController(config, error) ? s.Count() - 1 : -1; });
 }
 
+std::unique_ptr<TSimController> TSimulatorThread::ReplaceController(int index, const TSimControllerConfig& config)
+{
+    std::unique_ptr<TSimController> left;
+    Run([&](TControllerSimulator& s) { left = s.ReplaceController(index, config); });
+    return left;
+}
+
 void TSimulatorThread::Stop()
 {
     Run([](TControllerSimulator& s) { s.Stop(); });

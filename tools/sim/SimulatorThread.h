@@ -35,6 +35,8 @@ public:
     bool Start(int port = 0, QString* error = nullptr);
     // Its index, or -1 with the reason in error (see TControllerSimulator::AddLiveController).
     int AddLiveController(const TSimControllerConfig& config, QString* error = nullptr);
+    // See TControllerSimulator::ReplaceController.
+    std::unique_ptr<TSimController> ReplaceController(int index, const TSimControllerConfig& config);
     void Stop();
 
     int Port() const;   // 0 while stopped

@@ -2,7 +2,8 @@
 //
 //   orvel-sim [--port N] [--verbose] [--latency CMD:MS,...]
 //             --controller
-//             serial=1000,platform=arm|xa|old,alias=7,password=TEXT,kernel=FILE,program=FILE,latency=CMD:MS,...
+//             serial=1000,platform=arm|xa|old,alias=7,password=TEXT,kernel=FILE,program=FILE,latency=CMD:MS,...,
+//             lose-serial-replies=N,vanish-after-writes=N
 //             [--controller ...]
 //             [--arrive N [--every MS] [--arrive-platform arm|xa]]
 //
@@ -104,8 +105,17 @@ QStringList ControllerPairs(const QString& text)
     return pairs;
 }
 
-// One --controller value: comma-separated key=value pairs.
-bool ParseController(const QString& text, TSimControllerConfig& config, QHash<uint8_t, int>& latency, QString& error)
+// A count of 0 or more.
+int Count(const QString& text, bool& ok)
+{
+    const int count = text.toInt(&ok);
+    ok = ok && count >= 0;
+    return count;
+}
+
+// One --controller value: comma-separated key=value pairs. faults gets the unit's own
+// latency and fault triggers.
+bool ParseController(const QString& text, TSimControllerConfig& config, TSimFaults& faults, QString& error)
 {
     for (const QString& pair : ControllerPairs(text)) {
         const qsizetype equals = pair.indexOf(QLatin1Char('='));
@@ -131,7 +141,11 @@ bool ParseController(const QString& text, TSimControllerConfig& config, QHash<ui
             if (!ReadImage(value, config.Kernel, error))
                 return false;
         } else if (key == QLatin1String("latency")) {
-            ok = ParseLatency(value, latency);
+            ok = ParseLatency(value, faults.LatencyFor);
+        } else if (key == QLatin1String("lose-serial-replies")) {
+            faults.LoseRecordWriteReplies = Count(value, ok);
+        } else if (key == QLatin1String("vanish-after-writes")) {
+            faults.VanishAfterWrites = Count(value, ok);
         } else if (key == QLatin1String("program")) {
             if (!ReadImage(value, config.Program, error))
                 return false;
@@ -154,13 +168,26 @@ bool ParseController(const QString& text, TSimControllerConfig& config, QHash<ui
     return true;
 }
 
-// The global latency, with a unit's own entries in place of the global ones for the same command.
-TSimFaults Timing(const QHash<uint8_t, int>& global, const QHash<uint8_t, int>& own)
+// A unit's own faults with the global latency, its own entries in place of the global ones
+// for the same command.
+TSimFaults WithLatency(const QHash<uint8_t, int>& global, TSimFaults own)
 {
-    TSimFaults faults;
-    faults.LatencyFor = global;
-    faults.LatencyFor.insert(own);
-    return faults;
+    const QHash<uint8_t, int> unitLatency = own.LatencyFor;
+    own.LatencyFor = global;
+    own.LatencyFor.insert(unitLatency);
+    return own;
+}
+
+// The fault triggers set from the command line, as the unit's line shows them.
+QString DescribeFaults(const TSimFaults& faults)
+{
+    QString text;
+    if (faults.LoseRecordWriteReplies > 0)
+        text += QStringLiteral("  loses %1 serial number reply").arg(faults.LoseRecordWriteReplies) +
+                (faults.LoseRecordWriteReplies == 1 ? QString() : QStringLiteral("s"));
+    if (faults.VanishAfterWrites >= 0)
+        text += QStringLiteral("  vanishes after %1 block writes").arg(faults.VanishAfterWrites);
+    return text;
 }
 
 QString Describe(const TSimController& controller)
@@ -184,7 +211,8 @@ QString Describe(const TSimController& controller)
                     controller.Config.PasswordCode ? QStringLiteral("yes") : QStringLiteral("no"),
                     controller.HoldsValidKernel() ? QStringLiteral("valid") : QStringLiteral("none"),
                     controller.HoldsValidProgram() ? QStringLiteral("valid") : QStringLiteral("none")) +
-           (latency.isEmpty() ? QString() : QStringLiteral("  latency ") + latency.join(QLatin1Char(',')));
+           (latency.isEmpty() ? QString() : QStringLiteral("  latency ") + latency.join(QLatin1Char(','))) +
+           DescribeFaults(controller.Faults);
 }
 
 struct TOptions {
@@ -195,7 +223,9 @@ struct TOptions {
     const QCommandLineOption Controller{
         QStringLiteral("controller"),
         QStringLiteral("A unit: serial=N|none,platform=arm|xa|old,alias=N,password=TEXT,kernel=FILE,program=FILE,"
-                       "latency=CMD:MS,..."),
+                       "latency=CMD:MS,...,lose-serial-replies=N (the next N writes of the serial number take "
+                       "effect, their replies are lost),vanish-after-writes=N (the unit answers nothing after N "
+                       "more block writes)"),
         QStringLiteral("settings")};
     const QCommandLineOption Latency{
         QStringLiteral("latency"),
@@ -218,8 +248,8 @@ struct TOptions {
 // What orvel-sim is to run.
 struct TPlan {
     int Port = 8442;
-    QHash<uint8_t, int> Latency;                                         // for every unit
-    QList<std::pair<TSimControllerConfig, QHash<uint8_t, int>>> Units;   // with their own latency
+    QHash<uint8_t, int> Latency;                                // for every unit
+    QList<std::pair<TSimControllerConfig, TSimFaults>> Units;   // with their own latency and faults
     int Arrivals = 0;
     int ArrivalGapMs = 1000;
     uint16_t ArrivalLoaderMajor = 3;
@@ -264,10 +294,10 @@ bool ParsePlan(const QCommandLineParser& parser, const TOptions& options, TPlan&
         units << QString();
     for (const QString& unit : units) {
         TSimControllerConfig config;
-        QHash<uint8_t, int> latency;
-        if (!ParseController(unit, config, latency, error))
+        TSimFaults faults;
+        if (!ParseController(unit, config, faults, error))
             return false;
-        plan.Units.append({config, latency});
+        plan.Units.append({config, faults});
     }
     if (plan.Units.size() + plan.Arrivals > TControllerSimulator::MaxControllers) {
         error = QStringLiteral("%1 units do not fit: at most %2 (127.0.0.2 to 127.0.0.254)")
@@ -304,8 +334,8 @@ int main(int argc, char* argv[])
 
     TControllerSimulator simulator;
     simulator.Verbose = parser.isSet(options.Verbose);
-    for (const auto& [config, latency] : plan.Units)
-        simulator.AddController(config).SetFaults(Timing(plan.Latency, latency));
+    for (const auto& [config, faults] : plan.Units)
+        simulator.AddController(config).SetFaults(WithLatency(plan.Latency, faults));
 
     if (!InstallSignalHandlers() || !simulator.Start(plan.Port, &error)) {
         Print(stderr,
@@ -331,7 +361,7 @@ int main(int argc, char* argv[])
         config.LoaderMajor = plan.ArrivalLoaderMajor;
         QString why;
         if (TSimController* unit = simulator.AddLiveController(config, &why)) {
-            unit->SetFaults(Timing(plan.Latency, {}));
+            unit->SetFaults(WithLatency(plan.Latency, {}));
             Print(stdout, QStringLiteral("orvel-sim: arrived") + Describe(*unit));
         } else {
             Print(
