@@ -29,19 +29,13 @@
 
 namespace {
 
-// Set in a child process of this program that takes serial numbers from the settings counter.
-const char* const SettingsDirVariable = "ORVEL_TEST_SETTINGS_DIR";
-const char* const TakesVariable = "ORVEL_TEST_SERIAL_TAKES";
-
 class StationRunners : public ::testing::Test {
 protected:
     void SetUp() override
     {
         ASSERT_TRUE(Dir.isValid());
-        // A taker process (below) shares the settings of the test that started it.
-        const QString settings = qEnvironmentVariable(SettingsDirVariable, Dir.path());
-        QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, settings);
-        QSettings::setPath(QSettings::IniFormat, QSettings::UserScope, settings);
+        QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, Dir.path());
+        QSettings::setPath(QSettings::IniFormat, QSettings::UserScope, Dir.path());
         Kernel = SampleKernel(3, 16 * 1024);
         Program = SampleProgram(8 * 1024);
         ASSERT_TRUE(IsValidKernel(Kernel, KernelHeaderOffsetARM));
@@ -372,19 +366,14 @@ TEST_F(StationRunners, SettingsCountersOfTwoProgramsNeverGiveTheSameNumber)
     EXPECT_EQ(LoadStoredNextSerial(), 106);
 }
 
-// The same with two real processes of this program taking at once.
+// The same with two programs taking at once.
 TEST_F(StationRunners, SettingsCounterSharedByProcessesGivesEachNumberOnce)
 {
     constexpr int TakesEach = 40;
     std::vector<std::unique_ptr<QProcess>> takers;
     for (int i = 0; i < 2; ++i) {
         auto taker = std::make_unique<QProcess>();
-        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-        environment.insert(QString::fromLatin1(SettingsDirVariable), Dir.path());
-        environment.insert(QString::fromLatin1(TakesVariable), QString::number(TakesEach));
-        taker->setProcessEnvironment(environment);
-        taker->start(QCoreApplication::applicationFilePath(),
-                     {QStringLiteral("--gtest_filter=StationRunners.SettingsCounterTaker")});
+        taker->start(QStringLiteral(SETTINGS_SERIAL_TAKER), {Dir.path(), QString::number(TakesEach)});
         takers.push_back(std::move(taker));
     }
     std::multiset<int32_t> all;
@@ -397,19 +386,6 @@ TEST_F(StationRunners, SettingsCounterSharedByProcessesGivesEachNumberOnce)
     }
     EXPECT_EQ(all.size(), size_t(2 * TakesEach));
     EXPECT_EQ(std::set<int32_t>(all.begin(), all.end()).size(), all.size());   // none twice
-}
-
-// The taker process of the test above; skipped when run on its own.
-TEST_F(StationRunners, SettingsCounterTaker)
-{
-    const int takes = qEnvironmentVariableIntValue(TakesVariable);
-    if (takes == 0)
-        GTEST_SKIP() << "run by SettingsCounterSharedByProcessesGivesEachNumberOnce";
-    TSettingsSerialCounter counter(1);
-    QString line = QStringLiteral("taken:");
-    for (int32_t number : Takes(counter, takes))
-        line += u' ' + QString::number(number);
-    std::printf("%s\n", qPrintable(line));
 }
 
 // After 2147483647 the counter has ended, in this run and in every later one, and says so;
