@@ -284,6 +284,12 @@ int64_t NumberInUnit(const QJsonObject& entry)
     return -1;
 }
 
+// " WHERE a AND b ..." for the conditions given; nothing when there are none.
+QString Where(const QStringList& conditions)
+{
+    return conditions.isEmpty() ? QString() : QStringLiteral(" WHERE ") + conditions.join(QStringLiteral(" AND "));
+}
+
 std::atomic<int> NextStoreId{1};
 
 }   // namespace
@@ -805,21 +811,15 @@ bool TRecordStore::SetNextSerial(const QString& series, int64_t next, QString& e
 
 bool TRecordStore::ReadSeries(QList<TSeriesState>& series, QString& error)
 {
-    QString why;
-    QSqlDatabase db = Database(why);
-    QSqlQuery query(db);
-    if (!db.isValid() ||
-        !Exec(query,
-              QStringLiteral(
-                  "SELECT s.name, s.next_number, (SELECT COUNT(*) FROM serial_ledger l WHERE l.series = s.name)"
-                  " FROM serial_series s ORDER BY s.name"),
-              why)) {
-        error = Failure(QStringLiteral("read the serial series"), why);
-        return false;
-    }
-    while (query.next())
-        series.append({query.value(0).toString(), query.value(1).toLongLong(), query.value(2).toLongLong()});
-    return true;
+    return Read(
+        QStringLiteral("read the serial series"),
+        QStringLiteral("SELECT s.name, s.next_number, (SELECT COUNT(*) FROM serial_ledger l WHERE l.series = s.name)"
+                       " FROM serial_series s ORDER BY s.name"),
+        {},
+        [&series](const QSqlQuery& row) {
+            series.append({row.value(0).toString(), row.value(1).toLongLong(), row.value(2).toLongLong()});
+        },
+        error);
 }
 
 bool TRecordStore::Query(const TRecordFilter& filter, QList<QJsonObject>& records, QString& error)
@@ -840,26 +840,19 @@ bool TRecordStore::Query(const TRecordFilter& filter, QList<QJsonObject>& record
         conditions << QStringLiteral("station = ?");
         values << filter.Station;
     }
-    QString sql = QStringLiteral("SELECT id, %1 FROM unit_records").arg(ColumnList());
-    if (!conditions.isEmpty())
-        sql += QStringLiteral(" WHERE ") + conditions.join(QStringLiteral(" AND "));
-    sql += QStringLiteral(" ORDER BY started, id");
-
-    QString why;
-    QSqlDatabase db = Database(why);
-    QSqlQuery query(db);
-    if (!db.isValid() || !Exec(query, sql, values, why)) {
-        error = Failure(QStringLiteral("read the records"), why);
-        return false;
-    }
-    while (query.next()) {
-        QJsonObject entry{{QStringLiteral("id"), query.value(0).toLongLong()}};
-        int field = 1;
-        for (const TColumn& column : Columns)
-            SetColumnValue(entry, column, query.value(field++));
-        records.append(entry);
-    }
-    return true;
+    return Read(
+        QStringLiteral("read the records"),
+        QStringLiteral("SELECT id, ") + ColumnList() + QStringLiteral(" FROM unit_records") + Where(conditions) +
+            QStringLiteral(" ORDER BY started, id"),
+        values,
+        [&records](const QSqlQuery& row) {
+            QJsonObject entry{{QStringLiteral("id"), row.value(0).toLongLong()}};
+            int field = 1;
+            for (const TColumn& column : Columns)
+                SetColumnValue(entry, column, row.value(field++));
+            records.append(entry);
+        },
+        error);
 }
 
 bool TRecordStore::Ledger(const TLedgerFilter& filter, QList<TGivenSerial>& given, QString& error)
@@ -879,46 +872,48 @@ bool TRecordStore::Ledger(const TLedgerFilter& filter, QList<TGivenSerial>& give
         values << UtcText(filter.Since);
     }
     // A record answers for a number when it holds it or took it, written or not.
-    QString sql = QStringLiteral(
-        "SELECT g.number, g.source, g.series, g.station, g.given, CASE WHEN g.record_key IS NOT NULL OR EXISTS"
-        " (SELECT 1 FROM unit_records r WHERE r.serial_taken = g.number OR r.serial = g.number) THEN 1 ELSE 0 END"
-        " FROM given_serials g");
-    if (!conditions.isEmpty())
-        sql += QStringLiteral(" WHERE ") + conditions.join(QStringLiteral(" AND "));
-    sql += QStringLiteral(" ORDER BY g.number");
-    QString why;
-    QSqlDatabase db = Database(why);
-    QSqlQuery query(db);
-    if (!db.isValid() || !Exec(query, sql, values, why)) {
-        error = Failure(QStringLiteral("read the serial numbers given"), why);
-        return false;
-    }
-    while (query.next())
-        given.append({query.value(0).toLongLong(), query.value(1).toString(), query.value(2).toString(),
-                      query.value(3).toString(), query.value(4).toString(), query.value(5).toInt() == 1});
-    return true;
+    return Read(
+        QStringLiteral("read the serial numbers given"),
+        QStringLiteral("SELECT g.number, g.source, g.series, g.station, g.given, CASE WHEN g.record_key IS NOT NULL"
+                       " OR EXISTS (SELECT 1 FROM unit_records r WHERE r.serial_taken = g.number OR r.serial ="
+                       " g.number) THEN 1 ELSE 0 END FROM given_serials g") +
+            Where(conditions) + QStringLiteral(" ORDER BY g.number"),
+        values,
+        [&given](const QSqlQuery& row) {
+            given.append({row.value(0).toLongLong(), row.value(1).toString(), row.value(2).toString(),
+                          row.value(3).toString(), row.value(4).toString(), row.value(5).toInt() == 1});
+        },
+        error);
 }
 
 bool TRecordStore::Clashes(QStringList& clashes, QString& error)
 {
+    return Read(
+        QStringLiteral("read the serial numbers given twice"),
+        QStringLiteral("SELECT number, unit_ip, station, noted FROM serial_clashes ORDER BY noted, number"), {},
+        [&clashes](const QSqlQuery& row) {
+            const QString unit = row.value(1).toString();
+            clashes << QStringLiteral("serial number ") + row.value(0).toString() +
+                           (unit.isEmpty() ? QStringLiteral(" was taken twice by ")
+                                           : QStringLiteral(" went into ") + unit + QStringLiteral(" at ")) +
+                           row.value(2).toString() + QStringLiteral(", ") + row.value(3).toString() +
+                           QStringLiteral(", though another unit had it already");
+        },
+        error);
+}
+
+bool TRecordStore::Read(const QString& what, const QString& sql, const QVariantList& values,
+                        const std::function<void(const QSqlQuery&)>& row, QString& error)
+{
     QString why;
     QSqlDatabase db = Database(why);
     QSqlQuery query(db);
-    if (!db.isValid() ||
-        !Exec(query,
-              QStringLiteral("SELECT number, unit_ip, station, noted FROM serial_clashes ORDER BY noted, number"),
-              why)) {
-        error = Failure(QStringLiteral("read the serial numbers given twice"), why);
+    if (!db.isValid() || !Exec(query, sql, values, why)) {
+        error = Failure(what, why);
         return false;
     }
-    while (query.next()) {
-        const QString unit = query.value(1).toString();
-        clashes << QStringLiteral("serial number ") + query.value(0).toString() +
-                       (unit.isEmpty() ? QStringLiteral(" was taken twice by ")
-                                       : QStringLiteral(" went into ") + unit + QStringLiteral(" at ")) +
-                       query.value(2).toString() + QStringLiteral(", ") + query.value(3).toString() +
-                       QStringLiteral(", though another unit had it already");
-    }
+    while (query.next())
+        row(query);
     return true;
 }
 

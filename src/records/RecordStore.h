@@ -42,6 +42,7 @@
 #include <QList>
 #include <QMutex>
 #include <QSqlDatabase>
+#include <QSqlQuery>
 #include <QString>
 #include <QStringList>
 
@@ -166,6 +167,10 @@ private:
     bool ReadUrl(const QString& location, QString& error);
     // The calling thread's open connection; invalid and the reason when it cannot be opened.
     QSqlDatabase Database(QString& error);
+    // Runs a read on the calling thread's connection, each row to row; false and the reason,
+    // naming what, when it fails.
+    bool Read(const QString& what, const QString& sql, const QVariantList& values,
+              const std::function<void(const QSqlQuery&)>& row, QString& error);
     bool Migrate(QString& error);
     // Runs work inside one write transaction (immediate on SQLite, behind the process's
     // writer mutex); rolls back when work fails. A PostgreSQL connection found dead before
