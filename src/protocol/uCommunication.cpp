@@ -21,8 +21,8 @@
 namespace {
 
 constexpr uint8_t Acknowledge = 1;
-constexpr uint32_t EraseTimeoutFactor = 10;
-constexpr std::chrono::milliseconds StopCheckInterval(20);   // an erase takes up to 10 s where a request takes 1 s
+constexpr uint32_t EraseTimeoutFactor = 10;   // an erase takes up to 10 s where a request takes 1 s
+constexpr std::chrono::milliseconds StopCheckInterval(20);
 constexpr int BlockSize = 256;
 constexpr int ReplyBufferSize = 1040;   // holds the data of the longest accepted reply
 // Block numbers are 16-bit: memory past 65536 blocks cannot be addressed.
@@ -327,6 +327,12 @@ void TCommunicator::ReadPendingDatagrams()
 void TCommunicator::HandleDatagram(const QByteArray& datagram, const QString& senderIP, int senderPort,
                                    const QString& localIP, int localPort)
 {
+    // Another unit, or anything else that found the port, never answers the pinned unit's
+    // request, nor mixes its bytes into a frame the unit has begun.
+    if (!FromPinnedUnit(senderIP, senderPort)) {
+        Reject(TRejection::WrongSender);
+        return;
+    }
     // No reply of ours is near this size; a bigger datagram is not for us.
     if (datagram.size() > ReceiveBufferSize) {
         Reject(TRejection::TooLong);
@@ -374,11 +380,6 @@ bool TCommunicator::FromPinnedUnit(const QString& senderIP, int senderPort) cons
 
 bool TCommunicator::TakeReply(const TParsedFrame& frame, const QString& senderIP, int senderPort)
 {
-    // Another unit, or anything else that found the port, never answers the pinned unit's request.
-    if (!FromPinnedUnit(senderIP, senderPort)) {
-        Reject(TRejection::WrongSender);
-        return false;
-    }
     // A reply addressed to another NAD is this request's answer all the same: the host is
     // NAD 1 by convention only, and controllers that answer otherwise must still be served.
     ReplyCode = frame.ReplyCode;

@@ -937,3 +937,22 @@ INSTANTIATE_TEST_SUITE_P(Link, PinnedSender,
                          testing::Values(SenderCase{"OtherAddress", QStringLiteral("127.0.0.201")},
                                          SenderCase{"OtherPort", PeerAddress}),
                          CaseName);
+
+// A datagram from elsewhere between the two halves of the unit's reply does not spoil the
+// frame the unit has begun: the first attempt gets its answer.
+TEST_F(LinkToPeer, ForeignDatagramBetweenTheHalvesOfAReplyDoesNotSpoilIt)
+{
+    TScriptedPeer impostor;
+    ASSERT_TRUE(impostor.Start(QStringLiteral("127.0.0.201")));
+    link.PinnedIP = PeerAddress;
+    const QByteArray reply = Acknowledgement();
+    peer.Script = [&](int, const QByteArray&) {
+        QTimer::singleShot(20, &link, [&] { impostor.Send(reply.mid(4), link.BoundPort); });
+        QTimer::singleShot(40, &link, [&] { peer.Send(reply.mid(5), link.BoundPort); });
+        return QList<QByteArray>{reply.left(5)};
+    };
+    link.Timeout = 500;
+
+    EXPECT_TRUE(link.SendPing());
+    EXPECT_EQ(peer.Frames.size(), 1);
+}
