@@ -217,7 +217,10 @@ bool TLoaderSession::SerialWrittenAfterAll(int32_t serial, TSendRun& run)
                      ? QStringLiteral("serial number ") + QString::number(serial) +
                            QStringLiteral(" may have been written: stopped before reading it back")
                      : QStringLiteral("serial number ") + QString::number(serial) +
-                           QStringLiteral(" may have been written: the unit did not answer when read back"));
+                           QStringLiteral(" may have been written: the unit's record could not be read back") +
+                           (Link.LastRejection == TRejection::ErrorCode
+                                ? QStringLiteral(" (") + ReplyCodeText(Link.ReplyCode) + u')'
+                                : QStringLiteral(" (no answer)")));
         return false;
     }
     if (held.Serial != uint32_t(serial)) {

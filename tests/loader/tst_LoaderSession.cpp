@@ -815,8 +815,8 @@ INSTANTIATE_TEST_SUITE_P(
         // Both attempts' replies come after their waits; the unit answers the read-back.
         TLostSerialReplyCase{"ReadBackShowsItWritten", 60, true, "ok", 1000, "sent successfully"},
         TLostSerialReplyCase{"UnitSilentAfterwards", 100000, false, "unknown", -1,
-                             "error: serial number 1000 may have been written: the unit did not answer when read "
-                             "back"}),
+                             "error: serial number 1000 may have been written: the unit's record could not be read "
+                             "back (no answer)"}),
     [](const auto& info) { return std::string(info.param.Name); });
 
 // A stop in the middle of the kernel: the send ends at once, says "interrupted" and what
