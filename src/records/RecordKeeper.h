@@ -36,6 +36,7 @@ public:
     TRecordKeeper(std::shared_ptr<TRecordStore> store, QString fallbackPath);
 
     TRecordStore& Store() const { return *FStore; }
+    const std::shared_ptr<TRecordStore>& SharedStore() const { return FStore; }
     const QString& FallbackPath() const { return FFallbackPath; }
     // Where lines of the fallback file that cannot be read, or that the store refused, go.
     QString SetAsidePath() const;

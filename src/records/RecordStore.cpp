@@ -322,6 +322,7 @@ QString TRecordStore::DefaultPath()
 
 bool TRecordStore::Open(const QString& location, QString& error)
 {
+    FOpenError.clear();   // the schema's migrations write while it opens
     const bool opened = OpenStore(location, error);
     FOpenError = opened ? QString() : error;
     return opened;
@@ -488,6 +489,11 @@ QSqlDatabase TRecordStore::Database(QString& error)
 bool TRecordStore::InTransaction(const QString& what, TDurability durability,
                                  const std::function<bool(QSqlDatabase&, QString&)>& work, QString& error)
 {
+    // A store that did not open may be of a schema this program does not know: never written.
+    if (!FOpenError.isEmpty()) {
+        error = FOpenError;
+        return false;
+    }
     const bool onDisk = durability == TDurability::OnDisk;
     QString why;
     LastCode.clear();   // a failure's code is this transaction's, or none

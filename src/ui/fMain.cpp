@@ -6,6 +6,7 @@
 #include "fPassword.h"
 #include "IntegerText.h"
 #include "SettingsStore.h"
+#include "StoreSerialCounter.h"
 #include "uABus.h"
 #include "uCommon.h"
 
@@ -449,22 +450,27 @@ void TfmMain::SaveSettings()
     StoreNextSerialAtLeast(SerialNumber);
 }
 
-int32_t TfmMain::TakeAutoincrementSerial(int32_t wanted, QString& why)
+int32_t TfmMain::TakeSerialNumber(int32_t wanted, bool autoincrement, QString& why)
 {
     if (wanted < 1)
         return -1;   // the send says the number is invalid
-    const TStoredSerial taken = TakeStoredSerial(wanted);
-    if (taken.Number < 1) {
-        why = taken.Error;
+    const std::shared_ptr<TRecordStore>& store = Records().SharedStore();
+    const QString source = QStringLiteral("the window");
+    if (!autoincrement)
+        return store->ClaimSerial(wanted, source, QSysInfo::machineHostName(), why) ? wanted : -1;
+    TClaimedSerialCounter counter(std::make_shared<TSettingsSerialCounter>(wanted), store, source,
+                                  QSysInfo::machineHostName());
+    const int32_t taken = counter.Take();
+    if (taken < 1) {
+        why = TSerialCounter::LastError();
         return -1;
     }
-    if (taken.Number != wanted) {
-        AddMessage(QStringLiteral("serial number ") + QString::number(taken.Number) +
-                   QStringLiteral(" given instead of ") + QString::number(wanted) +
-                   QStringLiteral(": the numbers below it were given already"));
-        ui->edSerialNumber->setText(QString::number(taken.Number));
+    if (taken != wanted) {
+        AddMessage(QStringLiteral("serial number ") + QString::number(taken) + QStringLiteral(" given instead of ") +
+                   QString::number(wanted) + QStringLiteral(": the numbers below it were given already"));
+        ui->edSerialNumber->setText(QString::number(taken));
     }
-    return taken.Number;
+    return taken;
 }
 
 // ---- adapter choice ----
@@ -547,12 +553,11 @@ void TfmMain::SendAndRecord()
     const uint64_t datagrams = Link->DatagramsSent;
     record.Started = QDateTime::currentDateTime();
     TOperationInputs inputs = OperationInputs();
-    // Counted on from the stored number under its lock, so a station running beside the
-    // window never gives the same number; the box's number as the send started is the wish.
-    if (inputs.SerialNumberChecked && inputs.Autoincrement)
-        inputs.TakeSerialNumber = [this, wanted = inputs.SerialNumber](QString& why) {
-            return TakeAutoincrementSerial(wanted, why);
-        };
+    // Taken at the moment the unit is about to receive it, from the store that knows every
+    // number given; the box's number as the send started is the wish.
+    if (inputs.SerialNumberChecked)
+        inputs.TakeSerialNumber = [this, wanted = inputs.SerialNumber, autoincrement = inputs.Autoincrement](
+                                      QString& why) { return TakeSerialNumber(wanted, autoincrement, why); };
     const bool sent = Session->DoSend(inputs);
     record.Ended = QDateTime::currentDateTime();
     NoteSend(*Session, inputs, record);
@@ -563,17 +568,22 @@ void TfmMain::SendAndRecord()
     KeepRecord(record);
 }
 
-void TfmMain::KeepRecord(const TUnitRecord& record)
+TRecordKeeper& TfmMain::Records()
 {
     // A store that did not open is tried again at the next Send; meanwhile the keeper finds
-    // it closed and keeps the record in the fallback file.
+    // it closed and keeps the record in the fallback file, and no number is given.
     if (!FRecords || !FRecords->Store().OpenError().isEmpty()) {
         auto store = std::make_shared<TRecordStore>();
         QString error;
         store->Open(QString(), error);
         FRecords = std::make_unique<TRecordKeeper>(store, TRecordKeeper::DefaultFallbackPath(*store));
     }
-    const TKeepResult kept = FRecords->Keep(RecordEntry(record, QSysInfo::machineHostName(), QString()));
+    return *FRecords;
+}
+
+void TfmMain::KeepRecord(const TUnitRecord& record)
+{
+    const TKeepResult kept = Records().Keep(RecordEntry(record, QSysInfo::machineHostName(), QString()));
     // A number another unit holds already, or waiting lines set aside: said whatever became
     // of this record.
     if (!kept.Notes.isEmpty())

@@ -82,9 +82,12 @@ public:
 
     void LoadSettings();
     void SaveSettings();
-    // The autoincrement's number for a send: wanted, or the stored next number when a station
-    // has gone past it (shown in the box and said in the log); -1 and why when none is left.
-    int32_t TakeAutoincrementSerial(int32_t wanted, QString& why);
+    // The number a send writes, entered first in the record store's set of given numbers, so
+    // that no station or other window gives it too: the box's number as typed (refused in
+    // words when it was given already), or with Autoincrement the next one from the stored
+    // counter that nobody gave yet (shown in the box and said in the log when it is not the
+    // box's); -1 and why when there is none.
+    int32_t TakeSerialNumber(int32_t wanted, bool autoincrement, QString& why);
 
     // ---- adapter choice ----
     enum TAdapterState { NeedsBinding = 1, Bound = 2 };
@@ -163,6 +166,9 @@ private:
     // The Send: the unit as connected, the send, and the unit's record kept.
     void SendAndRecord();
     void KeepRecord(const TUnitRecord& record);
+    // The record store and its fallback file, opened at the first Send and again at every
+    // Send while it does not open.
+    TRecordKeeper& Records();
     // Enables each input as its box and the running operation allow.
     void UpdateInputStates();
     // The cbHardwareModel item its text names, whatever the case; -1 when it names none.

@@ -371,6 +371,15 @@ TEST_F(RecordStore, RefusesAStoreOfANewerSchemaInWords)
     EXPECT_FALSE(store.Open(Dir.filePath(QStringLiteral("records.sqlite")), error));
     EXPECT_TRUE(error.contains(QLatin1String("schema is version 99, newer than this program knows (3)")))
         << error.toStdString();
+    // Nothing is written into a store of a schema this program does not know.
+    EXPECT_FALSE(store.ClaimSerial(5, QStringLiteral("the window"), QStringLiteral("desk"), error));
+    EXPECT_EQ(store.TakeSerial(TRecordStore::DefaultSeries, QStringLiteral("desk"), error), -1);
+    EXPECT_FALSE(store.SetNextSerial(TRecordStore::DefaultSeries, 10, error));
+    EXPECT_TRUE(error.contains(QLatin1String("newer than this program knows"))) << error.toStdString();
+    QSqlDatabase db = OtherProgram();
+    QSqlQuery given(db);
+    ASSERT_TRUE(given.exec(QStringLiteral("SELECT COUNT(*) FROM given_serials")) && given.next());
+    EXPECT_EQ(given.value(0).toInt(), 0);
 }
 
 TEST_F(RecordStore, StoreThatCannotBeOpenedSaysWhere)

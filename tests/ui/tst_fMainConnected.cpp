@@ -14,6 +14,8 @@
 #include "SettingsStore.h"
 #include "uABus.h"
 
+#include <algorithm>
+
 #include <QAbstractButton>
 #include <QComboBox>
 #include <QCryptographicHash>
@@ -416,6 +418,25 @@ private Q_SLOTS:
         QCOMPARE(LoadStoredNextSerial(), 1501);
     }
 
+    // A station in another process gave 1000 by --serial and entered it in the default store;
+    // the stored counter still says 1000. The window must not write 1000 into a second unit.
+    void autoincrementPassesOverANumberTheStoreKnowsAsGiven()
+    {
+        TSimController& unit = PrepareProductionRun(SampleKernel(3, 16 * 1024), SampleProgram(4 * 1024));
+        StoreNextSerialAtLeast(1000);
+        {
+            TRecordStore store;
+            QString error;
+            QVERIFY2(store.Open(QString(), error), qPrintable(error));
+            QVERIFY2(store.ClaimSerial(1000, QStringLiteral("--serial"), QStringLiteral("other"), error),
+                     qPrintable(error));
+        }
+
+        Find<QAbstractButton>("btnSend")->click();
+
+        QVERIFY2(unit.Serial() != 1000u, qPrintable(LogLines().join(u'\n')));
+    }
+
     // In the middle of a send the operator (or the program) changes the program file, tries
     // a Save button and types a setting: none of it reaches the send, which ends with the
     // bytes it started with and its log line; the inputs were locked meanwhile.
@@ -539,17 +560,26 @@ private Q_SLOTS:
         QCOMPARE(unit.CommandCounts.value(CmdEraseFlash), 0);
     }
 
-    // The data folder cannot be made: the record is kept nowhere, and the operator is told.
+    // The data folder cannot be made: no store can say whether the serial number was given
+    // already, so the unit gets none and nothing else; the attempt's record is kept nowhere,
+    // and the operator is told.
     void recordKeptNowhereIsShownToTheOperator()
     {
         QFile blocker(DataFolder());
         QVERIFY(blocker.open(QIODevice::WriteOnly));
         blocker.close();
-        PrepareProductionRun(SampleKernel(3, 16 * 1024), SampleProgram(8 * 1024));
+        TSimController& unit = PrepareProductionRun(SampleKernel(3, 16 * 1024), SampleProgram(8 * 1024));
 
         Find<QAbstractButton>("btnSend")->click();
 
-        QVERIFY(LogLines().contains(QStringLiteral("sent successfully")));
+        QCOMPARE(unit.Serial(), NoSerialNumber);
+        QCOMPARE(unit.CommandCounts.value(CmdEraseFlash), 0);
+        const QStringList lines = LogLines();
+        QVERIFY2(std::any_of(lines.cbegin(), lines.cend(),
+                             [](const QString& line) {
+                                 return line.startsWith(QLatin1String("error: no serial number: record store "));
+                             }),
+                 qPrintable(lines.join(u'\n')));
         QCOMPARE(FErrors.size(), 1);
         QVERIFY2(FErrors[0].contains(QStringLiteral("could be kept neither in the store")), qPrintable(FErrors[0]));
         QVERIFY(LogLines().contains(QStringLiteral("error: ") + FErrors[0]));
