@@ -225,6 +225,12 @@ private:
     // The serial number's write went unanswered: reads the unit's record back; true when the
     // unit holds the number.
     bool SerialWrittenAfterAll(int32_t serial, TSendRun& run);
+    // Reads the unit's serial number now; false (the run failed, saying why) when it is not
+    // serial, or cannot be read.
+    bool UnitHolds(uint32_t serial, TSendRun& run);
+    // UnitHolds with the number this send wrote, or the unit's own as connected: another
+    // station or program on the segment has not written it meanwhile.
+    bool StillTheUnitsOwn(TSendRun& run);
     // After a stop: "interrupted: " and what the unit now holds.
     QString InterruptedLine(const TSendRun& run) const;
     void SendSerialNumber(const TOperationInputs& inputs, TSendRun& run);

@@ -169,6 +169,10 @@ void TLoaderSession::SendSerialNumber(const TOperationInputs& inputs, TSendRun& 
         run.Fail(QStringLiteral("serial number already set"));
         return;
     }
+    // Another station on the segment may have found the same fresh unit since it was
+    // connected: it is asked again right before a number is taken for it.
+    if (!UnitHolds(NoSerialNumber, run))
+        return;
     // A shared counter gives its number now, to a unit that is about to hold it.
     QString why;
     const int32_t serial = shared ? inputs.TakeSerialNumber(why) : inputs.SerialNumber;
@@ -203,6 +207,25 @@ void TLoaderSession::SendSerialNumber(const TOperationInputs& inputs, TSendRun& 
     run.SomethingSent = true;
     run.Entry.SerialResult = StepOk;
     EndStep(run);
+}
+
+bool TLoaderSession::UnitHolds(uint32_t serial, TSendRun& run)
+{
+    TLoaderRecord held;
+    if (!Link.ReadLoaderRecord(held)) {
+        run.Fail(QStringLiteral("can't read the unit's serial number"));
+        return false;
+    }
+    if (held.Serial == serial)
+        return true;
+    run.Fail(QStringLiteral("another station or program wrote serial number ") + QString::number(held.Serial) +
+             QStringLiteral(" into this unit meanwhile: one station per network segment"));
+    return false;
+}
+
+bool TLoaderSession::StillTheUnitsOwn(TSendRun& run)
+{
+    return UnitHolds(LastSend.SerialWritten > 0 ? uint32_t(LastSend.SerialWritten) : Info.Identification.Serial, run);
 }
 
 bool TLoaderSession::SerialWrittenAfterAll(int32_t serial, TSendRun& run)
@@ -289,6 +312,9 @@ void TLoaderSession::WriteKernel(TSendRun& run)
         run.Fail(QStringLiteral("invalid kernel"));
         return;
     }
+    // Nothing is erased in a unit that another station has taken meanwhile.
+    if (!StillTheUnitsOwn(run))
+        return;
 
     EnterStep(run, TSendStep::Kernel);
     Host.AddMessage(QStringLiteral("starting loader"));
@@ -344,6 +370,8 @@ void TLoaderSession::WriteProgram(const TOperationInputs& inputs, TSendRun& run)
     if (!run.Good || !inputs.ProgramChecked || program.isEmpty())
         return;
     run.SomethingSent = true;
+    if (!StillTheUnitsOwn(run))
+        return;
     SealProgram(program, ProgramHeaderImage, run.Xa, QDateTime::currentDateTime());
     EnterStep(run, TSendStep::Program);
 
@@ -368,6 +396,9 @@ void TLoaderSession::WriteProgram(const TOperationInputs& inputs, TSendRun& run)
 
 void TLoaderSession::FinishSend(const TOperationInputs& inputs, TSendRun& run)
 {
+    // A unit another station wrote into meanwhile holds what neither sent: never "sent".
+    if (run.Good && run.SomethingSent)
+        StillTheUnitsOwn(run);
     if (run.Good) {
         if (run.SomethingSent) {
             Host.AddMessage(QStringLiteral("sent successfully"));

@@ -695,6 +695,73 @@ TEST_F(OrvelLoader, SerialNumbersGivenElsewhereArePassedOver)
     EXPECT_EQ(serialOf(second), (QList<int>{1000, 1002}));
 }
 
+// Two stations on one segment and one store, started together: both see the same fresh
+// units. A result that says ok must name the number its unit holds, and the unit must hold
+// what was written (a second station erasing behind the first leaves it half written).
+TEST_F(OrvelLoader, TwoStationsOnOneSegmentNeverReportOkForAUnitTheOtherWrote)
+{
+    StartUnits(6);
+    QProcess other;
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert(QStringLiteral("HOME"), Dir.path());
+    environment.insert(QStringLiteral("XDG_CONFIG_HOME"), Dir.filePath(QStringLiteral("config")));
+    environment.insert(QStringLiteral("XDG_DATA_HOME"), Dir.filePath(QStringLiteral("data")));
+    other.setProcessEnvironment(environment);
+    const QStringList common{QStringLiteral("--kernel"),  Kernel,
+                             QStringLiteral("--program"), Program,
+                             QStringLiteral("--units"),   QStringLiteral("3"),
+                             QStringLiteral("--scan"),    QStringLiteral("100"),
+                             QStringLiteral("--timeout"), QStringLiteral("300"),
+                             QStringLiteral("--json")};
+    other.start(QStringLiteral(ORVEL_LOADER),
+                QStringList{QStringLiteral("station"), QStringLiteral("--adapter"), QStringLiteral("lo"),
+                            QStringLiteral("--port"), QString::number(Sim.Port()), QStringLiteral("--serial"),
+                            QStringLiteral("2000"), QStringLiteral("--station"), QStringLiteral("B")} +
+                    common);
+    ASSERT_TRUE(other.waitForStarted());
+    // A station that lost units to the other waits for more that never come: both are
+    // stopped once the six units have had time enough.
+    QProcess* first = nullptr;
+    QTimer::singleShot(8000, [&] {
+        for (QProcess* station : {first, &other})
+            if (station && station->state() == QProcess::Running)
+                ::kill(pid_t(station->processId()), SIGINT);
+    });
+    const TRun firstRun = Run(QStringList{QStringLiteral("station"), QStringLiteral("--serial"), QStringLiteral("1000"),
+                                          QStringLiteral("--station"), QStringLiteral("A")} +
+                                  common,
+                              [&first](QProcess& process, const QString&) { first = &process; });
+    first = nullptr;   // gone with Run
+    QEventLoop ended;
+    QObject::connect(&other, &QProcess::finished, &ended, &QEventLoop::quit);
+    QTimer::singleShot(30000, &ended, &QEventLoop::quit);
+    if (other.state() != QProcess::NotRunning)
+        ended.exec();
+    other.kill();
+    other.waitForFinished();
+    QList<QJsonObject> results = firstRun.Kind(QStringLiteral("result"));
+    for (const QByteArray& line : other.readAllStandardOutput().split('\n')) {
+        const QJsonObject json = QJsonDocument::fromJson(line).object();
+        if (json.value(QStringLiteral("kind")).toString() == QStringLiteral("result"))
+            results << json;
+    }
+    ASSERT_FALSE(results.isEmpty());
+    for (const QJsonObject& result : results) {
+        if (result.value(QStringLiteral("outcome")).toString() != QStringLiteral("ok"))
+            continue;
+        const QString address = result.value(QStringLiteral("unit")).toString();
+        for (int i = 0; i < Sim.Count(); ++i) {
+            const TSimController& unit = Sim.Controller(i);
+            if (unit.Address != address)
+                continue;
+            EXPECT_EQ(unit.Serial(), uint32_t(result.value(QStringLiteral("serial")).toInt()))
+                << address.toStdString() << " reported ok by "
+                << result.value(QStringLiteral("station")).toString().toStdString();
+            EXPECT_TRUE(unit.HoldsValidKernel()) << address.toStdString();
+        }
+    }
+}
+
 // Another program holds the store: the unit gets no number and nothing else, the operator
 // reads why, the record waits on this machine and reaches the store when it is free.
 TEST_F(OrvelLoader, LockedStoreLeavesTheUnitUntouchedAndItsRecordWaits)
