@@ -266,8 +266,9 @@ bool Busy()
 // "by SOURCE at STATION, TIME" from a query on given_serials' source, station, given.
 QString GivenBy(const QSqlQuery& query)
 {
+    const QString when = query.value(2).toString();
     return QStringLiteral("by ") + query.value(0).toString() + QStringLiteral(" at ") + query.value(1).toString() +
-           QStringLiteral(", ") + query.value(2).toString();
+           (when.isEmpty() ? QString() : QStringLiteral(", ") + when);
 }
 
 // The number a unit record says its unit holds, or may hold; -1: none.
@@ -785,25 +786,27 @@ bool TRecordStore::SetNextSerial(const QString& series, int64_t next, QString& e
                 return false;
             }
             query.finish();
-            // The run of numbers given already from next on, by any series or source.
-            if (!Exec(query,
-                      QStringLiteral("SELECT number, source, station, given FROM given_serials WHERE number >= ?"
-                                     " ORDER BY number LIMIT ?"),
-                      {qint64(next), MostSkipped}, why))
+            // Given already, by any series or source: the run of given numbers from next on, and
+            // the first number free after it.
+            if (!Exec(query, QStringLiteral("SELECT source, station, given FROM given_serials WHERE number = ?"),
+                      {qint64(next)}, why))
                 return false;
-            int64_t last = next - 1;
-            QString firstBy;
-            while (query.next() && query.value(0).toLongLong() == last + 1) {
-                if (last < next)
-                    firstBy = QStringLiteral("by ") + query.value(1).toString() + QStringLiteral(" at ") +
-                              query.value(2).toString() + QStringLiteral(", ") + query.value(3).toString();
-                ++last;
-            }
-            if (last >= next) {
+            if (query.next()) {
+                const QString firstBy = GivenBy(query);
+                query.finish();
+                if (!Exec(query,
+                          QStringLiteral("SELECT MIN(g.number) FROM given_serials g WHERE g.number >= ? AND NOT EXISTS"
+                                         " (SELECT 1 FROM given_serials h WHERE h.number = g.number + 1)"),
+                          {qint64(next)}, why) ||
+                    !query.next())
+                    return false;
+                const int64_t last = query.value(0).toLongLong();
                 why = (last == next ? QString::number(next) + QStringLiteral(" is given already (") + firstBy + u')'
                                     : QString::number(next) + QStringLiteral(" to ") + QString::number(last) +
                                           QStringLiteral(" are given already (the first ") + firstBy + u')') +
-                      QStringLiteral("; the first number free from there is ") + QString::number(last + 1);
+                      (last < HighestSerial
+                           ? QStringLiteral("; the first number free from there is ") + QString::number(last + 1)
+                           : QStringLiteral("; no number is free from there up to 2147483647"));
                 return false;
             }
             query.finish();

@@ -310,6 +310,27 @@ TEST_F(RecordStore, TakeThatMeetsOnlyGivenNumbersFailsInWords)
     EXPECT_EQ(series[0].Next, 10);
 }
 
+// serials set refused at a run of given numbers names the first free number after it: that
+// number must exist and must be free, also after the highest number and after a long run.
+TEST_F(RecordStore, RefusedNextNumberNamesOnlyAFreeNumberThatExists)
+{
+    auto store = Open();
+    QString error;
+    ASSERT_TRUE(store->ClaimSerial(2147483647, QStringLiteral("--serial"), QStringLiteral("line-1"), error))
+        << error.toStdString();
+    EXPECT_FALSE(store->SetNextSerial(QStringLiteral("a"), 2147483647, error));
+    EXPECT_FALSE(error.contains(QLatin1String("2147483648"))) << error.toStdString();
+    {
+        QSqlDatabase db = OtherProgram();
+        ASSERT_TRUE(QSqlQuery(db).exec(QStringLiteral(
+            "WITH RECURSIVE n(x) AS (SELECT 10 UNION ALL SELECT x + 1 FROM n WHERE x < 2010)"
+            " INSERT INTO given_serials (number, source, station, given) SELECT x, '--serial', 'line-2', '' FROM n")));
+        db.close();
+    }
+    EXPECT_FALSE(store->SetNextSerial(QStringLiteral("a"), 10, error));
+    EXPECT_TRUE(error.contains(QLatin1String("the first number free from there is 2011"))) << error.toStdString();
+}
+
 // The ledger answers for numbers whose unit has no record: taken by a station that was
 // killed before it could keep one.
 TEST_F(RecordStore, LedgerShowsNumbersWithAndWithoutARecord)
