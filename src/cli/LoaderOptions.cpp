@@ -16,6 +16,7 @@
 #include <QRegularExpression>
 #include <QTextStream>
 
+#include <algorithm>
 #include <limits>
 
 namespace {
@@ -399,6 +400,8 @@ public:
         O.Series = P.value(QStringLiteral("series"));
         if (P.isSet(QStringLiteral("series")) && O.Series.isEmpty())
             Refuse(QStringLiteral("--series: name the series"));
+        Name("station", O.Station);
+        Name("series", O.Series);
         // One source of numbers; a named store is shared, and a number counted here would
         // be given there too.
         const bool local = P.isSet(QStringLiteral("serial")) || O.Autoincrement;
@@ -446,6 +449,7 @@ public:
     {
         O.SerialsAction = positional.value(0);
         O.Series = P.value(QStringLiteral("series"));
+        Name("series", O.Series);
         if (positional.size() != 1 ||
             (O.SerialsAction != QLatin1String("set") && O.SerialsAction != QLatin1String("show") &&
              O.SerialsAction != QLatin1String("ledger")))
@@ -501,6 +505,14 @@ public:
     }
 
 private:
+    // A station or series name goes into every record, listing and log line: one line each.
+    void Name(const char* option, const QString& name)
+    {
+        if (std::any_of(name.cbegin(), name.cend(), [](QChar c) { return c.category() == QChar::Other_Control; }))
+            Refuse(QStringLiteral("--") + QLatin1String(option) +
+                   QStringLiteral(": a name without control characters (newlines, tabs)"));
+    }
+
     // The station, --fresh, --all or more than one unit named.
     bool ManyUnits() const
     {
