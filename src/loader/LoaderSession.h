@@ -231,6 +231,9 @@ private:
     // UnitHolds with the number this send wrote, or the unit's own as connected: another
     // station or program on the segment has not written it meanwhile.
     bool StillTheUnitsOwn(TSendRun& run);
+    // When the unit holds another number than this send wrote: the send's number goes on
+    // record as not written, and the words that say so (empty when the unit holds it).
+    QString ForgetOverwrittenSerial(uint32_t held, TSendRun& run);
     // After a stop: "interrupted: " and what the unit now holds.
     QString InterruptedLine(const TSendRun& run) const;
     void SendSerialNumber(const TOperationInputs& inputs, TSendRun& run);

@@ -169,10 +169,6 @@ void TLoaderSession::SendSerialNumber(const TOperationInputs& inputs, TSendRun& 
         run.Fail(QStringLiteral("serial number already set"));
         return;
     }
-    // Another station on the segment may have found the same fresh unit since it was
-    // connected: it is asked again right before a number is taken for it.
-    if (!UnitHolds(NoSerialNumber, run))
-        return;
     // A shared counter gives its number now, to a unit that is about to hold it.
     QString why;
     const int32_t serial = shared ? inputs.TakeSerialNumber(why) : inputs.SerialNumber;
@@ -185,6 +181,11 @@ void TLoaderSession::SendSerialNumber(const TOperationInputs& inputs, TSendRun& 
         LastSend.SerialTaken = serial;
     run.Entry.Serial = NineDigits(serial);
     run.SerialSpent = shared;
+    // Another station on the segment may have found the same fresh unit since it was
+    // connected: it is asked again right before the write, with nothing (such as the store's
+    // transaction above) in between that another station's whole send could fit into.
+    if (!UnitHolds(NoSerialNumber, run))
+        return;
     EnterStep(run, TSendStep::Serial);
 
     TLoaderRecord record = Info.Identification;
@@ -219,8 +220,23 @@ bool TLoaderSession::UnitHolds(uint32_t serial, TSendRun& run)
     if (held.Serial == serial)
         return true;
     run.Fail(QStringLiteral("another station or program wrote serial number ") + QString::number(held.Serial) +
-             QStringLiteral(" into this unit meanwhile: one station per network segment"));
+             QStringLiteral(" into this unit meanwhile") + ForgetOverwrittenSerial(held.Serial, run) +
+             QStringLiteral(": one station per network segment"));
     return false;
+}
+
+QString TLoaderSession::ForgetOverwrittenSerial(uint32_t held, TSendRun& run)
+{
+    if (LastSend.SerialWritten <= 0 || held == uint32_t(LastSend.SerialWritten))
+        return {};
+    // The number this send wrote is gone from the unit: on record as not written, so that no
+    // record claims a number no unit holds.
+    const QString over = QStringLiteral(" over ") + QString::number(LastSend.SerialWritten) +
+                         QStringLiteral(", which no unit holds now");
+    LastSend.SerialWritten = -1;
+    run.Entry.SerialResult = QStringLiteral("err");
+    NextNad = int32_t(held);
+    return over;
 }
 
 bool TLoaderSession::StillTheUnitsOwn(TSendRun& run)
@@ -399,6 +415,21 @@ void TLoaderSession::FinishSend(const TOperationInputs& inputs, TSendRun& run)
     // A unit another station wrote into meanwhile holds what neither sent: never "sent".
     if (run.Good && run.SomethingSent)
         StillTheUnitsOwn(run);
+    // The line of a failure that names no reason of its own tells the unit's last refusal.
+    QString failure = run.Pending.isEmpty() ? ErrorLine(QStringLiteral("error"))
+                                            : QStringLiteral("error: ") + run.Pending;
+    // A send that the unit refused after its number went in (another station's writes in the
+    // way, for one) asks once more whether the unit still holds that number. A unit that went
+    // silent is not waited for again.
+    TLoaderRecord held;
+    if (!run.Good && LastSend.SerialWritten > 0 && !Link.Stopping() && Link.LastRejection == TRejection::ErrorCode &&
+        Link.ReadLoaderRecord(held)) {
+        const QString over = ForgetOverwrittenSerial(held.Serial, run);
+        if (!over.isEmpty())
+            failure = QStringLiteral("error: another station or program wrote serial number ") +
+                      QString::number(held.Serial) + QStringLiteral(" into this unit meanwhile") + over +
+                      QStringLiteral(": one station per network segment");
+    }
     if (run.Good) {
         if (run.SomethingSent) {
             Host.AddMessage(QStringLiteral("sent successfully"));
@@ -414,10 +445,8 @@ void TLoaderSession::FinishSend(const TOperationInputs& inputs, TSendRun& run)
         if (Link.Stopping()) {
             LastSend.Interrupted = LastSend.Step;
             Host.AddMessage(InterruptedLine(run));
-        } else if (!run.Pending.isEmpty()) {
-            Host.AddMessage(QStringLiteral("error: ") + run.Pending);
         } else {
-            AddErrorLine(QStringLiteral("error"));
+            Host.AddMessage(failure);
         }
         // The unit took its serial number before a later step failed, or a shared counter
         // gave one that did not reach the unit: the number is spent, so it goes on record

@@ -765,6 +765,78 @@ TEST_F(OrvelLoader, TwoStationsOnOneSegmentNeverReportOkForAUnitTheOtherWrote)
     }
 }
 
+// Two stations on one segment and one store, the unit slow to give its record: both read
+// the unit fresh before either writes its number. Every record saying its number was
+// written must name a number a unit holds; one written over by the other station is not.
+TEST_F(OrvelLoader, TwoStationsOnOneSegmentNeverRecordANumberNoUnitHolds)
+{
+    StartUnits(4);
+    for (int i = 0; i < Sim.Count(); ++i) {
+        TSimFaults slowRecord;
+        slowRecord.LatencyFor.insert(CmdReadLoaderRecord, 60);
+        Sim.Controller(i).SetFaults(slowRecord);
+    }
+    QProcess other;
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert(QStringLiteral("HOME"), Dir.path());
+    environment.insert(QStringLiteral("XDG_CONFIG_HOME"), Dir.filePath(QStringLiteral("config")));
+    environment.insert(QStringLiteral("XDG_DATA_HOME"), Dir.filePath(QStringLiteral("data")));
+    other.setProcessEnvironment(environment);
+    const QStringList common{QStringLiteral("--kernel"),  Kernel,
+                             QStringLiteral("--program"), Program,
+                             QStringLiteral("--units"),   QStringLiteral("4"),
+                             QStringLiteral("--scan"),    QStringLiteral("100"),
+                             QStringLiteral("--timeout"), QStringLiteral("500"),
+                             QStringLiteral("--json")};
+    other.start(QStringLiteral(ORVEL_LOADER),
+                QStringList{QStringLiteral("station"), QStringLiteral("--adapter"), QStringLiteral("lo"),
+                            QStringLiteral("--port"), QString::number(Sim.Port()), QStringLiteral("--serial"),
+                            QStringLiteral("2000"), QStringLiteral("--station"), QStringLiteral("B")} +
+                    common);
+    ASSERT_TRUE(other.waitForStarted());
+    QProcess* first = nullptr;
+    QTimer::singleShot(8000, [&] {
+        for (QProcess* station : {first, &other})
+            if (station && station->state() == QProcess::Running)
+                ::kill(pid_t(station->processId()), SIGINT);
+    });
+    Run(QStringList{QStringLiteral("station"), QStringLiteral("--serial"), QStringLiteral("1000"),
+                    QStringLiteral("--station"), QStringLiteral("A")} +
+            common,
+        [&first](QProcess& process, const QString&) { first = &process; });
+    first = nullptr;
+    QEventLoop ended;
+    QObject::connect(&other, &QProcess::finished, &ended, &QEventLoop::quit);
+    QTimer::singleShot(30000, &ended, &QEventLoop::quit);
+    if (other.state() != QProcess::NotRunning)
+        ended.exec();
+    other.kill();
+    other.waitForFinished();
+
+    QSet<uint32_t> held;
+    for (int i = 0; i < Sim.Count(); ++i)
+        held.insert(Sim.Controller(i).Serial());
+    const TRun records = Run({QStringLiteral("records"), QStringLiteral("--json")});
+    int written = 0;
+    for (const QJsonObject& record : records.Json) {
+        if (record.value(QStringLiteral("steps")).toObject().value(QStringLiteral("serial")).toString() !=
+            QStringLiteral("ok"))
+            continue;
+        ++written;
+        EXPECT_TRUE(held.contains(uint32_t(record.value(QStringLiteral("serial")).toInt())))
+            << "station " << record.value(QStringLiteral("station")).toString().toStdString()
+            << " recorded serial number " << record.value(QStringLiteral("serial")).toInt()
+            << " as written, but no unit holds it";
+    }
+    EXPECT_GT(written, 0);
+    // A unit the other station numbered first is no unit of this one: one record per number held.
+    QHash<int, int> recordsOf;
+    for (const QJsonObject& record : records.Json)
+        ++recordsOf[record.value(QStringLiteral("serial")).toInt()];
+    for (const uint32_t serial : held)
+        EXPECT_EQ(recordsOf.value(int(serial)), 1) << "records of serial number " << serial;
+}
+
 // Another program holds the store: the unit gets no number and nothing else, the operator
 // reads why, the record waits on this machine and reaches the store when it is free.
 TEST_F(OrvelLoader, LockedStoreLeavesTheUnitUntouchedAndItsRecordWaits)
