@@ -95,8 +95,6 @@ class TQuietHost : public TOperationHost {
 public:
     QStringList Messages;
     void AddMessage(const QString& text) override { Messages << text; }
-    void DisableControls() override {}
-    void EnableControls() override {}
     void ClearVerifyIcons() override {}
     void ShowVerifyResult(TVerifyCheck, bool) override {}
     void ShowPlcStatus(const QString&) override {}
@@ -138,7 +136,7 @@ int main(int argc, char** argv)
     session.Wait = [&waitedNs](int milliseconds) {
         QElapsedTimer clock;
         clock.start();
-        WaitWithEvents(milliseconds);
+        SleepFor(milliseconds);
         waitedNs += clock.nsecsElapsed();
     };
 
@@ -160,7 +158,7 @@ int main(int argc, char** argv)
     const int framesBefore = simulator.Frames();
     QElapsedTimer clock;
     clock.start();
-    const bool sent = connected.Outcome == TConnectOutcome::Answered && session.DoSend(inputs);
+    const bool sent = connected.Outcome == TConnectOutcome::Answered && session.DoSend(inputs, session.TakeImages());
     const qint64 wallNs = clock.nsecsElapsed();
     const int requests = simulator.Frames() - framesBefore;
     const double rawAfter = RawRoundTripMicroseconds(port);

@@ -5,16 +5,14 @@
 #include "LoaderFiles.h"
 #include "uABus.h"
 
-#include <QEventLoop>
-#include <QTimer>
+#include <QThread>
 
+#include <algorithm>
 #include <cstring>
 
-void WaitWithEvents(int milliseconds)
+void SleepFor(int milliseconds)
 {
-    QEventLoop loop;
-    QTimer::singleShot(milliseconds, Qt::PreciseTimer, &loop, &QEventLoop::quit);
-    loop.exec();
+    QThread::msleep(ulong(std::max(milliseconds, 0)));
 }
 
 bool CompareStreams(const QByteArray& image, const QByteArray& read, qsizetype start)
@@ -39,38 +37,9 @@ TLoaderSession::~TLoaderSession()
 
 // ---- connection ----
 
-void TLoaderSession::Connect(const TConnectRequest& request)
-{
-    ++FConnectGeneration;
-    FRequest = request;
-    if (FConnecting) {
-        // This runs inside the wait of an older connection: that one gives way, and the loop
-        // below connects again once its wait has ended.
-        FConnectAgain = true;
-        Link.CancelWait();
-        return;
-    }
-    FConnecting = true;
-    do {
-        FConnectAgain = false;
-        FRunGeneration = FConnectGeneration;
-        const TConnectRequest current = FRequest;   // a newer call replaces FRequest meanwhile
-        current.Bind();
-        const TConnectResult result = ConnectToNad(current.Choice());
-        current.Done(result, FRunGeneration == FConnectGeneration);
-    } while (FConnectAgain);
-    FConnecting = false;
-}
-
-void TLoaderSession::AbandonConnection()
-{
-    ++FConnectGeneration;
-    Link.CancelWait();
-}
-
 void TLoaderSession::ReportConnection(const QString& text)
 {
-    if (!FConnecting || FRunGeneration == FConnectGeneration)
+    if (!Link.Stopping())
         Host.AddMessage(text);
 }
 

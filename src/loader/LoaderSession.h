@@ -5,11 +5,11 @@
 //   DoSaveKernel / DoSaveProgram -> TCommunicator commands -> controller
 //   messages, progress, icons, dialogs -> TOperationHost (the window, or a test's fake)
 //
-// The window binds the link to its adapter (Connect's steps A and B) and then calls
-// ConnectToNad for the rest of Connect: the NAD choice, the ping and ReadControllerInfo.
-// It runs every operation in the same frame: ResetStatus, CurrentOperation := the code,
-// the Do... operation, then Connect. Everything runs on the window's thread; the link keeps
-// that thread's events flowing while it waits, so the window disables its controls.
+// A runner (the window's TSessionRunner, the station's TUnitRunner) owns the session and its
+// link on a worker thread: it binds the link to its adapter and calls ConnectToNad for the
+// NAD choice, the ping and ReadControllerInfo, then runs the operations. Every request
+// blocks that thread until its reply or time-out; the front end stays free, and a stop
+// request (the link's StopRequested) ends the wait under way.
 #pragma once
 
 #include "ControllerInfo.h"
@@ -49,6 +49,9 @@ enum TOperationCode : uint8_t {
     OpSaveProgram = 7,
 };
 
+// The name a dump's save dialog offers: OpSaveKernel or OpSaveProgram.
+QString DefaultDumpFileName(TOperationCode dump);
+
 // What decides the NAD of a connection: ckNadNotAssigned and the text of cbNAD.
 struct TNadChoice {
     bool NadNotAssigned = false;
@@ -65,20 +68,11 @@ struct TConnectResult {
     TInfoPanelTexts Panel;   // what the Information group shows now; all empty when cleared
 };
 
-// What a connection needs from its front end, asked anew for every try: the link bound to
-// the chosen adapter, the operator's NAD choice as it is now, and where the outcome goes.
-struct TConnectRequest {
-    std::function<void()> Bind;
-    std::function<TNadChoice()> Choice;
-    // Every connection that ran ends here; newest is false for one that a newer connection
-    // took over, whose outcome the front end shows instead.
-    std::function<void(const TConnectResult& result, bool newest)> Done;
-};
-
-// The two fixed waits of a send. The default keeps the thread's events flowing, so the
-// window repaints while it waits; a benchmark may measure or replace it.
+// A fixed wait of a send: by default a sleep of the session's thread (a runner's worker),
+// which a test or benchmark may measure or replace. With a stop request possible, the
+// session waits in short slices.
 using TTimedWait = std::function<void(int milliseconds)>;
-void WaitWithEvents(int milliseconds);
+void SleepFor(int milliseconds);
 
 enum class TSendStep { None, Serial, Kernel, Program };
 
@@ -142,18 +136,11 @@ public:
 
     TSendReport LastSend;
     QString ProductionLogPath;   // the executable's path with ".log"
-    TTimedWait Wait = WaitWithEvents;
+    TTimedWait Wait = SleepFor;
 
     // ---- connection ----
-    // The window's Connect: binds, chooses the NAD and connects. The link keeps events flowing
-    // while it waits, so a call can come while an older connection waits for its controller:
-    // the newer one takes over. The older wait ends at once and reports nothing more, and once
-    // it has ended the connection runs again with the request and the choice as they are then.
-    void Connect(const TConnectRequest& request);
-    bool Connecting() const { return FConnecting; }
-    // Ends a connection under way without a result to show (a discovery replaces the choice).
-    void AbandonConnection();
-    // Connect's NAD choice and connection; the link must already be bound.
+    // The NAD choice and the connection; the link must already be bound. A connection that a
+    // stop request cut short says nothing: a newer one is about to replace it.
     TConnectResult ConnectToNad(const TNadChoice& choice);
     // Reconnect forgets the controller before it connects again.
     void ForgetController();
@@ -183,9 +170,10 @@ public:
 
     // ---- operations (SendSequence.cpp, VerifySequence.cpp, PlcOperations.cpp); each
     // returns whether it succeeded ----
-    bool DoSend(const TOperationInputs& inputs);
+    // images: the files as loaded when the operation started (TakeImages, or a job's).
+    bool DoSend(const TOperationInputs& inputs, const TLoadedImages& images);
     // inputs.ParametersValid must come from a CheckParameters run right before.
-    bool DoVerify(const TOperationInputs& inputs);
+    bool DoVerify(const TOperationInputs& inputs, const TLoadedImages& images);
     bool DoStartPlc();
     bool DoStopPlc();
     bool DoSaveKernel();
@@ -194,14 +182,8 @@ public:
 private:
     struct TSendRun;
 
-    // A connection's own lines: none from one that a newer connection took over.
+    // A connection's own lines: none from one that a stop request cut short.
     void ReportConnection(const QString& text);
-
-    bool FConnecting = false;          // a Connect is under way further down the stack
-    bool FConnectAgain = false;        // a newer Connect was asked for meanwhile
-    uint64_t FConnectGeneration = 0;   // counts connections asked for and abandoned
-    uint64_t FRunGeneration = 0;       // the generation of the connection under way
-    TConnectRequest FRequest;          // the newest request
 
     struct TDumpKind;
 

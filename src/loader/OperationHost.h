@@ -1,11 +1,12 @@
 // OperationHost: what the loader operations need from a front end, and the choices they
 // take from it as plain values.
 //
-// The sequences (connect, send, verify, start/stop, dumps) run on the front end's thread
-// and report through TOperationHost: message log lines, locking the controls, the PLC
-// status label, the verify icons, the progress bars and the file dialog. TfmMain implements
-// it; the tests use a recording fake. The operator's inputs reach the sequences as
-// TOperationInputs, read from the controls at the moment an operation starts.
+// The sequences (connect, send, verify, start/stop, dumps) run on a runner's worker thread
+// and report through TOperationHost: message log lines, the PLC status label, the verify
+// icons, the progress bars, the serial number shown. The runners implement it with queued
+// signals (nothing on the worker touches a widget); the tests use a recording fake. The
+// operator's inputs reach the sequences as TOperationInputs, read from the controls at the
+// moment an operation starts; a dump's file name is asked before it starts.
 #pragma once
 
 #include <QString>
@@ -21,15 +22,14 @@ public:
 
     // One message log line; the host adds the "yyyy-mm-dd hh:nn:ss: " stamp and shows it at once.
     virtual void AddMessage(const QString& text) = 0;
-    virtual void DisableControls() = 0;
-    virtual void EnableControls() = 0;
     virtual void ClearVerifyIcons() = 0;
     virtual void ShowVerifyResult(TVerifyCheck check, bool passed) = 0;
     // lblInfoPLCStatus, right away (the send shows "loader" as soon as the loader runs).
     virtual void ShowPlcStatus(const QString& text) = 0;
     // The two bars: pbCurrent (position, maximum) and pbTotal (position, maximum).
     virtual void ShowProgress(int current, int currentMaximum, int total, int totalMaximum) = 0;
-    // The save dialog, preset to defaultName; empty text when the operator cancels.
+    // Where a dump goes: the file the operator chose before the operation started (the save
+    // dialog offers defaultName), or the job's; empty text when the operator cancelled.
     virtual QString AskSaveFileName(const QString& defaultName) = 0;
     // After an automatic increment: the serial number box shows the next number, which is
     // then stored in the settings.

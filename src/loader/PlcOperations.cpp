@@ -7,6 +7,11 @@
 
 #include <algorithm>
 
+QString DefaultDumpFileName(TOperationCode dump)
+{
+    return dump == OpSaveKernel ? QStringLiteral("dump-kernel.bin") : QStringLiteral("dump-program.bin");
+}
+
 struct TLoaderSession::TDumpKind {
     QString DefaultName;
     uint32_t Address;
@@ -19,9 +24,7 @@ struct TLoaderSession::TDumpKind {
 bool TLoaderSession::DoStartPlc()
 {
     CurrentOperation = OpStartPlc;
-    Host.DisableControls();
     const bool ok = RunPlcCommand(QStringLiteral("starting plc program"), [this] { return Link.StartPlc(); });
-    Host.EnableControls();
     CurrentOperation = OpNone;
     return ok;
 }
@@ -29,9 +32,7 @@ bool TLoaderSession::DoStartPlc()
 bool TLoaderSession::DoStopPlc()
 {
     CurrentOperation = OpStopPlc;
-    Host.DisableControls();
     const bool ok = RunPlcCommand(QStringLiteral("stopping plc program"), [this] { return Link.StopPlc(); });
-    Host.EnableControls();
     CurrentOperation = OpNone;
     return ok;
 }
@@ -39,7 +40,7 @@ bool TLoaderSession::DoStopPlc()
 bool TLoaderSession::DoSaveKernel()
 {
     CurrentOperation = OpSaveKernel;
-    const TDumpKind kind{QStringLiteral("dump-kernel.bin"),
+    const TDumpKind kind{DefaultDumpFileName(OpSaveKernel),
                          KernelAddress,
                          [this]() -> int64_t {
                              const TKernelHeader& header = Info.KernelHeader;
@@ -55,7 +56,7 @@ bool TLoaderSession::DoSaveKernel()
 bool TLoaderSession::DoSaveProgram()
 {
     CurrentOperation = OpSaveProgram;
-    const TDumpKind kind{QStringLiteral("dump-program.bin"),
+    const TDumpKind kind{DefaultDumpFileName(OpSaveProgram),
                          ProgramAddress,
                          [this]() -> int64_t {
                              const int64_t length = Link.StoredProgramLength(Info.IsXaPlatform());

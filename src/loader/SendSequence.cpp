@@ -107,16 +107,15 @@ void TLoaderSession::EnterStep(TSendRun& run, TSendStep step)
     run.BytesWritten = run.BytesToWrite = 0;
 }
 
-bool TLoaderSession::DoSend(const TOperationInputs& inputs)
+bool TLoaderSession::DoSend(const TOperationInputs& inputs, const TLoadedImages& images)
 {
     CurrentOperation = OpSend;
     TSendRun run;
     LastSend = {};
-    run.Images = TakeImages();
+    run.Images = images;
     run.Entry = PrepareLogEntry(Link.Nad, inputs);
     LastSend.Entry = run.Entry;
     run.Xa = Info.IsXaPlatform();
-    Host.DisableControls();
     TotalDone = 0;
     TotalBytes = ClampedTotal((inputs.KernelChecked ? run.Images.Kernel.size() : 0) +
                               (inputs.ProgramChecked ? run.Images.Program.size() : 0));
@@ -464,7 +463,6 @@ void TLoaderSession::FinishSend(const TOperationInputs& inputs, TSendRun& run)
     }
     if (run.Good && inputs.SetRtc)
         run.Good = RunPlcCommand(QStringLiteral("writing real-time clock"), [this] { return Link.WriteClock(); });
-    Host.EnableControls();
 }
 
 bool TLoaderSession::WriteArea(TSendRun& run, uint32_t address, const QByteArray& image)

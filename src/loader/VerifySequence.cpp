@@ -4,10 +4,9 @@
 
 #include "ConfigHeader.h"
 
-bool TLoaderSession::DoVerify(const TOperationInputs& inputs)
+bool TLoaderSession::DoVerify(const TOperationInputs& inputs, const TLoadedImages& images)
 {
     CurrentOperation = OpVerify;
-    const TLoadedImages images = TakeImages();
     Host.ClearVerifyIcons();
     const bool settings = inputs.SetNadAlias || inputs.SetHardwareModel || inputs.SetIEXBaudRate || inputs.SetIPAddress;
 
@@ -26,7 +25,6 @@ bool TLoaderSession::DoVerify(const TOperationInputs& inputs)
     }
 
     Host.AddMessage(QStringLiteral("verifying"));
-    Host.DisableControls();
     TotalDone = 0;
     TotalBytes = int32_t((inputs.KernelChecked ? images.Kernel.size() : 0) +
                          (inputs.ProgramChecked ? images.Program.size() : 0));
@@ -58,7 +56,6 @@ bool TLoaderSession::DoVerify(const TOperationInputs& inputs)
         Host.AddMessage(QStringLiteral("verified successfully"));
     else
         AddErrorLine(QStringLiteral("verify error"));
-    Host.EnableControls();
     CurrentOperation = OpNone;
     return allPassed;
 }

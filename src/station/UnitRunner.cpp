@@ -31,8 +31,6 @@ public:
         Q_EMIT FRunner.Message(FRunner.FJob.Unit.IP, QDateTime::currentDateTime(), text);
         KeepSnapshot();
     }
-    void DisableControls() override {}
-    void EnableControls() override {}
     void ClearVerifyIcons() override {}
     void ShowVerifyResult(TVerifyCheck, bool) override {}
     void ShowPlcStatus(const QString&) override {}
@@ -160,12 +158,6 @@ bool TUnitRunner::RunJob(TLoaderSession& session, THost& host, TUnitRecord& reco
         return false;
     }
 
-    session.KernelImage = FJob.Images.Kernel;
-    session.KernelFileHeader = FJob.Images.KernelFileHeader;
-    session.KernelFileState = FJob.Images.KernelLoaded ? TFileState::Loaded : TFileState::NotLoaded;
-    session.ProgramImage = FJob.Images.Program;
-    session.ProgramFileState = FJob.Images.ProgramLoaded ? TFileState::Loaded : TFileState::NotLoaded;
-
     switch (FJob.Operation) {
     case TUnitOperation::Info:
         return true;
@@ -173,7 +165,7 @@ bool TUnitRunner::RunJob(TLoaderSession& session, THost& host, TUnitRecord& reco
         return Send(session, host, record);
     case TUnitOperation::Verify: {
         record.VerifyStep = UnderWay;
-        const bool verified = session.DoVerify(FJob.Inputs);
+        const bool verified = session.DoVerify(FJob.Inputs, FJob.Images);
         record.VerifyStep = VerifyStepText(verified);
         return verified;
     }
@@ -213,7 +205,7 @@ bool TUnitRunner::Send(TLoaderSession& session, THost& host, TUnitRecord& record
 
     host.Sending = &session;
     host.Inputs = &inputs;
-    bool ok = session.DoSend(inputs);
+    bool ok = session.DoSend(inputs, FJob.Images);
     host.Sending = nullptr;
     NoteSend(session, inputs, record);
 
@@ -224,7 +216,7 @@ bool TUnitRunner::Send(TLoaderSession& session, THost& host, TUnitRecord& record
         // Read back as the window would after a send: connected anew, under the new number.
         ok = session.ConnectToNad({record.NadAfter == -1, QString::number(record.NadAfter)}).Outcome ==
                  TConnectOutcome::Answered &&
-             session.DoVerify(inputs);
+             session.DoVerify(inputs, FJob.Images);
         record.VerifyStep = VerifyStepText(ok);
     }
     return ok;

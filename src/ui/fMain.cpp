@@ -11,6 +11,7 @@
 #include "uCommon.h"
 
 #include <QCloseEvent>
+#include <QPointer>
 #include <QDir>
 #include <QFileDialog>
 #include <QGuiApplication>
@@ -59,6 +60,28 @@ void BindButton(QPushButton* button, QAction* action)
     QObject::connect(button, &QPushButton::clicked, action, &QAction::trigger);
 }
 
+// The number a send writes, entered first in the record store's set of given numbers, so that
+// no station or other window gives it too: the box's number as typed (refused in words when it
+// was given already), or with autoincrement the next one from the stored counter that nobody
+// gave yet; -1 and why when there is none. Runs on the runner's thread, where the store has a
+// connection of its own.
+int32_t TakeWindowSerial(TRecordStore& store, int32_t wanted, bool autoincrement, QString& why)
+{
+    if (wanted < 1)
+        return -1;   // the send says the number is invalid
+    const QString source = QStringLiteral("the window");
+    if (!autoincrement)
+        return store.ClaimSerial(wanted, source, QSysInfo::machineHostName(), why) ? wanted : -1;
+    // The counter shares the store with the window; it never outlives this call.
+    const std::shared_ptr<TRecordStore> unowned(&store, [](TRecordStore*) {});
+    TClaimedSerialCounter counter(std::make_shared<TSettingsSerialCounter>(wanted), unowned, source,
+                                  QSysInfo::machineHostName());
+    const int32_t taken = counter.Take();
+    if (taken < 1)
+        why = TSerialCounter::LastError();
+    return taken < 1 ? -1 : taken;
+}
+
 }   // namespace
 
 TfmMain::TfmMain(QWidget* parent) : QMainWindow(parent), ui(std::make_unique<Ui::fmMain>())
@@ -94,6 +117,9 @@ TfmMain::TfmMain(QWidget* parent) : QMainWindow(parent), ui(std::make_unique<Ui:
 TfmMain::~TfmMain()
 {
     SaveSettings();
+    // The runner's thread ends before the widgets it reports to go.
+    disconnect(Runner, nullptr, this, nullptr);
+    delete Runner;
 }
 
 void TfmMain::SetDialogs(TfmAbout* about, TfmPassword* password, TfmHelp* help)
@@ -177,11 +203,11 @@ void TfmMain::FormCreate()
         SetIcon(icon, TIconState::Grey);
     ClearVerifyIcons();
 
-    // The link and the session come before the click handlers below, which show the file
-    // states the session keeps. Creating the link sends nothing.
-    Link = new TCommunicator(this);
-    Link->DebugTrace = false;
-    Session = std::make_unique<TLoaderSession>(*Link, *this);
+    // The runner comes before the click handlers below, which ask it for the file states.
+    // Creating it sends nothing.
+    Runner = new TSessionRunner(this);
+    ConnectRunner();
+    FLinkAdapter.DetectLocal();
 
     ckSerialNumberClick();
     ckKernelClick();
@@ -204,18 +230,30 @@ void TfmMain::FormCreate()
 
 // ---- window services ----
 
-void TfmMain::AddMessage(const QString& text)
+void TfmMain::ConnectRunner()
 {
-    FLastMessage = text;
-    ui->meStatus->appendPlainText(MessageLogLine(QDateTime::currentDateTime(), text));
-    // The window's thread is busy with the operation; without this the lines would appear
-    // only when it ends.
-    ui->meStatus->viewport()->repaint();
+    connect(Runner, &TSessionRunner::Message, this, &TfmMain::AddMessage);
+    connect(Runner, &TSessionRunner::PlcStatus, this, &TfmMain::ShowPlcStatus);
+    connect(Runner, &TSessionRunner::Progress, this, &TfmMain::ShowProgress);
+    connect(Runner, &TSessionRunner::VerifyIconsCleared, this, &TfmMain::ClearVerifyIcons);
+    connect(Runner, &TSessionRunner::VerifyResult, this, &TfmMain::ShowVerifyResult);
+    connect(Runner, &TSessionRunner::SerialNumberAdvanced, this, &TfmMain::SerialNumberAdvanced);
+    connect(Runner, &TSessionRunner::InfoPanelCleared, this, &TfmMain::ClearInfoPanel);
+    connect(Runner, &TSessionRunner::FileError, this, &TfmMain::ShowError);
+    connect(Runner, &TSessionRunner::FilesLoaded, this, &TfmMain::ShowImageFiles);
+    connect(Runner, &TSessionRunner::Bound, this, &TfmMain::ShowBinding);
+    connect(Runner, &TSessionRunner::Connected, this, &TfmMain::ShowConnection);
+    connect(Runner, &TSessionRunner::Discovered, this, &TfmMain::ShowDiscovered);
+    connect(Runner, &TSessionRunner::Finished, this, &TfmMain::OperationFinished);
+    connect(Runner, &TSessionRunner::StateChanged, this, [this](const TSessionState& state) { SessionState = state; });
+    connect(Runner, &TSessionRunner::Idle, this, &TfmMain::RunnerIdle);
 }
 
-// While an operation runs, nothing but Help, About and Close takes input: the link keeps
-// the window's events flowing during every wait, and any other input would reach into the
-// operation (a file loaded over the image being written, a dump started inside a send).
+void TfmMain::AddMessage(const QString& text)
+{
+    ui->meStatus->appendPlainText(MessageLogLine(QDateTime::currentDateTime(), text));
+}
+
 void TfmMain::DisableControls()
 {
     FControlsDisabled = true;
@@ -230,10 +268,6 @@ void TfmMain::DisableControls()
 
 void TfmMain::EnableControls()
 {
-    // Inside the operation frame the controls stay locked through the closing connection;
-    // the frame enables them when it ends.
-    if (FOperationRunning)
-        return;
     FControlsDisabled = false;
     ui->btnRefresh->setEnabled(true);
     for (QAction* action : {ui->acSend, ui->acVerify, ui->acStart, ui->acStop, ui->acHelp, ui->acAbout, ui->acClose})
@@ -289,18 +323,12 @@ void TfmMain::ShowVerifyResult(TVerifyCheck check, bool passed)
 void TfmMain::ShowPlcStatus(const QString& text)
 {
     ui->lblInfoPLCStatus->setText(text);
-    ui->lblInfoPLCStatus->repaint();
 }
 
 void TfmMain::ShowProgress(int current, int currentMaximum, int total, int totalMaximum)
 {
     ShowBar(ui->pbCurrent, current, currentMaximum);
     ShowBar(ui->pbTotal, total, totalMaximum);
-}
-
-QString TfmMain::AskSaveFileName(const QString& defaultName)
-{
-    return SaveFileName(defaultName);
 }
 
 void TfmMain::SerialNumberAdvanced(int32_t next)
@@ -326,7 +354,6 @@ void TfmMain::ResetStatus()
 {
     ui->pbCurrent->setValue(0);
     ui->pbTotal->setValue(0);
-    Session->ResetProgress();
     ui->meStatus->clear();
     ClearVerifyIcons();
 }
@@ -337,10 +364,16 @@ void TfmMain::ShowImageFileStates()
         SetIcon(icon, !box->isChecked()             ? TIconState::Grey
                       : state == TFileState::Loaded ? TIconState::Green
                                                     : TIconState::Red);
-        icon->repaint();
     };
-    show(ui->ckKernel, Session->KernelFileState, ui->imKernel);
-    show(ui->ckPLCProgram, Session->ProgramFileState, ui->imTamix);
+    show(ui->ckKernel, FKernelFile, ui->imKernel);
+    show(ui->ckPLCProgram, FProgramFile, ui->imTamix);
+}
+
+void TfmMain::ShowImageFiles(TFileState kernel, TFileState program)
+{
+    FKernelFile = kernel;
+    FProgramFile = program;
+    ShowImageFileStates();
 }
 
 // ---- input checks ----
@@ -450,29 +483,6 @@ void TfmMain::SaveSettings()
     StoreNextSerialAtLeast(SerialNumber);
 }
 
-int32_t TfmMain::TakeSerialNumber(int32_t wanted, bool autoincrement, QString& why)
-{
-    if (wanted < 1)
-        return -1;   // the send says the number is invalid
-    const std::shared_ptr<TRecordStore>& store = Records().SharedStore();
-    const QString source = QStringLiteral("the window");
-    if (!autoincrement)
-        return store->ClaimSerial(wanted, source, QSysInfo::machineHostName(), why) ? wanted : -1;
-    TClaimedSerialCounter counter(std::make_shared<TSettingsSerialCounter>(wanted), store, source,
-                                  QSysInfo::machineHostName());
-    const int32_t taken = counter.Take();
-    if (taken < 1) {
-        why = TSerialCounter::LastError();
-        return -1;
-    }
-    if (taken != wanted) {
-        AddMessage(QStringLiteral("serial number ") + QString::number(taken) + QStringLiteral(" given instead of ") +
-                   QString::number(wanted) + QStringLiteral(": the numbers below it were given already"));
-        ui->edSerialNumber->setText(QString::number(taken));
-    }
-    return taken;
-}
-
 // ---- adapter choice ----
 
 void TfmMain::RefreshAdapters()
@@ -482,7 +492,7 @@ void TfmMain::RefreshAdapters()
     ui->cbEthAdapter->clear();
     Adapters->Refresh();
     ui->cbEthAdapter->addItems(Adapters->ItemTexts());
-    ui->cbEthAdapter->setCurrentIndex(Adapters->IndexOf(Link->Adapter));
+    ui->cbEthAdapter->setCurrentIndex(Adapters->IndexOf(FLinkAdapter));
     ui->cbEthAdapter->setToolTip(ui->cbEthAdapter->currentText());
 }
 
@@ -507,65 +517,78 @@ void TfmMain::alActionsUpdate()
     // While an operation has the controls disabled, they stay so until it enables them.
     if (FControlsDisabled)
         return;
-    const bool enabled = Session->Connected && !Session->Info.IsOldLoader() && !Session->Connecting();
+    const bool enabled = SessionState.Connected && !SessionState.OldLoader && !Runner->Connecting();
     for (QAction* action : {ui->acSend, ui->acVerify, ui->acStart, ui->acStop, ui->acSaveKernel, ui->acSaveProgram})
         action->setEnabled(enabled);
-    if (Link->State == TCommunicator::StateIdle) {
+    if (!Runner->Busy()) {
         ui->pbCurrent->setValue(0);
         ui->pbTotal->setValue(0);
-        Session->ResetProgress();
     }
 }
 
 // ---- operations ----
 
-void TfmMain::RunOperation(const std::function<void()>& operation)
+void TfmMain::RunOperation(const std::function<TSessionJob()>& makeJob)
 {
-    // The operation's requests would take over the wait of a connection under way, which
-    // then ends on a link in the operation's hands; the buttons are disabled meanwhile.
-    if (Session->Connecting() || FOperationRunning)
+    // An operation waits for nothing the runner has under way: the buttons are disabled
+    // meanwhile, and a click that comes all the same is not taken.
+    if (Runner->Busy() || FOperationRunning)
         return;
     FOperationRunning = true;
     DisableControls();
     ResetStatus();
-    operation();
+    Runner->SetLink(LinkOptions);
+    Runner->Run(makeJob());
+}
+
+void TfmMain::OperationFinished(const TUnitRecord& record, bool)
+{
+    if (record.Started.isValid())   // a send's: every unit written has its record
+        KeepRecord(record);
     // An operator who closed the window meanwhile waits for the operation, not for this.
     if (!FCloseWhenDone)
         Connect();
-    FOperationRunning = false;
-    EnableControls();
+}
+
+void TfmMain::RunnerIdle()
+{
+    if (FOperationRunning) {
+        FOperationRunning = false;
+        EnableControls();
+    }
     if (FCloseWhenDone)
         close();
 }
 
 void TfmMain::acSendExecute()
 {
-    RunOperation([this] { SendAndRecord(); });
+    RunOperation([this] { return SendJob(); });
 }
 
-void TfmMain::SendAndRecord()
+TSessionJob TfmMain::SendJob()
 {
-    TUnitRecord record;
-    record.IP = Link->PeerIP;   // the unit that answered the connection
-    record.NadBefore = record.NadAfter = Link->Nad;
-    NoteConnectedUnit(*Session, record);
-    const uint64_t requests = Link->RequestsSent;
-    const uint64_t datagrams = Link->DatagramsSent;
-    record.Started = QDateTime::currentDateTime();
-    TOperationInputs inputs = OperationInputs();
+    TSessionJob job{TUnitOperation::Send, OperationInputs(), {}};
+    TOperationInputs& inputs = job.Inputs;
+    if (!inputs.SerialNumberChecked)
+        return job;
     // Taken at the moment the unit is about to receive it, from the store that knows every
     // number given; the box's number as the send started is the wish.
-    if (inputs.SerialNumberChecked)
-        inputs.TakeSerialNumber = [this, wanted = inputs.SerialNumber, autoincrement = inputs.Autoincrement](
-                                      QString& why) { return TakeSerialNumber(wanted, autoincrement, why); };
-    const bool sent = Session->DoSend(inputs);
-    record.Ended = QDateTime::currentDateTime();
-    NoteSend(*Session, inputs, record);
-    record.Requests = Link->RequestsSent - requests;
-    record.Resent = Link->DatagramsSent - datagrams - record.Requests;
-    record.Outcome = sent ? TUnitOutcome::Succeeded : TUnitOutcome::Failed;
-    record.Message = FLastMessage;
-    KeepRecord(record);
+    inputs.TakeSerialNumber = [store = Records().SharedStore(), window = QPointer<TfmMain>(this),
+                               wanted = inputs.SerialNumber, autoincrement = inputs.Autoincrement](QString& why) {
+        const int32_t taken = TakeWindowSerial(*store, wanted, autoincrement, why);
+        if (taken > 0 && taken != wanted)
+            QMetaObject::invokeMethod(
+                window.data(),
+                [window, taken, wanted] {
+                    window->AddMessage(QStringLiteral("serial number ") + QString::number(taken) +
+                                       QStringLiteral(" given instead of ") + QString::number(wanted) +
+                                       QStringLiteral(": the numbers below it were given already"));
+                    window->ui->edSerialNumber->setText(QString::number(taken));
+                },
+                Qt::QueuedConnection);
+        return taken;
+    };
+    return job;
 }
 
 TRecordKeeper& TfmMain::Records()
@@ -600,63 +623,65 @@ void TfmMain::acVerifyExecute()
 {
     RunOperation([this] {
         ParametersValid = CheckParameters();
-        return Session->DoVerify(OperationInputs());
+        return TSessionJob{TUnitOperation::Verify, OperationInputs(), {}};
     });
 }
 
 void TfmMain::acStartExecute()
 {
-    RunOperation([this] { return Session->DoStartPlc(); });
+    RunOperation([] { return TSessionJob{TUnitOperation::StartPlc, {}, {}}; });
 }
 
 void TfmMain::acStopExecute()
 {
-    RunOperation([this] { return Session->DoStopPlc(); });
+    RunOperation([] { return TSessionJob{TUnitOperation::StopPlc, {}, {}}; });
 }
 
 void TfmMain::acSaveKernelExecute()
 {
-    RunOperation([this] { return Session->DoSaveKernel(); });
+    RunOperation([this] {
+        return TSessionJob{TUnitOperation::DumpKernel, {}, SaveFileName(DefaultDumpFileName(OpSaveKernel))};
+    });
 }
 
 void TfmMain::acSaveProgramExecute()
 {
-    RunOperation([this] { return Session->DoSaveProgram(); });
+    RunOperation([this] {
+        return TSessionJob{TUnitOperation::DumpProgram, {}, SaveFileName(DefaultDumpFileName(OpSaveProgram))};
+    });
 }
 
 // ---- controller selection ----
 
 void TfmMain::ckDirectConnectionClick()
 {
-    Link->SetDirectConnection(ui->ckDirectConnection->isChecked());
+    Runner->SetDirectConnection(ui->ckDirectConnection->isChecked());
     Connect();
 }
 
 void TfmMain::cbNADDropDown()
 {
-    Session->ClearControllerImages();
     ClearInfoPanel();
-    // A connection under way ends without showing anything: the list replaces its choice.
-    Session->AbandonConnection();
-    Session->MarkDisconnected();
     SetIcon(ui->imOrvel, TIconState::Grey);
+    // The list opens once the controllers that answer are in it. A connection under way ends
+    // without showing anything: the list replaces its choice.
+    ui->cbNAD->DeferPopup();
+    Runner->SetLink(LinkOptions);
+    Runner->Discover(ConnectOrder(), 200);
+}
 
-    // An unbound socket would send the broadcast from whatever address the system picks,
-    // not through the chosen adapter.
-    BindAdapter();
-
-    QStringList nads;
-    QStringList addresses;
-    Link->Discover(&nads, &addresses, 200);
-    nads.removeDuplicates();
-    nads.sort();
-
-    // Filling the list picks no controller; the operator's pick connects.
-    const QSignalBlocker blocker(ui->cbNAD);
-    ui->cbNAD->clear();
-    ui->cbNAD->addItems(nads);
-    ui->cbNAD->setCurrentIndex(-1);
-    ui->cbNAD->clearEditText();
+void TfmMain::ShowDiscovered(const QStringList& nads)
+{
+    {
+        // Filling the list picks no controller; the operator's pick connects.
+        const QSignalBlocker blocker(ui->cbNAD);
+        ui->cbNAD->clear();
+        ui->cbNAD->addItems(nads);
+        ui->cbNAD->setCurrentIndex(-1);
+        ui->cbNAD->clearEditText();
+    }
+    if (ui->cbNAD->isEnabled() && ui->cbNAD->isVisible())
+        ui->cbNAD->ShowListNow();
 }
 
 void TfmMain::cbNADChange()
@@ -677,7 +702,7 @@ void TfmMain::ckNadNotAssignedClick()
         Reconnect();
         return;
     }
-    Session->MarkDisconnected();
+    Runner->MarkDisconnected();
     ClearInfoPanel();
     SetIcon(ui->imOrvel, TIconState::Grey);
 }
@@ -690,33 +715,27 @@ void TfmMain::btnRefreshClick()
 void TfmMain::Reconnect()
 {
     SetIcon(ui->imOrvel, TIconState::Grey);
-    Session->ForgetController();
+    Runner->ForgetController();
     ClearInfoPanel();
     ResetStatus();
     Connect();
 }
 
-void TfmMain::Connect()
+TConnectOrder TfmMain::ConnectOrder() const
 {
-    Session->Connect({[this] {
-                          BindAdapter();
-                          CheckBinding();
-                      },
-                      [this] {
-                          return TNadChoice{ui->ckNadNotAssigned->isChecked(), ui->cbNAD->currentText()};
-                      },
-                      [this](const TConnectResult& result, bool newest) { ShowConnection(result, newest); }});
-    if (FCloseWhenDone && !FOperationRunning && !Session->Connecting())
-        close();
+    const TEthernetAdapterInfo* entry = Adapters->Items(ui->cbEthAdapter->currentIndex());
+    return {entry ? entry->AdapterName : QString(), AdapterState == NeedsBinding,
+            TNadChoice{ui->ckNadNotAssigned->isChecked(), ui->cbNAD->currentText()}};
 }
 
-void TfmMain::ShowConnection(const TConnectResult& result, bool newest)
+void TfmMain::Connect()
 {
-    if (result.Outcome == TConnectOutcome::NotAnswered)
-        AdapterState = NeedsBinding;   // the link has let go of its socket
-    // Taken over: the panel and the icon belong to the newer choice.
-    if (!newest)
-        return;
+    Runner->SetLink(LinkOptions);
+    Runner->Connect(ConnectOrder());
+}
+
+void TfmMain::ShowConnection(const TConnectResult& result)
+{
     switch (result.Outcome) {
     case TConnectOutcome::NoNad:
         ClearInfoPanel();
@@ -726,30 +745,34 @@ void TfmMain::ShowConnection(const TConnectResult& result, bool newest)
         ShowInfoPanel(result.Panel);
         break;
     case TConnectOutcome::NotAnswered:
+        AdapterState = NeedsBinding;   // the link has let go of its socket
         SetIcon(ui->imOrvel, TIconState::Red);
         ClearInfoPanel();
         break;
     }
 }
 
-void TfmMain::BindAdapter()
+void TfmMain::ShowBinding(const TBinding& binding)
 {
-    if (AdapterState != NeedsBinding)
-        return;
-    const TEthernetAdapterInfo* entry = Adapters->Items(ui->cbEthAdapter->currentIndex());
-    if (entry && Link->SelectAdapter(entry->AdapterName))
+    FLinkAdapter = binding.Adapter;
+    if (binding.Tried) {
+        if (!binding.Bound) {
+            SetIcon(ui->imEthernet, TIconState::Red);
+            return;
+        }
         AdapterState = Bound;
-    else
-        SetIcon(ui->imEthernet, TIconState::Red);
+    }
+    if (binding.ForConnection)
+        CheckBinding(binding);
 }
 
-void TfmMain::CheckBinding()
+void TfmMain::CheckBinding(const TBinding& binding)
 {
     if (AdapterState != Bound)
         return;
     if (!AdapterListOpen())
         RefreshAdapters();
-    const TEthernetAdapterInfo& adapter = Link->Adapter;
+    const TEthernetAdapterInfo& adapter = binding.Adapter;
     const TEthernetAdapterInfo* found = Adapters->FindByName(adapter.AdapterName);
     const TEthernetAdapterInfo* selected = Adapters->Items(ui->cbEthAdapter->currentIndex());
     const bool good = found && selected && !selected->AdapterName.isEmpty() && StrToIP(found->IPAddress) != 0 &&
@@ -763,7 +786,7 @@ void TfmMain::CheckBinding()
     // The adapter's address has changed since the list was read.
     if (adapter.IPAddress != selected->IPAddress && !AdapterListOpen())
         RefreshAdapters();
-    if (Link->LocalIP != adapter.IPAddress || StrToIP(Link->LocalIP) == 0)
+    if (binding.LocalIP != adapter.IPAddress || StrToIP(binding.LocalIP) == 0)
         AdapterState = NeedsBinding;
 }
 
@@ -806,7 +829,7 @@ void TfmMain::closeEvent(QCloseEvent* event)
     // A unit being written must not look finished: the window stays until the operation
     // (or the connection under way) has ended, and then closes by itself. Requests are
     // never cut off halfway through a block.
-    if (FOperationRunning || Session->Connecting()) {
+    if (FOperationRunning || Runner->Busy()) {
         event->ignore();
         if (!FCloseWhenDone)
             AddMessage(QStringLiteral("the window closes when the operation has ended"));
@@ -838,7 +861,7 @@ void TfmMain::btnPasswordClick()
     if (fmPassword->exec() != QDialog::Accepted)
         return;
     Password = fmPassword->Password;
-    Link->PasswordCode = TextChecksum(Password, 0);
+    LinkOptions.PasswordCode = TextChecksum(Password, 0);
 }
 
 // ---- settings inputs ----
@@ -873,9 +896,7 @@ void TfmMain::FileBoxClick()
 
 void TfmMain::leKernelBinaryChange(QLineEdit* edit)
 {
-    Session->ForgetImageFile(edit == ui->leKernelBinary ? TImageKind::Kernel : TImageKind::Program);
-    Session->LoadImageFiles(OperationInputs());
-    ShowImageFileStates();
+    Runner->LoadImageFiles(edit == ui->leKernelBinary ? TImageKind::Kernel : TImageKind::Program, OperationInputs());
     ClearVerifyIcons();
 }
 
@@ -886,11 +907,13 @@ void TfmMain::btnBrowseTamixClick(QPushButton* button)
         return;
     ui->meStatus->clear();
     const bool kernel = button == ui->btnBrowseKernel;
-    Session->ForgetImageFile(kernel ? TImageKind::Kernel : TImageKind::Program);
-    (kernel ? ui->leKernelBinary : ui->leTamixBinary)->setText(fileName);
-    // The same file chosen again changes no text; it is loaded again all the same.
-    Session->LoadImageFiles(OperationInputs());
-    ShowImageFileStates();
+    QLineEdit* edit = kernel ? ui->leKernelBinary : ui->leTamixBinary;
+    // A new path is loaded by the edit's change handler; the same file chosen again changes
+    // no text, and is loaded again all the same.
+    if (edit->text() != fileName)
+        edit->setText(fileName);
+    else
+        Runner->LoadImageFiles(kernel ? TImageKind::Kernel : TImageKind::Program, OperationInputs());
     ClearVerifyIcons();
 }
 

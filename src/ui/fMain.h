@@ -4,23 +4,24 @@
 //   settings inputs      serial number, kernel and program files, start/RTC, unit settings
 //                        -> input checks (status icons, ParametersValid)
 //                        -> OperationInputs(): the operator's choices as plain values
-//   Status group         progress bars, message log, verify icons: the window services the
-//                        loader session reports through (TOperationHost)
+//   Status group         progress bars, message log, verify icons: what the session runner
+//                        reports, shown as it comes
 //   footer               the operation buttons, bound to their actions
 //
-// The window owns the controller link, the loader session that runs the operations over it
-// and the host's adapter list. The operations and the connection to a controller run in the
-// handlers below; nothing is sent while the window is created.
+// The window is a view. Its TSessionRunner owns the controller link and the loader session on
+// a worker thread; the window gives it the operator's choices as plain values (a connection,
+// a discovery, an operation with its inputs) and shows the runner's signals. The window's
+// thread never waits for a controller, so it paints and answers at once throughout; while an
+// operation runs, its frame (RunOperation to the end of the connection that follows) keeps
+// the controls that could reach into it disabled. Nothing is sent while the window is created.
 //
 // Every Send leaves a record of its unit in the default record store (an SQLite file in the
 // user's data folder, opened at the first Send), or in the store's fallback file while the
 // store cannot take it. The serial number still comes from the window's own setting.
 #pragma once
 
-#include "LoaderSession.h"
-#include "OperationHost.h"
 #include "RecordKeeper.h"
-#include "uCommunication.h"
+#include "SessionRunner.h"
 #include "uEthernetUtils.h"
 
 #include <QMainWindow>
@@ -45,7 +46,7 @@ class fmMain;
 // The four status pictures: not in use or not known yet, good, bad, good with a reservation.
 enum class TIconState { Grey, Green, Red, Yellow };
 
-class TfmMain : public QMainWindow, public TOperationHost {
+class TfmMain : public QMainWindow {
     Q_OBJECT
 public:
     explicit TfmMain(QWidget* parent = nullptr);
@@ -55,18 +56,23 @@ public:
     // The dialogs main() creates after the window; the window shows them.
     void SetDialogs(TfmAbout* about, TfmPassword* password, TfmHelp* help);
 
-    // ---- window services (TOperationHost) ----
-    void AddMessage(const QString& text) override;
-    void DisableControls() override;
-    void EnableControls() override;
-    void ClearVerifyIcons() override;
-    void ShowVerifyResult(TVerifyCheck check, bool passed) override;
-    void ShowPlcStatus(const QString& text) override;
-    void ShowProgress(int current, int currentMaximum, int total, int totalMaximum) override;
-    QString AskSaveFileName(const QString& defaultName) override;
-    void SerialNumberAdvanced(int32_t next) override;
-    void ShowError(const QString& text) override;
-    void ClearInfoPanel() override;
+    // ---- what the runner reports, shown ----
+    // One message log line with the "yyyy-mm-dd hh:nn:ss: " stamp.
+    void AddMessage(const QString& text);
+    void ClearVerifyIcons();
+    void ShowVerifyResult(TVerifyCheck check, bool passed);
+    void ShowPlcStatus(const QString& text);
+    void ShowProgress(int current, int currentMaximum, int total, int totalMaximum);
+    // After an automatic increment: the box shows the next number, which is then stored.
+    void SerialNumberAdvanced(int32_t next);
+    void ShowError(const QString& text);
+    void ClearInfoPanel();
+
+    // The operation frame's lock: while an operation runs, nothing but Help, About and Close
+    // takes input, so that nothing reaches into it (a file loaded over the image being
+    // written, a dump started inside a send).
+    void DisableControls();
+    void EnableControls();
 
     void ResetStatus();
     void ShowImageFileStates();
@@ -82,12 +88,6 @@ public:
 
     void LoadSettings();
     void SaveSettings();
-    // The number a send writes, entered first in the record store's set of given numbers, so
-    // that no station or other window gives it too: the box's number as typed (refused in
-    // words when it was given already), or with Autoincrement the next one from the stored
-    // counter that nobody gave yet (shown in the box and said in the log when it is not the
-    // box's); -1 and why when there is none.
-    int32_t TakeSerialNumber(int32_t wanted, bool autoincrement, QString& why);
 
     // ---- adapter choice ----
     enum TAdapterState { NeedsBinding = 1, Bound = 2 };
@@ -98,8 +98,11 @@ public:
     bool ParametersValid = false;   // the last CheckParameters
     QString Password;               // never stored, logged or sent as text
     TAdapterState AdapterState = NeedsBinding;
-    TCommunicator* Link = nullptr;
-    std::unique_ptr<TLoaderSession> Session;
+    // The link's port, time-out, attempts and password code, given to the runner with every
+    // connection and operation.
+    TLinkOptions LinkOptions;
+    TSessionRunner* Runner = nullptr;
+    TSessionState SessionState;   // as the runner last reported it
     std::unique_ptr<TEthernetAdapterInfoList> Adapters;
 
     // ---- dialogs the tests answer in place of the operator ----
@@ -152,20 +155,29 @@ private Q_SLOTS:
 private:
     // ---- connection to the chosen controller ----
     void Reconnect();
-    // Binds the link to the chosen adapter, checks the binding and connects to the chosen
-    // NAD. A call while another connection waits for its controller takes over from it.
+    // Asks the runner to bind the link to the chosen adapter when needed and to connect to
+    // the chosen NAD; a connection under way gives way to it.
     void Connect();
-    void ShowConnection(const TConnectResult& result, bool newest);
-    void BindAdapter();
-    void CheckBinding();
+    TConnectOrder ConnectOrder() const;
+    void ShowConnection(const TConnectResult& result);
+    // The runner bound the link, or looked at its binding, for a connection or a discovery.
+    void ShowBinding(const TBinding& binding);
+    void CheckBinding(const TBinding& binding);
     bool AdapterListOpen() const;
     void ShowInfoPanel(const TInfoPanelTexts& texts);
-    // The frame every operation button runs in: the status is reset, the operation runs,
-    // then the window connects again to show the controller as the operation left it.
-    void RunOperation(const std::function<void()>& operation);
-    // The Send: the unit as connected, the send, and the unit's record kept.
-    void SendAndRecord();
+    void ShowDiscovered(const QStringList& nads);
+    void ShowImageFiles(TFileState kernel, TFileState program);
+    // The frame every operation button runs in: the status is reset, the job is made (a dump
+    // asks for its file here), the runner runs it, then the window connects again to show the
+    // controller as the operation left it; the frame ends when the runner is idle.
+    void RunOperation(const std::function<TSessionJob()>& makeJob);
+    void OperationFinished(const TUnitRecord& record, bool ok);
+    void RunnerIdle();
+    // The Send's inputs: the serial number is taken on the runner's thread at the moment the
+    // unit is about to receive it.
+    TSessionJob SendJob();
     void KeepRecord(const TUnitRecord& record);
+    void ConnectRunner();
     // The record store and its fallback file, opened at the first Send and again at every
     // Send while it does not open.
     TRecordKeeper& Records();
@@ -189,11 +201,13 @@ private:
     QFileDialog* dlgSaveFile = nullptr;
     QString FStartFolder;
     bool FControlsDisabled = false;
-    bool FOperationRunning = false;   // from RunOperation's start to the end of its Connect
-    bool FCloseWhenDone = false;      // the operator closed the window while it was busy
+    bool FOperationRunning = false;                   // from RunOperation's start to the end of its Connect
+    bool FCloseWhenDone = false;                      // the operator closed the window while it was busy
+    TFileState FKernelFile = TFileState::NotLoaded;   // as the runner last reported them
+    TFileState FProgramFile = TFileState::NotLoaded;
+    TEthernetAdapterInfo FLinkAdapter;   // the adapter the link was last bound to
     TfmAbout* fmAbout = nullptr;
     TfmPassword* fmPassword = nullptr;
     TfmHelp* fmHelp = nullptr;
-    QString FLastMessage;                      // the last message log line, for the unit's record
     std::unique_ptr<TRecordKeeper> FRecords;   // from the first Send on
 };

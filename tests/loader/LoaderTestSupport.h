@@ -16,8 +16,9 @@
 #include <functional>
 #include <memory>
 
-// Records what the operations tell the window. Calls holds every call in order (messages
-// as their text, the rest in brackets), so tests can see where the controls were unlocked.
+// Records what the operations tell their front end. Calls holds every call in order
+// (messages as their text, the rest in brackets), so tests can see where the panel was
+// cleared or an error shown.
 class TRecordingHost : public TOperationHost {
 public:
     QStringList Messages;
@@ -34,8 +35,6 @@ public:
     std::function<void(const QString&)> OnMessage;
 
     void AddMessage(const QString& text) override;
-    void DisableControls() override { Calls << QStringLiteral("[disable]"); }
-    void EnableControls() override { Calls << QStringLiteral("[enable]"); }
     void ClearVerifyIcons() override { Verify.clear(); }
     void ShowVerifyResult(TVerifyCheck check, bool passed) override { Verify[check] = passed; }
     void ShowPlcStatus(const QString& text) override { PlcStatus << text; }

@@ -62,12 +62,12 @@ TEST_P(LoaderKernelPlatform, OnlyAKernelForTheConnectedUnitIsSentOrVerified)
     inputs.NadAliasText = QStringLiteral("9");
 
     Host.Clear();
-    EXPECT_EQ(Session->DoVerify(inputs), false);   // the unit holds its own sample kernel
+    EXPECT_EQ(Session->DoVerify(inputs, Session->TakeImages()), false);   // the unit holds its own sample kernel
     EXPECT_EQ(Host.Messages.first(), match ? QStringLiteral("verifying") : QStringLiteral("no valid kernel"));
     EXPECT_EQ(Session->KernelImage, loaded);
 
     Host.Clear();
-    EXPECT_EQ(Session->DoSend(inputs), match);
+    EXPECT_EQ(Session->DoSend(inputs, Session->TakeImages()), match);
     EXPECT_EQ(Host.Messages.last(),
               match ? QStringLiteral("sent successfully") : QStringLiteral("error: no valid kernel file"));
     EXPECT_EQ(CommandCount(CmdEraseFlash) > 0, match);
@@ -76,7 +76,7 @@ TEST_P(LoaderKernelPlatform, OnlyAKernelForTheConnectedUnitIsSentOrVerified)
         return;
     ASSERT_EQ(Connect(QStringLiteral("4000")).Outcome, TConnectOutcome::Answered);
     Host.Clear();
-    EXPECT_TRUE(Session->DoVerify(inputs));
+    EXPECT_TRUE(Session->DoVerify(inputs, Session->TakeImages()));
     EXPECT_EQ(Host.Messages.last(), QStringLiteral("verified successfully"));
 }
 
@@ -104,13 +104,13 @@ TEST_F(LoaderLoadedKernel, VerifyAgainstTheOtherPlatformLeavesItAlone)
     TOperationInputs settingsOnly;   // the kernel box unticked: only the configuration is compared
     settingsOnly.SetNadAlias = true;
     settingsOnly.NadAliasText = QStringLiteral("9");
-    Session->DoVerify(settingsOnly);
+    Session->DoVerify(settingsOnly, Session->TakeImages());
     EXPECT_EQ(Session->KernelImage, loaded);
 
     ASSERT_EQ(Connect(QStringLiteral("1001")).Outcome, TConnectOutcome::Answered);
     TOperationInputs send;
     send.KernelChecked = true;
-    ASSERT_TRUE(Session->DoSend(send));
+    ASSERT_TRUE(Session->DoSend(send, Session->TakeImages()));
     const QByteArray flash = Unit->Memory(KernelAddress, uint32_t(loaded.size()));
     EXPECT_EQ(flash.left(KernelHeaderOffsetARM), loaded.left(KernelHeaderOffsetARM));
     EXPECT_EQ(flash.mid(KernelHeaderOffsetARM + 88), loaded.mid(KernelHeaderOffsetARM + 88));
@@ -144,7 +144,7 @@ TEST_F(LoaderSnapshot, ImagesLoadedDuringASendDoNotReachIt)
         Session->KernelFileState = Session->ProgramFileState = TFileState::NotLoaded;
         Session->LoadImageFiles(other);
     };
-    ASSERT_TRUE(Session->DoSend(inputs));
+    ASSERT_TRUE(Session->DoSend(inputs, Session->TakeImages()));
     Host.OnMessage = nullptr;
 
     EXPECT_EQ(Session->ProgramFileState, TFileState::Invalid);   // the reload did happen
@@ -183,7 +183,7 @@ TEST_F(LoaderSerialNumber, WrittenNumberIsLoggedWhenALaterStepFails)
     inputs.KernelVersionShown = QStringLiteral("3.1.7");
     Refuse(CmdEraseFlash, 11);
 
-    EXPECT_FALSE(Session->DoSend(inputs));
+    EXPECT_FALSE(Session->DoSend(inputs, Session->TakeImages()));
     EXPECT_EQ(Host.Messages.last(), QStringLiteral("error: flash fail"));
     EXPECT_EQ(Unit->Serial(), 1234u);
     EXPECT_EQ(Host.Advanced, QList<int32_t>({1235}));
@@ -202,7 +202,7 @@ TEST_F(LoaderSerialNumber, NumberFromASharedCounterIsLoggedWhenTheUnitRefusesIt)
     inputs.TakeSerialNumber = [](QString&) { return 4321; };
     Refuse(CmdWriteBlock, 11);
 
-    EXPECT_FALSE(Session->DoSend(inputs));
+    EXPECT_FALSE(Session->DoSend(inputs, Session->TakeImages()));
     EXPECT_EQ(Host.Messages.last(), QStringLiteral("error: loader write failed"));
     EXPECT_EQ(Session->LastSend.SerialTaken, 4321);
     EXPECT_EQ(Session->LastSend.SerialWritten, -1);
@@ -226,7 +226,8 @@ TEST_F(LoaderSlowController, AnsweringEveryRequestLateCompletesASend)
     Unit->SetFaults(late);
 
     Host.Clear();
-    ASSERT_TRUE(Session->DoSend(inputs)) << Host.Messages.join(QStringLiteral(" | ")).toStdString();
+    ASSERT_TRUE(Session->DoSend(inputs, Session->TakeImages()))
+        << Host.Messages.join(QStringLiteral(" | ")).toStdString();
     EXPECT_EQ(Host.Messages.last(), QStringLiteral("sent successfully"));
     Unit->SetFaults({});
     Unit->Restart();
@@ -256,7 +257,7 @@ TEST_F(LoaderIpConfiguration, AliasOnlySendKeepsAStaticAddressAndVerifiesGreen)
     TOperationInputs inputs;
     inputs.SetNadAlias = true;
     inputs.NadAliasText = QStringLiteral("12");
-    ASSERT_TRUE(Session->DoSend(inputs));
+    ASSERT_TRUE(Session->DoSend(inputs, Session->TakeImages()));
     const TKernelHeader written = ReadKernelHeader(Unit->Memory(KernelAddress, 64 * 1024), KernelHeaderOffsetARM);
     EXPECT_EQ(+written.NadAlias, 12u);
     EXPECT_EQ(+written.IPAddress, header.IPAddress);
@@ -266,7 +267,7 @@ TEST_F(LoaderIpConfiguration, AliasOnlySendKeepsAStaticAddressAndVerifiesGreen)
 
     ASSERT_EQ(Connect(QStringLiteral("5000")).Outcome, TConnectOutcome::Answered);
     Host.Clear();
-    EXPECT_TRUE(Session->DoVerify(inputs));
+    EXPECT_TRUE(Session->DoVerify(inputs, Session->TakeImages()));
     EXPECT_TRUE(Host.Verify.value(TVerifyCheck::Config));
 }
 

@@ -89,13 +89,11 @@ TEST_F(LoaderProduction, FreshUnitGetsSerialKernelProgramStartAndClockThenTheNex
     const QByteArray recordBefore = Unit->LoaderRecord;
 
     Host.Clear();
-    ASSERT_TRUE(Session->DoSend(inputs));
+    ASSERT_TRUE(Session->DoSend(inputs, Session->TakeImages()));
     EXPECT_EQ(Host.Messages, QStringList({"starting loader", "erasing flash", "sending kernel", "starting kernel",
                                           "erasing flash", "sending plc program", "sent successfully",
                                           "starting plc program", "command executed successfully",
                                           "writing real-time clock", "command executed successfully"}));
-    EXPECT_EQ(Host.Calls.first(), QStringLiteral("[disable]"));
-    EXPECT_EQ(Host.Calls.last(), QStringLiteral("[enable]"));
     EXPECT_TRUE(Host.Calls.contains(QStringLiteral("[clear info]")));
     EXPECT_EQ(Host.PlcStatus.first(), QStringLiteral("loader"));
     EXPECT_EQ(Waits, QList<int>({500, 200}));
@@ -159,7 +157,7 @@ TEST_F(LoaderProduction, FreshUnitGetsSerialKernelProgramStartAndClockThenTheNex
     next.SerialNumberChecked = true;
     next.SerialNumber = Host.Advanced.last();
     next.Autoincrement = true;
-    ASSERT_TRUE(Session->DoSend(next));
+    ASSERT_TRUE(Session->DoSend(next, Session->TakeImages()));
     EXPECT_EQ(Unit->Serial(), 1001u);
     EXPECT_EQ(Host.Advanced, QList<int32_t>({1001, 1002}));
     const QStringList both = ProductionLogLines();
@@ -180,7 +178,7 @@ TEST_F(LoaderProduction, SettingsChangeReadsTheKernelBackAndWritesItWithTheNewHe
     inputs.SetHardwareModel = true;
     inputs.HardwareModelIndex = 2;   // "Orvel-L"
     Host.Clear();
-    ASSERT_TRUE(Session->DoSend(inputs));
+    ASSERT_TRUE(Session->DoSend(inputs, Session->TakeImages()));
     EXPECT_EQ(Host.Messages, QStringList({"reading kernel", "starting loader", "erasing flash", "sending kernel",
                                           "starting kernel", "sent successfully"}));
 
@@ -228,75 +226,6 @@ INSTANTIATE_TEST_SUITE_P(
                       TConnectCase{"nobody_answers", "4242", TConnectOutcome::NotAnswered, "error connecting to 4242"}),
     [](const auto& info) { return std::string(info.param.Name); });
 
-// ---- who wins a connection ----
-
-// What happens while a first connection waits for NAD 4242, which nobody answers.
-struct TTakeOverCase {
-    const char* Name;
-    std::function<void(TLoaderSession&, const std::function<void(const QString&)>& connect)> During;
-    QStringList Done;       // "NAD outcome newest" per finished connection, in order
-    QStringList Messages;   // what the connections logged
-};
-
-class LoaderTakeOver : public TLoaderFixture, public ::testing::WithParamInterface<TTakeOverCase> {};
-
-TEST_P(LoaderTakeOver, NewestConnectionWins)
-{
-    Start(NumberedUnit(1001));
-    QStringList done;
-    QString choice = QStringLiteral("4242");
-    bool during = false;
-    std::function<void(const QString&)> connect;
-    connect = [&](const QString& nad) {
-        choice = nad;
-        Session->Connect({[&] {
-                              if (Link->Socket->state() != QAbstractSocket::BoundState)
-                                  Link->SelectAdapter(QStringLiteral("lo"));
-                          },
-                          [&] {
-                              if (!during) {   // once, inside the first connection's wait
-                                  during = true;
-                                  QTimer::singleShot(30, [&] { GetParam().During(*Session, connect); });
-                              }
-                              return TNadChoice{false, choice};
-                          },
-                          [&](const TConnectResult& result, bool newest) {
-                              done << QStringLiteral("%1 %2 %3")
-                                          .arg(Link->Nad)
-                                          .arg(int(result.Outcome))
-                                          .arg(newest ? "newest" : "taken-over");
-                          }});
-    };
-    connect(QStringLiteral("4242"));
-    EXPECT_FALSE(Session->Connecting());
-    EXPECT_EQ(done, GetParam().Done);
-    EXPECT_EQ(Host.Messages, GetParam().Messages);
-}
-
-const char* const Answered = "1";      // TConnectOutcome::Answered
-const char* const NotAnswered = "2";   // TConnectOutcome::NotAnswered
-
-INSTANTIATE_TEST_SUITE_P(
-    Loader, LoaderTakeOver,
-    ::testing::Values(TTakeOverCase{"newer_choice_takes_over",
-                                    [](TLoaderSession&, const auto& connect) { connect(QStringLiteral("1001")); },
-                                    {QStringLiteral("4242 %1 taken-over").arg(NotAnswered),
-                                     QStringLiteral("1001 %1 newest").arg(Answered)},
-                                    {"connected"}},
-                      TTakeOverCase{"two_newer_choices_connect_once_more_with_the_last",
-                                    [](TLoaderSession&, const auto& connect) {
-                                        connect(QStringLiteral("4243"));
-                                        connect(QStringLiteral("1001"));
-                                    },
-                                    {QStringLiteral("4242 %1 taken-over").arg(NotAnswered),
-                                     QStringLiteral("1001 %1 newest").arg(Answered)},
-                                    {"connected"}},
-                      TTakeOverCase{"abandoned_connection_shows_nothing",
-                                    [](TLoaderSession& session, const auto&) { session.AbandonConnection(); },
-                                    {QStringLiteral("4242 %1 taken-over").arg(NotAnswered)},
-                                    {}}),
-    [](const auto& info) { return std::string(info.param.Name); });
-
 // ---- verify ----
 
 enum class TSpoil { Nothing, Settings, Kernel, Program };
@@ -317,7 +246,7 @@ TEST_P(LoaderVerify, ComparesSettingsKernelAndProgramWithWhatASendWrote)
     LoadFiles(inputs, SampleKernel(3, 16 * 1024), SampleProgram(1024));
     inputs.SetNadAlias = true;
     inputs.NadAliasText = QStringLiteral("77");
-    ASSERT_TRUE(Session->DoSend(inputs));
+    ASSERT_TRUE(Session->DoSend(inputs, Session->TakeImages()));
     ASSERT_EQ(Connect(QStringLiteral("3000")).Outcome, TConnectOutcome::Answered);
 
     const uint32_t aliasAt = KernelAddress + uint32_t(ArmHeader) + 26;
@@ -337,7 +266,7 @@ TEST_P(LoaderVerify, ComparesSettingsKernelAndProgramWithWhatASendWrote)
 
     Host.Clear();
     const bool passed = GetParam().Config && GetParam().Kernel && GetParam().Program;
-    EXPECT_EQ(Session->DoVerify(inputs), passed);
+    EXPECT_EQ(Session->DoVerify(inputs, Session->TakeImages()), passed);
     EXPECT_EQ(Host.Verify.value(TVerifyCheck::Config), GetParam().Config);
     EXPECT_EQ(Host.Verify.value(TVerifyCheck::Kernel), GetParam().Kernel);
     EXPECT_EQ(Host.Verify.value(TVerifyCheck::Program), GetParam().Program);
@@ -345,7 +274,6 @@ TEST_P(LoaderVerify, ComparesSettingsKernelAndProgramWithWhatASendWrote)
     EXPECT_EQ(Host.Messages.contains(QStringLiteral("kernel ok")), GetParam().Kernel);
     EXPECT_EQ(Host.Messages.contains(QStringLiteral("plc program ok")), GetParam().Program);
     EXPECT_EQ(Host.Messages.last(), passed ? QStringLiteral("verified successfully") : QStringLiteral("verify error"));
-    EXPECT_EQ(Host.Calls.last(), QStringLiteral("[enable]"));
     EXPECT_EQ(Session->KernelDump, Unit->Memory(KernelAddress, 16 * 1024));
     EXPECT_EQ(Session->ProgramDump, Unit->Memory(ProgramAddress, 1024));
 }
@@ -494,9 +422,8 @@ TEST_P(LoaderSendFailure, StopsWithItsReason)
     c.Arrange(*this, inputs);
 
     Host.Clear();
-    EXPECT_FALSE(Session->DoSend(inputs));
+    EXPECT_FALSE(Session->DoSend(inputs, Session->TakeImages()));
     EXPECT_EQ(Host.Messages.last(), QString::fromLatin1(c.Expected));
-    EXPECT_EQ(Host.Calls.last(), QStringLiteral("[enable]"));
     EXPECT_EQ(Unit->Serial() != NoSerialNumber, c.SerialWritten);
     EXPECT_EQ(CommandCount(CmdEraseFlash) > 0, c.EraseAsked);
     EXPECT_EQ(CommandCount(CmdStartPlc), 0);
@@ -629,8 +556,8 @@ TEST_P(LoaderPlcCommand, NamesWhyItFailed)
     GetParam().Arrange(*this);
     Host.Clear();
     EXPECT_FALSE(GetParam().Start ? Session->DoStartPlc() : Session->DoStopPlc());
-    EXPECT_EQ(Host.Calls, QStringList({"[disable]", GetParam().Start ? "starting plc program" : "stopping plc program",
-                                       GetParam().Line, "[enable]"}));
+    EXPECT_EQ(Host.Calls,
+              QStringList({GetParam().Start ? "starting plc program" : "stopping plc program", GetParam().Line}));
     EXPECT_EQ(Session->CurrentOperation, OpNone);
 }
 
@@ -663,13 +590,12 @@ TEST_F(LoaderPlc, UnwritableProductionLogIsReportedAndTheRunGoesOn)
     inputs.StartPlc = true;
 
     Host.Clear();
-    EXPECT_TRUE(Session->DoSend(inputs));
+    EXPECT_TRUE(Session->DoSend(inputs, Session->TakeImages()));
     ASSERT_EQ(Host.Errors.size(), 1);
     EXPECT_TRUE(Host.Errors[0].startsWith(QStringLiteral("can't write production log ") + Dir.path()));
     const int error = int(Host.Messages.indexOf(QStringLiteral("error: ") + Host.Errors[0]));
     EXPECT_EQ(error, Host.Messages.indexOf(QStringLiteral("sent successfully")) + 1);
     EXPECT_EQ(Host.Messages.mid(error + 1), QStringList({"starting plc program", "command executed successfully"}));
-    EXPECT_EQ(Host.Calls.last(), QStringLiteral("[enable]"));
     EXPECT_EQ(Unit->PlcState, 2);
     EXPECT_EQ(Connect().Outcome, TConnectOutcome::Answered);
     EXPECT_EQ(Link->Nad, 6000);
@@ -683,7 +609,7 @@ TEST_F(LoaderPlc, AutoincrementStopsAtTheHighestSerialNumber)
     inputs.SerialNumberChecked = true;
     inputs.SerialNumber = 2147483647;
     inputs.Autoincrement = true;
-    EXPECT_TRUE(Session->DoSend(inputs));
+    EXPECT_TRUE(Session->DoSend(inputs, Session->TakeImages()));
     EXPECT_EQ(Unit->Serial(), 2147483647u);
     EXPECT_TRUE(Host.Advanced.isEmpty());
     EXPECT_TRUE(Host.Messages.contains(
@@ -802,7 +728,7 @@ TEST_P(LoaderLostSerialReply, GoesByWhatTheUnitHolds)
     slowWrites.LatencyFor[CmdWriteBlock] = c.WriteBusyMs;
     Unit->SetFaults(slowWrites);
 
-    EXPECT_EQ(Session->DoSend(inputs), c.Sent);
+    EXPECT_EQ(Session->DoSend(inputs, Session->TakeImages()), c.Sent);
     EXPECT_EQ(Unit->Serial(), 1000u);
     EXPECT_EQ(SendStepText(Session->LastSend, TSendStep::Serial), QString::fromLatin1(c.SerialStep));
     EXPECT_EQ(Session->LastSend.SerialWritten, c.SerialWritten);
@@ -838,7 +764,7 @@ TEST_F(LoaderProduction, StopMidKernelSaysInterruptedAndWhatTheUnitHolds)
     watch.start(1);
 
     Host.Clear();
-    EXPECT_FALSE(Session->DoSend(inputs));
+    EXPECT_FALSE(Session->DoSend(inputs, Session->TakeImages()));
     const QString last = Host.Messages.last();
     EXPECT_TRUE(last.startsWith(QStringLiteral("interrupted: serial number 1000 written; kernel area erased, ")))
         << last.toStdString();
@@ -867,7 +793,7 @@ TEST_F(LoaderProduction, StopEndsTheFixedWaitBeforeTheStart)
     };
 
     Waits.clear();
-    EXPECT_FALSE(Session->DoSend(inputs));
+    EXPECT_FALSE(Session->DoSend(inputs, Session->TakeImages()));
     // The kernel's 500 ms ran whole (in short slices); the 200 ms before the start did not.
     EXPECT_EQ(std::accumulate(Waits.begin(), Waits.end(), 0), 500);
     EXPECT_EQ(CommandCount(CmdStartPlc), 0);
@@ -888,7 +814,7 @@ TEST_F(LoaderProduction, StopBetweenStepsLeavesTheDoneStepOk)
             stop = true;
     };
 
-    EXPECT_FALSE(Session->DoSend(inputs));
+    EXPECT_FALSE(Session->DoSend(inputs, Session->TakeImages()));
     EXPECT_EQ(Host.Messages.last(), QStringLiteral("interrupted: serial number 1000 written"));
     EXPECT_EQ(SendStepText(Session->LastSend, TSendStep::Serial), QStringLiteral("ok"));
     EXPECT_EQ(SendStepText(Session->LastSend, TSendStep::Kernel), QStringLiteral("---"));

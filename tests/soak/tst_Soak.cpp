@@ -83,7 +83,7 @@ TEST_F(Soak, NoSendReportsSuccessWhileTheFlashDiffers)
         Host.Clear();
         Unit->SetFaults(FaultsForSend(send));
         ++counts.Sends;
-        const bool reported = Session->DoSend(inputs);
+        const bool reported = Session->DoSend(inputs, Session->TakeImages());
         Unit->SetFaults({});
 
         const bool sent = Host.Messages.contains(QStringLiteral("sent successfully"));
@@ -114,7 +114,7 @@ TEST_F(Soak, NoSendReportsSuccessWhileTheFlashDiffers)
             ASSERT_TRUE(Link->SelectAdapter(QStringLiteral("lo")));
             ASSERT_EQ(Connect(QString::number(UnitSerial)).Outcome, TConnectOutcome::Answered);
         }
-        const bool verified = Session->DoVerify(inputs);
+        const bool verified = Session->DoVerify(inputs, Session->TakeImages());
         counts.VerifyPassed += verified ? 1 : 0;
         counts.VerifyFailed += verified ? 0 : 1;
         if (sent) {

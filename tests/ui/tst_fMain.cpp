@@ -273,9 +273,10 @@ private Q_SLOTS:
         QCOMPARE(FWindow->maximumSize(), QSize(861, 650));
         QVERIFY(FWindow->ParametersValid);
         QCOMPARE(FWindow->Password, QString());
-        QCOMPARE(FWindow->Link->PasswordCode, uint16_t(0));
+        QCOMPARE(FWindow->LinkOptions.PasswordCode, uint16_t(0));
         // Nothing was sent: a socket that sent would have been bound on the way.
-        QCOMPARE(FWindow->Link->Socket->state(), QAbstractSocket::UnconnectedState);
+        QTRY_VERIFY(!FWindow->Runner->Busy());
+        QCOMPARE(FWindow->SessionState.BoundPort, 0);
 
         for (const char* icon :
              {"imEthernet", "imOrvel", "imKernel", "imTamix", "imNADAlias", "imIPAddress", "imSubnetMask", "imGateway",
@@ -325,9 +326,11 @@ private Q_SLOTS:
         QFETCH(bool, identified);
         QFETCH(int, loaderMajor);
         QFETCH(bool, enabled);
-        FWindow->Session->Connected = connected;
-        FWindow->Session->Info.Identified = identified;
-        FWindow->Session->Info.Identification.LoaderMajor = uint16_t(loaderMajor);
+        TControllerInfo info;
+        info.Identified = identified;
+        info.Identification.LoaderMajor = uint16_t(loaderMajor);
+        FWindow->SessionState.Connected = connected;
+        FWindow->SessionState.OldLoader = info.IsOldLoader();
         for (const char* button : {"btnSend", "btnVerify", "btnStart", "btnStop", "btnSaveKernel", "btnSaveProgram"})
             QTRY_COMPARE(Find<QWidget>(button)->isEnabled(), enabled);
     }
@@ -338,7 +341,7 @@ private Q_SLOTS:
         for (const char* box : {"ckSerialNumber", "ckKernel", "ckPLCProgram", "ckSetNadAlias", "ckSetHardwareModel",
                                 "ckSetIEXBaudRate", "ckSetIPAddress", "rbStaticIP"})
             Check(box, true);
-        FWindow->Session->Connected = true;
+        FWindow->SessionState.Connected = true;
         FWindow->alActionsUpdate();
         FWindow->DisableControls();
         FWindow->alActionsUpdate();
@@ -662,16 +665,16 @@ private Q_SLOTS:
         AnswerPassword(dialog, QStringLiteral("abc"), true, &shown);
         QCOMPARE(shown, QString());
         QCOMPARE(FWindow->Password, QStringLiteral("abc"));
-        QCOMPARE(FWindow->Link->PasswordCode, uint16_t(0x7F00));
+        QCOMPARE(FWindow->LinkOptions.PasswordCode, uint16_t(0x7F00));
 
         AnswerPassword(dialog, QStringLiteral("changed"), false, &shown);
         QCOMPARE(shown, QStringLiteral("abc"));   // the password entered before
         QCOMPARE(FWindow->Password, QStringLiteral("abc"));
-        QCOMPARE(FWindow->Link->PasswordCode, uint16_t(0x7F00));
+        QCOMPARE(FWindow->LinkOptions.PasswordCode, uint16_t(0x7F00));
 
         AnswerPassword(dialog, QString(), true, &shown);
         QCOMPARE(FWindow->Password, QString());
-        QCOMPARE(FWindow->Link->PasswordCode, uint16_t(0));
+        QCOMPARE(FWindow->LinkOptions.PasswordCode, uint16_t(0));
     }
 
     void messageLog()
@@ -778,6 +781,7 @@ private Q_SLOTS:
         for (int choice = 0; choice < 2; ++choice) {
             QTest::mouseClick(FWindow->findChild<QPushButton*>(button), Qt::LeftButton);
             QCOMPARE(FWindow->findChild<QLineEdit*>(edit)->text(), junk);
+            QTRY_VERIFY(!FWindow->Runner->Busy());
             const QStringList lines = log->toPlainText().split(u'\n');
             QCOMPARE(lines.size(), 1);
             QVERIFY2(lines[0].endsWith(QLatin1String(": ") + message), qPrintable(lines[0]));

@@ -90,9 +90,13 @@ private:
     {
         QString error;
         QVERIFY2(FSim->Start(0, &error), qPrintable(error));
-        FWindow->Link->ControllerPort = FSim->Port();
+        FWindow->LinkOptions.Port = FSim->Port();
         QCOMPARE(Find<QComboBox>("cbEthAdapter")->currentText(), QStringLiteral("Loopback (127.0.0.1)"));
     }
+
+    // Until the runner has done what it was asked (its simulated units answer meanwhile):
+    // a connection that nobody answers takes eight attempts of half a second.
+    void Settle() const { QTRY_VERIFY_WITH_TIMEOUT(!FWindow->Runner->Busy(), 30000); }
 
     // Operation buttons as the next idle update leaves them.
     bool OperationsEnabled() const
@@ -126,9 +130,9 @@ private Q_SLOTS:
         FSim = std::make_unique<TControllerSimulator>();
         FWindow = std::make_unique<TfmMain>();
         FWindow->ErrorMessage = [this](const QString& text) { FErrors.append(text); };
-        FWindow->Session->ProductionLogPath = FDir.filePath(QStringLiteral("OrvelBinLoader.log"));
-        FWindow->Session->Wait = [](int) {};   // the simulator needs no settling time
-        QFile::remove(FWindow->Session->ProductionLogPath);
+        FWindow->Runner->SetProductionLogPath(ProductionLogPath());
+        FWindow->Runner->SetFixedWaits([](int) {});   // the simulator needs no settling time
+        QFile::remove(ProductionLogPath());
     }
 
     void cleanup()
@@ -172,11 +176,13 @@ private Q_SLOTS:
 
         // Another unit first, so that the panel and the buttons have something to replace.
         Nad()->setEditText(QStringLiteral("5000"));
+        Settle();
         QCOMPARE(Text("lblInfoSerial"), QStringLiteral("5000"));
         QVERIFY(OperationsEnabled());
 
         Nad()->setEditText(QStringLiteral("4711"));
-        QCOMPARE(FWindow->Link->LocalIP, QStringLiteral("127.0.0.1"));
+        Settle();
+        QCOMPARE(FWindow->SessionState.LocalIP, QStringLiteral("127.0.0.1"));
         QCOMPARE(Colour("imEthernet"), QStringLiteral("YELLOW"));   // lo has no gateway
         QCOMPARE(Colour("imOrvel"), QStringLiteral("GREEN"));
         QTEST(Text("lblInfoPlatform"), "platform");
@@ -209,13 +215,15 @@ private Q_SLOTS:
         FSim->AddController(Unit(5000, 3));
         StartSimulator();
         Nad()->setEditText(QStringLiteral("5000"));
+        Settle();
         QVERIFY(OperationsEnabled());
 
-        FWindow->Link->Attempts = 2;   // nothing answers: two attempts say so as well as eight
+        FWindow->LinkOptions.Attempts = 2;   // nothing answers: two attempts say so as well as eight
         if (noSerialNumber)
             Find<QAbstractButton>("ckNadNotAssigned")->click();
         else
             Nad()->setEditText(nad);
+        Settle();
 
         QCOMPARE(Nad()->isEnabled(), !noSerialNumber);
         QCOMPARE(Nad()->currentText(), nad);
@@ -234,6 +242,7 @@ private Q_SLOTS:
         StartSimulator();
         const auto listed = [this] {
             Nad()->showPopup();
+            Settle();
             Nad()->hidePopup();
             QStringList items;
             for (int i = 0; i < Nad()->count(); ++i)
@@ -243,11 +252,13 @@ private Q_SLOTS:
 
         // The first thing the operator does: the broadcast still leaves through the chosen adapter.
         QCOMPARE(listed(), QStringList({"100", "25"}));
-        QCOMPARE(FWindow->Link->Socket->localAddress().toString(), QStringLiteral("127.0.0.1"));
+        QCOMPARE(FWindow->SessionState.LocalIP, QStringLiteral("127.0.0.1"));
+        QVERIFY(FWindow->SessionState.BoundPort != 0);
         QCOMPARE(Nad()->currentText(), QString());
         QCOMPARE(Colour("imOrvel"), QStringLiteral("GREY"));
 
         Nad()->setCurrentIndex(1);
+        Settle();
         QCOMPARE(Text("lblInfoSerial"), QStringLiteral("25"));
         QCOMPARE(Colour("imOrvel"), QStringLiteral("GREEN"));
 
@@ -270,6 +281,7 @@ private Q_SLOTS:
         StartSimulator();
 
         Nad()->setEditText(QStringLiteral("77"));
+        Settle();
         QCOMPARE(Text("lblInfoSerial"), QStringLiteral("77"));
         QCOMPARE(Text("lblInfoKernelVersion"), QStringLiteral("-"));
 
@@ -282,6 +294,7 @@ private Q_SLOTS:
         QTest::mouseClick(Find<QPushButton>("btnPassword"), Qt::LeftButton);
         const qsizetype before = unit.ReceivedFrames.size();
         Find<QAbstractButton>("btnRefresh")->click();
+        Settle();
 
         QCOMPARE(Colour("imOrvel"), QStringLiteral("GREEN"));
         QCOMPARE(Text("lblInfoKernelVersion"), QStringLiteral("3.1.7"));
@@ -292,25 +305,28 @@ private Q_SLOTS:
             QCOMPARE(qFromLittleEndian<uint16_t>(frame.constData() + frame.size() - 4), code);
     }
 
-    // The link keeps events flowing while it waits, so the keys typed after the first one
-    // arrive while the connection to NAD 1 waits for an answer that never comes.
+    // The window's thread is free while the runner connects, so the keys typed after the
+    // first one arrive while the connection to NAD 1 waits for an answer that never comes.
     void typedNadEndsConnectedToTheWholeNumber()
     {
         FSim->AddController(Unit(1234, 3));
         StartSimulator();
         QTimer::singleShot(0, Nad(), [this] { QTest::keyClicks(Nad(), QStringLiteral("234")); });
         QTest::keyClicks(Nad(), QStringLiteral("1"));
+        Settle();
 
         QCOMPARE(Nad()->currentText(), QStringLiteral("1234"));
-        QCOMPARE(FWindow->Link->Nad, 1234);
-        // The connection to NAD 1 let go of the socket when it gave way; the window bound it again.
-        QCOMPARE(FWindow->Link->Socket->localAddress().toString(), QStringLiteral("127.0.0.1"));
+        QCOMPARE(FWindow->SessionState.Nad, 1234);
+        // The connection to NAD 1 let go of the socket when it gave way; it was bound again.
+        QCOMPARE(FWindow->SessionState.LocalIP, QStringLiteral("127.0.0.1"));
         QCOMPARE(Colour("imOrvel"), QStringLiteral("GREEN"));
         QCOMPARE(Text("lblInfoSerial"), QStringLiteral("1234"));
         QCOMPARE(Text("lblInfoPlatform"), QStringLiteral("Orvel/ARM"));
         QCOMPARE(LogLines(), QStringList({"connected"}));
         QVERIFY(OperationsEnabled());
     }
+
+    QString ProductionLogPath() const { return FDir.filePath(QStringLiteral("OrvelBinLoader.log")); }
 
     static QString DataFolder() { return QFileInfo(TRecordStore::DefaultPath()).path(); }
 
@@ -326,12 +342,14 @@ private Q_SLOTS:
         const QString programPath = WriteFile(QStringLiteral("program.bin"), program);
 
         Find<QAbstractButton>("ckNadNotAssigned")->click();
+        Settle();
         for (const char* box :
              {"ckSerialNumber", "ckAutoincrement", "ckKernel", "ckPLCProgram", "ckStartPLC", "ckSetRTC"})
             Find<QAbstractButton>(box)->setChecked(true);
         Find<QLineEdit>("edSerialNumber")->setText(QStringLiteral("1000"));
         Find<QLineEdit>("leKernelBinary")->setText(kernelPath);
         Find<QLineEdit>("leTamixBinary")->setText(programPath);
+        Settle();
         FWindow->alActionsUpdate();   // the idle update enables Send for the connected unit
         return unit;
     }
@@ -347,7 +365,7 @@ private Q_SLOTS:
 
     QStringList ProductionLogLines() const
     {
-        QFile log(FWindow->Session->ProductionLogPath);
+        QFile log(ProductionLogPath());
         if (!log.open(QIODevice::ReadOnly))
             return {};
         return QString::fromLatin1(log.readAll()).split(u'\n', Qt::SkipEmptyParts);
@@ -375,6 +393,7 @@ private Q_SLOTS:
         QVERIFY(OperationsEnabled());
 
         Find<QAbstractButton>("btnSend")->click();
+        Settle();
 
         QCOMPARE(LogLines(), QStringList({"starting loader", "erasing flash", "sending kernel", "starting kernel",
                                           "erasing flash", "sending plc program", "sent successfully",
@@ -391,7 +410,7 @@ private Q_SLOTS:
         QCOMPARE(unit.PlcState, uint8_t(2));
 
         // The window reconnects under the new number and offers the next one.
-        QCOMPARE(FWindow->Link->Nad, 1000);
+        QCOMPARE(FWindow->SessionState.Nad, 1000);
         QCOMPARE(Colour("imOrvel"), QStringLiteral("GREEN"));
         QCOMPARE(Text("lblInfoSerial"), QStringLiteral("1000"));
         QCOMPARE(Text("lblInfoKernelVersion"), QStringLiteral("3.1.7"));
@@ -407,6 +426,7 @@ private Q_SLOTS:
         StoreNextSerialAtLeast(1500);
 
         Find<QAbstractButton>("btnSend")->click();
+        Settle();
 
         QCOMPARE(unit.Serial(), 1500u);
         QVERIFY2(LogLines().contains(QStringLiteral("serial number 1500 given instead of 1000: the numbers "
@@ -433,6 +453,7 @@ private Q_SLOTS:
         }
 
         Find<QAbstractButton>("btnSend")->click();
+        Settle();
 
         QVERIFY2(unit.Serial() != 1000u, qPrintable(LogLines().join(u'\n')));
     }
@@ -465,6 +486,7 @@ private Q_SLOTS:
         });
 
         Find<QAbstractButton>("btnSend")->click();
+        Settle();
 
         QCOMPARE(locked.size(), 9);
         QVERIFY(saveAsked.isEmpty());
@@ -495,6 +517,7 @@ private Q_SLOTS:
         });
 
         Find<QAbstractButton>("btnSend")->click();
+        Settle();
 
         QVERIFY(visibleAfterClose);
         QVERIFY(LogLines().contains(QStringLiteral("the window closes when the operation has ended")));
@@ -510,8 +533,8 @@ private Q_SLOTS:
     {
         const QByteArray kernel = SampleKernel(3, 16 * 1024);
         TSimController& unit = PrepareProductionRun(kernel, SampleProgram(8 * 1024));
-        FWindow->Link->RequestTimeout = FWindow->Link->Timeout = 50;
-        FWindow->Link->Attempts = 2;
+        FWindow->LinkOptions.Timeout = 50;
+        FWindow->LinkOptions.Attempts = 2;
         WhenLogShows(QStringLiteral("sending plc program"), [&unit] {
             TSimFaults gone;
             gone.DropNext = 1000000;
@@ -519,6 +542,7 @@ private Q_SLOTS:
         });
 
         Find<QAbstractButton>("btnSend")->click();
+        Settle();
 
         QVERIFY(FErrors.isEmpty());
         TRecordStore store;
@@ -552,6 +576,7 @@ private Q_SLOTS:
         TSimController& unit = PrepareProductionRun(SampleKernel(2, 16 * 1024), SampleProgram(4 * 1024));
 
         Find<QAbstractButton>("btnSend")->click();
+        Settle();
 
         QCOMPARE(unit.Serial(), NoSerialNumber);
         QVERIFY2(LogLines().contains(QStringLiteral("error: no valid kernel file")),
@@ -571,6 +596,7 @@ private Q_SLOTS:
         TSimController& unit = PrepareProductionRun(SampleKernel(3, 16 * 1024), SampleProgram(8 * 1024));
 
         Find<QAbstractButton>("btnSend")->click();
+        Settle();
 
         QCOMPARE(unit.Serial(), NoSerialNumber);
         QCOMPARE(unit.CommandCounts.value(CmdEraseFlash), 0);

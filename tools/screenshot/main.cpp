@@ -8,6 +8,7 @@
 
 #include <QApplication>
 #include <QComboBox>
+#include <QEventLoop>
 #include <QSettings>
 #include <QTemporaryDir>
 
@@ -39,9 +40,13 @@ int main(int argc, char* argv[])
     }
 
     TfmMain window;
-    window.Link->ControllerPort = simulator.Port();
+    window.LinkOptions.Port = simulator.Port();
     window.show();
+    // The simulator answers on this thread while the window waits for its runner.
+    QEventLoop connected;
+    QObject::connect(window.Runner, &TSessionRunner::Idle, &connected, &QEventLoop::quit);
     window.findChild<QComboBox*>(QStringLiteral("cbNAD"))->setEditText(QStringLiteral("4711"));
+    connected.exec();
     window.alActionsUpdate();
     QCoreApplication::processEvents();
 

@@ -1,0 +1,161 @@
+// The window's session runner against simulated units on loopback: who wins when the operator
+// changes the NAD while a connection waits for a unit that never answers, and a send whose
+// reports reach the front end in the order the session gave them while its thread is free.
+#include "LoopbackAdapter.h"
+#include "OrvelSimulator.h"
+#include "SampleImages.h"
+#include "SessionRunner.h"
+#include "TestPrinters.h"
+
+#include <QElapsedTimer>
+#include <QEventLoop>
+#include <QFile>
+#include <QSettings>
+#include <QTemporaryDir>
+#include <QTimer>
+
+#include <gtest/gtest.h>
+
+#include <functional>
+
+namespace {
+
+// What happens while a first connection waits for NAD 4242, which nobody answers.
+struct TTakeOverCase {
+    const char* Name;
+    std::function<void(TSessionRunner&, const std::function<void(const QString&)>& connect)> During;
+    QStringList Connected;   // "serial outcome" per connection that reported, in order
+    QStringList Messages;    // what the connections logged
+    bool Discovered;         // the case ends with a discovery's list
+};
+
+class SessionRunnerTakeOver : public ::testing::TestWithParam<TTakeOverCase> {
+protected:
+    TLoopbackAdapter Loopback;
+    TControllerSimulator Sim;
+};
+
+TEST_P(SessionRunnerTakeOver, OnlyTheNewestConnectionReports)
+{
+    TSimControllerConfig unit;
+    unit.Serial = 1001;
+    unit.Kernel = SampleKernel(3);   // a unit with a kernel says "connected"
+    Sim.AddController(unit);
+    QString error;
+    ASSERT_TRUE(Sim.Start(0, &error)) << error.toStdString();
+
+    TSessionRunner runner;
+    TLinkOptions options;
+    options.Port = Sim.Port();   // eight attempts of a second each: the first connection waits long
+    runner.SetLink(options);
+    QStringList connected;
+    QStringList messages;
+    bool discovered = false;
+    QObject::connect(&runner, &TSessionRunner::Connected, [&](const TConnectResult& result) {
+        connected << result.Panel.Serial + u' ' + QString::number(int(result.Outcome));
+    });
+    QObject::connect(&runner, &TSessionRunner::Message, [&](const QString& text) { messages << text; });
+    QObject::connect(&runner, &TSessionRunner::Discovered, [&](const QStringList&) { discovered = true; });
+    const auto connect = [&](const QString& nad) {
+        runner.Connect({LoopbackAdapterName, false, TNadChoice{false, nad}});
+    };
+
+    QEventLoop idle;
+    QObject::connect(&runner, &TSessionRunner::Idle, &idle, &QEventLoop::quit);
+    QTimer::singleShot(60000, &idle, &QEventLoop::quit);
+    QElapsedTimer clock;
+    clock.start();
+    connect(QStringLiteral("4242"));
+    QTimer::singleShot(100, [&] { GetParam().During(runner, connect); });
+    idle.exec();
+
+    EXPECT_FALSE(runner.Busy());
+    EXPECT_LT(clock.elapsed(), 4000) << "the first connection was not cut short";
+    EXPECT_EQ(connected, GetParam().Connected);
+    EXPECT_EQ(messages, GetParam().Messages);
+    EXPECT_EQ(discovered, GetParam().Discovered);
+}
+
+const QString Answered = QString::number(int(TConnectOutcome::Answered));
+
+INSTANTIATE_TEST_SUITE_P(Station, SessionRunnerTakeOver,
+                         ::testing::Values(TTakeOverCase{"newer_choice_takes_over",
+                                                         [](TSessionRunner&, const auto& connect) {
+                                                             connect(QStringLiteral("1001"));
+                                                         },
+                                                         {QStringLiteral("1001 ") + Answered},
+                                                         {"connected"},
+                                                         false},
+                                           TTakeOverCase{"two_newer_choices_connect_once_more_with_the_last",
+                                                         [](TSessionRunner&, const auto& connect) {
+                                                             connect(QStringLiteral("4243"));
+                                                             connect(QStringLiteral("1001"));
+                                                         },
+                                                         {QStringLiteral("1001 ") + Answered},
+                                                         {"connected"},
+                                                         false},
+                                           TTakeOverCase{"discovery_ends_the_connection_without_a_result",
+                                                         [](TSessionRunner& runner, const auto&) {
+                                                             runner.Discover({LoopbackAdapterName, false, {}}, 50);
+                                                         },
+                                                         {},
+                                                         {},
+                                                         true}),
+                         [](const auto& info) { return std::string(info.param.Name); });
+
+TEST(SessionRunner, SendReportsInOrderWhileTheFrontEndThreadStaysFree)
+{
+    const TLoopbackAdapter loopback;
+    QTemporaryDir dir;
+    QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, dir.path());
+    TControllerSimulator sim;
+    TSimControllerConfig unit;
+    unit.Serial = 1001;
+    sim.AddController(unit);
+    QString error;
+    ASSERT_TRUE(sim.Start(0, &error)) << error.toStdString();
+
+    TSessionRunner runner;
+    TLinkOptions options;
+    options.Port = sim.Port();
+    runner.SetLink(options);
+    runner.SetProductionLogPath(dir.filePath(QStringLiteral("window.log")));
+    QStringList messages;
+    TUnitRecord record;
+    QObject::connect(&runner, &TSessionRunner::Message, [&](const QString& text) { messages << text; });
+    QObject::connect(&runner, &TSessionRunner::Finished, [&](const TUnitRecord& kept, bool) { record = kept; });
+    QEventLoop idle;
+    QObject::connect(&runner, &TSessionRunner::Idle, &idle, &QEventLoop::quit);
+    QTimer::singleShot(60000, &idle, &QEventLoop::quit);
+
+    TSessionState state;
+    QObject::connect(&runner, &TSessionRunner::StateChanged, [&](const TSessionState& now) { state = now; });
+    runner.Connect({LoopbackAdapterName, true, TNadChoice{false, QStringLiteral("1001")}});
+    idle.exec();
+    ASSERT_TRUE(state.Connected);
+
+    QFile program(dir.filePath(QStringLiteral("program.bin")));
+    ASSERT_TRUE(program.open(QIODevice::WriteOnly));
+    program.write(SealedProgram(SampleProgram(64 * 1024), false));
+    program.close();
+    TSessionJob job{TUnitOperation::Send, {}, {}};
+    job.Inputs.ProgramChecked = true;
+    job.Inputs.ProgramPath = program.fileName();
+    runner.LoadImageFiles(TImageKind::Program, job.Inputs);
+    // The front end's thread handles its events all through the send: a timer every 5 ms
+    // keeps firing.
+    int ticks = 0;
+    QTimer tick;
+    QObject::connect(&tick, &QTimer::timeout, [&] { ++ticks; });
+    tick.start(5);
+    runner.Run(job);
+    idle.exec();
+
+    EXPECT_EQ(messages,
+              QStringList({"plc program loaded", "erasing flash", "sending plc program", "sent successfully"}));
+    EXPECT_EQ(record.Outcome, TUnitOutcome::Succeeded);
+    EXPECT_EQ(record.ProgramStep, QStringLiteral("ok"));
+    EXPECT_GT(ticks, 0);
+}
+
+}   // namespace
