@@ -83,8 +83,12 @@ public:
         switch (job.Operation) {
         case TUnitOperation::Info:
             return true;
-        case TUnitOperation::Send:
-            return Send(job.Inputs, record);
+        case TUnitOperation::Send: {
+            const bool sent = Send(job.Inputs, record);
+            if (job.KeepRecord)
+                job.KeepRecord(record, *this);
+            return sent;
+        }
         case TUnitOperation::Verify:
             return Session.DoVerify(job.Inputs, Session.TakeImages());
         case TUnitOperation::StartPlc:

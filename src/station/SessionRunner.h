@@ -48,6 +48,9 @@ struct TSessionJob {
     TUnitOperation Operation = TUnitOperation::Info;
     TOperationInputs Inputs;
     QString DumpPath;   // a dump's file, asked before the operation; empty: cancelled
+    // A send's end, on the runner's thread, before anything else is reported: the unit's
+    // record kept (its words through host).
+    std::function<void(const TUnitRecord& record, TOperationHost& host)> KeepRecord;
 };
 
 // The session as the last finished request left it.
@@ -103,7 +106,7 @@ Q_SIGNALS:
     // The newest connection's outcome; none for one that a newer one cancelled.
     void Connected(const TConnectResult& result);
     void Discovered(const QStringList& nads);
-    // An operation has ended; for a send, the unit's record.
+    // An operation has ended; for a send, the unit's record, kept already.
     void Finished(const TUnitRecord& record, bool ok);
     // After every request, before the next.
     void StateChanged(const TSessionState& state);

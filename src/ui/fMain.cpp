@@ -5,6 +5,7 @@
 #include "fHelp.h"
 #include "fPassword.h"
 #include "IntegerText.h"
+#include "RecordKeeper.h"
 #include "SettingsStore.h"
 #include "StoreSerialCounter.h"
 #include "uABus.h"
@@ -60,21 +61,61 @@ void BindButton(QPushButton* button, QAction* action)
     QObject::connect(button, &QPushButton::clicked, action, &QAction::trigger);
 }
 
+}   // namespace
+
+// The window's record store and its fallback file, opened at the first Send and again at
+// every Send while it does not open. Used only on the runner's thread: every unit's record
+// is kept there before the send reports its end, and the window's thread never waits for
+// the store.
+class TWindowRecords {
+public:
+    TRecordKeeper& Keeper()
+    {
+        // A store that did not open is tried again at the next Send; meanwhile the keeper
+        // finds it closed and keeps the record in the fallback file, and no number is given.
+        if (!FKeeper || !FKeeper->Store().OpenError().isEmpty()) {
+            auto store = std::make_shared<TRecordStore>();
+            QString error;
+            store->Open(QString(), error);
+            FKeeper = std::make_unique<TRecordKeeper>(store, TRecordKeeper::DefaultFallbackPath(*store));
+        }
+        return *FKeeper;
+    }
+
+    void Keep(const TUnitRecord& record, TOperationHost& host)
+    {
+        const TKeepResult kept = Keeper().Keep(RecordEntry(record, QSysInfo::machineHostName(), QString()));
+        // A number another unit holds already, or waiting lines set aside: said whatever
+        // became of this record.
+        if (!kept.Notes.isEmpty())
+            host.AddMessage(QStringLiteral("warning: ") + kept.Notes);
+        if (kept.Kept == TKept::Waiting) {
+            host.AddMessage(QStringLiteral("warning: ") + kept.Text);
+        } else if (kept.Kept == TKept::Lost) {
+            host.AddMessage(QStringLiteral("error: ") + kept.Text);
+            host.ShowError(kept.Text);
+        }
+    }
+
+private:
+    std::unique_ptr<TRecordKeeper> FKeeper;
+};
+
+namespace {
+
 // The number a send writes, entered first in the record store's set of given numbers, so that
 // no station or other window gives it too: the box's number as typed (refused in words when it
 // was given already), or with autoincrement the next one from the stored counter that nobody
 // gave yet; -1 and why when there is none. Runs on the runner's thread, where the store has a
 // connection of its own.
-int32_t TakeWindowSerial(TRecordStore& store, int32_t wanted, bool autoincrement, QString& why)
+int32_t TakeWindowSerial(const std::shared_ptr<TRecordStore>& store, int32_t wanted, bool autoincrement, QString& why)
 {
     if (wanted < 1)
         return -1;   // the send says the number is invalid
     const QString source = QStringLiteral("the window");
     if (!autoincrement)
-        return store.ClaimSerial(wanted, source, QSysInfo::machineHostName(), why) ? wanted : -1;
-    // The counter shares the store with the window; it never outlives this call.
-    const std::shared_ptr<TRecordStore> unowned(&store, [](TRecordStore*) {});
-    TClaimedSerialCounter counter(std::make_shared<TSettingsSerialCounter>(wanted), unowned, source,
+        return store->ClaimSerial(wanted, source, QSysInfo::machineHostName(), why) ? wanted : -1;
+    TClaimedSerialCounter counter(std::make_shared<TSettingsSerialCounter>(wanted), store, source,
                                   QSysInfo::machineHostName());
     const int32_t taken = counter.Take();
     if (taken < 1)
@@ -84,7 +125,8 @@ int32_t TakeWindowSerial(TRecordStore& store, int32_t wanted, bool autoincrement
 
 }   // namespace
 
-TfmMain::TfmMain(QWidget* parent) : QMainWindow(parent), ui(std::make_unique<Ui::fmMain>())
+TfmMain::TfmMain(QWidget* parent)
+    : QMainWindow(parent), ui(std::make_unique<Ui::fmMain>()), FRecords(std::make_shared<TWindowRecords>())
 {
     InitPictureResources();
     ui->setupUi(this);
@@ -541,10 +583,8 @@ void TfmMain::RunOperation(const std::function<TSessionJob()>& makeJob)
     Runner->Run(makeJob());
 }
 
-void TfmMain::OperationFinished(const TUnitRecord& record, bool)
+void TfmMain::OperationFinished()
 {
-    if (record.Started.isValid())   // a send's: every unit written has its record
-        KeepRecord(record);
     // An operator who closed the window meanwhile waits for the operation, not for this.
     if (!FCloseWhenDone)
         Connect();
@@ -567,15 +607,18 @@ void TfmMain::acSendExecute()
 
 TSessionJob TfmMain::SendJob()
 {
-    TSessionJob job{TUnitOperation::Send, OperationInputs(), {}};
+    TSessionJob job{TUnitOperation::Send, OperationInputs(), {}, {}};
+    job.KeepRecord = [records = FRecords](const TUnitRecord& record, TOperationHost& host) {
+        records->Keep(record, host);
+    };
     TOperationInputs& inputs = job.Inputs;
     if (!inputs.SerialNumberChecked)
         return job;
     // Taken at the moment the unit is about to receive it, from the store that knows every
     // number given; the box's number as the send started is the wish.
-    inputs.TakeSerialNumber = [store = Records().SharedStore(), window = QPointer<TfmMain>(this),
-                               wanted = inputs.SerialNumber, autoincrement = inputs.Autoincrement](QString& why) {
-        const int32_t taken = TakeWindowSerial(*store, wanted, autoincrement, why);
+    inputs.TakeSerialNumber = [records = FRecords, window = QPointer<TfmMain>(this), wanted = inputs.SerialNumber,
+                               autoincrement = inputs.Autoincrement](QString& why) {
+        const int32_t taken = TakeWindowSerial(records->Keeper().SharedStore(), wanted, autoincrement, why);
         if (taken > 0 && taken != wanted)
             QMetaObject::invokeMethod(
                 window.data(),
@@ -591,63 +634,35 @@ TSessionJob TfmMain::SendJob()
     return job;
 }
 
-TRecordKeeper& TfmMain::Records()
-{
-    // A store that did not open is tried again at the next Send; meanwhile the keeper finds
-    // it closed and keeps the record in the fallback file, and no number is given.
-    if (!FRecords || !FRecords->Store().OpenError().isEmpty()) {
-        auto store = std::make_shared<TRecordStore>();
-        QString error;
-        store->Open(QString(), error);
-        FRecords = std::make_unique<TRecordKeeper>(store, TRecordKeeper::DefaultFallbackPath(*store));
-    }
-    return *FRecords;
-}
-
-void TfmMain::KeepRecord(const TUnitRecord& record)
-{
-    const TKeepResult kept = Records().Keep(RecordEntry(record, QSysInfo::machineHostName(), QString()));
-    // A number another unit holds already, or waiting lines set aside: said whatever became
-    // of this record.
-    if (!kept.Notes.isEmpty())
-        AddMessage(QStringLiteral("warning: ") + kept.Notes);
-    if (kept.Kept == TKept::Waiting) {
-        AddMessage(QStringLiteral("warning: ") + kept.Text);
-    } else if (kept.Kept == TKept::Lost) {
-        AddMessage(QStringLiteral("error: ") + kept.Text);
-        ShowError(kept.Text);
-    }
-}
-
 void TfmMain::acVerifyExecute()
 {
     RunOperation([this] {
         ParametersValid = CheckParameters();
-        return TSessionJob{TUnitOperation::Verify, OperationInputs(), {}};
+        return TSessionJob{TUnitOperation::Verify, OperationInputs(), {}, {}};
     });
 }
 
 void TfmMain::acStartExecute()
 {
-    RunOperation([] { return TSessionJob{TUnitOperation::StartPlc, {}, {}}; });
+    RunOperation([] { return TSessionJob{TUnitOperation::StartPlc, {}, {}, {}}; });
 }
 
 void TfmMain::acStopExecute()
 {
-    RunOperation([] { return TSessionJob{TUnitOperation::StopPlc, {}, {}}; });
+    RunOperation([] { return TSessionJob{TUnitOperation::StopPlc, {}, {}, {}}; });
 }
 
 void TfmMain::acSaveKernelExecute()
 {
     RunOperation([this] {
-        return TSessionJob{TUnitOperation::DumpKernel, {}, SaveFileName(DefaultDumpFileName(OpSaveKernel))};
+        return TSessionJob{TUnitOperation::DumpKernel, {}, SaveFileName(DefaultDumpFileName(OpSaveKernel)), {}};
     });
 }
 
 void TfmMain::acSaveProgramExecute()
 {
     RunOperation([this] {
-        return TSessionJob{TUnitOperation::DumpProgram, {}, SaveFileName(DefaultDumpFileName(OpSaveProgram))};
+        return TSessionJob{TUnitOperation::DumpProgram, {}, SaveFileName(DefaultDumpFileName(OpSaveProgram)), {}};
     });
 }
 

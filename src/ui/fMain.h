@@ -20,7 +20,6 @@
 // store cannot take it. The serial number still comes from the window's own setting.
 #pragma once
 
-#include "RecordKeeper.h"
 #include "SessionRunner.h"
 #include "uEthernetUtils.h"
 
@@ -35,6 +34,7 @@ class QFileDialog;
 class QLabel;
 class QLineEdit;
 class QPushButton;
+class TWindowRecords;
 class TfmAbout;
 class TfmHelp;
 class TfmPassword;
@@ -171,16 +171,13 @@ private:
     // asks for its file here), the runner runs it, then the window connects again to show the
     // controller as the operation left it; the frame ends when the runner is idle.
     void RunOperation(const std::function<TSessionJob()>& makeJob);
-    void OperationFinished(const TUnitRecord& record, bool ok);
+    // The operation has ended (a send's record is kept already): the closing connection.
+    void OperationFinished();
     void RunnerIdle();
     // The Send's inputs: the serial number is taken on the runner's thread at the moment the
     // unit is about to receive it.
     TSessionJob SendJob();
-    void KeepRecord(const TUnitRecord& record);
     void ConnectRunner();
-    // The record store and its fallback file, opened at the first Send and again at every
-    // Send while it does not open.
-    TRecordKeeper& Records();
     // Enables each input as its box and the running operation allow.
     void UpdateInputStates();
     // The cbHardwareModel item its text names, whatever the case; -1 when it names none.
@@ -209,5 +206,5 @@ private:
     TfmAbout* fmAbout = nullptr;
     TfmPassword* fmPassword = nullptr;
     TfmHelp* fmHelp = nullptr;
-    std::unique_ptr<TRecordKeeper> FRecords;   // from the first Send on
+    std::shared_ptr<TWindowRecords> FRecords;   // on the runner's thread only
 };
