@@ -12,7 +12,6 @@
 #include "uCommon.h"
 
 #include <QCloseEvent>
-#include <QPointer>
 #include <QDir>
 #include <QFileDialog>
 #include <QGuiApplication>
@@ -616,17 +615,19 @@ TSessionJob TfmMain::SendJob()
         return job;
     // Taken at the moment the unit is about to receive it, from the store that knows every
     // number given; the box's number as the send started is the wish.
-    inputs.TakeSerialNumber = [records = FRecords, window = QPointer<TfmMain>(this), wanted = inputs.SerialNumber,
+    // The runner's thread ends before the window goes, so the report posted to it here is
+    // either shown or dropped with the window.
+    inputs.TakeSerialNumber = [this, records = FRecords, wanted = inputs.SerialNumber,
                                autoincrement = inputs.Autoincrement](QString& why) {
         const int32_t taken = TakeWindowSerial(records->Keeper().SharedStore(), wanted, autoincrement, why);
         if (taken > 0 && taken != wanted)
             QMetaObject::invokeMethod(
-                window.data(),
-                [window, taken, wanted] {
-                    window->AddMessage(QStringLiteral("serial number ") + QString::number(taken) +
-                                       QStringLiteral(" given instead of ") + QString::number(wanted) +
-                                       QStringLiteral(": the numbers below it were given already"));
-                    window->ui->edSerialNumber->setText(QString::number(taken));
+                this,
+                [this, taken, wanted] {
+                    AddMessage(QStringLiteral("serial number ") + QString::number(taken) +
+                               QStringLiteral(" given instead of ") + QString::number(wanted) +
+                               QStringLiteral(": the numbers below it were given already"));
+                    ui->edSerialNumber->setText(QString::number(taken));
                 },
                 Qt::QueuedConnection);
         return taken;
