@@ -148,12 +148,7 @@ TSessionRunner::TSessionRunner(QObject* parent) : QObject(parent)
 
 TSessionRunner::~TSessionRunner()
 {
-    {
-        const QMutexLocker lock(&FMutex);
-        FNextConnect.reset();
-        if (FConnecting)
-            FStop = true;
-    }
+    CancelConnection();
     FThread.quit();
     FThread.wait();
 }
@@ -248,14 +243,17 @@ void TSessionRunner::Connect(const TConnectOrder& order)
         true);
 }
 
+void TSessionRunner::CancelConnection()
+{
+    const QMutexLocker lock(&FMutex);
+    FNextConnect.reset();
+    if (FConnecting)
+        FStop = true;
+}
+
 void TSessionRunner::Discover(const TConnectOrder& order, uint32_t timeout)
 {
-    {
-        const QMutexLocker lock(&FMutex);
-        FNextConnect.reset();
-        if (FConnecting)
-            FStop = true;
-    }
+    CancelConnection();
     Post([this, order, timeout] { FWorker->Discover(order, timeout); });
 }
 

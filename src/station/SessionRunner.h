@@ -81,6 +81,9 @@ public:
     // Ends a connection under way without a result, binds when asked and lists the NADs that
     // answer within timeout ms (Discovered).
     void Discover(const TConnectOrder& order, uint32_t timeout);
+    // Ends the connection under way within the link's stop check, and drops one not yet
+    // begun; neither reports. At once, from the calling thread.
+    void CancelConnection();
     // Forgets the controller (the next connection reads it anew).
     void ForgetController();
     void MarkDisconnected();

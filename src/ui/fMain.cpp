@@ -842,13 +842,20 @@ void TfmMain::acCloseExecute()
 
 void TfmMain::closeEvent(QCloseEvent* event)
 {
-    // A unit being written must not look finished: the window stays until the operation
-    // (or the connection under way) has ended, and then closes by itself. Requests are
-    // never cut off halfway through a block.
-    if (FOperationRunning || Runner->Busy()) {
+    // A unit being written must not look finished: the window stays until the operation has
+    // ended, and then closes by itself. Requests are never cut off halfway through a block.
+    if (FOperationRunning) {
         event->ignore();
         if (!FCloseWhenDone)
             AddMessage(QStringLiteral("the window closes when the operation has ended"));
+        FCloseWhenDone = true;
+        return;
+    }
+    // A connection writes nothing: it is cut short, and the window closes once the runner
+    // has let go of it.
+    if (Runner->Busy()) {
+        event->ignore();
+        Runner->CancelConnection();
         FCloseWhenDone = true;
         return;
     }
