@@ -20,6 +20,7 @@
 #include <QComboBox>
 #include <QCryptographicHash>
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
 #include <QStandardPaths>
@@ -525,6 +526,23 @@ private Q_SLOTS:
         QCOMPARE(ProductionLogLines().size(), 1);
         QVERIFY(unit.HoldsValidProgram());
         QVERIFY(!FWindow->isVisible());
+    }
+
+    // Closing while a connection waits for a unit that never answers: a connection writes
+    // nothing, so its wait is cut short and the window closes long before the attempts would
+    // have run out (eight of half a second).
+    void closeDuringAConnectionEndsIt()
+    {
+        FSim->AddController(Unit(5000, 3));
+        StartSimulator();
+        FWindow->show();
+        Nad()->setEditText(QStringLiteral("4242"));
+        QElapsedTimer clock;
+        clock.start();
+        QVERIFY(!FWindow->close());
+        QTRY_VERIFY_WITH_TIMEOUT(!FWindow->isVisible(), 10000);
+        QVERIFY2(clock.elapsed() < 3000, qPrintable(QString::number(clock.elapsed())));
+        QCOMPARE(LogLines(), QStringList());
     }
 
     // A unit that falls silent after it took its number and its kernel: its record in the
