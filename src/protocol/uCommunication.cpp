@@ -3,13 +3,15 @@
 #include "ProgramFolders.h"
 #include "uABus.h"
 
+#include <QDeadlineTimer>
 #include <QDir>
-#include <QEventLoop>
 #include <QFile>
 #include <QHostAddress>
-#include <QTimer>
+#include <QThread>
 #include <QUdpSocket>
 #include <QtEndian>
+
+#include <poll.h>
 
 #include <chrono>
 #include <climits>
@@ -22,7 +24,7 @@ namespace {
 
 constexpr uint8_t Acknowledge = 1;
 constexpr uint32_t EraseTimeoutFactor = 10;   // an erase takes up to 10 s where a request takes 1 s
-constexpr std::chrono::milliseconds StopCheckInterval(20);
+constexpr int StopCheckMs = 20;               // a stop request ends a wait within this long
 constexpr int BlockSize = 256;
 constexpr int ReplyBufferSize = 1040;   // holds the data of the longest accepted reply
 // Block numbers are 16-bit: memory past 65536 blocks cannot be addressed.
@@ -74,8 +76,8 @@ QByteArray BlockArguments(uint16_t block, uint16_t count)
 
 TCommunicator::TCommunicator(QObject* parent) : QObject(parent), Socket(new QUdpSocket(this))
 {
-    // Qt permits broadcasts on every UDP socket it opens; nothing else to set here.
-    connect(Socket, &QUdpSocket::readyRead, this, &TCommunicator::ReadPendingDatagrams);
+    // Qt permits broadcasts on every UDP socket it opens; nothing else to set here. A wait
+    // reads the socket itself: nothing is connected to its readyRead.
     Adapter.DetectLocal();
     LocalIP = Adapter.IPAddress;
 }
@@ -119,7 +121,7 @@ void TCommunicator::SetNad(int32_t nad)
 
 bool TCommunicator::Disconnect()
 {
-    CancelWait();
+    State = StateIdle;
     TargetIP.clear();
     RxFrame.clear();
     PeerIP.clear();
@@ -127,12 +129,6 @@ bool TCommunicator::Disconnect()
     PeerPort = 0;
     Socket->abort();
     return Socket->state() == QAbstractSocket::UnconnectedState;
-}
-
-void TCommunicator::CancelWait()
-{
-    ++FWaitGeneration;
-    State = StateIdle;
 }
 
 QString TCommunicator::BroadcastDestination() const
@@ -195,11 +191,8 @@ bool TCommunicator::Transact(const QByteArray& frame, int attempts, uint32_t tim
         SendDatagram(frame, discovery ? BroadcastDestination() : Destination());
         if (DebugTrace)   // the hex text costs more than the rest of the send
             WriteDebugLog(QStringLiteral("TX:") + QString::fromLatin1(BytesToHex(frame)));
-        const uint64_t wait = FWaitGeneration + 1;   // the number WaitForReply is about to take
         result = WaitForReply(timeout);
         missed = missed || FReplyOutstanding;
-        if (FWaitGeneration != wait)
-            break;   // a newer request took over or the wait was cancelled: no more attempts
     }
     // Even when a resend got its answer, the reply to the attempt before it may still come;
     // the next request starts on a fresh port.
@@ -211,7 +204,6 @@ bool TCommunicator::Transact(const QByteArray& frame, int attempts, uint32_t tim
 
 bool TCommunicator::WaitForReply(uint32_t timeout)
 {
-    const uint64_t generation = ++FWaitGeneration;
     FReplyOutstanding = true;   // until a frame answers this very wait
     State = StateWaiting;
     LastRejection = TRejection::None;
@@ -220,35 +212,26 @@ bool TCommunicator::WaitForReply(uint32_t timeout)
     RxData.clear();
     PeerIP.clear();
 
-    bool timedOut = false;
-    QTimer timer;
-    timer.setSingleShot(true);
-    timer.setTimerType(Qt::PreciseTimer);
-    connect(&timer, &QTimer::timeout, this, [&timedOut] { timedOut = true; });
-    timer.start(std::chrono::milliseconds(std::min<uint32_t>(timeout, INT_MAX)));
-    // A stop request comes from another thread and wakes nothing here: a short tick looks
-    // at it, so a wait of many seconds ends within StopCheckInterval of it.
+    // The thread blocks on the socket until a datagram comes, handles what came, and blocks
+    // again until an accepted reply ends the wait or the time-out does. A stop request from
+    // another thread wakes nothing here: the blocking is cut into slices, so a wait of many
+    // seconds ends within StopCheckMs of it.
+    const QDeadlineTimer deadline(std::chrono::milliseconds(std::min<uint32_t>(timeout, INT_MAX)), Qt::PreciseTimer);
     bool stopped = false;
-    QTimer stopCheck;
-    if (StopRequested) {
-        connect(&stopCheck, &QTimer::timeout, this, [this, &stopped] { stopped = Stopping(); });
-        stopCheck.start(StopCheckInterval);
+    while (State != StateIdle && !deadline.hasExpired() && !(stopped = Stopping())) {
+        const qint64 left = deadline.remainingTime();
+        const int slice = StopRequested ? int(std::min<qint64>(left, StopCheckMs))
+                                        : int(std::min<qint64>(left, INT_MAX));
+        if (WaitForDatagram(slice))
+            ReadPendingDatagrams();
     }
-    // Each pass handles what has arrived (datagrams, the time-out, the window's own events)
-    // and blocks until there is more. A handler that starts a newer request or cancels
-    // makes this wait stale; it then ends as failed as soon as control comes back here.
-    QEventLoop loop;
-    while (generation == FWaitGeneration && State != StateIdle && !timedOut && !stopped)
-        loop.processEvents(QEventLoop::WaitForMoreEvents);
 
-    if (generation != FWaitGeneration)
-        return false;
     if (State != StateIdle && stopped) {
         State = StateIdle;
         Reject(TRejection::Stopped);
         return false;
     }
-    // Only an accepted reply sets Idle during a current wait; anything else is the time-out.
+    // Only an accepted reply sets Idle during a wait; anything else is the time-out.
     if (State != StateIdle) {
         State = StateIdle;
         RejectUnansweredWait();
@@ -256,6 +239,17 @@ bool TCommunicator::WaitForReply(uint32_t timeout)
     }
     FReplyOutstanding = false;
     return ReplyCode == Acknowledge;
+}
+
+bool TCommunicator::WaitForDatagram(int milliseconds)
+{
+    if (Socket->state() != QAbstractSocket::BoundState) {
+        // Nothing can come: the wait only passes its time, as a stop request allows.
+        QThread::msleep(ulong(std::max(milliseconds, 0)));
+        return false;
+    }
+    pollfd descriptor{int(Socket->socketDescriptor()), POLLIN, 0};
+    return ::poll(&descriptor, 1, milliseconds) > 0;
 }
 
 // A reply carries nothing that ties it to its request, so the link keeps earlier requests'
@@ -286,8 +280,7 @@ void TCommunicator::MoveToFreshPort()
         delete fresh;
         return;
     }
-    connect(fresh, &QUdpSocket::readyRead, this, &TCommunicator::ReadPendingDatagrams);
-    delete Socket;   // never called from its own signal: only Transact moves
+    delete Socket;
     Socket = fresh;
     BoundPort = Socket->localPort();
     FReplyOutstanding = false;

@@ -10,10 +10,10 @@
 // request starts the link drops what earlier requests still have coming
 // (ForgetEarlierReplies); the attempts of one request accept each other's replies.
 //
-// Everything runs on the thread that owns the link (the window's). WaitForReply runs a
-// local event loop, so the window keeps painting and a reply ends the wait the moment it
-// is handled. Because that loop lets other handlers run, a request started while another
-// waits takes over: the older wait ends as failed (CancelWait).
+// The link lives on one thread, a runner's worker (the window's session runner, a station's
+// unit runner): a request blocks that thread on the socket until its reply or time-out, and
+// no events are handled meanwhile, so nothing can start inside a request. A stop request
+// (StopRequested, set from any thread) ends the wait under way within 20 ms.
 //
 // The controller commands (ping, status, memory blocks, erase, start/stop, clock,
 // discovery) are methods of the same class, below the transport.
@@ -98,7 +98,6 @@ public:
     void SetDirectConnection(bool on);
     void SetNad(int32_t nad);
     bool Disconnect();
-    void CancelWait();
     // Where the next attempt goes: PinnedIP when set, 255.255.255.255 in direct-connection
     // mode, else TargetIP, else the adapter's broadcast address (255.255.255.255 when that
     // is no address).
@@ -149,6 +148,8 @@ private:
     QString BroadcastDestination() const;
     void SendDatagram(const QByteArray& frame, const QString& destination);
     void ReadPendingDatagrams();
+    // Blocks until a datagram is there to read, for at most milliseconds; false when none came.
+    bool WaitForDatagram(int milliseconds);
     // When a request starts: keeps late and repeated replies to earlier requests from being
     // taken for this one's.
     void ForgetEarlierReplies();
@@ -163,9 +164,6 @@ private:
     // that has a reason already. A discovery always ends so and rejects nothing.
     void RejectUnansweredWait();
 
-    // Counts waits and cancellations; a wait whose number is no longer the latest was
-    // taken over by a newer request (or cancelled) and ends as failed.
-    uint64_t FWaitGeneration = 0;
     // A wait of the last request ended without an accepted reply: one may still be on its way.
     bool FReplyOutstanding = false;
 };

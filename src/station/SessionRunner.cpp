@@ -52,6 +52,8 @@ public:
     // Connects as the order says; false when a stop request cut the connection short.
     bool Connect(const TConnectOrder& order, TConnectResult& result)
     {
+        if (order.Forget)
+            Session.ForgetController();
         Q_EMIT FRunner.Bound(Bind(order, true));
         result = Session.ConnectToNad(order.Choice);
         // A connection that failed has let go of its socket.
@@ -214,8 +216,11 @@ void TSessionRunner::Connect(const TConnectOrder& order)
 {
     {
         // Only the newest order runs: one not yet begun is replaced, one under way is stopped.
+        // A controller that an order replaced was to be forgotten stays forgotten.
         const QMutexLocker lock(&FMutex);
+        const bool forget = order.Forget || (FNextConnect && FNextConnect->Forget);
         FNextConnect = order;
+        FNextConnect->Forget = forget;
         if (FConnecting)
             FStop = true;
     }
@@ -255,11 +260,6 @@ void TSessionRunner::Discover(const TConnectOrder& order, uint32_t timeout)
 {
     CancelConnection();
     Post([this, order, timeout] { FWorker->Discover(order, timeout); });
-}
-
-void TSessionRunner::ForgetController()
-{
-    Post([this] { FWorker->Session.ForgetController(); });
 }
 
 void TSessionRunner::MarkDisconnected()

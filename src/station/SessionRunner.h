@@ -31,6 +31,7 @@ struct TConnectOrder {
     QString AdapterName;   // the adapter chosen in the window
     bool Bind = false;     // bind the link to it first (the choice changed since the last binding)
     TNadChoice Choice;
+    bool Forget = false;   // forget the controller first, so that nothing of it outlives a failure
 };
 
 // The link's binding as a connection found it, for the window's adapter check.
@@ -84,8 +85,6 @@ public:
     // Ends the connection under way within the link's stop check, and drops one not yet
     // begun; neither reports. At once, from the calling thread.
     void CancelConnection();
-    // Forgets the controller (the next connection reads it anew).
-    void ForgetController();
     void MarkDisconnected();
     // Forgets the file of kind, when given, and loads each ticked file not loaded (FilesLoaded).
     void LoadImageFiles(std::optional<TImageKind> forget, const TOperationInputs& inputs);

@@ -731,17 +731,19 @@ void TfmMain::btnRefreshClick()
 void TfmMain::Reconnect()
 {
     SetIcon(ui->imOrvel, TIconState::Grey);
-    Runner->ForgetController();
     ClearInfoPanel();
     ResetStatus();
-    Connect();
+    TConnectOrder order = ConnectOrder();
+    order.Forget = true;
+    Runner->SetLink(LinkOptions);
+    Runner->Connect(order);
 }
 
 TConnectOrder TfmMain::ConnectOrder() const
 {
     const TEthernetAdapterInfo* entry = Adapters->Items(ui->cbEthAdapter->currentIndex());
     return {entry ? entry->AdapterName : QString(), AdapterState == NeedsBinding,
-            TNadChoice{ui->ckNadNotAssigned->isChecked(), ui->cbNAD->currentText()}};
+            TNadChoice{ui->ckNadNotAssigned->isChecked(), ui->cbNAD->currentText()}, false};
 }
 
 void TfmMain::Connect()

@@ -78,17 +78,17 @@ INSTANTIATE_TEST_SUITE_P(Link, StaleReplies,
                              TStaleCase{"late_reply_to_a_first_attempt",
                                         [](TScriptedPeer& peer, int index) {
                                             if (index == 1)
-                                                peer.Send(Reply(1), peer.SenderPorts[1]);
+                                                peer.Send(Reply(1), peer.SenderPorts()[1]);
                                             if (index == 2)
-                                                peer.Send(Reply(1), peer.SenderPorts[0]);
+                                                peer.Send(Reply(1), peer.SenderPorts()[0]);
                                             if (index >= 3)
-                                                peer.Send(Reply(Refused), peer.SenderPorts[index]);
+                                                peer.Send(Reply(Refused), peer.SenderPorts()[index]);
                                         },
                                         {}},
                              // A repeat of the acknowledgement arrives after the first request has ended.
                              TStaleCase{"repeat_arrived_between_requests",
                                         [](TScriptedPeer& peer, int index) {
-                                            peer.Send(Reply(index == 0 ? 1 : Refused), peer.SenderPorts[index]);
+                                            peer.Send(Reply(index == 0 ? 1 : Refused), peer.SenderPorts()[index]);
                                         },
                                         [](TScriptedPeer& peer, TCommunicator& link) {
                                             peer.Send(Reply(1), link.BoundPort);

@@ -5,7 +5,7 @@
 #include "uCommunication.h"
 
 #include "LoopbackAdapter.h"
-#include "OrvelSimulator.h"
+#include "SimulatorThread.h"
 #include "ScriptedPeer.h"
 #include "TestPrinters.h"
 #include "uABus.h"
@@ -14,14 +14,17 @@
 #include <QDir>
 #include <QFile>
 #include <QRegularExpression>
-#include <QTimer>
+#include <QUdpSocket>
+#include <QElapsedTimer>
 #include <QtEndian>
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <atomic>
+#include <chrono>
 #include <functional>
+#include <thread>
 #include <utility>
 
 namespace {
@@ -156,9 +159,10 @@ protected:
         ASSERT_TRUE(sim.Start(0, &error)) << error.toStdString();
         link.ControllerPort = sim.Port();
     }
-    TSimController& Controller(int index = 0) { return sim.Controller(index); }
+    TSimulatorThread::TUnit Controller(int index = 0) const { return sim.Unit(index); }
 
-    TControllerSimulator sim;
+    // The units answer from a thread of their own while the link blocks this one.
+    TSimulatorThread sim;
 };
 
 // ---- the request cycle ----
@@ -185,7 +189,7 @@ TEST_P(RequestCycle, AttemptsAndOutcome)
     link.Timeout = c.timeout;
 
     EXPECT_EQ(link.SendPing(), c.ok);
-    EXPECT_EQ(Controller().CommandCounts.value(CmdPing), c.sends);
+    EXPECT_EQ(Controller().CommandCounts().value(CmdPing), c.sends);
     EXPECT_EQ(link.ReplyCode, c.replyCode);
     EXPECT_EQ(link.LastRejection, c.rejection);
     EXPECT_EQ(link.Timeout, TCommunicator::DefaultTimeout);
@@ -238,7 +242,7 @@ TEST_P(Reception, FirstAttemptAnsweredWith)
     link.Timeout = 300;   // long enough for the next attempt's reply on a busy machine
 
     EXPECT_TRUE(link.SendPing());
-    EXPECT_EQ(peer.Frames.size(), GetParam().sends);
+    EXPECT_EQ(peer.Frames().size(), GetParam().sends);
     EXPECT_EQ(link.RxFrame, BytesToHex(Acknowledgement()));
     EXPECT_EQ(link.LastRejection, GetParam().rejection);
 }
@@ -470,7 +474,7 @@ TEST_F(LinkToPeer, DisconnectedLinkSendsNothing)
     link.Attempts = 2;
     link.Timeout = 20;
     EXPECT_FALSE(link.SendPing());
-    EXPECT_TRUE(peer.Frames.isEmpty());
+    EXPECT_TRUE(peer.Frames().isEmpty());
     EXPECT_EQ(link.Socket->state(), QAbstractSocket::UnconnectedState);
 }
 
@@ -533,73 +537,6 @@ TEST_F(LinkToSimulator, DebugTraceLinesBesideTheProgram)
     EXPECT_EQ(entries, (QStringList{"TX:", "RX:", "RJ:noise", "RJ:bad checksum", "TX:", "RX:", "RJ:noise"}));
 }
 
-// ---- re-entrancy: a request started while another waits takes over ----
-
-struct NestedCase {
-    const char* Name;
-    std::function<bool(TCommunicator&)> outer;
-    std::function<bool(TCommunicator&)> inner;   // runs from a handler inside the outer wait
-    bool outerOk;
-    int frames;   // command frames the controller received
-};
-
-class Nested : public LinkToSimulator, public testing::WithParamInterface<NestedCase> {};
-
-TEST_P(Nested, NewerRequestTakesOver)
-{
-    const NestedCase& c = GetParam();
-    StartSimulator();
-    Controller().SetFaults(DropNext(1));   // the outer request never gets its reply
-    link.ReplyCode = 1;                    // as after an earlier successful request
-    bool innerOk = false;
-    QTimer::singleShot(0, &link, [&] { innerOk = c.inner(link); });
-
-    // Were the older wait left running, this would take 8 x 5 s.
-    EXPECT_EQ(c.outer(link), c.outerOk);
-    EXPECT_TRUE(innerOk);
-    EXPECT_EQ(Controller().ReceivedFrames.size(), c.frames);
-    EXPECT_EQ(link.State, TCommunicator::StateIdle);
-    EXPECT_EQ(link.Timeout, TCommunicator::DefaultTimeout);
-    EXPECT_EQ(link.Attempts, TCommunicator::DefaultAttempts);
-    EXPECT_FALSE(link.Discovering);
-    EXPECT_EQ(link.Nad, int32_t(ControllerNad));
-}
-
-bool SlowStopPlc(TCommunicator& link)
-{
-    link.Timeout = 5000;
-    return link.StopPlc();
-}
-
-bool FindsOneController(TCommunicator& link, uint32_t timeout)
-{
-    QStringList nads, ips;
-    return link.Discover(&nads, &ips, timeout) && nads == QStringList{QString::number(ControllerNad)};
-}
-
-INSTANTIATE_TEST_SUITE_P(
-    Link, Nested,
-    testing::Values(
-        NestedCase{"RequestInsideRequest", SlowStopPlc, [](TCommunicator& l) { return l.Ping(); }, false, 2},
-        NestedCase{"CancelInsideRequest", SlowStopPlc,
-                   [](TCommunicator& l) {
-                       l.CancelWait();
-                       return true;
-                   },
-                   false, 1},
-        NestedCase{"DisconnectInsideRequest", SlowStopPlc, [](TCommunicator& l) { return l.Disconnect(); }, false, 1},
-        NestedCase{"DiscoveryInsideRequest", SlowStopPlc, [](TCommunicator& l) { return FindsOneController(l, 100); },
-                   false, 2},
-        // The ping's reply ends the ping's wait, not collected by the discovery; its
-        // unicast address stays.
-        NestedCase{"RequestInsideDiscovery",
-                   [](TCommunicator& l) {
-                       QStringList nads, ips;
-                       return l.Discover(&nads, &ips, 5000);
-                   },
-                   [](TCommunicator& l) { return l.Ping() && l.TargetIP == QStringLiteral("127.0.0.2"); }, true, 2}),
-    CaseName);
-
 // ---- commands ----
 
 TEST_F(LinkToSimulator, DiscoveryCollectsEveryControllerAndRestoresAddressing)
@@ -623,7 +560,7 @@ TEST_F(LinkToSimulator, DiscoveryCollectsEveryControllerAndRestoresAddressing)
     EXPECT_EQ(link.Attempts, TCommunicator::DefaultAttempts);
     EXPECT_EQ(link.Timeout, TCommunicator::DefaultTimeout);
     for (int i = 0; i < 3; ++i)
-        EXPECT_EQ(Controller(i).CommandCounts.value(CmdPing), 1) << i;   // one broadcast ping
+        EXPECT_EQ(Controller(i).CommandCounts().value(CmdPing), 1) << i;   // one broadcast ping
 }
 
 // Two controllers answer to NAD 1001 (the second by its alias): after the ping, only the
@@ -640,14 +577,14 @@ TEST_F(LinkToSimulator, PingFixesUnicastAddress)
     link.ControllerPort = sim.Port();
 
     ASSERT_TRUE(link.Ping());
-    EXPECT_EQ(Controller(0).CommandCounts.value(CmdPing), 1);
-    EXPECT_EQ(Controller(1).CommandCounts.value(CmdPing), 1);
-    const int chosen = link.TargetIP == Controller(0).Address ? 0 : 1;
-    ASSERT_EQ(link.TargetIP, Controller(chosen).Address);
+    EXPECT_EQ(Controller(0).CommandCounts().value(CmdPing), 1);
+    EXPECT_EQ(Controller(1).CommandCounts().value(CmdPing), 1);
+    const int chosen = link.TargetIP == Controller(0).Address() ? 0 : 1;
+    ASSERT_EQ(link.TargetIP, Controller(chosen).Address());
 
     ASSERT_TRUE(link.StopPlc());
-    EXPECT_EQ(Controller(chosen).CommandCounts.value(CmdStopPlc), 1);
-    EXPECT_EQ(Controller(1 - chosen).CommandCounts.value(CmdStopPlc), 0);
+    EXPECT_EQ(Controller(chosen).CommandCounts().value(CmdStopPlc), 1);
+    EXPECT_EQ(Controller(1 - chosen).CommandCounts().value(CmdStopPlc), 0);
 }
 
 struct TransferCase {
@@ -679,7 +616,7 @@ TEST_P(Transfer, BlocksAndProgress)
         EXPECT_TRUE(link.ReadMemory(c.address, c.length, &stream));
         EXPECT_EQ(stream, expected);
     }
-    EXPECT_EQ(BlocksOf(Controller().ReceivedFrames), c.blocks);
+    EXPECT_EQ(BlocksOf(Controller().ReceivedFrames()), c.blocks);
     EXPECT_EQ(progress, c.progress);
 }
 
@@ -716,7 +653,7 @@ TEST_P(BlockLimit, Transfer)
     const bool ok = c.write ? link.WriteMemory(c.address, Pattern(int(c.length)))
                             : link.ReadMemory(c.address, c.length, &stream);
     EXPECT_EQ(ok, c.ok);
-    EXPECT_EQ(BlocksOf(peer.Frames), c.blocks);
+    EXPECT_EQ(BlocksOf(peer.Frames()), c.blocks);
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -774,16 +711,17 @@ TEST_F(LinkToPeer, ReadLoaderRecordPadsShortData)
     }
 }
 
+// The unit answers the erase after 1.5 s: within the erase's own wait, so one send does.
 TEST_F(LinkToSimulator, EraseWaitsTenSecondsForThatRequestOnly)
 {
     StartSimulator();
-    uint32_t during = 0;
-    QTimer::singleShot(0, &link, [&] { during = link.Timeout; });
+    TSimFaults slow;
+    slow.DelayMs = 1500;
+    Controller().SetFaults(slow);
     EXPECT_TRUE(link.EraseFlash(2, 1));
-    EXPECT_EQ(during, 10000u);
     EXPECT_EQ(link.Timeout, TCommunicator::DefaultTimeout);
-    ASSERT_EQ(Controller().ReceivedFrames.size(), 1);
-    EXPECT_EQ(Controller().ReceivedFrames[0].mid(14, 3), Bytes({CmdEraseFlash, 2, 1}));
+    ASSERT_EQ(Controller().ReceivedFrames().size(), 1);
+    EXPECT_EQ(Controller().ReceivedFrames()[0].mid(14, 3), Bytes({CmdEraseFlash, 2, 1}));
 }
 
 // Two units answer; the link pinned to the second reaches only it, never broadcasts (not
@@ -791,7 +729,7 @@ TEST_F(LinkToSimulator, EraseWaitsTenSecondsForThatRequestOnly)
 TEST_F(LinkToSimulator, PinnedLinkTalksToItsUnitOnlyAndStopsOnRequest)
 {
     StartSimulator({ControllerNad, ControllerNad + 1});
-    link.PinnedIP = Controller(1).Address;
+    link.PinnedIP = Controller(1).Address();
     link.SetNad(int32_t(ControllerNad + 1));
     TSimFaults once;
     once.DropNext = 1;
@@ -802,15 +740,15 @@ TEST_F(LinkToSimulator, PinnedLinkTalksToItsUnitOnlyAndStopsOnRequest)
     QStringList ips;
     link.Discover(&nads, &ips, 50);
     EXPECT_TRUE(nads.isEmpty());
-    EXPECT_EQ(Controller(0).ReceivedFrames.size(), 0);
-    EXPECT_EQ(Controller(1).ReceivedFrames.size(), 2);
+    EXPECT_EQ(Controller(0).ReceivedFrames().size(), 0);
+    EXPECT_EQ(Controller(1).ReceivedFrames().size(), 2);
     EXPECT_EQ(link.RequestsSent, 1u);
     EXPECT_EQ(link.DatagramsSent, 2u);
 
     std::atomic<bool> stop{true};
     link.StopRequested = &stop;
     EXPECT_FALSE(link.SendPing());
-    EXPECT_EQ(Controller(1).ReceivedFrames.size(), 2);
+    EXPECT_EQ(Controller(1).ReceivedFrames().size(), 2);
 }
 
 // An erase that takes 11 s outlasts its 10 s wait; the resend's wait takes its answer.
@@ -821,7 +759,7 @@ TEST_F(LinkToSimulator, EraseAnsweredAfterElevenSecondsCompletes)
     slow.DelayMs = 11000;
     Controller().SetFaults(slow);
     EXPECT_TRUE(link.EraseFlash(2, 1));
-    EXPECT_EQ(Controller().CommandCounts.value(CmdEraseFlash), 2);
+    EXPECT_EQ(Controller().CommandCounts().value(CmdEraseFlash), 2);
 }
 
 TEST_F(LinkToSimulator, WriteClockSendsTheClockRecord)
@@ -832,7 +770,7 @@ TEST_F(LinkToSimulator, WriteClockSendsTheClockRecord)
     EXPECT_EQ(TCommunicator::ClockRecord(sunday), expected);
     EXPECT_EQ(TCommunicator::ClockRecord(sunday.addDays(6)).at(3), 6);   // Saturday
     EXPECT_TRUE(link.WriteClock(sunday));
-    EXPECT_EQ(Controller().Clock, expected);
+    EXPECT_EQ(Controller().Clock(), expected);
 }
 
 // The length rule itself belongs to the images; here: the link reads header and file table.
@@ -882,28 +820,32 @@ TEST(LinkProgress, RoundsHalvesToEven)
 
 // ---- stop requests and the pinned unit's replies ----
 
-// A silent unit and an erase that waits 10 x 5 s for each of 8 attempts: a stop ends the
-// wait under way and sends nothing more. A watchdog cancels the wait should the stop not
-// end it, so the test fails instead of waiting for minutes.
+// A silent unit and an erase that waits 10 x 5 s for each of 8 attempts: a stop from
+// another thread ends the wait under way and sends nothing more.
 TEST_F(LinkToPeer, StopEndsTheWaitUnderWayAndEveryLaterAttempt)
 {
     peer.Script = nullptr;
     link.RequestTimeout = link.Timeout = 5000;
     std::atomic<bool> stop{false};
     link.StopRequested = &stop;
-    QTimer::singleShot(100, &link, [&] { stop = true; });
-    QTimer::singleShot(5000, &link, [&] { link.CancelWait(); });
+    std::thread stopper([&stop] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        stop = true;
+    });
+    QElapsedTimer clock;
+    clock.start();
 
     EXPECT_FALSE(link.EraseFlash(2, 1));
+    stopper.join();
+    EXPECT_LT(clock.elapsed(), 5000) << "the wait ran on after the stop";
     EXPECT_EQ(link.LastRejection, TRejection::Stopped);
-    EXPECT_EQ(peer.Frames.size(), 1);
+    EXPECT_EQ(peer.Frames().size(), 1);
     EXPECT_EQ(link.Timeout, 5000u);
     EXPECT_EQ(link.State, TCommunicator::StateIdle);
 }
 
 // Another controller's reply (or a stray datagram) must not count for the pinned unit's
-// request: it is rejected with its reason and the wait goes on; the unit's own reply to the
-// resend ends it.
+// request: it is rejected with its reason; the unit's own reply ends the next request.
 struct SenderCase {
     const char* Name;
     QString Address;   // the impostor's address; the pinned address with another port when equal
@@ -916,21 +858,24 @@ TEST_P(PinnedSender, ReplyFromElsewhereDoesNotCount)
     TScriptedPeer impostor;
     ASSERT_TRUE(impostor.Start(GetParam().Address));
     link.PinnedIP = PeerAddress;
-    QList<TRejection> during;
-    peer.Script = [&](int index, const QByteArray&) {
+    peer.Script = [&impostor, port = link.BoundPort](int index, const QByteArray&) {
         if (index > 0)
             return QList<QByteArray>{Acknowledgement()};
-        impostor.Send(Acknowledgement(), link.BoundPort);
-        QTimer::singleShot(100, &link, [&] { during << link.LastRejection; });
+        impostor.Send(Acknowledgement(), port);
         return QList<QByteArray>{};
     };
     link.Timeout = 300;
+    link.Attempts = 1;
 
+    // The first request hears only the impostor: it fails, saying why.
+    EXPECT_FALSE(link.SendPing());
+    EXPECT_EQ(link.LastRejection, TRejection::WrongSender);
+    EXPECT_TRUE(link.PeerIP.isEmpty());
+    // The unit's own reply counts.
     EXPECT_TRUE(link.SendPing());
-    EXPECT_EQ(peer.Frames.size(), 2);
+    EXPECT_EQ(peer.Frames().size(), 2);
     EXPECT_EQ(link.PeerIP, PeerAddress);
     EXPECT_EQ(link.PeerPort, peer.Port());
-    EXPECT_EQ(during, QList<TRejection>{TRejection::WrongSender});
 }
 
 INSTANTIATE_TEST_SUITE_P(Link, PinnedSender,
@@ -946,13 +891,13 @@ TEST_F(LinkToPeer, ForeignDatagramBetweenTheHalvesOfAReplyDoesNotSpoilIt)
     ASSERT_TRUE(impostor.Start(QStringLiteral("127.0.0.201")));
     link.PinnedIP = PeerAddress;
     const QByteArray reply = Acknowledgement();
-    peer.Script = [&](int, const QByteArray&) {
-        QTimer::singleShot(20, &link, [&] { impostor.Send(reply.mid(4), link.BoundPort); });
-        QTimer::singleShot(40, &link, [&] { peer.Send(reply.mid(5), link.BoundPort); });
+    peer.Script = [&, port = link.BoundPort](int, const QByteArray&) {
+        impostor.SendLater(20, reply.mid(4), port);
+        peer.SendLater(40, reply.mid(5), port);
         return QList<QByteArray>{reply.left(5)};
     };
     link.Timeout = 500;
 
     EXPECT_TRUE(link.SendPing());
-    EXPECT_EQ(peer.Frames.size(), 1);
+    EXPECT_EQ(peer.Frames().size(), 1);
 }

@@ -14,6 +14,8 @@ void TRecordingHost::ShowProgress(int, int, int total, int totalMaximum)
 {
     LastTotal = total;
     LastTotalMaximum = totalMaximum;
+    if (OnProgress)
+        OnProgress(total);
 }
 
 QString TRecordingHost::AskSaveFileName(const QString& defaultName)
@@ -66,9 +68,9 @@ void TLoaderFixture::TearDown()
     Sim.Stop();
 }
 
-TSimController& TLoaderFixture::Start(const TSimControllerConfig& config)
+void TLoaderFixture::Start(const TSimControllerConfig& config)
 {
-    Unit = &Sim.AddController(config);
+    Unit = Sim.Unit(Sim.AddController(config));
     QString error;
     EXPECT_TRUE(Sim.Start(0, &error)) << error.toStdString();
 
@@ -81,7 +83,6 @@ TSimController& TLoaderFixture::Start(const TSimControllerConfig& config)
     Session = std::make_unique<TLoaderSession>(*Link, Host);
     Session->ProductionLogPath = Dir.filePath(QStringLiteral("OrvelBinLoader.log"));
     Session->Wait = [this](int milliseconds) { Waits << milliseconds; };
-    return *Unit;
 }
 
 void TLoaderFixture::Refuse(uint8_t command, uint8_t code)
@@ -135,5 +136,5 @@ QStringList TLoaderFixture::ProductionLogLines() const
 
 int TLoaderFixture::CommandCount(uint8_t code) const
 {
-    return Unit->CommandCounts.value(code);
+    return Unit->CommandCounts().value(code);
 }

@@ -4,7 +4,7 @@
 
 #include "LoaderSession.h"
 #include "LoopbackAdapter.h"
-#include "OrvelSimulator.h"
+#include "SimulatorThread.h"
 
 #include <QList>
 #include <QMap>
@@ -33,6 +33,8 @@ public:
     int LastTotalMaximum = 0;
     // Runs for every message, in the middle of the operation that logs it.
     std::function<void(const QString&)> OnMessage;
+    // Runs for every move of the bars, with the bytes done of the whole operation.
+    std::function<void(int total)> OnProgress;
 
     void AddMessage(const QString& text) override;
     void ClearVerifyIcons() override { Verify.clear(); }
@@ -60,7 +62,7 @@ public:
 
     // Adds one controller with this configuration, starts the simulator, binds the link to
     // the loopback adapter and creates the session. Call once per test.
-    TSimController& Start(const TSimControllerConfig& config);
+    void Start(const TSimControllerConfig& config);
     // Steers the simulated unit: the given reply code for every frame of this command.
     void Refuse(uint8_t command, uint8_t code);
     // The window's Connect after the binding: "No serial number" when nadText is empty.
@@ -73,8 +75,9 @@ public:
     int CommandCount(uint8_t code) const;
 
     TLoopbackAdapter Loopback;   // the only adapter the link can see, so nothing leaves 127.0.0.0/8
-    TControllerSimulator Sim;
-    TSimController* Unit = nullptr;
+    // The units answer from a thread of their own while the link blocks this one.
+    TSimulatorThread Sim;
+    TSimulatorThread::TUnit Unit;   // the unit Start added
     std::unique_ptr<TCommunicator> Link;
     TRecordingHost Host;
     std::unique_ptr<TLoaderSession> Session;

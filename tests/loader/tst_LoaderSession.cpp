@@ -9,7 +9,6 @@
 #include <QDir>
 #include <QFile>
 #include <QRegularExpression>
-#include <QTimer>
 #include <QUdpSocket>
 
 #include <atomic>
@@ -86,7 +85,7 @@ TEST_F(LoaderProduction, FreshUnitGetsSerialKernelProgramStartAndClockThenTheNex
     inputs.StartPlc = true;
     inputs.SetRtc = true;
     inputs.KernelVersionShown = connected.Panel.KernelVersion;
-    const QByteArray recordBefore = Unit->LoaderRecord;
+    const QByteArray recordBefore = Unit->LoaderRecord();
 
     Host.Clear();
     ASSERT_TRUE(Session->DoSend(inputs, Session->TakeImages()));
@@ -114,7 +113,8 @@ TEST_F(LoaderProduction, FreshUnitGetsSerialKernelProgramStartAndClockThenTheNex
     // the unit's own settings, its own size, date and checksum.
     EXPECT_EQ(Unit->Serial(), 1000u);
     // The identification record went back with only its serial number's four bytes changed.
-    EXPECT_EQ(Unit->LoaderRecord.left(12) + Unit->LoaderRecord.mid(16), recordBefore.left(12) + recordBefore.mid(16));
+    EXPECT_EQ(Unit->LoaderRecord().left(12) + Unit->LoaderRecord().mid(16),
+              recordBefore.left(12) + recordBefore.mid(16));
     const QByteArray kernel = Unit->Memory(KernelAddress, uint32_t(kernelFile.size()));
     const TKernelHeader written = ReadKernelHeader(kernel, ArmHeader);
     EXPECT_EQ(+written.VersionMinor, 1);
@@ -134,8 +134,8 @@ TEST_F(LoaderProduction, FreshUnitGetsSerialKernelProgramStartAndClockThenTheNex
     EXPECT_EQ(+sealed.Kind, ProgramKindARM);
     EXPECT_TRUE(IsValidProgram(program, false));
     EXPECT_EQ(program.mid(16), programFile.mid(16));
-    EXPECT_EQ(Unit->PlcState, 2);   // run
-    EXPECT_EQ(Unit->Clock.size(), 7);
+    EXPECT_EQ(Unit->PlcState(), 2);   // run
+    EXPECT_EQ(Unit->Clock().size(), 7);
 
     // The closing connection finds the unit under its new number, once.
     const TConnectResult after = Connect();
@@ -147,9 +147,9 @@ TEST_F(LoaderProduction, FreshUnitGetsSerialKernelProgramStartAndClockThenTheNex
     EXPECT_EQ(after.Panel.PLCProgram, QStringLiteral("ok"));
 
     // The next fresh unit on the bench, addressed as NAD -1 again, gets the next number.
-    QByteArray record = Unit->LoaderRecord;
+    QByteArray record = Unit->LoaderRecord();
     record.replace(12, 4, QByteArray(4, char(0xFF)));
-    Unit->LoaderRecord = record;
+    Unit->SetLoaderRecord(record);
     Unit->Restart();
     ASSERT_EQ(Connect().Outcome, TConnectOutcome::Answered);
     EXPECT_EQ(Link->Nad, -1);
@@ -332,12 +332,12 @@ TEST_F(LoaderDumpFile, CancelledDialogDoesNothing)
 {
     Start(NumberedUnit(4000));
     ASSERT_EQ(Connect(QStringLiteral("4000")).Outcome, TConnectOutcome::Answered);
-    const int frames = Unit->ReceivedFrames.size();
+    const int frames = Unit->ReceivedFrames().size();
     Host.Clear();
     Host.SaveAnswer.clear();
     EXPECT_FALSE(Session->DoSaveProgram());
     EXPECT_TRUE(Host.Messages.isEmpty());
-    EXPECT_EQ(Unit->ReceivedFrames.size(), frames);
+    EXPECT_EQ(Unit->ReceivedFrames().size(), frames);
     EXPECT_EQ(Session->CurrentOperation, OpNone);
 }
 
@@ -596,7 +596,7 @@ TEST_F(LoaderPlc, UnwritableProductionLogIsReportedAndTheRunGoesOn)
     const int error = int(Host.Messages.indexOf(QStringLiteral("error: ") + Host.Errors[0]));
     EXPECT_EQ(error, Host.Messages.indexOf(QStringLiteral("sent successfully")) + 1);
     EXPECT_EQ(Host.Messages.mid(error + 1), QStringList({"starting plc program", "command executed successfully"}));
-    EXPECT_EQ(Unit->PlcState, 2);
+    EXPECT_EQ(Unit->PlcState(), 2);
     EXPECT_EQ(Connect().Outcome, TConnectOutcome::Answered);
     EXPECT_EQ(Link->Nad, 6000);
 }
@@ -756,12 +756,10 @@ TEST_F(LoaderProduction, StopMidKernelSaysInterruptedAndWhatTheUnitHolds)
     AssignSerial(inputs, 1000);
     std::atomic<bool> stop{false};
     Link->StopRequested = &stop;
-    QTimer watch;
-    QObject::connect(&watch, &QTimer::timeout, [&] {
-        if (CommandCount(CmdWriteBlock) >= 20)   // the serial number's, then 19 kernel blocks
+    Host.OnProgress = [&stop](int total) {
+        if (total >= 19 * 256)   // 19 kernel blocks written
             stop = true;
-    });
-    watch.start(1);
+    };
 
     Host.Clear();
     EXPECT_FALSE(Session->DoSend(inputs, Session->TakeImages()));

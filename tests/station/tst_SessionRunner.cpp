@@ -57,7 +57,7 @@ TEST_P(SessionRunnerTakeOver, OnlyTheNewestConnectionReports)
     QObject::connect(&runner, &TSessionRunner::Message, [&](const QString& text) { messages << text; });
     QObject::connect(&runner, &TSessionRunner::Discovered, [&](const QStringList&) { discovered = true; });
     const auto connect = [&](const QString& nad) {
-        runner.Connect({LoopbackAdapterName, false, TNadChoice{false, nad}});
+        runner.Connect({LoopbackAdapterName, false, TNadChoice{false, nad}, false});
     };
 
     QEventLoop idle;
@@ -78,30 +78,29 @@ TEST_P(SessionRunnerTakeOver, OnlyTheNewestConnectionReports)
 
 const QString Answered = QString::number(int(TConnectOutcome::Answered));
 
-INSTANTIATE_TEST_SUITE_P(Station, SessionRunnerTakeOver,
-                         ::testing::Values(TTakeOverCase{"newer_choice_takes_over",
-                                                         [](TSessionRunner&, const auto& connect) {
-                                                             connect(QStringLiteral("1001"));
-                                                         },
-                                                         {QStringLiteral("1001 ") + Answered},
-                                                         {"connected"},
-                                                         false},
-                                           TTakeOverCase{"two_newer_choices_connect_once_more_with_the_last",
-                                                         [](TSessionRunner&, const auto& connect) {
-                                                             connect(QStringLiteral("4243"));
-                                                             connect(QStringLiteral("1001"));
-                                                         },
-                                                         {QStringLiteral("1001 ") + Answered},
-                                                         {"connected"},
-                                                         false},
-                                           TTakeOverCase{"discovery_ends_the_connection_without_a_result",
-                                                         [](TSessionRunner& runner, const auto&) {
-                                                             runner.Discover({LoopbackAdapterName, false, {}}, 50);
-                                                         },
-                                                         {},
-                                                         {},
-                                                         true}),
-                         [](const auto& info) { return std::string(info.param.Name); });
+INSTANTIATE_TEST_SUITE_P(
+    Station, SessionRunnerTakeOver,
+    ::testing::Values(TTakeOverCase{"newer_choice_takes_over",
+                                    [](TSessionRunner&, const auto& connect) { connect(QStringLiteral("1001")); },
+                                    {QStringLiteral("1001 ") + Answered},
+                                    {"connected"},
+                                    false},
+                      TTakeOverCase{"two_newer_choices_connect_once_more_with_the_last",
+                                    [](TSessionRunner&, const auto& connect) {
+                                        connect(QStringLiteral("4243"));
+                                        connect(QStringLiteral("1001"));
+                                    },
+                                    {QStringLiteral("1001 ") + Answered},
+                                    {"connected"},
+                                    false},
+                      TTakeOverCase{"discovery_ends_the_connection_without_a_result",
+                                    [](TSessionRunner& runner, const auto&) {
+                                        runner.Discover({LoopbackAdapterName, false, {}, false}, 50);
+                                    },
+                                    {},
+                                    {},
+                                    true}),
+    [](const auto& info) { return std::string(info.param.Name); });
 
 TEST(SessionRunner, SendReportsInOrderWhileTheFrontEndThreadStaysFree)
 {
@@ -130,7 +129,7 @@ TEST(SessionRunner, SendReportsInOrderWhileTheFrontEndThreadStaysFree)
 
     TSessionState state;
     QObject::connect(&runner, &TSessionRunner::StateChanged, [&](const TSessionState& now) { state = now; });
-    runner.Connect({LoopbackAdapterName, true, TNadChoice{false, QStringLiteral("1001")}});
+    runner.Connect({LoopbackAdapterName, true, TNadChoice{false, QStringLiteral("1001")}, false});
     idle.exec();
     ASSERT_TRUE(state.Connected);
 
@@ -138,7 +137,7 @@ TEST(SessionRunner, SendReportsInOrderWhileTheFrontEndThreadStaysFree)
     ASSERT_TRUE(program.open(QIODevice::WriteOnly));
     program.write(SealedProgram(SampleProgram(64 * 1024), false));
     program.close();
-    TSessionJob job{TUnitOperation::Send, {}, {}};
+    TSessionJob job{TUnitOperation::Send, {}, {}, {}};
     job.Inputs.ProgramChecked = true;
     job.Inputs.ProgramPath = program.fileName();
     runner.LoadImageFiles(TImageKind::Program, job.Inputs);

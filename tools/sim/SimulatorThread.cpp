@@ -84,20 +84,95 @@ int TSimulatorThread::Count() const
 
 QString TSimulatorThread::Address(int index) const
 {
-    return Result(*this, [&](TControllerSimulator& s) { return s.Controller(index).Address; });
+    return Unit(index).Address();
 }
 
 uint32_t TSimulatorThread::Serial(int index) const
 {
-    return Result(*this, [&](TControllerSimulator& s) { return s.Controller(index).Serial(); });
+    return Unit(index).Serial();
 }
 
 QByteArray TSimulatorThread::Memory(int index, uint32_t address, uint32_t length) const
 {
-    return Result(*this, [&](TControllerSimulator& s) { return s.Controller(index).Memory(address, length); });
+    return Unit(index).Memory(address, length);
 }
 
 void TSimulatorThread::SetFaults(int index, const TSimFaults& faults)
 {
-    Run([&](TControllerSimulator& s) { s.Controller(index).SetFaults(faults); });
+    Unit(index).SetFaults(faults);
+}
+
+void TSimulatorThread::TUnit::On(const std::function<void(TSimController&)>& work) const
+{
+    FOwner->Run([&](TControllerSimulator& simulator) { work(simulator.Controller(FIndex)); });
+}
+
+QString TSimulatorThread::TUnit::Address() const
+{
+    return Get([](TSimController& unit) { return unit.Address; });
+}
+
+uint32_t TSimulatorThread::TUnit::Serial() const
+{
+    return Get([](TSimController& unit) { return unit.Serial(); });
+}
+
+QByteArray TSimulatorThread::TUnit::Memory(uint32_t address, uint32_t length) const
+{
+    return Get([=](TSimController& unit) { return unit.Memory(address, length); });
+}
+
+void TSimulatorThread::TUnit::SetMemory(uint32_t address, const QByteArray& bytes) const
+{
+    On([&](TSimController& unit) { unit.SetMemory(address, bytes); });
+}
+
+void TSimulatorThread::TUnit::SetFaults(const TSimFaults& faults) const
+{
+    On([&](TSimController& unit) { unit.SetFaults(faults); });
+}
+
+void TSimulatorThread::TUnit::Restart() const
+{
+    On([](TSimController& unit) { unit.Restart(); });
+}
+
+QByteArray TSimulatorThread::TUnit::LoaderRecord() const
+{
+    return Get([](TSimController& unit) { return unit.LoaderRecord; });
+}
+
+void TSimulatorThread::TUnit::SetLoaderRecord(const QByteArray& record) const
+{
+    On([&](TSimController& unit) { unit.LoaderRecord = record; });
+}
+
+uint8_t TSimulatorThread::TUnit::PlcState() const
+{
+    return Get([](TSimController& unit) { return unit.PlcState; });
+}
+
+QByteArray TSimulatorThread::TUnit::Clock() const
+{
+    return Get([](TSimController& unit) { return unit.Clock; });
+}
+
+QList<QByteArray> TSimulatorThread::TUnit::ReceivedFrames() const
+{
+    return Get([](TSimController& unit) { return unit.ReceivedFrames; });
+}
+
+QHash<uint8_t, int> TSimulatorThread::TUnit::CommandCounts() const
+{
+    return Get([](TSimController& unit) { return unit.CommandCounts; });
+}
+
+bool TSimulatorThread::TUnit::HoldsValidKernel() const
+{
+    return Get([](TSimController& unit) { return unit.HoldsValidKernel(); });
+}
+
+bool TSimulatorThread::TUnit::HoldsValidProgram() const
+{
+    return Get([](TSimController& unit) { return unit.HoldsValidProgram(); });
 }

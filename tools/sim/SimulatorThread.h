@@ -23,6 +23,7 @@
 #include <QThread>
 
 #include <functional>
+#include <type_traits>
 
 class TSimulatorThread {
 public:
@@ -49,6 +50,46 @@ public:
     // Runs work on the simulator's thread and returns when it is done; at once when called
     // on that thread.
     void Run(const std::function<void(TControllerSimulator&)>& work) const;
+
+    // One unit as another thread sees it: each call runs on the simulator's thread and hands
+    // back a copy. It reads like a pointer to the unit (unit->Serial()).
+    class TUnit {
+    public:
+        TUnit() = default;
+        TUnit(const TSimulatorThread* owner, int index) : FOwner(owner), FIndex(index) {}
+        const TUnit* operator->() const { return this; }
+
+        QString Address() const;
+        uint32_t Serial() const;
+        QByteArray Memory(uint32_t address, uint32_t length) const;
+        void SetMemory(uint32_t address, const QByteArray& bytes) const;
+        void SetFaults(const TSimFaults& faults) const;
+        void Restart() const;
+        QByteArray LoaderRecord() const;
+        void SetLoaderRecord(const QByteArray& record) const;
+        uint8_t PlcState() const;
+        QByteArray Clock() const;
+        QList<QByteArray> ReceivedFrames() const;
+        QHash<uint8_t, int> CommandCounts() const;
+        bool HoldsValidKernel() const;
+        bool HoldsValidProgram() const;
+
+    private:
+        // Runs work on the unit, on the simulator's thread.
+        void On(const std::function<void(TSimController&)>& work) const;
+        // What read gives there, handed over to the calling thread.
+        template <typename TRead>
+        auto Get(TRead read) const
+        {
+            std::invoke_result_t<TRead, TSimController&> value{};
+            On([&](TSimController& unit) { value = read(unit); });
+            return value;
+        }
+
+        const TSimulatorThread* FOwner = nullptr;
+        int FIndex = 0;
+    };
+    TUnit Unit(int index) const { return {this, index}; }
 
 private:
     QThread FThread;
