@@ -24,8 +24,7 @@ static TCommunicator& Link()
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {
     TCommunicator& link = Link();
-    link.RxText.clear();
-    link.State = TCommunicator::StateWaiting;
+    link.ExpectReply();
     size_t at = 0;
     while (at < size) {
         const uint8_t head = data[at++];
@@ -34,17 +33,16 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
             n = size - at;
         if (head & 0x80) {
             // A new request's wait begins: reception starts afresh.
-            link.RxText.clear();
-            link.State = TCommunicator::StateWaiting;
+            link.ExpectReply();
         }
         link.HandleDatagram(QByteArray(reinterpret_cast<const char*>(data + at), qsizetype(n)),
                             QStringLiteral("127.0.0.2"), 8442, QStringLiteral("127.0.0.1"), 40000);
         at += n;
         // The reception text never holds more than one receive buffer's worth of text.
-        if (link.RxText.size() > 2 * TCommunicator::ReceiveBufferSize)
+        if (link.PendingText().size() > 2 * TCommunicator::ReceiveBufferSize)
             std::abort();
-        if (link.State != TCommunicator::StateIdle && link.State != TCommunicator::StateWaiting &&
-            link.State != TCommunicator::StateReceiving)
+        if (link.ReceptionState() != TCommunicator::StateIdle && link.ReceptionState() != TCommunicator::StateWaiting &&
+            link.ReceptionState() != TCommunicator::StateReceiving)
             std::abort();
     }
     return 0;

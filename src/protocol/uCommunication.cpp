@@ -11,7 +11,9 @@
 #include <QUdpSocket>
 #include <QtEndian>
 
+#include <netinet/in.h>
 #include <poll.h>
+#include <sys/socket.h>
 
 #include <chrono>
 #include <climits>
@@ -89,6 +91,7 @@ TCommunicator::~TCommunicator() = default;
 bool TCommunicator::SelectAdapter(const QString& adapterName)
 {
     Socket->abort();
+    DiscardSpare();
     if (!Adapter.LoadByName(adapterName))
         return false;
     ApplyBinding();
@@ -98,11 +101,27 @@ bool TCommunicator::SelectAdapter(const QString& adapterName)
 void TCommunicator::ApplyBinding()
 {
     Socket->abort();
+    DiscardSpare();
     const int port = DirectConnection ? DirectConnectionPort : LocalPort;
     // Only a real adapter address: an empty or broken text would otherwise bind to any address.
     const bool bound = IsValidIPText(Adapter.IPAddress) && Socket->bind(QHostAddress(Adapter.IPAddress), quint16(port));
     LocalIP = bound ? Socket->localAddress().toString() : Adapter.IPAddress;
     BoundPort = bound ? Socket->localPort() : 0;
+    FLocalText = LocalIP;
+}
+
+void TCommunicator::SetOptions(const TLinkOptions& options)
+{
+    ControllerPort = options.Port;
+    RequestTimeout = Timeout = options.Timeout;
+    Attempts = options.Attempts;
+    PasswordCode = options.PasswordCode;
+    PinnedIP = options.PinnedIP;
+}
+
+bool TCommunicator::Bound() const
+{
+    return Socket->state() == QAbstractSocket::BoundState;
 }
 
 void TCommunicator::SetDirectConnection(bool on)
@@ -128,6 +147,7 @@ bool TCommunicator::Disconnect()
     RxData.clear();
     PeerPort = 0;
     Socket->abort();
+    DiscardSpare();
     return Socket->state() == QAbstractSocket::UnconnectedState;
 }
 
@@ -154,7 +174,12 @@ void TCommunicator::SendDatagram(const QByteArray& frame, const QString& destina
     // A closed socket sends nothing: writing to it would bind it to any address first.
     if (Socket->state() != QAbstractSocket::BoundState)
         return;
-    Socket->writeDatagram(frame, QHostAddress(destination), quint16(ControllerPort));
+    // Every block of a transfer goes to the same address: it is parsed once.
+    if (destination != FDestinationText) {
+        FDestinationText = destination;
+        FDestination = QHostAddress(destination);
+    }
+    Socket->writeDatagram(frame, FDestination, quint16(ControllerPort));
 }
 
 bool TCommunicator::SendFrame(const QByteArray& frame)
@@ -174,7 +199,7 @@ bool TCommunicator::Transact(const QByteArray& frame, int attempts, uint32_t tim
         Timeout = RequestTimeout;
         return false;
     }
-    ++RequestsSent;
+    ++FRequestsSent;
     // A request that starts while a discovery waits is not part of that discovery.
     Discovering = discovery;
     // Earlier requests' replies are kept away once, here. Every attempt of this request
@@ -187,7 +212,7 @@ bool TCommunicator::Transact(const QByteArray& frame, int attempts, uint32_t tim
     // A stop is looked at before every attempt, so a request with long waits ends with the wait
     // under way.
     for (int attempt = 0; attempt < attempts && !result && !Stopping(); ++attempt) {
-        ++DatagramsSent;
+        ++FDatagramsSent;
         SendDatagram(frame, discovery ? BroadcastDestination() : Destination());
         if (DebugTrace)   // the hex text costs more than the rest of the send
             WriteDebugLog(QStringLiteral("TX:") + QString::fromLatin1(BytesToHex(frame)));
@@ -202,7 +227,7 @@ bool TCommunicator::Transact(const QByteArray& frame, int attempts, uint32_t tim
     return result;
 }
 
-bool TCommunicator::WaitForReply(uint32_t timeout)
+void TCommunicator::ExpectReply()
 {
     FReplyOutstanding = true;   // until a frame answers this very wait
     State = StateWaiting;
@@ -211,6 +236,11 @@ bool TCommunicator::WaitForReply(uint32_t timeout)
     RxFrame.clear();
     RxData.clear();
     PeerIP.clear();
+}
+
+bool TCommunicator::WaitForReply(uint32_t timeout)
+{
+    ExpectReply();
 
     // The thread blocks on the socket until a datagram comes, handles what came, and blocks
     // again until an accepted reply ends the wait or the time-out does. A stop request from
@@ -253,20 +283,48 @@ bool TCommunicator::WaitForDatagram(int milliseconds)
 }
 
 // A reply carries nothing that ties it to its request, so the link keeps earlier requests'
-// replies away instead, when a request starts: what has already arrived is dropped, and
-// after a request that had a wait no frame ended (a time-out, a discovery, a take-over or
-// a cancel) the link moves to a new local port.
+// replies away instead, when a request starts: after a request that had a wait no frame
+// ended (a time-out, a discovery, a stop) the link moves to a new local port; two ports take
+// turns request by request; and what has already arrived at the port about to ask is dropped.
 // Controllers answer to the port a request came from, so a late reply to the earlier send,
-// and its repeats, reach a closed port. A controller that answers in time never sees the
-// port change. In direct-connection mode, or with a fixed LocalPort, the port cannot
-// change; there only the dropping of what has arrived applies.
+// and its repeats, reach a closed port or the one that does not wait. A controller that
+// answers in time never sees the port change. In direct-connection mode, or with a fixed
+// LocalPort, the port cannot change; there only the dropping of what has arrived applies.
 void TCommunicator::ForgetEarlierReplies()
 {
     if (FReplyOutstanding)
         MoveToFreshPort();
-    char discarded = 0;
-    while (Socket->hasPendingDatagrams())
-        Socket->readDatagram(&discarded, 1);   // the rest of a longer datagram is dropped
+    TakeTurnOfPorts();
+    if (!Bound())
+        return;
+    char discarded = 0;   // the rest of a longer datagram is dropped
+    while (::recv(int(Socket->socketDescriptor()), &discarded, 1, MSG_DONTWAIT) >= 0) {
+    }
+}
+
+// The last reply may come twice (a repeat on the network, a unit that answers twice), and
+// the second can still be on its way when the next request starts. Two ports take turns,
+// request by request, so that it reaches the port that does not wait and is dropped there
+// before that port asks again.
+void TCommunicator::TakeTurnOfPorts()
+{
+    if (DirectConnection || LocalPort != 0 || !Bound())
+        return;
+    if (!FSpare) {
+        FSpare = new QUdpSocket(this);
+        if (!FSpare->bind(Socket->localAddress(), 0)) {
+            DiscardSpare();
+            return;
+        }
+    }
+    std::swap(Socket, FSpare);
+    BoundPort = Socket->localPort();
+}
+
+void TCommunicator::DiscardSpare()
+{
+    delete FSpare;
+    FSpare = nullptr;
 }
 
 void TCommunicator::MoveToFreshPort()
@@ -303,17 +361,27 @@ bool TCommunicator::SendCommand(uint8_t code, const QByteArray& arguments)
 
 void TCommunicator::ReadPendingDatagrams()
 {
-    const QString localIP = Socket->localAddress().toString();
-    const int localPort = Socket->localPort();
+    // The socket is read directly, without waiting: one call a datagram, and one more that
+    // finds none. Reading stops once a reply ended the wait; what came behind it belongs to no
+    // request, and this port drops it before it asks again.
+    const int descriptor = int(Socket->socketDescriptor());
     // One byte more than the receive buffer shows a datagram that does not fit.
     char buffer[ReceiveBufferSize + 1];
-    QHostAddress sender;
-    quint16 senderPort = 0;
-    while (Socket->hasPendingDatagrams()) {
-        const qint64 size = Socket->readDatagram(buffer, sizeof buffer, &sender, &senderPort);
+    sockaddr_in sender{};
+    socklen_t senderSize = sizeof sender;
+    while (State != StateIdle) {
+        const ssize_t size = ::recvfrom(descriptor, buffer, sizeof buffer, MSG_DONTWAIT,
+                                        reinterpret_cast<sockaddr*>(&sender), &senderSize);
         if (size < 0)
             return;
-        HandleDatagram(QByteArray(buffer, size), sender.toString(), senderPort, localIP, localPort);
+        // A unit answers request after request from the same address: its text is made once.
+        const quint32 address = qFromBigEndian<quint32>(sender.sin_addr.s_addr);
+        if (address != FSenderAddress || FSenderText.isEmpty()) {
+            FSenderAddress = address;
+            FSenderText = QHostAddress(address).toString();
+        }
+        HandleDatagram(QByteArray(buffer, qsizetype(size)), FSenderText, qFromBigEndian<quint16>(sender.sin_port),
+                       FLocalText, BoundPort);
     }
 }
 
@@ -334,7 +402,8 @@ void TCommunicator::HandleDatagram(const QByteArray& datagram, const QString& se
     LocalIP = localIP;
     BoundPort = localPort;
     const QByteArray hex = BytesToHex(datagram);
-    WriteDebugLog(QStringLiteral("RX:") + QString::fromLatin1(hex));
+    if (DebugTrace)   // the text costs more than the rest of the reception
+        WriteDebugLog(QStringLiteral("RX:") + QString::fromLatin1(hex));
 
     // RxText holds nothing or the start of a frame that this datagram may complete.
     RxText += hex;
@@ -376,8 +445,6 @@ bool TCommunicator::TakeReply(const TParsedFrame& frame, const QString& senderIP
     // A reply addressed to another NAD is this request's answer all the same: the host is
     // NAD 1 by convention only, and controllers that answer otherwise must still be served.
     ReplyCode = frame.ReplyCode;
-    RxSource = frame.Source;
-    RxDestination = frame.Destination;
     RxFrame = frame.FrameText;
     RxData = frame.Data;
     PeerIP = senderIP;

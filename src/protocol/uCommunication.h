@@ -10,6 +10,10 @@
 // request starts the link drops what earlier requests still have coming
 // (ForgetEarlierReplies); the attempts of one request accept each other's replies.
 //
+// A runner sets the link up from a TLinkOptions value (SelectAdapter, SetOptions); the
+// operations use its commands and read what the last request found (PeerIP, ReplyCode,
+// LastRejection, the counters); the reception state is the link's own.
+//
 // The link lives on one thread, a runner's worker (the window's session runner, a station's
 // unit runner): a request blocks that thread on the socket until its reply or time-out, and
 // no events are handled meanwhile, so nothing can start inside a request. A stop request
@@ -26,6 +30,7 @@
 
 #include <QByteArray>
 #include <QDateTime>
+#include <QHostAddress>
 #include <QObject>
 #include <QString>
 #include <QStringList>
@@ -36,6 +41,8 @@
 #include <functional>
 
 class QUdpSocket;
+
+struct TLinkOptions;
 
 class TCommunicator : public QObject {
     Q_OBJECT
@@ -50,18 +57,15 @@ public:
     explicit TCommunicator(QObject* parent = nullptr);
     ~TCommunicator() override;
 
-    // ---- fields (read and set directly by the window and the operations) ----
-    QUdpSocket* Socket = nullptr;
+    // Port, time-outs, attempts, password code and pinned address; the adapter is bound by
+    // SelectAdapter(options.AdapterName).
+    void SetOptions(const TLinkOptions& options);
+
+    // ---- settings and what the last requests found (read and set by the operations) ----
     TEthernetAdapterInfo Adapter;   // filled by DetectLocal at construction
     int LocalPort = 0;              // 0: any free port
-    uint8_t State = StateIdle;
-    QByteArray RxText;    // reception text of a frame not yet complete
-    QByteArray RxFrame;   // text of the last accepted frame
-    QString PeerIP;
+    QString PeerIP;                 // who sent the last accepted frame
     int PeerPort = 0;
-    QByteArray RxData;   // reply data of the last accepted frame, hex text
-    uint32_t RxSource = 0;
-    uint32_t RxDestination = 0;
     QString TargetIP;   // unicast address of the addressed controller
     int ControllerPort = DefaultControllerPort;
     int32_t Nad = -1;   // -1 goes out as 0xFFFFFFFF
@@ -74,9 +78,6 @@ public:
     uint32_t Timeout = DefaultTimeout;          // back to RequestTimeout after every request
     uint32_t RequestTimeout = DefaultTimeout;   // an erase waits ten times this
     int Attempts = DefaultAttempts;
-    bool Discovering = false;
-    QStringList FoundNads;
-    QStringList FoundIPs;
     bool DirectConnection = false;
     bool DebugTrace = false;
     // Pins the link to one controller: every request goes to this address, never to a
@@ -89,8 +90,15 @@ public:
     // anything.
     const std::atomic<bool>* StopRequested = nullptr;
     // What went out since the link was created: requests, and datagrams including resends.
-    uint64_t RequestsSent = 0;
-    uint64_t DatagramsSent = 0;
+    uint64_t RequestsSent() const { return FRequestsSent; }
+    uint64_t DatagramsSent() const { return FDatagramsSent; }
+    bool Bound() const;   // the socket is bound to an address
+
+    // ---- reception, as the last request left it ----
+    uint8_t ReceptionState() const { return State; }
+    const QByteArray& LastFrame() const { return RxFrame; }    // text of the last accepted frame
+    const QByteArray& ReplyData() const { return RxData; }     // its data, hex text
+    const QByteArray& PendingText() const { return RxText; }   // a frame begun, not yet complete
 
     // ---- transport ----
     bool SelectAdapter(const QString& adapterName);
@@ -108,6 +116,9 @@ public:
     bool Stopping() const;
     bool SendCommand(uint8_t code);
     bool SendCommand(uint8_t code, const QByteArray& arguments);
+    // What a request does before it waits: the reception tests and the fuzzer feed
+    // HandleDatagram after it.
+    void ExpectReply();
     // Reception, for every datagram. A frame that spans datagrams is reassembled; a complete
     // frame that fails its checks is dropped at once, and the search for a frame start goes
     // on behind its AA55. Only a wait is ever Receiving: a datagram while Idle leaves Idle.
@@ -142,6 +153,18 @@ public:
     static QByteArray ClockRecord(const QDateTime& moment);
 
 private:
+    QUdpSocket* Socket = nullptr;
+    QUdpSocket* FSpare = nullptr;   // the port that waits for its turn; none until needed
+    uint8_t State = StateIdle;
+    QByteArray RxText;   // reception text of a frame not yet complete
+    QByteArray RxFrame;
+    QByteArray RxData;
+    bool Discovering = false;
+    QStringList FoundNads;
+    QStringList FoundIPs;
+    uint64_t FRequestsSent = 0;
+    uint64_t FDatagramsSent = 0;
+
     // One request: up to attempts sends of frame, each waiting timeout ms. A discovery goes
     // to the broadcast address and collects acknowledgements until its time-out.
     bool Transact(const QByteArray& frame, int attempts, uint32_t timeout, bool discovery);
@@ -154,6 +177,8 @@ private:
     // taken for this one's.
     void ForgetEarlierReplies();
     void MoveToFreshPort();
+    void TakeTurnOfPorts();
+    void DiscardSpare();
     // A pinned link hears only its unit: the pinned address, from the port it asks on.
     bool FromPinnedUnit(const QString& senderIP, int senderPort) const;
     // Takes an accepted frame's reply; true when it ends the wait. A pinned link rejects a
@@ -166,4 +191,20 @@ private:
 
     // A wait of the last request ended without an accepted reply: one may still be on its way.
     bool FReplyOutstanding = false;
+    // Address texts kept between requests, so that a block's round trip converts none.
+    QString FDestinationText;
+    QHostAddress FDestination;
+    quint32 FSenderAddress = 0;
+    QString FSenderText;
+    QString FLocalText;   // the bound address as text
+};
+
+// How a link reaches its controller, as a runner sets it up.
+struct TLinkOptions {
+    QString AdapterName;   // the host adapter whose address the link binds to
+    int Port = TCommunicator::DefaultControllerPort;
+    uint32_t Timeout = TCommunicator::DefaultTimeout;
+    int Attempts = TCommunicator::DefaultAttempts;
+    uint16_t PasswordCode = 0;   // the password's code; the password itself never travels
+    QString PinnedIP;            // see TCommunicator::PinnedIP; empty: none
 };

@@ -111,14 +111,14 @@ public:
         record.IP = Link->PeerIP;   // the unit that answered the connection
         record.NadBefore = record.NadAfter = Link->Nad;
         NoteConnectedUnit(Session, record);
-        const uint64_t requests = Link->RequestsSent;
-        const uint64_t datagrams = Link->DatagramsSent;
+        const uint64_t requests = Link->RequestsSent();
+        const uint64_t datagrams = Link->DatagramsSent();
         record.Started = QDateTime::currentDateTime();
         const bool sent = Session.DoSend(inputs, Session.TakeImages());
         record.Ended = QDateTime::currentDateTime();
         NoteSend(Session, inputs, record);
-        record.Requests = Link->RequestsSent - requests;
-        record.Resent = Link->DatagramsSent - datagrams - record.Requests;
+        record.Requests = Link->RequestsSent() - requests;
+        record.Resent = Link->DatagramsSent() - datagrams - record.Requests;
         record.Outcome = sent ? TUnitOutcome::Succeeded : TUnitOutcome::Failed;
         record.Message = LastMessage;
         return sent;
@@ -188,13 +188,7 @@ void TSessionRunner::Done(bool connect)
 
 void TSessionRunner::SetLink(const TLinkOptions& options)
 {
-    Post([this, options] {
-        TCommunicator& link = *FWorker->Link;
-        link.ControllerPort = options.Port;
-        link.RequestTimeout = link.Timeout = options.Timeout;
-        link.Attempts = options.Attempts;
-        link.PasswordCode = options.PasswordCode;
-    });
+    Post([this, options] { FWorker->Link->SetOptions(options); });
 }
 
 void TSessionRunner::SetDirectConnection(bool on)

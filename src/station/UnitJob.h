@@ -14,15 +14,6 @@
 
 enum class TUnitOperation { Info, Send, Verify, StartPlc, StopPlc, DumpKernel, DumpProgram };
 
-// How a runner's link reaches its unit.
-struct TLinkOptions {
-    QString AdapterName;   // the host adapter whose address the link binds to
-    int Port = TCommunicator::DefaultControllerPort;
-    uint32_t Timeout = TCommunicator::DefaultTimeout;
-    int Attempts = TCommunicator::DefaultAttempts;
-    uint16_t PasswordCode = 0;   // the password's code; the password itself never travels
-};
-
 // A unit as discovery found it. Fresh units all answer to NAD -1, so the address tells
 // them apart.
 struct TUnitAddress {

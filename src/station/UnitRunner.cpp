@@ -116,11 +116,9 @@ void TUnitRunner::run()
 
     // Everything of the link lives on this thread: its socket, its waits, its timers.
     TCommunicator link;
-    link.PinnedIP = FJob.Unit.IP;
-    link.ControllerPort = FJob.Link.Port;
-    link.RequestTimeout = link.Timeout = FJob.Link.Timeout;
-    link.Attempts = FJob.Link.Attempts;
-    link.PasswordCode = FJob.Link.PasswordCode;
+    TLinkOptions options = FJob.Link;
+    options.PinnedIP = FJob.Unit.IP;
+    link.SetOptions(options);
     link.StopRequested = &FStop;
     THost host(*this, record);
     bool ok = false;
@@ -133,8 +131,8 @@ void TUnitRunner::run()
             host.AddMessage(QStringLiteral("error: can't bind to adapter ") + FJob.Link.AdapterName);
     }
 
-    record.Requests = link.RequestsSent;
-    record.Resent = link.DatagramsSent - link.RequestsSent;
+    record.Requests = link.RequestsSent();
+    record.Resent = link.DatagramsSent() - link.RequestsSent();
     record.Ended = QDateTime::currentDateTime();
     record.Outcome = ok ? TUnitOutcome::Succeeded : FStop ? TUnitOutcome::Interrupted : TUnitOutcome::Failed;
     record.Message = host.LastMessage;

@@ -30,7 +30,7 @@ struct TStaleCase {
     // Runs for the index-th frame the peer receives; answers with Send, to any port the peer
     // has heard from.
     std::function<void(TScriptedPeer& peer, int index)> Script;
-    // Runs between the first request and the second, without the event loop.
+    // Runs between the first request and the second.
     std::function<void(TScriptedPeer& peer, TCommunicator& link)> Between;
 };
 
@@ -92,7 +92,21 @@ INSTANTIATE_TEST_SUITE_P(Link, StaleReplies,
                                         },
                                         [](TScriptedPeer& peer, TCommunicator& link) {
                                             peer.Send(Reply(1), link.BoundPort);
-                                        }}),
+                                        }},
+                             // The acknowledgement comes twice, the repeat only once the next request
+                             // waits (a unit on its own thread, a network that repeats), and before
+                             // that request's own answer.
+                             TStaleCase{"repeat_arrives_while_the_next_request_waits",
+                                        [](TScriptedPeer& peer, int index) {
+                                            const int port = peer.SenderPorts()[index];
+                                            if (index == 0) {
+                                                peer.Send(Reply(1), port);
+                                                peer.SendLater(10, Reply(1), port);
+                                            } else {
+                                                peer.SendLater(30, Reply(Refused), port);
+                                            }
+                                        },
+                                        {}}),
                          [](const auto& info) { return std::string(info.param.Name); });
 
 }   // namespace

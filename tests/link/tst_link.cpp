@@ -193,7 +193,7 @@ TEST_P(RequestCycle, AttemptsAndOutcome)
     EXPECT_EQ(link.ReplyCode, c.replyCode);
     EXPECT_EQ(link.LastRejection, c.rejection);
     EXPECT_EQ(link.Timeout, TCommunicator::DefaultTimeout);
-    EXPECT_EQ(link.State, TCommunicator::StateIdle);
+    EXPECT_EQ(link.ReceptionState(), TCommunicator::StateIdle);
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -243,7 +243,7 @@ TEST_P(Reception, FirstAttemptAnsweredWith)
 
     EXPECT_TRUE(link.SendPing());
     EXPECT_EQ(peer.Frames().size(), GetParam().sends);
-    EXPECT_EQ(link.RxFrame, BytesToHex(Acknowledgement()));
+    EXPECT_EQ(link.LastFrame(), BytesToHex(Acknowledgement()));
     EXPECT_EQ(link.LastRejection, GetParam().rejection);
 }
 
@@ -293,7 +293,7 @@ TEST_P(Unanswered, WaitEndsWithItsReason)
 
     EXPECT_FALSE(link.SendPing());
     EXPECT_EQ(link.LastRejection, GetParam().rejection);
-    EXPECT_EQ(link.State, TCommunicator::StateIdle);
+    EXPECT_EQ(link.ReceptionState(), TCommunicator::StateIdle);
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -320,12 +320,13 @@ TEST_P(ReceptionReason, StateRejectionAndFrame)
 {
     const ReasonCase& c = GetParam();
     TCommunicator link;
-    link.State = c.waiting ? TCommunicator::StateWaiting : TCommunicator::StateIdle;
+    if (c.waiting)
+        link.ExpectReply();
     for (const QByteArray& datagram : c.datagrams)
         link.HandleDatagram(datagram, PeerAddress, 8442, QStringLiteral("127.0.0.1"), 40000);
     EXPECT_EQ(link.LastRejection, c.rejection);
-    EXPECT_EQ(int(link.State), int(c.state));
-    EXPECT_EQ(link.RxFrame, BytesToHex(c.taken));
+    EXPECT_EQ(int(link.ReceptionState()), int(c.state));
+    EXPECT_EQ(link.LastFrame(), BytesToHex(c.taken));
 }
 
 constexpr uint8_t Idle = TCommunicator::StateIdle;
@@ -475,7 +476,7 @@ TEST_F(LinkToPeer, DisconnectedLinkSendsNothing)
     link.Timeout = 20;
     EXPECT_FALSE(link.SendPing());
     EXPECT_TRUE(peer.Frames().isEmpty());
-    EXPECT_EQ(link.Socket->state(), QAbstractSocket::UnconnectedState);
+    EXPECT_EQ(link.Bound(), false);
 }
 
 TEST_F(LinkToPeer, ReplyDataNeverOverrunsTheBuffer)
@@ -707,7 +708,7 @@ TEST_F(LinkToPeer, ReadLoaderRecordPadsShortData)
         TLoaderRecord record = untouched;
         EXPECT_EQ(link.ReadLoaderRecord(record), c.ok);
         EXPECT_EQ(LoaderRecordToBytes(record), c.record);
-        EXPECT_TRUE(link.RxData.isEmpty());
+        EXPECT_TRUE(link.ReplyData().isEmpty());
     }
 }
 
@@ -742,8 +743,8 @@ TEST_F(LinkToSimulator, PinnedLinkTalksToItsUnitOnlyAndStopsOnRequest)
     EXPECT_TRUE(nads.isEmpty());
     EXPECT_EQ(Controller(0).ReceivedFrames().size(), 0);
     EXPECT_EQ(Controller(1).ReceivedFrames().size(), 2);
-    EXPECT_EQ(link.RequestsSent, 1u);
-    EXPECT_EQ(link.DatagramsSent, 2u);
+    EXPECT_EQ(link.RequestsSent(), 1u);
+    EXPECT_EQ(link.DatagramsSent(), 2u);
 
     std::atomic<bool> stop{true};
     link.StopRequested = &stop;
@@ -841,7 +842,7 @@ TEST_F(LinkToPeer, StopEndsTheWaitUnderWayAndEveryLaterAttempt)
     EXPECT_EQ(link.LastRejection, TRejection::Stopped);
     EXPECT_EQ(peer.Frames().size(), 1);
     EXPECT_EQ(link.Timeout, 5000u);
-    EXPECT_EQ(link.State, TCommunicator::StateIdle);
+    EXPECT_EQ(link.ReceptionState(), TCommunicator::StateIdle);
 }
 
 // Another controller's reply (or a stray datagram) must not count for the pinned unit's
@@ -858,10 +859,10 @@ TEST_P(PinnedSender, ReplyFromElsewhereDoesNotCount)
     TScriptedPeer impostor;
     ASSERT_TRUE(impostor.Start(GetParam().Address));
     link.PinnedIP = PeerAddress;
-    peer.Script = [&impostor, port = link.BoundPort](int index, const QByteArray&) {
+    peer.Script = [&](int index, const QByteArray&) {
         if (index > 0)
             return QList<QByteArray>{Acknowledgement()};
-        impostor.Send(Acknowledgement(), port);
+        impostor.Send(Acknowledgement(), peer.SenderPorts().value(index));
         return QList<QByteArray>{};
     };
     link.Timeout = 300;
@@ -891,7 +892,8 @@ TEST_F(LinkToPeer, ForeignDatagramBetweenTheHalvesOfAReplyDoesNotSpoilIt)
     ASSERT_TRUE(impostor.Start(QStringLiteral("127.0.0.201")));
     link.PinnedIP = PeerAddress;
     const QByteArray reply = Acknowledgement();
-    peer.Script = [&, port = link.BoundPort](int, const QByteArray&) {
+    peer.Script = [&](int index, const QByteArray&) {
+        const int port = peer.SenderPorts().value(index);
         impostor.SendLater(20, reply.mid(4), port);
         peer.SendLater(40, reply.mid(5), port);
         return QList<QByteArray>{reply.left(5)};

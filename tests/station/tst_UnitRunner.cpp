@@ -298,8 +298,9 @@ TEST_F(StationRunners, SendThenVerifyProgressIsOneTotalThatNeverGoesBack)
     const qint64 total = 2 * (Kernel.size() + Program.size());
     for (qsizetype i = 0; i < progress.size(); ++i) {
         EXPECT_EQ(progress[i].second, total) << i;
-        if (i > 0)
+        if (i > 0) {
             EXPECT_GE(progress[i].first, progress[i - 1].first) << i;
+        }
     }
     EXPECT_EQ(progress.last().first, total);
     EXPECT_EQ(runner.Snapshot().VerifyStep, QStringLiteral("ok"));
