@@ -553,11 +553,10 @@ private Q_SLOTS:
         TSimController& unit = PrepareProductionRun(kernel, SampleProgram(8 * 1024));
         FWindow->LinkOptions.Timeout = 50;
         FWindow->LinkOptions.Attempts = 2;
-        WhenLogShows(QStringLiteral("sending plc program"), [&unit] {
-            TSimFaults gone;
-            gone.DropNext = 1000000;
-            unit.SetFaults(gone);
-        });
+        // Gone after the serial number's block, the kernel's and two of the program's.
+        TSimFaults gone;
+        gone.VanishAfterWrites = 1 + kernel.size() / 256 + 2;
+        unit.SetFaults(gone);
 
         Find<QAbstractButton>("btnSend")->click();
         Settle();
