@@ -571,9 +571,10 @@ void TfmMain::alActionsUpdate()
 
 void TfmMain::RunOperation(const std::function<TSessionJob()>& makeJob)
 {
-    // An operation waits for nothing the runner has under way: the buttons are disabled
-    // meanwhile, and a click that comes all the same is not taken.
-    if (Runner->Busy() || FOperationRunning)
+    // An operation never follows a connection still under way (the buttons are disabled
+    // meanwhile, and a click that comes all the same is not taken); a file load under way
+    // ends before it, as the runner keeps the order of requests.
+    if (Runner->Connecting() || FOperationRunning)
         return;
     FOperationRunning = true;
     DisableControls();
