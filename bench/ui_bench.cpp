@@ -110,7 +110,7 @@ int main(int argc, char* argv[])
         return find("btnSend")->isEnabled();
     };
     box("ckNadNotAssigned")->click();
-    for (const char* name : {"ckSerialNumber", "ckKernel", "ckPLCProgram", "ckStartPLC", "ckSetRTC"})
+    for (const char* name : {"ckSerialNumber", "ckAutoincrement", "ckKernel", "ckPLCProgram", "ckStartPLC", "ckSetRTC"})
         box(name)->setChecked(true);
     static_cast<QLineEdit*>(find("edSerialNumber"))->setText(QStringLiteral("1000"));
     static_cast<QLineEdit*>(find("leKernelBinary"))

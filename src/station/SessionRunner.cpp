@@ -1,5 +1,7 @@
 #include "SessionRunner.h"
 
+#include "SettingsStore.h"
+
 #include <QMetaObject>
 
 // The session's front end on the worker: every report becomes a signal of the runner, queued
@@ -31,7 +33,12 @@ public:
         Q_EMIT FRunner.Progress(current, currentMaximum, total, totalMaximum);
     }
     QString AskSaveFileName(const QString&) override { return DumpPath; }
-    void SerialNumberAdvanced(int32_t next) override { Q_EMIT FRunner.SerialNumberAdvanced(next); }
+    void SerialNumberAdvanced(int32_t next) override
+    {
+        // Stored here, under the settings' lock that spans processes, and then shown.
+        StoreNextSerialAtLeast(next);
+        Q_EMIT FRunner.SerialNumberAdvanced(next);
+    }
     void ShowError(const QString& text) override { Q_EMIT FRunner.FileError(text); }
     void ClearInfoPanel() override { Q_EMIT FRunner.InfoPanelCleared(); }
 

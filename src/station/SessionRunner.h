@@ -100,7 +100,7 @@ Q_SIGNALS:
     void Progress(int current, int currentMaximum, int total, int totalMaximum);
     void VerifyIconsCleared();
     void VerifyResult(TVerifyCheck check, bool passed);
-    void SerialNumberAdvanced(int32_t next);
+    void SerialNumberAdvanced(int32_t next);   // and stored in the settings already
     void InfoPanelCleared();
     void FileError(const QString& text);
     void FilesLoaded(TFileState kernel, TFileState program);

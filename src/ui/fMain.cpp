@@ -374,8 +374,8 @@ void TfmMain::ShowProgress(int current, int currentMaximum, int total, int total
 
 void TfmMain::SerialNumberAdvanced(int32_t next)
 {
+    // The runner has stored it already: the settings' lock is never waited for here.
     ui->edSerialNumber->setText(QString::number(next));
-    SaveSettings();
 }
 
 void TfmMain::ShowError(const QString& text)

@@ -63,7 +63,7 @@ public:
     void ShowVerifyResult(TVerifyCheck check, bool passed);
     void ShowPlcStatus(const QString& text);
     void ShowProgress(int current, int currentMaximum, int total, int totalMaximum);
-    // After an automatic increment: the box shows the next number, which is then stored.
+    // After an automatic increment: the box shows the next number (stored by the runner).
     void SerialNumberAdvanced(int32_t next);
     void ShowError(const QString& text);
     void ClearInfoPanel();

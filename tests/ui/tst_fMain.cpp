@@ -648,11 +648,14 @@ private Q_SLOTS:
         QCOMPARE(Find<QLineEdit>("edSerialNumber")->text(), shown);
     }
 
+    // The runner stores an advanced number as it advances it; the window shows it, and
+    // stores the box's number when it closes.
     void serialNumberAdvancedIsStored()
     {
         FWindow->SerialNumberAdvanced(5001);
         QCOMPARE(Find<QLineEdit>("edSerialNumber")->text(), QStringLiteral("5001"));
         QCOMPARE(FWindow->SerialNumber, 5001);
+        FWindow.reset();
         QCOMPARE(StoredSettings().value(QStringLiteral("SerialNumber")).toInt(), 5001);
     }
 
