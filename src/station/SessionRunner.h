@@ -72,7 +72,8 @@ public:
     // Cancels a connection under way, lets an operation end, and ends the thread.
     ~TSessionRunner() override;
 
-    // ---- requests: each returns at once and runs on the worker after those before it ----
+    // ---- requests, from the thread the runner lives on (the window's): each returns at
+    // once and runs on the worker after those before it ----
     // The link's port, time-out, attempts and password code, for the requests after this.
     void SetLink(const TLinkOptions& options);
     void SetDirectConnection(bool on);
