@@ -199,8 +199,6 @@ bool TCommunicator::Transact(const QByteArray& frame, int attempts, uint32_t tim
         Timeout = RequestTimeout;
         return false;
     }
-    ++FRequestsSent;
-    // A request that starts while a discovery waits is not part of that discovery.
     Discovering = discovery;
     // Earlier requests' replies are kept away once, here. Every attempt of this request
     // sends the same frame, so a late answer to an earlier attempt is this request's answer
@@ -212,6 +210,10 @@ bool TCommunicator::Transact(const QByteArray& frame, int attempts, uint32_t tim
     // A stop is looked at before every attempt, so a request with long waits ends with the wait
     // under way.
     for (int attempt = 0; attempt < attempts && !result && !Stopping(); ++attempt) {
+        // A request counts once it goes out: a stop that comes before its first attempt leaves
+        // the counts as they were, never with more requests than datagrams.
+        if (attempt == 0)
+            ++FRequestsSent;
         ++FDatagramsSent;
         SendDatagram(frame, discovery ? BroadcastDestination() : Destination());
         if (DebugTrace)   // the hex text costs more than the rest of the send
