@@ -602,6 +602,26 @@ private Q_SLOTS:
         QCOMPARE(unit.CommandCounts.value(CmdEraseFlash), 0);
     }
 
+    // The operator picks another program file and clicks Send straight away, while the runner
+    // still loads the file: the button is enabled, so the click must send (the file just
+    // chosen), or at least say why it did not; a click dropped without a word leaves the
+    // operator believing the unit was written.
+    void sendClickedWhileTheNewFileLoadsIsNotDroppedSilently()
+    {
+        TSimController& unit = PrepareProductionRun(SampleKernel(3, 16 * 1024), SampleProgram(8 * 1024));
+        const QByteArray other = SampleProgram(12 * 1024);
+        const QString otherPath = WriteFile(QStringLiteral("other.bin"), other);
+        QVERIFY(OperationsEnabled());
+
+        Find<QLineEdit>("leTamixBinary")->setText(otherPath);
+        QVERIFY(Find<QAbstractButton>("btnSend")->isEnabled());
+        Find<QAbstractButton>("btnSend")->click();
+        Settle();
+
+        QVERIFY2(LogLines().contains(QStringLiteral("sent successfully")), qPrintable(LogLines().join(u'\n')));
+        QCOMPARE(unit.Memory(0x20000 + 16, uint32_t(other.size() - 16)), other.mid(16));
+    }
+
     // The data folder cannot be made: no store can say whether the serial number was given
     // already, so the unit gets none and nothing else; the attempt's record is kept nowhere,
     // and the operator is told.
