@@ -16,7 +16,9 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <functional>
+#include <thread>
 
 namespace {
 
@@ -155,6 +157,35 @@ TEST(SessionRunner, SendReportsInOrderWhileTheFrontEndThreadStaysFree)
     EXPECT_EQ(record.Outcome, TUnitOutcome::Succeeded);
     EXPECT_EQ(record.ProgramStep, QStringLiteral("ok"));
     EXPECT_GT(ticks, 0);
+}
+
+// Requests given from a thread other than the runner's owner (a station's thread, a helper
+// of the window): each is run and counted once, and the runner ends idle, saying so.
+TEST(SessionRunner, RequestsFromAnotherThreadLeaveItIdle)
+{
+    TSessionRunner runner;
+    int idles = 0;
+    QObject::connect(&runner, &TSessionRunner::Idle, [&] { ++idles; });
+    std::atomic<bool> given{false};
+    std::thread giver([&runner, &given] {
+        for (int i = 0; i < 20000; ++i)
+            runner.SetFixedWaits([](int) {});
+        given = true;
+    });
+    // The owner's thread takes the runner's reports while the other thread gives requests.
+    QEventLoop loop;
+    QTimer check;
+    QObject::connect(&check, &QTimer::timeout, &loop, [&] {
+        if (given && !runner.Busy())
+            loop.quit();
+    });
+    check.start(1);
+    QTimer::singleShot(20000, &loop, &QEventLoop::quit);
+    loop.exec();
+    giver.join();
+
+    EXPECT_FALSE(runner.Busy()) << "requests given and not ended stay counted";
+    EXPECT_GE(idles, 1);
 }
 
 }   // namespace
