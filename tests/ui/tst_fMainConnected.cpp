@@ -586,6 +586,33 @@ private Q_SLOTS:
         QCOMPARE(ProductionLogLines().size(), 1);   // the text log as it always was
     }
 
+    // The unit vanished in the middle of its send; the send has ended (failed, its record
+    // kept) and the window now reconnects to a unit that no longer answers. A close then
+    // writes nothing that could be cut off: like any connection to a silent unit, it is
+    // cut short and the window closes long before the attempts would have run out.
+    void closeWhileReconnectingAfterAFailedSendEndsIt()
+    {
+        const QByteArray kernel = SampleKernel(3, 16 * 1024);
+        TSimController& unit = PrepareProductionRun(kernel, SampleProgram(8 * 1024));
+        FWindow->LinkOptions.Timeout = 500;
+        FWindow->LinkOptions.Attempts = 8;
+        TSimFaults gone;
+        gone.VanishAfterWrites = 1 + kernel.size() / 256 + 2;
+        unit.SetFaults(gone);
+        FWindow->show();
+        QElapsedTimer clock;
+        connect(FWindow->Runner, &TSessionRunner::Finished, FWindow.get(), [&] {
+            clock.start();
+            QTimer::singleShot(100, FWindow.get(), [this] { FWindow->close(); });
+        });
+
+        Find<QAbstractButton>("btnSend")->click();
+        QTRY_VERIFY_WITH_TIMEOUT(clock.isValid(), 60000);
+        QTRY_VERIFY_WITH_TIMEOUT(!FWindow->isVisible(), 10000);
+        QVERIFY2(clock.elapsed() < 3000, qPrintable(QString::number(clock.elapsed()) + u'\n' + LogLines().join(u'\n')));
+        QCOMPARE(ProductionLogLines().size(), 1);
+    }
+
     // The kernel file was built for the other platform: the send refuses it before the unit
     // takes the serial number, so the unit stays fresh and the number stays in the box.
     void kernelOfTheOtherPlatformIsRefusedBeforeTheSerialNumber()
