@@ -186,10 +186,9 @@ void TSessionRunner::Post(std::function<void()> work, bool connect)
 
 void TSessionRunner::Done(bool connect)
 {
-    --FPending;
     if (connect)
         --FConnects;
-    if (FPending == 0)
+    if (--FPending == 0)
         Q_EMIT Idle();
 }
 

@@ -72,8 +72,8 @@ public:
     // Cancels a connection under way, lets an operation end, and ends the thread.
     ~TSessionRunner() override;
 
-    // ---- requests, from the thread the runner lives on (the window's): each returns at
-    // once and runs on the worker after those before it ----
+    // ---- requests, from any thread (usually the window's): each returns at once and runs
+    // on the worker after those given before it ----
     // The link's port, time-out, attempts and password code, for the requests after this.
     void SetLink(const TLinkOptions& options);
     void SetDirectConnection(bool on);
@@ -129,6 +129,6 @@ private:
     mutable QMutex FMutex;
     std::optional<TConnectOrder> FNextConnect;
     bool FConnecting = false;
-    int FPending = 0;    // requests given and not ended (window's thread only)
-    int FConnects = 0;   // of which connections
+    std::atomic<int> FPending{0};    // requests given and not ended
+    std::atomic<int> FConnects{0};   // of which connections
 };

@@ -577,6 +577,7 @@ void TfmMain::RunOperation(const std::function<TSessionJob()>& makeJob)
     if (Runner->Connecting() || FOperationRunning)
         return;
     FOperationRunning = true;
+    FOperationEnded = false;
     DisableControls();
     ResetStatus();
     Runner->SetLink(LinkOptions);
@@ -585,6 +586,7 @@ void TfmMain::RunOperation(const std::function<TSessionJob()>& makeJob)
 
 void TfmMain::OperationFinished()
 {
+    FOperationEnded = true;
     // An operator who closed the window meanwhile waits for the operation, not for this.
     if (!FCloseWhenDone)
         Connect();
@@ -779,7 +781,10 @@ void TfmMain::ShowBinding(const TBinding& binding)
             SetIcon(ui->imEthernet, TIconState::Red);
             return;
         }
-        AdapterState = Bound;
+        // An adapter chosen after the connection was asked for is bound by the next one.
+        const TEthernetAdapterInfo* selected = Adapters->Items(ui->cbEthAdapter->currentIndex());
+        if (selected && selected->AdapterName == binding.Adapter.AdapterName)
+            AdapterState = Bound;
     }
     if (binding.ForConnection)
         CheckBinding(binding);
@@ -847,7 +852,7 @@ void TfmMain::closeEvent(QCloseEvent* event)
 {
     // A unit being written must not look finished: the window stays until the operation has
     // ended, and then closes by itself. Requests are never cut off halfway through a block.
-    if (FOperationRunning) {
+    if (FOperationRunning && !FOperationEnded) {
         event->ignore();
         if (!FCloseWhenDone)
             AddMessage(QStringLiteral("the window closes when the operation has ended"));

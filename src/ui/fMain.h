@@ -199,6 +199,7 @@ private:
     QString FStartFolder;
     bool FControlsDisabled = false;
     bool FOperationRunning = false;                   // from RunOperation's start to the end of its Connect
+    bool FOperationEnded = false;                     // and the operation itself has ended: only its Connect is left
     bool FCloseWhenDone = false;                      // the operator closed the window while it was busy
     TFileState FKernelFile = TFileState::NotLoaded;   // as the runner last reported them
     TFileState FProgramFile = TFileState::NotLoaded;
