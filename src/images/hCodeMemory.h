@@ -31,7 +31,7 @@ inline constexpr int KernelHeaderOffsetXA = 0x120;
 inline constexpr int KernelHeaderOffsetARM = 0x400;
 
 // Offset of the kernel header inside every kernel image, set when a controller identifies
-// itself. One value per thread: the window's thread serves one unit, and so does each
+// itself. One value per thread: the window's session runner serves one unit, and so does each
 // runner thread of a station, whose units may be of either platform at the same time.
 inline thread_local int KernelHeaderOffset = 0;
 

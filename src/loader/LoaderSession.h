@@ -3,7 +3,7 @@
 //
 //   window inputs -> TOperationInputs -> DoSend / DoVerify / DoStartPlc / DoStopPlc /
 //   DoSaveKernel / DoSaveProgram -> TCommunicator commands -> controller
-//   messages, progress, icons, dialogs -> TOperationHost (the window, or a test's fake)
+//   messages, progress, icons -> TOperationHost (a runner, or a test's fake)
 //
 // A runner (the window's TSessionRunner, the station's TUnitRunner) owns the session and its
 // link on a worker thread: it binds the link to its adapter and calls ConnectToNad for the

@@ -1,6 +1,6 @@
 // UnitRunner: runs one unit job on a thread of its own, with its own link (its own socket
 // and local port, pinned to the unit's address, never broadcasting) and its own loader
-// session, so several units are flashed at once, each waiting in its own event loop.
+// session, so several units are flashed at once, each blocking on its own socket.
 //
 // It reports through queued signals: every message line the window would log, the progress
 // of the whole operation in bytes (a send and its verify as one total), and at the end the
