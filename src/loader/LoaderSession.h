@@ -36,6 +36,10 @@ struct TLoadedImages {
     TKernelHeader KernelFileHeader{};
     QByteArray Program;   // the program file as read
     bool ProgramLoaded = false;
+    // The SHA-256 of each file as read, before the kernel's stamp: what a recipe pins and a
+    // unit's record names as its source; empty: not loaded.
+    QString KernelSourceSha256;
+    QString ProgramSourceSha256;
 };
 
 // CurrentOperation values.

@@ -32,4 +32,5 @@ struct TUnitJob {
     QString DumpPath;   // where a dump is written
     TLinkOptions Link;
     QString ProductionLogPath;
+    QString Recipe;   // the name of the recipe the job came from; empty: none
 };

@@ -28,6 +28,9 @@ struct TUnitRecord {
     QString ProgramFile;
     QString KernelSha256;    // of the kernel as written, header built by the send included
     QString ProgramSha256;   // of the program as written, sealed header in place
+    QString Recipe;                // the recipe the job came from; empty: none
+    QString KernelSourceSha256;    // of the kernel file as read, when sent
+    QString ProgramSourceSha256;   // of the program file as read, when sent
     bool SettingsWritten = false;
     TKernelHeader Settings{};   // the configuration header written, when SettingsWritten
     // "ok", "err", "---" (not asked), "interrupted" (cut short by a stop request); the serial

@@ -1,0 +1,128 @@
+// Station: the engine that runs many units at once, for orvel-loader and the station window.
+//
+//   Scan (station) -> every scan interval, a discovery on a thread of its own -> each fresh
+//                     unit (NAD -1) at an address not taken before -> UnitTaken
+//   Run (named)    -> the units given -> UnitTaken
+//   -> one runner per unit (a thread, a link pinned to the unit), Parallel at a time
+//   -> its record kept (the store, else the fallback file) on this object's thread before
+//      UnitFinished tells anyone: a closed terminal or a closed window never costs a record
+//   Stop -> every runner stops after its request under way, no unit starts, the scans end,
+//           every record is kept -> Ended
+//
+// The station remembers each address it gave a unit: a fresh unit at the address of one
+// written successfully with a serial number is a new unit (that one answers under its
+// number now); at the address of one that failed, or of one written without a number, it is
+// taken only after the address fell silent for a scan (the unit was swapped).
+//
+// A record that can be kept nowhere stops the station before the next unit: a unit must not
+// be written without a record that answers for it.
+//
+// Threads: the object lives on its front end's thread and never blocks it; discovery and
+// every runner block on sockets of their own. Signals reach the front end on its thread.
+#pragma once
+
+#include "RecordKeeper.h"
+#include "SerialCounter.h"
+#include "UnitJob.h"
+#include "UnitRecord.h"
+
+#include <QDateTime>
+#include <QHash>
+#include <QList>
+#include <QObject>
+#include <QSet>
+#include <QString>
+#include <QTimer>
+
+#include <atomic>
+#include <memory>
+#include <vector>
+
+class TUnitRunner;
+class TDiscoveryThread;
+
+// How a line about the whole station reads: the terminal prefixes "warning: " and "error: ".
+enum class TNoteLevel { Info, Warning, Error };
+
+struct TStationPlan {
+    TUnitJob Job;   // every unit's job but its address
+    int Parallel = 8;
+    int Units = 0;   // Scan: ends once this many units succeeded; 0: when stopped
+    uint32_t ScanInterval = 1000;
+    uint32_t DiscoveryWait = 200;
+    QString Station;   // the station's name in the records
+    QString Series;    // the series the numbers come from, as the records name it; empty: none
+    // The records: none for operations that write nothing (info, verify, start, stop, dump).
+    std::shared_ptr<TRecordKeeper> Records;
+    // Where a send's serial numbers come from; none: the job's own inputs.
+    std::shared_ptr<TSerialCounter> Serials;
+};
+
+class TStation : public QObject {
+    Q_OBJECT
+public:
+    explicit TStation(TStationPlan plan, QObject* parent = nullptr);
+    // Stops every runner and waits for them; their records are kept first.
+    ~TStation() override;
+
+    const TStationPlan& Plan() const { return FPlan; }
+
+    // Watches for fresh units: binds a discovery link to the job's adapter and scans at once,
+    // then every scan interval. false, with an Error note and Ended, when the adapter cannot
+    // be bound.
+    bool Scan();
+    // Runs the job on the units given, then ends.
+    void Run(const QList<TUnitAddress>& units);
+    // Every runner stops after its request under way; no unit starts after this. Ended
+    // follows once every record is kept. Safe to call again, and after Ended.
+    void Stop();
+    // For a process that ends at once (a second signal): keeps the record of every runner
+    // still running as far as it got; how many.
+    int KeepRecordsNow();
+
+    bool Running() const { return !FEnded; }
+    bool Stopped() const { return FStopped; }
+    bool RecordLost() const { return FRecordLost; }
+    int Succeeded() const { return FSucceeded; }
+    int Failed() const { return FFailedCount; }
+    int InProgress() const { return int(FRunning.size() + FWaiting.size()); }
+    const std::vector<TUnitRecord>& Finished() const { return FFinished; }
+
+Q_SIGNALS:
+    void Note(TNoteLevel level, const QString& text);
+    void UnitTaken(const TUnitAddress& unit);
+    // A runner's message lines and the progress of its whole operation, in bytes.
+    void UnitMessage(const QString& ip, const QDateTime& moment, const QString& text);
+    void UnitProgress(const QString& ip, qint64 done, qint64 total);
+    // The unit's record, kept already.
+    void UnitFinished(const TUnitRecord& record);
+    void Ended();
+
+private:
+    enum class TAddressUse { Running, Written, Failed };
+
+    void Take(const TUnitAddress& unit);
+    void StartWaiting();
+    void RunnerFinished(const TUnitRecord& record);
+    void KeepRecord(const TUnitRecord& record);
+    void StartScan();
+    void Discovered(const QList<TUnitAddress>& found);
+    bool IsNewUnit(const TUnitAddress& unit);
+    void ForgetSilentAddresses(const QList<TUnitAddress>& found);
+    void EndIfDone();
+
+    const TStationPlan FPlan;
+    std::unique_ptr<TDiscoveryThread> FDiscovery;
+    QList<TUnitJob> FWaiting;
+    QList<TUnitRunner*> FRunning;
+    std::vector<TUnitRecord> FFinished;
+    QHash<QString, TAddressUse> FAddresses;   // Scan: the addresses it gave a unit
+    QSet<QString> FSkipSaid;                  // Scan: addresses whose skip was said
+    QTimer FScanTimer;
+    int FSucceeded = 0;
+    int FFailedCount = 0;
+    bool FScanning = false;   // a discovery is under way
+    bool FStopped = false;
+    bool FRecordLost = false;
+    bool FEnded = false;
+};

@@ -1,0 +1,21 @@
+// StationRecords: the record store a station writes, opened before any unit is touched.
+//
+//   open the store -> write the records that waited in its fallback file -> check the series
+//   -> the plan's Records, and its Serials: the series' numbers, or the numbers given
+//      (--serial, --autoincrement, the window's) each claimed in the store before its unit
+//      gets it, so that a number given elsewhere already is passed over
+#pragma once
+
+#include "Station.h"
+
+#include <functional>
+#include <memory>
+
+enum class TRecordsOpened { Ok, StoreFailed, UnknownSeries };
+
+// location as TRecordStore::Open takes it; source names the numbers' counter in the store
+// ("--serial", "--autoincrement", "the window"); numbers: none when the run gives none or
+// takes them from plan.Series. Every line the operator must hear goes to note.
+TRecordsOpened OpenStationRecords(const QString& location, const QString& source,
+                                  std::shared_ptr<TSerialCounter> numbers, TStationPlan& plan,
+                                  const std::function<void(TNoteLevel, const QString&)>& note);
