@@ -96,6 +96,9 @@ Q_SIGNALS:
     void UnitProgress(const QString& ip, qint64 done, qint64 total);
     // The unit's record, kept already.
     void UnitFinished(const TUnitRecord& record);
+    // A unit taken but never started, because the station stopped first: nothing was sent to
+    // it, and it has no record.
+    void UnitNotStarted(const QString& ip);
     void Ended();
 
 private:
