@@ -4,7 +4,9 @@
 #include "fAbout.h"
 #include "fHelp.h"
 #include "fPassword.h"
+#include "fStation.h"
 #include "IntegerText.h"
+#include "Recipe.h"
 #include "RecordKeeper.h"
 #include "SettingsStore.h"
 #include "StoreSerialCounter.h"
@@ -15,6 +17,7 @@
 #include <QDir>
 #include <QFileDialog>
 #include <QGuiApplication>
+#include <QInputDialog>
 #include <QMessageBox>
 #include <QAbstractItemView>
 #include <QSysInfo>
@@ -146,6 +149,29 @@ TfmMain::TfmMain(QWidget* parent)
     OpenFileName = [this] { return DefaultOpenFileName(); };
     SaveFileName = [this](const QString& defaultName) { return DefaultSaveFileName(defaultName); };
     ErrorMessage = [this](const QString& text) { QMessageBox::critical(this, windowTitle(), text); };
+    AskRecipeName = [this](QString& name, QString& series) {
+        bool ok = false;
+        name = QInputDialog::getText(this, QStringLiteral("Save recipe"), QStringLiteral("Recipe name:"),
+                                     QLineEdit::Normal, QString(), &ok)
+                   .trimmed();
+        if (!ok || name.isEmpty())
+            return false;
+        series = QInputDialog::getText(this, QStringLiteral("Save recipe"),
+                                       QStringLiteral("Series of the record store the serial numbers come from "
+                                                      "(empty: no serial number):"),
+                                       QLineEdit::Normal, QString(), &ok)
+                     .trimmed();
+        return ok;
+    };
+    SaveRecipeFileName = [this](const QString& name) {
+        return QFileDialog::getSaveFileName(this, QStringLiteral("Save recipe"),
+                                            QDir(FStartFolder).filePath(name + QStringLiteral(".json")),
+                                            QStringLiteral("Recipe (*.json)"));
+    };
+    OpenRecipeFileName = [this] {
+        return QFileDialog::getOpenFileName(this, QStringLiteral("Open recipe"), FStartFolder,
+                                            QStringLiteral("Recipe (*.json)"));
+    };
 
     ConnectHandlers();
     FormCreate();
@@ -157,6 +183,8 @@ TfmMain::TfmMain(QWidget* parent)
 
 TfmMain::~TfmMain()
 {
+    // The station keeps its last records before the window goes.
+    FStation.reset();
     SaveSettings();
     // The runner's thread ends before the widgets it reports to go.
     disconnect(Runner, nullptr, this, nullptr);
@@ -182,6 +210,13 @@ void TfmMain::ConnectHandlers()
     connect(ui->acHelp, &QAction::triggered, this, &TfmMain::acHelpExecute);
     connect(ui->acAbout, &QAction::triggered, this, &TfmMain::acAboutExecute);
     connect(ui->btnPassword, &QPushButton::clicked, this, &TfmMain::btnPasswordClick);
+    connect(ui->btnStation, &QPushButton::clicked, this, [this] {
+        Station().show();
+        Station().raise();
+        Station().activateWindow();
+    });
+    connect(ui->btnSaveRecipe, &QPushButton::clicked, this, &TfmMain::btnSaveRecipeClick);
+    connect(ui->btnOpenRecipe, &QPushButton::clicked, this, &TfmMain::btnOpenRecipeClick);
 
     // Check boxes follow toggled rather than clicked, so that a box ticked by the program
     // updates its row exactly as one ticked by the operator.
@@ -325,6 +360,7 @@ void TfmMain::UpdateInputStates()
                                          ui->ckSetRTC, ui->ckSetNadAlias, ui->ckSetHardwareModel, ui->ckSetIEXBaudRate,
                                          ui->ckSetIPAddress})
         box->setEnabled(free);
+    ui->btnOpenRecipe->setEnabled(free);
     const bool serial = free && ui->ckSerialNumber->isChecked();
     ui->edSerialNumber->setEnabled(serial);
     ui->ckAutoincrement->setEnabled(serial);
@@ -511,6 +547,110 @@ TOperationInputs TfmMain::OperationInputs() const
     return inputs;
 }
 
+TLinkOptions TfmMain::StationLink() const
+{
+    TLinkOptions link = LinkOptions;
+    const TEthernetAdapterInfo* entry = Adapters->Items(ui->cbEthAdapter->currentIndex());
+    link.AdapterName = entry ? entry->AdapterName : QString();
+    return link;
+}
+
+bool TfmMain::SetStationRunning(bool running)
+{
+    if (running == FStationRunning)
+        return true;
+    if (running && FOperationRunning)
+        return false;
+    FStationRunning = running;
+    if (running) {
+        DisableControls();
+        return true;
+    }
+    EnableControls();
+    if (FCloseWhenDone)
+        QTimer::singleShot(0, this, &TfmMain::close);
+    return true;
+}
+
+TfmStation& TfmMain::Station()
+{
+    if (!FStation)
+        FStation = std::make_unique<TfmStation>(this);
+    return *FStation;
+}
+
+void TfmMain::ShowInputs(const TOperationInputs& inputs)
+{
+    // Each box before its input: an unticked box empties its input.
+    ui->ckKernel->setChecked(inputs.KernelChecked);
+    ui->leKernelBinary->setText(inputs.KernelPath);
+    ui->ckPLCProgram->setChecked(inputs.ProgramChecked);
+    ui->leTamixBinary->setText(inputs.ProgramPath);
+    ui->ckStartPLC->setChecked(inputs.StartPlc);
+    ui->ckSetRTC->setChecked(inputs.SetRtc);
+    ui->ckSetNadAlias->setChecked(inputs.SetNadAlias);
+    ui->edNADAlias->setText(inputs.NadAliasText);
+    ui->ckSetHardwareModel->setChecked(inputs.SetHardwareModel);
+    ui->cbHardwareModel->setCurrentIndex(inputs.HardwareModelIndex);
+    ui->ckSetIEXBaudRate->setChecked(inputs.SetIEXBaudRate);
+    ui->cbIEXBaudRate->setCurrentIndex(inputs.IEXBaudRateIndex);
+    ui->ckSetIPAddress->setChecked(inputs.SetIPAddress);
+    (inputs.DHCP ? ui->rbDHCP : ui->rbStaticIP)->setChecked(true);
+    const std::pair<QLineEdit*, const QString&> addresses[] = {{ui->edIPAddress, inputs.IPAddress},
+                                                               {ui->edSubnetMask, inputs.SubnetMask},
+                                                               {ui->edGateway, inputs.Gateway},
+                                                               {ui->edDNSServer, inputs.DNSServer}};
+    for (const auto& [edit, text] : addresses)
+        edit->setText(text);
+    SettingsInputChange();
+}
+
+void TfmMain::btnSaveRecipeClick()
+{
+    if (!CheckParameters()) {
+        ErrorMessage(QStringLiteral("the unit settings are not valid: no recipe was saved"));
+        return;
+    }
+    QString name;
+    QString series;
+    if (!AskRecipeName(name, series))
+        return;
+    TRecipe recipe;
+    QString error;
+    if (!RecipeFromInputs(name, OperationInputs(), VerifyAfterSend, series, recipe, error)) {
+        ErrorMessage(error);
+        return;
+    }
+    const QString path = SaveRecipeFileName(name);
+    if (path.isEmpty())
+        return;
+    if (!WriteRecipe(path, recipe, error)) {
+        ErrorMessage(error);
+        return;
+    }
+    AddMessage(QStringLiteral("recipe \"") + name + QStringLiteral("\" saved to ") + path);
+}
+
+void TfmMain::btnOpenRecipeClick()
+{
+    const QString path = OpenRecipeFileName();
+    if (path.isEmpty())
+        return;
+    TRecipe recipe;
+    QString error;
+    if (!ReadRecipe(path, recipe, error)) {
+        ErrorMessage(error);
+        return;
+    }
+    TOperationInputs inputs = OperationInputs();
+    ApplyRecipe(recipe, inputs);
+    ShowInputs(inputs);
+    VerifyAfterSend = recipe.VerifyAfterSend;
+    // The station pins the recipe's files: it refuses them once they have changed.
+    Station().UseRecipe(recipe);
+    AddMessage(QStringLiteral("recipe \"") + recipe.Name + QStringLiteral("\" opened from ") + path);
+}
+
 // ---- settings ----
 
 void TfmMain::LoadSettings()
@@ -574,7 +714,7 @@ void TfmMain::RunOperation(const std::function<TSessionJob()>& makeJob)
     // An operation never follows a connection still under way (the buttons are disabled
     // meanwhile, and a click that comes all the same is not taken); a file load under way
     // ends before it, as the runner keeps the order of requests.
-    if (Runner->Connecting() || FOperationRunning)
+    if (Runner->Connecting() || FOperationRunning || FStationRunning)
         return;
     FOperationRunning = true;
     FOperationEnded = false;
@@ -850,6 +990,16 @@ void TfmMain::acCloseExecute()
 
 void TfmMain::closeEvent(QCloseEvent* event)
 {
+    // The station's units must not look finished either: its window stops it and waits for
+    // every record, and this window closes once the station has ended.
+    if (FStationRunning) {
+        event->ignore();
+        if (!FCloseWhenDone)
+            AddMessage(QStringLiteral("the window closes when the station has stopped"));
+        FCloseWhenDone = true;
+        Station().close();
+        return;
+    }
     // A unit being written must not look finished: the window stays until the operation has
     // ended, and then closes by itself. Requests are never cut off halfway through a block.
     if (FOperationRunning && !FOperationEnded) {

@@ -15,6 +15,10 @@
 // operation runs, its frame (RunOperation to the end of the connection that follows) keeps
 // the controls that could reach into it disabled. Nothing is sent while the window is created.
 //
+// The station window (btnStation) runs the station engine on the window's adapter with the
+// window's inputs; while it runs, the window's own operations are disabled. Save recipe and
+// Open recipe keep the files and unit settings as a recipe, and set them from one.
+//
 // Every Send leaves a record of its unit in the default record store (an SQLite file in the
 // user's data folder, opened at the first Send), or in the store's fallback file while the
 // store cannot take it. The serial number still comes from the window's own setting.
@@ -38,6 +42,7 @@ class TWindowRecords;
 class TfmAbout;
 class TfmHelp;
 class TfmPassword;
+class TfmStation;
 
 namespace Ui {
 class fmMain;
@@ -85,6 +90,14 @@ public:
 
     // The operator's choices as the operations take them, read from the controls now.
     TOperationInputs OperationInputs() const;
+    // The link a station uses: LinkOptions on the adapter chosen now.
+    TLinkOptions StationLink() const;
+    // The station window says it runs, or has ended: while it runs, the window's own
+    // operations are disabled and refused. false (and nothing changed) when the window's own
+    // operation is under way: the station must not start then.
+    bool SetStationRunning(bool running);
+    // The station window, made at its first use.
+    TfmStation& Station();
 
     void LoadSettings();
     void SaveSettings();
@@ -101,6 +114,8 @@ public:
     // The link's port, time-out, attempts and password code, given to the runner with every
     // connection and operation.
     TLinkOptions LinkOptions;
+    // A station's units are verified after their send; a recipe keeps it.
+    bool VerifyAfterSend = false;
     TSessionRunner* Runner = nullptr;
     TSessionState SessionState;   // as the runner last reported it
     std::unique_ptr<TEthernetAdapterInfoList> Adapters;
@@ -112,6 +127,13 @@ public:
     std::function<QString(const QString& defaultName)> SaveFileName;
     // A file error in a message box.
     std::function<void(const QString& text)> ErrorMessage;
+    // Save recipe: its name and the series its serial numbers come from (empty: none);
+    // false when cancelled.
+    std::function<bool(QString& name, QString& series)> AskRecipeName;
+    // The recipe's file to write, preset to the recipe's name, and the one to open; empty:
+    // cancelled.
+    std::function<QString(const QString& name)> SaveRecipeFileName;
+    std::function<QString()> OpenRecipeFileName;
 
 public Q_SLOTS:
     // Runs while the window is idle: the operation buttons follow the connection.
@@ -128,6 +150,8 @@ private Q_SLOTS:
     void acHelpExecute();
     void acAboutExecute();
     void btnPasswordClick();
+    void btnSaveRecipeClick();
+    void btnOpenRecipeClick();
 
     void ckSerialNumberClick();
     void edSerialNumberChange();
@@ -182,6 +206,8 @@ private:
     void UpdateInputStates();
     // The cbHardwareModel item its text names, whatever the case; -1 when it names none.
     int HardwareModelIndex() const;
+    // Sets the file and unit setting controls as inputs hold them (an opened recipe).
+    void ShowInputs(const TOperationInputs& inputs);
     void closeEvent(QCloseEvent* event) override;
 
     void FormCreate();
@@ -198,9 +224,10 @@ private:
     QFileDialog* dlgSaveFile = nullptr;
     QString FStartFolder;
     bool FControlsDisabled = false;
-    bool FOperationRunning = false;                   // from RunOperation's start to the end of its Connect
-    bool FOperationEnded = false;                     // and the operation itself has ended: only its Connect is left
-    bool FCloseWhenDone = false;                      // the operator closed the window while it was busy
+    bool FOperationRunning = false;   // from RunOperation's start to the end of its Connect
+    bool FOperationEnded = false;     // and the operation itself has ended: only its Connect is left
+    bool FCloseWhenDone = false;      // the operator closed the window while it was busy
+    bool FStationRunning = false;
     TFileState FKernelFile = TFileState::NotLoaded;   // as the runner last reported them
     TFileState FProgramFile = TFileState::NotLoaded;
     TEthernetAdapterInfo FLinkAdapter;   // the adapter the link was last bound to
@@ -208,4 +235,5 @@ private:
     TfmPassword* fmPassword = nullptr;
     TfmHelp* fmHelp = nullptr;
     std::shared_ptr<TWindowRecords> FRecords;   // on the runner's thread only
+    std::unique_ptr<TfmStation> FStation;
 };

@@ -1,0 +1,404 @@
+#include "fStation.h"
+#include "ui_fStation.h"
+
+#include "ImageFiles.h"
+#include "ProductionLog.h"
+#include "RecordStore.h"
+#include "SettingsStore.h"
+#include "StationRecords.h"
+#include "StationUnits.h"
+#include "StoreCommands.h"
+#include "fMain.h"
+
+#include <QCloseEvent>
+#include <QFileDialog>
+#include <QHeaderView>
+#include <QMessageBox>
+#include <QSaveFile>
+#include <QSysInfo>
+
+namespace {
+
+constexpr int ScanIntervalMs = 1000;
+// A unit that finishes refreshes the records panel this much later, so that many units
+// finishing together cost one query.
+constexpr int RecordsRefreshDelayMs = 300;
+
+// The records panel's columns: title and the record's key.
+struct TRecordColumn {
+    const char* Title;
+    const char* Key;
+};
+constexpr TRecordColumn RecordColumns[] = {
+    {"Time", "start"},
+    {"Station", "station"},
+    {"Unit", "unit"},
+    {"Serial", "serial"},
+    {"Result", "outcome"},
+    {"Recipe", "recipe"},
+    {"Kernel file", "kernelFile"},
+    {"Program file", "programFile"},
+    {"Message", "message"},
+};
+
+QString RecordText(const QJsonObject& record, const char* key)
+{
+    const QJsonValue value = record.value(QLatin1String(key));
+    if (QLatin1String(key) == QLatin1String("start")) {
+        const QDateTime moment = QDateTime::fromString(value.toString(), Qt::ISODateWithMs);
+        return moment.toLocalTime().toString(QStringLiteral("yyyy-MM-dd HH:mm:ss"));
+    }
+    if (value.isDouble())
+        return value.toInteger() < 0 ? QStringLiteral("-") : QString::number(value.toInteger());
+    return value.toString();
+}
+
+}   // namespace
+
+TfmStation::TfmStation(TfmMain* main, QWidget* parent)
+    : QWidget(parent, Qt::Window),
+      StationName(QSysInfo::machineHostName()),
+      ProductionLogPath(DefaultProductionLogPath()),
+      ui(std::make_unique<Ui::fmStation>()),
+      FMain(main),
+      FUnits(new TStationUnits(this))
+{
+    ui->setupUi(this);
+    ui->tblUnits->setModel(FUnits);
+    ui->tblUnits->setItemDelegateForColumn(TStationUnits::ColProgress, new TProgressDelegate(ui->tblUnits));
+    ui->tblUnits->horizontalHeader()->setSectionResizeMode(TStationUnits::ColStep, QHeaderView::Stretch);
+    ui->tblUnits->verticalHeader()->hide();
+    ui->tblRecords->setModel(&FRecordsModel);
+    ui->tblRecords->verticalHeader()->hide();
+    ui->tblRecords->horizontalHeader()->setStretchLastSection(true);
+    ui->splStation->setStretchFactor(0, 3);
+    ui->splStation->setStretchFactor(2, 2);
+
+    OpenRecipeFileName = [this] {
+        return QFileDialog::getOpenFileName(this, QStringLiteral("Open recipe"), QString(),
+                                            QStringLiteral("Recipe (*.json)"));
+    };
+    ExportFileName = [this] {
+        return QFileDialog::getSaveFileName(this, QStringLiteral("Export records"), QStringLiteral("records.csv"),
+                                            QStringLiteral("Comma-separated values (*.csv)"));
+    };
+    Confirm = [this](const QString& question) {
+        return QMessageBox::question(this, windowTitle(), question) == QMessageBox::Yes;
+    };
+
+    connect(ui->btnStationStart, &QPushButton::clicked, this, &TfmStation::Start);
+    connect(ui->btnStationStop, &QPushButton::clicked, this, &TfmStation::Stop);
+    connect(ui->btnOpenRecipe, &QPushButton::clicked, this, [this] {
+        const QString path = OpenRecipeFileName();
+        if (!path.isEmpty())
+            OpenRecipe(path);
+    });
+    connect(ui->btnCloseRecipe, &QPushButton::clicked, this, &TfmStation::CloseRecipe);
+    connect(ui->btnClearFinished, &QPushButton::clicked, this, &TfmStation::ClearFinished);
+    connect(ui->edRecordsSerial, &QLineEdit::textChanged, this, &TfmStation::RefreshRecords);
+    connect(ui->ckRecordsFailedOnly, &QCheckBox::toggled, this, &TfmStation::RefreshRecords);
+    connect(ui->btnRecordsRefresh, &QPushButton::clicked, this, &TfmStation::RefreshRecords);
+    connect(ui->btnRecordsExport, &QPushButton::clicked, this, &TfmStation::ExportRecords);
+    // Verify after send belongs to the job, as a recipe holds it: the main window keeps it.
+    ui->ckVerifyAfterSend->setChecked(FMain->VerifyAfterSend);
+    connect(ui->ckVerifyAfterSend, &QCheckBox::toggled, this, [this](bool on) { FMain->VerifyAfterSend = on; });
+
+    FRecordsRefresh.setSingleShot(true);
+    connect(&FRecordsRefresh, &QTimer::timeout, this, &TfmStation::RefreshRecords);
+    // The rate moves on while nothing finishes.
+    connect(&FCountsClock, &QTimer::timeout, this, &TfmStation::ShowCounts);
+    FCountsClock.start(10000);
+    ShowCounts();
+}
+
+TfmStation::~TfmStation()
+{
+    // The engine keeps the last records as it goes: this window, half gone, hears none of it.
+    if (FStation) {
+        FStation->disconnect();
+        FStation.reset();
+    }
+}
+
+bool TfmStation::Running() const
+{
+    return FStation && FStation->Running();
+}
+
+// ---- recipes ----
+
+bool TfmStation::OpenRecipe(const QString& path)
+{
+    TRecipe recipe;
+    QString error;
+    if (!ReadRecipe(path, recipe, error)) {
+        Note(TNoteLevel::Error, error);
+        return false;
+    }
+    UseRecipe(recipe);
+    return true;
+}
+
+void TfmStation::UseRecipe(const TRecipe& recipe)
+{
+    FRecipe = recipe;
+    ui->lblRecipe->setText(QStringLiteral("Recipe: ") + recipe.Name);
+    ui->btnCloseRecipe->setEnabled(!Running());
+    ui->ckVerifyAfterSend->setChecked(recipe.VerifyAfterSend);
+}
+
+void TfmStation::CloseRecipe()
+{
+    FRecipe.reset();
+    ui->lblRecipe->setText(QStringLiteral("No recipe: the main window's inputs"));
+    ui->btnCloseRecipe->setEnabled(false);
+}
+
+// ---- the station ----
+
+bool TfmStation::MakePlan(TStationPlan& plan, std::shared_ptr<TSerialCounter>& numbers, QString& error) const
+{
+    TUnitJob& job = plan.Job;
+    job.Operation = TUnitOperation::Send;
+    job.Inputs = FMain->OperationInputs();
+    job.Link = FMain->StationLink();
+    job.ProductionLogPath = ProductionLogPath;
+    job.VerifyAfterSend = ui->ckVerifyAfterSend->isChecked();
+    plan.Parallel = ui->spParallel->value();
+    plan.ScanInterval = ScanIntervalMs;
+    plan.Station = StationName;
+    TOperationInputs& inputs = job.Inputs;
+    if (FRecipe) {
+        ApplyRecipe(*FRecipe, inputs);
+        inputs.SerialNumberChecked = !FRecipe->Series.isEmpty();
+        inputs.Autoincrement = false;
+        inputs.ParametersValid = true;   // checked as the recipe was read
+        job.Recipe = FRecipe->Name;
+        plan.Series = FRecipe->Series;
+        return LoadRecipeFiles(*FRecipe, job.Images, error);
+    }
+    if (!inputs.ParametersValid) {
+        error = QStringLiteral("the unit settings in the main window are not valid");
+        return false;
+    }
+    if (!inputs.KernelChecked && !inputs.ProgramChecked && !inputs.SerialNumberChecked) {
+        error = QStringLiteral("nothing to send: tick a kernel, a program or the serial number in the main window");
+        return false;
+    }
+    if (inputs.KernelChecked && !LoadKernelFile(inputs.KernelPath, job.Images, error))
+        return false;
+    if (inputs.ProgramChecked && !LoadProgramFile(inputs.ProgramPath, job.Images, error))
+        return false;
+    if (inputs.SerialNumberChecked) {
+        // Every unit gets a number of its own.
+        if (!inputs.Autoincrement) {
+            error = QStringLiteral("a station gives every unit a number of its own: tick Autoincrement in the main "
+                                   "window, or untick the serial number");
+            return false;
+        }
+        if (inputs.SerialNumber < 1) {
+            error = QStringLiteral("the serial number in the main window is not a valid number");
+            return false;
+        }
+        numbers = std::make_shared<TSettingsSerialCounter>(inputs.SerialNumber);
+    }
+    return true;
+}
+
+void TfmStation::Start()
+{
+    if (Running())
+        return;
+    ui->meStationLog->clear();
+    TStationPlan plan;
+    std::shared_ptr<TSerialCounter> numbers;
+    QString error;
+    if (!MakePlan(plan, numbers, error)) {
+        Note(TNoteLevel::Error, error + QStringLiteral("; nothing was started"));
+        return;
+    }
+    const auto note = [this](TNoteLevel level, const QString& text) { Note(level, text); };
+    if (OpenStationRecords(RecordsLocation, QStringLiteral("the window"), numbers, plan, note) != TRecordsOpened::Ok) {
+        Note(TNoteLevel::Error, QStringLiteral("the station did not start"));
+        return;
+    }
+    if (!FMain->SetStationRunning(true)) {
+        Note(TNoteLevel::Error, QStringLiteral("the main window's operation has not ended yet; try again once it has"));
+        return;
+    }
+    FWindowNumbers = numbers != nullptr;
+    FUnits->RepaintIntervalMs = RepaintIntervalMs;
+    FStation = std::make_unique<TStation>(std::move(plan));
+    TStation* station = FStation.get();
+    connect(station, &TStation::Note, this, &TfmStation::Note);
+    connect(station, &TStation::UnitTaken, this, [this](const TUnitAddress& unit) {
+        FUnits->Taken(unit.IP, unit.Nad);
+        ShowCounts();
+    });
+    connect(station, &TStation::UnitMessage, FUnits,
+            [this](const QString& ip, const QDateTime&, const QString& text) { FUnits->Message(ip, text); });
+    connect(station, &TStation::UnitProgress, FUnits, &TStationUnits::Progress);
+    connect(station, &TStation::UnitFinished, this, &TfmStation::UnitFinished);
+    connect(station, &TStation::UnitNotStarted, this, [this](const QString& ip) {
+        FUnits->NotStarted(ip);
+        ShowCounts();
+    });
+    connect(station, &TStation::Ended, this, &TfmStation::Ended);
+    ShowRunning(true);
+    Note(TNoteLevel::Info, QStringLiteral("waiting for fresh units"));
+    station->Scan();
+}
+
+void TfmStation::Stop()
+{
+    if (!Running())
+        return;
+    Note(TNoteLevel::Info, QStringLiteral("stopping: every unit stops after its request under way"));
+    ui->btnStationStop->setEnabled(false);
+    FStation->Stop();
+}
+
+void TfmStation::UnitFinished(const TUnitRecord& record)
+{
+    FUnits->Finished(record);
+    ShowCounts();
+    if (FWindowNumbers)
+        ShowNextSerial();
+    if (!FRecordsRefresh.isActive())
+        FRecordsRefresh.start(RecordsRefreshDelayMs);
+}
+
+void TfmStation::Ended()
+{
+    ShowRunning(false);
+    FMain->SetStationRunning(false);
+    if (FWindowNumbers)
+        ShowNextSerial();
+    Note(TNoteLevel::Info, QStringLiteral("the station has stopped; every record is kept"));
+    RefreshRecords();
+    ShowCounts();
+    if (FCloseWhenDone) {
+        FCloseWhenDone = false;
+        close();
+    }
+}
+
+void TfmStation::ShowNextSerial()
+{
+    int32_t next = -1;
+    if (LoadStoredSerialNumber(next))
+        FMain->SerialNumberAdvanced(next);
+}
+
+void TfmStation::Note(TNoteLevel level, const QString& text)
+{
+    static const QString Prefixes[] = {QString(), QStringLiteral("warning: "), QStringLiteral("error: ")};
+    ui->meStationLog->appendPlainText(QDateTime::currentDateTime().toString(QStringLiteral("hh:mm:ss  ")) +
+                                      Prefixes[int(level)] + text);
+}
+
+void TfmStation::ShowRunning(bool running)
+{
+    ui->btnStationStart->setEnabled(!running);
+    ui->btnStationStop->setEnabled(running);
+    ui->btnOpenRecipe->setEnabled(!running);
+    ui->btnCloseRecipe->setEnabled(!running && FRecipe.has_value());
+    ui->ckVerifyAfterSend->setEnabled(!running);
+    ui->spParallel->setEnabled(!running);
+}
+
+void TfmStation::ShowCounts()
+{
+    const QString waiting = FCloseWhenDone ? QStringLiteral("   waiting for the units' records before closing")
+                                           : QString();
+    ui->lblStationCounts->setText(QStringLiteral("ok ") + QString::number(FUnits->Succeeded()) +
+                                  QStringLiteral("   failed ") + QString::number(FUnits->FailedCount()) +
+                                  QStringLiteral("   in progress ") + QString::number(FUnits->InProgress()) +
+                                  QStringLiteral("   ") +
+                                  QString::number(FUnits->UnitsPerHour(QDateTime::currentDateTime()), 'f', 0) +
+                                  QStringLiteral(" units per hour (last ten minutes)") + waiting);
+}
+
+void TfmStation::ClearFinished()
+{
+    const bool failed = FUnits->FailedCount() > 0 &&
+                        Confirm(QStringLiteral("Remove the failed units' rows too? Their records stay in the store."));
+    FUnits->ClearFinished(failed);
+}
+
+void TfmStation::closeEvent(QCloseEvent* event)
+{
+    // A unit being written must not look finished: the window goes once every record is kept.
+    if (Running()) {
+        event->ignore();
+        FCloseWhenDone = true;
+        Note(TNoteLevel::Info, QStringLiteral("the window closes once every unit's record is kept"));
+        ShowCounts();
+        Stop();
+        return;
+    }
+    QWidget::closeEvent(event);
+}
+
+// ---- records ----
+
+void TfmStation::RefreshRecords()
+{
+    FRecordsModel.clear();
+    FShownRecords.clear();
+    QStringList titles;
+    for (const TRecordColumn& column : RecordColumns)
+        titles << QLatin1String(column.Title);
+    FRecordsModel.setHorizontalHeaderLabels(titles);
+
+    TRecordFilter filter;
+    filter.FailedOnly = ui->ckRecordsFailedOnly->isChecked();
+    const QString serial = ui->edRecordsSerial->text().trimmed();
+    if (!serial.isEmpty()) {
+        bool ok = false;
+        const int number = serial.toInt(&ok);
+        if (!ok || number < 1) {
+            ui->lblRecordsStatus->setText(QStringLiteral("not a serial number: ") + serial);
+            return;
+        }
+        filter.Serial = number;
+    } else {
+        filter.Since = QDateTime::currentDateTime().addDays(-1);
+    }
+    QString error;
+    if (!FStore || !FStore->OpenError().isEmpty()) {
+        FStore = std::make_shared<TRecordStore>();
+        FStore->Open(RecordsLocation, error);
+    }
+    if (error.isEmpty())
+        FStore->Query(filter, FShownRecords, error);
+    if (!error.isEmpty()) {
+        ui->lblRecordsStatus->setText(QStringLiteral("the records cannot be read: ") + error);
+        return;
+    }
+    for (const QJsonObject& record : FShownRecords) {
+        QList<QStandardItem*> row;
+        for (const TRecordColumn& column : RecordColumns)
+            row << new QStandardItem(RecordText(record, column.Key));
+        FRecordsModel.appendRow(row);
+    }
+    const QString count = QString::number(FShownRecords.size());
+    ui->lblRecordsStatus->setText(serial.isEmpty() ? count + QStringLiteral(" records of the last 24 hours")
+                                                   : count + QStringLiteral(" records of serial number ") + serial);
+}
+
+void TfmStation::ExportRecords()
+{
+    const QString path = ExportFileName();
+    if (path.isEmpty())
+        return;
+    QSaveFile file(path);
+    const QByteArray csv = RecordsCsv(FShownRecords).toUtf8();
+    if (!file.open(QIODevice::WriteOnly) || file.write(csv) != csv.size() || !file.commit()) {
+        ui->lblRecordsStatus->setText(QStringLiteral("the records could not be exported to ") + path +
+                                      QStringLiteral(": ") + file.errorString());
+        return;
+    }
+    ui->lblRecordsStatus->setText(QString::number(FShownRecords.size()) + QStringLiteral(" records exported to ") +
+                                  path);
+}

@@ -1,0 +1,93 @@
+// fStation: TfmStation, the station window: the station engine on the main window's adapter,
+// flashing every fresh unit that appears, with a row per unit and the records at hand.
+//
+//   Start -> the job: a recipe opened here (its files checked against their hashes first),
+//            else the main window's inputs as they stand -> the record store opened ->
+//            TStation::Scan (a discovery every second) -> a row per unit taken
+//   Stop  -> every unit stops after its request under way; every record is kept
+//   records panel -> TRecordStore::Query over the store the station writes
+//
+// While the station runs, the main window's own operations are disabled, and neither window
+// closes before the station has kept every record. Nothing here waits for a unit: the engine
+// runs each on a thread of its own.
+#pragma once
+
+#include "Recipe.h"
+#include "Station.h"
+
+#include <QJsonObject>
+#include <QList>
+#include <QStandardItemModel>
+#include <QTimer>
+#include <QWidget>
+
+#include <functional>
+#include <memory>
+#include <optional>
+
+class TfmMain;
+class TRecordStore;
+class TStationUnits;
+
+namespace Ui {
+class fmStation;
+}
+
+class TfmStation : public QWidget {
+    Q_OBJECT
+public:
+    explicit TfmStation(TfmMain* main, QWidget* parent = nullptr);
+    ~TfmStation() override;
+
+    // The record store, as TRecordStore::Open takes it: "" is the default store.
+    QString RecordsLocation;
+    QString StationName;         // the station's name in the records; the host name
+    QString ProductionLogPath;   // DefaultProductionLogPath()
+    // How often the units' progress is shown, in ms; 0: every figure as it comes.
+    int RepaintIntervalMs = 50;
+
+    // ---- dialogs the tests answer in place of the operator ----
+    std::function<QString()> OpenRecipeFileName;   // empty: cancelled
+    std::function<QString()> ExportFileName;       // empty: cancelled
+    std::function<bool(const QString& question)> Confirm;
+
+    bool Running() const;
+    // Reads the recipe; the station uses it from the next Start. false, and why in the
+    // window's log, when it cannot be read.
+    bool OpenRecipe(const QString& path);
+    void UseRecipe(const TRecipe& recipe);
+    void CloseRecipe();
+    const std::optional<TRecipe>& Recipe() const { return FRecipe; }
+
+    TStationUnits& Units() const { return *FUnits; }
+    void RefreshRecords();
+
+private:
+    void Start();
+    void Stop();
+    // The plan of a Start, and the numbers the window gives; false and why in words.
+    bool MakePlan(TStationPlan& plan, std::shared_ptr<TSerialCounter>& numbers, QString& error) const;
+    void Ended();
+    void UnitFinished(const TUnitRecord& record);
+    void Note(TNoteLevel level, const QString& text);
+    void ShowRunning(bool running);
+    void ShowCounts();
+    // The main window's serial number box shows the stored next number.
+    void ShowNextSerial();
+    void ClearFinished();
+    void ExportRecords();
+    void closeEvent(QCloseEvent* event) override;
+
+    std::unique_ptr<Ui::fmStation> ui;
+    TfmMain* const FMain;
+    TStationUnits* FUnits;
+    QStandardItemModel FRecordsModel;
+    QList<QJsonObject> FShownRecords;
+    std::shared_ptr<TRecordStore> FStore;   // the records panel's connection
+    std::unique_ptr<TStation> FStation;
+    std::optional<TRecipe> FRecipe;
+    bool FWindowNumbers = false;   // the running station takes the main window's numbers
+    bool FCloseWhenDone = false;
+    QTimer FRecordsRefresh;
+    QTimer FCountsClock;
+};
