@@ -1,0 +1,422 @@
+// The station window against simulated fresh units on loopback: units arriving one after
+// another, a unit that falls silent, Stop (and closing either window) in the middle, a
+// recipe whose file changed, a recipe saved and opened again in the main window, and the
+// records panel. The host's adapter table is made up (only the loopback adapter); the
+// simulator answers from a thread of its own, since the station's runners block on their
+// sockets. Settings, the record store (an SQLite file) and the production log are temporary.
+#include "LoopbackAdapter.h"
+#include "Recipe.h"
+#include "RecordStore.h"
+#include "SampleImages.h"
+#include "SimulatorThread.h"
+#include "StationUnits.h"
+#include "fMain.h"
+#include "fStation.h"
+#include "uABus.h"
+
+#include <QAbstractButton>
+#include <QBrush>
+#include <QComboBox>
+#include <QFile>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPlainTextEdit>
+#include <QSettings>
+#include <QStandardPaths>
+#include <QTableView>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <memory>
+
+namespace {
+
+// Generous: a runner's request that nobody answers takes its attempts' time-outs.
+constexpr int Patience = 60000;
+
+}   // namespace
+
+class TestStationWindow : public QObject {
+    Q_OBJECT
+
+private:
+    template <typename T>
+    T* Find(const char* name) const
+    {
+        T* found = FWindow->findChild<T*>(QLatin1String(name));
+        return found ? found : FStation->findChild<T*>(QLatin1String(name));
+    }
+    void Click(const char* button) const { Find<QAbstractButton>(button)->click(); }
+    void Tick(const char* box, bool on) const { Find<QAbstractButton>(box)->setChecked(on); }
+    void Type(const char* edit, const QString& text) const { Find<QLineEdit>(edit)->setText(text); }
+
+    QString WriteFile(const QString& name, const QByteArray& bytes) const
+    {
+        QFile file(FDir.filePath(name));
+        if (file.open(QIODevice::WriteOnly))
+            file.write(bytes);
+        return file.fileName();
+    }
+
+    // The main window's inputs for a station: serial numbers from 1000, a kernel and a program.
+    void SetInputs() const
+    {
+        Tick("ckSerialNumber", true);
+        Tick("ckAutoincrement", true);
+        Type("edSerialNumber", QStringLiteral("1000"));
+        Tick("ckKernel", true);
+        Type("leKernelBinary", FKernelPath);
+        Tick("ckPLCProgram", true);
+        Type("leTamixBinary", FProgramPath);
+    }
+
+    // A fresh unit arrives; busy ms with every block write, so that it is seen mid-way.
+    int Arrive(int blockWriteMs = 0) const
+    {
+        int index = -1;
+        FSim->Run([&](TControllerSimulator& sim) {
+            TSimController* unit = sim.AddLiveController({});
+            if (!unit)
+                return;
+            index = sim.Count() - 1;
+            TSimFaults timing;
+            timing.LatencyFor.insert(CmdWriteBlock, blockWriteMs);
+            unit->SetFaults(timing);
+        });
+        return index;
+    }
+
+    int Rows() const { return FStation->Units().rowCount(); }
+    QString Cell(int row, int column) const { return FStation->Units().index(row, column).data().toString(); }
+    QStringList Column(int column) const
+    {
+        QStringList cells;
+        for (int row = 0; row < Rows(); ++row)
+            cells << Cell(row, column);
+        return cells;
+    }
+    bool AllEnded() const
+    {
+        const QStringList results = Column(TStationUnits::ColResult);
+        return !results.isEmpty() && !results.contains(QString());
+    }
+    QString Log() const { return Find<QPlainTextEdit>("meStationLog")->toPlainText(); }
+
+    QList<QJsonObject> Records() const
+    {
+        TRecordStore store;
+        QString error;
+        QList<QJsonObject> records;
+        if (!store.Open(FStorePath, error) || !store.Query({}, records, error))
+            qWarning("%s", qPrintable(error));
+        return records;
+    }
+
+    bool SendEnabled() const
+    {
+        FWindow->alActionsUpdate();
+        return Find<QAbstractButton>("btnSend")->isEnabled();
+    }
+
+    TLoopbackAdapter FLoopback;
+    QTemporaryDir FDir;
+    QString FStorePath;
+    QString FKernelPath;
+    QString FProgramPath;
+    std::unique_ptr<TSimulatorThread> FSim;
+    std::unique_ptr<TfmMain> FWindow;
+    TfmStation* FStation = nullptr;
+    QStringList FErrors;
+
+private Q_SLOTS:
+    void initTestCase()
+    {
+        QVERIFY(FDir.isValid());
+        QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, FDir.path());
+        QSettings::setPath(QSettings::IniFormat, QSettings::UserScope, FDir.path());
+        QStandardPaths::setTestModeEnabled(true);
+        qputenv("HOME", FDir.path().toLocal8Bit());
+        FKernelPath = WriteFile(QStringLiteral("kernel.bin"), SampleKernel(3));
+        FProgramPath = WriteFile(QStringLiteral("program.bin"), SampleProgram());
+    }
+
+    void init()
+    {
+        QSettings(QStringLiteral("Maradine"), QStringLiteral("OrvelBinLoader")).clear();
+        FStorePath = FDir.filePath(QStringLiteral("records-%1.sqlite").arg(QTest::currentTestFunction()));
+        QFile::remove(FStorePath);
+        FErrors.clear();
+        FSim = std::make_unique<TSimulatorThread>();
+        QString error;
+        QVERIFY2(FSim->Start(0, &error), qPrintable(error));
+        FWindow = std::make_unique<TfmMain>();
+        FWindow->ErrorMessage = [this](const QString& text) { FErrors.append(text); };
+        FWindow->LinkOptions.Port = FSim->Port();
+        // A silent unit is given up after three short attempts.
+        FWindow->LinkOptions.Timeout = 300;
+        FWindow->LinkOptions.Attempts = 3;
+        QCOMPARE(Find<QComboBox>("cbEthAdapter")->currentText(), QStringLiteral("Loopback (127.0.0.1)"));
+        FStation = &FWindow->Station();
+        FStation->RecordsLocation = FStorePath;
+        FStation->ProductionLogPath = FDir.filePath(QStringLiteral("station.log"));
+    }
+
+    void cleanup()
+    {
+        FWindow.reset();
+        FSim.reset();
+    }
+
+    void unitsArrivingOneAfterAnotherEachGetARow()
+    {
+        SetInputs();
+        Click("btnStationStart");
+        QVERIFY(FStation->Running());
+        QVERIFY(!SendEnabled());
+        for (int unit = 0; unit < 4; ++unit) {
+            QVERIFY(Arrive() >= 0);
+            QTRY_COMPARE_WITH_TIMEOUT(Rows(), unit + 1, Patience);
+        }
+        QTRY_VERIFY_WITH_TIMEOUT(AllEnded(), Patience);
+        QCOMPARE(Column(TStationUnits::ColResult), QStringList(4, QStringLiteral("ok")));
+        QCOMPARE(Column(TStationUnits::ColSerial), (QStringList{QStringLiteral("1000"), QStringLiteral("1001"),
+                                                                QStringLiteral("1002"), QStringLiteral("1003")}));
+        QVERIFY(Find<QLabel>("lblStationCounts")->text().startsWith(QStringLiteral("ok 4   failed 0   in progress 0")));
+        // The main window's box goes on from the station's numbers.
+        QTRY_COMPARE_WITH_TIMEOUT(Find<QLineEdit>("edSerialNumber")->text(), QStringLiteral("1004"), Patience);
+
+        const QList<QJsonObject> records = Records();
+        QCOMPARE(records.size(), 4);
+        QSet<qint64> serials;
+        for (const QJsonObject& record : records)
+            serials.insert(record.value(QStringLiteral("serial")).toInteger());
+        QCOMPARE(serials, (QSet<qint64>{1000, 1001, 1002, 1003}));
+
+        Click("btnStationStop");
+        QTRY_VERIFY_WITH_TIMEOUT(!FStation->Running(), Patience);
+        QVERIFY(FErrors.isEmpty());
+    }
+
+    void aUnitThatFallsSilentTurnsRedAlone()
+    {
+        SetInputs();
+        Click("btnStationStart");
+        QVERIFY(Arrive() >= 0);
+        const int silent = Arrive(5);
+        QVERIFY(Arrive() >= 0);
+        QTRY_COMPARE_WITH_TIMEOUT(Rows(), 3, Patience);
+        int row = -1;
+        for (int r = 0; r < Rows(); ++r)
+            row = Cell(r, TStationUnits::ColUnit) == FSim->Address(silent) ? r : row;
+        QVERIFY(row >= 0);
+        // Silent once it has been taken, before it is done.
+        QTRY_VERIFY_WITH_TIMEOUT(Cell(row, TStationUnits::ColStep) != QStringLiteral("waiting"), Patience);
+        TSimFaults silence;
+        silence.DropShare = 1;
+        FSim->SetFaults(silent, silence);
+
+        QTRY_VERIFY_WITH_TIMEOUT(AllEnded(), Patience);
+        const QColor red = FStation->Units().index(row, 0).data(Qt::BackgroundRole).value<QBrush>().color();
+        for (int r = 0; r < Rows(); ++r) {
+            const QString result = Cell(r, TStationUnits::ColResult);
+            const QVariant background = FStation->Units().index(r, 0).data(Qt::BackgroundRole);
+            if (r == row) {
+                QVERIFY2(result.startsWith(QStringLiteral("failed: ")) && result.size() > 8, qPrintable(result));
+            } else {
+                QCOMPARE(result, QStringLiteral("ok"));
+                QVERIFY(background.value<QBrush>().color() != red);
+            }
+        }
+        // The failed row stays until the operator clears it, and asks first.
+        bool asked = false;
+        FStation->Confirm = [&asked](const QString&) { return asked = true; };
+        Click("btnStationStop");
+        QTRY_VERIFY_WITH_TIMEOUT(!FStation->Running(), Patience);
+        FStation->Confirm = [&asked](const QString&) {
+            asked = true;
+            return false;
+        };
+        Click("btnClearFinished");
+        QVERIFY(asked);
+        QCOMPARE(Rows(), 1);
+        QVERIFY(Cell(0, TStationUnits::ColResult).startsWith(QStringLiteral("failed: ")));
+        QCOMPARE(Records().size(), 3);
+    }
+
+    void stoppedInTheMiddleKeepsEveryRecord_data()
+    {
+        QTest::addColumn<QString>("how");
+        QTest::newRow("Stop") << "btnStationStop";
+        QTest::newRow("station window closed") << "station";
+        QTest::newRow("main window closed") << "main";
+    }
+
+    void stoppedInTheMiddleKeepsEveryRecord()
+    {
+        QFETCH(QString, how);
+        SetInputs();
+        FWindow->show();
+        FStation->show();
+        Click("btnStationStart");
+        QVERIFY(Arrive(20) >= 0);
+        QVERIFY(Arrive(20) >= 0);
+        QTRY_COMPARE_WITH_TIMEOUT(Rows(), 2, Patience);
+        QTRY_VERIFY_WITH_TIMEOUT(Cell(0, TStationUnits::ColProgress) != QString() &&
+                                     Cell(1, TStationUnits::ColProgress) != QString(),
+                                 Patience);
+        if (how == QLatin1String("station"))
+            QVERIFY(!FStation->close());
+        else if (how == QLatin1String("main"))
+            QVERIFY(!FWindow->close());
+        else
+            Click("btnStationStop");
+
+        QTRY_VERIFY_WITH_TIMEOUT(!FStation->Running(), Patience);
+        QCOMPARE(Column(TStationUnits::ColResult), QStringList(2, QStringLiteral("interrupted")));
+        const QList<QJsonObject> records = Records();
+        QCOMPARE(records.size(), 2);
+        for (const QJsonObject& record : records)
+            QCOMPARE(record.value(QStringLiteral("outcome")).toString(), QStringLiteral("interrupted"));
+        if (how == QLatin1String("btnStationStop"))
+            QVERIFY(FStation->isVisible());
+        else
+            QTRY_VERIFY_WITH_TIMEOUT(!FStation->isVisible(), Patience);
+        QTRY_COMPARE_WITH_TIMEOUT(FWindow->isVisible(), how != QLatin1String("main"), Patience);
+    }
+
+    void aRecipeWithAChangedFileIsRefusedBeforeAnythingIsSent()
+    {
+        SetInputs();
+        const QByteArray original = SampleKernel(3);
+        const QString kernelPath = WriteFile(QStringLiteral("recipe-kernel.bin"), original);
+        Type("leKernelBinary", kernelPath);
+        TRecipe recipe;
+        QString error;
+        QVERIFY2(RecipeFromInputs(QStringLiteral("release 3.1"), FWindow->OperationInputs(), false, QString(), recipe,
+                                  error),
+                 qPrintable(error));
+        const QString path = FDir.filePath(QStringLiteral("changed.json"));
+        QVERIFY2(WriteRecipe(path, recipe, error), qPrintable(error));
+        // One byte of the kernel changes after the recipe was saved.
+        QByteArray changed = original;
+        changed[changed.size() - 1] = char(changed.back() ^ 0x5A);
+        WriteFile(QStringLiteral("recipe-kernel.bin"), changed);
+
+        const int unit = Arrive();
+        FStation->OpenRecipeFileName = [&path] { return path; };
+        Click("btnOpenRecipe");
+        QVERIFY(Find<QLabel>("lblRecipe")->text().contains(QStringLiteral("release 3.1")));
+        Click("btnStationStart");
+        QVERIFY(!FStation->Running());
+        QVERIFY2(Log().contains(QStringLiteral("kernel file changed since the recipe was saved")), qPrintable(Log()));
+        QVERIFY(Find<QAbstractButton>("btnRefresh")->isEnabled());   // the main window was never held
+        QTest::qWait(1500);                                          // a discovery would have gone out by now
+        QVERIFY(FSim->Unit(unit)->ReceivedFrames().isEmpty());
+        QCOMPARE(Rows(), 0);
+    }
+
+    void aRecipeSavedAndOpenedGivesTheSameInputs()
+    {
+        SetInputs();
+        Tick("ckStartPLC", true);
+        Tick("ckSetNadAlias", true);
+        Type("edNADAlias", QStringLiteral("12"));
+        Tick("ckSetHardwareModel", true);
+        Find<QComboBox>("cbHardwareModel")->setCurrentIndex(1);
+        Tick("ckSetIEXBaudRate", true);
+        Find<QComboBox>("cbIEXBaudRate")->setCurrentIndex(2);
+        Tick("ckSetIPAddress", true);
+        Tick("rbStaticIP", true);
+        Type("edIPAddress", QStringLiteral("10.0.0.7"));
+        Type("edSubnetMask", QStringLiteral("255.255.255.0"));
+        Type("edGateway", QStringLiteral("10.0.0.1"));
+        Type("edDNSServer", QStringLiteral("10.0.0.2"));
+        FWindow->VerifyAfterSend = true;
+        const TOperationInputs saved = FWindow->OperationInputs();
+        QVERIFY(saved.ParametersValid);
+
+        const QString path = FDir.filePath(QStringLiteral("round trip.json"));
+        FWindow->AskRecipeName = [](QString& name, QString& series) {
+            name = QStringLiteral("release %1");   // operator text, taken as it is
+            series = QString();
+            return true;
+        };
+        FWindow->SaveRecipeFileName = [&path](const QString&) { return path; };
+        Click("btnSaveRecipe");
+        QVERIFY2(FErrors.isEmpty(), qPrintable(FErrors.join(u'\n')));
+
+        // Everything changed in between.
+        Tick("ckKernel", false);
+        Tick("ckStartPLC", false);
+        Tick("ckSetNadAlias", false);
+        Tick("rbDHCP", true);
+        Tick("ckSetIPAddress", false);
+        Find<QComboBox>("cbIEXBaudRate")->setCurrentIndex(0);
+        FWindow->VerifyAfterSend = false;
+
+        FWindow->OpenRecipeFileName = [&path] { return path; };
+        Click("btnOpenRecipe");
+        QVERIFY2(FErrors.isEmpty(), qPrintable(FErrors.join(u'\n')));
+        const TOperationInputs opened = FWindow->OperationInputs();
+        QCOMPARE(opened.KernelChecked, saved.KernelChecked);
+        QCOMPARE(opened.KernelPath, saved.KernelPath);
+        QCOMPARE(opened.ProgramChecked, saved.ProgramChecked);
+        QCOMPARE(opened.ProgramPath, saved.ProgramPath);
+        QCOMPARE(opened.StartPlc, saved.StartPlc);
+        QCOMPARE(opened.SetRtc, saved.SetRtc);
+        QCOMPARE(opened.SetNadAlias, saved.SetNadAlias);
+        QCOMPARE(opened.NadAliasText, saved.NadAliasText);
+        QCOMPARE(opened.SetHardwareModel, saved.SetHardwareModel);
+        QCOMPARE(opened.HardwareModelIndex, saved.HardwareModelIndex);
+        QCOMPARE(opened.SetIEXBaudRate, saved.SetIEXBaudRate);
+        QCOMPARE(opened.IEXBaudRateIndex, saved.IEXBaudRateIndex);
+        QCOMPARE(opened.SetIPAddress, saved.SetIPAddress);
+        QCOMPARE(opened.DHCP, saved.DHCP);
+        QCOMPARE(opened.IPAddress, saved.IPAddress);
+        QCOMPARE(opened.SubnetMask, saved.SubnetMask);
+        QCOMPARE(opened.Gateway, saved.Gateway);
+        QCOMPARE(opened.DNSServer, saved.DNSServer);
+        QVERIFY(opened.ParametersValid);
+        QVERIFY(FWindow->VerifyAfterSend);
+        QVERIFY(Find<QAbstractButton>("ckVerifyAfterSend")->isChecked());
+        QCOMPARE(Find<QLabel>("lblRecipe")->text(), QStringLiteral("Recipe: release %1"));
+    }
+
+    void theRecordsPanelFindsAUnitBySerialNumber()
+    {
+        SetInputs();
+        Click("btnStationStart");
+        QVERIFY(Arrive() >= 0);
+        QVERIFY(Arrive() >= 0);
+        QTRY_COMPARE_WITH_TIMEOUT(Rows(), 2, Patience);
+        QTRY_VERIFY_WITH_TIMEOUT(AllEnded(), Patience);
+        Click("btnStationStop");
+        QTRY_VERIFY_WITH_TIMEOUT(!FStation->Running(), Patience);
+
+        const QAbstractItemModel* records = Find<QTableView>("tblRecords")->model();
+        QTRY_COMPARE_WITH_TIMEOUT(records->rowCount(), 2, Patience);
+        Type("edRecordsSerial", QStringLiteral("1001"));
+        QCOMPARE(records->rowCount(), 1);
+        QCOMPARE(records->index(0, 3).data().toString(), QStringLiteral("1001"));
+        QCOMPARE(records->index(0, 4).data().toString(), QStringLiteral("ok"));
+        Tick("ckRecordsFailedOnly", true);
+        QCOMPARE(records->rowCount(), 0);
+        Type("edRecordsSerial", QStringLiteral("12x"));
+        QVERIFY(Find<QLabel>("lblRecordsStatus")->text().contains(QStringLiteral("not a serial number")));
+
+        // The export writes what the panel shows.
+        Tick("ckRecordsFailedOnly", false);
+        Type("edRecordsSerial", QStringLiteral("1000"));
+        const QString csv = FDir.filePath(QStringLiteral("export.csv"));
+        FStation->ExportFileName = [&csv] { return csv; };
+        Click("btnRecordsExport");
+        QFile file(csv);
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        const QList<QByteArray> lines = file.readAll().trimmed().split('\n');
+        QCOMPARE(lines.size(), 2);
+        QVERIFY(lines[1].contains(",1000,"));
+    }
+};
+
+QTEST_MAIN(TestStationWindow)
+#include "tst_fStation.moc"
