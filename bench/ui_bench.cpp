@@ -7,10 +7,20 @@
 // target is a worst lag under 20 ms. The simulator answers from a thread of its own on
 // 127.0.0.x; the settings and the record store live in a temporary folder. The window is
 // shown on the offscreen platform unless QT_QPA_PLATFORM names another.
+//
+// ui_bench station: the station window flashing 24 fresh simulated units at once (each busy
+// 1 ms with every block write), in rounds that show the units' progress as it comes
+// ("before") and coalesced to about 20 repaints a second ("after"), interleaved. Each round
+// prints the worst event-loop lag, the repaints per second of the units' table and the
+// resident memory the round added per unit; then the averages and their ratios. Targets:
+// a worst lag under 30 ms, under 1 MB per unit, about 20 repaints a second.
 #include "LoopbackAdapter.h"
 #include "SampleImages.h"
 #include "SimulatorThread.h"
+#include "StationUnits.h"
 #include "fMain.h"
+#include "fStation.h"
+#include "uABus.h"
 
 #include <QAbstractButton>
 #include <QApplication>
@@ -21,6 +31,8 @@
 #include <QLineEdit>
 #include <QPlainTextEdit>
 #include <QSettings>
+#include <QSpinBox>
+#include <QTableView>
 #include <QTemporaryDir>
 #include <QTimer>
 
@@ -70,6 +82,149 @@ QString WriteFile(const QTemporaryDir& dir, const QString& name, const QByteArra
     return file.fileName();
 }
 
+// Counts the paint events a widget gets.
+class TPaintCounter : public QObject {
+public:
+    int Paints = 0;
+    bool eventFilter(QObject* watched, QEvent* event) override
+    {
+        if (event->type() == QEvent::Paint)
+            ++Paints;
+        return QObject::eventFilter(watched, event);
+    }
+};
+
+// The worst lateness of a timer asked to run every millisecond, while it runs.
+class TLagMeter {
+public:
+    TLagMeter()
+    {
+        FTicker.setTimerType(Qt::PreciseTimer);
+        QObject::connect(&FTicker, &QTimer::timeout, [this] {
+            WorstNs = std::max(WorstNs, FTurn.nsecsElapsed() - 1000000);
+            FTurn.restart();
+        });
+    }
+    void Start()
+    {
+        WorstNs = 0;
+        FTurn.start();
+        FTicker.start(1);
+    }
+    void Stop() { FTicker.stop(); }
+    qint64 WorstNs = 0;
+
+private:
+    QTimer FTicker;
+    QElapsedTimer FTurn;
+};
+
+struct TRound {
+    double WorstLagMs = 0;
+    double RepaintsPerSecond = 0;
+    double KiBPerUnit = 0;
+    double Seconds = 0;
+};
+
+constexpr int StationUnits = 24;
+constexpr int StationRounds = 4;   // before, after, before, after
+constexpr double TargetStationLagMs = 30;
+constexpr double TargetKiBPerUnit = 1024;
+
+bool RunStationRound(TfmStation& station, TSimulatorThread& sim, int repaintIntervalMs, TRound& round)
+{
+    station.Units().ClearFinished(true);
+    station.RepaintIntervalMs = repaintIntervalMs;
+    auto* viewport = station.findChild<QTableView*>(QStringLiteral("tblUnits"))->viewport();
+    TPaintCounter paints;
+    viewport->installEventFilter(&paints);
+    TLagMeter lag;
+    const long rssBefore = ResidentKiB();
+    QElapsedTimer clock;
+    clock.start();
+    lag.Start();
+    station.findChild<QAbstractButton*>(QStringLiteral("btnStationStart"))->click();
+    sim.Run([](TControllerSimulator& s) {
+        TSimFaults timing;
+        timing.LatencyFor.insert(CmdWriteBlock, 1);
+        for (int i = 0; i < StationUnits; ++i) {
+            if (TSimController* unit = s.AddLiveController({}))
+                unit->SetFaults(timing);
+        }
+    });
+    const TStationUnits& units = station.Units();
+    const bool done = RunUntil([&] { return units.rowCount() == StationUnits && units.InProgress() == 0; }, 600000);
+    lag.Stop();
+    round.Seconds = double(clock.elapsed()) / 1000;
+    station.findChild<QAbstractButton*>(QStringLiteral("btnStationStop"))->click();
+    RunUntil([&] { return !station.Running(); }, 60000);
+    viewport->removeEventFilter(&paints);
+    round.WorstLagMs = double(lag.WorstNs) / 1e6;
+    round.RepaintsPerSecond = paints.Paints / std::max(round.Seconds, 0.001);
+    round.KiBPerUnit = double(ResidentKiB() - rssBefore) / StationUnits;
+    if (!done)
+        std::fprintf(stderr, "the round did not end: %d rows, %d in progress\n", units.rowCount(), units.InProgress());
+    return done;
+}
+
+int StationMode(const QTemporaryDir& dir)
+{
+    TSimulatorThread sim;
+    QString error;
+    if (!sim.Start(0, &error)) {
+        std::fprintf(stderr, "simulator: %s\n", qPrintable(error));
+        return 1;
+    }
+    TfmMain window;
+    window.LinkOptions.Port = sim.Port();
+    window.show();
+    TfmStation& station = window.Station();
+    station.RecordsLocation = dir.filePath(QStringLiteral("records.sqlite"));
+    station.ProductionLogPath = dir.filePath(QStringLiteral("station.log"));
+    station.show();
+    const auto find = [&window](const char* name) { return window.findChild<QWidget*>(QLatin1String(name)); };
+    for (const char* name : {"ckSerialNumber", "ckAutoincrement", "ckKernel", "ckPLCProgram"})
+        static_cast<QAbstractButton*>(find(name))->setChecked(true);
+    static_cast<QLineEdit*>(find("edSerialNumber"))->setText(QStringLiteral("1000"));
+    static_cast<QLineEdit*>(find("leKernelBinary"))
+        ->setText(WriteFile(dir, QStringLiteral("kernel.bin"), SampleKernel(3, KernelSize)));
+    static_cast<QLineEdit*>(find("leTamixBinary"))
+        ->setText(WriteFile(dir, QStringLiteral("program.bin"), SampleProgram(ProgramSize)));
+    station.findChild<QSpinBox*>(QStringLiteral("spParallel"))->setValue(StationUnits);
+    RunUntil([] { return false; }, 500);   // the files loaded, the window settled
+
+    std::printf("ui_bench station: %d fresh units at once, each %d KiB kernel + %d KiB program, 1 ms per block "
+                "write\n\n",
+                StationUnits, KernelSize / 1024, ProgramSize / 1024);
+    std::printf("%-8s %8s %14s %14s %12s\n", "round", "wall s", "worst lag ms", "repaints/s", "KiB per unit");
+    const int coalescedMs = station.RepaintIntervalMs;
+    TRound sums[2];
+    for (int r = 0; r < StationRounds; ++r) {
+        const bool coalesced = r % 2 == 1;
+        TRound round;
+        if (!RunStationRound(station, sim, coalesced ? coalescedMs : 0, round))
+            return 1;
+        std::printf("%-8s %8.1f %14.2f %14.1f %12.1f\n", coalesced ? "after" : "before", round.Seconds,
+                    round.WorstLagMs, round.RepaintsPerSecond, round.KiBPerUnit);
+        TRound& sum = sums[coalesced ? 1 : 0];
+        sum.WorstLagMs = std::max(sum.WorstLagMs, round.WorstLagMs);
+        sum.RepaintsPerSecond += round.RepaintsPerSecond / (StationRounds / 2);
+        sum.KiBPerUnit += round.KiBPerUnit / (StationRounds / 2);
+    }
+    const TRound& before = sums[0];
+    const TRound& after = sums[1];
+    std::printf("\nworst event-loop lag: before %.2f ms, after %.2f ms (ratio %.2f; target under %.0f ms) %s\n",
+                before.WorstLagMs, after.WorstLagMs, before.WorstLagMs / std::max(after.WorstLagMs, 0.001),
+                TargetStationLagMs, after.WorstLagMs < TargetStationLagMs ? "met" : "NOT met");
+    std::printf("repaints of the units' table per second: before %.1f, after %.1f (ratio %.2f; target about 20)\n",
+                before.RepaintsPerSecond, after.RepaintsPerSecond,
+                before.RepaintsPerSecond / std::max(after.RepaintsPerSecond, 0.001));
+    std::printf("resident memory per unit: before %.1f KiB, after %.1f KiB (target under %.0f KiB) %s\n",
+                before.KiBPerUnit, after.KiBPerUnit, TargetKiBPerUnit,
+                std::max(before.KiBPerUnit, after.KiBPerUnit) < TargetKiBPerUnit ? "met" : "NOT met");
+    return 0;
+}
+
 }   // namespace
 
 int main(int argc, char* argv[])
@@ -84,6 +239,8 @@ int main(int argc, char* argv[])
         qputenv("QT_QPA_PLATFORM", "offscreen");
     QApplication app(argc, argv);
     const TLoopbackAdapter loopback;
+    if (argc > 1 && QByteArrayView(argv[1]) == "station")
+        return StationMode(dir);
 
     TfmMain window;
     window.show();
