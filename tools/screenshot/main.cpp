@@ -1,31 +1,131 @@
-// orvel-screenshot: the main window connected to a simulated ARM unit, grabbed to a PNG for
-// the documentation. As in the tests, the host's adapter table is made up (the loopback
-// adapter only) and the simulator runs in-process, so nothing leaves 127.0.0.0/8.
+// orvel-screenshot: pictures of the windows for the documentation, grabbed to PNG files:
+//
+//   orvel-screenshot FILE.png             the main window connected to a simulated ARM unit
+//   orvel-screenshot --station FILE.png   the station window with 8 simulated fresh units
+//                                         in flight, slowed down so that each is mid-way
+//
+// As in the tests, the host's adapter table is made up (the loopback adapter only) and the
+// simulator runs in-process, so nothing leaves 127.0.0.0/8.
 #include "fMain.h"
+#include "fStation.h"
 #include "LoopbackAdapter.h"
 #include "OrvelSimulator.h"
 #include "SampleImages.h"
+#include "SimulatorThread.h"
+#include "StationUnits.h"
+#include "uABus.h"
 
+#include <QAbstractButton>
 #include <QApplication>
 #include <QComboBox>
+#include <QElapsedTimer>
 #include <QEventLoop>
+#include <QFile>
+#include <QLineEdit>
 #include <QSettings>
 #include <QTemporaryDir>
+#include <QTimer>
 
 #include <cstdio>
+
+namespace {
+
+constexpr int StationUnits = 8;
+
+bool Save(QWidget& window, const QString& path)
+{
+    if (window.grab().save(path))
+        return true;
+    std::fprintf(stderr, "cannot write %s\n", qPrintable(path));
+    return false;
+}
+
+// Runs the event loop until done says so, or timeoutMs have passed.
+bool RunUntil(const std::function<bool()>& done, int timeoutMs = 60000)
+{
+    QElapsedTimer clock;
+    clock.start();
+    QEventLoop loop;
+    QTimer look;
+    QObject::connect(&look, &QTimer::timeout, [&] {
+        if (done() || clock.elapsed() > timeoutMs)
+            loop.quit();
+    });
+    look.start(20);
+    loop.exec();
+    return done();
+}
+
+// The station's units answer from a thread of their own: its runners block on their sockets.
+int StationPicture(const QString& path, const QTemporaryDir& dir)
+{
+    TSimulatorThread sim;
+    QString error;
+    if (!sim.Start(0, &error)) {
+        std::fprintf(stderr, "simulator: %s\n", qPrintable(error));
+        return 1;
+    }
+    TfmMain window;
+    window.LinkOptions.Port = sim.Port();
+    TfmStation& station = window.Station();
+    station.RecordsLocation = dir.filePath(QStringLiteral("records.sqlite"));
+    station.ProductionLogPath = dir.filePath(QStringLiteral("station.log"));
+    const auto write = [&dir](const QString& name, const QByteArray& bytes) {
+        QFile file(dir.filePath(name));
+        if (file.open(QIODevice::WriteOnly))
+            file.write(bytes);
+        return file.fileName();
+    };
+    for (const char* name : {"ckSerialNumber", "ckAutoincrement", "ckKernel", "ckPLCProgram"})
+        window.findChild<QAbstractButton*>(QLatin1String(name))->setChecked(true);
+    window.findChild<QLineEdit*>(QStringLiteral("edSerialNumber"))->setText(QStringLiteral("1000"));
+    window.findChild<QLineEdit*>(QStringLiteral("leKernelBinary"))
+        ->setText(write(QStringLiteral("kernel.bin"), SampleKernel(3, 64 * 1024)));
+    window.findChild<QLineEdit*>(QStringLiteral("leTamixBinary"))
+        ->setText(write(QStringLiteral("program.bin"), SampleProgram(256 * 1024)));
+    station.resize(1100, 640);
+    station.show();
+    station.findChild<QAbstractButton*>(QStringLiteral("btnStationStart"))->click();
+    // Each unit slower than the one before, so that the rows stand at different points.
+    sim.Run([](TControllerSimulator& s) {
+        for (int i = 0; i < StationUnits; ++i) {
+            TSimFaults timing;
+            timing.LatencyFor.insert(CmdWriteBlock, 8 + 3 * i);
+            if (TSimController* unit = s.AddLiveController({}))
+                unit->SetFaults(timing);
+        }
+    });
+    const TStationUnits& units = station.Units();
+    const auto progress = [&units](int row) {
+        return units.index(row, TStationUnits::ColProgress).data(TStationUnits::ProgressRole).toInt();
+    };
+    // The fastest unit well on its way, the slowest started.
+    if (!RunUntil([&] { return units.rowCount() == StationUnits && progress(0) >= 600 && progress(7) > 0; })) {
+        std::fprintf(stderr, "the simulated units did not get under way\n");
+        return 1;
+    }
+    RunUntil([] { return false; }, 100);   // the last figures shown
+    return Save(station, path) ? 0 : 1;
+}
+
+}   // namespace
 
 int main(int argc, char* argv[])
 {
     QApplication app(argc, argv);
-    if (argc != 2) {
-        std::fprintf(stderr, "usage: orvel-screenshot <file.png>\n");
+    const bool station = argc == 3 && QByteArrayView(argv[1]) == "--station";
+    if (argc != 2 && !station) {
+        std::fprintf(stderr, "usage: orvel-screenshot [--station] <file.png>\n");
         return 2;
     }
+    const QString path = QString::fromLocal8Bit(argv[argc - 1]);
 
-    // Keeps the operator's stored serial number out of the picture and untouched.
+    // Keeps the operator's stored serial number and records out of the picture and untouched.
     QTemporaryDir settings;
     QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, settings.path());
     const TLoopbackAdapter loopback;
+    if (station)
+        return StationPicture(path, settings);
 
     TControllerSimulator simulator;
     TSimControllerConfig unit;
@@ -50,9 +150,5 @@ int main(int argc, char* argv[])
     window.alActionsUpdate();
     QCoreApplication::processEvents();
 
-    if (!window.grab().save(QString::fromLocal8Bit(argv[1]))) {
-        std::fprintf(stderr, "cannot write %s\n", argv[1]);
-        return 1;
-    }
-    return 0;
+    return Save(window, path) ? 0 : 1;
 }
