@@ -48,8 +48,8 @@ bool WriteRecipe(const QString& path, const TRecipe& recipe, QString& error);
 
 // A recipe of the inputs as they stand: the files' hashes are read now; false and the reason
 // when a checked file cannot be read.
-bool RecipeFromInputs(const QString& name, const TOperationInputs& inputs, bool verifyAfterSend,
-                      const QString& series, TRecipe& recipe, QString& error);
+bool RecipeFromInputs(const QString& name, const TOperationInputs& inputs, bool verifyAfterSend, const QString& series,
+                      TRecipe& recipe, QString& error);
 // The recipe's files and settings over inputs; the serial number fields are left alone.
 void ApplyRecipe(const TRecipe& recipe, TOperationInputs& inputs);
 // Reads each file of the recipe into images and checks it against its hash, before any unit

@@ -32,7 +32,6 @@
 #include <QObject>
 #include <QSet>
 #include <QString>
-#include <QTimer>
 
 #include <atomic>
 #include <memory>
@@ -76,11 +75,12 @@ public:
     // Every runner stops after its request under way; no unit starts after this. Ended
     // follows once every record is kept. Safe to call again, and after Ended.
     void Stop();
-    // For a process that ends at once (a second signal): keeps the record of every runner
-    // still running as far as it got; how many.
+    // For a process that ends at once (a second signal) right after: keeps the record of
+    // every runner still running as far as it got; how many.
     int KeepRecordsNow();
 
-    bool Running() const { return !FEnded; }
+    // Scan or Run was called, and the station has not ended.
+    bool Running() const { return FStarted && !FEnded; }
     bool Stopped() const { return FStopped; }
     bool RecordLost() const { return FRecordLost; }
     int Succeeded() const { return FSucceeded; }
@@ -108,10 +108,13 @@ private:
     void StartWaiting();
     void RunnerFinished(const TUnitRecord& record);
     void KeepRecord(const TUnitRecord& record);
-    void StartScan();
     void Discovered(const QList<TUnitAddress>& found);
     bool IsNewUnit(const TUnitAddress& unit);
     void ForgetSilentAddresses(const QList<TUnitAddress>& found);
+    // No scan follows; the discovery's thread ends within the link's stop check.
+    void EndScans();
+    // Every unit taken and not started is dropped, and told.
+    void DropWaiting();
     void EndIfDone();
 
     const TStationPlan FPlan;
@@ -121,10 +124,11 @@ private:
     std::vector<TUnitRecord> FFinished;
     QHash<QString, TAddressUse> FAddresses;   // Scan: the addresses it gave a unit
     QSet<QString> FSkipSaid;                  // Scan: addresses whose skip was said
-    QTimer FScanTimer;
     int FSucceeded = 0;
     int FFailedCount = 0;
-    bool FScanning = false;   // a discovery is under way
+    bool FStarted = false;
+    bool FScan = false;       // watching for fresh units
+    bool FScanning = false;   // and the scans go on
     bool FStopped = false;
     bool FRecordLost = false;
     bool FEnded = false;

@@ -1,0 +1,330 @@
+#include "Station.h"
+
+#include "UnitRunner.h"
+#include "uCommunication.h"
+
+#include <QCoreApplication>
+#include <QMutex>
+#include <QThread>
+#include <QWaitCondition>
+
+#include <algorithm>
+#include <chrono>
+
+// Asks who answers on the adapter, every scan interval, on a thread of its own, so that the
+// front end's thread never waits for the replies. The link is made and bound on that thread.
+class TDiscoveryThread : public QThread {
+    Q_OBJECT
+public:
+    TDiscoveryThread(TLinkOptions link, uint32_t wait, uint32_t interval)
+        : FLink(std::move(link)), FWait(wait), FInterval(interval)
+    {
+    }
+    ~TDiscoveryThread() override
+    {
+        Stop();
+        wait();
+    }
+
+    // Binds the link and scans; false and the reason when the adapter cannot be bound.
+    bool Begin(QString& localIP)
+    {
+        start();
+        const QMutexLocker lock(&FMutex);
+        while (!FBindTried)
+            FChanged.wait(&FMutex);
+        localIP = FLocalIP;
+        return FBound;
+    }
+    // The wait under way ends within 20 ms; no scan follows.
+    void Stop()
+    {
+        FStop = true;
+        const QMutexLocker lock(&FMutex);
+        FChanged.wakeAll();
+    }
+
+Q_SIGNALS:
+    void Found(const QList<TUnitAddress>& units);
+
+protected:
+    void run() override
+    {
+        TCommunicator link;
+        link.StopRequested = &FStop;
+        link.SetOptions(FLink);
+        const bool bound = link.SelectAdapter(FLink.AdapterName);
+        {
+            const QMutexLocker lock(&FMutex);
+            FBindTried = true;
+            FBound = bound;
+            FLocalIP = link.LocalIP;
+            FChanged.wakeAll();
+        }
+        if (!bound)
+            return;
+        while (!FStop) {
+            const auto began = std::chrono::steady_clock::now();
+            QStringList nads;
+            QStringList ips;
+            link.Discover(&nads, &ips, FWait);
+            if (FStop)
+                break;
+            QList<TUnitAddress> found;
+            for (qsizetype i = 0; i < nads.size() && i < ips.size(); ++i) {
+                const bool again = std::any_of(found.cbegin(), found.cend(),
+                                               [&](const TUnitAddress& unit) { return unit.IP == ips[i]; });
+                if (!again)   // a unit that answered twice
+                    found.append({ips[i], int32_t(nads[i].toUInt())});
+            }
+            Q_EMIT Found(found);
+            const auto next = began + std::chrono::milliseconds(FInterval);
+            const QMutexLocker lock(&FMutex);
+            while (!FStop && std::chrono::steady_clock::now() < next)
+                FChanged.wait(&FMutex, QDeadlineTimer(next));
+        }
+    }
+
+private:
+    const TLinkOptions FLink;
+    const uint32_t FWait;
+    const uint32_t FInterval;
+    std::atomic<bool> FStop{false};
+    QMutex FMutex;
+    QWaitCondition FChanged;
+    bool FBindTried = false;
+    bool FBound = false;
+    QString FLocalIP;
+};
+
+TStation::TStation(TStationPlan plan, QObject* parent) : QObject(parent), FPlan(std::move(plan))
+{
+    qRegisterMetaType<TUnitRecord>();
+    qRegisterMetaType<TUnitAddress>();
+    qRegisterMetaType<QList<TUnitAddress>>();
+}
+
+TStation::~TStation()
+{
+    FDiscovery.reset();
+    for (TUnitRunner* runner : std::as_const(FRunning))
+        runner->RequestStop();
+    // Runners that end now still bring their records: each is kept before it goes.
+    for (TUnitRunner* runner : std::as_const(FRunning)) {
+        runner->wait();
+        if (FPlan.Records)
+            KeepRecord(runner->Snapshot());
+    }
+    qDeleteAll(FRunning);
+}
+
+bool TStation::Scan()
+{
+    FStarted = FScan = FScanning = true;
+    FDiscovery = std::make_unique<TDiscoveryThread>(FPlan.Job.Link, FPlan.DiscoveryWait, FPlan.ScanInterval);
+    connect(FDiscovery.get(), &TDiscoveryThread::Found, this, &TStation::Discovered);
+    QString localIP;
+    if (!FDiscovery->Begin(localIP)) {
+        FDiscovery.reset();
+        Q_EMIT Note(TNoteLevel::Error, QStringLiteral("can't bind to adapter ") + FPlan.Job.Link.AdapterName);
+        FScanning = false;
+        FEnded = true;
+        Q_EMIT Ended();
+        return false;
+    }
+    Q_EMIT Note(TNoteLevel::Info, QStringLiteral("station: waiting for fresh units on ") + FPlan.Job.Link.AdapterName +
+                                      QStringLiteral(" (") + localIP + QLatin1Char(')'));
+    return true;
+}
+
+void TStation::Run(const QList<TUnitAddress>& units)
+{
+    FStarted = true;
+    for (const TUnitAddress& unit : units)
+        Take(unit);
+    StartWaiting();
+    EndIfDone();
+}
+
+void TStation::Stop()
+{
+    if (FStopped)
+        return;
+    FStopped = true;
+    EndScans();
+    // A runner waiting on the store (a number's transaction behind another station's lock)
+    // ends its wait now too.
+    if (FPlan.Records)
+        FPlan.Records->Store().Cancel();
+    DropWaiting();
+    for (TUnitRunner* runner : std::as_const(FRunning))
+        runner->RequestStop();
+    EndIfDone();
+}
+
+int TStation::KeepRecordsNow()
+{
+    // Runners that ended already bring their own records, waiting in the queue.
+    QCoreApplication::sendPostedEvents(this, QEvent::MetaCall);
+    int kept = 0;
+    if (FPlan.Records) {
+        for (const TUnitRunner* runner : std::as_const(FRunning)) {
+            KeepRecord(runner->Snapshot());
+            ++kept;
+        }
+    }
+    return kept;
+}
+
+void TStation::Take(const TUnitAddress& unit)
+{
+    TUnitJob job = FPlan.Job;
+    job.Unit = unit;
+    FWaiting.append(job);
+    Q_EMIT UnitTaken(unit);
+}
+
+void TStation::StartWaiting()
+{
+    while (!FWaiting.isEmpty() && FRunning.size() < FPlan.Parallel && !FStopped && !FRecordLost) {
+        auto* runner = new TUnitRunner(FWaiting.takeFirst(), FPlan.Serials);
+        connect(runner, &TUnitRunner::Message, this, &TStation::UnitMessage);
+        connect(runner, &TUnitRunner::Progress, this, &TStation::UnitProgress);
+        connect(runner, &TUnitRunner::Finished, this, &TStation::RunnerFinished);
+        FRunning.append(runner);
+        runner->start();
+    }
+}
+
+void TStation::RunnerFinished(const TUnitRecord& record)
+{
+    auto* runner = qobject_cast<TUnitRunner*>(sender());
+    if (!FRunning.removeOne(runner))
+        return;              // its record was kept already, at a second signal
+    runner->deleteLater();   // its thread ends right after this signal
+    FFinished.push_back(record);
+    const bool succeeded = record.Outcome == TUnitOutcome::Succeeded;
+    if (succeeded)
+        ++FSucceeded;
+    else
+        ++FFailedCount;
+    if (FScan)
+        FAddresses[record.IP] = succeeded ? TAddressUse::Written : TAddressUse::Failed;
+    // Kept before anyone hears of it: a closed terminal or a kill while printing must not
+    // cost the record.
+    if (FPlan.Records)
+        KeepRecord(record);
+    Q_EMIT UnitFinished(record);
+
+    if (FScan && FPlan.Units > 0 && FSucceeded >= FPlan.Units) {
+        EndScans();
+        DropWaiting();
+    }
+    StartWaiting();
+    EndIfDone();
+}
+
+void TStation::KeepRecord(const TUnitRecord& record)
+{
+    const TKeepResult kept = FPlan.Records->Keep(RecordEntry(record, FPlan.Station, FPlan.Series));
+    if (!kept.Notes.isEmpty())
+        Q_EMIT Note(TNoteLevel::Warning, kept.Notes);
+    if (kept.Kept == TKept::Waiting) {
+        Q_EMIT Note(TNoteLevel::Warning, kept.Text);
+    } else if (kept.Kept == TKept::Lost) {
+        Q_EMIT Note(TNoteLevel::Error,
+                    kept.Text + QStringLiteral("; the station stops: no unit starts until its records can be kept"));
+        FRecordLost = true;
+        EndScans();
+        DropWaiting();
+    }
+}
+
+void TStation::Discovered(const QList<TUnitAddress>& found)
+{
+    if (!FScanning)
+        return;   // ended while the discovery waited
+    ForgetSilentAddresses(found);
+    for (const TUnitAddress& unit : found) {
+        if (unit.Nad != -1 || !IsNewUnit(unit))
+            continue;
+        if (FPlan.Units > 0 && FSucceeded + InProgress() >= FPlan.Units)
+            break;
+        FAddresses[unit.IP] = TAddressUse::Running;
+        FSkipSaid.remove(unit.IP);
+        Q_EMIT Note(TNoteLevel::Info, QStringLiteral("fresh unit at ") + unit.IP);
+        Take(unit);
+    }
+    StartWaiting();
+}
+
+void TStation::ForgetSilentAddresses(const QList<TUnitAddress>& found)
+{
+    QSet<QString> answering;
+    for (const TUnitAddress& unit : found)
+        answering.insert(unit.IP);
+    for (auto it = FAddresses.begin(); it != FAddresses.end();) {
+        if (it.value() != TAddressUse::Running && !answering.contains(it.key())) {
+            FSkipSaid.remove(it.key());
+            it = FAddresses.erase(it);
+        } else {
+            ++it;
+        }
+    }
+}
+
+bool TStation::IsNewUnit(const TUnitAddress& unit)
+{
+    const auto use = FAddresses.constFind(unit.IP);
+    if (use == FAddresses.cend())
+        return true;
+    QString why;
+    switch (*use) {
+    case TAddressUse::Running:
+        return false;   // still fresh until its runner writes its number
+    case TAddressUse::Written:
+        // Written with a number, it answers under that number: a fresh unit here is another.
+        if (FPlan.Serials)
+            return true;
+        why = QStringLiteral("written already and left without a serial number");
+        break;
+    case TAddressUse::Failed:
+        why = QStringLiteral("the unit there failed");
+        break;
+    }
+    if (!FSkipSaid.contains(unit.IP)) {
+        FSkipSaid.insert(unit.IP);
+        Q_EMIT Note(TNoteLevel::Info,
+                    QStringLiteral("skipped ") + unit.IP + QStringLiteral(": ") + why +
+                        QStringLiteral("; a fresh unit there is taken once the address has been silent for a "
+                                       "scan (the unit swapped)"));
+    }
+    return false;
+}
+
+void TStation::EndScans()
+{
+    FScanning = false;
+    // Its last Found, if one is on its way, is dropped; the thread is joined with the station.
+    if (FDiscovery)
+        FDiscovery->Stop();
+}
+
+void TStation::DropWaiting()
+{
+    for (const TUnitJob& job : std::as_const(FWaiting)) {
+        Q_EMIT Note(TNoteLevel::Info, QStringLiteral("not started: ") + job.Unit.IP);
+        Q_EMIT UnitNotStarted(job.Unit.IP);
+    }
+    FWaiting.clear();
+}
+
+void TStation::EndIfDone()
+{
+    if (FEnded || !FStarted || !FRunning.isEmpty() || !FWaiting.isEmpty() || FScanning)
+        return;
+    FEnded = true;
+    Q_EMIT Ended();
+}
+
+#include "Station.moc"
