@@ -71,6 +71,8 @@ TfmStation::TfmStation(TfmMain* main, QWidget* parent)
     ui->tblRecords->setModel(&FRecordsModel);
     ui->tblRecords->verticalHeader()->hide();
     ui->tblRecords->horizontalHeader()->setStretchLastSection(true);
+    // The units first; the log a few lines; the records what is left.
+    ui->splStation->setSizes({330, 80, 200});
     ui->splStation->setStretchFactor(0, 3);
     ui->splStation->setStretchFactor(2, 2);
 
@@ -245,7 +247,6 @@ void TfmStation::Start()
     });
     connect(station, &TStation::Ended, this, &TfmStation::Ended);
     ShowRunning(true);
-    Note(TNoteLevel::Info, QStringLiteral("waiting for fresh units"));
     station->Scan();
 }
 

@@ -83,7 +83,7 @@ int StationPicture(const QString& path, const QTemporaryDir& dir)
         ->setText(write(QStringLiteral("kernel.bin"), SampleKernel(3, 64 * 1024)));
     window.findChild<QLineEdit*>(QStringLiteral("leTamixBinary"))
         ->setText(write(QStringLiteral("program.bin"), SampleProgram(256 * 1024)));
-    station.resize(1100, 640);
+    station.resize(1100, 720);
     station.show();
     station.findChild<QAbstractButton*>(QStringLiteral("btnStationStart"))->click();
     // Each unit slower than the one before, so that the rows stand at different points.
