@@ -248,6 +248,11 @@ int TStationUnits::FailedCount() const
     return FFailed;
 }
 
+bool TStationUnits::HasFailedRows() const
+{
+    return std::any_of(FRows.cbegin(), FRows.cend(), [](const TRow& row) { return row.State == TState::Failed; });
+}
+
 int TStationUnits::InProgress() const
 {
     return int(

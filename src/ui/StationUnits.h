@@ -45,7 +45,8 @@ public:
     void ClearFinished(bool failed);
 
     int Succeeded() const;
-    int FailedCount() const;
+    int FailedCount() const;   // since the window opened, cleared rows too
+    bool HasFailedRows() const;
     int InProgress() const;
     // Units that ended ok within the last ten minutes, as units per hour (over the time the
     // window has watched when that is shorter, a minute at least).

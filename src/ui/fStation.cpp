@@ -322,9 +322,15 @@ void TfmStation::ShowCounts()
 
 void TfmStation::ClearFinished()
 {
-    const bool failed = FUnits->FailedCount() > 0 &&
+    const bool failed = FUnits->HasFailedRows() &&
                         Confirm(QStringLiteral("Remove the failed units' rows too? Their records stay in the store."));
     FUnits->ClearFinished(failed);
+}
+
+void TfmStation::showEvent(QShowEvent* event)
+{
+    RefreshRecords();
+    QWidget::showEvent(event);
 }
 
 void TfmStation::closeEvent(QCloseEvent* event)

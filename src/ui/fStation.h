@@ -76,6 +76,7 @@ private:
     void ShowNextSerial();
     void ClearFinished();
     void ExportRecords();
+    void showEvent(QShowEvent* event) override;
     void closeEvent(QCloseEvent* event) override;
 
     std::unique_ptr<Ui::fmStation> ui;

@@ -112,12 +112,6 @@ private:
         return records;
     }
 
-    bool SendEnabled() const
-    {
-        FWindow->alActionsUpdate();
-        return Find<QAbstractButton>("btnSend")->isEnabled();
-    }
-
     TLoopbackAdapter FLoopback;
     QTemporaryDir FDir;
     QString FStorePath;
@@ -172,7 +166,9 @@ private Q_SLOTS:
         SetInputs();
         Click("btnStationStart");
         QVERIFY(FStation->Running());
-        QVERIFY(!SendEnabled());
+        // The main window's own operations wait for the station.
+        QVERIFY(!Find<QAbstractButton>("btnRefresh")->isEnabled());
+        QVERIFY(!Find<QAbstractButton>("ckKernel")->isEnabled());
         for (int unit = 0; unit < 4; ++unit) {
             QVERIFY(Arrive() >= 0);
             QTRY_COMPARE_WITH_TIMEOUT(Rows(), unit + 1, Patience);
@@ -194,6 +190,7 @@ private Q_SLOTS:
 
         Click("btnStationStop");
         QTRY_VERIFY_WITH_TIMEOUT(!FStation->Running(), Patience);
+        QVERIFY(Find<QAbstractButton>("btnRefresh")->isEnabled());
         QVERIFY(FErrors.isEmpty());
     }
 
@@ -313,6 +310,22 @@ private Q_SLOTS:
         QTest::qWait(1500);                                          // a discovery would have gone out by now
         QVERIFY(FSim->Unit(unit)->ReceivedFrames().isEmpty());
         QCOMPARE(Rows(), 0);
+    }
+
+    void aStoreThatCannotBeOpenedIsToldInWords()
+    {
+        SetInputs();
+        FStation->RecordsLocation = FDir.path();   // a folder, no SQLite file
+        Type("edRecordsSerial", QStringLiteral("1000"));
+        QVERIFY2(Find<QLabel>("lblRecordsStatus")->text().startsWith(QStringLiteral("the records cannot be read: ")),
+                 qPrintable(Find<QLabel>("lblRecordsStatus")->text()));
+        const int unit = Arrive();
+        Click("btnStationStart");
+        QVERIFY(!FStation->Running());
+        QVERIFY2(Log().contains(QStringLiteral("error: the station did not start")), qPrintable(Log()));
+        QVERIFY(Find<QAbstractButton>("btnRefresh")->isEnabled());
+        QTest::qWait(1500);   // a discovery would have gone out by now
+        QVERIFY(FSim->Unit(unit)->ReceivedFrames().isEmpty());
     }
 
     void aRecipeSavedAndOpenedGivesTheSameInputs()
