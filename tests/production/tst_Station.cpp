@@ -1,0 +1,165 @@
+// The station engine against simulated fresh units on loopback: units taken as they answer,
+// each with its own number and record; a stop that keeps the records and tells the units it
+// never started; an adapter that cannot be bound.
+#include "LoopbackAdapter.h"
+#include "SampleImages.h"
+#include "SimulatorThread.h"
+#include "Station.h"
+#include "StationRecords.h"
+#include "TestPrinters.h"
+#include "uABus.h"
+
+#include <QEventLoop>
+#include <QSettings>
+#include <QTemporaryDir>
+#include <QTimer>
+
+#include <gtest/gtest.h>
+
+#include <memory>
+
+namespace {
+
+class StationEngine : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        ASSERT_TRUE(Dir.isValid());
+        QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, Dir.path());
+    }
+
+    void StartUnits(int count, const TSimFaults& faults = {})
+    {
+        for (int i = 0; i < count; ++i)
+            Sim.AddController({});
+        QString error;
+        ASSERT_TRUE(Sim.Start(0, &error)) << error.toStdString();
+        for (int i = 0; i < count; ++i)
+            Sim.SetFaults(i, faults);
+    }
+
+    // A send of a small kernel and program with a serial number from 500 on, its records in a
+    // store of this test.
+    TStationPlan SendPlan()
+    {
+        TStationPlan plan;
+        TUnitJob& job = plan.Job;
+        job.Operation = TUnitOperation::Send;
+        job.Inputs.SerialNumberChecked = job.Inputs.KernelChecked = job.Inputs.ProgramChecked = true;
+        job.Inputs.KernelPath = QStringLiteral("/images/kernel.bin");
+        job.Inputs.ProgramPath = QStringLiteral("/images/program.bin");
+        job.Images.Kernel = SampleKernel(3, 16 * 1024);
+        job.Images.KernelFileHeader = ReadKernelHeader(job.Images.Kernel, KernelHeaderOffsetARM);
+        job.Images.KernelLoaded = true;
+        job.Images.Program = SampleProgram(8 * 1024);
+        job.Images.ProgramLoaded = true;
+        job.Link.AdapterName = LoopbackAdapterName;
+        job.Link.Port = Sim.Port();
+        job.Link.Timeout = 200;
+        job.Link.Attempts = 2;
+        job.ProductionLogPath = Dir.filePath(QStringLiteral("station.log"));
+        plan.ScanInterval = 100;
+        plan.DiscoveryWait = 50;
+        plan.Station = QStringLiteral("line 1");
+        const auto opened =
+            OpenStationRecords(Dir.filePath(QStringLiteral("records.sqlite")), QStringLiteral("the window"),
+                               std::make_shared<TMemorySerialCounter>(500), plan,
+                               [](TNoteLevel, const QString& text) { ADD_FAILURE() << text.toStdString(); });
+        EXPECT_EQ(opened, TRecordsOpened::Ok);
+        return plan;
+    }
+
+    // Runs the event loop until the station ends, or fails after a minute.
+    static void WaitForEnd(TStation& station)
+    {
+        QEventLoop loop;
+        QObject::connect(&station, &TStation::Ended, &loop, &QEventLoop::quit);
+        QTimer::singleShot(60000, &loop, [&loop] {
+            ADD_FAILURE() << "the station did not end";
+            loop.quit();
+        });
+        if (station.Running())
+            loop.exec();
+    }
+
+    QList<QJsonObject> Records(const TStationPlan& plan)
+    {
+        QList<QJsonObject> records;
+        QString error;
+        EXPECT_TRUE(plan.Records->Store().Query({}, records, error)) << error.toStdString();
+        return records;
+    }
+
+    QTemporaryDir Dir;
+    const TLoopbackAdapter Loopback;
+    TSimulatorThread Sim;
+};
+
+TEST_F(StationEngine, TakesEveryFreshUnitOnceWithItsOwnNumberAndRecord)
+{
+    StartUnits(3);
+    TStationPlan plan = SendPlan();
+    plan.Parallel = 2;   // the third waits for a free runner
+    plan.Units = 3;
+    TStation station(plan);
+    QStringList taken;
+    QObject::connect(&station, &TStation::UnitTaken, [&](const TUnitAddress& unit) { taken.append(unit.IP); });
+    ASSERT_TRUE(station.Scan());
+    WaitForEnd(station);
+
+    EXPECT_EQ(taken.size(), 3);
+    EXPECT_EQ(station.Succeeded(), 3);
+    QList<int32_t> serials;
+    for (const TUnitRecord& record : station.Finished())
+        serials.append(record.Serial);
+    std::sort(serials.begin(), serials.end());
+    EXPECT_EQ(serials, (QList<int32_t>{500, 501, 502}));
+    EXPECT_EQ(Records(plan).size(), 3);
+}
+
+TEST_F(StationEngine, StopKeepsTheRecordOfTheUnitUnderWayAndTellsTheOnesNeverStarted)
+{
+    TSimFaults slow;
+    slow.LatencyFor.insert(CmdWriteBlock, 20);
+    StartUnits(3, slow);
+    TStationPlan plan = SendPlan();
+    plan.Parallel = 1;
+    TStation station(plan);
+    QStringList notStarted;
+    QObject::connect(&station, &TStation::UnitNotStarted, [&](const QString& ip) { notStarted.append(ip); });
+    // Stops once the first unit's kernel is on its way and the others wait.
+    QObject::connect(&station, &TStation::UnitProgress, &station, [&](const QString&, qint64 done, qint64) {
+        if (done > 0 && station.InProgress() == 3)
+            station.Stop();
+    });
+    ASSERT_TRUE(station.Scan());
+    WaitForEnd(station);
+
+    ASSERT_EQ(station.Finished().size(), 1u);
+    EXPECT_EQ(station.Finished().front().Outcome, TUnitOutcome::Interrupted);
+    EXPECT_EQ(notStarted.size(), 2);
+    const QList<QJsonObject> records = Records(plan);
+    ASSERT_EQ(records.size(), 1);
+    EXPECT_EQ(records.front().value(QStringLiteral("outcome")).toString(), QStringLiteral("interrupted"));
+}
+
+TEST_F(StationEngine, AnAdapterThatCannotBeBoundEndsTheStationInWords)
+{
+    StartUnits(1);
+    TStationPlan plan = SendPlan();
+    plan.Job.Link.AdapterName = QStringLiteral("no such adapter");
+    TStation station(plan);
+    QString error;
+    bool ended = false;
+    QObject::connect(&station, &TStation::Note, [&](TNoteLevel level, const QString& text) {
+        if (level == TNoteLevel::Error)
+            error = text;
+    });
+    QObject::connect(&station, &TStation::Ended, [&] { ended = true; });
+    EXPECT_FALSE(station.Scan());
+    EXPECT_TRUE(ended);
+    EXPECT_FALSE(station.Running());
+    EXPECT_EQ(error, QStringLiteral("can't bind to adapter no such adapter"));
+}
+
+}   // namespace
