@@ -183,8 +183,10 @@ bool TfmStation::MakePlan(TStationPlan& plan, std::shared_ptr<TSerialCounter>& n
         error = QStringLiteral("the unit settings in the main window are not valid");
         return false;
     }
-    if (!inputs.KernelChecked && !inputs.ProgramChecked && !inputs.SerialNumberChecked) {
-        error = QStringLiteral("nothing to send: tick a kernel, a program or the serial number in the main window");
+    if (!inputs.KernelChecked && !inputs.ProgramChecked && !inputs.SerialNumberChecked && !inputs.SetNadAlias &&
+        !inputs.SetHardwareModel && !inputs.SetIEXBaudRate && !inputs.SetIPAddress) {
+        error = QStringLiteral("nothing to send: tick a kernel, a program, the serial number or a unit setting in the "
+                               "main window");
         return false;
     }
     if (inputs.KernelChecked && !LoadKernelFile(inputs.KernelPath, job.Images, error))
