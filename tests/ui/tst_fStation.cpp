@@ -40,6 +40,7 @@ class TestStationWindow : public QObject {
     Q_OBJECT
 
 private:
+    // The main window's control, else the station window's.
     template <typename T>
     T* Find(const char* name) const
     {
@@ -47,6 +48,11 @@ private:
         return found ? found : FStation->findChild<T*>(QLatin1String(name));
     }
     void Click(const char* button) const { Find<QAbstractButton>(button)->click(); }
+    // btnOpenRecipe is in both windows: this one is the station window's.
+    void ClickInStation(const char* button) const
+    {
+        FStation->findChild<QAbstractButton*>(QLatin1String(button))->click();
+    }
     void Tick(const char* box, bool on) const { Find<QAbstractButton>(box)->setChecked(on); }
     void Type(const char* edit, const QString& text) const { Find<QLineEdit>(edit)->setText(text); }
 
@@ -301,7 +307,7 @@ private Q_SLOTS:
 
         const int unit = Arrive();
         FStation->OpenRecipeFileName = [&path] { return path; };
-        Click("btnOpenRecipe");
+        ClickInStation("btnOpenRecipe");
         QVERIFY(Find<QLabel>("lblRecipe")->text().contains(QStringLiteral("release 3.1")));
         Click("btnStationStart");
         QVERIFY(!FStation->Running());
