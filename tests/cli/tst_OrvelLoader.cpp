@@ -898,7 +898,7 @@ TEST(RecordsExport, CsvQuotesWhatWouldBreakAField)
                              {QStringLiteral("steps"), QJsonObject{{QStringLiteral("kernel"), QStringLiteral("ok")}}},
                              {QStringLiteral("message"), QStringLiteral("error: \"x\", then\ny")}};
     const QString csv = RecordsCsv({record});
-    EXPECT_EQ(csv.section(u'\n', 0, 0).split(u',').indexOf(QStringLiteral("steps.kernel")), 25);
+    EXPECT_EQ(csv.section(u'\n', 0, 0).split(u',').indexOf(QStringLiteral("steps.kernel")), 28);
     EXPECT_TRUE(csv.section(u'\n', 1).startsWith(QStringLiteral(",,,,,,,,12,"))) << csv.toStdString();
     EXPECT_TRUE(csv.endsWith(QStringLiteral(",ok,,,,,,\"error: \"\"x\"\", then\ny\"\n"))) << csv.toStdString();
 }

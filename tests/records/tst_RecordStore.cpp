@@ -17,6 +17,7 @@
 #include <QProcess>
 #include <QRegularExpression>
 #include <QSqlDatabase>
+#include <QSqlError>
 #include <QSqlQuery>
 #include <QTemporaryDir>
 
@@ -225,6 +226,62 @@ TEST_F(RecordStore, UpgradesAStoreOfTheFirstVersion)
     EXPECT_FALSE(store->ClaimSerial(77, QStringLiteral("--serial"), QStringLiteral("line-3"), error));
 }
 
+// A store of the third version (this version's, its recipe columns dropped again) keeps its
+// records when upgraded; the units of one recipe are found by its name, exactly.
+TEST_F(RecordStore, UpgradesAStoreOfTheThirdVersionAndFindsTheUnitsOfARecipe)
+{
+    const QJsonObject old = RecordEntry(Unit(QStringLiteral("127.0.0.2"), 500, TUnitOutcome::Succeeded, Morning),
+                                        QStringLiteral("line-1"), TRecordStore::DefaultSeries);
+    {
+        auto store = Open();
+        QString error;
+        ASSERT_TRUE(store->Write(old, error)) << error.toStdString();
+    }
+    {
+        QSqlDatabase db = OtherProgram();
+        QSqlQuery query(db);
+        for (const char* sql :
+             {"DROP INDEX unit_records_recipe", "ALTER TABLE unit_records DROP COLUMN recipe",
+              "ALTER TABLE unit_records DROP COLUMN kernel_source_sha256",
+              "ALTER TABLE unit_records DROP COLUMN program_source_sha256", "UPDATE schema_version SET version = 3"})
+            ASSERT_TRUE(query.exec(QLatin1String(sql))) << sql << query.lastError().text().toStdString();
+        db.close();
+    }
+    auto store = Open();
+    QString error;
+    const auto unit = [this](const char* ip, int32_t serial, const char* recipe) {
+        TUnitRecord record = Unit(QLatin1String(ip), serial, TUnitOutcome::Succeeded, Morning.addDays(1));
+        record.Recipe = QString::fromUtf8(recipe);
+        record.KernelSourceSha256 = QString(64, u'c');
+        record.ProgramSourceSha256 = QString(64, u'd');
+        return RecordEntry(record, QStringLiteral("line-1"), TRecordStore::DefaultSeries);
+    };
+    for (const QJsonObject& entry : {unit("127.0.0.3", 501, "release 3.1"), unit("127.0.0.4", 502, "release 3.1 %1"),
+                                     unit("127.0.0.5", 503, "release 3.1")})
+        ASSERT_TRUE(store->Write(entry, error)) << error.toStdString();
+
+    const QList<QJsonObject> all = Query(*store);
+    ASSERT_EQ(all.size(), 4);
+    QJsonObject back = all[0];
+    back.remove(QStringLiteral("id"));
+    // The old record comes back as written, with no recipe and no source hashes.
+    for (const char* key : {"recipe", "kernelSourceSha256", "programSourceSha256"})
+        EXPECT_EQ(back.take(QLatin1String(key)).toString(), QString()) << key;
+    QJsonObject written = old;
+    for (const char* key : {"recipe", "kernelSourceSha256", "programSourceSha256"})
+        written.remove(QLatin1String(key));
+    EXPECT_EQ(back, written);
+    EXPECT_EQ(all[1].value(QStringLiteral("kernelSourceSha256")).toString(), QString(64, u'c'));
+    EXPECT_EQ(all[1].value(QStringLiteral("programSourceSha256")).toString(), QString(64, u'd'));
+
+    TRecordFilter release;
+    release.Recipe = QStringLiteral("release 3.1");
+    QStringList units;
+    for (const QJsonObject& record : Query(*store, release))
+        units << record.value(QStringLiteral("unit")).toString();
+    EXPECT_EQ(units, QStringList({QStringLiteral("127.0.0.3"), QStringLiteral("127.0.0.5")}));
+}
+
 // A number is given once, whichever series or source gives it: takes move past numbers
 // given already, claims and series that would give one again are refused in words, and a
 // record whose number another unit holds is kept and told.
@@ -390,7 +447,8 @@ TEST_F(RecordStore, RefusesAStoreOfANewerSchemaInWords)
     TRecordStore store;
     QString error;
     EXPECT_FALSE(store.Open(Dir.filePath(QStringLiteral("records.sqlite")), error));
-    EXPECT_TRUE(error.contains(QLatin1String("schema is version 99, newer than this program knows (3)")))
+    EXPECT_TRUE(error.contains(
+        QStringLiteral("schema is version 99, newer than this program knows (%1)").arg(TRecordStore::SchemaVersion)))
         << error.toStdString();
     // Nothing is written into a store of a schema this program does not know.
     EXPECT_FALSE(store.ClaimSerial(5, QStringLiteral("the window"), QStringLiteral("desk"), error));
