@@ -275,6 +275,7 @@ TUnitJob TLoaderRun::JobFor(const TUnitAddress& unit) const
     job.DumpPath = FOptions.DumpPath;
     job.Link = FOptions.Link;
     job.ProductionLogPath = FOptions.ProductionLogPath;
+    job.Recipe = FOptions.Recipe;
     return job;
 }
 
