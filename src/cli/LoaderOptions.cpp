@@ -426,11 +426,17 @@ public:
             return;
         const TOperationInputs& in = O.Inputs;
         const QString many = QStringLiteral(" with station, --fresh, --all or several units");
+        // Named as the operator gave it: an option, or a setting of the recipe.
+        const auto given = [this](const char* option, const char* setting) {
+            return P.isSet(QLatin1String(option)) || !P.isSet(QStringLiteral("recipe"))
+                       ? QStringLiteral("--") + QLatin1String(option)
+                       : QStringLiteral("the recipe's ") + QLatin1String(setting);
+        };
         if (in.SetIPAddress && !in.DHCP)
-            Refuse(QStringLiteral("--ip would give every unit the same address") + many +
+            Refuse(given("ip", "static address") + QStringLiteral(" would give every unit the same address") + many +
                    QStringLiteral(": use --dhcp, or send to one unit at a time"));
         if (in.SetNadAlias && IntegerTextOrDefault(in.NadAliasText, -1) > 0)
-            Refuse(QStringLiteral("--nad-alias would give every unit the same alias") + many +
+            Refuse(given("nad-alias", "NAD alias") + QStringLiteral(" would give every unit the same alias") + many +
                    QStringLiteral(": leave it out (or 0), or send to one unit at a time"));
     }
 

@@ -190,6 +190,11 @@ struct TBadInputCase {
     const char* Says;        // part of the refusal
 };
 
+// A recipe that writes one static address and no serial number.
+const char* const StaticAddressRecipe = R"({"format": "orvel-recipe", "version": 1, "name": "r",
+    "settings": {"ip": {"dhcp": false, "address": "10.0.0.5", "mask": "255.0.0.0", "gateway": "0.0.0.0",
+                        "dns": "0.0.0.0"}}})";
+
 class OrvelLoaderBadInput : public OrvelLoader, public ::testing::WithParamInterface<TBadInputCase> {};
 
 TEST_P(OrvelLoaderBadInput, IsRefusedBeforeAnyUnitIsTouched)
@@ -208,6 +213,7 @@ TEST_P(OrvelLoaderBadInput, IsRefusedBeforeAnyUnitIsTouched)
     WriteFile(QStringLiteral("kr.bin"), SampleKernel(3, 20 * 1024));
     WriteFile(QStringLiteral("pr.bin"), SampleProgram(9 * 1024));
     WriteFile(QStringLiteral("newer.recipe"), R"({"format": "orvel-recipe", "version": 2, "name": "r"})");
+    WriteFile(QStringLiteral("static.recipe"), StaticAddressRecipe);
     const TRun run = Run(QStringList{QStringLiteral("send"), QStringLiteral("--fresh")} + arguments);
     // A store that cannot be opened is no bad input, but refused as early.
     const bool store = QLatin1String(GetParam().Says).startsWith(QLatin1String("record store"));
@@ -275,6 +281,9 @@ INSTANTIATE_TEST_SUITE_P(
                       {"--recipe", "DIR/newer.recipe"},
                       "recipe DIR/newer.recipe: made by a newer OrvelBinLoader"},
         TBadInputCase{"recipe_missing", {"--recipe", "DIR/none.recipe"}, "recipe DIR/none.recipe: not found"},
+        TBadInputCase{"recipe_with_one_static_address_for_every_fresh_unit",
+                      {"--recipe", "DIR/static.recipe"},
+                      "the recipe's static address would give every unit the same address"},
         TBadInputCase{"store_that_cannot_be_opened",
                       {"--records", "DIR/huge.bin/r.sqlite", "--no-serial"},
                       "record store DIR/huge.bin/r.sqlite: can't open"}),
@@ -975,6 +984,14 @@ TEST_F(OrvelLoader, CommandLineOverridesSingleFieldsOfARecipe)
     ASSERT_FALSE(parsed.Done()) << parsed.Text.toStdString();
     EXPECT_FALSE(parsed.Options.Inputs.SerialNumberChecked);
     EXPECT_FALSE(parsed.Options.Inputs.ProgramChecked);
+
+    // --dhcp replaces a recipe's static address, which a station could not give every unit.
+    const QString fixed = WriteFile(QStringLiteral("static.recipe"), StaticAddressRecipe);
+    parsed = ParseLoaderCommandLine({QStringLiteral("station"), QStringLiteral("--adapter"), QStringLiteral("lo"),
+                                     QStringLiteral("--recipe"), fixed, QStringLiteral("--dhcp")},
+                                    {});
+    ASSERT_FALSE(parsed.Done()) << parsed.Text.toStdString();
+    EXPECT_TRUE(parsed.Options.Inputs.SetIPAddress && parsed.Options.Inputs.DHCP);
 
     // The other commands refuse a recipe.
     parsed = ParseLoaderCommandLine({QStringLiteral("verify"), QStringLiteral("--all"), QStringLiteral("--recipe"),

@@ -146,12 +146,12 @@ TEST_F(RecordStore, KeepsRecordsAndFindsThemByEachFilter)
         QStringList Units;
     };
     const TCase cases[] = {
-        {"serial in the unit or taken for it", {1000, {}, false, {}}, {"127.0.0.2", "127.0.0.4"}},
-        {"serial nobody has", {999, {}, false, {}}, {}},
-        {"since a day", {{}, Morning.addSecs(3600), false, {}}, {"127.0.0.3", "127.0.0.4"}},
-        {"failed only", {{}, {}, true, {}}, {"127.0.0.3"}},
-        {"one station", {{}, {}, false, QStringLiteral("line-2")}, {"127.0.0.3"}},
-        {"all at once", {1000, Morning, false, QStringLiteral("line-1")}, {"127.0.0.2"}},
+        {"serial in the unit or taken for it", {1000, {}, false, {}, {}}, {"127.0.0.2", "127.0.0.4"}},
+        {"serial nobody has", {999, {}, false, {}, {}}, {}},
+        {"since a day", {{}, Morning.addSecs(3600), false, {}, {}}, {"127.0.0.3", "127.0.0.4"}},
+        {"failed only", {{}, {}, true, {}, {}}, {"127.0.0.3"}},
+        {"one station", {{}, {}, false, QStringLiteral("line-2"), {}}, {"127.0.0.3"}},
+        {"all at once", {1000, Morning, false, QStringLiteral("line-1"), {}}, {"127.0.0.2"}},
     };
     for (const TCase& c : cases) {
         QStringList units;
@@ -199,7 +199,7 @@ TEST_F(RecordStore, UpgradesAStoreOfTheFirstVersion)
         db.close();
     }
     auto store = Open();
-    const QList<QJsonObject> records = Query(*store, {41, {}, false, {}});
+    const QList<QJsonObject> records = Query(*store, {41, {}, false, {}, {}});
     ASSERT_EQ(records.size(), 2);
     EXPECT_EQ(records[0].value(QStringLiteral("station")).toString(), QStringLiteral("line-1"));
 
@@ -215,7 +215,7 @@ TEST_F(RecordStore, UpgradesAStoreOfTheFirstVersion)
     EXPECT_EQ(series[0].Next, 43);
     EXPECT_EQ(series[0].Taken, 2);
 
-    EXPECT_EQ(Query(*store, {77, {}, false, {}}).size(), 2);
+    EXPECT_EQ(Query(*store, {77, {}, false, {}, {}}).size(), 2);
     QStringList clashes;
     ASSERT_TRUE(store->Clashes(clashes, error)) << error.toStdString();
     ASSERT_EQ(clashes.size(), 2);
@@ -322,7 +322,7 @@ TEST_F(RecordStore, EveryNumberIsGivenOnceAcrossSeriesAndSources)
     ASSERT_TRUE(store->Write(RecordEntry(manual, "line-2", QString()), error, TRecordStore::TDurability::Soon, &notes));
     EXPECT_TRUE(notes.Clash.contains(QLatin1String("serial number 500 of 127.0.0.4 was given already")))
         << notes.Clash.toStdString();
-    EXPECT_EQ(Query(*store, {500, {}, false, {}}).size(), 2);
+    EXPECT_EQ(Query(*store, {500, {}, false, {}, {}}).size(), 2);
     TUnitRecord notWritten = Unit(QStringLiteral("127.0.0.5"), 600, TUnitOutcome::Failed, Morning);
     notWritten.SerialTaken = -1;
     notWritten.SerialStep = QStringLiteral("err");
