@@ -163,7 +163,7 @@ TEST_P(RecipeRefused, InItsOwnWords)
 }
 
 INSTANTIATE_TEST_SUITE_P(
-    Files, RecipeRefused,
+    Recipe, RecipeRefused,
     ::testing::Values(
         TBadRecipe{"not_json", "{\"format\": ", "not JSON"}, TBadRecipe{"empty_file", "", "not JSON"},
         TBadRecipe{"array", "[1, 2]", "no JSON object"},
@@ -221,7 +221,8 @@ INSTANTIATE_TEST_SUITE_P(
                                              "gateway": "0.0.0.0", "dns": "0.0.0.0"})"),
                    "settings.ip.mask: not a subnet mask"},
         TBadRecipe{"series_not_object", RecipeText(R"(, "serials": "line A")"), "serials: an object or null"},
-        TBadRecipe{"series_empty", RecipeText(R"(, "serials": {"series": ""})"), "serials.series: empty"}));
+        TBadRecipe{"series_empty", RecipeText(R"(, "serials": {"series": ""})"), "serials.series: empty"}),
+    [](const auto& info) { return std::string(info.param.Name); });
 
 TEST_F(Recipe, WritesOnlyWhatReadsBackTheSame)
 {
