@@ -353,8 +353,10 @@ QString RecipeError(const QString& path, const QString& why)
 bool ReadRecipe(const QString& path, TRecipe& recipe, QString& error)
 {
     QFile file(path);
-    if (!QFileInfo(path).isFile()) {
-        error = RecipeError(path, QStringLiteral("not found"));
+    const QFileInfo info(path);
+    // A device or a pipe could be read for ever: only a plain file is a recipe.
+    if (!info.isFile()) {
+        error = RecipeError(path, info.exists() ? QStringLiteral("not a plain file") : QStringLiteral("not found"));
         return false;
     }
     if (!file.open(QIODevice::ReadOnly)) {

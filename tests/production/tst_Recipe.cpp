@@ -299,6 +299,9 @@ TEST_F(Recipe, MissingFilesAreRefused)
     const QString none = Dir.filePath(QStringLiteral("none.recipe"));
     EXPECT_FALSE(ReadRecipe(none, recipe, error));
     EXPECT_EQ(error, QStringLiteral("recipe ") + none + QStringLiteral(": not found"));
+    // A device that never ends is not read.
+    EXPECT_FALSE(ReadRecipe(QStringLiteral("/dev/zero"), recipe, error));
+    EXPECT_EQ(error, QStringLiteral("recipe /dev/zero: not a plain file"));
 }
 
 }   // namespace
