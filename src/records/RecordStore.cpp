@@ -11,6 +11,7 @@
 #include <QSqlQuery>
 #include <QStandardPaths>
 #include <QThread>
+#include <QThreadStorage>
 #include <QUrl>
 #include <QUrlQuery>
 #include <QUuid>
@@ -42,6 +43,9 @@ TBackends& Backends()
 
 // The connections a thread opened, closed when the thread ends: a connection may only be
 // used, and is best closed, on its own thread. The store closes whatever is left with it.
+// Kept in QThreadStorage, which a QThread empties as it finishes, before wait() returns: a
+// thread_local would be destroyed later, at the thread's very end, when the program may
+// have returned from main and Qt SQL's table of connections may be gone.
 struct TThreadConnections {
     QStringList Names;
     ~TThreadConnections()
@@ -53,7 +57,7 @@ struct TThreadConnections {
         }
     }
 };
-thread_local TThreadConnections ThreadConnections;
+QThreadStorage<TThreadConnections> ThreadConnections;
 
 // Times are kept as UTC text of one fixed width, so that text order is time order.
 QString UtcText(const QDateTime& moment)
@@ -471,7 +475,7 @@ QSqlDatabase TRecordStore::Database(QString& error)
             db.setConnectOptions(QStringLiteral("QSQLITE_BUSY_TIMEOUT=") + QString::number(BusyTimeoutMs) +
                                  (readOnly ? QStringLiteral(";QSQLITE_OPEN_READONLY;QSQLITE_OPEN_URI") : QString()));
         }
-        ThreadConnections.Names << name;
+        ThreadConnections.localData().Names << name;
         const QMutexLocker lock(&FNamesMutex);
         FNames << name;
     }

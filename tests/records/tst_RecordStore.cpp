@@ -527,6 +527,17 @@ TEST_F(RecordStore, EightThreadsTakeEveryNumberOnceAndLoseNone)
 
 // Another program holds the file's write lock: taking and writing fail in words after the
 // busy time-out, records wait in the fallback file, and reach the store once it is free.
+TEST_F(RecordStore, ProgramWhoseThreadUsedTheStoreEndsCleanly)
+{
+    // A thread's connections left to close at the thread's very end met the program's
+    // destroyed statics, and the program crashed on its way out.
+    QProcess program;
+    program.start(QStringLiteral(STORE_THREAD_EXIT), {Dir.filePath(QStringLiteral("records.sqlite"))});
+    ASSERT_TRUE(program.waitForFinished(10000));
+    EXPECT_EQ(program.exitStatus(), QProcess::NormalExit) << program.readAllStandardError().toStdString();
+    EXPECT_EQ(program.exitCode(), 0);
+}
+
 TEST_F(RecordStore, LockedStoreIsReportedAndRecordsWaitUntilItIsFree)
 {
     auto store = Open();
