@@ -89,6 +89,7 @@ TStationPlan TLoaderRun::Plan() const
     plan.Job.DumpPath = FOptions.DumpPath;
     plan.Job.Link = FOptions.Link;
     plan.Job.ProductionLogPath = FOptions.ProductionLogPath;
+    plan.Job.Recipe = FOptions.Recipe;
     plan.Parallel = FOptions.Parallel;
     plan.Units = FOptions.Units;
     plan.ScanInterval = FOptions.ScanInterval;

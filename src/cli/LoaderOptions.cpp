@@ -4,6 +4,7 @@
 #include "ConfigHeader.h"
 #include "ImageFiles.h"
 #include "ProductionLog.h"
+#include "Recipe.h"
 #include "SettingsStore.h"
 #include "uABus.h"
 #include "uEthernetUtils.h"
@@ -87,6 +88,11 @@ QString ProgramHelp()
                 "ORVEL_RECORDS, only --series may give serial numbers. The station, --fresh and --all need\n"
                 "one of them, or --no-serial to write none: a unit left without a number stays fresh, and\n"
                 "would be taken for a new unit and written again.\n\n"
+                "--recipe FILE gives send and station the files, settings, --verify and series a line lead\n"
+                "saved: each file is refused (exit 2, before anything is sent) when it changed since the\n"
+                "recipe was saved. An option given as well overrides its own field: --kernel FILE takes that\n"
+                "file unchecked, --series, --serial, --autoincrement or --no-serial replace the recipe's\n"
+                "series. Every unit's record names the recipe; 'records --recipe NAME' lists its units.\n\n"
                 "A static --ip or a --nad-alias other than 0 is one unit's: the station, --fresh, --all\n"
                 "and several units named refuse them (use --dhcp, or send to one unit at a time).\n\n"
                 "The station takes a fresh unit at an address it wrote before as a new unit when the one\n"
@@ -251,8 +257,24 @@ void AddOptions(QCommandLineParser& parser, const QString& command)
              QStringLiteral("DATE")},
             {QStringLiteral("failed"), QStringLiteral("Only units that failed or were interrupted.")},
             {QStringLiteral("station"), QStringLiteral("Only units of this station."), QStringLiteral("NAME")},
+            {QStringLiteral("recipe"),
+             QStringLiteral("Only units whose job came from the recipe of this name: which units got a release."),
+             QStringLiteral("NAME")},
             {QStringLiteral("csv"), QStringLiteral("Comma-separated values with a header line.")},
         });
+    }
+    if (WritesUnits(command)) {
+        parser.addOption(
+            {QStringLiteral("recipe"),
+             QStringLiteral("Recipe file: its kernel and program (each refused when it changed since the recipe was "
+                            "saved), settings, --verify and series. Options given here override single fields: "
+                            "--kernel FILE takes that file unchecked, --no-serial or --serial N replace the series."),
+             QStringLiteral("FILE")});
+    } else if (command != QLatin1String("records")) {
+        // Known to every command, so that the others refuse it in words of their own.
+        QCommandLineOption recipe(QStringLiteral("recipe"), QString(), QStringLiteral("FILE"));
+        recipe.setFlags(QCommandLineOption::HiddenFromHelp);
+        parser.addOption(recipe);
     }
 }
 
@@ -325,6 +347,31 @@ public:
             Refuse(QStringLiteral("name the units: NADs, IP addresses, --fresh or --all"));
     }
 
+    // --recipe FILE: the recipe's files, settings, verify and series, before the options
+    // that override single fields are read. The files the command line does not replace are
+    // loaded and checked against the recipe's hashes here, before any unit is touched.
+    void Recipe()
+    {
+        if (!P.isSet(QStringLiteral("recipe")))
+            return;
+        TRecipe recipe;
+        QString error;
+        if (!ReadRecipe(P.value(QStringLiteral("recipe")), recipe, error)) {
+            Refuse(error);
+            return;
+        }
+        ApplyRecipe(recipe, O.Inputs);
+        if (P.isSet(QStringLiteral("kernel")))
+            recipe.Kernel.reset();
+        if (P.isSet(QStringLiteral("program")))
+            recipe.Program.reset();
+        if (!LoadRecipeFiles(recipe, O.Images, error))
+            Refuse(error);
+        O.Recipe = recipe.Name;
+        O.VerifyAfterSend = recipe.VerifyAfterSend;
+        FRecipeSeries = recipe.Series;
+    }
+
     void Images()
     {
         TOperationInputs& in = O.Inputs;
@@ -379,11 +426,17 @@ public:
             return;
         const TOperationInputs& in = O.Inputs;
         const QString many = QStringLiteral(" with station, --fresh, --all or several units");
+        // Named as the operator gave it: an option, or a setting of the recipe.
+        const auto given = [this](const char* option, const char* setting) {
+            return P.isSet(QLatin1String(option)) || !P.isSet(QStringLiteral("recipe"))
+                       ? QStringLiteral("--") + QLatin1String(option)
+                       : QStringLiteral("the recipe's ") + QLatin1String(setting);
+        };
         if (in.SetIPAddress && !in.DHCP)
-            Refuse(QStringLiteral("--ip would give every unit the same address") + many +
+            Refuse(given("ip", "static address") + QStringLiteral(" would give every unit the same address") + many +
                    QStringLiteral(": use --dhcp, or send to one unit at a time"));
         if (in.SetNadAlias && IntegerTextOrDefault(in.NadAliasText, -1) > 0)
-            Refuse(QStringLiteral("--nad-alias would give every unit the same alias") + many +
+            Refuse(given("nad-alias", "NAD alias") + QStringLiteral(" would give every unit the same alias") + many +
                    QStringLiteral(": leave it out (or 0), or send to one unit at a time"));
     }
 
@@ -405,15 +458,22 @@ public:
         // One source of numbers; a named store is shared, and a number counted here would
         // be given there too.
         const bool local = P.isSet(QStringLiteral("serial")) || O.Autoincrement;
-        const bool none = P.isSet(QStringLiteral("no-serial"));
-        if (none && (local || P.isSet(QStringLiteral("series"))))
+        bool none = P.isSet(QStringLiteral("no-serial"));
+        bool series = P.isSet(QStringLiteral("series"));
+        // A recipe's series, or its none, holds unless the command line names a source.
+        if (FRecipeSeries && !local && !none && !series) {
+            O.Series = *FRecipeSeries;
+            series = !O.Series.isEmpty();
+            none = !series;
+        }
+        if (none && (local || series))
             Refuse(QStringLiteral("--no-serial goes with none of --series, --serial and --autoincrement"));
-        else if (!none && !local && !P.isSet(QStringLiteral("series")) && ManyUnits())
+        else if (!none && !local && !series && ManyUnits())
             // A unit left without a number stays fresh: the next run, or the next scan of
             // this one, would take it for a new unit and write it again.
             Refuse(QStringLiteral("say where serial numbers come from: --series NAME, --serial N, --autoincrement or "
                                   "--no-serial (the units stay fresh)"));
-        else if (local && P.isSet(QStringLiteral("series")))
+        else if (local && series)
             Refuse(QStringLiteral("--series goes with neither --serial nor --autoincrement"));
         else if (local && !O.Records.isEmpty())
             Refuse(QStringLiteral("with the record store %1 serial numbers come from its series: use --series NAME")
@@ -436,9 +496,10 @@ public:
                 O.FirstSerial = int32_t(*stored);
         }
         O.Inputs.SerialNumberChecked = O.FirstSerial.has_value() || !O.Series.isEmpty();
-        O.Inputs.StartPlc = P.isSet(QStringLiteral("start-plc"));
-        O.Inputs.SetRtc = P.isSet(QStringLiteral("set-rtc"));
-        O.VerifyAfterSend = P.isSet(QStringLiteral("verify"));
+        // The recipe's, or the command line's.
+        O.Inputs.StartPlc = O.Inputs.StartPlc || P.isSet(QStringLiteral("start-plc"));
+        O.Inputs.SetRtc = O.Inputs.SetRtc || P.isSet(QStringLiteral("set-rtc"));
+        O.VerifyAfterSend = O.VerifyAfterSend || P.isSet(QStringLiteral("verify"));
         O.ProductionLogPath =
             P.isSet(QStringLiteral("log"))
                 ? P.value(QStringLiteral("log"))
@@ -480,6 +541,9 @@ public:
         Since();
         filter.FailedOnly = P.isSet(QStringLiteral("failed"));
         filter.Station = P.value(QStringLiteral("station"));
+        filter.Recipe = P.value(QStringLiteral("recipe"));
+        if (P.isSet(QStringLiteral("recipe")) && filter.Recipe.isEmpty())
+            Refuse(QStringLiteral("--recipe: name the recipe"));
         O.Csv = P.isSet(QStringLiteral("csv"));
         if (O.Csv && O.Json)
             Refuse(QStringLiteral("--csv or --json, not both"));
@@ -587,6 +651,7 @@ private:
 
     const QCommandLineParser& P;
     TLoaderOptions& O;
+    std::optional<QString> FRecipeSeries;   // --recipe: its series; empty: it writes no serial number
 };
 
 TUnitOperation OperationOf(const QString& command)
@@ -653,6 +718,9 @@ TParsedCommandLine ParseLoaderCommandLine(const QStringList& arguments, const TL
     }
 
     TReader reader(parser, options);
+    if (!WritesUnits(first) && first != QLatin1String("records") && parser.isSet(QStringLiteral("recipe")))
+        reader.Refuse(QStringLiteral("--recipe goes with send and station (a recipe file) and records (a recipe's "
+                                     "name) only"));
     reader.Link(environment.Password, !UsesStoreOnly(first));
     if (WritesUnits(first) || UsesStoreOnly(first))
         reader.Records(environment.Records);
@@ -678,6 +746,8 @@ TParsedCommandLine ParseLoaderCommandLine(const QStringList& arguments, const TL
     }
     if (TakesTargets(first))
         reader.Targets(positional);
+    if (WritesUnits(first))
+        reader.Recipe();
     if (ComparesUnits(first)) {
         reader.Images();
         reader.Settings();

@@ -59,6 +59,7 @@ struct TLoaderOptions {
     QString Records;
     QString Station;   // send and station: --station, else the host name
     QString Series;    // send and station: serial numbers from this series of the store
+    QString Recipe;    // send and station: the name of the recipe (--recipe) the run follows; empty: none
     // serials: "set" or "show"; set gives NextSerial to Series ("default" unless named)
     QString SerialsAction;
     int64_t NextSerial = 0;

@@ -6,7 +6,9 @@
 #include <QJsonDocument>
 
 #include <algorithm>
+#include <functional>
 #include <memory>
+#include <utility>
 
 namespace {
 
@@ -29,6 +31,9 @@ const char* const CsvColumns[] = {
     "kernelSha256",
     "programFile",
     "programSha256",
+    "recipe",
+    "kernelSourceSha256",
+    "programSourceSha256",
     "settings.nadAlias",
     "settings.hardwareModel",
     "settings.iexBaudRate",
@@ -256,16 +261,39 @@ int RunStoreCommand(const TLoaderOptions& options, FILE* out, FILE* err)
 
 QString RecordsTable(const QList<QJsonObject>& records)
 {
-    const QStringList header{QStringLiteral("time"),   QStringLiteral("station"), QStringLiteral("unit"),
-                             QStringLiteral("serial"), QStringLiteral("outcome"), QStringLiteral("steps s/k/p/v"),
-                             QStringLiteral("kernel"), QStringLiteral("program"), QStringLiteral("message")};
+    // A file as the table names it: its name and the start of the SHA-256 of the file as
+    // read, enough to tell two releases of one name apart.
+    const auto file = [](const QJsonObject& r, const char* name, const char* source) {
+        const QString hash = Text(r, source);
+        return Text(r, name) + (hash.isEmpty() ? QString() : QStringLiteral(" (") + hash.left(12) + u')');
+    };
+    const std::pair<const char*, std::function<QString(const QJsonObject&)>> columns[] = {
+        {"time", [](const QJsonObject& r) { return LocalTime(r, "start"); }},
+        {"station", [](const QJsonObject& r) { return Text(r, "station"); }},
+        {"unit", [](const QJsonObject& r) { return Text(r, "unit"); }},
+        {"serial", SerialText},
+        {"outcome", [](const QJsonObject& r) { return Text(r, "outcome"); }},
+        {"steps s/k/p/v",
+         [](const QJsonObject& r) {
+             return QStringList{Text(r, "steps.serial"), Text(r, "steps.kernel"), Text(r, "steps.program"),
+                                Text(r, "steps.verify")}
+                 .join(u'/');
+         }},
+        {"recipe", [](const QJsonObject& r) { return Text(r, "recipe"); }},
+        {"kernel", [&file](const QJsonObject& r) { return file(r, "kernelFile", "kernelSourceSha256"); }},
+        {"program", [&file](const QJsonObject& r) { return file(r, "programFile", "programSourceSha256"); }},
+        {"message", [](const QJsonObject& r) { return Text(r, "message"); }},
+    };
+    QStringList header;
+    for (const auto& column : columns)
+        header << QLatin1String(column.first);
     QList<QStringList> rows{header};
-    for (const QJsonObject& r : records)
-        rows.append({LocalTime(r, "start"), Text(r, "station"), Text(r, "unit"), SerialText(r), Text(r, "outcome"),
-                     QStringList{Text(r, "steps.serial"), Text(r, "steps.kernel"), Text(r, "steps.program"),
-                                 Text(r, "steps.verify")}
-                         .join(u'/'),
-                     Text(r, "kernelFile"), Text(r, "programFile"), Text(r, "message")});
+    for (const QJsonObject& r : records) {
+        QStringList row;
+        for (const auto& column : columns)
+            row << column.second(r);
+        rows.append(row);
+    }
     QList<qsizetype> widths(header.size(), 0);
     for (const QStringList& row : rows)
         for (qsizetype i = 0; i < row.size(); ++i)
@@ -299,10 +327,16 @@ QString RecordsInFull(const QList<QJsonObject>& records)
         line("serial number", SerialText(r) + (series.isEmpty() ? QString() : QStringLiteral(", series ") + series));
         line("NAD", QStringLiteral("%1 before, %2 after").arg(Text(r, "nadBefore"), Text(r, "nadAfter")));
         line("platform", QStringLiteral("%1, kernel %2 before").arg(Text(r, "platform"), Text(r, "kernelVersion")));
-        for (const auto& [label, file, hash] : {std::tuple{"kernel", "kernelFile", "kernelSha256"},
-                                                std::tuple{"program", "programFile", "programSha256"}})
-            line(label, Text(r, file).isEmpty() ? QStringLiteral("not written")
-                                                : QStringLiteral("%1, SHA-256 %2").arg(Text(r, file), Text(r, hash)));
+        line("recipe", Text(r, "recipe").isEmpty() ? QStringLiteral("none") : Text(r, "recipe"));
+        for (const auto& [label, file, hash, source] :
+             {std::tuple{"kernel", "kernelFile", "kernelSha256", "kernelSourceSha256"},
+              std::tuple{"program", "programFile", "programSha256", "programSourceSha256"}}) {
+            const QString read = Text(r, source);
+            line(label, Text(r, file).isEmpty()
+                            ? QStringLiteral("not written")
+                            : QStringLiteral("%1, SHA-256 %2").arg(Text(r, file), Text(r, hash)) +
+                                  (read.isEmpty() ? QString() : QStringLiteral(" (the file as read: ") + read + u')'));
+        }
         line("settings",
              settingTexts.isEmpty() ? QStringLiteral("not written") : settingTexts.join(QStringLiteral(", ")));
         line("steps", QStringLiteral("serial %1, kernel %2, program %3, verify %4")

@@ -5,12 +5,12 @@
 
 uint16_t HardwareModelCode(int itemIndex)
 {
-    return itemIndex >= 0 && itemIndex <= 2 ? uint16_t(10 + itemIndex) : uint16_t(0xFFFF);
+    return itemIndex >= 0 && itemIndex < HardwareModelItems ? uint16_t(10 + itemIndex) : uint16_t(0xFFFF);
 }
 
 uint16_t IEXBaudRateCode(int itemIndex)
 {
-    return itemIndex >= 0 && itemIndex <= 4 ? uint16_t(1 + itemIndex) : uint16_t(3);
+    return itemIndex >= 0 && itemIndex < IEXBaudRateItems ? uint16_t(1 + itemIndex) : uint16_t(3);
 }
 
 TKernelHeader MakeConfigHeader(const TKernelHeader& base, const TKernelHeader& controller, bool controllerValid,

@@ -6,8 +6,10 @@
 #include "hCodeMemory.h"
 
 // cbHardwareModel item -> model code: "Orvel-J", "Orvel-K", "Orvel-L" are 10, 11, 12.
+constexpr int HardwareModelItems = 3;
 uint16_t HardwareModelCode(int itemIndex);
 // cbIEXBaudRate item -> baud rate code: "20kbps" .. "500kbps" are 1 .. 5.
+constexpr int IEXBaudRateItems = 5;
 uint16_t IEXBaudRateCode(int itemIndex);
 
 // base: the loaded kernel file's header, the controller's, or DefaultKernelHeader.

@@ -1,8 +1,14 @@
 #include "LoaderFiles.h"
 
+#include <QCryptographicHash>
 #include <QFile>
 #include <QFileInfo>
 #include <QSaveFile>
+
+QString Sha256Hex(const QByteArray& bytes)
+{
+    return QString::fromLatin1(QCryptographicHash::hash(bytes, QCryptographicHash::Sha256).toHex());
+}
 
 TImageRead ReadImageFile(const QString& path, qint64 maxSize, QByteArray& bytes, QString* error)
 {

@@ -194,6 +194,7 @@ void TLoaderSession::LoadImageFiles(const TOperationInputs& inputs)
 bool TLoaderSession::LoadKernelFile(const QString& path)
 {
     KernelFileHeader = {};
+    KernelSourceSha256.clear();
     QString error;
     const TImageRead read = ReadImageFile(path, MaxKernelSize, KernelImage, &error);
     if (read == TImageRead::Missing) {
@@ -210,6 +211,7 @@ bool TLoaderSession::LoadKernelFile(const QString& path)
         return true;
     }
 
+    KernelSourceSha256 = Sha256Hex(KernelImage);
     // The copy in memory carries the loading moment, its own length and a fresh checksum.
     StampKernel(KernelImage, QDateTime::currentDateTime());
     KernelFileHeader = ReadKernelHeader(KernelImage);
@@ -224,12 +226,14 @@ void TLoaderSession::LoadProgramFile(const QString& path)
 {
     QString error;
     const TImageRead read = ReadImageFile(path, ProgramAreaSize, ProgramImage, &error);
+    ProgramSourceSha256.clear();
     if (read == TImageRead::Missing) {
         Host.AddMessage(QStringLiteral("plc program not found"));
     } else if (read == TImageRead::Failed) {
         ReportFileError(QStringLiteral("can't read ") + path + QStringLiteral(": ") + error);
     } else if (read == TImageRead::Read && IsValidProgram(ProgramImage, Info.IsXaPlatform())) {
         ProgramFileState = TFileState::Loaded;
+        ProgramSourceSha256 = Sha256Hex(ProgramImage);
         Host.AddMessage(QStringLiteral("plc program loaded"));
     } else {
         ProgramFileState = TFileState::Invalid;
@@ -244,8 +248,15 @@ void TLoaderSession::ForgetImageFile(TImageKind kind)
 
 TLoadedImages TLoaderSession::TakeImages() const
 {
-    return {KernelImage, KernelFileState == TFileState::Loaded, KernelFileHeader, ProgramImage,
-            ProgramFileState == TFileState::Loaded};
+    const bool kernel = KernelFileState == TFileState::Loaded;
+    const bool program = ProgramFileState == TFileState::Loaded;
+    return {KernelImage,
+            kernel,
+            KernelFileHeader,
+            ProgramImage,
+            program,
+            kernel ? KernelSourceSha256 : QString(),
+            program ? ProgramSourceSha256 : QString()};
 }
 
 void TLoaderSession::BuildConfigHeader(const TOperationInputs& inputs, const TLoadedImages& images)

@@ -128,6 +128,9 @@ public:
     TFileState KernelFileState = TFileState::NotLoaded;
     TFileState ProgramFileState = TFileState::NotLoaded;
     TKernelHeader KernelFileHeader{};
+    // The SHA-256 of each loaded file as read, for TakeImages; empty: not loaded.
+    QString KernelSourceSha256;
+    QString ProgramSourceSha256;
     TKernelHeader ConfigHeader{};
     QByteArray KernelDump;
     QByteArray ProgramDump;

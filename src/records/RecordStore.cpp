@@ -11,6 +11,7 @@
 #include <QSqlQuery>
 #include <QStandardPaths>
 #include <QThread>
+#include <QThreadStorage>
 #include <QUrl>
 #include <QUrlQuery>
 #include <QUuid>
@@ -42,6 +43,9 @@ TBackends& Backends()
 
 // The connections a thread opened, closed when the thread ends: a connection may only be
 // used, and is best closed, on its own thread. The store closes whatever is left with it.
+// Kept in QThreadStorage, which a QThread empties as it finishes, before wait() returns: a
+// thread_local would be destroyed later, at the thread's very end, when the program may
+// have returned from main and Qt SQL's table of connections may be gone.
 struct TThreadConnections {
     QStringList Names;
     ~TThreadConnections()
@@ -53,7 +57,7 @@ struct TThreadConnections {
         }
     }
 };
-thread_local TThreadConnections ThreadConnections;
+QThreadStorage<TThreadConnections> ThreadConnections;
 
 // Times are kept as UTC text of one fixed width, so that text order is time order.
 QString UtcText(const QDateTime& moment)
@@ -86,6 +90,9 @@ const TColumn Columns[] = {
     {"kernel_sha256", "kernelSha256", TKind::Text},
     {"program_file", "programFile", TKind::Text},
     {"program_sha256", "programSha256", TKind::Text},
+    {"recipe", "recipe", TKind::Text},
+    {"kernel_source_sha256", "kernelSourceSha256", TKind::Text},
+    {"program_source_sha256", "programSourceSha256", TKind::Text},
     {"settings", "settings", TKind::Settings},
     {"serial_step", "steps/serial", TKind::Text},
     {"kernel_step", "steps/kernel", TKind::Text},
@@ -207,6 +214,14 @@ const QStringList Migrations[] = {
                        " SELECT r.serial, r.unit_ip, r.station, r.started, r.record_key FROM unit_records r"
                        " WHERE r.serial > 0 AND r.serial_step IN ('ok', 'unknown') AND NOT EXISTS"
                        " (SELECT 1 FROM given_serials g WHERE g.number = r.serial AND g.record_key = r.record_key)"),
+    },
+    {
+        // The recipe a unit's job came from and the SHA-256 of each file as read, so that
+        // the units of one release are found by its recipe. Older records have none.
+        QStringLiteral("ALTER TABLE unit_records ADD COLUMN recipe TEXT"),
+        QStringLiteral("ALTER TABLE unit_records ADD COLUMN kernel_source_sha256 TEXT"),
+        QStringLiteral("ALTER TABLE unit_records ADD COLUMN program_source_sha256 TEXT"),
+        QStringLiteral("CREATE INDEX unit_records_recipe ON unit_records (recipe)"),
     },
 };
 static_assert(std::size(Migrations) == TRecordStore::SchemaVersion);
@@ -460,7 +475,7 @@ QSqlDatabase TRecordStore::Database(QString& error)
             db.setConnectOptions(QStringLiteral("QSQLITE_BUSY_TIMEOUT=") + QString::number(BusyTimeoutMs) +
                                  (readOnly ? QStringLiteral(";QSQLITE_OPEN_READONLY;QSQLITE_OPEN_URI") : QString()));
         }
-        ThreadConnections.Names << name;
+        ThreadConnections.localData().Names << name;
         const QMutexLocker lock(&FNamesMutex);
         FNames << name;
     }
@@ -848,6 +863,10 @@ bool TRecordStore::Query(const TRecordFilter& filter, QList<QJsonObject>& record
     if (!filter.Station.isEmpty()) {
         conditions << QStringLiteral("station = ?");
         values << filter.Station;
+    }
+    if (!filter.Recipe.isEmpty()) {
+        conditions << QStringLiteral("recipe = ?");
+        values << filter.Recipe;
     }
     return Read(
         QStringLiteral("read the records"),

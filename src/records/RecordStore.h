@@ -56,6 +56,7 @@ struct TRecordFilter {
     QDateTime Since;                 // started at or after; invalid: any time
     bool FailedOnly = false;
     QString Station;   // empty: any
+    QString Recipe;    // the recipe's name, exactly; empty: any
 };
 
 // A number of the set of given numbers, as `serials ledger` and `records --serial` show it.
@@ -94,8 +95,9 @@ QJsonObject RecordEntry(const TUnitRecord& record, const QString& station, const
 class TRecordStore {
 public:
     // 1: unit records and serial series; 2: the ledger of every number taken; 3: the set of
-    // every number given, from any source, and the clashes found.
-    static constexpr int SchemaVersion = 3;
+    // every number given, from any source, and the clashes found; 4: each record's recipe
+    // and the SHA-256 of its source files.
+    static constexpr int SchemaVersion = 4;
     static inline const QString DefaultSeries = QStringLiteral("default");
 
     TRecordStore();

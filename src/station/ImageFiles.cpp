@@ -47,6 +47,7 @@ bool LoadKernelFile(const QString& path, TLoadedImages& images, QString& error)
         error = QStringLiteral("not a valid kernel file for either platform: %1").arg(path);
         return false;
     }
+    images.KernelSourceSha256 = Sha256Hex(kernel);
     // As the window does on loading: the copy carries the loading moment, its own length
     // and a fresh checksum; the file stays as it is.
     StampKernel(kernel, QDateTime::currentDateTime(), offset);
@@ -67,5 +68,6 @@ bool LoadProgramFile(const QString& path, TLoadedImages& images, QString& error)
     }
     images.Program = program;
     images.ProgramLoaded = true;
+    images.ProgramSourceSha256 = Sha256Hex(program);
     return true;
 }

@@ -121,9 +121,10 @@ public:
         const uint64_t requests = Link->RequestsSent();
         const uint64_t datagrams = Link->DatagramsSent();
         record.Started = QDateTime::currentDateTime();
-        const bool sent = Session.DoSend(inputs, Session.TakeImages());
+        const TLoadedImages images = Session.TakeImages();
+        const bool sent = Session.DoSend(inputs, images);
         record.Ended = QDateTime::currentDateTime();
-        NoteSend(Session, inputs, record);
+        NoteSend(Session, inputs, images, record);
         record.Requests = Link->RequestsSent() - requests;
         record.Resent = Link->DatagramsSent() - datagrams - record.Requests;
         record.Outcome = sent ? TUnitOutcome::Succeeded : TUnitOutcome::Failed;

@@ -1,16 +1,15 @@
 #include "UnitRecord.h"
 
+#include "LoaderFiles.h"
 #include "uEthernetUtils.h"
 
-#include <QCryptographicHash>
 #include <QFileInfo>
 
 namespace {
 
 QString Sha256(const QByteArray& bytes)
 {
-    return bytes.isEmpty() ? QString()
-                           : QString::fromLatin1(QCryptographicHash::hash(bytes, QCryptographicHash::Sha256).toHex());
+    return bytes.isEmpty() ? QString() : Sha256Hex(bytes);
 }
 
 QString IsoTime(const QDateTime& moment)
@@ -59,6 +58,9 @@ QJsonObject UnitRecordJson(const TUnitRecord& record)
         {QStringLiteral("programFile"), record.ProgramFile},
         {QStringLiteral("kernelSha256"), record.KernelSha256},
         {QStringLiteral("programSha256"), record.ProgramSha256},
+        {QStringLiteral("recipe"), record.Recipe},
+        {QStringLiteral("kernelSourceSha256"), record.KernelSourceSha256},
+        {QStringLiteral("programSourceSha256"), record.ProgramSourceSha256},
         {QStringLiteral("steps"), QJsonObject{{QStringLiteral("serial"), record.SerialStep},
                                               {QStringLiteral("kernel"), record.KernelStep},
                                               {QStringLiteral("program"), record.ProgramStep},
@@ -83,18 +85,23 @@ void NoteConnectedUnit(const TLoaderSession& session, TUnitRecord& record)
     record.Serial = int32_t(session.Info.Identification.Serial);
 }
 
-void NoteSend(const TLoaderSession& session, const TOperationInputs& inputs, TUnitRecord& record)
+void NoteSend(const TLoaderSession& session, const TOperationInputs& inputs, const TLoadedImages& images,
+              TUnitRecord& record)
 {
-    NoteSend(session.LastSend, inputs, record);
+    NoteSend(session.LastSend, inputs, images, record);
 }
 
-void NoteSend(const TSendReport& sent, const TOperationInputs& inputs, TUnitRecord& record)
+void NoteSend(const TSendReport& sent, const TOperationInputs& inputs, const TLoadedImages& images, TUnitRecord& record)
 {
     // Only a step that began put anything of its file into the unit.
-    if (inputs.KernelChecked && sent.KernelRan)
+    if (inputs.KernelChecked && sent.KernelRan) {
         record.KernelFile = QFileInfo(inputs.KernelPath).fileName();
-    if (inputs.ProgramChecked && sent.ProgramRan)
+        record.KernelSourceSha256 = images.KernelSourceSha256;
+    }
+    if (inputs.ProgramChecked && sent.ProgramRan) {
         record.ProgramFile = QFileInfo(inputs.ProgramPath).fileName();
+        record.ProgramSourceSha256 = images.ProgramSourceSha256;
+    }
     record.SerialStep = SendStepText(sent, TSendStep::Serial);
     record.KernelStep = SendStepText(sent, TSendStep::Kernel);
     record.ProgramStep = SendStepText(sent, TSendStep::Program);

@@ -26,8 +26,8 @@ struct TUnitRecord {
     QString KernelVersion;      // the unit's kernel before the operation
     QString KernelFile;         // the file names as given; empty: not sent
     QString ProgramFile;
-    QString KernelSha256;    // of the kernel as written, header built by the send included
-    QString ProgramSha256;   // of the program as written, sealed header in place
+    QString KernelSha256;          // of the kernel as written, header built by the send included
+    QString ProgramSha256;         // of the program as written, sealed header in place
     QString Recipe;                // the recipe the job came from; empty: none
     QString KernelSourceSha256;    // of the kernel file as read, when sent
     QString ProgramSourceSha256;   // of the program file as read, when sent
@@ -57,8 +57,11 @@ QJsonObject UnitRecordJson(const TUnitRecord& record);
 
 // What the connected unit reported about itself, as its record keeps it.
 void NoteConnectedUnit(const TLoaderSession& session, TUnitRecord& record);
-// What the session's last send, run with inputs, put into the unit: files, each step's
-// result, the hashes of the bytes as written, the settings and the serial number.
-void NoteSend(const TLoaderSession& session, const TOperationInputs& inputs, TUnitRecord& record);
+// What the session's last send, run with inputs on images, put into the unit: files (with the
+// SHA-256 of each as read), each step's result, the hashes of the bytes as written, the
+// settings and the serial number.
+void NoteSend(const TLoaderSession& session, const TOperationInputs& inputs, const TLoadedImages& images,
+              TUnitRecord& record);
 // The same from a send's report.
-void NoteSend(const TSendReport& sent, const TOperationInputs& inputs, TUnitRecord& record);
+void NoteSend(const TSendReport& sent, const TOperationInputs& inputs, const TLoadedImages& images,
+              TUnitRecord& record);

@@ -54,7 +54,7 @@ public:
         if (Sending) {
             TSendReport sent = Sending->LastSend;
             sent.Interrupted = sent.Step;
-            NoteSend(sent, *Inputs, now);
+            NoteSend(sent, *Inputs, FRunner.FJob.Images, now);
         }
         now.Message = LastMessage;
         now.Outcome = TUnitOutcome::Interrupted;
@@ -74,6 +74,7 @@ TUnitRunner::TUnitRunner(TUnitJob job, std::shared_ptr<TSerialCounter> serials, 
     qRegisterMetaType<TUnitRecord>();
     // The snapshot of a runner not yet started names its unit.
     FSnapshot.IP = FJob.Unit.IP;
+    FSnapshot.Recipe = FJob.Recipe;
     FSnapshot.NadBefore = FSnapshot.NadAfter = FJob.Unit.Nad;
     FSnapshot.Outcome = TUnitOutcome::Interrupted;
 }
@@ -109,6 +110,7 @@ void TUnitRunner::run()
 {
     TUnitRecord record;
     record.IP = FJob.Unit.IP;
+    record.Recipe = FJob.Recipe;
     record.NadBefore = record.NadAfter = FJob.Unit.Nad;
     record.Started = QDateTime::currentDateTime();
     record.Outcome = TUnitOutcome::Interrupted;
@@ -205,7 +207,7 @@ bool TUnitRunner::Send(TLoaderSession& session, THost& host, TUnitRecord& record
     host.Inputs = &inputs;
     bool ok = session.DoSend(inputs, FJob.Images);
     host.Sending = nullptr;
-    NoteSend(session, inputs, record);
+    NoteSend(session, inputs, FJob.Images, record);
 
     if (ok && FJob.VerifyAfterSend) {
         host.Base = host.Maximum() - host.After;

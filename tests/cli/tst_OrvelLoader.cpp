@@ -6,12 +6,14 @@
 // Every run names the loopback adapter, so nothing leaves 127.0.0.0/8.
 #include "LoaderOptions.h"
 #include "OrvelSimulator.h"
+#include "Recipe.h"
 #include "SampleImages.h"
 #include "TestPrinters.h"
 #include "uABus.h"
 #include "StoreCommands.h"
 
 #include <QCoreApplication>
+#include <QCryptographicHash>
 #include <QDir>
 #include <QEventLoop>
 #include <QFile>
@@ -147,6 +149,25 @@ protected:
         return run;
     }
 
+    // A recipe of the files given (empty: none), with its series (empty: none), saved as
+    // DIR/name.
+    QString SaveRecipe(const QString& name, const QString& kernel, const QString& program, const QString& series,
+                       bool verify = false)
+    {
+        TOperationInputs inputs;
+        inputs.KernelChecked = !kernel.isEmpty();
+        inputs.KernelPath = kernel;
+        inputs.ProgramChecked = !program.isEmpty();
+        inputs.ProgramPath = program;
+        TRecipe recipe;
+        QString error;
+        const QString path = Dir.filePath(name);
+        EXPECT_TRUE(RecipeFromInputs(QStringLiteral("release 3.1"), inputs, verify, series, recipe, error) &&
+                    WriteRecipe(path, recipe, error))
+            << error.toStdString();
+        return path;
+    }
+
     int FramesReceived()
     {
         int frames = 0;
@@ -169,6 +190,11 @@ struct TBadInputCase {
     const char* Says;        // part of the refusal
 };
 
+// A recipe that writes one static address and no serial number.
+const char* const StaticAddressRecipe = R"({"format": "orvel-recipe", "version": 1, "name": "r",
+    "settings": {"ip": {"dhcp": false, "address": "10.0.0.5", "mask": "255.0.0.0", "gateway": "0.0.0.0",
+                        "dns": "0.0.0.0"}}})";
+
 class OrvelLoaderBadInput : public OrvelLoader, public ::testing::WithParamInterface<TBadInputCase> {};
 
 TEST_P(OrvelLoaderBadInput, IsRefusedBeforeAnyUnitIsTouched)
@@ -179,6 +205,15 @@ TEST_P(OrvelLoaderBadInput, IsRefusedBeforeAnyUnitIsTouched)
         argument.replace(QStringLiteral("DIR"), Dir.path());
     WriteFile(QStringLiteral("huge.bin"), QByteArray(70000, '\0'));
     WriteFile(QStringLiteral("junk.bin"), QByteArray(20000, '\x11'));
+    // Recipes whose kernel or program changed since they were saved; one of a newer version.
+    const QString kernel = WriteFile(QStringLiteral("kr.bin"), SampleKernel(3, 16 * 1024));
+    const QString program = WriteFile(QStringLiteral("pr.bin"), SampleProgram(8 * 1024));
+    SaveRecipe(QStringLiteral("changed-kernel.recipe"), kernel, Program, QString());
+    SaveRecipe(QStringLiteral("changed-program.recipe"), Kernel, program, QString());
+    WriteFile(QStringLiteral("kr.bin"), SampleKernel(3, 20 * 1024));
+    WriteFile(QStringLiteral("pr.bin"), SampleProgram(9 * 1024));
+    WriteFile(QStringLiteral("newer.recipe"), R"({"format": "orvel-recipe", "version": 2, "name": "r"})");
+    WriteFile(QStringLiteral("static.recipe"), StaticAddressRecipe);
     const TRun run = Run(QStringList{QStringLiteral("send"), QStringLiteral("--fresh")} + arguments);
     // A store that cannot be opened is no bad input, but refused as early.
     const bool store = QLatin1String(GetParam().Says).startsWith(QLatin1String("record store"));
@@ -236,6 +271,19 @@ INSTANTIATE_TEST_SUITE_P(
         TBadInputCase{"local_numbers_with_a_named_store",
                       {"--records", "DIR/r.sqlite", "--autoincrement"},
                       "with the record store --records serial numbers come from its series: use --series NAME"},
+        TBadInputCase{"recipe_whose_kernel_changed",
+                      {"--recipe", "DIR/changed-kernel.recipe"},
+                      "kernel file changed since the recipe was saved: DIR/kr.bin"},
+        TBadInputCase{"recipe_whose_program_changed",
+                      {"--recipe", "DIR/changed-program.recipe"},
+                      "plc program file changed since the recipe was saved: DIR/pr.bin"},
+        TBadInputCase{"recipe_of_a_newer_version",
+                      {"--recipe", "DIR/newer.recipe"},
+                      "recipe DIR/newer.recipe: made by a newer OrvelBinLoader"},
+        TBadInputCase{"recipe_missing", {"--recipe", "DIR/none.recipe"}, "recipe DIR/none.recipe: not found"},
+        TBadInputCase{"recipe_with_one_static_address_for_every_fresh_unit",
+                      {"--recipe", "DIR/static.recipe"},
+                      "the recipe's static address would give every unit the same address"},
         TBadInputCase{"store_that_cannot_be_opened",
                       {"--records", "DIR/huge.bin/r.sqlite", "--no-serial"},
                       "record store DIR/huge.bin/r.sqlite: can't open"}),
@@ -892,13 +940,130 @@ TEST_F(OrvelLoader, LockedStoreLeavesTheUnitUntouchedAndItsRecordWaits)
     EXPECT_EQ(shown.Json[0].value(QStringLiteral("next")).toInt(), 70);
 }
 
+// ---- recipes ----
+
+// The command line overrides single fields of a recipe, and only those.
+TEST_F(OrvelLoader, CommandLineOverridesSingleFieldsOfARecipe)
+{
+    const QString kernel = WriteFile(QStringLiteral("kr.bin"), SampleKernel(3, 16 * 1024));
+    const QString recipe = SaveRecipe(QStringLiteral("r.recipe"), kernel, Program, QStringLiteral("line-a"), true);
+    WriteFile(QStringLiteral("kr.bin"), SampleKernel(3, 20 * 1024));   // changed, but replaced below
+    const auto parse = [&](const QStringList& more) {
+        return ParseLoaderCommandLine(QStringList{QStringLiteral("station"), QStringLiteral("--adapter"),
+                                                  QStringLiteral("lo"), QStringLiteral("--recipe"), recipe,
+                                                  QStringLiteral("--kernel"), Kernel} +
+                                          more,
+                                      {});
+    };
+    TParsedCommandLine parsed = parse({});
+    ASSERT_FALSE(parsed.Done()) << parsed.Text.toStdString();
+    const TLoaderOptions& o = parsed.Options;
+    EXPECT_EQ(o.Recipe, QStringLiteral("release 3.1"));
+    EXPECT_EQ(o.Inputs.KernelPath, Kernel);   // the command line's file, loaded unchecked
+    EXPECT_EQ(o.Inputs.ProgramPath, Program);
+    EXPECT_TRUE(o.Images.KernelLoaded && o.Images.ProgramLoaded);
+    EXPECT_EQ(o.Series, QStringLiteral("line-a"));
+    EXPECT_TRUE(o.Inputs.SerialNumberChecked);
+    EXPECT_TRUE(o.VerifyAfterSend);
+
+    parsed = parse({QStringLiteral("--no-serial")});
+    ASSERT_FALSE(parsed.Done()) << parsed.Text.toStdString();
+    EXPECT_TRUE(parsed.Options.Series.isEmpty());
+    EXPECT_FALSE(parsed.Options.Inputs.SerialNumberChecked);
+
+    parsed = parse({QStringLiteral("--serial"), QStringLiteral("7")});
+    ASSERT_FALSE(parsed.Done()) << parsed.Text.toStdString();
+    EXPECT_TRUE(parsed.Options.Series.isEmpty());
+    EXPECT_EQ(parsed.Options.FirstSerial, 7);
+
+    // A recipe without a series writes no serial number: a station needs nothing more.
+    const QString none = SaveRecipe(QStringLiteral("none.recipe"), Kernel, QString(), QString());
+    parsed = ParseLoaderCommandLine({QStringLiteral("station"), QStringLiteral("--adapter"), QStringLiteral("lo"),
+                                     QStringLiteral("--recipe"), none},
+                                    {});
+    ASSERT_FALSE(parsed.Done()) << parsed.Text.toStdString();
+    EXPECT_FALSE(parsed.Options.Inputs.SerialNumberChecked);
+    EXPECT_FALSE(parsed.Options.Inputs.ProgramChecked);
+
+    // --dhcp replaces a recipe's static address, which a station could not give every unit.
+    const QString fixed = WriteFile(QStringLiteral("static.recipe"), StaticAddressRecipe);
+    parsed = ParseLoaderCommandLine({QStringLiteral("station"), QStringLiteral("--adapter"), QStringLiteral("lo"),
+                                     QStringLiteral("--recipe"), fixed, QStringLiteral("--dhcp")},
+                                    {});
+    ASSERT_FALSE(parsed.Done()) << parsed.Text.toStdString();
+    EXPECT_TRUE(parsed.Options.Inputs.SetIPAddress && parsed.Options.Inputs.DHCP);
+
+    // The other commands refuse a recipe.
+    parsed = ParseLoaderCommandLine({QStringLiteral("verify"), QStringLiteral("--all"), QStringLiteral("--recipe"),
+                                     none},
+                                    {});
+    EXPECT_EQ(parsed.ExitCode, ExitBadInput);
+    EXPECT_TRUE(parsed.Text.contains(QLatin1String("--recipe goes with send and station")))
+        << parsed.Text.toStdString();
+}
+
+// A station run by a recipe: every record names the recipe and the SHA-256 of each file as
+// read, and records --recipe lists exactly its units, not the one sent without it.
+TEST_F(OrvelLoader, StationWithARecipeRecordsItsUnitsAndRecordsFindsThem)
+{
+    StartUnits(3);
+    const QString store = Dir.filePath(QStringLiteral("records.sqlite"));
+    const QString log = Dir.filePath(QStringLiteral("p.log"));
+    ASSERT_EQ(Run({QStringLiteral("serials"), QStringLiteral("set"), QStringLiteral("--next"), QStringLiteral("500"),
+                   QStringLiteral("--records"), store, QStringLiteral("--series"), QStringLiteral("line-a")})
+                  .ExitCode,
+              ExitOk);
+    const TRun first = Run({QStringLiteral("send"), QStringLiteral("127.0.0.2"), QStringLiteral("--kernel"), Kernel,
+                            QStringLiteral("--records"), store, QStringLiteral("--series"), QStringLiteral("line-a"),
+                            QStringLiteral("--log"), log});
+    ASSERT_EQ(first.ExitCode, ExitOk) << first.Out.toStdString() << first.Err.toStdString();
+
+    const QString recipe = SaveRecipe(QStringLiteral("release 3.1.recipe"), Kernel, Program, QStringLiteral("line-a"),
+                                      true);
+    const TRun station = Run({QStringLiteral("station"), QStringLiteral("--recipe"), recipe,
+                              QStringLiteral("--records"), store, QStringLiteral("--units"), QStringLiteral("2"),
+                              QStringLiteral("--scan"), QStringLiteral("200"), QStringLiteral("--json"),
+                              QStringLiteral("--log"), log});
+    EXPECT_EQ(station.ExitCode, ExitOk) << station.Out.toStdString() << station.Err.toStdString();
+
+    const auto sha256 = [](const QString& path) {
+        QFile file(path);
+        EXPECT_TRUE(file.open(QIODevice::ReadOnly));
+        return QString::fromLatin1(QCryptographicHash::hash(file.readAll(), QCryptographicHash::Sha256).toHex());
+    };
+    const TRun records = Run({QStringLiteral("records"), QStringLiteral("--records"), store, QStringLiteral("--recipe"),
+                              QStringLiteral("release 3.1"), QStringLiteral("--json")});
+    ASSERT_EQ(records.ExitCode, ExitOk) << records.Err.toStdString();
+    ASSERT_EQ(records.Json.size(), 2) << records.Out.toStdString();
+    std::set<QString> units;
+    for (const QJsonObject& record : records.Json) {
+        units.insert(record.value(QStringLiteral("unit")).toString());
+        EXPECT_EQ(record.value(QStringLiteral("recipe")).toString(), QStringLiteral("release 3.1"));
+        EXPECT_EQ(record.value(QStringLiteral("kernelSourceSha256")).toString(), sha256(Kernel));
+        EXPECT_EQ(record.value(QStringLiteral("programSourceSha256")).toString(), sha256(Program));
+        // The kernel as written carries its stamp and settings: not the file's bytes.
+        EXPECT_NE(record.value(QStringLiteral("kernelSha256")).toString(), sha256(Kernel));
+        EXPECT_EQ(record.value(QStringLiteral("series")).toString(), QStringLiteral("line-a"));
+        EXPECT_EQ(record.value(QStringLiteral("steps")).toObject().value(QStringLiteral("verify")).toString(),
+                  QStringLiteral("ok"));
+    }
+    EXPECT_EQ(units, (std::set<QString>{QStringLiteral("127.0.0.3"), QStringLiteral("127.0.0.4")}));
+
+    const TRun table = Run({QStringLiteral("records"), QStringLiteral("--records"), store, QStringLiteral("--recipe"),
+                            QStringLiteral("release 3.1")});
+    EXPECT_EQ(table.Out.count(QStringLiteral("release 3.1")), 2) << table.Out.toStdString();
+    EXPECT_TRUE(table.Out.contains(QStringLiteral("program.bin (") + sha256(Program).left(12) + u')'))
+        << table.Out.toStdString();
+    EXPECT_FALSE(table.Out.contains(QLatin1String("127.0.0.2"))) << table.Out.toStdString();
+}
+
 TEST(RecordsExport, CsvQuotesWhatWouldBreakAField)
 {
     const QJsonObject record{{QStringLiteral("serial"), 12},
                              {QStringLiteral("steps"), QJsonObject{{QStringLiteral("kernel"), QStringLiteral("ok")}}},
                              {QStringLiteral("message"), QStringLiteral("error: \"x\", then\ny")}};
     const QString csv = RecordsCsv({record});
-    EXPECT_EQ(csv.section(u'\n', 0, 0).split(u',').indexOf(QStringLiteral("steps.kernel")), 25);
+    EXPECT_EQ(csv.section(u'\n', 0, 0).split(u',').indexOf(QStringLiteral("steps.kernel")), 28);
     EXPECT_TRUE(csv.section(u'\n', 1).startsWith(QStringLiteral(",,,,,,,,12,"))) << csv.toStdString();
     EXPECT_TRUE(csv.endsWith(QStringLiteral(",ok,,,,,,\"error: \"\"x\"\", then\ny\"\n"))) << csv.toStdString();
 }

@@ -6,6 +6,7 @@
 #include "TestPrinters.h"
 #include "uABus.h"
 
+#include <QCryptographicHash>
 #include <QDir>
 #include <QFile>
 #include <QRegularExpression>
@@ -667,6 +668,17 @@ TEST_P(LoaderImageFile, IsJudgedWithoutReadingWhatCannotBeValid)
     // A file whose size alone rules it out is never read into memory.
     if (c.Sparse || c.Size < 0 || c.Size > (c.Kernel ? MaxKernelSize : ProgramAreaSize)) {
         EXPECT_TRUE((c.Kernel ? Session->KernelImage : Session->ProgramImage).isEmpty());
+    }
+    // What a recipe pins and a record names: the SHA-256 of the file as read, before the
+    // kernel's stamp; none for a file not loaded.
+    const TLoadedImages images = Session->TakeImages();
+    const QString source = c.Kernel ? images.KernelSourceSha256 : images.ProgramSourceSha256;
+    if (c.State == TFileState::Loaded) {
+        QFile file(path);
+        ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+        EXPECT_EQ(source, QCryptographicHash::hash(file.readAll(), QCryptographicHash::Sha256).toHex());
+    } else {
+        EXPECT_TRUE(source.isEmpty()) << source.toStdString();
     }
 }
 

@@ -17,6 +17,7 @@
 #include <QProcess>
 #include <QRegularExpression>
 #include <QSqlDatabase>
+#include <QSqlError>
 #include <QSqlQuery>
 #include <QTemporaryDir>
 
@@ -145,12 +146,12 @@ TEST_F(RecordStore, KeepsRecordsAndFindsThemByEachFilter)
         QStringList Units;
     };
     const TCase cases[] = {
-        {"serial in the unit or taken for it", {1000, {}, false, {}}, {"127.0.0.2", "127.0.0.4"}},
-        {"serial nobody has", {999, {}, false, {}}, {}},
-        {"since a day", {{}, Morning.addSecs(3600), false, {}}, {"127.0.0.3", "127.0.0.4"}},
-        {"failed only", {{}, {}, true, {}}, {"127.0.0.3"}},
-        {"one station", {{}, {}, false, QStringLiteral("line-2")}, {"127.0.0.3"}},
-        {"all at once", {1000, Morning, false, QStringLiteral("line-1")}, {"127.0.0.2"}},
+        {"serial in the unit or taken for it", {1000, {}, false, {}, {}}, {"127.0.0.2", "127.0.0.4"}},
+        {"serial nobody has", {999, {}, false, {}, {}}, {}},
+        {"since a day", {{}, Morning.addSecs(3600), false, {}, {}}, {"127.0.0.3", "127.0.0.4"}},
+        {"failed only", {{}, {}, true, {}, {}}, {"127.0.0.3"}},
+        {"one station", {{}, {}, false, QStringLiteral("line-2"), {}}, {"127.0.0.3"}},
+        {"all at once", {1000, Morning, false, QStringLiteral("line-1"), {}}, {"127.0.0.2"}},
     };
     for (const TCase& c : cases) {
         QStringList units;
@@ -198,7 +199,7 @@ TEST_F(RecordStore, UpgradesAStoreOfTheFirstVersion)
         db.close();
     }
     auto store = Open();
-    const QList<QJsonObject> records = Query(*store, {41, {}, false, {}});
+    const QList<QJsonObject> records = Query(*store, {41, {}, false, {}, {}});
     ASSERT_EQ(records.size(), 2);
     EXPECT_EQ(records[0].value(QStringLiteral("station")).toString(), QStringLiteral("line-1"));
 
@@ -214,7 +215,7 @@ TEST_F(RecordStore, UpgradesAStoreOfTheFirstVersion)
     EXPECT_EQ(series[0].Next, 43);
     EXPECT_EQ(series[0].Taken, 2);
 
-    EXPECT_EQ(Query(*store, {77, {}, false, {}}).size(), 2);
+    EXPECT_EQ(Query(*store, {77, {}, false, {}, {}}).size(), 2);
     QStringList clashes;
     ASSERT_TRUE(store->Clashes(clashes, error)) << error.toStdString();
     ASSERT_EQ(clashes.size(), 2);
@@ -223,6 +224,62 @@ TEST_F(RecordStore, UpgradesAStoreOfTheFirstVersion)
     EXPECT_TRUE(clashes[1].startsWith(QLatin1String("serial number 77 went into 127.0.0.4 at line-2")))
         << clashes[1].toStdString();
     EXPECT_FALSE(store->ClaimSerial(77, QStringLiteral("--serial"), QStringLiteral("line-3"), error));
+}
+
+// A store of the third version (this version's, its recipe columns dropped again) keeps its
+// records when upgraded; the units of one recipe are found by its name, exactly.
+TEST_F(RecordStore, UpgradesAStoreOfTheThirdVersionAndFindsTheUnitsOfARecipe)
+{
+    const QJsonObject old = RecordEntry(Unit(QStringLiteral("127.0.0.2"), 500, TUnitOutcome::Succeeded, Morning),
+                                        QStringLiteral("line-1"), TRecordStore::DefaultSeries);
+    {
+        auto store = Open();
+        QString error;
+        ASSERT_TRUE(store->Write(old, error)) << error.toStdString();
+    }
+    {
+        QSqlDatabase db = OtherProgram();
+        QSqlQuery query(db);
+        for (const char* sql :
+             {"DROP INDEX unit_records_recipe", "ALTER TABLE unit_records DROP COLUMN recipe",
+              "ALTER TABLE unit_records DROP COLUMN kernel_source_sha256",
+              "ALTER TABLE unit_records DROP COLUMN program_source_sha256", "UPDATE schema_version SET version = 3"})
+            ASSERT_TRUE(query.exec(QLatin1String(sql))) << sql << query.lastError().text().toStdString();
+        db.close();
+    }
+    auto store = Open();
+    QString error;
+    const auto unit = [this](const char* ip, int32_t serial, const char* recipe) {
+        TUnitRecord record = Unit(QLatin1String(ip), serial, TUnitOutcome::Succeeded, Morning.addDays(1));
+        record.Recipe = QString::fromUtf8(recipe);
+        record.KernelSourceSha256 = QString(64, u'c');
+        record.ProgramSourceSha256 = QString(64, u'd');
+        return RecordEntry(record, QStringLiteral("line-1"), TRecordStore::DefaultSeries);
+    };
+    for (const QJsonObject& entry : {unit("127.0.0.3", 501, "release 3.1"), unit("127.0.0.4", 502, "release 3.1 %1"),
+                                     unit("127.0.0.5", 503, "release 3.1")})
+        ASSERT_TRUE(store->Write(entry, error)) << error.toStdString();
+
+    const QList<QJsonObject> all = Query(*store);
+    ASSERT_EQ(all.size(), 4);
+    QJsonObject back = all[0];
+    back.remove(QStringLiteral("id"));
+    // The old record comes back as written, with no recipe and no source hashes.
+    for (const char* key : {"recipe", "kernelSourceSha256", "programSourceSha256"})
+        EXPECT_EQ(back.take(QLatin1String(key)).toString(), QString()) << key;
+    QJsonObject written = old;
+    for (const char* key : {"recipe", "kernelSourceSha256", "programSourceSha256"})
+        written.remove(QLatin1String(key));
+    EXPECT_EQ(back, written);
+    EXPECT_EQ(all[1].value(QStringLiteral("kernelSourceSha256")).toString(), QString(64, u'c'));
+    EXPECT_EQ(all[1].value(QStringLiteral("programSourceSha256")).toString(), QString(64, u'd'));
+
+    TRecordFilter release;
+    release.Recipe = QStringLiteral("release 3.1");
+    QStringList units;
+    for (const QJsonObject& record : Query(*store, release))
+        units << record.value(QStringLiteral("unit")).toString();
+    EXPECT_EQ(units, QStringList({QStringLiteral("127.0.0.3"), QStringLiteral("127.0.0.5")}));
 }
 
 // A number is given once, whichever series or source gives it: takes move past numbers
@@ -265,7 +322,7 @@ TEST_F(RecordStore, EveryNumberIsGivenOnceAcrossSeriesAndSources)
     ASSERT_TRUE(store->Write(RecordEntry(manual, "line-2", QString()), error, TRecordStore::TDurability::Soon, &notes));
     EXPECT_TRUE(notes.Clash.contains(QLatin1String("serial number 500 of 127.0.0.4 was given already")))
         << notes.Clash.toStdString();
-    EXPECT_EQ(Query(*store, {500, {}, false, {}}).size(), 2);
+    EXPECT_EQ(Query(*store, {500, {}, false, {}, {}}).size(), 2);
     TUnitRecord notWritten = Unit(QStringLiteral("127.0.0.5"), 600, TUnitOutcome::Failed, Morning);
     notWritten.SerialTaken = -1;
     notWritten.SerialStep = QStringLiteral("err");
@@ -390,7 +447,8 @@ TEST_F(RecordStore, RefusesAStoreOfANewerSchemaInWords)
     TRecordStore store;
     QString error;
     EXPECT_FALSE(store.Open(Dir.filePath(QStringLiteral("records.sqlite")), error));
-    EXPECT_TRUE(error.contains(QLatin1String("schema is version 99, newer than this program knows (3)")))
+    EXPECT_TRUE(error.contains(
+        QStringLiteral("schema is version 99, newer than this program knows (%1)").arg(TRecordStore::SchemaVersion)))
         << error.toStdString();
     // Nothing is written into a store of a schema this program does not know.
     EXPECT_FALSE(store.ClaimSerial(5, QStringLiteral("the window"), QStringLiteral("desk"), error));
@@ -469,6 +527,17 @@ TEST_F(RecordStore, EightThreadsTakeEveryNumberOnceAndLoseNone)
 
 // Another program holds the file's write lock: taking and writing fail in words after the
 // busy time-out, records wait in the fallback file, and reach the store once it is free.
+TEST_F(RecordStore, ProgramWhoseThreadUsedTheStoreEndsCleanly)
+{
+    // A thread's connections left to close at the thread's very end met the program's
+    // destroyed statics, and the program crashed on its way out.
+    QProcess program;
+    program.start(QStringLiteral(STORE_THREAD_EXIT), {Dir.filePath(QStringLiteral("records.sqlite"))});
+    ASSERT_TRUE(program.waitForFinished(10000));
+    EXPECT_EQ(program.exitStatus(), QProcess::NormalExit) << program.readAllStandardError().toStdString();
+    EXPECT_EQ(program.exitCode(), 0);
+}
+
 TEST_F(RecordStore, LockedStoreIsReportedAndRecordsWaitUntilItIsFree)
 {
     auto store = Open();

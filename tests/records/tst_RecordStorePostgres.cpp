@@ -139,7 +139,7 @@ TEST_F(PostgresStore, ServerGoneMidRunIsReportedAndRecordsWaitUntilItIsBack)
     EXPECT_EQ(keeper.Keep(entry(100003)).Kept, TKept::Stored);
     EXPECT_FALSE(QFile::exists(fallback));
     QList<QJsonObject> records;
-    ASSERT_TRUE(Store->Query({{}, {}, false, QStringLiteral("line-9")}, records, error)) << error.toStdString();
+    ASSERT_TRUE(Store->Query({{}, {}, false, QStringLiteral("line-9"), {}}, records, error)) << error.toStdString();
     EXPECT_EQ(records.size(), 3);
 }
 

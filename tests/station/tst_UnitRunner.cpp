@@ -44,6 +44,8 @@ protected:
         Images.KernelLoaded = true;
         Images.Program = Program;
         Images.ProgramLoaded = true;
+        Images.KernelSourceSha256 = QString(64, u'a');
+        Images.ProgramSourceSha256 = QString(64, u'b');
     }
 
     // count fresh units of a platform, started on a free port.
@@ -132,8 +134,10 @@ TEST_F(StationRunners, FourFreshUnitsAtOnceGetTheirBytesAndConsecutiveNumbers)
 {
     StartUnits(4);
     std::vector<TUnitJob> jobs;
-    for (int i = 0; i < 4; ++i)
+    for (int i = 0; i < 4; ++i) {
         jobs.push_back(SendJob(i));
+        jobs.back().Recipe = QStringLiteral("release %1");
+    }
     const auto records = Run(jobs, std::make_shared<TSettingsSerialCounter>(1000));
     ASSERT_EQ(records.size(), 4u);
 
@@ -155,6 +159,10 @@ TEST_F(StationRunners, FourFreshUnitsAtOnceGetTheirBytesAndConsecutiveNumbers)
         EXPECT_EQ(record->ProgramSha256, QCryptographicHash::hash(program, QCryptographicHash::Sha256).toHex());
         EXPECT_EQ(kernel.mid(KernelHeaderOffsetARM + 88), Kernel.mid(KernelHeaderOffsetARM + 88));
         EXPECT_EQ(program.mid(16), Program.mid(16));
+        // The job's recipe and the files it was made of, as they were read.
+        EXPECT_EQ(record->Recipe, QStringLiteral("release %1"));
+        EXPECT_EQ(record->KernelSourceSha256, Images.KernelSourceSha256);
+        EXPECT_EQ(record->ProgramSourceSha256, Images.ProgramSourceSha256);
         EXPECT_GT(record->Requests, 0u);
     }
     EXPECT_EQ(serials, (std::set<int32_t>{1000, 1001, 1002, 1003}));
