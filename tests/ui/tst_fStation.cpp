@@ -318,6 +318,45 @@ private Q_SLOTS:
         QCOMPARE(Rows(), 0);
     }
 
+    void aStationFromARecipeNamesItInEveryRecord()
+    {
+        SetInputs();
+        TRecipe recipe;
+        QString error;
+        QVERIFY2(RecipeFromInputs(QStringLiteral("release 3.1"), FWindow->OperationInputs(), false,
+                                  TRecordStore::DefaultSeries, recipe, error),
+                 qPrintable(error));
+        const QString path = FDir.filePath(QStringLiteral("release.json"));
+        QVERIFY2(WriteRecipe(path, recipe, error), qPrintable(error));
+        {
+            TRecordStore store;
+            QVERIFY2(store.Open(FStorePath, error) && store.SetNextSerial(TRecordStore::DefaultSeries, 5000, error),
+                     qPrintable(error));
+        }
+        FStation->OpenRecipeFileName = [&path] { return path; };
+        ClickInStation("btnOpenRecipe");
+        Click("btnStationStart");
+        QVERIFY2(FStation->Running(), qPrintable(Log()));
+        QVERIFY(Arrive() >= 0);
+        QVERIFY(Arrive() >= 0);
+        QTRY_COMPARE_WITH_TIMEOUT(Rows(), 2, Patience);
+        QTRY_VERIFY_WITH_TIMEOUT(AllEnded(), Patience);
+        Click("btnStationStop");
+        QTRY_VERIFY_WITH_TIMEOUT(!FStation->Running(), Patience);
+
+        // The numbers come from the recipe's series; the main window's box is left alone.
+        QCOMPARE(Column(TStationUnits::ColSerial), (QStringList{QStringLiteral("5000"), QStringLiteral("5001")}));
+        QCOMPARE(Find<QLineEdit>("edSerialNumber")->text(), QStringLiteral("1000"));
+        const QList<QJsonObject> records = Records();
+        QCOMPARE(records.size(), 2);
+        for (const QJsonObject& record : records) {
+            QCOMPARE(record.value(QStringLiteral("recipe")).toString(), QStringLiteral("release 3.1"));
+            QCOMPARE(record.value(QStringLiteral("kernelSourceSha256")).toString(), recipe.Kernel->Sha256);
+            QCOMPARE(record.value(QStringLiteral("programSourceSha256")).toString(), recipe.Program->Sha256);
+            QCOMPARE(record.value(QStringLiteral("series")).toString(), TRecordStore::DefaultSeries);
+        }
+    }
+
     void aStoreThatCannotBeOpenedIsToldInWords()
     {
         SetInputs();
