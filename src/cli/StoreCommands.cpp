@@ -1,6 +1,7 @@
 #include "StoreCommands.h"
 
 #include "RecordKeeper.h"
+#include "RecordsCsv.h"
 
 #include <QJsonArray>
 #include <QJsonDocument>
@@ -12,61 +13,14 @@
 
 namespace {
 
-// The columns of the export, by key ("steps.kernel": inside "steps").
-const char* const CsvColumns[] = {
-    "id",
-    "start",
-    "end",
-    "station",
-    "unit",
-    "outcome",
-    "nadBefore",
-    "nadAfter",
-    "serial",
-    "serialTaken",
-    "series",
-    "platform",
-    "kernelVersion",
-    "kernelFile",
-    "kernelSha256",
-    "programFile",
-    "programSha256",
-    "recipe",
-    "kernelSourceSha256",
-    "programSourceSha256",
-    "settings.nadAlias",
-    "settings.hardwareModel",
-    "settings.iexBaudRate",
-    "settings.ipAddress",
-    "settings.subnetMask",
-    "settings.gateway",
-    "settings.dnsServer",
-    "steps.serial",
-    "steps.kernel",
-    "steps.program",
-    "steps.verify",
-    "durationMs",
-    "requests",
-    "resent",
-    "message",
-};
-
 QJsonValue Field(const QJsonObject& record, const QString& key)
 {
-    const qsizetype dot = key.indexOf(u'.');
-    return dot < 0 ? record.value(key) : record.value(key.left(dot)).toObject().value(key.mid(dot + 1));
-}
-
-QString Text(const QJsonValue& value)
-{
-    if (value.isDouble())
-        return QString::number(value.toInteger());
-    return value.toString();
+    return RecordField(record, key);
 }
 
 QString Text(const QJsonObject& record, const char* key)
 {
-    return Text(Field(record, QLatin1String(key)));
+    return RecordFieldText(record, QLatin1String(key));
 }
 
 // Stored times are UTC; the operator reads local time.
@@ -111,13 +65,6 @@ QJsonObject LedgerJson(const TGivenSerial& given)
     return {{QStringLiteral("number"), qint64(given.Number)}, {QStringLiteral("source"), given.Source},
             {QStringLiteral("series"), given.Series},         {QStringLiteral("station"), given.Station},
             {QStringLiteral("given"), given.Given},           {QStringLiteral("record"), given.HasRecord}};
-}
-
-QString CsvField(const QString& text)
-{
-    if (!text.contains(u',') && !text.contains(u'"') && !text.contains(u'\n') && !text.contains(u'\r'))
-        return text;
-    return u'"' + QString(text).replace(QStringLiteral("\""), QStringLiteral("\"\"")) + u'"';
 }
 
 void Print(FILE* out, const QString& text)
@@ -315,7 +262,7 @@ QString RecordsInFull(const QList<QJsonObject>& records)
         const QJsonObject settings = r.value(QStringLiteral("settings")).toObject();
         QStringList settingTexts;
         for (auto it = settings.begin(); it != settings.end(); ++it)
-            settingTexts << QStringLiteral("%1 %2").arg(it.key(), Text(it.value()));
+            settingTexts << QStringLiteral("%1 %2").arg(it.key(), RecordValueText(it.value()));
         const QString series = Text(r, "series");
         text += QStringLiteral("unit ") + Text(r, "unit") + QStringLiteral(" at ") + Text(r, "station") +
                 QStringLiteral(", ") + LocalTime(r, "start") + QStringLiteral(" (") +
@@ -344,21 +291,6 @@ QString RecordsInFull(const QList<QJsonObject>& records)
                                Text(r, "steps.verify")));
         line("link", QStringLiteral("%1 requests, %2 resent").arg(Text(r, "requests"), Text(r, "resent")));
         line("message", Text(r, "message"));
-    }
-    return text;
-}
-
-QString RecordsCsv(const QList<QJsonObject>& records)
-{
-    QStringList header;
-    for (const char* column : CsvColumns)
-        header << QLatin1String(column);
-    QString text = header.join(u',') + u'\n';
-    for (const QJsonObject& record : records) {
-        QStringList fields;
-        for (const char* column : CsvColumns)
-            fields << CsvField(Text(record, column));
-        text += fields.join(u',') + u'\n';
     }
     return text;
 }

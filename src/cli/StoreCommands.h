@@ -14,6 +14,7 @@
 #pragma once
 
 #include "LoaderOptions.h"
+#include "RecordsCsv.h"
 
 #include <QJsonObject>
 #include <QList>
@@ -22,8 +23,7 @@
 
 int RunStoreCommand(const TLoaderOptions& options, FILE* out, FILE* err);
 
-// The records as orvel-loader prints them: a table, each record in full (one unit's
-// history), or comma-separated values with a header line.
+// The records as orvel-loader prints them: a table, or each record in full (one unit's
+// history); the export is RecordsCsv.
 QString RecordsTable(const QList<QJsonObject>& records);
 QString RecordsInFull(const QList<QJsonObject>& records);
-QString RecordsCsv(const QList<QJsonObject>& records);

@@ -7,7 +7,7 @@
 #include "SettingsStore.h"
 #include "StationRecords.h"
 #include "StationUnits.h"
-#include "StoreCommands.h"
+#include "RecordsCsv.h"
 #include "fMain.h"
 
 #include <QCloseEvent>
