@@ -102,6 +102,12 @@ TStation::TStation(TStationPlan plan, QObject* parent) : QObject(parent), FPlan(
     qRegisterMetaType<TUnitRecord>();
     qRegisterMetaType<TUnitAddress>();
     qRegisterMetaType<QList<TUnitAddress>>();
+    if (FPlan.Records) {
+        FRecordsContext = new QObject;
+        FRecordsContext->moveToThread(&FRecordsThread);
+        connect(&FRecordsThread, &QThread::finished, FRecordsContext, &QObject::deleteLater);
+        FRecordsThread.start();
+    }
 }
 
 TStation::~TStation()
@@ -109,13 +115,17 @@ TStation::~TStation()
     FDiscovery.reset();
     for (TUnitRunner* runner : std::as_const(FRunning))
         runner->RequestStop();
-    // Runners that end now still bring their records: each is kept before it goes.
+    // Runners that end now still bring their records: each is kept before it goes, after
+    // the records on their way.
+    DrainRecords();
     for (TUnitRunner* runner : std::as_const(FRunning)) {
         runner->wait();
         if (FPlan.Records)
-            KeepRecord(runner->Snapshot());
+            Tell(KeepNow(runner->Snapshot()));
     }
     qDeleteAll(FRunning);
+    FRecordsThread.quit();
+    FRecordsThread.wait();
 }
 
 bool TStation::Scan()
@@ -166,10 +176,11 @@ int TStation::KeepRecordsNow()
 {
     // Runners that ended already bring their own records, waiting in the queue.
     QCoreApplication::sendPostedEvents(this, QEvent::MetaCall);
+    DrainRecords();
     int kept = 0;
     if (FPlan.Records) {
         for (const TUnitRunner* runner : std::as_const(FRunning)) {
-            KeepRecord(runner->Snapshot());
+            Tell(KeepNow(runner->Snapshot()));
             ++kept;
         }
     }
@@ -186,7 +197,9 @@ void TStation::Take(const TUnitAddress& unit)
 
 void TStation::StartWaiting()
 {
-    while (!FWaiting.isEmpty() && FRunning.size() < FPlan.Parallel && !FStopped && !FRecordLost) {
+    // No unit starts while a record is on its way to the store: should it be kept nowhere,
+    // nothing would answer for the next unit.
+    while (!FWaiting.isEmpty() && FRunning.size() < FPlan.Parallel && FKeeping == 0 && !FStopped && !FRecordLost) {
         auto* runner = new TUnitRunner(FWaiting.takeFirst(), FPlan.Serials);
         connect(runner, &TUnitRunner::Message, this, &TStation::UnitMessage);
         connect(runner, &TUnitRunner::Progress, this, &TStation::UnitProgress);
@@ -210,12 +223,30 @@ void TStation::RunnerFinished(const TUnitRecord& record)
         ++FFailedCount;
     if (FScan)
         FAddresses[record.IP] = succeeded ? TAddressUse::Written : TAddressUse::Failed;
-    // Kept before anyone hears of it: a closed terminal or a kill while printing must not
-    // cost the record.
-    if (FPlan.Records)
-        KeepRecord(record);
-    Q_EMIT UnitFinished(record);
+    if (!FPlan.Records) {
+        Told(record);
+        return;
+    }
+    // Kept before anyone hears of it, on the records' thread: a closed terminal or a kill
+    // while printing must not cost the record, and a slow or locked store must not hold the
+    // front end's thread.
+    ++FKeeping;
+    QMetaObject::invokeMethod(FRecordsContext, [this, record] {
+        const TKeepResult kept = KeepNow(record);
+        QMetaObject::invokeMethod(
+            this,
+            [this, record, kept] {
+                --FKeeping;
+                Tell(kept);
+                Told(record);
+            },
+            Qt::QueuedConnection);
+    });
+}
 
+void TStation::Told(const TUnitRecord& record)
+{
+    Q_EMIT UnitFinished(record);
     if (FScan && FPlan.Units > 0 && FSucceeded >= FPlan.Units) {
         EndScans();
         DropWaiting();
@@ -224,9 +255,20 @@ void TStation::RunnerFinished(const TUnitRecord& record)
     EndIfDone();
 }
 
-void TStation::KeepRecord(const TUnitRecord& record)
+TKeepResult TStation::KeepNow(const TUnitRecord& record) const
 {
-    const TKeepResult kept = FPlan.Records->Keep(RecordEntry(record, FPlan.Station, FPlan.Series));
+    return FPlan.Records->Keep(RecordEntry(record, FPlan.Station, FPlan.Series));
+}
+
+void TStation::DrainRecords()
+{
+    if (FRecordsThread.isRunning())
+        QMetaObject::invokeMethod(
+            FRecordsContext, [] {}, Qt::BlockingQueuedConnection);
+}
+
+void TStation::Tell(const TKeepResult& kept)
+{
     if (!kept.Notes.isEmpty())
         Q_EMIT Note(TNoteLevel::Warning, kept.Notes);
     if (kept.Kept == TKept::Waiting) {
@@ -321,7 +363,7 @@ void TStation::DropWaiting()
 
 void TStation::EndIfDone()
 {
-    if (FEnded || !FStarted || !FRunning.isEmpty() || !FWaiting.isEmpty() || FScanning)
+    if (FEnded || !FStarted || !FRunning.isEmpty() || !FWaiting.isEmpty() || FKeeping > 0 || FScanning)
         return;
     FEnded = true;
     Q_EMIT Ended();

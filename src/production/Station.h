@@ -4,8 +4,10 @@
 //                     unit (NAD -1) at an address not taken before -> UnitTaken
 //   Run (named)    -> the units given -> UnitTaken
 //   -> one runner per unit (a thread, a link pinned to the unit), Parallel at a time
-//   -> its record kept (the store, else the fallback file) on this object's thread before
-//      UnitFinished tells anyone: a closed terminal or a closed window never costs a record
+//   -> its record kept (the store, else the fallback file) on a records thread of the
+//      station's, one at a time and in order, before UnitFinished tells anyone: a closed
+//      terminal or a closed window never costs a record, and a slow or locked store never
+//      holds the front end's thread
 //   Stop -> every runner stops after its request under way, no unit starts, the scans end,
 //           every record is kept -> Ended
 //
@@ -18,7 +20,8 @@
 // be written without a record that answers for it.
 //
 // Threads: the object lives on its front end's thread and never blocks it; discovery and
-// every runner block on sockets of their own. Signals reach the front end on its thread.
+// every runner block on sockets of their own, the records thread on the store. Signals
+// reach the front end on its thread.
 #pragma once
 
 #include "RecordKeeper.h"
@@ -32,6 +35,7 @@
 #include <QObject>
 #include <QSet>
 #include <QString>
+#include <QThread>
 
 #include <atomic>
 #include <memory>
@@ -61,7 +65,7 @@ class TStation : public QObject {
     Q_OBJECT
 public:
     explicit TStation(TStationPlan plan, QObject* parent = nullptr);
-    // Stops every runner and waits for them; their records are kept first.
+    // Stops every runner and waits for them, keeping their records, on this thread.
     ~TStation() override;
 
     const TStationPlan& Plan() const { return FPlan; }
@@ -75,8 +79,9 @@ public:
     // Every runner stops after its request under way; no unit starts after this. Ended
     // follows once every record is kept. Safe to call again, and after Ended.
     void Stop();
-    // For a process that ends at once (a second signal) right after: keeps the record of
-    // every runner still running as far as it got; how many.
+    // For a process that ends at once (a second signal) right after: waits for the records
+    // on their way, and keeps the record of every runner still running as far as it got, on
+    // this thread; how many.
     int KeepRecordsNow();
 
     // Scan or Run was called, and the station has not ended.
@@ -85,7 +90,8 @@ public:
     bool RecordLost() const { return FRecordLost; }
     int Succeeded() const { return FSucceeded; }
     int Failed() const { return FFailedCount; }
-    int InProgress() const { return int(FRunning.size() + FWaiting.size()); }
+    // Units taken and not yet told finished: waiting, running, or their record on its way.
+    int InProgress() const { return int(FRunning.size() + FWaiting.size()) + FKeeping; }
     const std::vector<TUnitRecord>& Finished() const { return FFinished; }
 
 Q_SIGNALS:
@@ -107,7 +113,14 @@ private:
     void Take(const TUnitAddress& unit);
     void StartWaiting();
     void RunnerFinished(const TUnitRecord& record);
-    void KeepRecord(const TUnitRecord& record);
+    // The unit's record is kept: UnitFinished, and the next units.
+    void Told(const TUnitRecord& record);
+    // Keeps the record on the calling thread.
+    TKeepResult KeepNow(const TUnitRecord& record) const;
+    // What became of a record, for the operator; a record kept nowhere stops the station.
+    void Tell(const TKeepResult& kept);
+    // Returns once every record on its way is kept.
+    void DrainRecords();
     void Discovered(const QList<TUnitAddress>& found);
     bool IsNewUnit(const TUnitAddress& unit);
     void ForgetSilentAddresses(const QList<TUnitAddress>& found);
@@ -119,6 +132,9 @@ private:
 
     const TStationPlan FPlan;
     std::unique_ptr<TDiscoveryThread> FDiscovery;
+    QThread FRecordsThread;
+    QObject* FRecordsContext = nullptr;   // lives on FRecordsThread
+    int FKeeping = 0;                     // records on their way to the store
     QList<TUnitJob> FWaiting;
     QList<TUnitRunner*> FRunning;
     std::vector<TUnitRecord> FFinished;

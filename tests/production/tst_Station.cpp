@@ -11,6 +11,8 @@
 
 #include <QEventLoop>
 #include <QSettings>
+#include <QSqlDatabase>
+#include <QSqlQuery>
 #include <QTemporaryDir>
 #include <QTimer>
 
@@ -26,7 +28,11 @@ protected:
     {
         ASSERT_TRUE(Dir.isValid());
         QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, Dir.path());
+        // Fallback files go beside the default store, in the data folder: this test's own.
+        qputenv("XDG_DATA_HOME", Dir.path().toLocal8Bit());
     }
+
+    QString StorePath() const { return Dir.filePath(QStringLiteral("records.sqlite")); }
 
     void StartUnits(int count, const TSimFaults& faults = {})
     {
@@ -141,6 +147,41 @@ TEST_F(StationEngine, StopKeepsTheRecordOfTheUnitUnderWayAndTellsTheOnesNeverSta
     const QList<QJsonObject> records = Records(plan);
     ASSERT_EQ(records.size(), 1);
     EXPECT_EQ(records.front().value(QStringLiteral("outcome")).toString(), QStringLiteral("interrupted"));
+}
+
+TEST_F(StationEngine, RecordWaitingForALockedStoreLeavesTheFrontEndsThreadFree)
+{
+    StartUnits(1);
+    TStationPlan plan = SendPlan();
+    plan.Units = 1;
+    // Once the unit is written, another program takes the store's write lock, and lets it
+    // go only from this thread (the front end's): a record kept on this thread would wait
+    // out the lock and go to the fallback file, with the front end frozen meanwhile.
+    auto other = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), QStringLiteral("other program"));
+    other.setDatabaseName(StorePath());
+    ASSERT_TRUE(other.open());
+    TStation station(plan);
+    QObject::connect(&station, &TStation::UnitMessage, &station,
+                     [&](const QString&, const QDateTime&, const QString& text) {
+                         if (text != QLatin1String("sent successfully"))
+                             return;
+                         EXPECT_TRUE(QSqlQuery(other).exec(QStringLiteral("BEGIN IMMEDIATE")));
+                         QTimer::singleShot(300, &station, [&] { QSqlQuery(other).exec(QStringLiteral("COMMIT")); });
+                     });
+    QStringList warnings;
+    QObject::connect(&station, &TStation::Note, [&](TNoteLevel level, const QString& text) {
+        if (level != TNoteLevel::Info)
+            warnings.append(text);
+    });
+    ASSERT_TRUE(station.Scan());
+    WaitForEnd(station);
+
+    EXPECT_EQ(station.Succeeded(), 1);
+    EXPECT_TRUE(warnings.isEmpty()) << warnings.join(u'\n').toStdString();
+    EXPECT_EQ(Records(plan).size(), 1);
+    other.close();
+    other = {};
+    QSqlDatabase::removeDatabase(QStringLiteral("other program"));
 }
 
 TEST_F(StationEngine, AnAdapterThatCannotBeBoundEndsTheStationInWords)
