@@ -1,11 +1,12 @@
 #include "LoaderOptions.h"
 
-#include "IntegerText.h"
 #include "ConfigHeader.h"
+#include "IntegerText.h"
 #include "ImageFiles.h"
 #include "ProductionLog.h"
 #include "Recipe.h"
 #include "SettingsStore.h"
+#include "Station.h"
 #include "uABus.h"
 #include "uEthernetUtils.h"
 
@@ -432,10 +433,10 @@ public:
                        ? QStringLiteral("--") + QLatin1String(option)
                        : QStringLiteral("the recipe's ") + QLatin1String(setting);
         };
-        if (in.SetIPAddress && !in.DHCP)
+        if (SetsStaticAddress(in))
             Refuse(given("ip", "static address") + QStringLiteral(" would give every unit the same address") + many +
                    QStringLiteral(": use --dhcp, or send to one unit at a time"));
-        if (in.SetNadAlias && IntegerTextOrDefault(in.NadAliasText, -1) > 0)
+        if (SetsNadAlias(in))
             Refuse(given("nad-alias", "NAD alias") + QStringLiteral(" would give every unit the same alias") + many +
                    QStringLiteral(": leave it out (or 0), or send to one unit at a time"));
     }

@@ -53,6 +53,21 @@ QString RecordText(const QJsonObject& record, const char* key)
     return value.toString();
 }
 
+// false and why when the inputs hold a setting that is one unit's: every unit of the station
+// would get the same.
+bool OnlySettingsForMany(const TOperationInputs& inputs, QString& error)
+{
+    if (SetsStaticAddress(inputs))
+        error = QStringLiteral("a static IP address would give every unit the same address: choose DHCP, or send to "
+                               "one unit at a time from the main window");
+    else if (SetsNadAlias(inputs))
+        error = QStringLiteral("a NAD alias would give every unit the same alias: untick it (or make it 0), or send "
+                               "to one unit at a time from the main window");
+    else
+        return true;
+    return false;
+}
+
 }   // namespace
 
 TfmStation::TfmStation(TfmMain* main, QWidget* parent)
@@ -177,7 +192,7 @@ bool TfmStation::MakePlan(TStationPlan& plan, std::shared_ptr<TSerialCounter>& n
         inputs.ParametersValid = true;   // checked as the recipe was read
         job.Recipe = FRecipe->Name;
         plan.Series = FRecipe->Series;
-        return LoadRecipeFiles(*FRecipe, job.Images, error);
+        return OnlySettingsForMany(inputs, error) && LoadRecipeFiles(*FRecipe, job.Images, error);
     }
     if (!inputs.ParametersValid) {
         error = QStringLiteral("the unit settings in the main window are not valid");
@@ -189,6 +204,8 @@ bool TfmStation::MakePlan(TStationPlan& plan, std::shared_ptr<TSerialCounter>& n
                                "main window");
         return false;
     }
+    if (!OnlySettingsForMany(inputs, error))
+        return false;
     if (inputs.KernelChecked && !LoadKernelFile(inputs.KernelPath, job.Images, error))
         return false;
     if (inputs.ProgramChecked && !LoadProgramFile(inputs.ProgramPath, job.Images, error))
