@@ -456,3 +456,12 @@ bool LoadRecipeFiles(const TRecipe& recipe, TLoadedImages& images, QString& erro
     }
     return true;
 }
+
+bool SentTheRecipesFiles(const TRecipe& recipe, const TUnitRecord& record)
+{
+    const auto sentAsPinned = [](const std::optional<TRecipeFile>& pinned, const QString& sent) {
+        return pinned ? sent == pinned->Sha256 : sent.isEmpty();
+    };
+    return sentAsPinned(recipe.Kernel, record.KernelSourceSha256) &&
+           sentAsPinned(recipe.Program, record.ProgramSourceSha256);
+}

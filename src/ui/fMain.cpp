@@ -646,6 +646,7 @@ void TfmMain::btnOpenRecipeClick()
     ApplyRecipe(recipe, inputs);
     ShowInputs(inputs);
     VerifyAfterSend = recipe.VerifyAfterSend;
+    FOpenedRecipe = recipe;
     // The station pins the recipe's files: it refuses them once they have changed.
     Station().UseRecipe(recipe);
     AddMessage(QStringLiteral("recipe \"") + recipe.Name + QStringLiteral("\" opened from ") + path);
@@ -750,8 +751,11 @@ void TfmMain::acSendExecute()
 TSessionJob TfmMain::SendJob()
 {
     TSessionJob job{TUnitOperation::Send, OperationInputs(), {}, {}};
-    job.KeepRecord = [records = FRecords](const TUnitRecord& record, TOperationHost& host) {
-        records->Keep(record, host);
+    job.KeepRecord = [records = FRecords, recipe = FOpenedRecipe](const TUnitRecord& record, TOperationHost& host) {
+        TUnitRecord kept = record;
+        if (recipe && SentTheRecipesFiles(*recipe, record))
+            kept.Recipe = recipe->Name;
+        records->Keep(kept, host);
     };
     TOperationInputs& inputs = job.Inputs;
     if (!inputs.SerialNumberChecked)

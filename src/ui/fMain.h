@@ -24,6 +24,7 @@
 // store cannot take it. The serial number still comes from the window's own setting.
 #pragma once
 
+#include "Recipe.h"
 #include "SessionRunner.h"
 #include "uEthernetUtils.h"
 
@@ -33,6 +34,7 @@
 #include <array>
 #include <functional>
 #include <memory>
+#include <optional>
 
 class QFileDialog;
 class QLabel;
@@ -228,6 +230,8 @@ private:
     bool FOperationEnded = false;     // and the operation itself has ended: only its Connect is left
     bool FCloseWhenDone = false;      // the operator closed the window while it was busy
     bool FStationRunning = false;
+    // The recipe opened here last: the record of a send of its files as pinned names it.
+    std::optional<TRecipe> FOpenedRecipe;
     TFileState FKernelFile = TFileState::NotLoaded;   // as the runner last reported them
     TFileState FProgramFile = TFileState::NotLoaded;
     TEthernetAdapterInfo FLinkAdapter;   // the adapter the link was last bound to

@@ -9,6 +9,7 @@
 #include "fPassword.h"
 #include "LoopbackAdapter.h"
 #include "OrvelSimulator.h"
+#include "Recipe.h"
 #include "RecordStore.h"
 #include "SampleImages.h"
 #include "SettingsStore.h"
@@ -547,6 +548,49 @@ private Q_SLOTS:
 
     // A unit that falls silent after it took its number and its kernel: its record in the
     // default store says so, step by step, with the hash of the kernel it holds.
+    // The record of a send names the recipe opened in the window while the files sent are
+    // the recipe's as pinned; a file chosen after it is not the recipe's.
+    void sendNamesTheOpenedRecipeWhileItsFilesAreSent_data()
+    {
+        QTest::addColumn<bool>("kernelChosenAfter");
+        QTest::addColumn<QString>("recipe");
+        QTest::newRow("files as pinned") << false << QStringLiteral("release 3.1");
+        QTest::newRow("kernel chosen after") << true << QString();
+    }
+    void sendNamesTheOpenedRecipeWhileItsFilesAreSent()
+    {
+        QFETCH(bool, kernelChosenAfter);
+        QFETCH(QString, recipe);
+        PrepareProductionRun(SampleKernel(3, 16 * 1024), SampleProgram(8 * 1024));
+        TRecipe saved;
+        QString error;
+        QVERIFY2(RecipeFromInputs(QStringLiteral("release 3.1"), FWindow->OperationInputs(), false, QString(), saved,
+                                  error),
+                 qPrintable(error));
+        const QString path = FDir.filePath(QStringLiteral("release.json"));
+        QVERIFY2(WriteRecipe(path, saved, error), qPrintable(error));
+        FWindow->OpenRecipeFileName = [&path] { return path; };
+        Find<QAbstractButton>("btnOpenRecipe")->click();
+        if (kernelChosenAfter) {
+            QByteArray other = SampleKernel(3, 16 * 1024);
+            other[other.size() - 1] = char(other.back() ^ 0x5A);
+            Find<QLineEdit>("leKernelBinary")->setText(WriteFile(QStringLiteral("other-kernel.bin"), other));
+        }
+        Settle();
+        FWindow->alActionsUpdate();
+
+        Find<QAbstractButton>("btnSend")->click();
+        Settle();
+
+        TRecordStore store;
+        QVERIFY2(store.Open(QString(), error), qPrintable(error));
+        QList<QJsonObject> records;
+        QVERIFY2(store.Query({}, records, error), qPrintable(error));
+        QCOMPARE(records.size(), 1);
+        QCOMPARE(records[0].value(QStringLiteral("outcome")).toString(), QStringLiteral("ok"));
+        QCOMPARE(records[0].value(QStringLiteral("recipe")).toString(), recipe);
+    }
+
     void sendLeavesItsUnitsRecordEvenWhenItFails()
     {
         const QByteArray kernel = SampleKernel(3, 16 * 1024);
