@@ -7,6 +7,30 @@ namespace {
 // A step under way, as the snapshot shows it: were the run to end now, it was cut short.
 const QString UnderWay = QStringLiteral("interrupted");
 
+// Why the unit failed, for its record and the station's row: the window's bare "error" says
+// no more than that a request went unanswered or was refused, so the cause and the step
+// under way are told.
+QString FailureInWords(const QString& lastLine, const QString& step, const TCommunicator& link)
+{
+    if (lastLine != QLatin1String("error"))
+        return lastLine;
+    QString cause;
+    switch (link.LastRejection) {
+    case TRejection::None:
+    case TRejection::TimeOut:
+        cause = QStringLiteral("the unit did not answer");
+        break;
+    case TRejection::WrongSender:
+        cause = QStringLiteral("replies came from another address than the unit's");
+        break;
+    default:
+        cause = QStringLiteral("the unit's replies were unreadable (") + RejectionText(link.LastRejection) +
+                QLatin1Char(')');
+        break;
+    }
+    return QStringLiteral("error: ") + cause + (step.isEmpty() ? QString() : QStringLiteral(" while ") + step);
+}
+
 }   // namespace
 
 // The session's front end on the runner's thread: lines and progress become signals, the
@@ -17,6 +41,7 @@ public:
     THost(TUnitRunner& runner, const TUnitRecord& record) : FRunner(runner), FRecord(record) {}
 
     QString LastMessage;
+    QString LastStep;   // the last line that was no error: what the unit was doing
     // Set while a send runs: its session and inputs, for the snapshot.
     const TLoaderSession* Sending = nullptr;
     const TOperationInputs* Inputs = nullptr;
@@ -28,6 +53,8 @@ public:
     void AddMessage(const QString& text) override
     {
         LastMessage = text;
+        if (!text.startsWith(QLatin1String("error")))
+            LastStep = text;
         Q_EMIT FRunner.Message(FRunner.FJob.Unit.IP, QDateTime::currentDateTime(), text);
         KeepSnapshot();
     }
@@ -137,7 +164,8 @@ void TUnitRunner::run()
     record.Resent = link.DatagramsSent() - link.RequestsSent();
     record.Ended = QDateTime::currentDateTime();
     record.Outcome = ok ? TUnitOutcome::Succeeded : FStop ? TUnitOutcome::Interrupted : TUnitOutcome::Failed;
-    record.Message = host.LastMessage;
+    record.Message = record.Outcome == TUnitOutcome::Failed ? FailureInWords(host.LastMessage, host.LastStep, link)
+                                                            : host.LastMessage;
     {
         const QMutexLocker lock(&FSnapshotMutex);
         FSnapshot = record;

@@ -198,6 +198,8 @@ TEST_F(StationRunners, UnitFallingSilentFailsAloneAndVerifyReadsBack)
             EXPECT_EQ(record->SerialStep, QStringLiteral("ok"));   // the number it took is on record
             EXPECT_EQ(record->KernelStep, QStringLiteral("err"));
             EXPECT_GT(record->Resent, 0u);
+            // Why, in words, where the window's log says a bare "error".
+            EXPECT_EQ(record->Message, QStringLiteral("error: the unit did not answer while sending kernel"));
         } else {
             EXPECT_EQ(record->Outcome, TUnitOutcome::Succeeded) << record->Message.toStdString();
             EXPECT_EQ(record->VerifyStep, QStringLiteral("ok"));
