@@ -269,7 +269,8 @@ void AddOptions(QCommandLineParser& parser, const QString& command)
             {QStringLiteral("recipe"),
              QStringLiteral("Recipe file: its kernel and program (each refused when it changed since the recipe was "
                             "saved), settings, --verify and series. Options given here override single fields: "
-                            "--kernel FILE takes that file unchecked, --no-serial or --serial N replace the series."),
+                            "--kernel FILE takes that file unchecked (the records then name the recipe \"NAME (kernel "
+                            "replaced)\"), --no-serial or --serial N replace the series."),
              QStringLiteral("FILE")});
     } else if (command != QLatin1String("records")) {
         // Known to every command, so that the others refuse it in words of their own.
@@ -362,13 +363,22 @@ public:
             return;
         }
         ApplyRecipe(recipe, O.Inputs);
-        if (P.isSet(QStringLiteral("kernel")))
+        // A unit whose file the command line replaced did not get the recipe's release: its
+        // record says so, and records --recipe NAME does not count it among the recipe's.
+        QStringList replaced;
+        if (P.isSet(QStringLiteral("kernel"))) {
             recipe.Kernel.reset();
-        if (P.isSet(QStringLiteral("program")))
+            replaced << QStringLiteral("kernel");
+        }
+        if (P.isSet(QStringLiteral("program"))) {
             recipe.Program.reset();
+            replaced << QStringLiteral("program");
+        }
         if (!LoadRecipeFiles(recipe, O.Images, error))
             Refuse(error);
-        O.Recipe = recipe.Name;
+        O.Recipe = replaced.isEmpty() ? recipe.Name
+                                      : recipe.Name + QStringLiteral(" (") + replaced.join(QStringLiteral(" and ")) +
+                                            QStringLiteral(" replaced)");
         O.VerifyAfterSend = recipe.VerifyAfterSend;
         FRecipeSeries = recipe.Series;
     }

@@ -16,9 +16,26 @@
 #include <QStringList>
 
 #include <algorithm>
+#include <cmath>
 #include <functional>
 
 namespace {
+
+// A character that breaks the one line a name is shown on, or turns the text around it:
+// controls, line and paragraph separators, and invisible format characters such as
+// direction overrides.
+bool IsLineBreaking(QChar c)
+{
+    switch (c.category()) {
+    case QChar::Other_Control:
+    case QChar::Other_Format:
+    case QChar::Separator_Line:
+    case QChar::Separator_Paragraph:
+        return true;
+    default:
+        return false;
+    }
+}
 
 const QString Format = QStringLiteral("orvel-recipe");
 constexpr qint64 MaxRecipeSize = 64 * 1024;
@@ -105,8 +122,9 @@ public:
             Fail(field + QStringLiteral(": empty"));
         else if (name.size() > MaxNameLength)
             Fail(field + QStringLiteral(": longer than %1 characters").arg(MaxNameLength));
-        else if (std::any_of(name.cbegin(), name.cend(), [](QChar c) { return c.category() == QChar::Other_Control; }))
-            Fail(field + QStringLiteral(": holds control characters (newlines, tabs)"));
+        else if (std::any_of(name.cbegin(), name.cend(), IsLineBreaking))
+            Fail(field + QStringLiteral(": holds control characters (newlines, tabs, line separators, direction "
+                                        "overrides)"));
         else
             Readable(field, name);
     }
@@ -247,12 +265,14 @@ bool RecipeFromJson(const QJsonObject& json, TRecipe& recipe, QString& why)
     // The format and version first: a newer recipe's fields are unknown here for that reason.
     if (json.value(QStringLiteral("format")).toString() != Format)
         reader.Fail(QStringLiteral("not a recipe (its \"format\" is not \"") + Format + QStringLiteral("\")"));
+    // Compared as a double: a version past what an int holds is a newer recipe's all the same.
     const QJsonValue version = json.value(QStringLiteral("version"));
-    if (reader.Ok() && (!version.isDouble() || version.toDouble() != double(version.toInt()) || version.toInt() < 1))
+    const double number = version.toDouble();
+    if (reader.Ok() && (!version.isDouble() || number != std::floor(number) || number < 1))
         reader.Fail(QStringLiteral("version: a whole number from 1 expected"));
-    else if (reader.Ok() && version.toInt() > TRecipe::Version)
+    else if (reader.Ok() && number > TRecipe::Version)
         reader.Fail(QStringLiteral("made by a newer OrvelBinLoader (recipe version %1, this program knows %2)")
-                        .arg(QString::number(version.toInt()), QString::number(TRecipe::Version)));
+                        .arg(QString::number(number, 'f', 0), QString::number(TRecipe::Version)));
     reader.OnlyKnown(json, QString(),
                      {QStringLiteral("format"), QStringLiteral("version"), QStringLiteral("name"),
                       QStringLiteral("kernel"), QStringLiteral("program"), QStringLiteral("settings"),
