@@ -12,6 +12,17 @@
 #include <algorithm>
 #include <chrono>
 
+namespace {
+
+// Milliseconds of the steady clock: when a scan began, when a unit ended.
+qint64 SteadyMs()
+{
+    return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now().time_since_epoch())
+        .count();
+}
+
+}   // namespace
+
 // Asks who answers on the adapter, every scan interval, on a thread of its own, so that the
 // front end's thread never waits for the replies. The link is made and bound on that thread.
 class TDiscoveryThread : public QThread {
@@ -46,7 +57,8 @@ public:
     }
 
 Q_SIGNALS:
-    void Found(const QList<TUnitAddress>& units);
+    // The units that answered a scan begun at began (SteadyMs).
+    void Found(const QList<TUnitAddress>& units, qint64 began);
 
 protected:
     void run() override
@@ -66,6 +78,7 @@ protected:
             return;
         while (!FStop) {
             const auto began = std::chrono::steady_clock::now();
+            const qint64 beganMs = SteadyMs();
             QStringList nads;
             QStringList ips;
             link.Discover(&nads, &ips, FWait);
@@ -78,7 +91,7 @@ protected:
                 if (!again)   // a unit that answered twice
                     found.append({ips[i], int32_t(nads[i].toUInt())});
             }
-            Q_EMIT Found(found);
+            Q_EMIT Found(found, beganMs);
             const auto next = began + std::chrono::milliseconds(FInterval);
             const QMutexLocker lock(&FMutex);
             while (!FStop && std::chrono::steady_clock::now() < next)
@@ -233,7 +246,7 @@ void TStation::RunnerFinished(const TUnitRecord& record)
     else
         ++FFailedCount;
     if (FScan)
-        FAddresses[record.IP] = succeeded ? TAddressUse::Written : TAddressUse::Failed;
+        FAddresses[record.IP] = TAddress{succeeded ? TAddressUse::Written : TAddressUse::Failed, SteadyMs()};
     if (!FPlan.Records) {
         Told(record);
         return;
@@ -293,17 +306,17 @@ void TStation::Tell(const TKeepResult& kept)
     }
 }
 
-void TStation::Discovered(const QList<TUnitAddress>& found)
+void TStation::Discovered(const QList<TUnitAddress>& found, qint64 began)
 {
     if (!FScanning)
         return;   // ended while the discovery waited
-    ForgetSilentAddresses(found);
+    ForgetSilentAddresses(found, began);
     for (const TUnitAddress& unit : found) {
-        if (unit.Nad != -1 || !IsNewUnit(unit))
+        if (unit.Nad != -1 || !IsNewUnit(unit, began))
             continue;
         if (FPlan.Units > 0 && FSucceeded + InProgress() >= FPlan.Units)
             break;
-        FAddresses[unit.IP] = TAddressUse::Running;
+        FAddresses[unit.IP] = TAddress{TAddressUse::Running, 0};
         FSkipSaid.remove(unit.IP);
         Q_EMIT Note(TNoteLevel::Info, QStringLiteral("fresh unit at ") + unit.IP);
         Take(unit);
@@ -311,13 +324,14 @@ void TStation::Discovered(const QList<TUnitAddress>& found)
     StartWaiting();
 }
 
-void TStation::ForgetSilentAddresses(const QList<TUnitAddress>& found)
+void TStation::ForgetSilentAddresses(const QList<TUnitAddress>& found, qint64 began)
 {
     QSet<QString> answering;
     for (const TUnitAddress& unit : found)
         answering.insert(unit.IP);
     for (auto it = FAddresses.begin(); it != FAddresses.end();) {
-        if (it.value() != TAddressUse::Running && !answering.contains(it.key())) {
+        // A scan begun before the unit there ended may have missed it while it was written.
+        if (it->Use != TAddressUse::Running && it->Since < began && !answering.contains(it.key())) {
             FSkipSaid.remove(it.key());
             it = FAddresses.erase(it);
         } else {
@@ -326,13 +340,17 @@ void TStation::ForgetSilentAddresses(const QList<TUnitAddress>& found)
     }
 }
 
-bool TStation::IsNewUnit(const TUnitAddress& unit)
+bool TStation::IsNewUnit(const TUnitAddress& unit, qint64 began)
 {
     const auto use = FAddresses.constFind(unit.IP);
     if (use == FAddresses.cend())
         return true;
+    // A fresh answer from a scan begun before the unit there ended was sent before its
+    // runner wrote it: it says nothing of the unit there now.
+    if (use->Use != TAddressUse::Running && use->Since >= began)
+        return false;
     QString why;
-    switch (*use) {
+    switch (use->Use) {
     case TAddressUse::Running:
         return false;   // still fresh until its runner writes its number
     case TAddressUse::Written:

@@ -114,6 +114,10 @@ Q_SIGNALS:
 
 private:
     enum class TAddressUse { Running, Written, Failed };
+    struct TAddress {
+        TAddressUse Use = TAddressUse::Running;
+        qint64 Since = 0;   // when its unit ended (the steady clock, ms)
+    };
 
     void Take(const TUnitAddress& unit);
     void StartWaiting();
@@ -126,9 +130,10 @@ private:
     void Tell(const TKeepResult& kept);
     // Returns once every record on its way is kept.
     void DrainRecords();
-    void Discovered(const QList<TUnitAddress>& found);
-    bool IsNewUnit(const TUnitAddress& unit);
-    void ForgetSilentAddresses(const QList<TUnitAddress>& found);
+    // began: when the scan began; answers sent before a unit there ended are no longer true.
+    void Discovered(const QList<TUnitAddress>& found, qint64 began);
+    bool IsNewUnit(const TUnitAddress& unit, qint64 began);
+    void ForgetSilentAddresses(const QList<TUnitAddress>& found, qint64 began);
     // No scan follows; the discovery's thread ends within the link's stop check.
     void EndScans();
     // Every unit taken and not started is dropped, and told.
@@ -143,8 +148,8 @@ private:
     QList<TUnitJob> FWaiting;
     QList<TUnitRunner*> FRunning;
     std::vector<TUnitRecord> FFinished;
-    QHash<QString, TAddressUse> FAddresses;   // Scan: the addresses it gave a unit
-    QSet<QString> FSkipSaid;                  // Scan: addresses whose skip was said
+    QHash<QString, TAddress> FAddresses;   // Scan: the addresses it gave a unit
+    QSet<QString> FSkipSaid;               // Scan: addresses whose skip was said
     int FSucceeded = 0;
     int FFailedCount = 0;
     bool FStarted = false;
