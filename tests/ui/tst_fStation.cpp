@@ -474,6 +474,57 @@ private Q_SLOTS:
         QCOMPARE(lines.size(), 2);
         QVERIFY(lines[1].contains(",1000,"));
     }
+
+    // A static address or a NAD alias is one unit's: a station gives it to every unit it
+    // takes, and they collide on the line. orvel-loader station refuses them; so must the
+    // window, from its main window's inputs or from a recipe, before anything is sent.
+    void aStaticAddressOrAliasForEveryUnitIsRefused_data()
+    {
+        QTest::addColumn<QString>("setting");
+        QTest::addColumn<bool>("fromRecipe");
+        QTest::newRow("static IP, main window") << "ip" << false;
+        QTest::newRow("NAD alias, main window") << "alias" << false;
+        QTest::newRow("static IP, recipe") << "ip" << true;
+        QTest::newRow("NAD alias, recipe") << "alias" << true;
+    }
+
+    void aStaticAddressOrAliasForEveryUnitIsRefused()
+    {
+        QFETCH(QString, setting);
+        QFETCH(bool, fromRecipe);
+        SetInputs();
+        if (setting == QLatin1String("ip")) {
+            Tick("ckSetIPAddress", true);
+            Tick("rbStaticIP", true);
+            Type("edIPAddress", QStringLiteral("127.0.0.77"));
+            Type("edSubnetMask", QStringLiteral("255.0.0.0"));
+            Type("edGateway", QStringLiteral("127.0.0.1"));
+            Type("edDNSServer", QStringLiteral("127.0.0.1"));
+        } else {
+            Tick("ckSetNadAlias", true);
+            Type("edNADAlias", QStringLiteral("12"));
+        }
+        QVERIFY(FWindow->OperationInputs().ParametersValid);
+        if (fromRecipe) {
+            TRecipe recipe;
+            QString error;
+            QVERIFY2(RecipeFromInputs(QStringLiteral("one unit's"), FWindow->OperationInputs(), false, QString(),
+                                      recipe, error),
+                     qPrintable(error));
+            const QString path = FDir.filePath(QStringLiteral("one-unit.json"));
+            QVERIFY2(WriteRecipe(path, recipe, error), qPrintable(error));
+            QVERIFY(FStation->OpenRecipe(path));
+        }
+        // No unit arrives: nothing is sent whatever the outcome.
+        Click("btnStationStart");
+        const bool running = FStation->Running();
+        if (running) {
+            Click("btnStationStop");
+            QTRY_VERIFY_WITH_TIMEOUT(!FStation->Running(), Patience);
+        }
+        QVERIFY2(!running, "the station started with one unit's address or alias for every unit");
+        QVERIFY2(Log().contains(QStringLiteral("every unit")), qPrintable(Log()));
+    }
 };
 
 QTEST_MAIN(TestStationWindow)
