@@ -162,4 +162,29 @@ TEST_F(StationEngine, AnAdapterThatCannotBeBoundEndsTheStationInWords)
     EXPECT_EQ(error, QStringLiteral("can't bind to adapter no such adapter"));
 }
 
+// A discovery's replies come over its whole wait, on the discovery's thread, while the
+// runners finish on theirs: a reply a unit sent as still fresh, just before its runner
+// wrote its number, must not take the unit again once that runner has finished. A short
+// job (a serial number alone) and scans that follow one another (--scan under --wait) show it.
+TEST_F(StationEngine, AFreshReplyFromBeforeTheUnitWasWrittenDoesNotTakeItAgain)
+{
+    StartUnits(6);
+    TStationPlan plan = SendPlan();
+    plan.Job.Inputs.KernelChecked = plan.Job.Inputs.ProgramChecked = false;
+    plan.Job.Images = {};
+    plan.ScanInterval = 100;
+    plan.DiscoveryWait = 200;
+    TStation station(plan);
+    QStringList taken;
+    QObject::connect(&station, &TStation::UnitTaken, [&](const TUnitAddress& unit) { taken.append(unit.IP); });
+    ASSERT_TRUE(station.Scan());
+    QTimer::singleShot(3000, &station, &TStation::Stop);
+    WaitForEnd(station);
+
+    EXPECT_EQ(taken.size(), 6) << taken.join(u' ').toStdString();
+    EXPECT_EQ(station.Succeeded(), 6);
+    EXPECT_EQ(station.Failed(), 0);
+    EXPECT_EQ(Records(plan).size(), 6);
+}
+
 }   // namespace
