@@ -525,6 +525,87 @@ private Q_SLOTS:
         QVERIFY2(!running, "the station started with one unit's address or alias for every unit");
         QVERIFY2(Log().contains(QStringLiteral("every unit")), qPrintable(Log()));
     }
+
+    // The program ends (both windows destroyed) with units under way: their records are kept
+    // as far as they got, and nothing waits for ever.
+    void windowsDestroyedMidRunKeepEveryRecord()
+    {
+        SetInputs();
+        FWindow->show();
+        FStation->show();
+        Click("btnStationStart");
+        QVERIFY(Arrive(20) >= 0);
+        QVERIFY(Arrive(20) >= 0);
+        QTRY_COMPARE_WITH_TIMEOUT(Rows(), 2, Patience);
+        QTRY_VERIFY_WITH_TIMEOUT(Cell(0, TStationUnits::ColProgress) != QString() &&
+                                     Cell(1, TStationUnits::ColProgress) != QString(),
+                                 Patience);
+        FStation = nullptr;
+        FWindow.reset();
+        const QList<QJsonObject> records = Records();
+        QCOMPARE(records.size(), 2);
+        for (const QJsonObject& record : records)
+            QCOMPARE(record.value(QStringLiteral("outcome")).toString(), QStringLiteral("interrupted"));
+    }
+
+    // A recipe that sends nothing and writes nothing is no job, as the main window's inputs
+    // with nothing ticked are none.
+    void aRecipeThatDoesNothingIsRefused()
+    {
+        TRecipe recipe;
+        QString error;
+        QVERIFY2(RecipeFromInputs(QStringLiteral("empty"), TOperationInputs{}, false, QString(), recipe, error),
+                 qPrintable(error));
+        const QString path = FDir.filePath(QStringLiteral("empty.json"));
+        QVERIFY2(WriteRecipe(path, recipe, error), qPrintable(error));
+        QVERIFY(FStation->OpenRecipe(path));
+        Click("btnStationStart");
+        const bool running = FStation->Running();
+        if (running) {
+            Click("btnStationStop");
+            QTRY_VERIFY_WITH_TIMEOUT(!FStation->Running(), Patience);
+        }
+        QVERIFY2(!running, "the station started a job that sends nothing");
+        QVERIFY2(Log().contains(QStringLiteral("nothing to send")), qPrintable(Log()));
+    }
+
+    // A recipe opened in the main window, and the main window's inputs changed after: the
+    // station must not send what the main window no longer shows (here the program the
+    // operator unticked) without a word.
+    void aRecipeOpenedInTheMainWindowAndThenEditedIsNotSentAsSaved()
+    {
+        SetInputs();
+        TRecipe recipe;
+        QString error;
+        QVERIFY2(RecipeFromInputs(QStringLiteral("release 3.1"), FWindow->OperationInputs(), false,
+                                  TRecordStore::DefaultSeries, recipe, error),
+                 qPrintable(error));
+        const QString path = FDir.filePath(QStringLiteral("edited.json"));
+        QVERIFY2(WriteRecipe(path, recipe, error), qPrintable(error));
+        {
+            TRecordStore store;
+            QVERIFY2(store.Open(FStorePath, error) && store.SetNextSerial(TRecordStore::DefaultSeries, 5000, error),
+                     qPrintable(error));
+        }
+        FWindow->OpenRecipeFileName = [&path] { return path; };
+        Click("btnOpenRecipe");   // the main window's
+        QVERIFY2(FErrors.isEmpty(), qPrintable(FErrors.join(u'\n')));
+        Tick("ckPLCProgram", false);
+        QVERIFY(!FWindow->OperationInputs().ProgramChecked);
+
+        Click("btnStationStart");
+        if (!FStation->Running())
+            return;   // refused: the operator learns it in the log
+        QVERIFY(Arrive() >= 0);
+        QTRY_COMPARE_WITH_TIMEOUT(Rows(), 1, Patience);
+        QTRY_VERIFY_WITH_TIMEOUT(AllEnded(), Patience);
+        Click("btnStationStop");
+        QTRY_VERIFY_WITH_TIMEOUT(!FStation->Running(), Patience);
+        const QList<QJsonObject> records = Records();
+        QCOMPARE(records.size(), 1);
+        QVERIFY2(records.front().value(QStringLiteral("programFile")).toString().isEmpty(),
+                 "the program the operator unticked in the main window was sent");
+    }
 };
 
 QTEST_MAIN(TestStationWindow)
