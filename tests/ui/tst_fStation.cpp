@@ -606,6 +606,31 @@ private Q_SLOTS:
         QVERIFY2(records.front().value(QStringLiteral("programFile")).toString().isEmpty(),
                  "the program the operator unticked in the main window was sent");
     }
+
+    // A unit that falls silent mid-send: its row tells the operator why in words, not a bare
+    // "error" (as the message of a send whose unit stopped answering reads).
+    void aUnitThatFallsSilentSaysWhyInWords()
+    {
+        SetInputs();
+        Click("btnStationStart");
+        const int silent = Arrive(5);
+        QVERIFY(silent >= 0);
+        QTRY_COMPARE_WITH_TIMEOUT(Rows(), 1, Patience);
+        QTRY_VERIFY_WITH_TIMEOUT(Cell(0, TStationUnits::ColProgress) != QString(), Patience);
+        TSimFaults silence;
+        silence.DropShare = 1;
+        FSim->SetFaults(silent, silence);
+        QTRY_VERIFY_WITH_TIMEOUT(AllEnded(), Patience);
+        Click("btnStationStop");
+        QTRY_VERIFY_WITH_TIMEOUT(!FStation->Running(), Patience);
+        const QString result = Cell(0, TStationUnits::ColResult);
+        QVERIFY2(result.startsWith(QStringLiteral("failed: ")), qPrintable(result));
+        QVERIFY2(result != QStringLiteral("failed: error"), qPrintable(result));
+        const QList<QJsonObject> records = Records();
+        QCOMPARE(records.size(), 1);
+        QVERIFY2(records.front().value(QStringLiteral("message")).toString() != QStringLiteral("error"),
+                 qPrintable(records.front().value(QStringLiteral("message")).toString()));
+    }
 };
 
 QTEST_MAIN(TestStationWindow)
