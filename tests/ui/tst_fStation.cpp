@@ -22,6 +22,7 @@
 #include <QLineEdit>
 #include <QPlainTextEdit>
 #include <QSettings>
+#include <QSpinBox>
 #include <QStandardPaths>
 #include <QTableView>
 #include <QTemporaryDir>
@@ -630,6 +631,29 @@ private Q_SLOTS:
         QCOMPARE(records.size(), 1);
         QVERIFY2(records.front().value(QStringLiteral("message")).toString() != QStringLiteral("error"),
                  qPrintable(records.front().value(QStringLiteral("message")).toString()));
+    }
+
+    // Many fresh units at once, one at a time, a serial number each and nothing more: a
+    // discovery's reply sent while a unit was still fresh, just before its runner wrote its
+    // number, must not take it again once that runner finished (a second row, red, "serial
+    // number already set", and a failed record for a good unit).
+    void manyQuickUnitsOneAtATimeEachGetOneRow()
+    {
+        Tick("ckSerialNumber", true);
+        Tick("ckAutoincrement", true);
+        Type("edSerialNumber", QStringLiteral("1000"));
+        Find<QSpinBox>("spParallel")->setValue(1);
+        constexpr int Units = 40;
+        for (int unit = 0; unit < Units; ++unit)
+            QVERIFY(Arrive(20) >= 0);
+        Click("btnStationStart");
+        QVERIFY2(FStation->Running(), qPrintable(Log()));
+        QTRY_VERIFY_WITH_TIMEOUT(Rows() >= Units && AllEnded(), Patience);
+        QTest::qWait(2500);   // two more scans
+        Click("btnStationStop");
+        QTRY_VERIFY_WITH_TIMEOUT(!FStation->Running(), Patience);
+        QCOMPARE(Column(TStationUnits::ColResult), QStringList(Units, QStringLiteral("ok")));
+        QCOMPARE(Records().size(), Units);
     }
 };
 
