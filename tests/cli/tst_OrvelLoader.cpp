@@ -1003,6 +1003,22 @@ TEST_F(OrvelLoader, CommandLineOverridesSingleFieldsOfARecipe)
         << parsed.Text.toStdString();
 }
 
+// records --recipe NAME answers "which units got release X": a unit whose kernel the command
+// line replaced did not get that release, and its record must not say it came from the recipe
+// as it is (records --recipe would list it among the release's units).
+TEST_F(OrvelLoader, ARecipeWhoseFileTheCommandLineReplacedIsNotRecordedAsTheRecipe)
+{
+    const QString kernel = WriteFile(QStringLiteral("kr.bin"), SampleKernel(3, 16 * 1024));
+    const QString recipe = SaveRecipe(QStringLiteral("r.recipe"), kernel, Program, QString());
+    const TParsedCommandLine parsed = ParseLoaderCommandLine({QStringLiteral("send"), QStringLiteral("--adapter"),
+                                                              QStringLiteral("lo"), QStringLiteral("--recipe"), recipe,
+                                                              QStringLiteral("--kernel"), Kernel,
+                                                              QStringLiteral("--no-serial"), QStringLiteral("42")},
+                                                             {});
+    ASSERT_FALSE(parsed.Done()) << parsed.Text.toStdString();
+    EXPECT_NE(parsed.Options.Recipe, QStringLiteral("release 3.1"));
+}
+
 // A station run by a recipe: every record names the recipe and the SHA-256 of each file as
 // read, and records --recipe lists exactly its units, not the one sent without it.
 TEST_F(OrvelLoader, StationWithARecipeRecordsItsUnitsAndRecordsFindsThem)

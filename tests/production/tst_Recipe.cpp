@@ -174,6 +174,11 @@ INSTANTIATE_TEST_SUITE_P(
         TBadRecipe{"other_format", R"({"format": "orvel-job", "version": 1, "name": "r"})", "not a recipe"},
         TBadRecipe{"newer_version", R"({"format": "orvel-recipe", "version": 2, "name": "r", "colour": 1})",
                    "made by a newer OrvelBinLoader"},
+        // A version past what an int holds is still a newer recipe's, not "not a whole number".
+        TBadRecipe{"version_2_pow_63", R"({"format": "orvel-recipe", "version": 9223372036854775808, "name": "r"})",
+                   "newer OrvelBinLoader"},
+        TBadRecipe{"version_2_pow_31", R"({"format": "orvel-recipe", "version": 2147483648, "name": "r"})",
+                   "newer OrvelBinLoader"},
         TBadRecipe{"version_as_text", R"({"format": "orvel-recipe", "version": "1", "name": "r"})",
                    "version: a whole number"},
         TBadRecipe{"version_fraction", R"({"format": "orvel-recipe", "version": 1.5, "name": "r"})",
@@ -195,6 +200,11 @@ INSTANTIATE_TEST_SUITE_P(
                    "name: longer than 200 characters"},
         TBadRecipe{"name_on_two_lines", R"({"format": "orvel-recipe", "version": 1, "name": "a\nb"})",
                    "name: holds control characters"},
+        // A line separator or a bidirectional override breaks the one line every listing shows.
+        TBadRecipe{"name_with_line_separator", R"({"format": "orvel-recipe", "version": 1, "name": "a\u2028b"})",
+                   "name: holds"},
+        TBadRecipe{"name_with_direction_override", R"({"format": "orvel-recipe", "version": 1, "name": "a\u202eb"})",
+                   "name: holds"},
         TBadRecipe{"kernel_not_object", RecipeText(R"(, "program": "/p.bin")"), "program: an object or null expected"},
         TBadRecipe{"sha256_short", RecipeText(R"(, "program": {"file": "/p.bin", "sha256": "abc"})"),
                    "program.sha256: not 64 hexadecimal digits"},

@@ -22,6 +22,7 @@
 #include <QLineEdit>
 #include <QPlainTextEdit>
 #include <QSettings>
+#include <QSpinBox>
 #include <QStandardPaths>
 #include <QTableView>
 #include <QTemporaryDir>
@@ -511,6 +512,186 @@ private Q_SLOTS:
         const QList<QByteArray> lines = file.readAll().trimmed().split('\n');
         QCOMPARE(lines.size(), 2);
         QVERIFY(lines[1].contains(",1000,"));
+    }
+
+    // A static address or a NAD alias is one unit's: a station gives it to every unit it
+    // takes, and they collide on the line. orvel-loader station refuses them; so must the
+    // window, from its main window's inputs or from a recipe, before anything is sent.
+    void aStaticAddressOrAliasForEveryUnitIsRefused_data()
+    {
+        QTest::addColumn<QString>("setting");
+        QTest::addColumn<bool>("fromRecipe");
+        QTest::newRow("static IP, main window") << "ip" << false;
+        QTest::newRow("NAD alias, main window") << "alias" << false;
+        QTest::newRow("static IP, recipe") << "ip" << true;
+        QTest::newRow("NAD alias, recipe") << "alias" << true;
+    }
+
+    void aStaticAddressOrAliasForEveryUnitIsRefused()
+    {
+        QFETCH(QString, setting);
+        QFETCH(bool, fromRecipe);
+        SetInputs();
+        if (setting == QLatin1String("ip")) {
+            Tick("ckSetIPAddress", true);
+            Tick("rbStaticIP", true);
+            Type("edIPAddress", QStringLiteral("127.0.0.77"));
+            Type("edSubnetMask", QStringLiteral("255.0.0.0"));
+            Type("edGateway", QStringLiteral("127.0.0.1"));
+            Type("edDNSServer", QStringLiteral("127.0.0.1"));
+        } else {
+            Tick("ckSetNadAlias", true);
+            Type("edNADAlias", QStringLiteral("12"));
+        }
+        QVERIFY(FWindow->OperationInputs().ParametersValid);
+        if (fromRecipe) {
+            TRecipe recipe;
+            QString error;
+            QVERIFY2(RecipeFromInputs(QStringLiteral("one unit's"), FWindow->OperationInputs(), false, QString(),
+                                      recipe, error),
+                     qPrintable(error));
+            const QString path = FDir.filePath(QStringLiteral("one-unit.json"));
+            QVERIFY2(WriteRecipe(path, recipe, error), qPrintable(error));
+            QVERIFY(FStation->OpenRecipe(path));
+        }
+        // No unit arrives: nothing is sent whatever the outcome.
+        Click("btnStationStart");
+        const bool running = FStation->Running();
+        if (running) {
+            Click("btnStationStop");
+            QTRY_VERIFY_WITH_TIMEOUT(!FStation->Running(), Patience);
+        }
+        QVERIFY2(!running, "the station started with one unit's address or alias for every unit");
+        QVERIFY2(Log().contains(QStringLiteral("every unit")), qPrintable(Log()));
+    }
+
+    // The program ends (both windows destroyed) with units under way: their records are kept
+    // as far as they got, and nothing waits for ever.
+    void windowsDestroyedMidRunKeepEveryRecord()
+    {
+        SetInputs();
+        FWindow->show();
+        FStation->show();
+        Click("btnStationStart");
+        QVERIFY(Arrive(20) >= 0);
+        QVERIFY(Arrive(20) >= 0);
+        QTRY_COMPARE_WITH_TIMEOUT(Rows(), 2, Patience);
+        QTRY_VERIFY_WITH_TIMEOUT(Cell(0, TStationUnits::ColProgress) != QString() &&
+                                     Cell(1, TStationUnits::ColProgress) != QString(),
+                                 Patience);
+        FStation = nullptr;
+        FWindow.reset();
+        const QList<QJsonObject> records = Records();
+        QCOMPARE(records.size(), 2);
+        for (const QJsonObject& record : records)
+            QCOMPARE(record.value(QStringLiteral("outcome")).toString(), QStringLiteral("interrupted"));
+    }
+
+    // A recipe that sends nothing and writes nothing is no job, as the main window's inputs
+    // with nothing ticked are none.
+    void aRecipeThatDoesNothingIsRefused()
+    {
+        TRecipe recipe;
+        QString error;
+        QVERIFY2(RecipeFromInputs(QStringLiteral("empty"), TOperationInputs{}, false, QString(), recipe, error),
+                 qPrintable(error));
+        const QString path = FDir.filePath(QStringLiteral("empty.json"));
+        QVERIFY2(WriteRecipe(path, recipe, error), qPrintable(error));
+        QVERIFY(FStation->OpenRecipe(path));
+        Click("btnStationStart");
+        const bool running = FStation->Running();
+        if (running) {
+            Click("btnStationStop");
+            QTRY_VERIFY_WITH_TIMEOUT(!FStation->Running(), Patience);
+        }
+        QVERIFY2(!running, "the station started a job that sends nothing");
+        QVERIFY2(Log().contains(QStringLiteral("nothing to send")), qPrintable(Log()));
+    }
+
+    // A recipe opened in the main window, and the main window's inputs changed after: the
+    // station must not send what the main window no longer shows (here the program the
+    // operator unticked) without a word.
+    void aRecipeOpenedInTheMainWindowAndThenEditedIsNotSentAsSaved()
+    {
+        SetInputs();
+        TRecipe recipe;
+        QString error;
+        QVERIFY2(RecipeFromInputs(QStringLiteral("release 3.1"), FWindow->OperationInputs(), false,
+                                  TRecordStore::DefaultSeries, recipe, error),
+                 qPrintable(error));
+        const QString path = FDir.filePath(QStringLiteral("edited.json"));
+        QVERIFY2(WriteRecipe(path, recipe, error), qPrintable(error));
+        {
+            TRecordStore store;
+            QVERIFY2(store.Open(FStorePath, error) && store.SetNextSerial(TRecordStore::DefaultSeries, 5000, error),
+                     qPrintable(error));
+        }
+        FWindow->OpenRecipeFileName = [&path] { return path; };
+        Click("btnOpenRecipe");   // the main window's
+        QVERIFY2(FErrors.isEmpty(), qPrintable(FErrors.join(u'\n')));
+        Tick("ckPLCProgram", false);
+        QVERIFY(!FWindow->OperationInputs().ProgramChecked);
+
+        Click("btnStationStart");
+        if (!FStation->Running())
+            return;   // refused: the operator learns it in the log
+        QVERIFY(Arrive() >= 0);
+        QTRY_COMPARE_WITH_TIMEOUT(Rows(), 1, Patience);
+        QTRY_VERIFY_WITH_TIMEOUT(AllEnded(), Patience);
+        Click("btnStationStop");
+        QTRY_VERIFY_WITH_TIMEOUT(!FStation->Running(), Patience);
+        const QList<QJsonObject> records = Records();
+        QCOMPARE(records.size(), 1);
+        QVERIFY2(records.front().value(QStringLiteral("programFile")).toString().isEmpty(),
+                 "the program the operator unticked in the main window was sent");
+    }
+
+    // A unit that falls silent mid-send: its row tells the operator why in words, not a bare
+    // "error" (as the message of a send whose unit stopped answering reads).
+    void aUnitThatFallsSilentSaysWhyInWords()
+    {
+        SetInputs();
+        Click("btnStationStart");
+        const int silent = Arrive(5);
+        QVERIFY(silent >= 0);
+        QTRY_COMPARE_WITH_TIMEOUT(Rows(), 1, Patience);
+        QTRY_VERIFY_WITH_TIMEOUT(Cell(0, TStationUnits::ColProgress) != QString(), Patience);
+        TSimFaults silence;
+        silence.DropShare = 1;
+        FSim->SetFaults(silent, silence);
+        QTRY_VERIFY_WITH_TIMEOUT(AllEnded(), Patience);
+        Click("btnStationStop");
+        QTRY_VERIFY_WITH_TIMEOUT(!FStation->Running(), Patience);
+        const QString result = Cell(0, TStationUnits::ColResult);
+        QVERIFY2(result.startsWith(QStringLiteral("failed: ")), qPrintable(result));
+        QVERIFY2(result != QStringLiteral("failed: error"), qPrintable(result));
+        const QList<QJsonObject> records = Records();
+        QCOMPARE(records.size(), 1);
+        QVERIFY2(records.front().value(QStringLiteral("message")).toString() != QStringLiteral("error"),
+                 qPrintable(records.front().value(QStringLiteral("message")).toString()));
+    }
+
+    // Many fresh units at once, one at a time, a serial number each and nothing more: a
+    // discovery's reply sent while a unit was still fresh, just before its runner wrote its
+    // number, must not take it again once that runner finished (a second row, red, "serial
+    // number already set", and a failed record for a good unit).
+    void manyQuickUnitsOneAtATimeEachGetOneRow()
+    {
+        Tick("ckSerialNumber", true);
+        Tick("ckAutoincrement", true);
+        Type("edSerialNumber", QStringLiteral("1000"));
+        Find<QSpinBox>("spParallel")->setValue(1);
+        constexpr int Units = 40;
+        for (int unit = 0; unit < Units; ++unit)
+            QVERIFY(Arrive(20) >= 0);
+        Click("btnStationStart");
+        QVERIFY2(FStation->Running(), qPrintable(Log()));
+        QTRY_VERIFY_WITH_TIMEOUT(Rows() >= Units && AllEnded(), Patience);
+        QTest::qWait(2500);   // two more scans
+        Click("btnStationStop");
+        QTRY_VERIFY_WITH_TIMEOUT(!FStation->Running(), Patience);
+        QCOMPARE(Column(TStationUnits::ColResult), QStringList(Units, QStringLiteral("ok")));
+        QCOMPARE(Records().size(), Units);
     }
 };
 
