@@ -477,11 +477,10 @@ bool LoadRecipeFiles(const TRecipe& recipe, TLoadedImages& images, QString& erro
     return true;
 }
 
-bool SentTheRecipesFiles(const TRecipe& recipe, const TUnitRecord& record)
+bool FilesAsPinned(const TRecipe& recipe, const QString& kernelSha256, const QString& programSha256)
 {
-    const auto sentAsPinned = [](const std::optional<TRecipeFile>& pinned, const QString& sent) {
-        return pinned ? sent == pinned->Sha256 : sent.isEmpty();
+    const auto asPinned = [](const std::optional<TRecipeFile>& pinned, const QString& sha256) {
+        return pinned ? sha256 == pinned->Sha256 : sha256.isEmpty();
     };
-    return sentAsPinned(recipe.Kernel, record.KernelSourceSha256) &&
-           sentAsPinned(recipe.Program, record.ProgramSourceSha256);
+    return asPinned(recipe.Kernel, kernelSha256) && asPinned(recipe.Program, programSha256);
 }

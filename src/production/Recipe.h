@@ -19,7 +19,6 @@
 #pragma once
 
 #include "LoaderSession.h"
-#include "UnitRecord.h"
 
 #include <QString>
 
@@ -57,6 +56,6 @@ void ApplyRecipe(const TRecipe& recipe, TOperationInputs& inputs);
 // is touched: "kernel file changed since the recipe was saved" (with the file's name), a
 // missing or invalid file, each in words. The bytes checked are the bytes loaded.
 bool LoadRecipeFiles(const TRecipe& recipe, TLoadedImages& images, QString& error);
-// Whether a unit's send wrote the recipe's files as pinned: each file the recipe has, sent
-// with the recipe's hash, and no file the recipe has not.
-bool SentTheRecipesFiles(const TRecipe& recipe, const TUnitRecord& record);
+// Whether files of these source hashes (empty: none) are the recipe's as pinned: each file
+// the recipe has, with the recipe's hash, and no file the recipe has not.
+bool FilesAsPinned(const TRecipe& recipe, const QString& kernelSha256, const QString& programSha256);

@@ -646,9 +646,10 @@ void TfmMain::btnOpenRecipeClick()
     ApplyRecipe(recipe, inputs);
     ShowInputs(inputs);
     VerifyAfterSend = recipe.VerifyAfterSend;
+    Station().ShowVerifyAfterSend();
+    // The controls show the recipe, and the operator may change them: a station pins a
+    // recipe only when opened in the station window.
     FOpenedRecipe = recipe;
-    // The station pins the recipe's files: it refuses them once they have changed.
-    Station().UseRecipe(recipe);
     AddMessage(QStringLiteral("recipe \"") + recipe.Name + QStringLiteral("\" opened from ") + path);
 }
 
@@ -753,7 +754,7 @@ TSessionJob TfmMain::SendJob()
     TSessionJob job{TUnitOperation::Send, OperationInputs(), {}, {}};
     job.KeepRecord = [records = FRecords, recipe = FOpenedRecipe](const TUnitRecord& record, TOperationHost& host) {
         TUnitRecord kept = record;
-        if (recipe && SentTheRecipesFiles(*recipe, record))
+        if (recipe && FilesAsPinned(*recipe, record.KernelSourceSha256, record.ProgramSourceSha256))
             kept.Recipe = recipe->Name;
         records->Keep(kept, host);
     };

@@ -100,6 +100,9 @@ public:
     bool SetStationRunning(bool running);
     // The station window, made at its first use.
     TfmStation& Station();
+    // The recipe opened here last, if any: a send of its files as pinned (the window's own,
+    // or a station's of the window's inputs) names it in the records.
+    const std::optional<TRecipe>& OpenedRecipe() const { return FOpenedRecipe; }
 
     void LoadSettings();
     void SaveSettings();
@@ -230,7 +233,6 @@ private:
     bool FOperationEnded = false;     // and the operation itself has ended: only its Connect is left
     bool FCloseWhenDone = false;      // the operator closed the window while it was busy
     bool FStationRunning = false;
-    // The recipe opened here last: the record of a send of its files as pinned names it.
     std::optional<TRecipe> FOpenedRecipe;
     TFileState FKernelFile = TFileState::NotLoaded;   // as the runner last reported them
     TFileState FProgramFile = TFileState::NotLoaded;

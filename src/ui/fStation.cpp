@@ -117,7 +117,7 @@ TfmStation::TfmStation(TfmMain* main, QWidget* parent)
     connect(ui->btnRecordsRefresh, &QPushButton::clicked, this, &TfmStation::RefreshRecords);
     connect(ui->btnRecordsExport, &QPushButton::clicked, this, &TfmStation::ExportRecords);
     // Verify after send belongs to the job, as a recipe holds it: the main window keeps it.
-    ui->ckVerifyAfterSend->setChecked(FMain->VerifyAfterSend);
+    ShowVerifyAfterSend();
     connect(ui->ckVerifyAfterSend, &QCheckBox::toggled, this, [this](bool on) { FMain->VerifyAfterSend = on; });
 
     FRecordsRefresh.setSingleShot(true);
@@ -164,6 +164,11 @@ void TfmStation::UseRecipe(const TRecipe& recipe)
     ui->ckVerifyAfterSend->setChecked(recipe.VerifyAfterSend);
 }
 
+void TfmStation::ShowVerifyAfterSend()
+{
+    ui->ckVerifyAfterSend->setChecked(FMain->VerifyAfterSend);
+}
+
 void TfmStation::CloseRecipe()
 {
     FRecipe.reset();
@@ -192,24 +197,32 @@ bool TfmStation::MakePlan(TStationPlan& plan, std::shared_ptr<TSerialCounter>& n
         inputs.ParametersValid = true;   // checked as the recipe was read
         job.Recipe = FRecipe->Name;
         plan.Series = FRecipe->Series;
-        return OnlySettingsForMany(inputs, error) && LoadRecipeFiles(*FRecipe, job.Images, error);
-    }
-    if (!inputs.ParametersValid) {
+    } else if (!inputs.ParametersValid) {
         error = QStringLiteral("the unit settings in the main window are not valid");
         return false;
     }
     if (!inputs.KernelChecked && !inputs.ProgramChecked && !inputs.SerialNumberChecked && !inputs.SetNadAlias &&
         !inputs.SetHardwareModel && !inputs.SetIEXBaudRate && !inputs.SetIPAddress) {
-        error = QStringLiteral("nothing to send: tick a kernel, a program, the serial number or a unit setting in the "
-                               "main window");
+        error = FRecipe
+                    ? QStringLiteral("nothing to send: the recipe has no file, no unit setting and no serial number "
+                                     "series")
+                    : QStringLiteral("nothing to send: tick a kernel, a program, the serial number or a unit "
+                                     "setting in the main window");
         return false;
     }
     if (!OnlySettingsForMany(inputs, error))
         return false;
+    if (FRecipe)
+        return LoadRecipeFiles(*FRecipe, job.Images, error);
     if (inputs.KernelChecked && !LoadKernelFile(inputs.KernelPath, job.Images, error))
         return false;
     if (inputs.ProgramChecked && !LoadProgramFile(inputs.ProgramPath, job.Images, error))
         return false;
+    // The recipe opened in the main window names the units while its files are sent as
+    // pinned: the main window's inputs may have been changed since.
+    const std::optional<TRecipe>& opened = FMain->OpenedRecipe();
+    if (opened && FilesAsPinned(*opened, job.Images.KernelSourceSha256, job.Images.ProgramSourceSha256))
+        job.Recipe = opened->Name;
     if (inputs.SerialNumberChecked) {
         // Every unit gets a number of its own.
         if (!inputs.Autoincrement) {

@@ -59,6 +59,9 @@ public:
     void CloseRecipe();
     const std::optional<TRecipe>& Recipe() const { return FRecipe; }
 
+    // The main window's Verify after send, which a recipe opened there sets.
+    void ShowVerifyAfterSend();
+
     TStationUnits& Units() const { return *FUnits; }
     void RefreshRecords();
 
