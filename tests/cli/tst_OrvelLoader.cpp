@@ -15,6 +15,7 @@
 #include <QCoreApplication>
 #include <QCryptographicHash>
 #include <QDir>
+#include <QElapsedTimer>
 #include <QEventLoop>
 #include <QFile>
 #include <QJsonDocument>
@@ -496,6 +497,54 @@ TEST_F(OrvelLoader, SecondSignalEndsTheRunAtOnceWithARecordForEveryUnit)
     const TRun records = Run({QStringLiteral("records"), QStringLiteral("--json")});
     ASSERT_EQ(records.Json.size(), 1) << records.Out.toStdString() << records.Err.toStdString();
     EXPECT_EQ(records.Json[0].value(QStringLiteral("outcome")).toString(), QStringLiteral("interrupted"));
+}
+
+// A second signal while a finished unit's record waits for a store another program holds:
+// the run ends once the record is kept, and says where it went (here: waiting on this
+// machine), as a single signal's run does.
+TEST_F(OrvelLoader, SecondSignalTellsWhereARecordOnItsWayWent)
+{
+    StartUnits(1);
+    const QString store = Dir.filePath(QStringLiteral("records.sqlite"));
+    ASSERT_EQ(Run({QStringLiteral("records"), QStringLiteral("--records"), store}).ExitCode, ExitOk);
+    QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), QStringLiteral("holder2"));
+    db.setDatabaseName(store);
+    ASSERT_TRUE(db.open());
+    TRun run;
+    {
+        QSqlQuery lock(db);
+        ASSERT_TRUE(lock.exec(QStringLiteral("BEGIN IMMEDIATE")));
+        QElapsedTimer sent;
+        int signals = 0;
+        Tick = [this, &sent, &signals](QProcess& process) {
+            // The first signal once the unit is written and its runner has ended.
+            if (!sent.isValid() && Sim.Controller(0).HoldsValidKernel())
+                sent.start();
+            if (signals == 0 && sent.isValid() && sent.elapsed() > 500) {
+                ++signals;
+                ::kill(pid_t(process.processId()), SIGINT);
+            }
+        };
+        run = Run({QStringLiteral("send"), QStringLiteral("--fresh"), QStringLiteral("--no-serial"),
+                   QStringLiteral("--kernel"), Kernel, QStringLiteral("--records"), store, QStringLiteral("--json"),
+                   QStringLiteral("--log"), Dir.filePath(QStringLiteral("p.log"))},
+                  [&signals](QProcess& process, const QString& line) {
+                      if (signals == 1 && line.contains(QLatin1String("interrupted: "))) {
+                          ++signals;
+                          ::kill(pid_t(process.processId()), SIGINT);
+                      }
+                  });
+        Tick = {};
+        EXPECT_EQ(signals, 2) << run.Out.toStdString();
+        lock.exec(QStringLiteral("ROLLBACK"));
+    }
+    db.close();
+    db = QSqlDatabase();
+    QSqlDatabase::removeDatabase(QStringLiteral("holder2"));
+    EXPECT_TRUE(run.Out.contains(QLatin1String("until the store takes it"))) << run.Out.toStdString();
+    EXPECT_TRUE(run.Out.contains(QLatin1String("records kept as far as they got: 1"))) << run.Out.toStdString();
+    const TRun records = Run({QStringLiteral("records"), QStringLiteral("--records"), store, QStringLiteral("--json")});
+    EXPECT_EQ(records.Json.size(), 1) << records.Out.toStdString() << records.Err.toStdString();
 }
 
 // A closed pipe (| head) loses the output, not the run: every unit is written and recorded.
