@@ -613,6 +613,42 @@ private Q_SLOTS:
                  "the program the operator unticked in the main window was sent");
     }
 
+    // A recipe opened in the main window, the operator changing nothing, and its kernel file
+    // changed on disk after: a Start refuses it in words before any unit is touched, as it
+    // does for the recipe opened in the station window.
+    void aRecipeOpenedInTheMainWindowWhoseFileChangedIsRefused()
+    {
+        SetInputs();
+        const QByteArray original = SampleKernel(3);
+        const QString kernelPath = WriteFile(QStringLiteral("main-recipe-kernel.bin"), original);
+        Type("leKernelBinary", kernelPath);
+        TRecipe recipe;
+        QString error;
+        QVERIFY2(RecipeFromInputs(QStringLiteral("release 3.1"), FWindow->OperationInputs(), false, QString(), recipe,
+                                  error),
+                 qPrintable(error));
+        const QString path = FDir.filePath(QStringLiteral("main-changed.json"));
+        QVERIFY2(WriteRecipe(path, recipe, error), qPrintable(error));
+        FWindow->OpenRecipeFileName = [&path] { return path; };
+        Click("btnOpenRecipe");   // the main window's
+        QVERIFY2(FErrors.isEmpty(), qPrintable(FErrors.join(u'\n')));
+        QByteArray changed = original;
+        changed[changed.size() - 1] = char(changed.back() ^ 0x5A);
+        WriteFile(QStringLiteral("main-recipe-kernel.bin"), changed);
+
+        const int unit = Arrive();
+        Click("btnStationStart");
+        QTest::qWait(1500);   // a discovery would have gone out by now
+        const bool started = FStation->Running();
+        if (started) {
+            Click("btnStationStop");
+            QTRY_VERIFY_WITH_TIMEOUT(!FStation->Running(), Patience);
+        }
+        QVERIFY2(!started && Log().contains(QStringLiteral("kernel file changed since the recipe was saved")),
+                 qPrintable(Log()));
+        QVERIFY(FSim->Unit(unit)->ReceivedFrames().isEmpty());
+    }
+
     // A unit that falls silent mid-send: its row tells the operator why in words, not a bare
     // "error" (as the message of a send whose unit stopped answering reads).
     void aUnitThatFallsSilentSaysWhyInWords()
