@@ -649,6 +649,48 @@ private Q_SLOTS:
         QVERIFY(FSim->Unit(unit)->ReceivedFrames().isEmpty());
     }
 
+    // A recipe opened in the main window, a setting changed, and the inputs saved as a recipe
+    // of their own: the units then sent got the saved recipe's settings, so their records must
+    // not count them among the opened recipe's.
+    void aRecipeSavedAfterAnotherWasOpenedIsNotRecordedAsTheOpenedOne()
+    {
+        SetInputs();
+        Tick("ckSetIEXBaudRate", true);
+        Find<QComboBox>("cbIEXBaudRate")->setCurrentIndex(1);
+        TRecipe recipe;
+        QString error;
+        QVERIFY2(RecipeFromInputs(QStringLiteral("release 3.1"), FWindow->OperationInputs(), false, QString(), recipe,
+                                  error),
+                 qPrintable(error));
+        const QString opened = FDir.filePath(QStringLiteral("release-3.1.json"));
+        QVERIFY2(WriteRecipe(opened, recipe, error), qPrintable(error));
+        FWindow->OpenRecipeFileName = [&opened] { return opened; };
+        Click("btnOpenRecipe");   // the main window's
+        Find<QComboBox>("cbIEXBaudRate")->setCurrentIndex(2);
+        const QString saved = FDir.filePath(QStringLiteral("release-3.2.json"));
+        FWindow->AskRecipeName = [](QString& name, QString& series) {
+            name = QStringLiteral("release 3.2");
+            series = QString();
+            return true;
+        };
+        FWindow->SaveRecipeFileName = [&saved](const QString&) { return saved; };
+        Click("btnSaveRecipe");
+        QVERIFY2(FErrors.isEmpty(), qPrintable(FErrors.join(u'\n')));
+
+        Click("btnStationStart");
+        QVERIFY2(FStation->Running(), qPrintable(Log()));
+        QVERIFY(Arrive() >= 0);
+        QTRY_COMPARE_WITH_TIMEOUT(Rows(), 1, Patience);
+        QTRY_VERIFY_WITH_TIMEOUT(AllEnded(), Patience);
+        Click("btnStationStop");
+        QTRY_VERIFY_WITH_TIMEOUT(!FStation->Running(), Patience);
+        const QList<QJsonObject> records = Records();
+        QCOMPARE(records.size(), 1);
+        QCOMPARE(records.front().value(QStringLiteral("outcome")).toString(), QStringLiteral("ok"));
+        QVERIFY2(records.front().value(QStringLiteral("recipe")).toString() != QStringLiteral("release 3.1"),
+                 "a unit sent with release 3.2's baud rate is recorded as release 3.1's");
+    }
+
     // A unit that falls silent mid-send: its row tells the operator why in words, not a bare
     // "error" (as the message of a send whose unit stopped answering reads).
     void aUnitThatFallsSilentSaysWhyInWords()
