@@ -205,6 +205,11 @@ INSTANTIATE_TEST_SUITE_P(
                    "name: holds"},
         TBadRecipe{"name_with_direction_override", R"({"format": "orvel-recipe", "version": 1, "name": "a\u202eb"})",
                    "name: holds"},
+        // A name of blanks alone shows as no name in every listing: its units look unnamed.
+        TBadRecipe{"name_of_blanks", R"({"format": "orvel-recipe", "version": 1, "name": "   "})", "name: "},
+        TBadRecipe{"name_of_no_break_spaces", R"({"format": "orvel-recipe", "version": 1, "name": "\u00a0\u3000"})",
+                   "name: "},
+        TBadRecipe{"series_of_blanks", RecipeText(R"(, "serials": {"series": "  "})"), "serials.series: "},
         TBadRecipe{"kernel_not_object", RecipeText(R"(, "program": "/p.bin")"), "program: an object or null expected"},
         TBadRecipe{"sha256_short", RecipeText(R"(, "program": {"file": "/p.bin", "sha256": "abc"})"),
                    "program.sha256: not 64 hexadecimal digits"},
