@@ -200,8 +200,11 @@ int TStation::KeepRecordsNow()
 {
     // Runners that ended already bring their own records, waiting in the queue.
     QCoreApplication::sendPostedEvents(this, QEvent::MetaCall);
+    // Records on their way are kept; what became of each is told (and a record kept nowhere
+    // counted) before the process ends.
+    int kept = FKeeping;
     DrainRecords();
-    int kept = 0;
+    QCoreApplication::sendPostedEvents(this, QEvent::MetaCall);
     if (FPlan.Records) {
         for (const TUnitRunner* runner : std::as_const(FRunning)) {
             Tell(KeepNow(runner->Snapshot()));
@@ -314,7 +317,8 @@ void TStation::Discovered(const QList<TUnitAddress>& found, qint64 began)
     for (const TUnitAddress& unit : found) {
         if (unit.Nad != -1 || !IsNewUnit(unit, began))
             continue;
-        if (FPlan.Units > 0 && FSucceeded + InProgress() >= FPlan.Units)
+        // A unit whose record is on its way is counted among the succeeded already.
+        if (FPlan.Units > 0 && FSucceeded + FRunning.size() + FWaiting.size() >= FPlan.Units)
             break;
         FAddresses[unit.IP] = TAddress{TAddressUse::Running, 0};
         FSkipSaid.remove(unit.IP);
