@@ -118,8 +118,10 @@ public:
     // A name on one line, as every listing shows it.
     void Name(const QString& field, const QString& name)
     {
-        if (name.isEmpty())
-            Fail(field + QStringLiteral(": empty"));
+        if (name.trimmed().isEmpty())
+            Fail(field + QStringLiteral(": empty or blanks alone"));
+        else if (name.trimmed() != name)
+            Fail(field + QStringLiteral(": begins or ends with a blank"));
         else if (name.size() > MaxNameLength)
             Fail(field + QStringLiteral(": longer than %1 characters").arg(MaxNameLength));
         else if (std::any_of(name.cbegin(), name.cend(), IsLineBreaking))
@@ -483,4 +485,23 @@ bool FilesAsPinned(const TRecipe& recipe, const QString& kernelSha256, const QSt
         return pinned ? sha256 == pinned->Sha256 : sha256.isEmpty();
     };
     return asPinned(recipe.Kernel, kernelSha256) && asPinned(recipe.Program, programSha256);
+}
+
+bool InputsAreTheRecipe(const TRecipe& recipe, const TOperationInputs& inputs, bool verifyAfterSend)
+{
+    TRecipe now = recipe;
+    now.Settings = {};
+    CopySettings(inputs, now.Settings);
+    now.VerifyAfterSend = verifyAfterSend;
+    // A file at the recipe's path stands for the recipe's, whose bytes LoadRecipeFiles checks.
+    const auto file = [](bool checked, const QString& path,
+                         const std::optional<TRecipeFile>& pinned) -> std::optional<TRecipeFile> {
+        if (!checked)
+            return std::nullopt;
+        const QString absolute = QFileInfo(path).absoluteFilePath();
+        return TRecipeFile{absolute, pinned && pinned->Path == absolute ? pinned->Sha256 : QString()};
+    };
+    now.Kernel = file(inputs.KernelChecked, inputs.KernelPath, recipe.Kernel);
+    now.Program = file(inputs.ProgramChecked, inputs.ProgramPath, recipe.Program);
+    return RecipeJson(now) == RecipeJson(recipe);
 }

@@ -56,6 +56,9 @@ void ApplyRecipe(const TRecipe& recipe, TOperationInputs& inputs);
 // is touched: "kernel file changed since the recipe was saved" (with the file's name), a
 // missing or invalid file, each in words. The bytes checked are the bytes loaded.
 bool LoadRecipeFiles(const TRecipe& recipe, TLoadedImages& images, QString& error);
+// Whether the inputs are the recipe's: its files at its paths, ticked as in the recipe, and
+// every setting as it holds them (its name and series aside).
+bool InputsAreTheRecipe(const TRecipe& recipe, const TOperationInputs& inputs, bool verifyAfterSend);
 // Whether files of these source hashes (empty: none) are the recipe's as pinned: each file
 // the recipe has, with the recipe's hash, and no file the recipe has not.
 bool FilesAsPinned(const TRecipe& recipe, const QString& kernelSha256, const QString& programSha256);

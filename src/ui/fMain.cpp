@@ -628,6 +628,7 @@ void TfmMain::btnSaveRecipeClick()
         ErrorMessage(error);
         return;
     }
+    FOpenedRecipe = recipe;
     AddMessage(QStringLiteral("recipe \"") + name + QStringLiteral("\" saved to ") + path);
 }
 
@@ -752,7 +753,12 @@ void TfmMain::acSendExecute()
 TSessionJob TfmMain::SendJob()
 {
     TSessionJob job{TUnitOperation::Send, OperationInputs(), {}, {}};
-    job.KeepRecord = [records = FRecords, recipe = FOpenedRecipe](const TUnitRecord& record, TOperationHost& host) {
+    // The controls still show the recipe opened or saved here: its name goes on the record
+    // when the files sent are its own as pinned.
+    std::optional<TRecipe> recipe = FOpenedRecipe;
+    if (recipe && !InputsAreTheRecipe(*recipe, job.Inputs, recipe->VerifyAfterSend))
+        recipe.reset();
+    job.KeepRecord = [records = FRecords, recipe](const TUnitRecord& record, TOperationHost& host) {
         TUnitRecord kept = record;
         if (recipe && FilesAsPinned(*recipe, record.KernelSourceSha256, record.ProgramSourceSha256))
             kept.Recipe = recipe->Name;

@@ -100,8 +100,8 @@ public:
     bool SetStationRunning(bool running);
     // The station window, made at its first use.
     TfmStation& Station();
-    // The recipe opened here last, if any: a send of its files as pinned (the window's own,
-    // or a station's of the window's inputs) names it in the records.
+    // The recipe opened or saved here last, if any: while the controls still show it, a send
+    // (the window's own, or a station's of the window's inputs) is that recipe's.
     const std::optional<TRecipe>& OpenedRecipe() const { return FOpenedRecipe; }
 
     void LoadSettings();

@@ -214,15 +214,20 @@ bool TfmStation::MakePlan(TStationPlan& plan, std::shared_ptr<TSerialCounter>& n
         return false;
     if (FRecipe)
         return LoadRecipeFiles(*FRecipe, job.Images, error);
-    if (inputs.KernelChecked && !LoadKernelFile(inputs.KernelPath, job.Images, error))
-        return false;
-    if (inputs.ProgramChecked && !LoadProgramFile(inputs.ProgramPath, job.Images, error))
-        return false;
-    // The recipe opened in the main window names the units while its files are sent as
-    // pinned: the main window's inputs may have been changed since.
-    const std::optional<TRecipe>& opened = FMain->OpenedRecipe();
-    if (opened && FilesAsPinned(*opened, job.Images.KernelSourceSha256, job.Images.ProgramSourceSha256))
-        job.Recipe = opened->Name;
+    // The main window still shows the recipe opened (or saved) there: it is that recipe's job,
+    // its files checked against their hashes and its name on every record. Changed since,
+    // the inputs are the operator's own.
+    const std::optional<TRecipe>& shown = FMain->OpenedRecipe();
+    if (shown && InputsAreTheRecipe(*shown, inputs, job.VerifyAfterSend)) {
+        if (!LoadRecipeFiles(*shown, job.Images, error))
+            return false;
+        job.Recipe = shown->Name;
+    } else {
+        if (inputs.KernelChecked && !LoadKernelFile(inputs.KernelPath, job.Images, error))
+            return false;
+        if (inputs.ProgramChecked && !LoadProgramFile(inputs.ProgramPath, job.Images, error))
+            return false;
+    }
     if (inputs.SerialNumberChecked) {
         // Every unit gets a number of its own.
         if (!inputs.Autoincrement) {

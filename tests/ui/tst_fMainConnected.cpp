@@ -546,10 +546,9 @@ private Q_SLOTS:
         QCOMPARE(LogLines(), QStringList());
     }
 
-    // A unit that falls silent after it took its number and its kernel: its record in the
-    // default store says so, step by step, with the hash of the kernel it holds.
-    // The record of a send names the recipe opened in the window while the files sent are
-    // the recipe's as pinned; a file chosen after it is not the recipe's.
+    // The record of a send names the recipe opened in the window while the controls show it
+    // and the files sent are the recipe's as pinned; a file chosen after it is not the
+    // recipe's.
     void sendNamesTheOpenedRecipeWhileItsFilesAreSent_data()
     {
         QTest::addColumn<bool>("kernelChosenAfter");
@@ -591,6 +590,8 @@ private Q_SLOTS:
         QCOMPARE(records[0].value(QStringLiteral("recipe")).toString(), recipe);
     }
 
+    // A unit that falls silent after it took its number and its kernel: its record in the
+    // default store says so, step by step, with the hash of the kernel it holds.
     void sendLeavesItsUnitsRecordEvenWhenItFails()
     {
         const QByteArray kernel = SampleKernel(3, 16 * 1024);
