@@ -15,7 +15,8 @@
 // neither mode always comes first. Each round prints the worst event-loop lag, the repaints
 // per second of the units' table and the peak resident memory while the units are in flight
 // (sampled every 50 ms) above that before the round, per unit; then the averages and their
-// ratios. Targets:
+// ratios. The warm-up round's memory is the honest cost of a station: the later rounds reuse
+// the heap it grew. Targets:
 // a worst lag under 30 ms, under 1 MB per unit, about 20 repaints a second. The units are an
 // orvel-sim process of their own for each round (beside this program), so that this
 // process's memory is the window's alone: a simulated unit holds megabytes of flash.
@@ -267,10 +268,11 @@ int StationMode(const QTemporaryDir& dir)
     std::printf("repaints of the units' table per second: before %.1f, after %.1f (ratio %.2f; target about 20)\n",
                 before.RepaintsPerSecond, after.RepaintsPerSecond,
                 before.RepaintsPerSecond / std::max(after.RepaintsPerSecond, 0.001));
-    std::printf("peak resident memory per unit in flight: before %.1f KiB, after %.1f KiB (target under %.0f KiB) "
-                "%s\n",
-                before.KiBPerUnit, after.KiBPerUnit, TargetKiBPerUnit,
-                std::max(before.KiBPerUnit, after.KiBPerUnit) < TargetKiBPerUnit ? "met" : "NOT met");
+    // The first round grows the heap the later ones reuse: its figure is what a station costs.
+    std::printf("peak resident memory per unit in flight: first run %.1f KiB (target under %.0f KiB) %s; later rounds "
+                "before %.1f KiB, after %.1f KiB\n",
+                warmUp.KiBPerUnit, TargetKiBPerUnit, warmUp.KiBPerUnit < TargetKiBPerUnit ? "met" : "NOT met",
+                before.KiBPerUnit, after.KiBPerUnit);
     return 0;
 }
 
