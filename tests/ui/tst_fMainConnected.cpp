@@ -590,6 +590,69 @@ private Q_SLOTS:
         QCOMPARE(records[0].value(QStringLiteral("recipe")).toString(), recipe);
     }
 
+    // The recipe opened in the window, the controls left as it set them, and its kernel file
+    // changed on disk after: the window's own Send refuses it in words before the unit is
+    // touched, as the station does, instead of sending the changed file without a word.
+    void sendOfTheShownRecipeWhoseFileChangedIsRefused()
+    {
+        const QByteArray kernel = SampleKernel(3, 16 * 1024);
+        TSimController& unit = PrepareProductionRun(kernel, SampleProgram(8 * 1024));
+        TRecipe saved;
+        QString error;
+        QVERIFY2(RecipeFromInputs(QStringLiteral("release 3.1"), FWindow->OperationInputs(), false, QString(), saved,
+                                  error),
+                 qPrintable(error));
+        const QString path = FDir.filePath(QStringLiteral("release.json"));
+        QVERIFY2(WriteRecipe(path, saved, error), qPrintable(error));
+        FWindow->OpenRecipeFileName = [&path] { return path; };
+        Find<QAbstractButton>("btnOpenRecipe")->click();
+        QByteArray changed = kernel;
+        changed[changed.size() - 1] = char(changed.back() ^ 0x5A);
+        WriteFile(QStringLiteral("kernel.bin"), changed);
+        Settle();
+        FWindow->alActionsUpdate();
+
+        Find<QAbstractButton>("btnSend")->click();
+        Settle();
+
+        const QString said = (LogLines() + FErrors).join(u'\n');
+        QVERIFY2(said.contains(QLatin1String("kernel file changed since the recipe was saved")), qPrintable(said));
+        QVERIFY2(!unit.HoldsValidKernel(), "the changed kernel was sent while the window showed the recipe");
+    }
+
+    // A recipe that verifies after send, opened in the window: the window's own Send does not
+    // verify, so its record must not name the recipe (or the send must verify as the recipe
+    // says).
+    void sendNamesARecipeThatVerifiesOnlyWhenItVerified()
+    {
+        PrepareProductionRun(SampleKernel(3, 16 * 1024), SampleProgram(8 * 1024));
+        TRecipe saved;
+        QString error;
+        QVERIFY2(RecipeFromInputs(QStringLiteral("release 3.1"), FWindow->OperationInputs(), true, QString(), saved,
+                                  error),
+                 qPrintable(error));
+        const QString path = FDir.filePath(QStringLiteral("release.json"));
+        QVERIFY2(WriteRecipe(path, saved, error), qPrintable(error));
+        FWindow->OpenRecipeFileName = [&path] { return path; };
+        Find<QAbstractButton>("btnOpenRecipe")->click();
+        Settle();
+        FWindow->alActionsUpdate();
+
+        Find<QAbstractButton>("btnSend")->click();
+        Settle();
+
+        TRecordStore store;
+        QVERIFY2(store.Open(QString(), error), qPrintable(error));
+        QList<QJsonObject> records;
+        QVERIFY2(store.Query({}, records, error), qPrintable(error));
+        QCOMPARE(records.size(), 1);
+        QCOMPARE(records[0].value(QStringLiteral("outcome")).toString(), QStringLiteral("ok"));
+        const QString verify =
+            records[0].value(QStringLiteral("steps")).toObject().value(QStringLiteral("verify")).toString();
+        QVERIFY2(records[0].value(QStringLiteral("recipe")).toString().isEmpty() || verify != QStringLiteral("---"),
+                 qPrintable(QStringLiteral("recorded as the recipe's, verify step: ") + verify));
+    }
+
     // A unit that falls silent after it took its number and its kernel: its record in the
     // default store says so, step by step, with the hash of the kernel it holds.
     void sendLeavesItsUnitsRecordEvenWhenItFails()

@@ -649,6 +649,42 @@ private Q_SLOTS:
         QVERIFY(FSim->Unit(unit)->ReceivedFrames().isEmpty());
     }
 
+    // A recipe with a series, opened in the main window and the controls left as it set them:
+    // the station runs it as that recipe's job (its name on every record), so the numbers
+    // come from the recipe's series, not from the main window's box.
+    void aRecipeShownInTheMainWindowTakesItsNumbersFromItsSeries()
+    {
+        SetInputs();
+        TRecipe recipe;
+        QString error;
+        QVERIFY2(RecipeFromInputs(QStringLiteral("release 3.1"), FWindow->OperationInputs(), false,
+                                  TRecordStore::DefaultSeries, recipe, error),
+                 qPrintable(error));
+        const QString path = FDir.filePath(QStringLiteral("main-series.json"));
+        QVERIFY2(WriteRecipe(path, recipe, error), qPrintable(error));
+        {
+            TRecordStore store;
+            QVERIFY2(store.Open(FStorePath, error) && store.SetNextSerial(TRecordStore::DefaultSeries, 5000, error),
+                     qPrintable(error));
+        }
+        FWindow->OpenRecipeFileName = [&path] { return path; };
+        Click("btnOpenRecipe");   // the main window's
+        QVERIFY2(FErrors.isEmpty(), qPrintable(FErrors.join(u'\n')));
+
+        Click("btnStationStart");
+        QVERIFY2(FStation->Running(), qPrintable(Log()));
+        QVERIFY(Arrive() >= 0);
+        QTRY_COMPARE_WITH_TIMEOUT(Rows(), 1, Patience);
+        QTRY_VERIFY_WITH_TIMEOUT(AllEnded(), Patience);
+        Click("btnStationStop");
+        QTRY_VERIFY_WITH_TIMEOUT(!FStation->Running(), Patience);
+        const QList<QJsonObject> records = Records();
+        QCOMPARE(records.size(), 1);
+        QCOMPARE(records.front().value(QStringLiteral("recipe")).toString(), QStringLiteral("release 3.1"));
+        QCOMPARE(records.front().value(QStringLiteral("series")).toString(), TRecordStore::DefaultSeries);
+        QCOMPARE(records.front().value(QStringLiteral("serial")).toInteger(), 5000);
+    }
+
     // A recipe opened in the main window, a setting changed, and the inputs saved as a recipe
     // of their own: the units then sent got the saved recipe's settings, so their records must
     // not count them among the opened recipe's.
