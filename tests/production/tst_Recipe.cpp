@@ -269,6 +269,49 @@ TEST_F(Recipe, WritesOnlyWhatReadsBackTheSame)
     EXPECT_TRUE(error.contains(QLatin1String("can't write it"))) << error.toStdString();
 }
 
+// A recipe opened and left as it set the inputs is the inputs' recipe, however its file's
+// path is spelled in the file (a line lead's hand-written recipe, or one saved through a
+// folder typed so): otherwise the window neither checks its hashes nor names it.
+struct TPathSpelling {
+    const char* Name;
+    std::function<QString(const QString& path)> Spell;
+};
+
+class RecipeOpenedAsIs : public Recipe, public ::testing::WithParamInterface<TPathSpelling> {};
+
+TEST_P(RecipeOpenedAsIs, IsTheInputsRecipe)
+{
+    TRecipe made;
+    QString error;
+    ASSERT_TRUE(RecipeFromInputs(QStringLiteral("release 3.1"), FullInputs(), false, QString(), made, error))
+        << error.toStdString();
+    made.Kernel->Path = GetParam().Spell(made.Kernel->Path);
+    const QString path = Dir.filePath(QStringLiteral("spelled.recipe"));
+    ASSERT_TRUE(WriteRecipe(path, made, error)) << error.toStdString();
+    TRecipe read;
+    ASSERT_TRUE(ReadRecipe(path, read, error)) << error.toStdString();
+    TOperationInputs opened;
+    ApplyRecipe(read, opened);
+    EXPECT_TRUE(InputsAreTheRecipe(read, opened, read.VerifyAfterSend)) << read.Kernel->Path.toStdString();
+}
+
+INSTANTIATE_TEST_SUITE_P(Paths, RecipeOpenedAsIs,
+                         ::testing::Values(TPathSpelling{"AsSaved", [](const QString& path) { return path; }},
+                                           TPathSpelling{"DoubledSlash",
+                                                         [](const QString& path) {
+                                                             QString spelled = path;
+                                                             return spelled.insert(spelled.lastIndexOf(u'/'), u'/');
+                                                         }},
+                                           TPathSpelling{"DotFolder",
+                                                         [](const QString& path) {
+                                                             QString spelled = path;
+                                                             return spelled.insert(spelled.lastIndexOf(u'/'),
+                                                                                   QStringLiteral("/."));
+                                                         }}),
+                         [](const ::testing::TestParamInfo<TPathSpelling>& info) {
+                             return std::string(info.param.Name);
+                         });
+
 TEST_F(Recipe, FilesChangedSinceSavingAreRefused)
 {
     TRecipe recipe;
