@@ -547,6 +547,56 @@ TEST_F(OrvelLoader, SecondSignalTellsWhereARecordOnItsWayWent)
     EXPECT_EQ(records.Json.size(), 1) << records.Out.toStdString() << records.Err.toStdString();
 }
 
+// A second signal while a finished unit's record waits for a held store, and no file on
+// this machine can take it either: the record is kept nowhere, and the run must say so in
+// its words and in its exit code, not count it among the records kept.
+TEST_F(OrvelLoader, SecondSignalWithARecordKeptNowhereEndsAsAStoreFailure)
+{
+    StartUnits(1);
+    const QString store = Dir.filePath(QStringLiteral("records.sqlite"));
+    ASSERT_EQ(Run({QStringLiteral("records"), QStringLiteral("--records"), store}).ExitCode, ExitOk);
+    // The folder of the file a record waits in is a plain file: nothing can be written there.
+    const QString data = Dir.filePath(QStringLiteral("data"));
+    QDir(data).removeRecursively();
+    WriteFile(QStringLiteral("data"), "not a folder");
+    QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), QStringLiteral("holder3"));
+    db.setDatabaseName(store);
+    ASSERT_TRUE(db.open());
+    TRun run;
+    {
+        QSqlQuery lock(db);
+        ASSERT_TRUE(lock.exec(QStringLiteral("BEGIN IMMEDIATE")));
+        QElapsedTimer sent;
+        int signals = 0;
+        Tick = [this, &sent, &signals](QProcess& process) {
+            if (!sent.isValid() && Sim.Controller(0).HoldsValidKernel())
+                sent.start();
+            if (signals == 0 && sent.isValid() && sent.elapsed() > 500) {
+                ++signals;
+                ::kill(pid_t(process.processId()), SIGINT);
+            }
+        };
+        run = Run({QStringLiteral("send"), QStringLiteral("--fresh"), QStringLiteral("--no-serial"),
+                   QStringLiteral("--kernel"), Kernel, QStringLiteral("--records"), store, QStringLiteral("--json"),
+                   QStringLiteral("--log"), Dir.filePath(QStringLiteral("p.log"))},
+                  [&signals](QProcess& process, const QString& line) {
+                      if (signals == 1 && line.contains(QLatin1String("interrupted: "))) {
+                          ++signals;
+                          ::kill(pid_t(process.processId()), SIGINT);
+                      }
+                  });
+        Tick = {};
+        EXPECT_EQ(signals, 2) << run.Out.toStdString();
+        lock.exec(QStringLiteral("ROLLBACK"));
+    }
+    db.close();
+    db = QSqlDatabase();
+    QSqlDatabase::removeDatabase(QStringLiteral("holder3"));
+    EXPECT_TRUE(run.Out.contains(QLatin1String("could be kept neither"))) << run.Out.toStdString();
+    EXPECT_FALSE(run.Out.contains(QLatin1String("records kept as far as they got: 1"))) << run.Out.toStdString();
+    EXPECT_EQ(run.ExitCode, ExitStore) << run.Out.toStdString() << run.Err.toStdString();
+}
+
 // A closed pipe (| head) loses the output, not the run: every unit is written and recorded.
 TEST_F(OrvelLoader, ClosedOutputPipeLetsTheRunGoOn)
 {
