@@ -649,6 +649,40 @@ private Q_SLOTS:
         QVERIFY(FSim->Unit(unit)->ReceivedFrames().isEmpty());
     }
 
+    // A recipe that verifies after send, opened in the station window, and Verify after send
+    // unticked before the Start: the units are not verified, so their records must not count
+    // them among the recipe's (or the recipe's verify must hold).
+    void aRecipeWhoseVerifyWasUntickedIsNotRecordedAsIfVerified()
+    {
+        SetInputs();
+        TRecipe recipe;
+        QString error;
+        QVERIFY2(RecipeFromInputs(QStringLiteral("release 3.1"), FWindow->OperationInputs(), true, QString(), recipe,
+                                  error),
+                 qPrintable(error));
+        const QString path = FDir.filePath(QStringLiteral("verifying.json"));
+        QVERIFY2(WriteRecipe(path, recipe, error), qPrintable(error));
+        FStation->OpenRecipeFileName = [&path] { return path; };
+        ClickInStation("btnOpenRecipe");
+        QVERIFY(Find<QAbstractButton>("ckVerifyAfterSend")->isChecked());
+        Find<QAbstractButton>("ckVerifyAfterSend")->click();
+
+        Click("btnStationStart");
+        QVERIFY2(FStation->Running(), qPrintable(Log()));
+        QVERIFY(Arrive() >= 0);
+        QTRY_COMPARE_WITH_TIMEOUT(Rows(), 1, Patience);
+        QTRY_VERIFY_WITH_TIMEOUT(AllEnded(), Patience);
+        Click("btnStationStop");
+        QTRY_VERIFY_WITH_TIMEOUT(!FStation->Running(), Patience);
+        const QList<QJsonObject> records = Records();
+        QCOMPARE(records.size(), 1);
+        const QString verify =
+            records.front().value(QStringLiteral("steps")).toObject().value(QStringLiteral("verify")).toString();
+        QVERIFY2(records.front().value(QStringLiteral("recipe")).toString().isEmpty() ||
+                     verify != QStringLiteral("---"),
+                 qPrintable(QStringLiteral("recorded as release 3.1's, verify step: ") + verify));
+    }
+
     // A recipe with a series, opened in the main window and the controls left as it set them:
     // the station runs it as that recipe's job (its name on every record), so the numbers
     // come from the recipe's series, not from the main window's box.
