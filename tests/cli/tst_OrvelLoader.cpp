@@ -597,6 +597,55 @@ TEST_F(OrvelLoader, SecondSignalWithARecordKeptNowhereEndsAsAStoreFailure)
     EXPECT_EQ(run.ExitCode, ExitStore) << run.Out.toStdString() << run.Err.toStdString();
 }
 
+// A second signal while one unit's record waits for a held store and another unit is still
+// under way: that unit stops after its request while the first record is drained, and its
+// record must be kept (and told) too, not dropped with the process.
+TEST_F(OrvelLoader, SecondSignalKeepsTheRecordOfAUnitThatEndsWhileAnotherIsDrained)
+{
+    StartUnits(2);
+    TSimFaults slow;
+    slow.LatencyFor.insert(CmdWriteBlock, 300);   // still sending when the signals come
+    Sim.Controller(1).SetFaults(slow);
+    const QString store = Dir.filePath(QStringLiteral("records.sqlite"));
+    ASSERT_EQ(Run({QStringLiteral("records"), QStringLiteral("--records"), store}).ExitCode, ExitOk);
+    QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), QStringLiteral("holder4"));
+    db.setDatabaseName(store);
+    ASSERT_TRUE(db.open());
+    TRun run;
+    {
+        QSqlQuery lock(db);
+        ASSERT_TRUE(lock.exec(QStringLiteral("BEGIN IMMEDIATE")));
+        QElapsedTimer sent;
+        int signals = 0;
+        Tick = [this, &sent, &signals](QProcess& process) {
+            if (!sent.isValid() && Sim.Controller(0).HoldsValidKernel())
+                sent.start();
+            if (signals == 0 && sent.isValid() && sent.elapsed() > 500) {
+                ++signals;
+                ::kill(pid_t(process.processId()), SIGINT);
+            }
+        };
+        run = Run({QStringLiteral("send"), QStringLiteral("--fresh"), QStringLiteral("--no-serial"),
+                   QStringLiteral("--kernel"), Kernel, QStringLiteral("--records"), store, QStringLiteral("--json"),
+                   QStringLiteral("--log"), Dir.filePath(QStringLiteral("p.log"))},
+                  [&signals](QProcess& process, const QString& line) {
+                      if (signals == 1 && line.contains(QLatin1String("interrupted: "))) {
+                          ++signals;
+                          ::kill(pid_t(process.processId()), SIGINT);
+                      }
+                  });
+        Tick = {};
+        EXPECT_EQ(signals, 2) << run.Out.toStdString();
+        lock.exec(QStringLiteral("ROLLBACK"));
+    }
+    db.close();
+    db = QSqlDatabase();
+    QSqlDatabase::removeDatabase(QStringLiteral("holder4"));
+    const TRun records = Run({QStringLiteral("records"), QStringLiteral("--records"), store, QStringLiteral("--json")});
+    EXPECT_EQ(records.Json.size(), 2) << run.Out.toStdString() << records.Out.toStdString()
+                                      << records.Err.toStdString();
+}
+
 // A closed pipe (| head) loses the output, not the run: every unit is written and recorded.
 TEST_F(OrvelLoader, ClosedOutputPipeLetsTheRunGoOn)
 {
