@@ -246,9 +246,10 @@ QList<TUnitAddress> TLoaderRun::Chosen(const QList<TUnitAddress>& found)
 
 int TLoaderRun::ExitCode() const
 {
-    if (FInterrupted)
-        return TSignalWatcher::ExitCodeFor(FSignal);
+    // A record kept nowhere is what the operator must hear first, signal or not.
     if (FStation && FStation->RecordLost())
         return ExitStore;
+    if (FInterrupted)
+        return TSignalWatcher::ExitCodeFor(FSignal);
     return FFailed || (FStation && FStation->Failed() > 0) ? ExitUnitFailed : ExitOk;
 }

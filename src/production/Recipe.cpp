@@ -498,8 +498,11 @@ bool InputsAreTheRecipe(const TRecipe& recipe, const TOperationInputs& inputs, b
                          const std::optional<TRecipeFile>& pinned) -> std::optional<TRecipeFile> {
         if (!checked)
             return std::nullopt;
-        const QString absolute = QFileInfo(path).absoluteFilePath();
-        return TRecipeFile{absolute, pinned && pinned->Path == absolute ? pinned->Sha256 : QString()};
+        // The same file however its path is spelt ("//", "/./").
+        const QString absolute = QDir::cleanPath(QFileInfo(path).absoluteFilePath());
+        if (pinned && QDir::cleanPath(pinned->Path) == absolute)
+            return pinned;
+        return TRecipeFile{absolute, QString()};
     };
     now.Kernel = file(inputs.KernelChecked, inputs.KernelPath, recipe.Kernel);
     now.Program = file(inputs.ProgramChecked, inputs.ProgramPath, recipe.Program);

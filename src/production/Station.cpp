@@ -198,17 +198,21 @@ void TStation::Stop()
 
 int TStation::KeepRecordsNow()
 {
-    // Runners that ended already bring their own records, waiting in the queue.
+    // Runners that ended already bring their own records, waiting in the queue; while the
+    // records on their way are kept, more runners may end: until none is on its way, each is
+    // kept, and what became of it told, before the process ends.
+    const int keptBefore = FKeptAtLast;
     QCoreApplication::sendPostedEvents(this, QEvent::MetaCall);
-    // Records on their way are kept; what became of each is told (and a record kept nowhere
-    // counted) before the process ends.
-    int kept = FKeeping;
-    DrainRecords();
-    QCoreApplication::sendPostedEvents(this, QEvent::MetaCall);
+    while (FKeeping > 0) {
+        DrainRecords();
+        QCoreApplication::sendPostedEvents(this, QEvent::MetaCall);
+    }
+    int kept = FKeptAtLast - keptBefore;
     if (FPlan.Records) {
         for (const TUnitRunner* runner : std::as_const(FRunning)) {
-            Tell(KeepNow(runner->Snapshot()));
-            ++kept;
+            const TKeepResult result = KeepNow(runner->Snapshot());
+            Tell(result);
+            kept += result.Kept == TKept::Lost ? 0 : 1;
         }
     }
     return kept;
@@ -264,6 +268,7 @@ void TStation::RunnerFinished(const TUnitRecord& record)
             this,
             [this, record, kept] {
                 --FKeeping;
+                FKeptAtLast += kept.Kept == TKept::Lost ? 0 : 1;
                 Tell(kept);
                 Told(record);
             },

@@ -86,7 +86,7 @@ public:
     void Stop();
     // For a process that ends at once (a second signal) right after: waits for the records
     // on their way, and keeps the record of every runner still running as far as it got, on
-    // this thread; how many.
+    // this thread; how many were kept (in the store or the fallback file).
     int KeepRecordsNow();
 
     // Scan or Run was called, and the station has not ended.
@@ -145,6 +145,7 @@ private:
     QThread FRecordsThread;
     QObject* FRecordsContext = nullptr;   // lives on FRecordsThread
     int FKeeping = 0;                     // records on their way to the store
+    int FKeptAtLast = 0;                  // records kept from the records thread (store or fallback file)
     QList<TUnitJob> FWaiting;
     QList<TUnitRunner*> FRunning;
     std::vector<TUnitRecord> FFinished;

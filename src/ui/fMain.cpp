@@ -745,8 +745,26 @@ void TfmMain::RunnerIdle()
         close();
 }
 
+std::optional<TRecipe> TfmMain::ShownRecipe(bool verifyAfterSend) const
+{
+    if (FOpenedRecipe && InputsAreTheRecipe(*FOpenedRecipe, OperationInputs(), verifyAfterSend))
+        return FOpenedRecipe;
+    return std::nullopt;
+}
+
 void TfmMain::acSendExecute()
 {
+    // The window's own send never verifies after sending. A file of the recipe the controls
+    // show that changed since the recipe was saved is refused before anything is sent.
+    if (const std::optional<TRecipe> recipe = ShownRecipe(false)) {
+        TLoadedImages checked;
+        QString error;
+        if (!LoadRecipeFiles(*recipe, checked, error)) {
+            AddMessage(QStringLiteral("error: ") + error);
+            ErrorMessage(error);
+            return;
+        }
+    }
     RunOperation([this] { return SendJob(); });
 }
 
@@ -755,10 +773,8 @@ TSessionJob TfmMain::SendJob()
     TSessionJob job{TUnitOperation::Send, OperationInputs(), {}, {}};
     // The controls still show the recipe opened or saved here: its name goes on the record
     // when the files sent are its own as pinned.
-    std::optional<TRecipe> recipe = FOpenedRecipe;
-    if (recipe && !InputsAreTheRecipe(*recipe, job.Inputs, recipe->VerifyAfterSend))
-        recipe.reset();
-    job.KeepRecord = [records = FRecords, recipe](const TUnitRecord& record, TOperationHost& host) {
+    job.KeepRecord = [records = FRecords, recipe = ShownRecipe(false)](const TUnitRecord& record,
+                                                                       TOperationHost& host) {
         TUnitRecord kept = record;
         if (recipe && FilesAsPinned(*recipe, record.KernelSourceSha256, record.ProgramSourceSha256))
             kept.Recipe = recipe->Name;

@@ -100,9 +100,10 @@ public:
     bool SetStationRunning(bool running);
     // The station window, made at its first use.
     TfmStation& Station();
-    // The recipe opened or saved here last, if any: while the controls still show it, a send
-    // (the window's own, or a station's of the window's inputs) is that recipe's.
-    const std::optional<TRecipe>& OpenedRecipe() const { return FOpenedRecipe; }
+    // The recipe opened or saved here last, while the controls still show it with
+    // verifyAfterSend: a send (the window's own, or a station's of the window's inputs) is
+    // then that recipe's job.
+    std::optional<TRecipe> ShownRecipe(bool verifyAfterSend) const;
 
     void LoadSettings();
     void SaveSettings();

@@ -161,7 +161,9 @@ void TfmStation::UseRecipe(const TRecipe& recipe)
     FRecipe = recipe;
     ui->lblRecipe->setText(QStringLiteral("Recipe: ") + recipe.Name);
     ui->btnCloseRecipe->setEnabled(!Running());
+    // The recipe pins verify after send as it pins the files: its units are its job.
     ui->ckVerifyAfterSend->setChecked(recipe.VerifyAfterSend);
+    ui->ckVerifyAfterSend->setEnabled(false);
 }
 
 void TfmStation::ShowVerifyAfterSend()
@@ -174,6 +176,8 @@ void TfmStation::CloseRecipe()
     FRecipe.reset();
     ui->lblRecipe->setText(QStringLiteral("No recipe: the main window's inputs"));
     ui->btnCloseRecipe->setEnabled(false);
+    ui->ckVerifyAfterSend->setEnabled(!Running());
+    ShowVerifyAfterSend();
 }
 
 // ---- the station ----
@@ -190,44 +194,38 @@ bool TfmStation::MakePlan(TStationPlan& plan, std::shared_ptr<TSerialCounter>& n
     plan.ScanInterval = ScanIntervalMs;
     plan.Station = StationName;
     TOperationInputs& inputs = job.Inputs;
-    if (FRecipe) {
-        ApplyRecipe(*FRecipe, inputs);
-        inputs.SerialNumberChecked = !FRecipe->Series.isEmpty();
+    // The recipe opened here, or the one the main window's controls still show: its files,
+    // settings, verify after send and series are the job, its files checked against their
+    // hashes, its name on every record.
+    const std::optional<TRecipe> shown = FRecipe ? FRecipe : FMain->ShownRecipe(job.VerifyAfterSend);
+    if (shown) {
+        ApplyRecipe(*shown, inputs);
+        inputs.SerialNumberChecked = !shown->Series.isEmpty();
         inputs.Autoincrement = false;
         inputs.ParametersValid = true;   // checked as the recipe was read
-        job.Recipe = FRecipe->Name;
-        plan.Series = FRecipe->Series;
+        job.VerifyAfterSend = shown->VerifyAfterSend;
+        job.Recipe = shown->Name;
+        plan.Series = shown->Series;
     } else if (!inputs.ParametersValid) {
         error = QStringLiteral("the unit settings in the main window are not valid");
         return false;
     }
     if (!inputs.KernelChecked && !inputs.ProgramChecked && !inputs.SerialNumberChecked && !inputs.SetNadAlias &&
         !inputs.SetHardwareModel && !inputs.SetIEXBaudRate && !inputs.SetIPAddress) {
-        error = FRecipe
-                    ? QStringLiteral("nothing to send: the recipe has no file, no unit setting and no serial number "
-                                     "series")
-                    : QStringLiteral("nothing to send: tick a kernel, a program, the serial number or a unit "
-                                     "setting in the main window");
+        error = shown ? QStringLiteral("nothing to send: the recipe has no file, no unit setting and no serial number "
+                                       "series")
+                      : QStringLiteral("nothing to send: tick a kernel, a program, the serial number or a unit "
+                                       "setting in the main window");
         return false;
     }
     if (!OnlySettingsForMany(inputs, error))
         return false;
-    if (FRecipe)
-        return LoadRecipeFiles(*FRecipe, job.Images, error);
-    // The main window still shows the recipe opened (or saved) there: it is that recipe's job,
-    // its files checked against their hashes and its name on every record. Changed since,
-    // the inputs are the operator's own.
-    const std::optional<TRecipe>& shown = FMain->OpenedRecipe();
-    if (shown && InputsAreTheRecipe(*shown, inputs, job.VerifyAfterSend)) {
-        if (!LoadRecipeFiles(*shown, job.Images, error))
-            return false;
-        job.Recipe = shown->Name;
-    } else {
-        if (inputs.KernelChecked && !LoadKernelFile(inputs.KernelPath, job.Images, error))
-            return false;
-        if (inputs.ProgramChecked && !LoadProgramFile(inputs.ProgramPath, job.Images, error))
-            return false;
-    }
+    if (shown)
+        return LoadRecipeFiles(*shown, job.Images, error);
+    if (inputs.KernelChecked && !LoadKernelFile(inputs.KernelPath, job.Images, error))
+        return false;
+    if (inputs.ProgramChecked && !LoadProgramFile(inputs.ProgramPath, job.Images, error))
+        return false;
     if (inputs.SerialNumberChecked) {
         // Every unit gets a number of its own.
         if (!inputs.Autoincrement) {
@@ -341,7 +339,7 @@ void TfmStation::ShowRunning(bool running)
     ui->btnStationStop->setEnabled(running);
     ui->btnOpenRecipe->setEnabled(!running);
     ui->btnCloseRecipe->setEnabled(!running && FRecipe.has_value());
-    ui->ckVerifyAfterSend->setEnabled(!running);
+    ui->ckVerifyAfterSend->setEnabled(!running && !FRecipe);
     ui->spParallel->setEnabled(!running);
 }
 
