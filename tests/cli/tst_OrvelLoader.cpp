@@ -177,6 +177,46 @@ protected:
         return frames;
     }
 
+    // orvel-loader send --fresh --no-serial of the kernel, its records in store, while another
+    // program holds the store's write lock: a SIGINT 500 ms after unit 0 holds its kernel, a
+    // second at the run's "interrupted:" line.
+    TRun SendInterruptedTwiceWhileTheStoreIsHeld(const QString& store)
+    {
+        const QString holder = QStringLiteral("the other program");
+        TRun run;
+        {
+            QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), holder);
+            db.setDatabaseName(store);
+            EXPECT_TRUE(db.open());
+            QSqlQuery lock(db);
+            EXPECT_TRUE(lock.exec(QStringLiteral("BEGIN IMMEDIATE")));
+            QElapsedTimer sent;
+            int signals = 0;
+            Tick = [this, &sent, &signals](QProcess& process) {
+                if (!sent.isValid() && Sim.Controller(0).HoldsValidKernel())
+                    sent.start();
+                if (signals == 0 && sent.isValid() && sent.elapsed() > 500) {
+                    ++signals;
+                    ::kill(pid_t(process.processId()), SIGINT);
+                }
+            };
+            run = Run({QStringLiteral("send"), QStringLiteral("--fresh"), QStringLiteral("--no-serial"),
+                       QStringLiteral("--kernel"), Kernel, QStringLiteral("--records"), store, QStringLiteral("--json"),
+                       QStringLiteral("--log"), Dir.filePath(QStringLiteral("p.log"))},
+                      [&signals](QProcess& process, const QString& line) {
+                          if (signals == 1 && line.contains(QLatin1String("interrupted: "))) {
+                              ++signals;
+                              ::kill(pid_t(process.processId()), SIGINT);
+                          }
+                      });
+            Tick = {};
+            EXPECT_EQ(signals, 2) << run.Out.toStdString();
+            lock.exec(QStringLiteral("ROLLBACK"));
+        }
+        QSqlDatabase::removeDatabase(holder);
+        return run;
+    }
+
     QTemporaryDir Dir;
     TControllerSimulator Sim;
     std::function<void(QProcess&)> Tick;
@@ -507,40 +547,7 @@ TEST_F(OrvelLoader, SecondSignalTellsWhereARecordOnItsWayWent)
     StartUnits(1);
     const QString store = Dir.filePath(QStringLiteral("records.sqlite"));
     ASSERT_EQ(Run({QStringLiteral("records"), QStringLiteral("--records"), store}).ExitCode, ExitOk);
-    QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), QStringLiteral("holder2"));
-    db.setDatabaseName(store);
-    ASSERT_TRUE(db.open());
-    TRun run;
-    {
-        QSqlQuery lock(db);
-        ASSERT_TRUE(lock.exec(QStringLiteral("BEGIN IMMEDIATE")));
-        QElapsedTimer sent;
-        int signals = 0;
-        Tick = [this, &sent, &signals](QProcess& process) {
-            // The first signal once the unit is written and its runner has ended.
-            if (!sent.isValid() && Sim.Controller(0).HoldsValidKernel())
-                sent.start();
-            if (signals == 0 && sent.isValid() && sent.elapsed() > 500) {
-                ++signals;
-                ::kill(pid_t(process.processId()), SIGINT);
-            }
-        };
-        run = Run({QStringLiteral("send"), QStringLiteral("--fresh"), QStringLiteral("--no-serial"),
-                   QStringLiteral("--kernel"), Kernel, QStringLiteral("--records"), store, QStringLiteral("--json"),
-                   QStringLiteral("--log"), Dir.filePath(QStringLiteral("p.log"))},
-                  [&signals](QProcess& process, const QString& line) {
-                      if (signals == 1 && line.contains(QLatin1String("interrupted: "))) {
-                          ++signals;
-                          ::kill(pid_t(process.processId()), SIGINT);
-                      }
-                  });
-        Tick = {};
-        EXPECT_EQ(signals, 2) << run.Out.toStdString();
-        lock.exec(QStringLiteral("ROLLBACK"));
-    }
-    db.close();
-    db = QSqlDatabase();
-    QSqlDatabase::removeDatabase(QStringLiteral("holder2"));
+    const TRun run = SendInterruptedTwiceWhileTheStoreIsHeld(store);
     EXPECT_TRUE(run.Out.contains(QLatin1String("until the store takes it"))) << run.Out.toStdString();
     EXPECT_TRUE(run.Out.contains(QLatin1String("records kept as far as they got: 1"))) << run.Out.toStdString();
     const TRun records = Run({QStringLiteral("records"), QStringLiteral("--records"), store, QStringLiteral("--json")});
@@ -559,39 +566,7 @@ TEST_F(OrvelLoader, SecondSignalWithARecordKeptNowhereEndsAsAStoreFailure)
     const QString data = Dir.filePath(QStringLiteral("data"));
     QDir(data).removeRecursively();
     WriteFile(QStringLiteral("data"), "not a folder");
-    QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), QStringLiteral("holder3"));
-    db.setDatabaseName(store);
-    ASSERT_TRUE(db.open());
-    TRun run;
-    {
-        QSqlQuery lock(db);
-        ASSERT_TRUE(lock.exec(QStringLiteral("BEGIN IMMEDIATE")));
-        QElapsedTimer sent;
-        int signals = 0;
-        Tick = [this, &sent, &signals](QProcess& process) {
-            if (!sent.isValid() && Sim.Controller(0).HoldsValidKernel())
-                sent.start();
-            if (signals == 0 && sent.isValid() && sent.elapsed() > 500) {
-                ++signals;
-                ::kill(pid_t(process.processId()), SIGINT);
-            }
-        };
-        run = Run({QStringLiteral("send"), QStringLiteral("--fresh"), QStringLiteral("--no-serial"),
-                   QStringLiteral("--kernel"), Kernel, QStringLiteral("--records"), store, QStringLiteral("--json"),
-                   QStringLiteral("--log"), Dir.filePath(QStringLiteral("p.log"))},
-                  [&signals](QProcess& process, const QString& line) {
-                      if (signals == 1 && line.contains(QLatin1String("interrupted: "))) {
-                          ++signals;
-                          ::kill(pid_t(process.processId()), SIGINT);
-                      }
-                  });
-        Tick = {};
-        EXPECT_EQ(signals, 2) << run.Out.toStdString();
-        lock.exec(QStringLiteral("ROLLBACK"));
-    }
-    db.close();
-    db = QSqlDatabase();
-    QSqlDatabase::removeDatabase(QStringLiteral("holder3"));
+    const TRun run = SendInterruptedTwiceWhileTheStoreIsHeld(store);
     EXPECT_TRUE(run.Out.contains(QLatin1String("could be kept neither"))) << run.Out.toStdString();
     EXPECT_FALSE(run.Out.contains(QLatin1String("records kept as far as they got: 1"))) << run.Out.toStdString();
     EXPECT_EQ(run.ExitCode, ExitStore) << run.Out.toStdString() << run.Err.toStdString();
@@ -608,39 +583,7 @@ TEST_F(OrvelLoader, SecondSignalKeepsTheRecordOfAUnitThatEndsWhileAnotherIsDrain
     Sim.Controller(1).SetFaults(slow);
     const QString store = Dir.filePath(QStringLiteral("records.sqlite"));
     ASSERT_EQ(Run({QStringLiteral("records"), QStringLiteral("--records"), store}).ExitCode, ExitOk);
-    QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), QStringLiteral("holder4"));
-    db.setDatabaseName(store);
-    ASSERT_TRUE(db.open());
-    TRun run;
-    {
-        QSqlQuery lock(db);
-        ASSERT_TRUE(lock.exec(QStringLiteral("BEGIN IMMEDIATE")));
-        QElapsedTimer sent;
-        int signals = 0;
-        Tick = [this, &sent, &signals](QProcess& process) {
-            if (!sent.isValid() && Sim.Controller(0).HoldsValidKernel())
-                sent.start();
-            if (signals == 0 && sent.isValid() && sent.elapsed() > 500) {
-                ++signals;
-                ::kill(pid_t(process.processId()), SIGINT);
-            }
-        };
-        run = Run({QStringLiteral("send"), QStringLiteral("--fresh"), QStringLiteral("--no-serial"),
-                   QStringLiteral("--kernel"), Kernel, QStringLiteral("--records"), store, QStringLiteral("--json"),
-                   QStringLiteral("--log"), Dir.filePath(QStringLiteral("p.log"))},
-                  [&signals](QProcess& process, const QString& line) {
-                      if (signals == 1 && line.contains(QLatin1String("interrupted: "))) {
-                          ++signals;
-                          ::kill(pid_t(process.processId()), SIGINT);
-                      }
-                  });
-        Tick = {};
-        EXPECT_EQ(signals, 2) << run.Out.toStdString();
-        lock.exec(QStringLiteral("ROLLBACK"));
-    }
-    db.close();
-    db = QSqlDatabase();
-    QSqlDatabase::removeDatabase(QStringLiteral("holder4"));
+    const TRun run = SendInterruptedTwiceWhileTheStoreIsHeld(store);
     const TRun records = Run({QStringLiteral("records"), QStringLiteral("--records"), store, QStringLiteral("--json")});
     EXPECT_EQ(records.Json.size(), 2) << run.Out.toStdString() << records.Out.toStdString()
                                       << records.Err.toStdString();
