@@ -21,6 +21,7 @@
 // orvel-sim process of their own for each round (beside this program), so that this
 // process's memory is the window's alone: a simulated unit holds megabytes of flash.
 #include "LoopbackAdapter.h"
+#include "RunUntil.h"
 #include "SampleImages.h"
 #include "SimulatorThread.h"
 #include "StationUnits.h"
@@ -65,22 +66,6 @@ long ResidentKiB()
         if (line.startsWith("VmRSS:"))
             return line.mid(6).trimmed().split(' ').value(0).toLong();
     return -1;
-}
-
-// Runs the event loop until done says so; false after timeoutMs.
-bool RunUntil(const std::function<bool()>& done, int timeoutMs)
-{
-    QElapsedTimer clock;
-    clock.start();
-    QEventLoop loop;
-    QTimer look;
-    QObject::connect(&look, &QTimer::timeout, [&] {
-        if (done() || clock.elapsed() > timeoutMs)
-            loop.quit();
-    });
-    look.start(5);
-    loop.exec();
-    return done();
 }
 
 QString WriteFile(const QTemporaryDir& dir, const QString& name, const QByteArray& bytes)

@@ -9,6 +9,7 @@
 #include "fMain.h"
 #include "fStation.h"
 #include "LoopbackAdapter.h"
+#include "RunUntil.h"
 #include "OrvelSimulator.h"
 #include "SampleImages.h"
 #include "SimulatorThread.h"
@@ -38,22 +39,6 @@ bool Save(QWidget& window, const QString& path)
         return true;
     std::fprintf(stderr, "cannot write %s\n", qPrintable(path));
     return false;
-}
-
-// Runs the event loop until done says so, or timeoutMs have passed.
-bool RunUntil(const std::function<bool()>& done, int timeoutMs = 60000)
-{
-    QElapsedTimer clock;
-    clock.start();
-    QEventLoop loop;
-    QTimer look;
-    QObject::connect(&look, &QTimer::timeout, [&] {
-        if (done() || clock.elapsed() > timeoutMs)
-            loop.quit();
-    });
-    look.start(20);
-    loop.exec();
-    return done();
 }
 
 // The station's units answer from a thread of their own: its runners block on their sockets.
