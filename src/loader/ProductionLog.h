@@ -1,6 +1,7 @@
 // ProductionLog: one line per unit that a send has written, appended to a text file
 // beside the executable (its path with ".log" instead of the extension), or of that name in
-// the user's data folder when the executable's folder cannot be written (an installed program).
+// the user's data folder for an installed program or one whose folder cannot be written
+// (WritableProgramFolder).
 //
 //   2026-03-02 09:05:07 nad none      serial 000001234 ok  kernel v3.0.5 ok  plc ok  (prog.bin)
 //
@@ -34,7 +35,7 @@ TProductionLogEntry PrepareLogEntry(int32_t nad, const TOperationInputs& inputs)
 // The whole line, CR LF included, stamped with moment.
 QString ProductionLogLine(const TProductionLogEntry& entry, const QDateTime& moment);
 // The executable's path with its extension replaced by ".log", in the user's data folder
-// instead when the executable's folder cannot be written.
+// instead for an installed program or one whose folder cannot be written.
 QString DefaultProductionLogPath();
 // Appends the line (creating the file), one caller at a time across threads; false and the
 // reason in error when any step fails.

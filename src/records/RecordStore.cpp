@@ -1,6 +1,6 @@
 #include "RecordStore.h"
 
-#include "SettingsStore.h"
+#include "ProgramFolders.h"
 
 #include <QDir>
 #include <QFileInfo>
@@ -9,7 +9,6 @@
 #include <QRegularExpression>
 #include <QSqlError>
 #include <QSqlQuery>
-#include <QStandardPaths>
 #include <QThread>
 #include <QThreadStorage>
 #include <QUrl>
@@ -332,8 +331,7 @@ TRecordStore::~TRecordStore()
 
 QString TRecordStore::DefaultPath()
 {
-    return QDir(QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation))
-        .filePath(SettingsApplication + QStringLiteral("/records.sqlite"));
+    return QDir(UserDataFolder()).filePath(QStringLiteral("records.sqlite"));
 }
 
 bool TRecordStore::Open(const QString& location, QString& error)

@@ -160,7 +160,7 @@ public:
     void Cancel();
 
     // The default SQLite file: records.sqlite in the data folder the window and
-    // orvel-loader share (QStandardPaths' data location, folder OrvelBinLoader).
+    // orvel-loader share (UserDataFolder).
     static QString DefaultPath();
 
 private:

@@ -9,7 +9,6 @@
 #include <QCoreApplication>
 #include <QDir>
 #include <QFile>
-#include <QStandardPaths>
 #include <QTemporaryDir>
 
 #include <gtest/gtest.h>
@@ -36,7 +35,7 @@ protected:
 
     QTemporaryDir Root;
     const QString ProgramFolder = Root.filePath(QStringLiteral("usr/bin"));
-    const QString DataFolder = Root.filePath(QStringLiteral("data/") + QCoreApplication::applicationName());
+    const QString DataFolder = Root.filePath(QStringLiteral("data/OrvelBinLoader"));
 };
 
 TEST_F(ProgramFolders, WritesBesideTheExecutableWhenItsFolderIsWritable)
@@ -53,11 +52,54 @@ TEST_F(ProgramFolders, WritesToTheUsersDataFolderOtherwise)
         asked = folder;
         return false;
     };
-    EXPECT_EQ(QStandardPaths::writableLocation(QStandardPaths::AppDataLocation), DataFolder);
     EXPECT_EQ(WritableFolder(ProgramFolder, readOnly), DataFolder);
     EXPECT_EQ(asked, ProgramFolder);
     EXPECT_TRUE(QFileInfo(DataFolder).isDir());                       // created
     EXPECT_EQ(WritableFolder(ProgramFolder, readOnly), DataFolder);   // and found again
+}
+
+// Root may write into /usr/bin, yet an installed program keeps its files in the data folder:
+// only a copy outside the system's prefixes writes beside itself. The folders are only
+// named; nothing is written to them.
+struct TWhereCase {
+    const char* name;
+    const char* programFolder;
+    bool writable;
+    bool beside;   // else the data folder
+};
+
+class WhereFilesGo : public ProgramFolders, public testing::WithParamInterface<TWhereCase> {};
+
+TEST_P(WhereFilesGo, BesideOnlyOutsideTheSystemsPrefixes)
+{
+    const TWhereCase& c = GetParam();
+    const QString folder = QString::fromLatin1(c.programFolder);
+    const auto writable = [&c](const QString&) { return c.writable; };
+    EXPECT_EQ(WritableFolder(folder, writable), c.beside ? folder : DataFolder);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Folders, WhereFilesGo,
+    testing::Values(TWhereCase{"UsrBin", "/usr/bin", true, false},
+                    TWhereCase{"UsrLocalBin", "/usr/local/bin", true, false},
+                    TWhereCase{"Opt", "/opt/orvelbinloader/bin", true, false},
+                    TWhereCase{"PrefixItself", "/usr", true, false},
+                    TWhereCase{"SpeltRoundAbout", "/home/op/../../usr/./bin/", true, false},
+                    TWhereCase{"UnpackedCopy", "/home/op/OrvelBinLoader", true, true},
+                    TWhereCase{"UnpackedReadOnly", "/home/op/OrvelBinLoader", false, false},
+                    TWhereCase{"NameOnlyStartsLikeAPrefix", "/usr2/bin", true, true},
+                    TWhereCase{"BuildFolder", "/home/op/src/build/bin", true, true}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+// The prefix this build installs to counts as the system's too, wherever it is.
+TEST_F(ProgramFolders, InstallPrefixIsTheSystems)
+{
+    const QStringList prefixes = SystemPrefixes();
+    ASSERT_FALSE(prefixes.isEmpty());
+    const QString bin = QDir(prefixes.last()).filePath(QStringLiteral("bin"));
+    EXPECT_TRUE(InSystemPrefix(bin));
+    EXPECT_TRUE(InSystemPrefix(Root.filePath(QStringLiteral("opt/bin")), {Root.filePath(QStringLiteral("opt"))}));
+    EXPECT_FALSE(InSystemPrefix(ProgramFolder, {Root.filePath(QStringLiteral("opt"))}));
 }
 
 // What the file system says agrees with whether a file can be made there, also for root,
