@@ -3,6 +3,8 @@
 #include "LoaderCommands.h"
 #include "LoaderOptions.h"
 #include "StoreCommands.h"
+#include "TraceFile.h"
+#include "uCommunication.h"
 
 #include <QCoreApplication>
 
@@ -18,6 +20,7 @@ int main(int argc, char* argv[])
     QCoreApplication application(argc, argv);
     // The window's name: both keep their production log and data in the same user folder.
     QCoreApplication::setApplicationName(QStringLiteral("OrvelBinLoader"));
+    InstallTraceFile(lcFrames().categoryName(), QStringLiteral("debug.log"));
     const TParsedCommandLine parsed = ParseLoaderCommandLine(application.arguments().mid(1),
                                                              {qEnvironmentVariable("ORVEL_PASSWORD"),
                                                               qEnvironmentVariable("ORVEL_RECORDS")});

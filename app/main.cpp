@@ -4,6 +4,8 @@
 #include "fHelp.h"
 #include "fMain.h"
 #include "fPassword.h"
+#include "TraceFile.h"
+#include "uCommunication.h"
 
 #include <QApplication>
 
@@ -11,6 +13,7 @@ int main(int argc, char* argv[])
 {
     QApplication application(argc, argv);
     QGuiApplication::setApplicationDisplayName(QStringLiteral("OrvelBinLoader"));
+    InstallTraceFile(lcFrames().categoryName(), QStringLiteral("debug.log"));
 
     // The dialogs live from start to end and keep their state between showings.
     TfmMain fmMain;

@@ -1,11 +1,8 @@
 #include "uCommunication.h"
 
-#include "ProgramFolders.h"
 #include "uABus.h"
 
 #include <QDeadlineTimer>
-#include <QDir>
-#include <QFile>
 #include <QHostAddress>
 #include <QThread>
 #include <QUdpSocket>
@@ -21,6 +18,8 @@
 #include <cstring>
 #include <initializer_list>
 #include <utility>
+
+Q_LOGGING_CATEGORY(lcFrames, "orvel.frames")
 
 namespace {
 
@@ -479,14 +478,8 @@ void TCommunicator::RejectUnansweredWait()
 
 void TCommunicator::WriteDebugLog(const QString& text)
 {
-    if (!DebugTrace)
-        return;
-    QFile file(QDir(WritableProgramFolder()).filePath(QStringLiteral("debug.log")));
-    if (!file.open(QIODevice::WriteOnly | QIODevice::Append | QIODevice::Text))
-        return;
-    const QString line = QDateTime::currentDateTime().toString(QStringLiteral("yyyy-MM-dd hh:mm:ss.zzz ")) + text +
-                         QLatin1Char('\n');
-    file.write(line.toUtf8());
+    if (DebugTrace)
+        qCInfo(lcFrames).noquote() << text;
 }
 
 // ---- commands ----

@@ -31,6 +31,7 @@
 #include <QByteArray>
 #include <QDateTime>
 #include <QHostAddress>
+#include <QLoggingCategory>
 #include <QObject>
 #include <QString>
 #include <QStringList>
@@ -43,6 +44,11 @@
 class QUdpSocket;
 
 struct TLinkOptions;
+
+// The frame trace: a line for every frame sent (TX:), every datagram received (RX:) and every
+// rejection (RJ:), for a link whose DebugTrace is on. Where it goes is the executable's
+// choice (InstallTraceFile: debug.log).
+Q_DECLARE_LOGGING_CATEGORY(lcFrames)
 
 class TCommunicator : public QObject {
     Q_OBJECT
@@ -79,7 +85,7 @@ public:
     uint32_t RequestTimeout = DefaultTimeout;   // an erase waits ten times this
     int Attempts = DefaultAttempts;
     bool DirectConnection = false;
-    bool DebugTrace = false;
+    bool DebugTrace = false;   // lines to lcFrames; off, no text is made for them
     // Pins the link to one controller: every request goes to this address, never to a
     // broadcast address, whatever the NAD or a reply changes, and only a reply from this
     // address and ControllerPort counts. Several units that all

@@ -78,18 +78,17 @@ TEST_P(WhereFilesGo, BesideOnlyOutsideTheSystemsPrefixes)
     EXPECT_EQ(WritableFolder(folder, writable), c.beside ? folder : DataFolder);
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Folders, WhereFilesGo,
-    testing::Values(TWhereCase{"UsrBin", "/usr/bin", true, false},
-                    TWhereCase{"UsrLocalBin", "/usr/local/bin", true, false},
-                    TWhereCase{"Opt", "/opt/orvelbinloader/bin", true, false},
-                    TWhereCase{"PrefixItself", "/usr", true, false},
-                    TWhereCase{"SpeltRoundAbout", "/home/op/../../usr/./bin/", true, false},
-                    TWhereCase{"UnpackedCopy", "/home/op/OrvelBinLoader", true, true},
-                    TWhereCase{"UnpackedReadOnly", "/home/op/OrvelBinLoader", false, false},
-                    TWhereCase{"NameOnlyStartsLikeAPrefix", "/usr2/bin", true, true},
-                    TWhereCase{"BuildFolder", "/home/op/src/build/bin", true, true}),
-    [](const auto& info) { return std::string(info.param.name); });
+INSTANTIATE_TEST_SUITE_P(Folders, WhereFilesGo,
+                         testing::Values(TWhereCase{"UsrBin", "/usr/bin", true, false},
+                                         TWhereCase{"UsrLocalBin", "/usr/local/bin", true, false},
+                                         TWhereCase{"Opt", "/opt/orvelbinloader/bin", true, false},
+                                         TWhereCase{"PrefixItself", "/usr", true, false},
+                                         TWhereCase{"SpeltRoundAbout", "/home/op/../../usr/./bin/", true, false},
+                                         TWhereCase{"UnpackedCopy", "/home/op/OrvelBinLoader", true, true},
+                                         TWhereCase{"UnpackedReadOnly", "/home/op/OrvelBinLoader", false, false},
+                                         TWhereCase{"NameOnlyStartsLikeAPrefix", "/usr2/bin", true, true},
+                                         TWhereCase{"BuildFolder", "/home/op/src/build/bin", true, true}),
+                         [](const auto& info) { return std::string(info.param.name); });
 
 // The prefix this build installs to counts as the system's too, wherever it is.
 TEST_F(ProgramFolders, InstallPrefixIsTheSystems)

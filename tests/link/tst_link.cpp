@@ -8,6 +8,7 @@
 #include "SimulatorThread.h"
 #include "ScriptedPeer.h"
 #include "TestPrinters.h"
+#include "TraceFile.h"
 #include "uABus.h"
 
 #include <QCoreApplication>
@@ -496,14 +497,18 @@ TEST_F(LinkToPeer, ReplyDataNeverOverrunsTheBuffer)
 TEST_F(LinkToSimulator, DebugTraceLinesBesideTheProgram)
 {
     StartSimulator();
+    InstallTraceFile(lcFrames().categoryName(), QStringLiteral("debug.log"));   // as the executables do
     const QString path = QDir(QCoreApplication::applicationDirPath()).filePath(QStringLiteral("debug.log"));
-    const auto traceLines = [&path] {
+    // The trace keeps its file open: each look takes the lines written since the last one.
+    qsizetype seen = 0;
+    const auto traceLines = [&path, &seen] {
         QFile file(path);
         const QStringList lines = file.open(QIODevice::ReadOnly | QIODevice::Text)
                                       ? QString::fromLatin1(file.readAll()).split(QLatin1Char('\n'), Qt::SkipEmptyParts)
                                       : QStringList();
-        QFile::remove(path);
-        return lines;
+        const QStringList fresh = lines.mid(seen);
+        seen = lines.size();
+        return fresh;
     };
     QFile::remove(path);
     link.DebugTrace = true;
@@ -536,6 +541,7 @@ TEST_F(LinkToSimulator, DebugTraceLinesBesideTheProgram)
         entries << (entry.startsWith(QStringLiteral("RJ:")) ? entry : entry.left(3));
     }
     EXPECT_EQ(entries, (QStringList{"TX:", "RX:", "RJ:noise", "RJ:bad checksum", "TX:", "RX:", "RJ:noise"}));
+    QFile::remove(path);
 }
 
 // ---- commands ----
