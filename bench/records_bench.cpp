@@ -72,7 +72,7 @@ void KeepRecords(const std::shared_ptr<TRecordStore>& store, const QString& fall
     unit.ProgramFile = QStringLiteral("program.bin");
     unit.KernelSha256 = unit.ProgramSha256 = QString(64, u'a');
     unit.SettingsWritten = true;
-    unit.SerialStep = unit.KernelStep = unit.ProgramStep = QStringLiteral("ok");
+    unit.SerialStep = unit.KernelStep = unit.ProgramStep = TStepResult::Ok;
     unit.Outcome = TUnitOutcome::Succeeded;
     unit.Message = QStringLiteral("sent successfully");
     std::vector<double> ms;

@@ -1,5 +1,6 @@
 #include "RecordStore.h"
 
+#include "RecordFields.h"
 #include "SettingsStore.h"
 
 #include <QDir>
@@ -65,95 +66,59 @@ QString UtcText(const QDateTime& moment)
     return moment.isValid() ? moment.toUTC().toString(QStringLiteral("yyyy-MM-ddTHH:mm:ss.zzz'Z'")) : QString();
 }
 
-enum class TKind { Text, Integer, Settings };
-
-// A column of unit_records and the entry's key it holds ("steps/kernel": inside "steps").
-struct TColumn {
-    const char* Name;
-    const char* Key;
-    TKind Kind;
-};
-
-const TColumn Columns[] = {
-    {"record_key", "key", TKind::Text},
-    {"station", "station", TKind::Text},
-    {"unit_ip", "unit", TKind::Text},
-    {"outcome", "outcome", TKind::Text},
-    {"nad_before", "nadBefore", TKind::Integer},
-    {"nad_after", "nadAfter", TKind::Integer},
-    {"serial", "serial", TKind::Integer},
-    {"serial_taken", "serialTaken", TKind::Integer},
-    {"series", "series", TKind::Text},
-    {"platform", "platform", TKind::Text},
-    {"kernel_version", "kernelVersion", TKind::Text},
-    {"kernel_file", "kernelFile", TKind::Text},
-    {"kernel_sha256", "kernelSha256", TKind::Text},
-    {"program_file", "programFile", TKind::Text},
-    {"program_sha256", "programSha256", TKind::Text},
-    {"recipe", "recipe", TKind::Text},
-    {"kernel_source_sha256", "kernelSourceSha256", TKind::Text},
-    {"program_source_sha256", "programSourceSha256", TKind::Text},
-    {"settings", "settings", TKind::Settings},
-    {"serial_step", "steps/serial", TKind::Text},
-    {"kernel_step", "steps/kernel", TKind::Text},
-    {"program_step", "steps/program", TKind::Text},
-    {"verify_step", "steps/verify", TKind::Text},
-    {"started", "start", TKind::Text},
-    {"ended", "end", TKind::Text},
-    {"duration_ms", "durationMs", TKind::Integer},
-    {"requests", "requests", TKind::Integer},
-    {"resent", "resent", TKind::Integer},
-    {"message", "message", TKind::Text},
-};
-
-QVariant ColumnValue(const QJsonObject& entry, const TColumn& column)
+// The columns of unit_records, from the record's fields: every field with a column.
+const QList<const TRecordField*>& StoredFields()
 {
-    const QStringList path = QString::fromLatin1(column.Key).split(u'/');
-    const QJsonValue value = path.size() == 2 ? entry.value(path[0]).toObject().value(path[1]) : entry.value(path[0]);
-    switch (column.Kind) {
-    case TKind::Integer:
+    static const QList<const TRecordField*> fields = [] {
+        QList<const TRecordField*> all;
+        for (const TRecordField& field : RecordFields())
+            if (field.Column)
+                all << &field;
+        return all;
+    }();
+    return fields;
+}
+
+QVariant ColumnValue(const QJsonObject& entry, const TRecordField& field)
+{
+    const QJsonValue value = RecordField(entry, QLatin1String(field.Path));
+    switch (field.Type) {
+    case TFieldType::Integer:
         return value.isDouble() ? QVariant(qint64(value.toDouble())) : QVariant(QMetaType::fromType<qint64>());
-    case TKind::Settings:
+    case TFieldType::Settings:
         return value.isObject()
                    ? QVariant(QString::fromUtf8(QJsonDocument(value.toObject()).toJson(QJsonDocument::Compact)))
                    : QVariant(QMetaType::fromType<QString>());
-    case TKind::Text:
+    case TFieldType::Text:
         break;
     }
     return value.toString();
 }
 
-void SetColumnValue(QJsonObject& entry, const TColumn& column, const QVariant& value)
+void SetColumnValue(QJsonObject& entry, const TRecordField& field, const QVariant& value)
 {
     QJsonValue json;
-    switch (column.Kind) {
-    case TKind::Integer:
+    switch (field.Type) {
+    case TFieldType::Integer:
         json = value.isNull() ? QJsonValue(-1) : QJsonValue(value.toLongLong());
         break;
-    case TKind::Settings:
+    case TFieldType::Settings:
         if (value.isNull())
             return;
         json = QJsonDocument::fromJson(value.toString().toUtf8()).object();
         break;
-    case TKind::Text:
+    case TFieldType::Text:
         json = value.toString();
         break;
     }
-    const QStringList path = QString::fromLatin1(column.Key).split(u'/');
-    if (path.size() == 2) {
-        QJsonObject inner = entry.value(path[0]).toObject();
-        inner.insert(path[1], json);
-        entry.insert(path[0], inner);
-    } else {
-        entry.insert(path[0], json);
-    }
+    SetRecordField(entry, QLatin1String(field.Path), json);
 }
 
 QString ColumnList()
 {
     QStringList names;
-    for (const TColumn& column : Columns)
-        names << QLatin1String(column.Name);
+    for (const TRecordField* field : StoredFields())
+        names << QLatin1String(field->Column);
     return names.join(QStringLiteral(", "));
 }
 
@@ -625,9 +590,9 @@ bool TRecordStore::Write(const QJsonObject& entry, QString& error, TDurability d
         [&](QSqlDatabase& db, QString& why) {
             QStringList marks;
             QVariantList values;
-            for (const TColumn& column : Columns) {
+            for (const TRecordField* field : StoredFields()) {
                 marks << QStringLiteral("?");
-                values << ColumnValue(entry, column);
+                values << ColumnValue(entry, *field);
             }
             QSqlQuery query(db);
             if (!Exec(query,
@@ -876,8 +841,8 @@ bool TRecordStore::Query(const TRecordFilter& filter, QList<QJsonObject>& record
         [&records](const QSqlQuery& row) {
             QJsonObject entry{{QStringLiteral("id"), row.value(0).toLongLong()}};
             int field = 1;
-            for (const TColumn& column : Columns)
-                SetColumnValue(entry, column, row.value(field++));
+            for (const TRecordField* stored : StoredFields())
+                SetColumnValue(entry, *stored, row.value(field++));
             records.append(entry);
         },
         error);

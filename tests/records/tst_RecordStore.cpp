@@ -49,8 +49,8 @@ TUnitRecord Unit(const QString& ip, int32_t serial, TUnitOutcome outcome, const 
     record.ProgramSha256 = QString(64, u'b');
     record.SettingsWritten = true;
     record.Settings.IPAddress = 0x0A000005;
-    record.SerialStep = record.KernelStep = QStringLiteral("ok");
-    record.ProgramStep = outcome == TUnitOutcome::Succeeded ? QStringLiteral("ok") : QStringLiteral("err");
+    record.SerialStep = record.KernelStep = TStepResult::Ok;
+    record.ProgramStep = outcome == TUnitOutcome::Succeeded ? TStepResult::Ok : TStepResult::Err;
     record.Started = started;
     record.Ended = started.addMSecs(2500);
     record.Requests = 300;
@@ -325,7 +325,7 @@ TEST_F(RecordStore, EveryNumberIsGivenOnceAcrossSeriesAndSources)
     EXPECT_EQ(Query(*store, {500, {}, false, {}, {}}).size(), 2);
     TUnitRecord notWritten = Unit(QStringLiteral("127.0.0.5"), 600, TUnitOutcome::Failed, Morning);
     notWritten.SerialTaken = -1;
-    notWritten.SerialStep = QStringLiteral("err");
+    notWritten.SerialStep = TStepResult::Err;
     ASSERT_TRUE(store->Write(RecordEntry(notWritten, "line-1", QString()), error));
     EXPECT_TRUE(store->ClaimSerial(600, QStringLiteral("--serial"), QStringLiteral("line-1"), error))
         << error.toStdString();
@@ -333,7 +333,7 @@ TEST_F(RecordStore, EveryNumberIsGivenOnceAcrossSeriesAndSources)
     TUnitRecord unknown = Unit(QStringLiteral("127.0.0.6"), 700, TUnitOutcome::Failed, Morning);
     unknown.Serial = -1;
     unknown.SerialTaken = 700;
-    unknown.SerialStep = QStringLiteral("unknown");
+    unknown.SerialStep = TStepResult::Unknown;
     ASSERT_TRUE(store->Write(RecordEntry(unknown, "line-1", QString()), error));
     EXPECT_FALSE(store->ClaimSerial(700, QStringLiteral("--serial"), QStringLiteral("line-1"), error));
 

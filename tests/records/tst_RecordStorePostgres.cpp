@@ -66,7 +66,7 @@ protected:
         TUnitRecord record;
         record.IP = QStringLiteral("127.0.0.%1").arg(serial % 250 + 2);
         record.Serial = record.SerialTaken = serial;
-        record.SerialStep = QStringLiteral("ok");
+        record.SerialStep = TStepResult::Ok;
         record.Started = record.Ended = QDateTime::currentDateTime();
         return record;
     }
