@@ -60,12 +60,6 @@ struct TThreadConnections {
 };
 QThreadStorage<TThreadConnections> ThreadConnections;
 
-// Times are kept as UTC text of one fixed width, so that text order is time order.
-QString UtcText(const QDateTime& moment)
-{
-    return moment.isValid() ? moment.toUTC().toString(QStringLiteral("yyyy-MM-ddTHH:mm:ss.zzz'Z'")) : QString();
-}
-
 // The columns of unit_records, from the record's fields: every field with a column.
 const QList<const TRecordField*>& StoredFields()
 {
@@ -82,7 +76,7 @@ const QList<const TRecordField*>& StoredFields()
 QVariant ColumnValue(const QJsonObject& entry, const TRecordField& field)
 {
     const QJsonValue value = RecordField(entry, QLatin1String(field.Path));
-    switch (field.Type) {
+    switch (field.Type()) {
     case TFieldType::Integer:
         return value.isDouble() ? QVariant(qint64(value.toDouble())) : QVariant(QMetaType::fromType<qint64>());
     case TFieldType::Settings:
@@ -98,7 +92,7 @@ QVariant ColumnValue(const QJsonObject& entry, const TRecordField& field)
 void SetColumnValue(QJsonObject& entry, const TRecordField& field, const QVariant& value)
 {
     QJsonValue json;
-    switch (field.Type) {
+    switch (field.Type()) {
     case TFieldType::Integer:
         json = value.isNull() ? QJsonValue(-1) : QJsonValue(value.toLongLong());
         break;
@@ -277,13 +271,8 @@ std::atomic<int> NextStoreId{1};
 
 QJsonObject RecordEntry(const TUnitRecord& record, const QString& station, const QString& series)
 {
-    QJsonObject entry = UnitRecordJson(record);
-    entry.insert(QStringLiteral("station"), station);
-    entry.insert(QStringLiteral("series"), record.SerialTaken > 0 ? series : QString());
-    entry.insert(QStringLiteral("key"), QUuid::createUuid().toString(QUuid::WithoutBraces));
-    entry.insert(QStringLiteral("start"), UtcText(record.Started));
-    entry.insert(QStringLiteral("end"), UtcText(record.Ended));
-    return entry;
+    return StoredRecordJson({record, station, record.SerialTaken > 0 ? series : QString(),
+                             QUuid::createUuid().toString(QUuid::WithoutBraces), -1});
 }
 
 TRecordStore::TRecordStore() : FId(NextStoreId++) {}

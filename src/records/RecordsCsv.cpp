@@ -11,7 +11,7 @@ const QStringList& CsvColumns()
         QStringList all;
         for (const TRecordField& field : RecordFields()) {
             const QString path = QLatin1String(field.Path);
-            if (field.Type == TFieldType::Settings)
+            if (field.Type() == TFieldType::Settings)
                 for (const QString& key : SettingsKeys())
                     all << path + u'.' + key;
             else if (path != QLatin1String("key"))

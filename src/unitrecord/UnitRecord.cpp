@@ -1,12 +1,12 @@
 #include "UnitRecord.h"
 
-#include "RecordFields.h"
-
 #include <iterator>
 
 namespace {
 
-// The steps' results as records keep them, by TStepResult.
+// The outcomes and the steps' results as records keep them, by their enums.
+const char* const OutcomeTexts[] = {"ok", "failed", "interrupted"};
+static_assert(std::size(OutcomeTexts) == size_t(TUnitOutcome::Interrupted) + 1);
 const char* const StepTexts[] = {"---", "ok", "err", "interrupted", "unknown"};
 static_assert(std::size(StepTexts) == size_t(TStepResult::Unknown) + 1);
 
@@ -14,15 +14,15 @@ static_assert(std::size(StepTexts) == size_t(TStepResult::Unknown) + 1);
 
 QString OutcomeText(TUnitOutcome outcome)
 {
-    switch (outcome) {
-    case TUnitOutcome::Succeeded:
-        return QStringLiteral("ok");
-    case TUnitOutcome::Interrupted:
-        return QStringLiteral("interrupted");
-    case TUnitOutcome::Failed:
-        break;
-    }
-    return QStringLiteral("failed");
+    return QLatin1String(OutcomeTexts[size_t(outcome)]);
+}
+
+TUnitOutcome OutcomeFromText(const QString& text)
+{
+    for (size_t i = 0; i < std::size(OutcomeTexts); ++i)
+        if (text == QLatin1String(OutcomeTexts[i]))
+            return TUnitOutcome(i);
+    return TUnitOutcome::Failed;
 }
 
 QString StepResultText(TStepResult result)
@@ -36,15 +36,4 @@ TStepResult StepResultFromText(const QString& text)
         if (text == QLatin1String(StepTexts[i]))
             return TStepResult(i);
     return TStepResult::NotAsked;
-}
-
-QJsonObject UnitRecordJson(const TUnitRecord& record)
-{
-    QJsonObject json;
-    for (const TRecordField& field : RecordFields()) {
-        const QJsonValue value = field.Value ? field.Value(record) : QJsonValue::Undefined;
-        if (!value.isUndefined())
-            SetRecordField(json, QLatin1String(field.Path), value);
-    }
-    return json;
 }

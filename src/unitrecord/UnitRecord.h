@@ -61,8 +61,11 @@ struct TUnitRecord {
 Q_DECLARE_METATYPE(TUnitRecord)
 
 QString OutcomeText(TUnitOutcome outcome);
+// The outcome a text names; anything else is a failure.
+TUnitOutcome OutcomeFromText(const QString& text);
 QString StepResultText(TStepResult result);
 // The result a text names; anything else is a step not asked.
 TStepResult StepResultFromText(const QString& text);
-// The record as one JSON object; times in ISO 8601 with milliseconds.
+// The record as one JSON object (the result line); times in ISO 8601 with milliseconds. Made
+// from RecordFields, which says the rest of its forms.
 QJsonObject UnitRecordJson(const TUnitRecord& record);

@@ -5,6 +5,7 @@
 // fallback file that keeps records meanwhile, whatever a crash or a full disk left in it.
 #include "ConcurrentTakers.h"
 #include "FallbackFile.h"
+#include "RecordFields.h"
 #include "RecordKeeper.h"
 #include "RecordStore.h"
 #include "StoreCommands.h"
@@ -624,6 +625,52 @@ TEST_F(RecordStore, LocationsThatAreNoFileAreRefusedInWordsWithoutTheirPassword)
 }
 
 // The fallback file as a crash, a full disk or another program may leave it.
+// A record goes into the store and the fallback file as JSON and comes back from it whole:
+// every field of the table is read back as it was written, settings named by their texts too.
+TEST(RecordFields, StoredRecordComesBackFromItsJson)
+{
+    const QDateTime morning(QDate(2026, 3, 2), QTime(9, 0));
+    TStoredRecord stored{Unit(QStringLiteral("127.0.0.2"), 7, TUnitOutcome::Interrupted, morning),
+                         QStringLiteral("line-1"), QStringLiteral("default"), QStringLiteral("key-1"), 12};
+    TUnitRecord& unit = stored.Unit;
+    unit.NadBefore = 3;
+    unit.Recipe = QStringLiteral("release 4");
+    unit.KernelSourceSha256 = QString(64, u'c');
+    unit.ProgramSourceSha256 = QString(64, u'd');
+    unit.Settings.NadAlias = 40;
+    unit.Settings.HardwareModel = 3;
+    unit.Settings.IEXBaudRate = 9;   // no rate of the table: kept as its number
+    unit.Settings.SubnetMask = 0xFFFFFF00;
+    unit.SerialStep = TStepResult::Unknown;
+    unit.KernelStep = TStepResult::Interrupted;
+    unit.ProgramStep = TStepResult::NotAsked;
+    unit.VerifyStep = TStepResult::Err;
+    const QJsonObject json = StoredRecordJson(stored);
+
+    const TStoredRecord back = StoredRecordFromJson(json);
+    EXPECT_EQ(StoredRecordJson(back), json);
+    EXPECT_EQ(back.Id, 12);
+    EXPECT_EQ(back.Unit.Started, morning);
+    EXPECT_EQ(back.Unit.Outcome, TUnitOutcome::Interrupted);
+    EXPECT_EQ(back.Unit.SerialStep, TStepResult::Unknown);
+    EXPECT_EQ(back.Unit.Settings.HardwareModel, 3);
+    EXPECT_EQ(back.Unit.Settings.IEXBaudRate, 9);
+    EXPECT_EQ(back.Unit.Settings.SubnetMask, 0xFFFFFF00u);
+    // The fields of a unit's result line are those of the stored record, but the store's own.
+    QJsonObject line = UnitRecordJson(unit);
+    for (const char* own : {"id", "station", "series", "key"})
+        EXPECT_FALSE(line.contains(QLatin1String(own))) << own;
+    EXPECT_EQ(StoredRecordJson(StoredRecordFromJson(line)).value(QStringLiteral("steps")),
+              json.value(QStringLiteral("steps")));
+
+    // A record without settings or a number of the store's keeps none.
+    const TStoredRecord bare = StoredRecordFromJson(StoredRecordJson({TUnitRecord{}, {}, {}, {}, -1}));
+    EXPECT_FALSE(bare.Unit.SettingsWritten);
+    EXPECT_EQ(bare.Id, -1);
+    EXPECT_EQ(bare.Unit.Serial, -1);
+    EXPECT_EQ(bare.Unit.VerifyStep, TStepResult::NotAsked);
+}
+
 TEST(FallbackFile, ReadsEveryWholeLineAndTellsTheRest)
 {
     const QByteArray good =
