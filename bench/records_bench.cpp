@@ -79,7 +79,7 @@ void KeepRecords(const std::shared_ptr<TRecordStore>& store, const QString& fall
     for (int i = 0; i < Records; ++i) {
         unit.Serial = unit.SerialTaken = unit.NadAfter = 100000 + i;
         unit.Started = unit.Ended = QDateTime::currentDateTime();
-        const QJsonObject entry = RecordEntry(unit, QStringLiteral("bench"), QStringLiteral("bench"));
+        const TStoredRecord entry = RecordEntry(unit, QStringLiteral("bench"), QStringLiteral("bench"));
         QElapsedTimer clock;
         clock.start();
         const TKeepResult kept = keeper.Keep(entry);

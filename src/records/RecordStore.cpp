@@ -246,16 +246,21 @@ QString GivenBy(const QSqlQuery& query)
 }
 
 // The number a unit record says its unit holds, or may hold; -1: none.
-int64_t NumberInUnit(const QJsonObject& entry)
+int64_t NumberInUnit(const TUnitRecord& record)
 {
-    const QString step = entry.value(QStringLiteral("steps")).toObject().value(QStringLiteral("serial")).toString();
-    const int64_t serial = entry.value(QStringLiteral("serial")).toInteger(-1);
-    const int64_t taken = entry.value(QStringLiteral("serialTaken")).toInteger(-1);
-    if (step == QLatin1String("ok"))
+    const int64_t serial = record.Serial;
+    const int64_t taken = record.SerialTaken;
+    switch (record.SerialStep) {
+    case TStepResult::Ok:
         return serial > 0 ? serial : -1;
     // Its write's reply was lost, or the write was cut short: the unit may hold it.
-    if (step == QLatin1String("unknown") || step == QLatin1String("interrupted"))
+    case TStepResult::Unknown:
+    case TStepResult::Interrupted:
         return serial > 0 ? serial : (taken > 0 ? taken : -1);
+    case TStepResult::NotAsked:
+    case TStepResult::Err:
+        break;
+    }
     return -1;
 }
 
@@ -269,10 +274,10 @@ std::atomic<int> NextStoreId{1};
 
 }   // namespace
 
-QJsonObject RecordEntry(const TUnitRecord& record, const QString& station, const QString& series)
+TStoredRecord RecordEntry(const TUnitRecord& record, const QString& station, const QString& series)
 {
-    return StoredRecordJson({record, station, record.SerialTaken > 0 ? series : QString(),
-                             QUuid::createUuid().toString(QUuid::WithoutBraces), -1});
+    return {record, station, record.SerialTaken > 0 ? series : QString(),
+            QUuid::createUuid().toString(QUuid::WithoutBraces), -1};
 }
 
 TRecordStore::TRecordStore() : FId(NextStoreId++) {}
@@ -561,15 +566,20 @@ bool TRecordStore::Migrate(QString& error)
         error);
 }
 
-bool TRecordStore::Write(const QJsonObject& entry, QString& error, TDurability durability, TWriteNotes* notes)
+bool TRecordStore::Write(const TStoredRecord& record, QString& error, TDurability durability, TWriteNotes* notes)
 {
-    const QString station = entry.value(QStringLiteral("station")).toString();
-    const QString unit = entry.value(QStringLiteral("unit")).toString();
-    const QString key = entry.value(QStringLiteral("key")).toString();
-    const int64_t number = NumberInUnit(entry);
-    const QString series = entry.value(QStringLiteral("serialTaken")).toInteger(-1) == number
-                               ? entry.value(QStringLiteral("series")).toString()
-                               : QString();
+    // The columns hold the record's fields as its JSON words them.
+    return WriteEntry(StoredRecordJson(record), error, durability, notes);
+}
+
+bool TRecordStore::WriteEntry(const QJsonObject& entry, QString& error, TDurability durability, TWriteNotes* notes)
+{
+    const TStoredRecord record = StoredRecordFromJson(entry);
+    const QString& station = record.Station;
+    const QString& unit = record.Unit.IP;
+    const QString& key = record.Key;
+    const int64_t number = NumberInUnit(record.Unit);
+    const QString series = record.Unit.SerialTaken == number ? record.Series : QString();
     QString clash;
     // A unit's record need not wait for the disk (the budget is a few milliseconds a unit);
     // the number it took went to the ledger durably when it was taken. The operation is not
@@ -800,7 +810,7 @@ bool TRecordStore::ReadSeries(QList<TSeriesState>& series, QString& error)
         error);
 }
 
-bool TRecordStore::Query(const TRecordFilter& filter, QList<QJsonObject>& records, QString& error)
+bool TRecordStore::Query(const TRecordFilter& filter, QList<TStoredRecord>& records, QString& error)
 {
     QStringList conditions;
     QVariantList values;
@@ -832,7 +842,7 @@ bool TRecordStore::Query(const TRecordFilter& filter, QList<QJsonObject>& record
             int field = 1;
             for (const TRecordField* stored : StoredFields())
                 SetColumnValue(entry, *stored, row.value(field++));
-            records.append(entry);
+            records.append(StoredRecordFromJson(entry));
         },
         error);
 }

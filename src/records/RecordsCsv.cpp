@@ -31,10 +31,11 @@ QString CsvField(const QString& text)
 
 }   // namespace
 
-QString RecordsCsv(const QList<QJsonObject>& records)
+QString RecordsCsv(const QList<TStoredRecord>& records)
 {
     QString text = CsvColumns().join(u',') + u'\n';
-    for (const QJsonObject& record : records) {
+    for (const TStoredRecord& stored : records) {
+        const QJsonObject record = StoredRecordJson(stored);
         QStringList fields;
         for (const QString& column : CsvColumns())
             fields << CsvField(RecordFieldText(record, column));

@@ -10,6 +10,7 @@
 #include "RecordStore.h"
 #include "StoreCommands.h"
 #include "StoreSerialCounter.h"
+#include "StoredRecordsJson.h"
 
 #include <QDir>
 #include <QFile>
@@ -77,10 +78,10 @@ protected:
 
     QList<QJsonObject> Query(TRecordStore& store, const TRecordFilter& filter = {})
     {
-        QList<QJsonObject> records;
+        QList<TStoredRecord> records;
         QString error;
         EXPECT_TRUE(store.Query(filter, records, error)) << error.toStdString();
-        return records;
+        return StoredRecordsJson(records);
     }
 
     // A connection of its own on the file, as another program has.
@@ -119,8 +120,8 @@ TEST_F(RecordStore, KeepsRecordsAndFindsThemByEachFilter)
 {
     auto store = Open();
     QString error;
-    const QJsonObject first = RecordEntry(Unit(QStringLiteral("127.0.0.2"), 1000, TUnitOutcome::Succeeded, Morning),
-                                          QStringLiteral("line-1"), TRecordStore::DefaultSeries);
+    const TStoredRecord first = RecordEntry(Unit(QStringLiteral("127.0.0.2"), 1000, TUnitOutcome::Succeeded, Morning),
+                                            QStringLiteral("line-1"), TRecordStore::DefaultSeries);
     ASSERT_TRUE(store->Write(first, error)) << error.toStdString();
     ASSERT_TRUE(store->Write(first, error));   // offered again: still one row
     ASSERT_TRUE(
@@ -136,7 +137,7 @@ TEST_F(RecordStore, KeepsRecordsAndFindsThemByEachFilter)
     // Everything the runner said comes back as it said it, times in UTC.
     QJsonObject back = all[0];
     EXPECT_GT(back.take(QStringLiteral("id")).toInteger(), 0);
-    EXPECT_EQ(back, first);
+    EXPECT_EQ(back, StoredRecordJson(first));
     EXPECT_EQ(back.value(QStringLiteral("settings")).toObject().value(QStringLiteral("ipAddress")).toString(),
               QStringLiteral("10.0.0.5"));
     EXPECT_EQ(QDateTime::fromString(back.value(QStringLiteral("start")).toString(), Qt::ISODateWithMs), Morning);
@@ -231,8 +232,8 @@ TEST_F(RecordStore, UpgradesAStoreOfTheFirstVersion)
 // records when upgraded; the units of one recipe are found by its name, exactly.
 TEST_F(RecordStore, UpgradesAStoreOfTheThirdVersionAndFindsTheUnitsOfARecipe)
 {
-    const QJsonObject old = RecordEntry(Unit(QStringLiteral("127.0.0.2"), 500, TUnitOutcome::Succeeded, Morning),
-                                        QStringLiteral("line-1"), TRecordStore::DefaultSeries);
+    const TStoredRecord old = RecordEntry(Unit(QStringLiteral("127.0.0.2"), 500, TUnitOutcome::Succeeded, Morning),
+                                          QStringLiteral("line-1"), TRecordStore::DefaultSeries);
     {
         auto store = Open();
         QString error;
@@ -257,8 +258,8 @@ TEST_F(RecordStore, UpgradesAStoreOfTheThirdVersionAndFindsTheUnitsOfARecipe)
         record.ProgramSourceSha256 = QString(64, u'd');
         return RecordEntry(record, QStringLiteral("line-1"), TRecordStore::DefaultSeries);
     };
-    for (const QJsonObject& entry : {unit("127.0.0.3", 501, "release 3.1"), unit("127.0.0.4", 502, "release 3.1 %1"),
-                                     unit("127.0.0.5", 503, "release 3.1")})
+    for (const TStoredRecord& entry : {unit("127.0.0.3", 501, "release 3.1"), unit("127.0.0.4", 502, "release 3.1 %1"),
+                                       unit("127.0.0.5", 503, "release 3.1")})
         ASSERT_TRUE(store->Write(entry, error)) << error.toStdString();
 
     const QList<QJsonObject> all = Query(*store);
@@ -268,7 +269,7 @@ TEST_F(RecordStore, UpgradesAStoreOfTheThirdVersionAndFindsTheUnitsOfARecipe)
     // The old record comes back as written, with no recipe and no source hashes.
     for (const char* key : {"recipe", "kernelSourceSha256", "programSourceSha256"})
         EXPECT_EQ(back.take(QLatin1String(key)).toString(), QString()) << key;
-    QJsonObject written = old;
+    QJsonObject written = StoredRecordJson(old);
     for (const char* key : {"recipe", "kernelSourceSha256", "programSourceSha256"})
         written.remove(QLatin1String(key));
     EXPECT_EQ(back, written);
@@ -817,14 +818,14 @@ TEST_F(RecordStore, AppendStartsOnALineOfItsOwn)
         file.write(half);
     }
     TRecordKeeper keeper(std::make_shared<TRecordStore>(), fallback);
-    const QJsonObject entry = RecordEntry(Unit(QStringLiteral("127.0.0.2"), 6, TUnitOutcome::Succeeded, Morning),
-                                          "line-1", "default");
+    const TStoredRecord entry = RecordEntry(Unit(QStringLiteral("127.0.0.2"), 6, TUnitOutcome::Succeeded, Morning),
+                                            "line-1", "default");
     EXPECT_EQ(keeper.Keep(entry).Kept, TKept::Waiting);
     QFile file(fallback);
     ASSERT_TRUE(file.open(QIODevice::ReadOnly));
     const TFallbackContent content = ReadFallback(file.readAll());
     ASSERT_EQ(content.Entries.size(), 1);
-    EXPECT_EQ(content.Entries[0].Entry, entry);
+    EXPECT_EQ(content.Entries[0].Entry, StoredRecordJson(entry));
     ASSERT_EQ(content.Bad.size(), 1);
     EXPECT_EQ(content.Bad[0].Text, half);
 }
@@ -835,11 +836,11 @@ TEST_F(RecordStore, RecordTheStoreRefusesIsSetAsideAndHoldsNothingBack)
 {
     auto store = Open();
     const QString fallback = Dir.filePath(QStringLiteral("waiting.jsonl"));
-    QJsonObject refused = RecordEntry(Unit(QStringLiteral("127.0.0.2"), 6, TUnitOutcome::Succeeded, Morning), "line-1",
-                                      QString());
+    QJsonObject refused = StoredRecordJson(
+        RecordEntry(Unit(QStringLiteral("127.0.0.2"), 6, TUnitOutcome::Succeeded, Morning), "line-1", QString()));
     refused.remove(QStringLiteral("outcome"));
-    const QJsonObject good = RecordEntry(Unit(QStringLiteral("127.0.0.3"), 7, TUnitOutcome::Succeeded, Morning),
-                                         "line-1", QString());
+    const QJsonObject good = StoredRecordJson(
+        RecordEntry(Unit(QStringLiteral("127.0.0.3"), 7, TUnitOutcome::Succeeded, Morning), "line-1", QString()));
     {
         QFile file(fallback);
         ASSERT_TRUE(file.open(QIODevice::WriteOnly));
