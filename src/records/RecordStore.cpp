@@ -118,6 +118,8 @@ QString ColumnList()
 
 // The schema's steps: Migrations[n] takes a store from version n to n + 1. "%ID" is the
 // dialect's self-numbering key. A step is never changed once released; a new one is added.
+// unit_records holds a column for each field of RecordFields that names one: a field added
+// there comes with a step here that adds its column (and SchemaVersion one up).
 const QStringList Migrations[] = {
     {
         QStringLiteral("CREATE TABLE unit_records (id %ID, record_key TEXT NOT NULL UNIQUE, station TEXT NOT NULL,"
