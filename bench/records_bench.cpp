@@ -72,14 +72,14 @@ void KeepRecords(const std::shared_ptr<TRecordStore>& store, const QString& fall
     unit.ProgramFile = QStringLiteral("program.bin");
     unit.KernelSha256 = unit.ProgramSha256 = QString(64, u'a');
     unit.SettingsWritten = true;
-    unit.SerialStep = unit.KernelStep = unit.ProgramStep = QStringLiteral("ok");
+    unit.SerialStep = unit.KernelStep = unit.ProgramStep = TStepResult::Ok;
     unit.Outcome = TUnitOutcome::Succeeded;
     unit.Message = QStringLiteral("sent successfully");
     std::vector<double> ms;
     for (int i = 0; i < Records; ++i) {
         unit.Serial = unit.SerialTaken = unit.NadAfter = 100000 + i;
         unit.Started = unit.Ended = QDateTime::currentDateTime();
-        const QJsonObject entry = RecordEntry(unit, QStringLiteral("bench"), QStringLiteral("bench"));
+        const TStoredRecord entry = RecordEntry(unit, QStringLiteral("bench"), QStringLiteral("bench"));
         QElapsedTimer clock;
         clock.start();
         const TKeepResult kept = keeper.Keep(entry);

@@ -129,7 +129,8 @@ void TLoaderConsole::Summary(const std::vector<TUnitRecord>& records)
         QString line =
             QStringLiteral("%1 %2 nad %3").arg(r.IP, -15).arg(OutcomeText(r.Outcome), -11).arg(r.NadAfter, -10);
         line += QStringLiteral(" serial %1 kernel %2 program %3 verify %4  %5 s  %6 requests, %7 resent")
-                    .arg(r.SerialStep, r.KernelStep, r.ProgramStep, r.VerifyStep)
+                    .arg(StepResultText(r.SerialStep), StepResultText(r.KernelStep), StepResultText(r.ProgramStep),
+                         StepResultText(r.VerifyStep))
                     .arg(double(r.DurationMs()) / 1000, 0, 'f', 1)
                     .arg(r.Requests)
                     .arg(r.Resent);

@@ -151,7 +151,7 @@ int Serials(TRecordStore& store, const TLoaderOptions& options, FILE* out, FILE*
 
 int Records(TRecordStore& store, const TLoaderOptions& options, FILE* out, FILE* err)
 {
-    QList<QJsonObject> records;
+    QList<TStoredRecord> records;
     QList<TGivenSerial> given;
     QString error;
     // One unit asked for by its number: the ledger answers for it too, record or none.
@@ -165,8 +165,8 @@ int Records(TRecordStore& store, const TLoaderOptions& options, FILE* out, FILE*
             Print(out, LedgerText(number));
     if (options.Json) {
         QString text;
-        for (const QJsonObject& record : records)
-            text += QString::fromUtf8(QJsonDocument(record).toJson(QJsonDocument::Compact)) + u'\n';
+        for (const TStoredRecord& record : records)
+            text += QString::fromUtf8(QJsonDocument(StoredRecordJson(record)).toJson(QJsonDocument::Compact)) + u'\n';
         Print(out, text);
     } else if (options.Csv) {
         Print(out, RecordsCsv(records));
@@ -206,7 +206,7 @@ int RunStoreCommand(const TLoaderOptions& options, FILE* out, FILE* err)
     return Records(*store, options, out, err);
 }
 
-QString RecordsTable(const QList<QJsonObject>& records)
+QString RecordsTable(const QList<TStoredRecord>& records)
 {
     // A file as the table names it: its name and the start of the SHA-256 of the file as
     // read, enough to tell two releases of one name apart.
@@ -235,7 +235,8 @@ QString RecordsTable(const QList<QJsonObject>& records)
     for (const auto& column : columns)
         header << QLatin1String(column.first);
     QList<QStringList> rows{header};
-    for (const QJsonObject& r : records) {
+    for (const TStoredRecord& stored : records) {
+        const QJsonObject r = StoredRecordJson(stored);
         QStringList row;
         for (const auto& column : columns)
             row << column.second(r);
@@ -255,10 +256,11 @@ QString RecordsTable(const QList<QJsonObject>& records)
     return text;
 }
 
-QString RecordsInFull(const QList<QJsonObject>& records)
+QString RecordsInFull(const QList<TStoredRecord>& records)
 {
     QString text;
-    for (const QJsonObject& r : records) {
+    for (const TStoredRecord& stored : records) {
+        const QJsonObject r = StoredRecordJson(stored);
         const QJsonObject settings = r.value(QStringLiteral("settings")).toObject();
         QStringList settingTexts;
         for (auto it = settings.begin(); it != settings.end(); ++it)

@@ -25,5 +25,5 @@ int RunStoreCommand(const TLoaderOptions& options, FILE* out, FILE* err);
 
 // The records as orvel-loader prints them: a table, or each record in full (one unit's
 // history); the export is RecordsCsv.
-QString RecordsTable(const QList<QJsonObject>& records);
-QString RecordsInFull(const QList<QJsonObject>& records);
+QString RecordsTable(const QList<TStoredRecord>& records);
+QString RecordsInFull(const QList<TStoredRecord>& records);

@@ -16,11 +16,11 @@ namespace {
 
 constexpr int LockWaitMs = 10000;
 
-QString UnitText(const QJsonObject& entry)
+QString UnitText(const TUnitRecord& unit)
 {
-    QString text = entry.value(QStringLiteral("unit")).toString();
-    const int serial = entry.value(QStringLiteral("serial")).toInt(-1);
-    const int taken = entry.value(QStringLiteral("serialTaken")).toInt(-1);
+    QString text = unit.IP;
+    const int serial = unit.Serial;
+    const int taken = unit.SerialTaken;
     if (taken > 0)
         text += QStringLiteral(" (serial number %1 taken)").arg(taken);
     else if (serial > 0)
@@ -28,9 +28,10 @@ QString UnitText(const QJsonObject& entry)
     return text;
 }
 
-QByteArray Line(const QJsonObject& entry)
+// The fallback file keeps each record as one line of its JSON.
+QByteArray Line(const TStoredRecord& record)
 {
-    return QJsonDocument(entry).toJson(QJsonDocument::Compact) + '\n';
+    return QJsonDocument(StoredRecordJson(record)).toJson(QJsonDocument::Compact) + '\n';
 }
 
 // Why the lock beside path could not be had, in the lock's own terms: a full disk or a
@@ -94,7 +95,7 @@ QString TRecordKeeper::DefaultFallbackPath(const TRecordStore& store)
         .filePath(QStringLiteral("unwritten-records-%1.jsonl").arg(QString::fromLatin1(hash.left(12))));
 }
 
-TKeepResult TRecordKeeper::Keep(const QJsonObject& entry)
+TKeepResult TRecordKeeper::Keep(const TStoredRecord& entry)
 {
     QString why;
     QStringList notes;
@@ -111,11 +112,11 @@ TKeepResult TRecordKeeper::Keep(const QJsonObject& entry)
     QString kept;
     if (Append(entry, kept))
         return {TKept::Waiting,
-                QStringLiteral("the record of ") + UnitText(entry) + QStringLiteral(" waits in ") + FFallbackPath +
+                QStringLiteral("the record of ") + UnitText(entry.Unit) + QStringLiteral(" waits in ") + FFallbackPath +
                     QStringLiteral(" until the store takes it: ") + why,
                 notes.join(QStringLiteral("; "))};
     return {TKept::Lost,
-            QStringLiteral("the record of ") + UnitText(entry) +
+            QStringLiteral("the record of ") + UnitText(entry.Unit) +
                 QStringLiteral(" could be kept neither in the store (") + why + QStringLiteral(") nor in ") +
                 FFallbackPath + QStringLiteral(" (") + kept + QStringLiteral("): ") +
                 QString::fromUtf8(Line(entry)).trimmed(),
@@ -155,7 +156,7 @@ int TRecordKeeper::Flush(QString& error, QStringList* notes)
         // set aside and holds none back.
         if (!error.isEmpty()) {
             waiting += line.Text + '\n';
-        } else if (FStore->Write(line.Entry, why, TRecordStore::TDurability::OnDisk, &store)) {
+        } else if (FStore->WriteEntry(line.Entry, why, TRecordStore::TDurability::OnDisk, &store)) {
             ++written;
             if (notes && !store.Clash.isEmpty())
                 *notes << store.Clash;
@@ -204,7 +205,7 @@ int TRecordKeeper::Flush(QString& error, QStringList* notes)
     return written;
 }
 
-bool TRecordKeeper::Append(const QJsonObject& entry, QString& error)
+bool TRecordKeeper::Append(const TStoredRecord& entry, QString& error)
 {
     QDir().mkpath(QFileInfo(FFallbackPath).path());
     QLockFile lock(FFallbackPath + QStringLiteral(".lock"));

@@ -41,7 +41,7 @@ public:
     // Where lines of the fallback file that cannot be read, or that the store refused, go.
     QString SetAsidePath() const;
 
-    TKeepResult Keep(const QJsonObject& entry);
+    TKeepResult Keep(const TStoredRecord& entry);
     // Writes the waiting records to the store, each on its disk, and then takes them out of
     // the file; how many were written, and the reason when some still wait (error empty: none
     // waits). Lines that hold no record, or one the store refuses, go to SetAsidePath(), and
@@ -53,7 +53,7 @@ public:
     static QString DefaultFallbackPath(const TRecordStore& store);
 
 private:
-    bool Append(const QJsonObject& entry, QString& error);
+    bool Append(const TStoredRecord& entry, QString& error);
 
     const std::shared_ptr<TRecordStore> FStore;
     const QString FFallbackPath;

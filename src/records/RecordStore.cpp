@@ -1,6 +1,7 @@
 #include "RecordStore.h"
 
 #include "ProgramFolders.h"
+#include "RecordFields.h"
 
 #include <QDir>
 #include <QFileInfo>
@@ -58,106 +59,66 @@ struct TThreadConnections {
 };
 QThreadStorage<TThreadConnections> ThreadConnections;
 
-// Times are kept as UTC text of one fixed width, so that text order is time order.
-QString UtcText(const QDateTime& moment)
+// The columns of unit_records, from the record's fields: every field with a column.
+const QList<const TRecordField*>& StoredFields()
 {
-    return moment.isValid() ? moment.toUTC().toString(QStringLiteral("yyyy-MM-ddTHH:mm:ss.zzz'Z'")) : QString();
+    static const QList<const TRecordField*> fields = [] {
+        QList<const TRecordField*> all;
+        for (const TRecordField& field : RecordFields())
+            if (field.Column)
+                all << &field;
+        return all;
+    }();
+    return fields;
 }
 
-enum class TKind { Text, Integer, Settings };
-
-// A column of unit_records and the entry's key it holds ("steps/kernel": inside "steps").
-struct TColumn {
-    const char* Name;
-    const char* Key;
-    TKind Kind;
-};
-
-const TColumn Columns[] = {
-    {"record_key", "key", TKind::Text},
-    {"station", "station", TKind::Text},
-    {"unit_ip", "unit", TKind::Text},
-    {"outcome", "outcome", TKind::Text},
-    {"nad_before", "nadBefore", TKind::Integer},
-    {"nad_after", "nadAfter", TKind::Integer},
-    {"serial", "serial", TKind::Integer},
-    {"serial_taken", "serialTaken", TKind::Integer},
-    {"series", "series", TKind::Text},
-    {"platform", "platform", TKind::Text},
-    {"kernel_version", "kernelVersion", TKind::Text},
-    {"kernel_file", "kernelFile", TKind::Text},
-    {"kernel_sha256", "kernelSha256", TKind::Text},
-    {"program_file", "programFile", TKind::Text},
-    {"program_sha256", "programSha256", TKind::Text},
-    {"recipe", "recipe", TKind::Text},
-    {"kernel_source_sha256", "kernelSourceSha256", TKind::Text},
-    {"program_source_sha256", "programSourceSha256", TKind::Text},
-    {"settings", "settings", TKind::Settings},
-    {"serial_step", "steps/serial", TKind::Text},
-    {"kernel_step", "steps/kernel", TKind::Text},
-    {"program_step", "steps/program", TKind::Text},
-    {"verify_step", "steps/verify", TKind::Text},
-    {"started", "start", TKind::Text},
-    {"ended", "end", TKind::Text},
-    {"duration_ms", "durationMs", TKind::Integer},
-    {"requests", "requests", TKind::Integer},
-    {"resent", "resent", TKind::Integer},
-    {"message", "message", TKind::Text},
-};
-
-QVariant ColumnValue(const QJsonObject& entry, const TColumn& column)
+QVariant ColumnValue(const QJsonObject& entry, const TRecordField& field)
 {
-    const QStringList path = QString::fromLatin1(column.Key).split(u'/');
-    const QJsonValue value = path.size() == 2 ? entry.value(path[0]).toObject().value(path[1]) : entry.value(path[0]);
-    switch (column.Kind) {
-    case TKind::Integer:
+    const QJsonValue value = RecordField(entry, QLatin1String(field.Path));
+    switch (field.Type()) {
+    case TFieldType::Integer:
         return value.isDouble() ? QVariant(qint64(value.toDouble())) : QVariant(QMetaType::fromType<qint64>());
-    case TKind::Settings:
+    case TFieldType::Settings:
         return value.isObject()
                    ? QVariant(QString::fromUtf8(QJsonDocument(value.toObject()).toJson(QJsonDocument::Compact)))
                    : QVariant(QMetaType::fromType<QString>());
-    case TKind::Text:
+    case TFieldType::Text:
         break;
     }
     return value.toString();
 }
 
-void SetColumnValue(QJsonObject& entry, const TColumn& column, const QVariant& value)
+void SetColumnValue(QJsonObject& entry, const TRecordField& field, const QVariant& value)
 {
     QJsonValue json;
-    switch (column.Kind) {
-    case TKind::Integer:
+    switch (field.Type()) {
+    case TFieldType::Integer:
         json = value.isNull() ? QJsonValue(-1) : QJsonValue(value.toLongLong());
         break;
-    case TKind::Settings:
+    case TFieldType::Settings:
         if (value.isNull())
             return;
         json = QJsonDocument::fromJson(value.toString().toUtf8()).object();
         break;
-    case TKind::Text:
+    case TFieldType::Text:
         json = value.toString();
         break;
     }
-    const QStringList path = QString::fromLatin1(column.Key).split(u'/');
-    if (path.size() == 2) {
-        QJsonObject inner = entry.value(path[0]).toObject();
-        inner.insert(path[1], json);
-        entry.insert(path[0], inner);
-    } else {
-        entry.insert(path[0], json);
-    }
+    SetRecordField(entry, QLatin1String(field.Path), json);
 }
 
 QString ColumnList()
 {
     QStringList names;
-    for (const TColumn& column : Columns)
-        names << QLatin1String(column.Name);
+    for (const TRecordField* field : StoredFields())
+        names << QLatin1String(field->Column);
     return names.join(QStringLiteral(", "));
 }
 
 // The schema's steps: Migrations[n] takes a store from version n to n + 1. "%ID" is the
 // dialect's self-numbering key. A step is never changed once released; a new one is added.
+// unit_records holds a column for each field of RecordFields that names one: a field added
+// there comes with a step here that adds its column (and SchemaVersion one up).
 const QStringList Migrations[] = {
     {
         QStringLiteral("CREATE TABLE unit_records (id %ID, record_key TEXT NOT NULL UNIQUE, station TEXT NOT NULL,"
@@ -286,16 +247,21 @@ QString GivenBy(const QSqlQuery& query)
 }
 
 // The number a unit record says its unit holds, or may hold; -1: none.
-int64_t NumberInUnit(const QJsonObject& entry)
+int64_t NumberInUnit(const TUnitRecord& record)
 {
-    const QString step = entry.value(QStringLiteral("steps")).toObject().value(QStringLiteral("serial")).toString();
-    const int64_t serial = entry.value(QStringLiteral("serial")).toInteger(-1);
-    const int64_t taken = entry.value(QStringLiteral("serialTaken")).toInteger(-1);
-    if (step == QLatin1String("ok"))
+    const int64_t serial = record.Serial;
+    const int64_t taken = record.SerialTaken;
+    switch (record.SerialStep) {
+    case TStepResult::Ok:
         return serial > 0 ? serial : -1;
     // Its write's reply was lost, or the write was cut short: the unit may hold it.
-    if (step == QLatin1String("unknown") || step == QLatin1String("interrupted"))
+    case TStepResult::Unknown:
+    case TStepResult::Interrupted:
         return serial > 0 ? serial : (taken > 0 ? taken : -1);
+    case TStepResult::NotAsked:
+    case TStepResult::Err:
+        break;
+    }
     return -1;
 }
 
@@ -309,15 +275,10 @@ std::atomic<int> NextStoreId{1};
 
 }   // namespace
 
-QJsonObject RecordEntry(const TUnitRecord& record, const QString& station, const QString& series)
+TStoredRecord RecordEntry(const TUnitRecord& record, const QString& station, const QString& series)
 {
-    QJsonObject entry = UnitRecordJson(record);
-    entry.insert(QStringLiteral("station"), station);
-    entry.insert(QStringLiteral("series"), record.SerialTaken > 0 ? series : QString());
-    entry.insert(QStringLiteral("key"), QUuid::createUuid().toString(QUuid::WithoutBraces));
-    entry.insert(QStringLiteral("start"), UtcText(record.Started));
-    entry.insert(QStringLiteral("end"), UtcText(record.Ended));
-    return entry;
+    return {record, station, record.SerialTaken > 0 ? series : QString(),
+            QUuid::createUuid().toString(QUuid::WithoutBraces), -1};
 }
 
 TRecordStore::TRecordStore() : FId(NextStoreId++) {}
@@ -605,15 +566,20 @@ bool TRecordStore::Migrate(QString& error)
         error);
 }
 
-bool TRecordStore::Write(const QJsonObject& entry, QString& error, TDurability durability, TWriteNotes* notes)
+bool TRecordStore::Write(const TStoredRecord& record, QString& error, TDurability durability, TWriteNotes* notes)
 {
-    const QString station = entry.value(QStringLiteral("station")).toString();
-    const QString unit = entry.value(QStringLiteral("unit")).toString();
-    const QString key = entry.value(QStringLiteral("key")).toString();
-    const int64_t number = NumberInUnit(entry);
-    const QString series = entry.value(QStringLiteral("serialTaken")).toInteger(-1) == number
-                               ? entry.value(QStringLiteral("series")).toString()
-                               : QString();
+    // The columns hold the record's fields as its JSON words them.
+    return WriteEntry(StoredRecordJson(record), error, durability, notes);
+}
+
+bool TRecordStore::WriteEntry(const QJsonObject& entry, QString& error, TDurability durability, TWriteNotes* notes)
+{
+    const TStoredRecord record = StoredRecordFromJson(entry);
+    const QString& station = record.Station;
+    const QString& unit = record.Unit.IP;
+    const QString& key = record.Key;
+    const int64_t number = NumberInUnit(record.Unit);
+    const QString series = record.Unit.SerialTaken == number ? record.Series : QString();
     QString clash;
     // A unit's record need not wait for the disk (the budget is a few milliseconds a unit);
     // the number it took went to the ledger durably when it was taken. The operation is not
@@ -623,9 +589,9 @@ bool TRecordStore::Write(const QJsonObject& entry, QString& error, TDurability d
         [&](QSqlDatabase& db, QString& why) {
             QStringList marks;
             QVariantList values;
-            for (const TColumn& column : Columns) {
+            for (const TRecordField* field : StoredFields()) {
                 marks << QStringLiteral("?");
-                values << ColumnValue(entry, column);
+                values << ColumnValue(entry, *field);
             }
             QSqlQuery query(db);
             if (!Exec(query,
@@ -844,7 +810,7 @@ bool TRecordStore::ReadSeries(QList<TSeriesState>& series, QString& error)
         error);
 }
 
-bool TRecordStore::Query(const TRecordFilter& filter, QList<QJsonObject>& records, QString& error)
+bool TRecordStore::Query(const TRecordFilter& filter, QList<TStoredRecord>& records, QString& error)
 {
     QStringList conditions;
     QVariantList values;
@@ -874,9 +840,9 @@ bool TRecordStore::Query(const TRecordFilter& filter, QList<QJsonObject>& record
         [&records](const QSqlQuery& row) {
             QJsonObject entry{{QStringLiteral("id"), row.value(0).toLongLong()}};
             int field = 1;
-            for (const TColumn& column : Columns)
-                SetColumnValue(entry, column, row.value(field++));
-            records.append(entry);
+            for (const TRecordField* stored : StoredFields())
+                SetColumnValue(entry, *stored, row.value(field++));
+            records.append(StoredRecordFromJson(entry));
         },
         error);
 }

@@ -35,7 +35,7 @@
 // Passwords are never kept or shown: Location() leaves them out.
 #pragma once
 
-#include "UnitRecord.h"
+#include "RecordFields.h"
 
 #include <QDateTime>
 #include <QJsonObject>
@@ -88,9 +88,9 @@ struct TSeriesState {
     int64_t Taken = 0;   // numbers taken from it so far
 };
 
-// A unit's record as the store keeps it: UnitRecordJson with the station, the series its
-// number was taken from (empty: none), times in UTC and a key of its own.
-QJsonObject RecordEntry(const TUnitRecord& record, const QString& station, const QString& series);
+// A unit's record as the store keeps it: with the station, the series its number was taken
+// from (empty: none) and a key of its own.
+TStoredRecord RecordEntry(const TUnitRecord& record, const QString& station, const QString& series);
 
 class TRecordStore {
 public:
@@ -125,13 +125,17 @@ public:
     QString Location() const;
     bool IsPostgres() const { return FDriver == QLatin1String("QPSQL"); }
 
-    // Writes one unit's record (the shape of RecordEntry). An entry whose key is in the
+    // Writes one unit's record (as RecordEntry makes it). An entry whose key is in the
     // store already is not written again, so a record may be offered twice. A record whose
     // serial step is "ok", "unknown" or "interrupted" enters its number into the set of given
     // numbers; a
     // number another unit holds already is noted in notes->Clash, the record kept.
-    bool Write(const QJsonObject& entry, QString& error, TDurability durability = TDurability::Soon,
+    bool Write(const TStoredRecord& record, QString& error, TDurability durability = TDurability::Soon,
                TWriteNotes* notes = nullptr);
+    // The same for a record in its JSON (StoredRecordJson's shape; a line of the fallback
+    // file), written as it stands: what another version wrote is not read and made anew.
+    bool WriteEntry(const QJsonObject& entry, QString& error, TDurability durability = TDurability::Soon,
+                    TWriteNotes* notes = nullptr);
     // The next number of the series not given already, taken for good in one durable
     // transaction; -1 and the reason when the series is unknown or used up, or the store
     // cannot be reached.
@@ -146,9 +150,8 @@ public:
     // saying which numbers from next on are given.
     bool SetNextSerial(const QString& series, int64_t next, QString& error);
     bool ReadSeries(QList<TSeriesState>& series, QString& error);
-    // The records the filter lets through, oldest first, each in the shape of RecordEntry
-    // with its "id".
-    bool Query(const TRecordFilter& filter, QList<QJsonObject>& records, QString& error);
+    // The records the filter lets through, oldest first, each with its id.
+    bool Query(const TRecordFilter& filter, QList<TStoredRecord>& records, QString& error);
     // The given numbers the filter lets through, by number.
     bool Ledger(const TLedgerFilter& filter, QList<TGivenSerial>& given, QString& error);
     // Units whose numbers clash with an earlier unit's, each in words; empty: none.

@@ -4,44 +4,23 @@
 
 namespace {
 
-// The columns of the export, by key ("steps.kernel": inside "steps").
-const char* const CsvColumns[] = {
-    "id",
-    "start",
-    "end",
-    "station",
-    "unit",
-    "outcome",
-    "nadBefore",
-    "nadAfter",
-    "serial",
-    "serialTaken",
-    "series",
-    "platform",
-    "kernelVersion",
-    "kernelFile",
-    "kernelSha256",
-    "programFile",
-    "programSha256",
-    "recipe",
-    "kernelSourceSha256",
-    "programSourceSha256",
-    "settings.nadAlias",
-    "settings.hardwareModel",
-    "settings.iexBaudRate",
-    "settings.ipAddress",
-    "settings.subnetMask",
-    "settings.gateway",
-    "settings.dnsServer",
-    "steps.serial",
-    "steps.kernel",
-    "steps.program",
-    "steps.verify",
-    "durationMs",
-    "requests",
-    "resent",
-    "message",
-};
+// The export's columns: every field of a record but its key, the settings spread into theirs.
+const QStringList& CsvColumns()
+{
+    static const QStringList columns = [] {
+        QStringList all;
+        for (const TRecordField& field : RecordFields()) {
+            const QString path = QLatin1String(field.Path);
+            if (field.Type() == TFieldType::Settings)
+                for (const QString& key : SettingsKeys())
+                    all << path + u'.' + key;
+            else if (path != QLatin1String("key"))
+                all << path;
+        }
+        return all;
+    }();
+    return columns;
+}
 
 QString CsvField(const QString& text)
 {
@@ -52,34 +31,14 @@ QString CsvField(const QString& text)
 
 }   // namespace
 
-QJsonValue RecordField(const QJsonObject& record, const QString& key)
+QString RecordsCsv(const QList<TStoredRecord>& records)
 {
-    const qsizetype dot = key.indexOf(u'.');
-    return dot < 0 ? record.value(key) : record.value(key.left(dot)).toObject().value(key.mid(dot + 1));
-}
-
-QString RecordValueText(const QJsonValue& value)
-{
-    if (value.isDouble())
-        return QString::number(value.toInteger());
-    return value.toString();
-}
-
-QString RecordFieldText(const QJsonObject& record, const QString& key)
-{
-    return RecordValueText(RecordField(record, key));
-}
-
-QString RecordsCsv(const QList<QJsonObject>& records)
-{
-    QStringList header;
-    for (const char* column : CsvColumns)
-        header << QLatin1String(column);
-    QString text = header.join(u',') + u'\n';
-    for (const QJsonObject& record : records) {
+    QString text = CsvColumns().join(u',') + u'\n';
+    for (const TStoredRecord& stored : records) {
+        const QJsonObject record = StoredRecordJson(stored);
         QStringList fields;
-        for (const char* column : CsvColumns)
-            fields << CsvField(RecordFieldText(record, QLatin1String(column)));
+        for (const QString& column : CsvColumns())
+            fields << CsvField(RecordFieldText(record, column));
         text += fields.join(u',') + u'\n';
     }
     return text;

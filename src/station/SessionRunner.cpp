@@ -1,6 +1,7 @@
 #include "SessionRunner.h"
 
 #include "SettingsStore.h"
+#include "UnitNotes.h"
 
 #include <QMetaObject>
 

@@ -1,11 +1,13 @@
 #include "UnitRunner.h"
 
+#include "UnitNotes.h"
+
 #include <algorithm>
 
 namespace {
 
 // A step under way, as the snapshot shows it: were the run to end now, it was cut short.
-const QString UnderWay = QStringLiteral("interrupted");
+constexpr TStepResult UnderWay = TStepResult::Interrupted;
 
 // Why the unit failed, for its record and the station's row: the window's bare "error" says
 // no more than that a request went unanswered or was refused, so the cause and the step
@@ -194,7 +196,7 @@ bool TUnitRunner::RunJob(TLoaderSession& session, THost& host, TUnitRecord& reco
     case TUnitOperation::Verify: {
         record.VerifyStep = UnderWay;
         const bool verified = session.DoVerify(FJob.Inputs, FJob.Images);
-        record.VerifyStep = VerifyStepText(verified);
+        record.VerifyStep = VerifyStepResult(verified);
         return verified;
     }
     case TUnitOperation::StartPlc:
@@ -245,12 +247,12 @@ bool TUnitRunner::Send(TLoaderSession& session, THost& host, TUnitRecord& record
         ok = session.ConnectToNad({record.NadAfter == -1, QString::number(record.NadAfter)}).Outcome ==
                  TConnectOutcome::Answered &&
              session.DoVerify(inputs, FJob.Images);
-        record.VerifyStep = VerifyStepText(ok);
+        record.VerifyStep = VerifyStepResult(ok);
     }
     return ok;
 }
 
-QString TUnitRunner::VerifyStepText(bool verified) const
+TStepResult TUnitRunner::VerifyStepResult(bool verified) const
 {
-    return verified ? QStringLiteral("ok") : FStop ? QStringLiteral("interrupted") : QStringLiteral("err");
+    return verified ? TStepResult::Ok : FStop ? TStepResult::Interrupted : TStepResult::Err;
 }

@@ -49,7 +49,7 @@ private:
     bool RunJob(TLoaderSession& session, THost& host, TUnitRecord& record);
     bool Send(TLoaderSession& session, THost& host, TUnitRecord& record);
     // "ok", "err", or "interrupted" after a stop request.
-    QString VerifyStepText(bool verified) const;
+    TStepResult VerifyStepResult(bool verified) const;
     // Keeps a copy of the record so far for Snapshot.
     void Keep(const TUnitRecord& record);
 

@@ -418,7 +418,8 @@ void TfmStation::RefreshRecords()
         ui->lblRecordsStatus->setText(QStringLiteral("the records cannot be read: ") + error);
         return;
     }
-    for (const QJsonObject& record : FShownRecords) {
+    for (const TStoredRecord& stored : FShownRecords) {
+        const QJsonObject record = StoredRecordJson(stored);
         QList<QStandardItem*> row;
         for (const TRecordColumn& column : RecordColumns)
             row << new QStandardItem(RecordText(record, column.Key));

@@ -13,6 +13,7 @@
 #pragma once
 
 #include "Recipe.h"
+#include "RecordFields.h"
 #include "Station.h"
 
 #include <QJsonObject>
@@ -86,7 +87,7 @@ private:
     TfmMain* const FMain;
     TStationUnits* FUnits;
     QStandardItemModel FRecordsModel;
-    QList<QJsonObject> FShownRecords;
+    QList<TStoredRecord> FShownRecords;
     std::shared_ptr<TRecordStore> FStore;   // the records panel's connection
     std::unique_ptr<TStation> FStation;
     std::optional<TRecipe> FRecipe;

@@ -1167,13 +1167,14 @@ TEST_F(OrvelLoader, StationWithARecipeRecordsItsUnitsAndRecordsFindsThem)
 
 TEST(RecordsExport, CsvQuotesWhatWouldBreakAField)
 {
-    const QJsonObject record{{QStringLiteral("serial"), 12},
-                             {QStringLiteral("steps"), QJsonObject{{QStringLiteral("kernel"), QStringLiteral("ok")}}},
-                             {QStringLiteral("message"), QStringLiteral("error: \"x\", then\ny")}};
+    TStoredRecord record;
+    record.Unit.Serial = 12;
+    record.Unit.KernelStep = TStepResult::Ok;
+    record.Unit.Message = QStringLiteral("error: \"x\", then\ny");
     const QString csv = RecordsCsv({record});
     EXPECT_EQ(csv.section(u'\n', 0, 0).split(u',').indexOf(QStringLiteral("steps.kernel")), 28);
-    EXPECT_TRUE(csv.section(u'\n', 1).startsWith(QStringLiteral(",,,,,,,,12,"))) << csv.toStdString();
-    EXPECT_TRUE(csv.endsWith(QStringLiteral(",ok,,,,,,\"error: \"\"x\"\", then\ny\"\n"))) << csv.toStdString();
+    EXPECT_EQ(csv.section(u'\n', 1).split(u',').value(8), QStringLiteral("12")) << csv.toStdString();
+    EXPECT_TRUE(csv.endsWith(QStringLiteral(",ok,---,---,0,0,0,\"error: \"\"x\"\", then\ny\"\n"))) << csv.toStdString();
 }
 
 }   // namespace

@@ -2,6 +2,7 @@
 // each with its own number and record; a stop that keeps the records and tells the units it
 // never started; an adapter that cannot be bound.
 #include "LoopbackAdapter.h"
+#include "StoredRecordsJson.h"
 #include "SampleImages.h"
 #include "SimulatorThread.h"
 #include "Station.h"
@@ -90,10 +91,10 @@ protected:
 
     QList<QJsonObject> Records(const TStationPlan& plan)
     {
-        QList<QJsonObject> records;
+        QList<TStoredRecord> records;
         QString error;
         EXPECT_TRUE(plan.Records->Store().Query({}, records, error)) << error.toStdString();
-        return records;
+        return StoredRecordsJson(records);
     }
 
     QTemporaryDir Dir;

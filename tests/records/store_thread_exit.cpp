@@ -40,7 +40,7 @@ int main(int argc, char* argv[])
         return 1;
     }
     std::unique_ptr<QThread> thread(QThread::create([&store] {
-        QList<QJsonObject> records;
+        QList<TStoredRecord> records;
         QString why;
         store.Query({}, records, why);
         thread_local TSlowThreadEnd slowThreadEnd;

@@ -5,10 +5,12 @@
 // fallback file that keeps records meanwhile, whatever a crash or a full disk left in it.
 #include "ConcurrentTakers.h"
 #include "FallbackFile.h"
+#include "RecordFields.h"
 #include "RecordKeeper.h"
 #include "RecordStore.h"
 #include "StoreCommands.h"
 #include "StoreSerialCounter.h"
+#include "StoredRecordsJson.h"
 
 #include <QDir>
 #include <QFile>
@@ -49,8 +51,8 @@ TUnitRecord Unit(const QString& ip, int32_t serial, TUnitOutcome outcome, const 
     record.ProgramSha256 = QString(64, u'b');
     record.SettingsWritten = true;
     record.Settings.IPAddress = 0x0A000005;
-    record.SerialStep = record.KernelStep = QStringLiteral("ok");
-    record.ProgramStep = outcome == TUnitOutcome::Succeeded ? QStringLiteral("ok") : QStringLiteral("err");
+    record.SerialStep = record.KernelStep = TStepResult::Ok;
+    record.ProgramStep = outcome == TUnitOutcome::Succeeded ? TStepResult::Ok : TStepResult::Err;
     record.Started = started;
     record.Ended = started.addMSecs(2500);
     record.Requests = 300;
@@ -76,10 +78,10 @@ protected:
 
     QList<QJsonObject> Query(TRecordStore& store, const TRecordFilter& filter = {})
     {
-        QList<QJsonObject> records;
+        QList<TStoredRecord> records;
         QString error;
         EXPECT_TRUE(store.Query(filter, records, error)) << error.toStdString();
-        return records;
+        return StoredRecordsJson(records);
     }
 
     // A connection of its own on the file, as another program has.
@@ -118,8 +120,8 @@ TEST_F(RecordStore, KeepsRecordsAndFindsThemByEachFilter)
 {
     auto store = Open();
     QString error;
-    const QJsonObject first = RecordEntry(Unit(QStringLiteral("127.0.0.2"), 1000, TUnitOutcome::Succeeded, Morning),
-                                          QStringLiteral("line-1"), TRecordStore::DefaultSeries);
+    const TStoredRecord first = RecordEntry(Unit(QStringLiteral("127.0.0.2"), 1000, TUnitOutcome::Succeeded, Morning),
+                                            QStringLiteral("line-1"), TRecordStore::DefaultSeries);
     ASSERT_TRUE(store->Write(first, error)) << error.toStdString();
     ASSERT_TRUE(store->Write(first, error));   // offered again: still one row
     ASSERT_TRUE(
@@ -135,7 +137,7 @@ TEST_F(RecordStore, KeepsRecordsAndFindsThemByEachFilter)
     // Everything the runner said comes back as it said it, times in UTC.
     QJsonObject back = all[0];
     EXPECT_GT(back.take(QStringLiteral("id")).toInteger(), 0);
-    EXPECT_EQ(back, first);
+    EXPECT_EQ(back, StoredRecordJson(first));
     EXPECT_EQ(back.value(QStringLiteral("settings")).toObject().value(QStringLiteral("ipAddress")).toString(),
               QStringLiteral("10.0.0.5"));
     EXPECT_EQ(QDateTime::fromString(back.value(QStringLiteral("start")).toString(), Qt::ISODateWithMs), Morning);
@@ -230,8 +232,8 @@ TEST_F(RecordStore, UpgradesAStoreOfTheFirstVersion)
 // records when upgraded; the units of one recipe are found by its name, exactly.
 TEST_F(RecordStore, UpgradesAStoreOfTheThirdVersionAndFindsTheUnitsOfARecipe)
 {
-    const QJsonObject old = RecordEntry(Unit(QStringLiteral("127.0.0.2"), 500, TUnitOutcome::Succeeded, Morning),
-                                        QStringLiteral("line-1"), TRecordStore::DefaultSeries);
+    const TStoredRecord old = RecordEntry(Unit(QStringLiteral("127.0.0.2"), 500, TUnitOutcome::Succeeded, Morning),
+                                          QStringLiteral("line-1"), TRecordStore::DefaultSeries);
     {
         auto store = Open();
         QString error;
@@ -256,8 +258,8 @@ TEST_F(RecordStore, UpgradesAStoreOfTheThirdVersionAndFindsTheUnitsOfARecipe)
         record.ProgramSourceSha256 = QString(64, u'd');
         return RecordEntry(record, QStringLiteral("line-1"), TRecordStore::DefaultSeries);
     };
-    for (const QJsonObject& entry : {unit("127.0.0.3", 501, "release 3.1"), unit("127.0.0.4", 502, "release 3.1 %1"),
-                                     unit("127.0.0.5", 503, "release 3.1")})
+    for (const TStoredRecord& entry : {unit("127.0.0.3", 501, "release 3.1"), unit("127.0.0.4", 502, "release 3.1 %1"),
+                                       unit("127.0.0.5", 503, "release 3.1")})
         ASSERT_TRUE(store->Write(entry, error)) << error.toStdString();
 
     const QList<QJsonObject> all = Query(*store);
@@ -267,7 +269,7 @@ TEST_F(RecordStore, UpgradesAStoreOfTheThirdVersionAndFindsTheUnitsOfARecipe)
     // The old record comes back as written, with no recipe and no source hashes.
     for (const char* key : {"recipe", "kernelSourceSha256", "programSourceSha256"})
         EXPECT_EQ(back.take(QLatin1String(key)).toString(), QString()) << key;
-    QJsonObject written = old;
+    QJsonObject written = StoredRecordJson(old);
     for (const char* key : {"recipe", "kernelSourceSha256", "programSourceSha256"})
         written.remove(QLatin1String(key));
     EXPECT_EQ(back, written);
@@ -325,7 +327,7 @@ TEST_F(RecordStore, EveryNumberIsGivenOnceAcrossSeriesAndSources)
     EXPECT_EQ(Query(*store, {500, {}, false, {}, {}}).size(), 2);
     TUnitRecord notWritten = Unit(QStringLiteral("127.0.0.5"), 600, TUnitOutcome::Failed, Morning);
     notWritten.SerialTaken = -1;
-    notWritten.SerialStep = QStringLiteral("err");
+    notWritten.SerialStep = TStepResult::Err;
     ASSERT_TRUE(store->Write(RecordEntry(notWritten, "line-1", QString()), error));
     EXPECT_TRUE(store->ClaimSerial(600, QStringLiteral("--serial"), QStringLiteral("line-1"), error))
         << error.toStdString();
@@ -333,7 +335,7 @@ TEST_F(RecordStore, EveryNumberIsGivenOnceAcrossSeriesAndSources)
     TUnitRecord unknown = Unit(QStringLiteral("127.0.0.6"), 700, TUnitOutcome::Failed, Morning);
     unknown.Serial = -1;
     unknown.SerialTaken = 700;
-    unknown.SerialStep = QStringLiteral("unknown");
+    unknown.SerialStep = TStepResult::Unknown;
     ASSERT_TRUE(store->Write(RecordEntry(unknown, "line-1", QString()), error));
     EXPECT_FALSE(store->ClaimSerial(700, QStringLiteral("--serial"), QStringLiteral("line-1"), error));
 
@@ -624,6 +626,52 @@ TEST_F(RecordStore, LocationsThatAreNoFileAreRefusedInWordsWithoutTheirPassword)
 }
 
 // The fallback file as a crash, a full disk or another program may leave it.
+// A record goes into the store and the fallback file as JSON and comes back from it whole:
+// every field of the table is read back as it was written, settings named by their texts too.
+TEST(RecordFields, StoredRecordComesBackFromItsJson)
+{
+    const QDateTime morning(QDate(2026, 3, 2), QTime(9, 0));
+    TStoredRecord stored{Unit(QStringLiteral("127.0.0.2"), 7, TUnitOutcome::Interrupted, morning),
+                         QStringLiteral("line-1"), QStringLiteral("default"), QStringLiteral("key-1"), 12};
+    TUnitRecord& unit = stored.Unit;
+    unit.NadBefore = 3;
+    unit.Recipe = QStringLiteral("release 4");
+    unit.KernelSourceSha256 = QString(64, u'c');
+    unit.ProgramSourceSha256 = QString(64, u'd');
+    unit.Settings.NadAlias = 40;
+    unit.Settings.HardwareModel = 3;
+    unit.Settings.IEXBaudRate = 9;   // no rate of the table: kept as its number
+    unit.Settings.SubnetMask = 0xFFFFFF00;
+    unit.SerialStep = TStepResult::Unknown;
+    unit.KernelStep = TStepResult::Interrupted;
+    unit.ProgramStep = TStepResult::NotAsked;
+    unit.VerifyStep = TStepResult::Err;
+    const QJsonObject json = StoredRecordJson(stored);
+
+    const TStoredRecord back = StoredRecordFromJson(json);
+    EXPECT_EQ(StoredRecordJson(back), json);
+    EXPECT_EQ(back.Id, 12);
+    EXPECT_EQ(back.Unit.Started, morning);
+    EXPECT_EQ(back.Unit.Outcome, TUnitOutcome::Interrupted);
+    EXPECT_EQ(back.Unit.SerialStep, TStepResult::Unknown);
+    EXPECT_EQ(back.Unit.Settings.HardwareModel, 3);
+    EXPECT_EQ(back.Unit.Settings.IEXBaudRate, 9);
+    EXPECT_EQ(back.Unit.Settings.SubnetMask, 0xFFFFFF00u);
+    // The fields of a unit's result line are those of the stored record, but the store's own.
+    QJsonObject line = UnitRecordJson(unit);
+    for (const char* own : {"id", "station", "series", "key"})
+        EXPECT_FALSE(line.contains(QLatin1String(own))) << own;
+    EXPECT_EQ(StoredRecordJson(StoredRecordFromJson(line)).value(QStringLiteral("steps")),
+              json.value(QStringLiteral("steps")));
+
+    // A record without settings or a number of the store's keeps none.
+    const TStoredRecord bare = StoredRecordFromJson(StoredRecordJson({TUnitRecord{}, {}, {}, {}, -1}));
+    EXPECT_FALSE(bare.Unit.SettingsWritten);
+    EXPECT_EQ(bare.Id, -1);
+    EXPECT_EQ(bare.Unit.Serial, -1);
+    EXPECT_EQ(bare.Unit.VerifyStep, TStepResult::NotAsked);
+}
+
 TEST(FallbackFile, ReadsEveryWholeLineAndTellsTheRest)
 {
     const QByteArray good =
@@ -770,14 +818,14 @@ TEST_F(RecordStore, AppendStartsOnALineOfItsOwn)
         file.write(half);
     }
     TRecordKeeper keeper(std::make_shared<TRecordStore>(), fallback);
-    const QJsonObject entry = RecordEntry(Unit(QStringLiteral("127.0.0.2"), 6, TUnitOutcome::Succeeded, Morning),
-                                          "line-1", "default");
+    const TStoredRecord entry = RecordEntry(Unit(QStringLiteral("127.0.0.2"), 6, TUnitOutcome::Succeeded, Morning),
+                                            "line-1", "default");
     EXPECT_EQ(keeper.Keep(entry).Kept, TKept::Waiting);
     QFile file(fallback);
     ASSERT_TRUE(file.open(QIODevice::ReadOnly));
     const TFallbackContent content = ReadFallback(file.readAll());
     ASSERT_EQ(content.Entries.size(), 1);
-    EXPECT_EQ(content.Entries[0].Entry, entry);
+    EXPECT_EQ(content.Entries[0].Entry, StoredRecordJson(entry));
     ASSERT_EQ(content.Bad.size(), 1);
     EXPECT_EQ(content.Bad[0].Text, half);
 }
@@ -788,11 +836,11 @@ TEST_F(RecordStore, RecordTheStoreRefusesIsSetAsideAndHoldsNothingBack)
 {
     auto store = Open();
     const QString fallback = Dir.filePath(QStringLiteral("waiting.jsonl"));
-    QJsonObject refused = RecordEntry(Unit(QStringLiteral("127.0.0.2"), 6, TUnitOutcome::Succeeded, Morning), "line-1",
-                                      QString());
+    QJsonObject refused = StoredRecordJson(
+        RecordEntry(Unit(QStringLiteral("127.0.0.2"), 6, TUnitOutcome::Succeeded, Morning), "line-1", QString()));
     refused.remove(QStringLiteral("outcome"));
-    const QJsonObject good = RecordEntry(Unit(QStringLiteral("127.0.0.3"), 7, TUnitOutcome::Succeeded, Morning),
-                                         "line-1", QString());
+    const QJsonObject good = StoredRecordJson(
+        RecordEntry(Unit(QStringLiteral("127.0.0.3"), 7, TUnitOutcome::Succeeded, Morning), "line-1", QString()));
     {
         QFile file(fallback);
         ASSERT_TRUE(file.open(QIODevice::WriteOnly));

@@ -66,7 +66,7 @@ protected:
         TUnitRecord record;
         record.IP = QStringLiteral("127.0.0.%1").arg(serial % 250 + 2);
         record.Serial = record.SerialTaken = serial;
-        record.SerialStep = QStringLiteral("ok");
+        record.SerialStep = TStepResult::Ok;
         record.Started = record.Ended = QDateTime::currentDateTime();
         return record;
     }
@@ -138,7 +138,7 @@ TEST_F(PostgresStore, ServerGoneMidRunIsReportedAndRecordsWaitUntilItIsBack)
     EXPECT_EQ(counter.Take(), 100002) << counter.LastError().toStdString();   // nothing used up while it was gone
     EXPECT_EQ(keeper.Keep(entry(100003)).Kept, TKept::Stored);
     EXPECT_FALSE(QFile::exists(fallback));
-    QList<QJsonObject> records;
+    QList<TStoredRecord> records;
     ASSERT_TRUE(Store->Query({{}, {}, false, QStringLiteral("line-9"), {}}, records, error)) << error.toStdString();
     EXPECT_EQ(records.size(), 3);
 }
@@ -174,9 +174,10 @@ TEST_F(PostgresStore, NumbersAndReplayedRecordsWaitForTheDisk)
     {
         QFile file(fallback);
         ASSERT_TRUE(file.open(QIODevice::WriteOnly));
-        file.write(QJsonDocument(RecordEntry(Unit(200001), QStringLiteral("line-1"), QStringLiteral("disk")))
-                       .toJson(QJsonDocument::Compact) +
-                   '\n');
+        file.write(
+            QJsonDocument(StoredRecordJson(RecordEntry(Unit(200001), QStringLiteral("line-1"), QStringLiteral("disk"))))
+                .toJson(QJsonDocument::Compact) +
+            '\n');
     }
     TRecordKeeper keeper(store, fallback);
     QString why;

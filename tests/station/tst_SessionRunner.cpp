@@ -155,7 +155,7 @@ TEST(SessionRunner, SendReportsInOrderWhileTheFrontEndThreadStaysFree)
     EXPECT_EQ(messages,
               QStringList({"plc program loaded", "erasing flash", "sending plc program", "sent successfully"}));
     EXPECT_EQ(record.Outcome, TUnitOutcome::Succeeded);
-    EXPECT_EQ(record.ProgramStep, QStringLiteral("ok"));
+    EXPECT_EQ(record.ProgramStep, TStepResult::Ok);
     EXPECT_GT(ticks, 0);
 }
 

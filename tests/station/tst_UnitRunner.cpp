@@ -150,8 +150,8 @@ TEST_F(StationRunners, FourFreshUnitsAtOnceGetTheirBytesAndConsecutiveNumbers)
         EXPECT_EQ(record->Serial, int32_t(unit.Serial()));
         EXPECT_EQ(record->NadAfter, record->Serial);
         serials.insert(record->Serial);
-        EXPECT_EQ(record->KernelStep, QStringLiteral("ok"));
-        EXPECT_EQ(record->ProgramStep, QStringLiteral("ok"));
+        EXPECT_EQ(record->KernelStep, TStepResult::Ok);
+        EXPECT_EQ(record->ProgramStep, TStepResult::Ok);
         // The hashes name exactly what lies in the unit's flash.
         const QByteArray kernel = unit.Memory(KernelAddress, uint32_t(Kernel.size()));
         const QByteArray program = unit.Memory(ProgramAddress, uint32_t(Program.size()));
@@ -195,14 +195,14 @@ TEST_F(StationRunners, UnitFallingSilentFailsAloneAndVerifyReadsBack)
         ASSERT_NE(record, nullptr);
         if (i == 1) {
             EXPECT_EQ(record->Outcome, TUnitOutcome::Failed);
-            EXPECT_EQ(record->SerialStep, QStringLiteral("ok"));   // the number it took is on record
-            EXPECT_EQ(record->KernelStep, QStringLiteral("err"));
+            EXPECT_EQ(record->SerialStep, TStepResult::Ok);   // the number it took is on record
+            EXPECT_EQ(record->KernelStep, TStepResult::Err);
             EXPECT_GT(record->Resent, 0u);
             // Why, in words, where the window's log says a bare "error".
             EXPECT_EQ(record->Message, QStringLiteral("error: the unit did not answer while sending kernel"));
         } else {
             EXPECT_EQ(record->Outcome, TUnitOutcome::Succeeded) << record->Message.toStdString();
-            EXPECT_EQ(record->VerifyStep, QStringLiteral("ok"));
+            EXPECT_EQ(record->VerifyStep, TStepResult::Ok);
         }
     }
     EXPECT_EQ(LogLines().size(), 3);   // the silent unit's number is spent: it is logged too
@@ -219,9 +219,9 @@ TEST_F(StationRunners, StopEndsEveryRunnerAfterItsRequestAndSaysWhatWasWritten)
     ASSERT_EQ(records.size(), 2u);
     for (const TUnitRecord& record : records) {
         EXPECT_EQ(record.Outcome, TUnitOutcome::Interrupted);
-        EXPECT_EQ(record.SerialStep, QStringLiteral("ok"));
-        EXPECT_EQ(record.KernelStep, QStringLiteral("interrupted"));
-        EXPECT_EQ(record.ProgramStep, QStringLiteral("err"));
+        EXPECT_EQ(record.SerialStep, TStepResult::Ok);
+        EXPECT_EQ(record.KernelStep, TStepResult::Interrupted);
+        EXPECT_EQ(record.ProgramStep, TStepResult::Err);
         // The program step never began: nothing of its file is in the unit.
         EXPECT_EQ(record.KernelFile, QStringLiteral("kernel.bin"));
         EXPECT_EQ(record.ProgramFile, QString());
@@ -250,7 +250,7 @@ TEST_F(StationRunners, StopEndsALongEraseAtOnce)
                              });
     ASSERT_EQ(records.size(), 1u);
     EXPECT_EQ(records[0].Outcome, TUnitOutcome::Interrupted);
-    EXPECT_EQ(records[0].KernelStep, QStringLiteral("interrupted"));
+    EXPECT_EQ(records[0].KernelStep, TStepResult::Interrupted);
     EXPECT_EQ(records[0].Message, QStringLiteral("interrupted: serial number 300 written; kernel area erased"));
     EXPECT_EQ(Sim.Controller(0).CommandCounts.value(CmdEraseFlash), 1);
 }
@@ -273,8 +273,8 @@ TEST_F(StationRunners, SnapshotIsTheRecordAsFarAsKnown)
     EXPECT_EQ(seen.IP, Sim.Controller(0).Address);
     EXPECT_EQ(seen.SerialTaken, 600);
     EXPECT_EQ(seen.Serial, 600);
-    EXPECT_EQ(seen.SerialStep, QStringLiteral("ok"));
-    EXPECT_EQ(seen.KernelStep, QStringLiteral("interrupted"));
+    EXPECT_EQ(seen.SerialStep, TStepResult::Ok);
+    EXPECT_EQ(seen.KernelStep, TStepResult::Interrupted);
     EXPECT_EQ(seen.KernelFile, QStringLiteral("kernel.bin"));
     EXPECT_EQ(seen.ProgramFile, QString());
     EXPECT_EQ(seen.Outcome, TUnitOutcome::Interrupted);
@@ -303,7 +303,7 @@ TEST_F(StationRunners, SendThenVerifyProgressIsOneTotalThatNeverGoesBack)
     runner.start();
     loop.exec();
 
-    ASSERT_EQ(record.VerifyStep, QStringLiteral("ok"));
+    ASSERT_EQ(record.VerifyStep, TStepResult::Ok);
     ASSERT_FALSE(progress.isEmpty());
     const qint64 total = 2 * (Kernel.size() + Program.size());
     for (qsizetype i = 0; i < progress.size(); ++i) {
@@ -313,7 +313,7 @@ TEST_F(StationRunners, SendThenVerifyProgressIsOneTotalThatNeverGoesBack)
         }
     }
     EXPECT_EQ(progress.last().first, total);
-    EXPECT_EQ(runner.Snapshot().VerifyStep, QStringLiteral("ok"));
+    EXPECT_EQ(runner.Snapshot().VerifyStep, TStepResult::Ok);
 }
 
 TEST_F(StationRunners, UnitOfTheOtherPlatformFailsWithTheReasonOthersGoOn)

@@ -8,6 +8,7 @@
 #include "fMain.h"
 #include "fPassword.h"
 #include "LoopbackAdapter.h"
+#include "StoredRecordsJson.h"
 #include "OrvelSimulator.h"
 #include "Recipe.h"
 #include "RecordStore.h"
@@ -583,8 +584,9 @@ private Q_SLOTS:
 
         TRecordStore store;
         QVERIFY2(store.Open(QString(), error), qPrintable(error));
-        QList<QJsonObject> records;
-        QVERIFY2(store.Query({}, records, error), qPrintable(error));
+        QList<TStoredRecord> stored;
+        QVERIFY2(store.Query({}, stored, error), qPrintable(error));
+        const QList<QJsonObject> records = StoredRecordsJson(stored);
         QCOMPARE(records.size(), 1);
         QCOMPARE(records[0].value(QStringLiteral("outcome")).toString(), QStringLiteral("ok"));
         QCOMPARE(records[0].value(QStringLiteral("recipe")).toString(), recipe);
@@ -645,8 +647,9 @@ private Q_SLOTS:
 
         TRecordStore store;
         QVERIFY2(store.Open(QString(), error), qPrintable(error));
-        QList<QJsonObject> records;
-        QVERIFY2(store.Query({}, records, error), qPrintable(error));
+        QList<TStoredRecord> stored;
+        QVERIFY2(store.Query({}, stored, error), qPrintable(error));
+        const QList<QJsonObject> records = StoredRecordsJson(stored);
         QCOMPARE(records.size(), 1);
         QCOMPARE(records[0].value(QStringLiteral("outcome")).toString(), QStringLiteral("ok"));
         const QString verify =
@@ -675,8 +678,9 @@ private Q_SLOTS:
         TRecordStore store;
         QString error;
         QVERIFY2(store.Open(QString(), error), qPrintable(error));
-        QList<QJsonObject> records;
-        QVERIFY2(store.Query({}, records, error), qPrintable(error));
+        QList<TStoredRecord> stored;
+        QVERIFY2(store.Query({}, stored, error), qPrintable(error));
+        const QList<QJsonObject> records = StoredRecordsJson(stored);
         QCOMPARE(records.size(), 1);
         const QJsonObject& record = records[0];
         const QJsonObject steps = record.value(QStringLiteral("steps")).toObject();

@@ -5,6 +5,7 @@
 // simulator answers from a thread of its own, since the station's runners block on their
 // sockets. Settings, the record store (an SQLite file) and the production log are temporary.
 #include "LoopbackAdapter.h"
+#include "StoredRecordsJson.h"
 #include "Recipe.h"
 #include "RecordStore.h"
 #include "SampleImages.h"
@@ -126,10 +127,10 @@ private:
     {
         TRecordStore store;
         QString error;
-        QList<QJsonObject> records;
+        QList<TStoredRecord> records;
         if (!store.Open(FStorePath, error) || !store.Query({}, records, error))
             qWarning("%s", qPrintable(error));
-        return records;
+        return StoredRecordsJson(records);
     }
 
     TLoopbackAdapter FLoopback;

@@ -1,10 +1,11 @@
 // UnitRecord: what a runner did to its unit, for the terminal summary, the JSON result line
 // and the production records: the unit, what it held before, what went into it (with the
-// SHA-256 of the bytes as written), each step's result, times and the link's counts.
+// SHA-256 of the bytes as written), each step's result, times and the link's counts. A plain
+// value: its fields, their JSON paths, store columns and export headers are one table
+// (RecordFields), from which every form of the record is made.
 #pragma once
 
 #include "ControllerInfo.h"
-#include "LoaderSession.h"
 #include "hCodeMemory.h"
 
 #include <QDateTime>
@@ -15,6 +16,16 @@
 #include <cstdint>
 
 enum class TUnitOutcome { Succeeded, Failed, Interrupted };
+
+// How a step of an operation ended. Text only where the record leaves the program (JSON,
+// the store, the export, listings): "---", "ok", "err", "interrupted", "unknown".
+enum class TStepResult {
+    NotAsked,
+    Ok,
+    Err,
+    Interrupted,   // cut short by a stop request
+    Unknown,       // the serial step: its write went unanswered and the unit could not be read back
+};
 
 struct TUnitRecord {
     QString IP;
@@ -33,12 +44,10 @@ struct TUnitRecord {
     QString ProgramSourceSha256;   // of the program file as read, when sent
     bool SettingsWritten = false;
     TKernelHeader Settings{};   // the configuration header written, when SettingsWritten
-    // "ok", "err", "---" (not asked), "interrupted" (cut short by a stop request); the serial
-    // step also "unknown" (its write went unanswered and the unit could not be read back).
-    QString SerialStep = QStringLiteral("---");
-    QString KernelStep = QStringLiteral("---");
-    QString ProgramStep = QStringLiteral("---");
-    QString VerifyStep = QStringLiteral("---");
+    TStepResult SerialStep = TStepResult::NotAsked;
+    TStepResult KernelStep = TStepResult::NotAsked;
+    TStepResult ProgramStep = TStepResult::NotAsked;
+    TStepResult VerifyStep = TStepResult::NotAsked;
     TInfoPanelTexts Panel;   // what the unit reported when the runner reached it
     QDateTime Started;
     QDateTime Ended;
@@ -52,16 +61,11 @@ struct TUnitRecord {
 Q_DECLARE_METATYPE(TUnitRecord)
 
 QString OutcomeText(TUnitOutcome outcome);
-// The record as one JSON object; times in ISO 8601 with milliseconds.
+// The outcome a text names; anything else is a failure.
+TUnitOutcome OutcomeFromText(const QString& text);
+QString StepResultText(TStepResult result);
+// The result a text names; anything else is a step not asked.
+TStepResult StepResultFromText(const QString& text);
+// The record as one JSON object (the result line); times in ISO 8601 with milliseconds. Made
+// from RecordFields, which says the rest of its forms.
 QJsonObject UnitRecordJson(const TUnitRecord& record);
-
-// What the connected unit reported about itself, as its record keeps it.
-void NoteConnectedUnit(const TLoaderSession& session, TUnitRecord& record);
-// What the session's last send, run with inputs on images, put into the unit: files (with the
-// SHA-256 of each as read), each step's result, the hashes of the bytes as written, the
-// settings and the serial number.
-void NoteSend(const TLoaderSession& session, const TOperationInputs& inputs, const TLoadedImages& images,
-              TUnitRecord& record);
-// The same from a send's report.
-void NoteSend(const TSendReport& sent, const TOperationInputs& inputs, const TLoadedImages& images,
-              TUnitRecord& record);

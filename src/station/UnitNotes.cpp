@@ -1,0 +1,52 @@
+#include "UnitNotes.h"
+
+#include "LoaderFiles.h"
+
+#include <QFileInfo>
+
+namespace {
+
+QString Sha256(const QByteArray& bytes)
+{
+    return bytes.isEmpty() ? QString() : Sha256Hex(bytes);
+}
+
+}   // namespace
+
+void NoteConnectedUnit(const TLoaderSession& session, TUnitRecord& record)
+{
+    record.Panel = session.PanelTexts();
+    record.Platform = record.Panel.Platform;
+    record.KernelVersion = record.Panel.KernelVersion;
+    record.Serial = int32_t(session.Info.Identification.Serial);
+}
+
+void NoteSend(const TLoaderSession& session, const TOperationInputs& inputs, const TLoadedImages& images,
+              TUnitRecord& record)
+{
+    NoteSend(session.LastSend, inputs, images, record);
+}
+
+void NoteSend(const TSendReport& sent, const TOperationInputs& inputs, const TLoadedImages& images, TUnitRecord& record)
+{
+    // Only a step that began put anything of its file into the unit.
+    if (inputs.KernelChecked && sent.KernelRan) {
+        record.KernelFile = QFileInfo(inputs.KernelPath).fileName();
+        record.KernelSourceSha256 = images.KernelSourceSha256;
+    }
+    if (inputs.ProgramChecked && sent.ProgramRan) {
+        record.ProgramFile = QFileInfo(inputs.ProgramPath).fileName();
+        record.ProgramSourceSha256 = images.ProgramSourceSha256;
+    }
+    // The send's report words its steps as the production log has them.
+    record.SerialStep = StepResultFromText(SendStepText(sent, TSendStep::Serial));
+    record.KernelStep = StepResultFromText(SendStepText(sent, TSendStep::Kernel));
+    record.ProgramStep = StepResultFromText(SendStepText(sent, TSendStep::Program));
+    record.KernelSha256 = Sha256(sent.Kernel);
+    record.ProgramSha256 = Sha256(sent.Program);
+    record.SettingsWritten = !sent.Kernel.isEmpty();
+    record.Settings = sent.Configuration;
+    record.SerialTaken = sent.SerialTaken;
+    if (sent.SerialWritten > 0)
+        record.Serial = record.NadAfter = sent.SerialWritten;
+}
