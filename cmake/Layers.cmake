@@ -14,11 +14,11 @@ set(ORVEL_LAYERS
   "loader     orvel_loader     PUBLIC orvel_protocol orvel_images PRIVATE orvel_abus orvel_net orvel_folders"
   "station    orvel_station    PUBLIC orvel_loader orvel_images orvel_unitrecord PRIVATE orvel_net"
   "records    orvel_records    PUBLIC orvel_unitrecord PRIVATE orvel_folders"
-  "production orvel_production PUBLIC orvel_station orvel_records orvel_loader
+  "production orvel_production PUBLIC orvel_station orvel_records orvel_loader orvel_unitrecord
                                PRIVATE orvel_protocol orvel_images orvel_net"
-  "cli        orvel_cli        PUBLIC orvel_production orvel_station orvel_records
+  "cli        orvel_cli        PUBLIC orvel_production orvel_station orvel_records orvel_unitrecord
                                PRIVATE orvel_loader orvel_protocol orvel_abus orvel_net"
-  "ui         orvel_ui         PUBLIC orvel_production orvel_station orvel_net
+  "ui         orvel_ui         PUBLIC orvel_production orvel_station orvel_net orvel_unitrecord
                                PRIVATE orvel_records orvel_loader orvel_folders orvel_abus")
 
 # Splits one row into LAYER_FOLDER, LAYER_LIBRARY, LAYER_PUBLIC and LAYER_PRIVATE.
