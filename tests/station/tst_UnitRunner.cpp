@@ -337,6 +337,32 @@ TEST_F(StationRunners, UnitOfTheOtherPlatformFailsWithTheReasonOthersGoOn)
     EXPECT_EQ(right->Serial, 800);
 }
 
+// A send that failed after the unit took its number writes the production log, and the log
+// cannot be written: that error comes last, yet the unit failed for its silence, and its
+// record and the summaries say so.
+TEST_F(StationRunners, FailedSendKeepsItsCauseWhenTheLogCannotBeWritten)
+{
+    StartUnits(1);
+    TUnitJob job = SendJob(0);
+    job.ProductionLogPath = Dir.path();   // a folder: no line can be appended
+    QStringList lines;
+    const auto records = Run({job}, std::make_shared<TMemorySerialCounter>(200),
+                             [this, &lines](TUnitRunner&, const QString& text) {
+                                 lines << text;
+                                 if (text == QStringLiteral("sending kernel")) {
+                                     TSimFaults gone;
+                                     gone.DropNext = 1000000;
+                                     Sim.Controller(0).SetFaults(gone);
+                                 }
+                             });
+    ASSERT_EQ(records.size(), 1u);
+    ASSERT_TRUE(lines.last().startsWith(QStringLiteral("error: can't write production log ")))
+        << lines.join(u'\n').toStdString();
+    EXPECT_EQ(records[0].Outcome, TUnitOutcome::Failed);
+    EXPECT_EQ(records[0].Message, QStringLiteral("error: the unit did not answer while sending kernel"));
+    EXPECT_EQ(FailureKindName(records[0].Failure.Kind), FailureKindName(TFailureKind::NotAnswering));
+}
+
 // Each way a unit's operation can end, caused as the station meets it, and the kind its
 // record keeps: the summaries count and show causes from it, not from message lines.
 struct TFailureCase {
