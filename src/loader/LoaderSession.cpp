@@ -195,6 +195,12 @@ bool TLoaderSession::RunPlcCommand(const QString& message, const std::function<b
 
 // ---- image files and configuration header ----
 
+TFailureKind TLoaderSession::KernelRefusal(const QByteArray& kernel)
+{
+    const int other = KernelHeaderOffset == KernelHeaderOffsetXA ? KernelHeaderOffsetARM : KernelHeaderOffsetXA;
+    return IsValidKernel(kernel, other) ? TFailureKind::WrongPlatform : TFailureKind::FileError;
+}
+
 void TLoaderSession::LoadImageFiles(const TOperationInputs& inputs)
 {
     if (inputs.KernelChecked && KernelFileState == TFileState::NotLoaded && !LoadKernelFile(inputs.KernelPath))

@@ -203,6 +203,9 @@ private:
     TFailureKind LinkFailureKind() const;
     // The operation has failed: logs the line that says why and keeps it as the failure.
     void Fail(TFailureKind kind, const QString& line);
+    // Why a ticked kernel image cannot go into this unit: it is one of the other platform's,
+    // or no kernel at all.
+    static TFailureKind KernelRefusal(const QByteArray& kernel);
 
     bool RunPlcCommand(const QString& message, const std::function<bool()>& command);
     bool SaveDump(const TDumpKind& kind, QByteArray& dump);

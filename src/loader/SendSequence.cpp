@@ -146,8 +146,7 @@ void TLoaderSession::CheckImagesFitUnit(const TOperationInputs& inputs, TSendRun
     // its header elsewhere: it is no valid kernel for this unit, and writing the configuration
     // header at this unit's offset would overwrite its code.
     if (run.Good && inputs.KernelChecked && !(run.Images.KernelLoaded && IsValidKernel(run.Images.Kernel)))
-        run.Fail(run.Images.KernelLoaded ? TFailureKind::WrongPlatform : TFailureKind::FileError,
-                 QStringLiteral("no valid kernel file"));
+        run.Fail(KernelRefusal(run.Images.Kernel), QStringLiteral("no valid kernel file"));
     if (run.Good && inputs.ProgramChecked && !run.Images.ProgramLoaded)
         run.Fail(TFailureKind::FileError, QStringLiteral("no valid plc program file"));
     // Loaded for another platform, the program would not be sealed for this unit.
@@ -332,7 +331,8 @@ void TLoaderSession::WriteKernel(TSendRun& run)
     run.SomethingSent = true;
     StampKernel(run.Kernel, QDateTime::currentDateTime());
     if (!IsValidKernel(run.Kernel)) {
-        run.Fail(TFailureKind::FileError, QStringLiteral("invalid kernel"));
+        run.Fail(run.KernelFromController ? TFailureKind::Mismatch : TFailureKind::FileError,
+                 QStringLiteral("invalid kernel"));
         return;
     }
     // Nothing is erased in a unit that another station has taken meanwhile.
@@ -380,10 +380,12 @@ void TLoaderSession::CheckStoredProgram(TSendRun& run)
     Host.AddMessage(QStringLiteral("reading plc program"));
     QByteArray readBack;
     // A stored length beyond the program area comes from a damaged header; it is not read.
+    // A length short of the recorded one comes of a header read that failed.
     const QString unread = QStringLiteral("can't read plc program");
-    if (run.StoredLength < run.RecordedLength || run.StoredLength > ProgramAreaSize)
+    if (run.StoredLength > ProgramAreaSize)
         run.Fail(TFailureKind::Mismatch, unread);
-    else if (!Link.ReadMemory(ProgramAddress, uint32_t(run.StoredLength), &readBack))
+    else if (run.StoredLength < run.RecordedLength ||
+             !Link.ReadMemory(ProgramAddress, uint32_t(run.StoredLength), &readBack))
         run.Fail(LinkFailureKind(), unread);
     else if (!IsValidProgram(readBack, run.Xa))
         run.Fail(TFailureKind::Mismatch, QStringLiteral("no valid program found in plc"));

@@ -16,8 +16,7 @@ bool TLoaderSession::DoVerify(const TOperationInputs& inputs, const TLoadedImage
         refusal = {TFailureKind::InvalidJob, QStringLiteral("nothing to verify")};
     // A kernel loaded for the other platform has no header where this unit's kernel has it.
     else if (inputs.KernelChecked && !(images.KernelLoaded && IsValidKernel(images.Kernel)))
-        refusal = {images.KernelLoaded ? TFailureKind::WrongPlatform : TFailureKind::FileError,
-                   QStringLiteral("no valid kernel")};
+        refusal = {KernelRefusal(images.Kernel), QStringLiteral("no valid kernel")};
     else if (inputs.ProgramChecked && !images.ProgramLoaded)
         refusal = {TFailureKind::FileError, QStringLiteral("no valid plc program")};
     if (refusal.Failed()) {
