@@ -11,7 +11,7 @@ set(ORVEL_LAYERS
   "images     orvel_images     PRIVATE orvel_abus"
   "unitrecord orvel_unitrecord PUBLIC orvel_images PRIVATE orvel_net"
   "protocol   orvel_protocol   PUBLIC orvel_abus orvel_images orvel_net"
-  "loader     orvel_loader     PUBLIC orvel_protocol orvel_images PRIVATE orvel_abus orvel_net orvel_folders"
+  "loader     orvel_loader     PUBLIC orvel_protocol orvel_images orvel_unitrecord PRIVATE orvel_abus orvel_net orvel_folders"
   "station    orvel_station    PUBLIC orvel_loader orvel_images orvel_unitrecord PRIVATE orvel_net"
   "records    orvel_records    PUBLIC orvel_unitrecord PRIVATE orvel_folders"
   "production orvel_production PUBLIC orvel_station orvel_records orvel_loader orvel_unitrecord

@@ -2,6 +2,9 @@
 
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QStringList>
+
+#include <map>
 
 namespace {
 
@@ -120,6 +123,18 @@ void TLoaderConsole::Note(const QString& text)
         Print(QStringLiteral("%1: %2").arg(Stamp(QDateTime::currentDateTime()), text));
 }
 
+QString FailureCounts(const std::vector<TUnitRecord>& records)
+{
+    std::map<TFailureKind, int> counts;
+    for (const TUnitRecord& r : records)
+        if (r.Failure.Failed())
+            ++counts[r.Failure.Kind];
+    QStringList parts;
+    for (const auto& [kind, count] : counts)
+        parts << QString::number(count) + u' ' + FailureKindName(kind);
+    return parts.join(QStringLiteral(", "));
+}
+
 void TLoaderConsole::Summary(const std::vector<TUnitRecord>& records)
 {
     if (FJson || records.empty())
@@ -134,10 +149,13 @@ void TLoaderConsole::Summary(const std::vector<TUnitRecord>& records)
                     .arg(double(r.DurationMs()) / 1000, 0, 'f', 1)
                     .arg(r.Requests)
                     .arg(r.Resent);
-        if (r.Outcome != TUnitOutcome::Succeeded && !r.Message.isEmpty())
-            line += QStringLiteral("  (") + r.Message + QLatin1Char(')');
+        if (r.Failure.Failed() && !r.Failure.Text.isEmpty())
+            line += QStringLiteral("  (") + r.Failure.Text + QLatin1Char(')');
         Print(line);
     }
+    const QString kinds = FailureCounts(records);
+    if (!kinds.isEmpty())
+        Print(QStringLiteral("not done: ") + kinds);
 }
 
 void TLoaderConsole::Print(const QString& line)

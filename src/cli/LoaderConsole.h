@@ -15,6 +15,10 @@
 #include <cstdio>
 #include <vector>
 
+// How many units ended with each kind of failure, for the summary's last line: "2 not
+// answering, 1 refused"; empty when none failed.
+QString FailureCounts(const std::vector<TUnitRecord>& records);
+
 class TLoaderConsole {
 public:
     TLoaderConsole(FILE* out, bool json, bool terminal);

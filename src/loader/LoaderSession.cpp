@@ -56,10 +56,12 @@ TConnectResult TLoaderSession::ConnectToNad(const TNadChoice& choice)
     }
 
     TConnectResult result;
+    Failure = {};
     if (nad == 0) {
         ClearControllerImages();
+        Failure = {TFailureKind::InvalidJob, QStringLiteral("invalid nad")};
         if (!choice.NadText.isEmpty())
-            ReportConnection(QStringLiteral("invalid nad"));
+            ReportConnection(Failure.Text);
         result.Outcome = TConnectOutcome::NoNad;
         return result;
     }
@@ -73,8 +75,9 @@ TConnectResult TLoaderSession::ConnectToNad(const TNadChoice& choice)
         result.Panel = PanelTexts();
     } else {
         ClearControllerImages();
+        Failure = {LinkFailureKind(), QStringLiteral("error connecting to ") + QString::number(Link.Nad)};
         Link.Disconnect();
-        ReportConnection(QStringLiteral("error connecting to ") + QString::number(Link.Nad));
+        ReportConnection(Failure.Text);
         result.Outcome = TConnectOutcome::NotAnswered;
     }
     return result;
@@ -159,9 +162,18 @@ QString TLoaderSession::ErrorLine(const QString& generic) const
     return Link.ReplyCode >= 2 ? QStringLiteral("error: ") + ReplyCodeText(Link.ReplyCode) : generic;
 }
 
-void TLoaderSession::AddErrorLine(const QString& generic)
+TFailureKind TLoaderSession::LinkFailureKind() const
 {
-    Host.AddMessage(ErrorLine(generic));
+    if (Link.Stopping())
+        return TFailureKind::Interrupted;
+    // As ErrorLine tells it: the code of the unit's last refusal, or a request it left unanswered.
+    return Link.ReplyCode >= 2 ? TFailureKind::Refused : TFailureKind::NotAnswering;
+}
+
+void TLoaderSession::Fail(TFailureKind kind, const QString& line)
+{
+    Failure = {kind, line};
+    Host.AddMessage(line);
 }
 
 void TLoaderSession::ReportFileError(const QString& text)
@@ -177,11 +189,17 @@ bool TLoaderSession::RunPlcCommand(const QString& message, const std::function<b
     if (ok)
         Host.AddMessage(QStringLiteral("command executed successfully"));
     else
-        AddErrorLine(QStringLiteral("error"));
+        Fail(LinkFailureKind(), ErrorLine(QStringLiteral("error")));
     return ok;
 }
 
 // ---- image files and configuration header ----
+
+TFailureKind TLoaderSession::KernelRefusal(const QByteArray& kernel)
+{
+    const int other = KernelHeaderOffset == KernelHeaderOffsetXA ? KernelHeaderOffsetARM : KernelHeaderOffsetXA;
+    return IsValidKernel(kernel, other) ? TFailureKind::WrongPlatform : TFailureKind::FileError;
+}
 
 void TLoaderSession::LoadImageFiles(const TOperationInputs& inputs)
 {

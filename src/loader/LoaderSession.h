@@ -13,6 +13,7 @@
 #pragma once
 
 #include "ControllerInfo.h"
+#include "OperationFailure.h"
 #include "OperationHost.h"
 #include "ProductionLog.h"
 #include "hCodeMemory.h"
@@ -142,6 +143,9 @@ public:
     int CurrentPosition = 0;   // pbCurrent's position, which TransferProgress counts from
 
     TSendReport LastSend;
+    // How the last connection or operation ended: None when it succeeded, else its kind and
+    // the line that said why (none is logged for a connection a stop request cut short).
+    TOperationFailure Failure;
     QString ProductionLogPath;   // the executable's path with ".log"
     TTimedWait Wait = SleepFor;
 
@@ -194,13 +198,23 @@ private:
 
     struct TDumpKind;
 
+    // Why the link's last request failed: refused with a code, cut short by a stop request,
+    // or not answered.
+    TFailureKind LinkFailureKind() const;
+    // The operation has failed: logs the line that says why and keeps it as the failure.
+    void Fail(TFailureKind kind, const QString& line);
+    // Why a ticked kernel image cannot go into this unit: it is one of the other platform's,
+    // or no kernel at all.
+    static TFailureKind KernelRefusal(const QByteArray& kernel);
+
     bool RunPlcCommand(const QString& message, const std::function<bool()>& command);
     bool SaveDump(const TDumpKind& kind, QByteArray& dump);
     bool ReadDump(const TDumpKind& kind, QByteArray& dump);
     bool LoadKernelFile(const QString& path);
     void LoadProgramFile(const QString& path);
-    bool VerifyConfiguration(const TOperationInputs& inputs, const TLoadedImages& images);
-    bool VerifyImage(TVerifyCheck check, const QByteArray& image, QByteArray& dump);
+    // Each returns None when the unit holds what it should, else why not.
+    TFailureKind VerifyConfiguration(const TOperationInputs& inputs, const TLoadedImages& images);
+    TFailureKind VerifyImage(TVerifyCheck check, const QByteArray& image, QByteArray& dump);
 
     // The send's fixed waits, ended early by a stop request.
     void Pause(int milliseconds);
@@ -234,6 +248,5 @@ private:
     void FinishSend(const TOperationInputs& inputs, TSendRun& run);
     void WriteProductionLog(const TProductionLogEntry& entry);
 
-    void AddErrorLine(const QString& generic);
     void ReportFileError(const QString& text);
 };

@@ -24,6 +24,7 @@ struct TLoaderSession::TDumpKind {
 bool TLoaderSession::DoStartPlc()
 {
     CurrentOperation = OpStartPlc;
+    Failure = {};
     const bool ok = RunPlcCommand(QStringLiteral("starting plc program"), [this] { return Link.StartPlc(); });
     CurrentOperation = OpNone;
     return ok;
@@ -32,6 +33,7 @@ bool TLoaderSession::DoStartPlc()
 bool TLoaderSession::DoStopPlc()
 {
     CurrentOperation = OpStopPlc;
+    Failure = {};
     const bool ok = RunPlcCommand(QStringLiteral("stopping plc program"), [this] { return Link.StopPlc(); });
     CurrentOperation = OpNone;
     return ok;
@@ -72,14 +74,20 @@ bool TLoaderSession::SaveDump(const TDumpKind& kind, QByteArray& dump)
 {
     const QString path = Host.AskSaveFileName(kind.DefaultName);
     bool saved = false;
+    // The operator who cancels the file's choice has been told nothing: no line for it.
+    Failure = path.isEmpty() ? TOperationFailure{TFailureKind::InvalidJob, QStringLiteral("no dump file chosen")}
+                             : TOperationFailure{};
     if (!path.isEmpty() && ReadDump(kind, dump)) {
         const QString fullPath = QFileInfo(path).absoluteFilePath();
         QString error;
         saved = WriteDumpFile(fullPath, dump, &error);
-        if (saved)
+        if (saved) {
             Host.AddMessage(kind.Saved + fullPath);
-        else
-            ReportFileError(QStringLiteral("can't write ") + fullPath + QStringLiteral(": ") + error);
+        } else {
+            const QString text = QStringLiteral("can't write ") + fullPath + QStringLiteral(": ") + error;
+            ReportFileError(text);
+            Failure = {TFailureKind::FileError, QStringLiteral("error: ") + text};
+        }
     }
     CurrentOperation = OpNone;
     return saved;
@@ -89,7 +97,7 @@ bool TLoaderSession::ReadDump(const TDumpKind& kind, QByteArray& dump)
 {
     TotalDone = 0;
     if (!Link.Ping()) {
-        Host.AddMessage(QStringLiteral("error: plc not responding"));
+        Fail(LinkFailureKind(), QStringLiteral("error: plc not responding"));
         return false;
     }
     const int64_t length = kind.Length();
@@ -97,7 +105,7 @@ bool TLoaderSession::ReadDump(const TDumpKind& kind, QByteArray& dump)
     Host.AddMessage(kind.Reading);
     dump.clear();
     if (!Link.ReadMemory(kind.Address, uint32_t(length), &dump)) {
-        Host.AddMessage(QStringLiteral("error: ") + kind.ReadError);
+        Fail(LinkFailureKind(), QStringLiteral("error: ") + kind.ReadError);
         return false;
     }
     return true;

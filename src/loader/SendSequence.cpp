@@ -14,6 +14,7 @@ struct TLoaderSession::TSendRun {
     bool Xa = false;
     bool Good = true;
     QString Pending;   // the error text logged when the run has failed
+    TFailureKind PendingKind = TFailureKind::None;
     bool SomethingSent = false;
     bool SerialSpent = false;   // the unit took a number, or a shared counter gave one away
     bool SettingsChange = false;
@@ -29,9 +30,10 @@ struct TLoaderSession::TSendRun {
     int64_t BytesWritten = 0;
     int64_t BytesToWrite = 0;
 
-    void Fail(const QString& text)
+    void Fail(TFailureKind kind, const QString& text)
     {
         Pending = text;
+        PendingKind = kind;
         Good = false;
     }
 };
@@ -110,6 +112,7 @@ void TLoaderSession::EnterStep(TSendRun& run, TSendStep step)
 bool TLoaderSession::DoSend(const TOperationInputs& inputs, const TLoadedImages& images)
 {
     CurrentOperation = OpSend;
+    Failure = {};
     TSendRun run;
     LastSend = {};
     run.Images = images;
@@ -121,12 +124,12 @@ bool TLoaderSession::DoSend(const TOperationInputs& inputs, const TLoadedImages&
                               (inputs.ProgramChecked ? run.Images.Program.size() : 0));
 
     if (!Link.Ping())
-        run.Fail(QStringLiteral("plc not responding"));
+        run.Fail(LinkFailureKind(), QStringLiteral("plc not responding"));
     CheckImagesFitUnit(inputs, run);
     SendSerialNumber(inputs, run);
     // Checked after the serial number: a number already written stays written.
     if (run.Good && !inputs.ParametersValid)
-        run.Fail(QStringLiteral("some parameters are invalid"));
+        run.Fail(TFailureKind::InvalidJob, QStringLiteral("some parameters are invalid"));
     PlanSend(inputs, run);
     PrepareKernel(inputs, run);
     WriteKernel(run);
@@ -143,13 +146,13 @@ void TLoaderSession::CheckImagesFitUnit(const TOperationInputs& inputs, TSendRun
     // its header elsewhere: it is no valid kernel for this unit, and writing the configuration
     // header at this unit's offset would overwrite its code.
     if (run.Good && inputs.KernelChecked && !(run.Images.KernelLoaded && IsValidKernel(run.Images.Kernel)))
-        run.Fail(QStringLiteral("no valid kernel file"));
+        run.Fail(KernelRefusal(run.Images.Kernel), QStringLiteral("no valid kernel file"));
     if (run.Good && inputs.ProgramChecked && !run.Images.ProgramLoaded)
-        run.Fail(QStringLiteral("no valid plc program file"));
+        run.Fail(TFailureKind::FileError, QStringLiteral("no valid plc program file"));
     // Loaded for another platform, the program would not be sealed for this unit.
     if (run.Good && inputs.ProgramChecked && !run.Images.Program.isEmpty() &&
         !IsValidProgram(run.Images.Program, run.Xa))
-        run.Fail(QStringLiteral("invalid plc program"));
+        run.Fail(TFailureKind::WrongPlatform, QStringLiteral("invalid plc program"));
 }
 
 void TLoaderSession::SendSerialNumber(const TOperationInputs& inputs, TSendRun& run)
@@ -161,18 +164,19 @@ void TLoaderSession::SendSerialNumber(const TOperationInputs& inputs, TSendRun& 
     // given any of them could never be chosen again.
     const bool shared = bool(inputs.TakeSerialNumber);
     if (!shared && inputs.SerialNumber < 1) {
-        run.Fail(QStringLiteral("invalid serial number"));
+        run.Fail(TFailureKind::InvalidJob, QStringLiteral("invalid serial number"));
         return;
     }
     if (Info.Identification.Serial != NoSerialNumber) {
-        run.Fail(QStringLiteral("serial number already set"));
+        run.Fail(TFailureKind::UnitTaken, QStringLiteral("serial number already set"));
         return;
     }
     // A shared counter gives its number now, to a unit that is about to hold it.
     QString why;
     const int32_t serial = shared ? inputs.TakeSerialNumber(why) : inputs.SerialNumber;
     if (serial < 1) {
-        run.Fail(why.isEmpty() ? QStringLiteral("invalid serial number") : QStringLiteral("no serial number: ") + why);
+        run.Fail(TFailureKind::StoreError,
+                 why.isEmpty() ? QStringLiteral("invalid serial number") : QStringLiteral("no serial number: ") + why);
         return;
     }
     // Taken from a shared counter, the number is spent whatever the write below does.
@@ -213,14 +217,15 @@ bool TLoaderSession::UnitHolds(uint32_t serial, TSendRun& run)
 {
     TLoaderRecord held;
     if (!Link.ReadLoaderRecord(held)) {
-        run.Fail(QStringLiteral("can't read the unit's serial number"));
+        run.Fail(LinkFailureKind(), QStringLiteral("can't read the unit's serial number"));
         return false;
     }
     if (held.Serial == serial)
         return true;
-    run.Fail(QStringLiteral("another station or program wrote serial number ") + QString::number(held.Serial) +
-             QStringLiteral(" into this unit meanwhile") + ForgetOverwrittenSerial(held.Serial, run) +
-             QStringLiteral(": one station per network segment"));
+    run.Fail(TFailureKind::UnitTaken, QStringLiteral("another station or program wrote serial number ") +
+                                          QString::number(held.Serial) + QStringLiteral(" into this unit meanwhile") +
+                                          ForgetOverwrittenSerial(held.Serial, run) +
+                                          QStringLiteral(": one station per network segment"));
     return false;
 }
 
@@ -247,11 +252,13 @@ bool TLoaderSession::SerialWrittenAfterAll(int32_t serial, TSendRun& run)
 {
     // The write may have reached the unit with only its replies lost (or its reply may be an
     // error to a resend of a write already done): only the unit can tell.
+    const TFailureKind write = LinkFailureKind();
     TLoaderRecord held;
     if (Link.Stopping() || !Link.ReadLoaderRecord(held)) {
         run.SerialSpent = true;
         LastSend.SerialUnknown = true;
-        run.Fail(Link.Stopping()
+        run.Fail(LinkFailureKind(),
+                 Link.Stopping()
                      ? QStringLiteral("serial number ") + QString::number(serial) +
                            QStringLiteral(" may have been written: stopped before reading it back")
                      : QStringLiteral("serial number ") + QString::number(serial) +
@@ -262,7 +269,7 @@ bool TLoaderSession::SerialWrittenAfterAll(int32_t serial, TSendRun& run)
         return false;
     }
     if (held.Serial != uint32_t(serial)) {
-        run.Fail(QStringLiteral("loader write failed"));
+        run.Fail(write, QStringLiteral("loader write failed"));
         return false;
     }
     Host.AddMessage(QStringLiteral("serial number ") + QString::number(serial) +
@@ -302,11 +309,11 @@ void TLoaderSession::PrepareKernel(const TOperationInputs& inputs, TSendRun& run
         // A size beyond the kernel area cannot belong to a valid kernel; reading it would run
         // through the program area.
         if (size > uint32_t(MaxKernelSize))
-            run.Fail(QStringLiteral("no valid kernel found in plc"));
+            run.Fail(TFailureKind::Mismatch, QStringLiteral("no valid kernel found in plc"));
         else if (!Link.ReadMemory(KernelAddress, size, &run.Kernel))
-            run.Fail(QStringLiteral("can't read kernel"));
+            run.Fail(LinkFailureKind(), QStringLiteral("can't read kernel"));
         else if (!IsValidKernel(run.Kernel))
-            run.Fail(QStringLiteral("no valid kernel found in plc"));
+            run.Fail(TFailureKind::Mismatch, QStringLiteral("no valid kernel found in plc"));
     } else if (inputs.KernelChecked) {
         run.Kernel = run.Images.Kernel;
     }
@@ -324,7 +331,8 @@ void TLoaderSession::WriteKernel(TSendRun& run)
     run.SomethingSent = true;
     StampKernel(run.Kernel, QDateTime::currentDateTime());
     if (!IsValidKernel(run.Kernel)) {
-        run.Fail(QStringLiteral("invalid kernel"));
+        run.Fail(run.KernelFromController ? TFailureKind::Mismatch : TFailureKind::FileError,
+                 QStringLiteral("invalid kernel"));
         return;
     }
     // Nothing is erased in a unit that another station has taken meanwhile.
@@ -372,11 +380,15 @@ void TLoaderSession::CheckStoredProgram(TSendRun& run)
     Host.AddMessage(QStringLiteral("reading plc program"));
     QByteArray readBack;
     // A stored length beyond the program area comes from a damaged header; it is not read.
-    if (run.StoredLength < run.RecordedLength || run.StoredLength > ProgramAreaSize ||
-        !Link.ReadMemory(ProgramAddress, uint32_t(run.StoredLength), &readBack))
-        run.Fail(QStringLiteral("can't read plc program"));
+    // A length short of the recorded one comes of a header read that failed.
+    const QString unread = QStringLiteral("can't read plc program");
+    if (run.StoredLength > ProgramAreaSize)
+        run.Fail(TFailureKind::Mismatch, unread);
+    else if (run.StoredLength < run.RecordedLength ||
+             !Link.ReadMemory(ProgramAddress, uint32_t(run.StoredLength), &readBack))
+        run.Fail(LinkFailureKind(), unread);
     else if (!IsValidProgram(readBack, run.Xa))
-        run.Fail(QStringLiteral("no valid program found in plc"));
+        run.Fail(TFailureKind::Mismatch, QStringLiteral("no valid program found in plc"));
 }
 
 void TLoaderSession::WriteProgram(const TOperationInputs& inputs, TSendRun& run)
@@ -415,8 +427,9 @@ void TLoaderSession::FinishSend(const TOperationInputs& inputs, TSendRun& run)
     if (run.Good && run.SomethingSent)
         StillTheUnitsOwn(run);
     // The line of a failure that names no reason of its own tells the unit's last refusal.
-    QString failure = run.Pending.isEmpty() ? ErrorLine(QStringLiteral("error"))
-                                            : QStringLiteral("error: ") + run.Pending;
+    TOperationFailure failure = run.Pending.isEmpty()
+                                    ? TOperationFailure{LinkFailureKind(), ErrorLine(QStringLiteral("error"))}
+                                    : TOperationFailure{run.PendingKind, QStringLiteral("error: ") + run.Pending};
     // A send that the unit refused after its number went in (another station's writes in the
     // way, for one) asks once more whether the unit still holds that number. A unit that went
     // silent is not waited for again.
@@ -425,9 +438,10 @@ void TLoaderSession::FinishSend(const TOperationInputs& inputs, TSendRun& run)
         Link.ReadLoaderRecord(held)) {
         const QString over = ForgetOverwrittenSerial(held.Serial, run);
         if (!over.isEmpty())
-            failure = QStringLiteral("error: another station or program wrote serial number ") +
-                      QString::number(held.Serial) + QStringLiteral(" into this unit meanwhile") + over +
-                      QStringLiteral(": one station per network segment");
+            failure = {TFailureKind::UnitTaken,
+                       QStringLiteral("error: another station or program wrote serial number ") +
+                           QString::number(held.Serial) + QStringLiteral(" into this unit meanwhile") + over +
+                           QStringLiteral(": one station per network segment")};
     }
     if (run.Good) {
         if (run.SomethingSent) {
@@ -443,10 +457,9 @@ void TLoaderSession::FinishSend(const TOperationInputs& inputs, TSendRun& run)
         // says what the unit now holds.
         if (Link.Stopping()) {
             LastSend.Interrupted = LastSend.Step;
-            Host.AddMessage(InterruptedLine(run));
-        } else {
-            Host.AddMessage(failure);
+            failure = {TFailureKind::Interrupted, InterruptedLine(run)};
         }
+        Fail(failure.Kind, failure.Text);
         // The unit took its serial number before a later step failed, or a shared counter
         // gave one that did not reach the unit: the number is spent, so it goes on record
         // with the steps that failed or never ran still at "err".

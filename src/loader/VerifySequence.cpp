@@ -7,19 +7,20 @@
 bool TLoaderSession::DoVerify(const TOperationInputs& inputs, const TLoadedImages& images)
 {
     CurrentOperation = OpVerify;
+    Failure = {};
     Host.ClearVerifyIcons();
     const bool settings = inputs.SetNadAlias || inputs.SetHardwareModel || inputs.SetIEXBaudRate || inputs.SetIPAddress;
 
-    QString refusal;
+    TOperationFailure refusal;
     if (!settings && !inputs.KernelChecked && !inputs.ProgramChecked)
-        refusal = QStringLiteral("nothing to verify");
+        refusal = {TFailureKind::InvalidJob, QStringLiteral("nothing to verify")};
     // A kernel loaded for the other platform has no header where this unit's kernel has it.
     else if (inputs.KernelChecked && !(images.KernelLoaded && IsValidKernel(images.Kernel)))
-        refusal = QStringLiteral("no valid kernel");
+        refusal = {KernelRefusal(images.Kernel), QStringLiteral("no valid kernel")};
     else if (inputs.ProgramChecked && !images.ProgramLoaded)
-        refusal = QStringLiteral("no valid plc program");
-    if (!refusal.isEmpty()) {
-        Host.AddMessage(refusal);
+        refusal = {TFailureKind::FileError, QStringLiteral("no valid plc program")};
+    if (refusal.Failed()) {
+        Fail(refusal.Kind, refusal.Text);
         CurrentOperation = OpNone;
         return false;
     }
@@ -28,12 +29,17 @@ bool TLoaderSession::DoVerify(const TOperationInputs& inputs, const TLoadedImage
     TotalDone = 0;
     TotalBytes = int32_t((inputs.KernelChecked ? images.Kernel.size() : 0) +
                          (inputs.ProgramChecked ? images.Program.size() : 0));
-    bool allPassed = true;
+    // The first check that did not pass tells the failure's kind.
+    TFailureKind cause = TFailureKind::None;
+    const auto note = [&cause](TFailureKind kind) {
+        if (cause == TFailureKind::None)
+            cause = kind;
+    };
 
     if (Connected && settings) {
-        const bool passed = VerifyConfiguration(inputs, images);
-        Host.ShowVerifyResult(TVerifyCheck::Config, passed);
-        allPassed = allPassed && passed;
+        const TFailureKind config = VerifyConfiguration(inputs, images);
+        Host.ShowVerifyResult(TVerifyCheck::Config, config == TFailureKind::None);
+        note(config);
     }
     // The kernel compared gets the configuration a send would give it, so that it compares
     // equal with a kernel sent with the same inputs. It is a copy: the loaded kernel stays
@@ -45,39 +51,42 @@ bool TLoaderSession::DoVerify(const TOperationInputs& inputs, const TLoadedImage
             if (images.KernelLoaded)
                 WriteKernelHeader(kernel, ConfigHeader);
         }
-        allPassed = allPassed && inputs.ParametersValid;
+        if (!inputs.ParametersValid)
+            note(TFailureKind::InvalidJob);
     }
     if (Connected && !kernel.isEmpty() && inputs.KernelChecked && images.KernelLoaded)
-        allPassed = VerifyImage(TVerifyCheck::Kernel, kernel, KernelDump) && allPassed;
+        note(VerifyImage(TVerifyCheck::Kernel, kernel, KernelDump));
     if (Connected && !images.Program.isEmpty() && inputs.ProgramChecked && images.ProgramLoaded)
-        allPassed = VerifyImage(TVerifyCheck::Program, images.Program, ProgramDump) && allPassed;
+        note(VerifyImage(TVerifyCheck::Program, images.Program, ProgramDump));
 
+    const bool allPassed = cause == TFailureKind::None;
     if (allPassed)
         Host.AddMessage(QStringLiteral("verified successfully"));
     else
-        AddErrorLine(QStringLiteral("verify error"));
+        Fail(cause, ErrorLine(QStringLiteral("verify error")));
     CurrentOperation = OpNone;
     return allPassed;
 }
 
-bool TLoaderSession::VerifyConfiguration(const TOperationInputs& inputs, const TLoadedImages& images)
+TFailureKind TLoaderSession::VerifyConfiguration(const TOperationInputs& inputs, const TLoadedImages& images)
 {
     if (!inputs.ParametersValid) {
         Host.AddMessage(QStringLiteral("at least one input parameter is invalid"));
-        return false;
+        return TFailureKind::InvalidJob;
     }
     BuildConfigHeader(inputs, images);
     Host.AddMessage(QStringLiteral("reading kernel header"));
     QByteArray bytes;
-    if (!Link.ReadMemory(KernelAddress + uint32_t(KernelHeaderOffset), KernelHeaderSize, &bytes) ||
-        !SameConfiguration(KernelHeaderFromBytes(bytes), ConfigHeader))
-        return false;
+    if (!Link.ReadMemory(KernelAddress + uint32_t(KernelHeaderOffset), KernelHeaderSize, &bytes))
+        return LinkFailureKind();
+    if (!SameConfiguration(KernelHeaderFromBytes(bytes), ConfigHeader))
+        return TFailureKind::Mismatch;
     Host.AddMessage(QStringLiteral("reading plc program header"));
     Host.AddMessage(QStringLiteral("config ok"));
-    return true;
+    return TFailureKind::None;
 }
 
-bool TLoaderSession::VerifyImage(TVerifyCheck check, const QByteArray& image, QByteArray& dump)
+TFailureKind TLoaderSession::VerifyImage(TVerifyCheck check, const QByteArray& image, QByteArray& dump)
 {
     const bool kernel = check == TVerifyCheck::Kernel;
     Host.AddMessage(kernel ? QStringLiteral("reading kernel") : QStringLiteral("reading plc program"));
@@ -86,11 +95,13 @@ bool TLoaderSession::VerifyImage(TVerifyCheck check, const QByteArray& image, QB
     const qsizetype start = kernel ? KernelHeaderOffset + 16 : SealedHeaderSize;
     QByteArray read;
     ResetProgress();   // a transfer of its own: the total counts all its bytes
-    const bool passed = Link.ReadMemory(kernel ? KernelAddress : ProgramAddress, uint32_t(image.size()), &read) &&
-                        CompareStreams(image, read, start);
-    if (passed)
+    const bool answered = Link.ReadMemory(kernel ? KernelAddress : ProgramAddress, uint32_t(image.size()), &read);
+    const TFailureKind result = !answered                             ? LinkFailureKind()
+                                : !CompareStreams(image, read, start) ? TFailureKind::Mismatch
+                                                                      : TFailureKind::None;
+    if (result == TFailureKind::None)
         Host.AddMessage(kernel ? QStringLiteral("kernel ok") : QStringLiteral("plc program ok"));
-    Host.ShowVerifyResult(check, passed);
+    Host.ShowVerifyResult(check, result == TFailureKind::None);
     dump = read;
-    return passed;
+    return result;
 }

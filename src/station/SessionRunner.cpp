@@ -130,6 +130,7 @@ public:
         record.Resent = Link->DatagramsSent() - datagrams - record.Requests;
         record.Outcome = sent ? TUnitOutcome::Succeeded : TUnitOutcome::Failed;
         record.Message = LastMessage;
+        record.Failure = Session.Failure;
         return sent;
     }
 

@@ -12,10 +12,10 @@ constexpr TStepResult UnderWay = TStepResult::Interrupted;
 // Why the unit failed, for its record and the station's row: the window's bare "error" says
 // no more than that a request went unanswered or was refused, so the cause and the step
 // under way are told.
-QString FailureInWords(const QString& lastLine, const QString& step, const TCommunicator& link)
+QString FailureInWords(const TOperationFailure& failure, const QString& step, const TCommunicator& link)
 {
-    if (lastLine != QLatin1String("error"))
-        return lastLine;
+    if (failure.Text != QLatin1String("error"))
+        return failure.Text;
     QString cause;
     switch (link.LastRejection) {
     case TRejection::None:
@@ -86,7 +86,6 @@ public:
             NoteSend(sent, *Inputs, FRunner.FJob.Images, now);
         }
         now.Message = LastMessage;
-        now.Outcome = TUnitOutcome::Interrupted;
         FRunner.Keep(now);
     }
 
@@ -106,6 +105,7 @@ TUnitRunner::TUnitRunner(TUnitJob job, std::shared_ptr<TSerialCounter> serials, 
     FSnapshot.Recipe = FJob.Recipe;
     FSnapshot.NadBefore = FSnapshot.NadAfter = FJob.Unit.Nad;
     FSnapshot.Outcome = TUnitOutcome::Interrupted;
+    FSnapshot.Failure.Kind = TFailureKind::Interrupted;
 }
 
 TUnitRunner::~TUnitRunner()
@@ -133,6 +133,9 @@ void TUnitRunner::Keep(const TUnitRecord& record)
     const QMutexLocker lock(&FSnapshotMutex);
     FSnapshot = record;
     FSnapshot.Ended = {};
+    // Were the run to end now, it was cut short after its last line.
+    FSnapshot.Outcome = TUnitOutcome::Interrupted;
+    FSnapshot.Failure = {TFailureKind::Interrupted, record.Message};
 }
 
 void TUnitRunner::run()
@@ -153,21 +156,30 @@ void TUnitRunner::run()
     link.StopRequested = &FStop;
     THost host(*this, record);
     bool ok = false;
+    TOperationFailure failure;
     {
         TLoaderSession session(link, host);
         session.ProductionLogPath = FJob.ProductionLogPath;
-        if (link.SelectAdapter(FJob.Link.AdapterName))
+        if (link.SelectAdapter(FJob.Link.AdapterName)) {
             ok = RunJob(session, host, record);
-        else
-            host.AddMessage(QStringLiteral("error: can't bind to adapter ") + FJob.Link.AdapterName);
+            failure = session.Failure;
+        } else {
+            failure = {TFailureKind::NoAdapter,
+                       QStringLiteral("error: can't bind to adapter ") + FJob.Link.AdapterName};
+            host.AddMessage(failure.Text);
+        }
     }
 
     record.Requests = link.RequestsSent();
     record.Resent = link.DatagramsSent() - link.RequestsSent();
     record.Ended = QDateTime::currentDateTime();
     record.Outcome = ok ? TUnitOutcome::Succeeded : FStop ? TUnitOutcome::Interrupted : TUnitOutcome::Failed;
-    record.Message = record.Outcome == TUnitOutcome::Failed ? FailureInWords(host.LastMessage, host.LastStep, link)
-                                                            : host.LastMessage;
+    // A stop may cut any request short: the record tells what the unit held when it came.
+    if (record.Outcome == TUnitOutcome::Interrupted)
+        record.Failure = {TFailureKind::Interrupted, host.LastMessage};
+    else if (record.Outcome == TUnitOutcome::Failed)
+        record.Failure = {failure.Kind, FailureInWords(failure, host.LastStep, link)};
+    record.Message = record.Outcome == TUnitOutcome::Failed ? record.Failure.Text : host.LastMessage;
     {
         const QMutexLocker lock(&FSnapshotMutex);
         FSnapshot = record;
@@ -184,7 +196,9 @@ bool TUnitRunner::RunJob(TLoaderSession& session, THost& host, TUnitRecord& reco
     NoteConnectedUnit(session, record);
     host.KeepSnapshot();
     if (session.Info.IsOldLoader()) {
-        session.Host.AddMessage(QStringLiteral("error: the unit's loader is too old for this tool"));
+        session.Failure = {TFailureKind::WrongPlatform,
+                           QStringLiteral("error: the unit's loader is too old for this tool")};
+        session.Host.AddMessage(session.Failure.Text);
         return false;
     }
 

@@ -50,7 +50,7 @@ private:
     bool Send(TLoaderSession& session, THost& host, TUnitRecord& record);
     // "ok", "err", or "interrupted" after a stop request.
     TStepResult VerifyStepResult(bool verified) const;
-    // Keeps a copy of the record so far for Snapshot.
+    // Keeps a copy of the record so far for Snapshot, as interrupted after its last line.
     void Keep(const TUnitRecord& record);
 
     const TUnitJob FJob;

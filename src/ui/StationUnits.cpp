@@ -184,7 +184,7 @@ void TStationUnits::Finished(const TUnitRecord& record)
         break;
     case TUnitOutcome::Failed:
         row.State = TState::Failed;
-        row.Result = QStringLiteral("failed: ") + record.Message;
+        row.Result = QStringLiteral("failed: ") + record.Failure.Text;
         ++FFailed;
         break;
     case TUnitOutcome::Interrupted:

@@ -17,6 +17,14 @@ QString FailureKindName(TFailureKind kind)
         return QStringLiteral("interrupted");
     case TFailureKind::StoreError:
         return QStringLiteral("store error");
+    case TFailureKind::Mismatch:
+        return QStringLiteral("mismatch");
+    case TFailureKind::InvalidJob:
+        return QStringLiteral("invalid job");
+    case TFailureKind::UnitTaken:
+        return QStringLiteral("unit taken");
+    case TFailureKind::NoAdapter:
+        return QStringLiteral("no adapter");
     }
     return {};
 }

@@ -12,6 +12,12 @@ enum class TFailureKind {
     FileError,       // an image, dump or log file could not be read or written
     Interrupted,     // a stop request cut it short
     StoreError,      // the record store or the serial number source failed
+    Mismatch,        // the unit holds other than it should: a verify found a difference, or no valid kernel or
+                     // program to keep was found in it
+    InvalidJob,      // the job's own choices cannot be carried out: invalid settings, NAD or serial number,
+                     // nothing to do, no dump file
+    UnitTaken,       // the unit holds a serial number already, or another station wrote into it meanwhile
+    NoAdapter,       // the station's network adapter could not be used
 };
 
 struct TOperationFailure {

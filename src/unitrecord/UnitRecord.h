@@ -6,6 +6,7 @@
 #pragma once
 
 #include "ControllerInfo.h"
+#include "OperationFailure.h"
 #include "hCodeMemory.h"
 
 #include <QDateTime>
@@ -55,6 +56,9 @@ struct TUnitRecord {
     uint64_t Resent = 0;
     TUnitOutcome Outcome = TUnitOutcome::Failed;
     QString Message;   // the runner's last message line
+    // Why the unit failed or was interrupted, by kind and in the words Message has; None when
+    // it succeeded.
+    TOperationFailure Failure;
 
     qint64 DurationMs() const { return Started.msecsTo(Ended); }
 };

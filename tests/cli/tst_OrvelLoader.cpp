@@ -423,6 +423,21 @@ TEST_F(OrvelLoader, UnitOfTheOtherPlatformFailsAloneAndGivesOne)
     }
 }
 
+// The summary names each failed unit's cause and counts the units by kind of failure.
+TEST_F(OrvelLoader, SummaryCountsFailuresByKind)
+{
+    TSimControllerConfig xa;
+    xa.LoaderMajor = 2;
+    StartUnits(1, {xa});
+    const TRun run = Run({QStringLiteral("send"), QStringLiteral("--fresh"), QStringLiteral("--kernel"), XaKernel,
+                          QStringLiteral("--no-serial"), QStringLiteral("--log"),
+                          Dir.filePath(QStringLiteral("p.log"))});
+    EXPECT_EQ(run.ExitCode, ExitUnitFailed);
+    // The failed unit's line ends with why, and the summary's last line counts the kinds.
+    EXPECT_TRUE(run.Out.contains(QStringLiteral("  (error: no valid kernel file)\n"))) << run.Out.toStdString();
+    EXPECT_TRUE(run.Out.endsWith(QStringLiteral("\nnot done: 1 wrong platform\n"))) << run.Out.toStdString();
+}
+
 // ---- signals: an orderly stop, a record for every unit written ----
 
 struct TSignalCase {

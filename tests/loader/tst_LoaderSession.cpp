@@ -376,6 +376,7 @@ struct TFailureCase {
     const char* Expected;                                              // the send's last line
     bool SerialWritten;
     bool EraseAsked;
+    TFailureKind Kind;   // the send's failure, which keeps that last line as its words
 };
 
 void NoChange(TSimControllerConfig&) {}
@@ -425,6 +426,8 @@ TEST_P(LoaderSendFailure, StopsWithItsReason)
     Host.Clear();
     EXPECT_FALSE(Session->DoSend(inputs, Session->TakeImages()));
     EXPECT_EQ(Host.Messages.last(), QString::fromLatin1(c.Expected));
+    EXPECT_EQ(FailureKindName(Session->Failure.Kind), FailureKindName(c.Kind));
+    EXPECT_EQ(Session->Failure.Text, Host.Messages.last());
     EXPECT_EQ(Unit->Serial() != NoSerialNumber, c.SerialWritten);
     EXPECT_EQ(CommandCount(CmdEraseFlash) > 0, c.EraseAsked);
     EXPECT_EQ(CommandCount(CmdStartPlc), 0);
@@ -436,107 +439,112 @@ TEST_P(LoaderSendFailure, StopsWithItsReason)
 
 INSTANTIATE_TEST_SUITE_P(
     Loader, LoaderSendFailure,
-    ::testing::Values(
-        TFailureCase{"plc_not_responding", NoChange,
-                     [](TLoaderFixture& f, TOperationInputs& in) {
-                         TSimFaults silent;
-                         silent.DropNext = 2;
-                         f.Unit->SetFaults(silent);
-                         f.Link->Attempts = 2;
-                         f.Link->Timeout = 50;
-                         AssignSerial(in, 1000);
-                     },
-                     "error: plc not responding", false, false},
-        TFailureCase{"serial_number_already_set", [](TSimControllerConfig& c) { c.Serial = 900; },
-                     [](TLoaderFixture&, TOperationInputs& in) { AssignSerial(in, 1000); },
-                     "error: serial number already set", true, false},
-        TFailureCase{"loader_write_failed", NoChange,
-                     [](TLoaderFixture& f, TOperationInputs& in) {
-                         f.Refuse(CmdWriteBlock, 11);
-                         AssignSerial(in, 1000);
-                     },
-                     "error: loader write failed", false, false},
-        TFailureCase{"some_parameters_are_invalid", NoChange,
-                     [](TLoaderFixture&, TOperationInputs& in) {
-                         AssignSerial(in, 1000);
-                         in.ParametersValid = false;
-                     },
-                     "error: some parameters are invalid", true, false},
-        // A file that cannot go into this unit is refused before the unit takes a number.
-        TFailureCase{"no_valid_kernel_file", NoChange,
-                     [](TLoaderFixture&, TOperationInputs& in) {
-                         AssignSerial(in, 1000);
-                         in.KernelChecked = true;
-                     },
-                     "error: no valid kernel file", false, false},
-        TFailureCase{"kernel_of_the_other_platform", [](TSimControllerConfig& c) { c.LoaderMajor = 2; },
-                     [](TLoaderFixture& f, TOperationInputs& in) {
-                         f.LoadFiles(in, SampleKernel(3, 16 * 1024), {});
-                         AssignSerial(in, 1000);
-                     },
-                     "error: no valid kernel file", false, false},
-        TFailureCase{"no_valid_plc_program_file", NoChange,
-                     [](TLoaderFixture& f, TOperationInputs& in) {
-                         f.LoadFiles(in, {}, QByteArrayLiteral("too short"));
-                         AssignSerial(in, 1000);
-                     },
-                     "error: no valid plc program file", false, false},
-        TFailureCase{"cant_read_kernel", NoChange,
-                     [](TLoaderFixture& f, TOperationInputs& in) {
-                         f.Refuse(CmdReadBlock, 11);
-                         SetAlias(in);
-                     },
-                     "error: can't read kernel", false, false},
-        TFailureCase{"no_valid_kernel_found_in_plc",
-                     [](TSimControllerConfig& c) { c.Kernel = KernelClaimingSize(c.Kernel, ArmHeader, 1000); },
-                     [](TLoaderFixture&, TOperationInputs& in) { SetAlias(in); }, "error: no valid kernel found in plc",
-                     false, false},
-        TFailureCase{"kernel_size_beyond_the_kernel_area",
-                     [](TSimControllerConfig& c) { c.Kernel = KernelClaimingSize(c.Kernel, ArmHeader, 0x7FFFFFFF); },
-                     [](TLoaderFixture&, TOperationInputs& in) { SetAlias(in); }, "error: no valid kernel found in plc",
-                     false, false},
-        TFailureCase{"invalid_kernel", NoChange,
-                     [](TLoaderFixture& f, TOperationInputs& in) {
-                         f.Session->Info.KernelHeader.VersionMajor = 7;   // as read at the connection
-                         SetAlias(in);
-                     },
-                     "error: invalid kernel", false, false},
-        TFailureCase{"cant_read_plc_program", HoldSealedProgram,
-                     [](TLoaderFixture& f, TOperationInputs&) { f.Refuse(CmdReadBlock, 11); },
-                     "error: can't read plc program", false, false},
-        TFailureCase{"no_valid_program_found_in_plc", HoldSealedProgram,
-                     [](TLoaderFixture& f, TOperationInputs&) {
-                         f.Unit->SetMemory(ProgramAddress + 100, Flipped(f.Unit->Memory(ProgramAddress + 100, 1), 0));
-                     },
-                     "error: no valid program found in plc", false, false},
-        TFailureCase{"failed_command_gives_the_error_line", NoChange,
-                     [](TLoaderFixture& f, TOperationInputs& in) {
-                         f.LoadFiles(in, SampleKernel(3, 16 * 1024), {});
-                         f.Refuse(CmdEraseFlash, 11);
-                     },
-                     "error: flash fail", false, true},
-        TFailureCase{"serial_number_box_without_a_number", NoChange,
-                     [](TLoaderFixture&, TOperationInputs& in) { AssignSerial(in, -1); },
-                     "error: invalid serial number", false, false},
-        TFailureCase{"serial_number_zero_is_reserved", NoChange,
-                     [](TLoaderFixture&, TOperationInputs& in) { AssignSerial(in, 0); }, "error: invalid serial number",
-                     false, false},
-        TFailureCase{"negative_serial_number", NoChange,
-                     [](TLoaderFixture&, TOperationInputs& in) { AssignSerial(in, -5); },
-                     "error: invalid serial number", false, false},
-        TFailureCase{"lowest_serial_number", NoChange,
-                     [](TLoaderFixture&,
-                        TOperationInputs& in) { AssignSerial(in, std::numeric_limits<int32_t>::min()); },
-                     "error: invalid serial number", false, false},
-        TFailureCase{"program_not_valid_for_this_platform", [](TSimControllerConfig& c) { c.LoaderMajor = 2; },
-                     [](TLoaderFixture& f, TOperationInputs& in) {
-                         // Loaded while a controller of the other platform was connected.
-                         f.Session->ProgramImage = ArmOnlyProgram();
-                         f.Session->ProgramFileState = TFileState::Loaded;
-                         in.ProgramChecked = true;
-                         AssignSerial(in, 1000);
-                     },
-                     "error: invalid plc program", false, false}),
+    ::testing::Values(TFailureCase{"plc_not_responding", NoChange,
+                                   [](TLoaderFixture& f, TOperationInputs& in) {
+                                       TSimFaults silent;
+                                       silent.DropNext = 2;
+                                       f.Unit->SetFaults(silent);
+                                       f.Link->Attempts = 2;
+                                       f.Link->Timeout = 50;
+                                       AssignSerial(in, 1000);
+                                   },
+                                   "error: plc not responding", false, false, TFailureKind::NotAnswering},
+                      TFailureCase{"serial_number_already_set", [](TSimControllerConfig& c) { c.Serial = 900; },
+                                   [](TLoaderFixture&, TOperationInputs& in) { AssignSerial(in, 1000); },
+                                   "error: serial number already set", true, false, TFailureKind::UnitTaken},
+                      TFailureCase{"loader_write_failed", NoChange,
+                                   [](TLoaderFixture& f, TOperationInputs& in) {
+                                       f.Refuse(CmdWriteBlock, 11);
+                                       AssignSerial(in, 1000);
+                                   },
+                                   "error: loader write failed", false, false, TFailureKind::Refused},
+                      TFailureCase{"some_parameters_are_invalid", NoChange,
+                                   [](TLoaderFixture&, TOperationInputs& in) {
+                                       AssignSerial(in, 1000);
+                                       in.ParametersValid = false;
+                                   },
+                                   "error: some parameters are invalid", true, false, TFailureKind::InvalidJob},
+                      // A file that cannot go into this unit is refused before the unit takes a number.
+                      TFailureCase{"no_valid_kernel_file", NoChange,
+                                   [](TLoaderFixture&, TOperationInputs& in) {
+                                       AssignSerial(in, 1000);
+                                       in.KernelChecked = true;
+                                   },
+                                   "error: no valid kernel file", false, false, TFailureKind::FileError},
+                      TFailureCase{"kernel_of_the_other_platform", [](TSimControllerConfig& c) { c.LoaderMajor = 2; },
+                                   [](TLoaderFixture& f, TOperationInputs& in) {
+                                       f.LoadFiles(in, SampleKernel(3, 16 * 1024), {});
+                                       AssignSerial(in, 1000);
+                                   },
+                                   "error: no valid kernel file", false, false, TFailureKind::WrongPlatform},
+                      TFailureCase{"no_valid_plc_program_file", NoChange,
+                                   [](TLoaderFixture& f, TOperationInputs& in) {
+                                       f.LoadFiles(in, {}, QByteArrayLiteral("too short"));
+                                       AssignSerial(in, 1000);
+                                   },
+                                   "error: no valid plc program file", false, false, TFailureKind::FileError},
+                      TFailureCase{"cant_read_kernel", NoChange,
+                                   [](TLoaderFixture& f, TOperationInputs& in) {
+                                       f.Refuse(CmdReadBlock, 11);
+                                       SetAlias(in);
+                                   },
+                                   "error: can't read kernel", false, false, TFailureKind::Refused},
+                      TFailureCase{"no_valid_kernel_found_in_plc",
+                                   [](TSimControllerConfig& c) {
+                                       c.Kernel = KernelClaimingSize(c.Kernel, ArmHeader, 1000);
+                                   },
+                                   [](TLoaderFixture&, TOperationInputs& in) { SetAlias(in); },
+                                   "error: no valid kernel found in plc", false, false, TFailureKind::Mismatch},
+                      TFailureCase{"kernel_size_beyond_the_kernel_area",
+                                   [](TSimControllerConfig& c) {
+                                       c.Kernel = KernelClaimingSize(c.Kernel, ArmHeader, 0x7FFFFFFF);
+                                   },
+                                   [](TLoaderFixture&, TOperationInputs& in) { SetAlias(in); },
+                                   "error: no valid kernel found in plc", false, false, TFailureKind::Mismatch},
+                      TFailureCase{"invalid_kernel", NoChange,
+                                   [](TLoaderFixture& f, TOperationInputs& in) {
+                                       f.Session->Info.KernelHeader.VersionMajor = 7;   // as read at the connection
+                                       SetAlias(in);
+                                   },
+                                   "error: invalid kernel", false, false, TFailureKind::Mismatch},
+                      TFailureCase{"cant_read_plc_program", HoldSealedProgram,
+                                   [](TLoaderFixture& f, TOperationInputs&) { f.Refuse(CmdReadBlock, 11); },
+                                   "error: can't read plc program", false, false, TFailureKind::Refused},
+                      TFailureCase{"no_valid_program_found_in_plc", HoldSealedProgram,
+                                   [](TLoaderFixture& f, TOperationInputs&) {
+                                       f.Unit->SetMemory(ProgramAddress + 100,
+                                                         Flipped(f.Unit->Memory(ProgramAddress + 100, 1), 0));
+                                   },
+                                   "error: no valid program found in plc", false, false, TFailureKind::Mismatch},
+                      TFailureCase{"failed_command_gives_the_error_line", NoChange,
+                                   [](TLoaderFixture& f, TOperationInputs& in) {
+                                       f.LoadFiles(in, SampleKernel(3, 16 * 1024), {});
+                                       f.Refuse(CmdEraseFlash, 11);
+                                   },
+                                   "error: flash fail", false, true, TFailureKind::Refused},
+                      TFailureCase{"serial_number_box_without_a_number", NoChange,
+                                   [](TLoaderFixture&, TOperationInputs& in) { AssignSerial(in, -1); },
+                                   "error: invalid serial number", false, false, TFailureKind::InvalidJob},
+                      TFailureCase{"serial_number_zero_is_reserved", NoChange,
+                                   [](TLoaderFixture&, TOperationInputs& in) { AssignSerial(in, 0); },
+                                   "error: invalid serial number", false, false, TFailureKind::InvalidJob},
+                      TFailureCase{"negative_serial_number", NoChange,
+                                   [](TLoaderFixture&, TOperationInputs& in) { AssignSerial(in, -5); },
+                                   "error: invalid serial number", false, false, TFailureKind::InvalidJob},
+                      TFailureCase{"lowest_serial_number", NoChange,
+                                   [](TLoaderFixture&,
+                                      TOperationInputs& in) { AssignSerial(in, std::numeric_limits<int32_t>::min()); },
+                                   "error: invalid serial number", false, false, TFailureKind::InvalidJob},
+                      TFailureCase{"program_not_valid_for_this_platform",
+                                   [](TSimControllerConfig& c) { c.LoaderMajor = 2; },
+                                   [](TLoaderFixture& f, TOperationInputs& in) {
+                                       // Loaded while a controller of the other platform was connected.
+                                       f.Session->ProgramImage = ArmOnlyProgram();
+                                       f.Session->ProgramFileState = TFileState::Loaded;
+                                       in.ProgramChecked = true;
+                                       AssignSerial(in, 1000);
+                                   },
+                                   "error: invalid plc program", false, false, TFailureKind::WrongPlatform}),
     [](const auto& info) { return std::string(info.param.Name); });
 
 // ---- start, stop and what the window sees around them ----
@@ -546,6 +554,7 @@ struct TPlcCase {
     bool Start;
     std::function<void(TLoaderFixture&)> Arrange;
     const char* Line;
+    TFailureKind Kind;
 };
 
 class LoaderPlcCommand : public TLoaderFixture, public ::testing::WithParamInterface<TPlcCase> {};
@@ -559,12 +568,13 @@ TEST_P(LoaderPlcCommand, NamesWhyItFailed)
     EXPECT_FALSE(GetParam().Start ? Session->DoStartPlc() : Session->DoStopPlc());
     EXPECT_EQ(Host.Calls,
               QStringList({GetParam().Start ? "starting plc program" : "stopping plc program", GetParam().Line}));
+    EXPECT_EQ(FailureKindName(Session->Failure.Kind), FailureKindName(GetParam().Kind));
     EXPECT_EQ(Session->CurrentOperation, OpNone);
 }
 
 INSTANTIATE_TEST_SUITE_P(Loader, LoaderPlcCommand,
                          ::testing::Values(TPlcCase{"start_refused_with_code_6", true, [](TLoaderFixture&) {},
-                                                    "error: no valid program"},
+                                                    "error: no valid program", TFailureKind::Refused},
                                            TPlcCase{"stop_unanswered_after_an_acknowledge", false,
                                                     [](TLoaderFixture& f) {
                                                         TSimFaults silent;
@@ -573,7 +583,7 @@ INSTANTIATE_TEST_SUITE_P(Loader, LoaderPlcCommand,
                                                         f.Link->Attempts = 1;
                                                         f.Link->Timeout = 50;
                                                     },
-                                                    "error"}),
+                                                    "error", TFailureKind::NotAnswering}),
                          [](const auto& info) { return std::string(info.param.Name); });
 
 using LoaderPlc = TLoaderFixture;

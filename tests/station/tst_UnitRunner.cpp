@@ -337,6 +337,155 @@ TEST_F(StationRunners, UnitOfTheOtherPlatformFailsWithTheReasonOthersGoOn)
     EXPECT_EQ(right->Serial, 800);
 }
 
+// A send that failed after the unit took its number writes the production log, and the log
+// cannot be written: that error comes last, yet the unit failed for its silence, and its
+// record and the summaries say so.
+TEST_F(StationRunners, FailedSendKeepsItsCauseWhenTheLogCannotBeWritten)
+{
+    StartUnits(1);
+    TUnitJob job = SendJob(0);
+    job.ProductionLogPath = Dir.path();   // a folder: no line can be appended
+    QStringList lines;
+    const auto records = Run({job}, std::make_shared<TMemorySerialCounter>(200),
+                             [this, &lines](TUnitRunner&, const QString& text) {
+                                 lines << text;
+                                 if (text == QStringLiteral("sending kernel")) {
+                                     TSimFaults gone;
+                                     gone.DropNext = 1000000;
+                                     Sim.Controller(0).SetFaults(gone);
+                                 }
+                             });
+    ASSERT_EQ(records.size(), 1u);
+    ASSERT_TRUE(lines.last().startsWith(QStringLiteral("error: can't write production log ")))
+        << lines.join(u'\n').toStdString();
+    EXPECT_EQ(records[0].Outcome, TUnitOutcome::Failed);
+    EXPECT_EQ(records[0].Message, QStringLiteral("error: the unit did not answer while sending kernel"));
+    EXPECT_EQ(FailureKindName(records[0].Failure.Kind), FailureKindName(TFailureKind::NotAnswering));
+}
+
+// Each way a unit's operation can end, caused as the station meets it, and the kind its
+// record keeps: the summaries count and show causes from it, not from message lines.
+struct TFailureCase {
+    const char* Name;
+    TFailureKind Kind;
+    TSimControllerConfig Unit;
+    // Turns the fixture's send job into the case's; the unit is started.
+    std::function<void(TUnitJob&, TSimController&, const QString& dir)> Arrange;
+    QString StopAt;   // a stop request at this line; empty: none
+};
+
+using ::PrintTo;
+
+class UnitFailures : public StationRunners, public ::testing::WithParamInterface<TFailureCase> {};
+
+TEST_P(UnitFailures, RecordKeepsTheKindAndWordsOfTheFailure)
+{
+    const TFailureCase& c = GetParam();
+    Sim.AddController(c.Unit);
+    QString error;
+    ASSERT_TRUE(Sim.Start(0, &error)) << error.toStdString();
+    TUnitJob job = SendJob(0);
+    if (c.Arrange)
+        c.Arrange(job, Sim.Controller(0), Dir.path());
+    const bool spent = c.Kind == TFailureKind::StoreError;
+    auto serials = std::make_shared<TMemorySerialCounter>(spent ? std::numeric_limits<int32_t>::max() : 100);
+    if (spent)
+        serials->Take();   // the highest number, before the run: the unit is given none
+    const QString stopAt = c.StopAt;
+    const auto records = Run({job}, serials, [stopAt](TUnitRunner& runner, const QString& text) {
+        if (text == stopAt)
+            runner.RequestStop();
+    });
+    ASSERT_EQ(records.size(), 1u);
+    const TUnitRecord& record = records[0];
+    EXPECT_EQ(FailureKindName(record.Failure.Kind), FailureKindName(c.Kind)) << record.Message.toStdString();
+    EXPECT_EQ(record.Outcome == TUnitOutcome::Succeeded, c.Kind == TFailureKind::None);
+    // The words the summaries show are the record's message, as before.
+    EXPECT_EQ(record.Failure.Text, c.Kind == TFailureKind::None ? QString() : record.Message);
+}
+
+TSimControllerConfig UnitWithLoader(uint16_t major)
+{
+    TSimControllerConfig config;
+    config.LoaderMajor = major;
+    return config;
+}
+
+TSimControllerConfig UnitWithSerial(uint32_t serial)
+{
+    TSimControllerConfig config;
+    config.Serial = serial;
+    return config;
+}
+
+// The job reads back what the fresh unit does not hold.
+void VerifyOnly(TUnitJob& job, TSimController&, const QString&)
+{
+    job.Operation = TUnitOperation::Verify;
+    job.Inputs.SerialNumberChecked = false;
+}
+
+const TFailureCase FailureCases[] = {
+    {"Sent", TFailureKind::None, {}, {}, {}},
+    {"SilentUnit",
+     TFailureKind::NotAnswering,
+     {},
+     [](TUnitJob&, TSimController& unit, const QString&) {
+         TSimFaults gone;
+         gone.VanishAfterWrites = 0;
+         unit.SetFaults(gone);
+     },
+     {}},
+    {"EraseRefused",
+     TFailureKind::Refused,
+     {},
+     [](TUnitJob&, TSimController& unit, const QString&) {
+         TSimFaults refuse;
+         refuse.ReplyCodeFor[CmdEraseFlash] = 5;
+         unit.SetFaults(refuse);
+     },
+     {}},
+    {"OtherPlatform", TFailureKind::WrongPlatform, UnitWithLoader(2), {}, {}},
+    {"OldLoader", TFailureKind::WrongPlatform, UnitWithLoader(1), {}, {}},
+    {"DumpIntoAFolder",
+     TFailureKind::FileError,
+     {},
+     [](TUnitJob& job, TSimController&, const QString& dir) {
+         job.Operation = TUnitOperation::DumpKernel;
+         job.DumpPath = dir;
+     },
+     {}},
+    {"KernelNotLoaded",
+     TFailureKind::FileError,
+     {},
+     [](TUnitJob& job, TSimController&, const QString&) { job.Images.KernelLoaded = false; },
+     {}},
+    {"StopWhileSending", TFailureKind::Interrupted, {}, {}, QStringLiteral("sending kernel")},
+    {"NoSerialNumberLeft", TFailureKind::StoreError, {}, {}, {}},
+    {"VerifyFindsOtherBytes", TFailureKind::Mismatch, {}, VerifyOnly, {}},
+    {"NothingToVerify",
+     TFailureKind::InvalidJob,
+     {},
+     [](TUnitJob& job, TSimController& unit, const QString& dir) {
+         VerifyOnly(job, unit, dir);
+         job.Inputs.KernelChecked = job.Inputs.ProgramChecked = false;
+     },
+     {}},
+    {"SerialNumberAlreadySet",
+     TFailureKind::UnitTaken,
+     UnitWithSerial(4321),
+     [](TUnitJob& job, TSimController&, const QString&) { job.Unit.Nad = 4321; },
+     {}},
+    {"NoSuchAdapter",
+     TFailureKind::NoAdapter,
+     {},
+     [](TUnitJob& job, TSimController&, const QString&) { job.Link.AdapterName = QStringLiteral("no-such-adapter"); },
+     {}},
+};
+
+INSTANTIATE_TEST_SUITE_P(Kinds, UnitFailures, ::testing::ValuesIn(FailureCases),
+                         [](const auto& info) { return std::string(info.param.Name); });
+
 // Eight threads take 50 numbers each from one counter: every number once, none missing.
 TEST_F(StationRunners, SettingsCounterHandsEachNumberOutOnce)
 {
