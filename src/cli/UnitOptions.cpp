@@ -57,7 +57,8 @@ void ParseUnits(TOptionReader& r, QStringList positional)
             o.Operation = TUnitOperation::DumpProgram;
         else
             r.Refuse(QStringLiteral("dump what: kernel or program, not \"") + what + u'"');
-        positional.removeFirst();
+        if (!positional.isEmpty())
+            positional.removeFirst();
         o.DumpPath = r.Value("output");
         if (o.DumpPath.isEmpty())
             r.Refuse(QStringLiteral("dump: name the file with -o FILE"));

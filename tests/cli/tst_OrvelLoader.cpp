@@ -1244,3 +1244,15 @@ TEST(OrvelLoaderOptionTable, ChoicesTakeEveryNameOfTheTable)
     EXPECT_TRUE(
         parse("--iex-baud", QStringLiteral("300")).Text.contains(QLatin1String("(20, 50, 100, 250 or 500 kbps)")));
 }
+
+// dump named neither the memory nor the unit: refused in words, not ended by a crash.
+TEST(OrvelLoaderOptionTable, DumpWithNothingToDumpIsRefusedInWords)
+{
+    const TParsedCommandLine parsed = ParseLoaderCommandLine({QStringLiteral("dump"), QStringLiteral("-o"),
+                                                              QStringLiteral("x.bin"), QStringLiteral("--adapter"),
+                                                              QStringLiteral("lo")},
+                                                             {});
+    EXPECT_EQ(parsed.ExitCode, ExitBadInput);
+    EXPECT_TRUE(parsed.Text.contains(QLatin1String("dump what: kernel or program, not \"\"")))
+        << parsed.Text.toStdString();
+}
