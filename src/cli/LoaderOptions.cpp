@@ -116,6 +116,10 @@ TParsedCommandLine ParseLoaderCommandLine(const QStringList& arguments, const TL
         result.ExitCode = first.isEmpty() ? ExitBadInput : ExitOk;
         return result;
     }
+    if (first == QLatin1String("--version")) {
+        result.Text = Program + QStringLiteral(" " ORVEL_VERSION_TEXT);
+        return result;
+    }
     const TCommandInfo* command = FindCommand(first);
     if (!command)
         return Refused(Program + QStringLiteral(": unknown command \"") + first + QStringLiteral("\"; '") + Program +

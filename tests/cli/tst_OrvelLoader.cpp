@@ -1256,3 +1256,11 @@ TEST(OrvelLoaderOptionTable, DumpWithNothingToDumpIsRefusedInWords)
     EXPECT_TRUE(parsed.Text.contains(QLatin1String("dump what: kernel or program, not \"\"")))
         << parsed.Text.toStdString();
 }
+
+// --version names the program and its version on one line, as manual page generators read it.
+TEST(OrvelLoaderOptionTable, VersionNamesTheProgramAndItsVersion)
+{
+    const TParsedCommandLine parsed = ParseLoaderCommandLine({QStringLiteral("--version")}, {});
+    EXPECT_EQ(parsed.ExitCode, ExitOk);
+    EXPECT_EQ(parsed.Text, QStringLiteral("orvel-loader " ORVEL_VERSION_TEXT));
+}
