@@ -28,7 +28,7 @@ int main(int argc, char* argv[])
         std::fprintf(parsed.ExitCode == ExitOk ? stdout : stderr, "%s\n", qPrintable(parsed.Text.trimmed()));
         return parsed.ExitCode;
     }
-    if (parsed.Options.Command == QLatin1String("serials") || parsed.Options.Command == QLatin1String("records"))
+    if (Takes(parsed.Options.Command, TakesStoreOnly))
         return RunStoreCommand(parsed.Options, stdout, stderr);
     TLoaderConsole console(stdout, parsed.Options.Json, ::isatty(STDOUT_FILENO) != 0);
     TLoaderRun run(parsed.Options, console);

@@ -14,17 +14,17 @@ namespace {
 
 bool IsStation(const TLoaderOptions& options)
 {
-    return options.Command == QLatin1String("station");
+    return options.Command == TCommand::Station;
 }
 
 bool IsListing(const TLoaderOptions& options)
 {
-    return options.Command == QLatin1String("discover") || options.Command == QLatin1String("info");
+    return Takes(options.Command, TakesListing);
 }
 
 bool WritesUnits(const TLoaderOptions& options)
 {
-    return options.Operation == TUnitOperation::Send;
+    return Takes(options.Command, TakesSerials);
 }
 
 }   // namespace
@@ -204,7 +204,7 @@ bool TLoaderRun::DiscoverNamed(QList<TUnitAddress>& chosen)
 QList<TUnitAddress> TLoaderRun::Chosen(const QList<TUnitAddress>& found)
 {
     const TTargetChoice& targets = FOptions.Targets;
-    if (FOptions.Command == QLatin1String("discover") || targets.All)
+    if (!Takes(FOptions.Command, TakesUnits) || targets.All)
         return found;
     QList<TUnitAddress> chosen;
     const auto choose = [&chosen](const TUnitAddress& unit) {

@@ -1,8 +1,10 @@
 // LoaderOptions: the command line of orvel-loader, read and checked before anything is
 // sent. Every option is named after the window's input it stands for; every bad value is
-// refused in words that name it (exit code 2), and image files are read and judged here.
+// refused in words that name it (exit code 2). The commands are in LoaderCommand, their
+// options in OptionTable, the reading of each family of commands in OptionReader.
 #pragma once
 
+#include "LoaderCommand.h"
 #include "RecordStore.h"
 #include "UnitJob.h"
 
@@ -39,7 +41,7 @@ struct TLoaderEnvironment {
 };
 
 struct TLoaderOptions {
-    QString Command;   // discover, info, send, verify, start, stop, dump, station, serials, records
+    TCommand Command = TCommand::Info;
     TTargetChoice Targets;
     TLinkOptions Link;   // the adapter resolved to its name
     uint32_t DiscoveryWait = 200;

@@ -186,10 +186,11 @@ int RunStoreCommand(const TLoaderOptions& options, FILE* out, FILE* err)
     auto store = std::make_shared<TRecordStore>();
     QString error;
     if (!store->Open(options.Records, error)) {
-        Print(err, QStringLiteral("orvel-loader ") + options.Command + QStringLiteral(": ") + error + u'\n');
+        Print(err,
+              QStringLiteral("orvel-loader ") + CommandName(options.Command) + QStringLiteral(": ") + error + u'\n');
         return ExitStore;
     }
-    if (options.Command == QLatin1String("serials"))
+    if (options.Command == TCommand::Serials)
         return Serials(*store, options, out, err);
     // Records that waited on this machine go in first, so that the answer is complete here.
     TRecordKeeper waiting(store, TRecordKeeper::DefaultFallbackPath(*store));

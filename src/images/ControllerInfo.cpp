@@ -1,6 +1,7 @@
 #include "ControllerInfo.h"
 
 #include "RecordBytes.h"
+#include "SettingNames.h"
 #include "uOrvelVars.h"
 
 namespace {
@@ -86,17 +87,20 @@ QString PlatformText(const TControllerInfo& info)
 
 QString HardwareModelName(uint16_t code)
 {
-    if (code < 1 || code > 12)
+    if (const std::optional<QString> name = NameOfCode(HardwareModels, code))
+        return *name;
+    // Codes 1 to 9 are the models before Orvel-J, which no unit is set to any more but a
+    // unit may still report.
+    if (code < 1 || code > 9)
         return QStringLiteral("unknown");
     return QStringLiteral("Orvel-") + QChar(u'A' + (code - 1));
 }
 
 QString IEXBaudRateText(uint16_t code)
 {
-    static const char* const texts[] = {"none", "20kbps", "50kbps", "100kbps", "250kbps", "500kbps"};
-    if (code < std::size(texts))
-        return QString::fromLatin1(texts[code]);
-    return QStringLiteral("invalid (%1)").arg(code);
+    if (code == 0)
+        return QStringLiteral("none");
+    return NameOfCode(IEXBaudRates, code).value_or(QStringLiteral("invalid (") + QString::number(code) + u')');
 }
 
 QString FileDateText(uint32_t packed)

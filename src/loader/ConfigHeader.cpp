@@ -1,16 +1,26 @@
 #include "ConfigHeader.h"
 
 #include "IntegerText.h"
+#include "SettingNames.h"
 #include "uEthernetUtils.h"
+
+namespace {
+
+uint16_t ItemCode(TNameTable table, int itemIndex, uint16_t none)
+{
+    return itemIndex >= 0 && size_t(itemIndex) < table.size() ? table[size_t(itemIndex)].Code : none;
+}
+
+}   // namespace
 
 uint16_t HardwareModelCode(int itemIndex)
 {
-    return itemIndex >= 0 && itemIndex < HardwareModelItems ? uint16_t(10 + itemIndex) : uint16_t(0xFFFF);
+    return ItemCode(HardwareModels, itemIndex, 0xFFFF);
 }
 
 uint16_t IEXBaudRateCode(int itemIndex)
 {
-    return itemIndex >= 0 && itemIndex < IEXBaudRateItems ? uint16_t(1 + itemIndex) : uint16_t(3);
+    return ItemCode(IEXBaudRates, itemIndex, 3);
 }
 
 TKernelHeader MakeConfigHeader(const TKernelHeader& base, const TKernelHeader& controller, bool controllerValid,

@@ -5,11 +5,9 @@
 #include "OperationHost.h"
 #include "hCodeMemory.h"
 
-// cbHardwareModel item -> model code: "Orvel-J", "Orvel-K", "Orvel-L" are 10, 11, 12.
-constexpr int HardwareModelItems = 3;
+// An item of HardwareModels -> its model code; 0xFFFF for none.
 uint16_t HardwareModelCode(int itemIndex);
-// cbIEXBaudRate item -> baud rate code: "20kbps" .. "500kbps" are 1 .. 5.
-constexpr int IEXBaudRateItems = 5;
+// An item of IEXBaudRates -> its baud rate code; 100kbps for none.
 uint16_t IEXBaudRateCode(int itemIndex);
 
 // base: the loaded kernel file's header, the controller's, or DefaultKernelHeader.

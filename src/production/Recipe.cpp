@@ -1,9 +1,8 @@
 #include "Recipe.h"
 
-#include "ConfigHeader.h"
-#include "ControllerInfo.h"
 #include "ImageFiles.h"
 #include "IntegerText.h"
+#include "SettingNames.h"
 #include "uEthernetUtils.h"
 
 #include <QDir>
@@ -17,7 +16,6 @@
 
 #include <algorithm>
 #include <cmath>
-#include <functional>
 
 namespace {
 
@@ -41,26 +39,14 @@ const QString Format = QStringLiteral("orvel-recipe");
 constexpr qint64 MaxRecipeSize = 64 * 1024;
 constexpr int MaxNameLength = 200;
 
-// The names of the window's model and baud rate items, as the information panel names
-// their codes: the one table of names there is.
+// A setting a recipe names an item of by its name.
 struct TItemNames {
     const char* What;
-    int Items;
-    std::function<QString(int)> Name;
+    TNameTable Table;
 };
 
-const TItemNames Models{"model", HardwareModelItems,
-                        [](int item) { return HardwareModelName(HardwareModelCode(item)); }};
-const TItemNames BaudRates{"iexBaudRate", IEXBaudRateItems,
-                           [](int item) { return IEXBaudRateText(IEXBaudRateCode(item)); }};
-
-QStringList AllNames(const TItemNames& names)
-{
-    QStringList all;
-    for (int item = 0; item < names.Items; ++item)
-        all << names.Name(item);
-    return all;
-}
+const TItemNames Models{"model", HardwareModels};
+const TItemNames BaudRates{"iexBaudRate", IEXBaudRates};
 
 // A recipe's text, read field by field: the first fault found ends the reading, in words
 // that name the field ("settings.ip.mask").
@@ -218,7 +204,7 @@ private:
     {
         const QString key = QLatin1String(names.What);
         const QString name = Text(settings, QStringLiteral("settings"), key);
-        const QStringList all = AllNames(names);
+        const QStringList all = Names(names.Table);
         const int item = int(all.indexOf(name));
         if (Ok() && item < 0)
             Fail(QStringLiteral("settings.") + key + QStringLiteral(": unknown: \"") + name + QStringLiteral("\" (") +
@@ -308,7 +294,9 @@ QJsonValue FileJson(const std::optional<TRecipeFile>& file)
 
 QJsonValue ItemJson(bool set, int item, const TItemNames& names)
 {
-    return set && item >= 0 && item < names.Items ? QJsonValue(names.Name(item)) : QJsonValue::Null;
+    return set && item >= 0 && size_t(item) < names.Table.size()
+               ? QJsonValue(QLatin1String(names.Table[size_t(item)].Name))
+               : QJsonValue::Null;
 }
 
 QJsonObject RecipeJson(const TRecipe& recipe)

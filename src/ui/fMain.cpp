@@ -8,6 +8,7 @@
 #include "IntegerText.h"
 #include "Recipe.h"
 #include "RecordKeeper.h"
+#include "SettingNames.h"
 #include "SettingsStore.h"
 #include "StoreSerialCounter.h"
 #include "uABus.h"
@@ -132,6 +133,12 @@ TfmMain::TfmMain(QWidget* parent)
 {
     InitPictureResources();
     ui->setupUi(this);
+    // The lists come from the one table of names; nothing is chosen until the operator does.
+    for (const auto& [box, table] : {std::pair{ui->cbHardwareModel, TNameTable(HardwareModels)},
+                                     std::pair{ui->cbIEXBaudRate, TNameTable(IEXBaudRates)}}) {
+        box->addItems(Names(table));
+        box->setCurrentIndex(-1);
+    }
     setFixedSize(size());
     setWindowFlags(Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
                    Qt::WindowCloseButtonHint);

@@ -8,6 +8,7 @@
 #include "OrvelSimulator.h"
 #include "Recipe.h"
 #include "SampleImages.h"
+#include "SettingNames.h"
 #include "TestPrinters.h"
 #include "uABus.h"
 #include "StoreCommands.h"
@@ -1193,3 +1194,89 @@ TEST(RecordsExport, CsvQuotesWhatWouldBreakAField)
 }
 
 }   // namespace
+
+// ---- the option table ----
+
+// Each declared range holds at its bounds and refuses one past them, for every command that
+// declares it; parsing alone, nothing is read.
+TEST(OrvelLoaderOptionTable, DeclaredRangesTakeTheirBoundsAndRefuseOnePast)
+{
+    const struct {
+        QStringList Command;
+        const char* Option;
+        qlonglong Low, High;
+    } cases[] = {
+        {{"info", "--all"}, "--port", 1, 65535},
+        {{"discover"}, "--wait", 1, 60000},
+        {{"info", "--all"}, "--parallel", 1, 64},
+        {{"station", "--no-serial"}, "--parallel", 1, 64},
+        {{"station", "--no-serial"}, "--scan", 100, 600000},
+        {{"station", "--no-serial"}, "--units", 0, 2147483647},
+    };
+    for (const auto& c : cases) {
+        const auto parse = [&c](qlonglong value) {
+            return ParseLoaderCommandLine(c.Command + QStringList{QStringLiteral("--adapter"), QStringLiteral("lo"),
+                                                                  QLatin1String(c.Option), QString::number(value)},
+                                          {});
+        };
+        for (const qlonglong bound : {c.Low, c.High})
+            EXPECT_FALSE(parse(bound).Done()) << c.Option << ' ' << bound << parse(bound).Text.toStdString();
+        for (const qlonglong past : {c.Low - 1, c.High + 1}) {
+            const TParsedCommandLine parsed = parse(past);
+            EXPECT_EQ(parsed.ExitCode, ExitBadInput) << c.Option << ' ' << past;
+            EXPECT_TRUE(parsed.Text.contains(QLatin1String(c.Option) + QStringLiteral(" takes a whole number from ")))
+                << parsed.Text.toStdString();
+        }
+    }
+}
+
+// Every model and baud rate of the names table is taken as the window lists it, in any case,
+// and a baud rate without its unit.
+TEST(OrvelLoaderOptionTable, ChoicesTakeEveryNameOfTheTable)
+{
+    const auto parse = [](const char* option, const QString& value) {
+        return ParseLoaderCommandLine({QStringLiteral("verify"), QStringLiteral("--all"), QStringLiteral("--adapter"),
+                                       QStringLiteral("lo"), QLatin1String(option), value},
+                                      {});
+    };
+    const QStringList models = Names(HardwareModels);
+    for (int i = 0; i < models.size(); ++i) {
+        for (const QString& text : {models[i], models[i].toLower()}) {
+            const TParsedCommandLine parsed = parse("--model", text);
+            ASSERT_FALSE(parsed.Done()) << parsed.Text.toStdString();
+            EXPECT_EQ(parsed.Options.Inputs.HardwareModelIndex, i) << text.toStdString();
+        }
+    }
+    const QStringList rates = Names(IEXBaudRates);
+    for (int i = 0; i < rates.size(); ++i) {
+        for (const QString& text : {rates[i], rates[i].toUpper(), QString(rates[i]).remove(QStringLiteral("kbps"))}) {
+            const TParsedCommandLine parsed = parse("--iex-baud", text);
+            ASSERT_FALSE(parsed.Done()) << parsed.Text.toStdString();
+            EXPECT_EQ(parsed.Options.Inputs.IEXBaudRateIndex, i) << text.toStdString();
+        }
+    }
+    EXPECT_TRUE(
+        parse("--model", QStringLiteral("Orvel-X")).Text.contains(QLatin1String("(Orvel-J, Orvel-K or Orvel-L)")));
+    EXPECT_TRUE(
+        parse("--iex-baud", QStringLiteral("300")).Text.contains(QLatin1String("(20, 50, 100, 250 or 500 kbps)")));
+}
+
+// dump named neither the memory nor the unit: refused in words, not ended by a crash.
+TEST(OrvelLoaderOptionTable, DumpWithNothingToDumpIsRefusedInWords)
+{
+    const TParsedCommandLine parsed = ParseLoaderCommandLine({QStringLiteral("dump"), QStringLiteral("-o"),
+                                                              QStringLiteral("x.bin"), QStringLiteral("--adapter"),
+                                                              QStringLiteral("lo")},
+                                                             {});
+    EXPECT_EQ(parsed.ExitCode, ExitBadInput);
+    EXPECT_TRUE(parsed.Text.contains(QLatin1String("dump what: kernel or program, not \"\"")))
+        << parsed.Text.toStdString();
+}
+
+// --version names the program and its version on one line, as manual page generators read it.
+TEST(OrvelLoaderOptionTable, VersionNamesTheProgramAndItsVersion)
+{
+    const TParsedCommandLine parsed = ParseLoaderCommandLine({QStringLiteral("--version")}, {});
+    EXPECT_EQ(parsed.ExitCode, ExitOk);
+    EXPECT_EQ(parsed.Text, QStringLiteral("orvel-loader " ORVEL_VERSION_TEXT));
+}
