@@ -16,10 +16,10 @@ set(ORVEL_LAYERS
   "records    orvel_records    PUBLIC orvel_unitrecord PRIVATE orvel_folders"
   "production orvel_production PUBLIC orvel_station orvel_records orvel_loader orvel_unitrecord
                                PRIVATE orvel_protocol orvel_images orvel_net"
-  "cli        orvel_cli        PUBLIC orvel_production orvel_station orvel_records orvel_unitrecord
+  "cli        orvel_cli        PUBLIC orvel_production orvel_station orvel_records orvel_unitrecord orvel_images
                                PRIVATE orvel_loader orvel_protocol orvel_abus orvel_net"
   "ui         orvel_ui         PUBLIC orvel_production orvel_station orvel_net orvel_unitrecord
-                               PRIVATE orvel_records orvel_loader orvel_folders orvel_abus")
+                               PRIVATE orvel_records orvel_loader orvel_images orvel_folders orvel_abus")
 
 # Splits one row into LAYER_FOLDER, LAYER_LIBRARY, LAYER_PUBLIC and LAYER_PRIVATE.
 function(orvel_read_layer row)
