@@ -12,15 +12,14 @@
 #include "LoopbackAdapter.h"
 #include "OrvelSimulator.h"
 #include "RawClient.h"
+#include "SimulatorThread.h"
 #include "uABus.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
-#include <QSemaphore>
 #include <QThread>
 #include <QtEndian>
 
-#include <atomic>
 #include <cstdio>
 #include <functional>
 #include <memory>
@@ -34,34 +33,6 @@ constexpr int RoundTrips = 2000;
 constexpr int WarmUp = 100;
 constexpr int Rounds = 20;
 constexpr uint16_t ProgramBlock = ProgramAddress / 256;
-
-// The simulated controller, served by its own event loop so that the link's thread only
-// does the link's work.
-class TSimulatorThread : public QThread {
-public:
-    int WaitForPort()
-    {
-        FReady.acquire();
-        return FPort;
-    }
-
-protected:
-    void run() override
-    {
-        TControllerSimulator sim;
-        TSimControllerConfig config;
-        config.Serial = ControllerNad;
-        sim.AddController(config);
-        FPort = sim.Start() ? sim.Port() : 0;
-        FReady.release();
-        if (FPort != 0)
-            exec();
-    }
-
-private:
-    QSemaphore FReady;
-    std::atomic<int> FPort = 0;
-};
 
 // Mean microseconds per round trip of each of two clients. They take turns in short rounds,
 // so that load from elsewhere on the machine weighs on both alike. -1 when a call failed.
@@ -156,9 +127,13 @@ int Measure(int port)
 int main(int argc, char** argv)
 {
     QCoreApplication app(argc, argv);
+    // The simulated controller is served by its own event loop, so that the link's thread
+    // only does the link's work.
     TSimulatorThread simulator;
-    simulator.start();
-    const int port = simulator.WaitForPort();
+    TSimControllerConfig config;
+    config.Serial = ControllerNad;
+    simulator.AddController(config);
+    const int port = simulator.Start() ? simulator.Port() : 0;
     if (port == 0) {
         std::fprintf(stderr, "the simulator could not bind on loopback\n");
         return 1;
@@ -167,8 +142,5 @@ int main(int argc, char** argv)
     std::unique_ptr<QThread> worker(QThread::create([&] { result = Measure(port); }));
     worker->start();
     worker->wait();
-
-    simulator.quit();
-    simulator.wait();
     return result;
 }

@@ -12,17 +12,15 @@
 #include "OrvelSimulator.h"
 #include "RawClient.h"
 #include "SampleImages.h"
+#include "SimulatorThread.h"
 #include "uABus.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QFile>
-#include <QSemaphore>
 #include <QTemporaryDir>
-#include <QThread>
 #include <QtEndian>
 
-#include <atomic>
 #include <cstdio>
 
 namespace {
@@ -33,40 +31,11 @@ constexpr int RoundTrips = 2000;
 constexpr int WarmUp = 100;
 constexpr double TargetRatio = 1.3;
 
-// The controller, served by its own event loop so that the sending thread does only its
-// own work. Frames counts every command frame the controller received, read when asked.
-class TSimulatorThread : public QThread {
-public:
-    int WaitForPort()
-    {
-        FReady.acquire();
-        return FPort;
-    }
-    int Frames()
-    {
-        int frames = 0;
-        QMetaObject::invokeMethod(
-            FSim, [&] { frames = int(FSim->Controller(0).ReceivedFrames.size()); }, Qt::BlockingQueuedConnection);
-        return frames;
-    }
-
-protected:
-    void run() override
-    {
-        TControllerSimulator sim;
-        sim.AddController(TSimControllerConfig{});   // fresh: no serial number, empty flash
-        FSim = &sim;
-        FPort = sim.Start() ? sim.Port() : 0;
-        FReady.release();
-        if (FPort != 0)
-            exec();
-    }
-
-private:
-    QSemaphore FReady;
-    std::atomic<int> FPort = 0;
-    TControllerSimulator* FSim = nullptr;
-};
+// Every command frame the controller received so far.
+int Frames(const TSimulatorThread& simulator)
+{
+    return int(simulator.Unit(0)->ReceivedFrames().size());
+}
 
 // Mean microseconds of a 256-byte WriteBlock round trip; -1 when one got no answer.
 double RawRoundTripMicroseconds(int port)
@@ -118,9 +87,11 @@ int main(int argc, char** argv)
     // The link sees the loopback adapter only, so nothing leaves 127.0.0.0/8.
     const TLoopbackAdapter loopback;
 
+    // The controller is served by its own event loop, so that the sending thread does only
+    // its own work.
     TSimulatorThread simulator;
-    simulator.start();
-    const int port = simulator.WaitForPort();
+    simulator.AddController(TSimControllerConfig{});   // fresh: no serial number, empty flash
+    const int port = simulator.Start() ? simulator.Port() : 0;
     QTemporaryDir dir;
     TCommunicator link;
     if (port == 0 || !dir.isValid() || !link.SelectAdapter(LoopbackAdapterName)) {
@@ -155,16 +126,14 @@ int main(int argc, char** argv)
     inputs.SetRtc = true;
     inputs.KernelVersionShown = connected.Panel.KernelVersion;
 
-    const int framesBefore = simulator.Frames();
+    const int framesBefore = Frames(simulator);
     QElapsedTimer clock;
     clock.start();
     const bool sent = connected.Outcome == TConnectOutcome::Answered && session.DoSend(inputs, session.TakeImages());
     const qint64 wallNs = clock.nsecsElapsed();
-    const int requests = simulator.Frames() - framesBefore;
+    const int requests = Frames(simulator) - framesBefore;
     const double rawAfter = RawRoundTripMicroseconds(port);
 
-    simulator.quit();
-    simulator.wait();
     if (!sent || rawBefore < 0 || rawAfter < 0) {
         std::fprintf(stderr, "send_bench: the send or a raw round trip failed\n%s\n",
                      qPrintable(host.Messages.join(QLatin1Char('\n'))));

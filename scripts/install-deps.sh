@@ -3,9 +3,12 @@
 # asks for nothing when everything is there.
 set -euo pipefail
 # The record store: Qt's SQLite and PostgreSQL drivers, and a PostgreSQL server that the
-# tests run as a throwaway cluster of their own (tests/records/with_postgres.sh).
+# tests run as a throwaway cluster of their own (tests/records/with_postgres.sh). The
+# package: help2man writes the manual pages, lintian checks the .deb, bash-completion lets
+# the tests run the completion.
 packages=(g++ cmake ninja-build qt6-base-dev qt6-base-dev-tools libgl-dev libgtest-dev
           libpng-dev zlib1g-dev clang xvfb xauth iproute2 dpkg-dev file
+          help2man lintian bash-completion
           libqt6sql6-sqlite libqt6sql6-psql postgresql)
 
 sudo_cmd=""

@@ -230,36 +230,12 @@ QByteArray ReadRouteTable()
     return ReadThrough<TRouteTableReader>(ReadPlatformRouteTable);
 }
 
-bool FindAdapterByIP(const QString& ip, QString& subnetMask, QString& adapterName, QString& description,
-                     QString& gateway)
+std::optional<TPlatformAdapter> FindAdapter(QString TPlatformAdapter::*key, const QString& value)
 {
-    bool found = false;
-    for (const TPlatformAdapter& adapter : ReadAdapterTable()) {
-        if (adapter.IPAddress != ip)
-            continue;
-        subnetMask = adapter.SubnetMask;
-        adapterName = adapter.AdapterName;
-        description = adapter.Description;
-        gateway = adapter.Gateway;
-        found = true;
-    }
-    return found;
-}
-
-bool FindAdapterByName(const QString& name, QString& ipAddress, QString& subnetMask, QString& description,
-                       QString& gateway)
-{
-    bool found = false;
-    for (const TPlatformAdapter& adapter : ReadAdapterTable()) {
-        if (adapter.AdapterName != name)
-            continue;
-        ipAddress = adapter.IPAddress;
-        subnetMask = adapter.SubnetMask;
-        description = adapter.Description;
-        gateway = adapter.Gateway;
-        found = true;
-    }
-    return found;
+    const QList<TPlatformAdapter> table = ReadAdapterTable();
+    const auto found = std::find_if(table.rbegin(), table.rend(),
+                                    [&](const TPlatformAdapter& adapter) { return adapter.*key == value; });
+    return found == table.rend() ? std::nullopt : std::optional<TPlatformAdapter>(*found);
 }
 
 // ---- TEthernetAdapterInfo ----
@@ -301,19 +277,20 @@ static std::optional<TPlatformAdapter> FallbackLocalAdapter()
 
 bool TEthernetAdapterInfo::DetectLocal()
 {
-    IPAddress = GetLocalIP();
-    bool found = IsValidIPText(IPAddress) && FindAdapterByIP(IPAddress, SubnetMask, AdapterName, Description, Gateway);
-    if (!found) {
-        if (const std::optional<TPlatformAdapter> adapter = FallbackLocalAdapter()) {
-            IPAddress = adapter->IPAddress;
-            SubnetMask = adapter->SubnetMask;
-            AdapterName = adapter->AdapterName;
-            Description = adapter->Description;
-            Gateway = adapter->Gateway;
-            found = true;
-        }
+    const QString localIP = GetLocalIP();
+    std::optional<TPlatformAdapter> adapter;
+    if (IsValidIPText(localIP))
+        adapter = FindAdapter(&TPlatformAdapter::IPAddress, localIP);
+    if (!adapter)
+        adapter = FallbackLocalAdapter();
+    if (adapter) {
+        IPAddress = adapter->IPAddress;
+        SubnetMask = adapter->SubnetMask;
+        AdapterName = adapter->AdapterName;
+        Description = adapter->Description;
+        Gateway = adapter->Gateway;
     }
-    if (found && IsValidIPText(SubnetMask)) {
+    if (adapter && IsValidIPText(SubnetMask)) {
         Broadcast = GetBroadcastText(IPAddress, SubnetMask);
         if (IsValidIPText(Broadcast))
             return true;
@@ -324,13 +301,13 @@ bool TEthernetAdapterInfo::DetectLocal()
 
 bool TEthernetAdapterInfo::LoadByName(const QString& name)
 {
-    QString ipAddress, subnetMask, description, gateway;
-    if (!FindAdapterByName(name, ipAddress, subnetMask, description, gateway))
+    const std::optional<TPlatformAdapter> adapter = FindAdapter(&TPlatformAdapter::AdapterName, name);
+    if (!adapter)
         return false;
-    IPAddress = ipAddress;
-    SubnetMask = subnetMask;
-    Description = description;
-    Gateway = gateway;
+    IPAddress = adapter->IPAddress;
+    SubnetMask = adapter->SubnetMask;
+    Description = adapter->Description;
+    Gateway = adapter->Gateway;
     AdapterName = name;
     Broadcast = GetBroadcastText(IPAddress, SubnetMask);
     return true;

@@ -17,6 +17,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <vector>
 
 bool IsValidIPText(const QString& text);
@@ -57,10 +58,9 @@ void SetRouteTableReader(TRouteTableReader reader);
 
 // The host's own IPv4 address (the last one its name resolves to), or empty text.
 QString GetLocalIP();
-bool FindAdapterByIP(const QString& ip, QString& subnetMask, QString& adapterName, QString& description,
-                     QString& gateway);
-bool FindAdapterByName(const QString& name, QString& ipAddress, QString& subnetMask, QString& description,
-                       QString& gateway);
+// The host's adapter whose key (&TPlatformAdapter::IPAddress, ::AdapterName) is value; of
+// several, the last in the table.
+std::optional<TPlatformAdapter> FindAdapter(QString TPlatformAdapter::*key, const QString& value);
 
 // One host adapter: a plain value holder.
 class TEthernetAdapterInfo {

@@ -15,7 +15,13 @@ set(expected
   ${ORVEL_DATADIR}/Readme.txt
   ${DATADIR}/applications/orvelbinloader.desktop
   ${DATADIR}/icons/hicolor/48x48/apps/orvelbinloader.png
-  ${DATADIR}/icons/hicolor/256x256/apps/orvelbinloader.png)
+  ${DATADIR}/icons/hicolor/256x256/apps/orvelbinloader.png
+  ${DATADIR}/doc/orvelbinloader/copyright
+  ${DATADIR}/doc/orvelbinloader/changelog.gz
+  ${DATADIR}/bash-completion/completions/orvel-loader)
+foreach(program OrvelBinLoader orvel-sim orvel-mkimages orvel-loader)
+  list(APPEND expected ${MANDIR}/man1/${program}.1.gz)
+endforeach()
 set(missing)
 foreach(file ${expected})
   if(NOT EXISTS ${PREFIX}/${file})

@@ -205,19 +205,19 @@ TEST_F(MadeUpAdapters, EmptyTableGivesEmptyList)
 
 TEST_F(MadeUpAdapters, FindAdapterLastMatchWins)
 {
-    QString ip, mask, name, description, gateway;
-    ASSERT_TRUE(FindAdapterByName(QStringLiteral("{eth-B}"), ip, mask, description, gateway));
-    EXPECT_EQ(ip, QStringLiteral("10.9.9.9"));
-    EXPECT_EQ(gateway, QStringLiteral("10.9.0.1"));
+    std::optional<TPlatformAdapter> found = FindAdapter(&TPlatformAdapter::AdapterName, QStringLiteral("{eth-B}"));
+    ASSERT_TRUE(found);
+    EXPECT_EQ(found->IPAddress, QStringLiteral("10.9.9.9"));
+    EXPECT_EQ(found->Gateway, QStringLiteral("10.9.0.1"));
 
     table.append({"{eth-C}", "Duplicate address", "192.168.1.10", "255.255.0.0", ""});
-    ASSERT_TRUE(FindAdapterByIP(QStringLiteral("192.168.1.10"), mask, name, description, gateway));
-    EXPECT_EQ(name, QStringLiteral("{eth-C}"));
-    EXPECT_EQ(mask, QStringLiteral("255.255.0.0"));
-    EXPECT_TRUE(gateway.isEmpty());
+    found = FindAdapter(&TPlatformAdapter::IPAddress, QStringLiteral("192.168.1.10"));
+    ASSERT_TRUE(found);
+    EXPECT_EQ(found->AdapterName, QStringLiteral("{eth-C}"));
+    EXPECT_EQ(found->SubnetMask, QStringLiteral("255.255.0.0"));
+    EXPECT_TRUE(found->Gateway.isEmpty());
 
-    EXPECT_FALSE(FindAdapterByIP(QStringLiteral("192.168.1.1"), mask, name, description, gateway));
-    EXPECT_EQ(name, QStringLiteral("{eth-C}"));   // outputs untouched without a match
+    EXPECT_FALSE(FindAdapter(&TPlatformAdapter::IPAddress, QStringLiteral("192.168.1.1")));
 }
 
 TEST_F(MadeUpAdapters, DetectLocalFillsFromTheHostAddress)

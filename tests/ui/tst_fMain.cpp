@@ -4,6 +4,7 @@
 // made up (the loopback adapter only); no test makes the link send.
 #include "fMain.h"
 #include "fPassword.h"
+#include "IconColour.h"
 #include "LoopbackAdapter.h"
 #include "uABus.h"
 
@@ -27,17 +28,6 @@
 #include <memory>
 
 namespace {
-
-// The colour an icon shows, by the picture it holds.
-QString IconColour(const QLabel* icon)
-{
-    const QImage shown = icon->pixmap().toImage();
-    for (const char* name : {"GREY", "GREEN", "RED", "YELLOW"}) {
-        if (shown == QPixmap(QStringLiteral(":/") + QLatin1String(name)).toImage())
-            return QLatin1String(name);
-    }
-    return QStringLiteral("none");
-}
 
 QSettings StoredSettings()
 {

@@ -7,6 +7,7 @@
 // send to 255.255.255.255.
 #include "fMain.h"
 #include "fPassword.h"
+#include "IconColour.h"
 #include "LoopbackAdapter.h"
 #include "StoredRecordsJson.h"
 #include "OrvelSimulator.h"
@@ -43,16 +44,6 @@
 #include <memory>
 
 namespace {
-
-QString IconColour(const QLabel* icon)
-{
-    const QImage shown = icon->pixmap().toImage();
-    for (const char* name : {"GREY", "GREEN", "RED", "YELLOW"}) {
-        if (shown == QPixmap(QStringLiteral(":/") + QLatin1String(name)).toImage())
-            return QLatin1String(name);
-    }
-    return QStringLiteral("none");
-}
 
 TSimControllerConfig Unit(uint32_t serial, uint16_t loaderMajor)
 {

@@ -3,6 +3,8 @@
 #include "SampleImages.h"
 
 #include <QByteArray>
+#include <QCommandLineParser>
+#include <QCoreApplication>
 #include <QDir>
 #include <QFile>
 #include <QString>
@@ -25,13 +27,25 @@ bool WriteImage(const QDir& folder, const QString& name, const QByteArray& image
 
 int main(int argc, char* argv[])
 {
-    if (argc != 2) {
+    QCoreApplication application(argc, argv);
+    QCoreApplication::setApplicationName(QStringLiteral("orvel-mkimages"));
+    QCoreApplication::setApplicationVersion(QStringLiteral(ORVEL_VERSION_TEXT));
+    QCommandLineParser parser;
+    parser.setApplicationDescription(
+        QStringLiteral("Writes sample images for the simulated controllers of orvel-sim into OUTDIR: kernel-xa.bin "
+                       "and kernel-arm.bin (firmware kernels), program.bin and program-xa-files.bin (PLC programs)."));
+    parser.addHelpOption();
+    parser.addVersionOption();
+    parser.addPositionalArgument(QStringLiteral("OUTDIR"), QStringLiteral("Folder to write to; made when missing."));
+    parser.process(application);
+    if (parser.positionalArguments().size() != 1) {
         std::fprintf(stderr, "usage: orvel-mkimages OUTDIR\n");
         return 2;
     }
-    const QDir folder(QString::fromLocal8Bit(argv[1]));
+    const QString path = parser.positionalArguments().constFirst();
+    const QDir folder(path);
     if (!folder.mkpath(QStringLiteral("."))) {
-        std::fprintf(stderr, "orvel-mkimages: cannot create %s\n", argv[1]);
+        std::fprintf(stderr, "orvel-mkimages: cannot create %s\n", qPrintable(path));
         return 1;
     }
     const bool ok = WriteImage(folder, QStringLiteral("kernel-xa.bin"), SampleKernel(2)) &&

@@ -314,12 +314,14 @@ int main(int argc, char* argv[])
 {
     QCoreApplication app(argc, argv);
     QCoreApplication::setApplicationName(QStringLiteral("orvel-sim"));
+    QCoreApplication::setApplicationVersion(QStringLiteral(ORVEL_VERSION_TEXT));
 
     QCommandLineParser parser;
     parser.setApplicationDescription(QStringLiteral(
         "Simulated Orvel controllers on loopback (127.0.0.2 to 127.0.0.254; broadcasts on 127.255.255.255).\n"
         "Without --controller and --arrive: one fresh ARM unit with erased flash."));
     parser.addHelpOption();
+    parser.addVersionOption();
     const TOptions options;
     parser.addOptions({options.Port, options.Verbose, options.Controller, options.Latency, options.Arrive,
                        options.Every, options.ArrivePlatform});
