@@ -183,6 +183,11 @@ const QStringList Migrations[] = {
         QStringLiteral("ALTER TABLE unit_records ADD COLUMN program_source_sha256 TEXT"),
         QStringLiteral("CREATE INDEX unit_records_recipe ON unit_records (recipe)"),
     },
+    {
+        // The kind of failure that ended a unit's operation, so that a day's failures are
+        // counted by cause. Older records have none.
+        QStringLiteral("ALTER TABLE unit_records ADD COLUMN failure TEXT"),
+    },
 };
 static_assert(std::size(Migrations) == TRecordStore::SchemaVersion);
 

@@ -97,7 +97,7 @@ public:
     // 1: unit records and serial series; 2: the ledger of every number taken; 3: the set of
     // every number given, from any source, and the clashes found; 4: each record's recipe
     // and the SHA-256 of its source files.
-    static constexpr int SchemaVersion = 4;
+    static constexpr int SchemaVersion = 5;
     static inline const QString DefaultSeries = QStringLiteral("default");
 
     TRecordStore();

@@ -1,30 +1,27 @@
 #include "OperationFailure.h"
 
+#include <iterator>
+
+namespace {
+
+// The kinds' names, one per kind in the enum's order.
+const char* const KindNames[] = {
+    "none",        "not answering", "refused",     "wrong platform", "file error", "interrupted",
+    "store error", "mismatch",      "invalid job", "unit taken",     "no adapter",
+};
+static_assert(std::size(KindNames) == size_t(TFailureKind::NoAdapter) + 1);
+
+}   // namespace
+
 QString FailureKindName(TFailureKind kind)
 {
-    switch (kind) {
-    case TFailureKind::None:
-        return QStringLiteral("none");
-    case TFailureKind::NotAnswering:
-        return QStringLiteral("not answering");
-    case TFailureKind::Refused:
-        return QStringLiteral("refused");
-    case TFailureKind::WrongPlatform:
-        return QStringLiteral("wrong platform");
-    case TFailureKind::FileError:
-        return QStringLiteral("file error");
-    case TFailureKind::Interrupted:
-        return QStringLiteral("interrupted");
-    case TFailureKind::StoreError:
-        return QStringLiteral("store error");
-    case TFailureKind::Mismatch:
-        return QStringLiteral("mismatch");
-    case TFailureKind::InvalidJob:
-        return QStringLiteral("invalid job");
-    case TFailureKind::UnitTaken:
-        return QStringLiteral("unit taken");
-    case TFailureKind::NoAdapter:
-        return QStringLiteral("no adapter");
-    }
-    return {};
+    return QLatin1String(KindNames[size_t(kind)]);
+}
+
+TFailureKind FailureKindNamed(const QString& name)
+{
+    for (size_t kind = 0; kind < std::size(KindNames); ++kind)
+        if (name == QLatin1String(KindNames[kind]))
+            return TFailureKind(kind);
+    return TFailureKind::None;
 }

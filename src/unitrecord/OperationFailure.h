@@ -28,3 +28,5 @@ struct TOperationFailure {
 
 // The kind's name as records, listings and JSON keep it: "none", "not answering", ...
 QString FailureKindName(TFailureKind kind);
+// The kind of that name; None for a name of no kind (a record kept before kinds were).
+TFailureKind FailureKindNamed(const QString& name);

@@ -39,6 +39,7 @@ const TRecordField Fields[] = {
     {"requests", "requests", &U::Requests},
     {"resent", "resent", &U::Resent},
     {"message", "message", &U::Message},
+    {"failure", "failure", &U::Failure},
     {"key", "record_key", &S::Key},
 };
 
@@ -104,6 +105,7 @@ QJsonValue FieldValue(const TRecordField& field, const TStoredRecord& stored, TT
                                   json.insert(QLatin1String(setting.Key), setting.Get(unit.*m));
                               return json;
                           },
+                          [&](TOperationFailure U::*m) -> QJsonValue { return FailureKindName((unit.*m).Kind); },
                           [&](qint64 (U::*m)() const) -> QJsonValue { return (unit.*m)(); },
                           [&](QString S::*m) -> QJsonValue { return stored.*m; },
                           [&](qint64 S::*m) -> QJsonValue {
@@ -128,6 +130,11 @@ void SetFieldValue(const TRecordField& field, TStoredRecord& stored, const QJson
                        for (const TSettingsField& setting : SettingsFields)
                            if (unit.SettingsWritten)
                                setting.Set(unit.*m, value.toObject().value(QLatin1String(setting.Key)));
+                   },
+                   [&](TOperationFailure U::*m) {
+                       // After "message" in the table: a failure's words are the record's message.
+                       const TFailureKind kind = FailureKindNamed(value.toString());
+                       unit.*m = {kind, kind == TFailureKind::None ? QString() : unit.Message};
                    },
                    [&](qint64 (U::*)() const) {},
                    [&](QString S::*m) { stored.*m = value.toString(); },

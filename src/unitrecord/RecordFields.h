@@ -33,8 +33,9 @@ enum class TFieldType {
 
 using TRecordMember = std::variant<QString TUnitRecord::*, int32_t TUnitRecord::*, uint64_t TUnitRecord::*,
                                    TStepResult TUnitRecord::*, TUnitOutcome TUnitRecord::*, QDateTime TUnitRecord::*,
-                                   TKernelHeader TUnitRecord::*,      // when SettingsWritten
-                                   qint64 (TUnitRecord::*)() const,   // worked out: written, never read back
+                                   TKernelHeader TUnitRecord::*,       // when SettingsWritten
+                                   TOperationFailure TUnitRecord::*,   // its kind; its words are the message
+                                   qint64 (TUnitRecord::*)() const,    // worked out: written, never read back
                                    QString TStoredRecord::*, qint64 TStoredRecord::*>;
 
 struct TRecordField {

@@ -245,7 +245,8 @@ TEST_F(RecordStore, UpgradesAStoreOfTheThirdVersionAndFindsTheUnitsOfARecipe)
         for (const char* sql :
              {"DROP INDEX unit_records_recipe", "ALTER TABLE unit_records DROP COLUMN recipe",
               "ALTER TABLE unit_records DROP COLUMN kernel_source_sha256",
-              "ALTER TABLE unit_records DROP COLUMN program_source_sha256", "UPDATE schema_version SET version = 3"})
+              "ALTER TABLE unit_records DROP COLUMN program_source_sha256",
+              "ALTER TABLE unit_records DROP COLUMN failure", "UPDATE schema_version SET version = 3"})
             ASSERT_TRUE(query.exec(QLatin1String(sql))) << sql << query.lastError().text().toStdString();
         db.close();
     }
@@ -256,6 +257,8 @@ TEST_F(RecordStore, UpgradesAStoreOfTheThirdVersionAndFindsTheUnitsOfARecipe)
         record.Recipe = QString::fromUtf8(recipe);
         record.KernelSourceSha256 = QString(64, u'c');
         record.ProgramSourceSha256 = QString(64, u'd');
+        record.Message = QStringLiteral("error: refused");
+        record.Failure = {TFailureKind::Refused, record.Message};
         return RecordEntry(record, QStringLiteral("line-1"), TRecordStore::DefaultSeries);
     };
     for (const TStoredRecord& entry : {unit("127.0.0.3", 501, "release 3.1"), unit("127.0.0.4", 502, "release 3.1 %1"),
@@ -275,6 +278,7 @@ TEST_F(RecordStore, UpgradesAStoreOfTheThirdVersionAndFindsTheUnitsOfARecipe)
     EXPECT_EQ(back, written);
     EXPECT_EQ(all[1].value(QStringLiteral("kernelSourceSha256")).toString(), QString(64, u'c'));
     EXPECT_EQ(all[1].value(QStringLiteral("programSourceSha256")).toString(), QString(64, u'd'));
+    EXPECT_EQ(all[1].value(QStringLiteral("failure")).toString(), QStringLiteral("refused"));
 
     TRecordFilter release;
     release.Recipe = QStringLiteral("release 3.1");
@@ -646,6 +650,8 @@ TEST(RecordFields, StoredRecordComesBackFromItsJson)
     unit.KernelStep = TStepResult::Interrupted;
     unit.ProgramStep = TStepResult::NotAsked;
     unit.VerifyStep = TStepResult::Err;
+    unit.Message = QStringLiteral("stopped while sending kernel");
+    unit.Failure = {TFailureKind::Interrupted, unit.Message};
     const QJsonObject json = StoredRecordJson(stored);
 
     const TStoredRecord back = StoredRecordFromJson(json);
@@ -654,6 +660,8 @@ TEST(RecordFields, StoredRecordComesBackFromItsJson)
     EXPECT_EQ(back.Unit.Started, morning);
     EXPECT_EQ(back.Unit.Outcome, TUnitOutcome::Interrupted);
     EXPECT_EQ(back.Unit.SerialStep, TStepResult::Unknown);
+    EXPECT_EQ(back.Unit.Failure.Kind, TFailureKind::Interrupted);
+    EXPECT_EQ(back.Unit.Failure.Text, unit.Message);
     EXPECT_EQ(back.Unit.Settings.HardwareModel, 3);
     EXPECT_EQ(back.Unit.Settings.IEXBaudRate, 9);
     EXPECT_EQ(back.Unit.Settings.SubnetMask, 0xFFFFFF00u);
