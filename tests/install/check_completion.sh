@@ -45,6 +45,7 @@ expect "send serials start station stop" s
 expect "--kernel" send --ker
 expect "$folder/kernel-arm.bin" send --kernel "$folder/k"
 expect "" send --port ""
+expect "$folder/kernel-arm.bin" dump kernel 5 -o "$folder/k"   # the short name of a FILE option
 expect "kernel program" dump ""
 expect "set show" serials s
 echo "$((cases - failed)) passed, $failed failed"
