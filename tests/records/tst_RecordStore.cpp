@@ -288,6 +288,33 @@ TEST_F(RecordStore, UpgradesAStoreOfTheThirdVersionAndFindsTheUnitsOfARecipe)
     EXPECT_EQ(units, QStringList({QStringLiteral("127.0.0.3"), QStringLiteral("127.0.0.5")}));
 }
 
+// A failed unit's record kept before records had kinds of failure (schema 4) has no kind: an
+// upgrade must not make it read as one that failed of no cause ("none" is a success's).
+TEST_F(RecordStore, FailedRecordOfTheFourthVersionIsNotReadAsFailingOfNoKind)
+{
+    {
+        auto store = Open();
+        QString error;
+        ASSERT_TRUE(store->Write(RecordEntry(Unit(QStringLiteral("127.0.0.2"), 500, TUnitOutcome::Failed, Morning),
+                                             QStringLiteral("line-1"), TRecordStore::DefaultSeries),
+                                 error))
+            << error.toStdString();
+    }
+    {
+        QSqlDatabase db = OtherProgram();
+        QSqlQuery query(db);
+        for (const char* sql :
+             {"ALTER TABLE unit_records DROP COLUMN failure", "UPDATE schema_version SET version = 4"})
+            ASSERT_TRUE(query.exec(QLatin1String(sql))) << sql << query.lastError().text().toStdString();
+        db.close();
+    }
+    auto store = Open();
+    const QList<QJsonObject> all = Query(*store);
+    ASSERT_EQ(all.size(), 1);
+    EXPECT_EQ(all[0].value(QStringLiteral("outcome")).toString(), QStringLiteral("failed"));
+    EXPECT_NE(all[0].value(QStringLiteral("failure")).toString(), QStringLiteral("none"));
+}
+
 // A number is given once, whichever series or source gives it: takes move past numbers
 // given already, claims and series that would give one again are refused in words, and a
 // record whose number another unit holds is kept and told.
