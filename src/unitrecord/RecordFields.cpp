@@ -105,7 +105,12 @@ QJsonValue FieldValue(const TRecordField& field, const TStoredRecord& stored, TT
                                   json.insert(QLatin1String(setting.Key), setting.Get(unit.*m));
                               return json;
                           },
-                          [&](TOperationFailure U::*m) -> QJsonValue { return FailureKindName((unit.*m).Kind); },
+                          [&](TOperationFailure U::*m) -> QJsonValue {
+                              // A record kept before failures had kinds: its unit failed of a cause unknown.
+                              const bool unknown = (unit.*m).Kind == TFailureKind::None &&
+                                                   unit.Outcome != TUnitOutcome::Succeeded;
+                              return unknown ? QStringLiteral("unknown") : FailureKindName((unit.*m).Kind);
+                          },
                           [&](qint64 (U::*m)() const) -> QJsonValue { return (unit.*m)(); },
                           [&](QString S::*m) -> QJsonValue { return stored.*m; },
                           [&](qint64 S::*m) -> QJsonValue {

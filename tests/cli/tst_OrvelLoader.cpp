@@ -1190,7 +1190,7 @@ TEST(RecordsExport, CsvQuotesWhatWouldBreakAField)
     const QString csv = RecordsCsv({record});
     EXPECT_EQ(csv.section(u'\n', 0, 0).split(u',').indexOf(QStringLiteral("steps.kernel")), 28);
     EXPECT_EQ(csv.section(u'\n', 1).split(u',').value(8), QStringLiteral("12")) << csv.toStdString();
-    EXPECT_TRUE(csv.endsWith(QStringLiteral(",ok,---,---,0,0,0,\"error: \"\"x\"\", then\ny\",none\n")))
+    EXPECT_TRUE(csv.endsWith(QStringLiteral(",ok,---,---,0,0,0,\"error: \"\"x\"\", then\ny\",unknown\n")))
         << csv.toStdString();
 }
 
