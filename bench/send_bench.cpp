@@ -59,20 +59,6 @@ double RawRoundTripMicroseconds(int port)
     return clock.nsecsElapsed() / 1000.0 / RoundTrips;
 }
 
-// The window, reduced to what a benchmark needs to see.
-class TQuietHost : public TOperationHost {
-public:
-    QStringList Messages;
-    void AddMessage(const QString& text) override { Messages << text; }
-    void ClearVerifyIcons() override {}
-    void ShowVerifyResult(TVerifyCheck, bool) override {}
-    void ShowPlcStatus(const QString&) override {}
-    void ShowProgress(int, int, int, int) override {}
-    QString AskSaveFileName(const QString&) override { return {}; }
-    void SerialNumberAdvanced(int32_t) override {}
-    void ShowError(const QString& text) override { std::fprintf(stderr, "%s\n", qPrintable(text)); }
-};
-
 QString WriteFile(const QTemporaryDir& dir, const QString& name, const QByteArray& bytes)
 {
     QFile file(dir.filePath(name));
@@ -100,8 +86,14 @@ int main(int argc, char** argv)
     }
     link.ControllerPort = port;
 
-    TQuietHost host;
-    TLoaderSession session(link, host);
+    // What the send tells, reduced to what a benchmark needs to see.
+    QStringList messages;
+    TLoaderSession session(link, [&messages](const TOperationEvent& event) {
+        if (const auto* message = std::get_if<Event::TMessage>(&event))
+            messages << message->Text;
+        else if (const auto* error = std::get_if<Event::TFileError>(&event))
+            std::fprintf(stderr, "%s\n", qPrintable(error->Text));
+    });
     session.ProductionLogPath = dir.filePath(QStringLiteral("send_bench.log"));
     qint64 waitedNs = 0;
     session.Wait = [&waitedNs](int milliseconds) {
@@ -136,7 +128,7 @@ int main(int argc, char** argv)
 
     if (!sent || rawBefore < 0 || rawAfter < 0) {
         std::fprintf(stderr, "send_bench: the send or a raw round trip failed\n%s\n",
-                     qPrintable(host.Messages.join(QLatin1Char('\n'))));
+                     qPrintable(messages.join(QLatin1Char('\n'))));
         return 1;
     }
 

@@ -2,7 +2,7 @@
 // header, the controller's current unit settings and the settings the operator ticked.
 #pragma once
 
-#include "OperationHost.h"
+#include "OperationInputs.h"
 #include "hCodeMemory.h"
 
 // An item of HardwareModels -> its model code; 0xFFFF for none.

@@ -24,8 +24,8 @@ bool CompareStreams(const QByteArray& image, const QByteArray& read, qsizetype s
     return std::memcmp(image.constData() + start, read.constData() + start, size_t(image.size() - start)) == 0;
 }
 
-TLoaderSession::TLoaderSession(TCommunicator& link, TOperationHost& host)
-    : Link(link), Host(host), ProductionLogPath(DefaultProductionLogPath())
+TLoaderSession::TLoaderSession(TCommunicator& link, TEventSink report)
+    : Link(link), Report(std::move(report)), ProductionLogPath(DefaultProductionLogPath())
 {
     Link.OnProgress = [this](int position, int maximum) { TransferProgress(position, maximum); };
 }
@@ -40,7 +40,7 @@ TLoaderSession::~TLoaderSession()
 void TLoaderSession::ReportConnection(const QString& text)
 {
     if (!Link.Stopping())
-        Host.AddMessage(text);
+        Say(text);
 }
 
 TConnectResult TLoaderSession::ConnectToNad(const TNadChoice& choice)
@@ -124,7 +124,7 @@ void TLoaderSession::ReadControllerInfo()
 bool TLoaderSession::RefreshPlcStatus()
 {
     const bool ok = Link.ReadStatus(Info.Status.Mode, Info.Status.PlcState);
-    Host.ShowPlcStatus(ok ? PlcStatusText(Info.Status) : QString());
+    Report(Event::TPlcStatus{ok ? PlcStatusText(Info.Status) : QString()});
     return ok;
 }
 
@@ -149,7 +149,7 @@ void TLoaderSession::TransferProgress(int position, int maximum)
     if (position > CurrentPosition)
         TotalDone += position - CurrentPosition;
     CurrentPosition = position;
-    Host.ShowProgress(position, maximum, TotalDone, TotalBytes);
+    Report(Event::TProgress{position, maximum, TotalDone, TotalBytes});
 }
 
 void TLoaderSession::ResetProgress()
@@ -173,21 +173,26 @@ TFailureKind TLoaderSession::LinkFailureKind() const
 void TLoaderSession::Fail(TFailureKind kind, const QString& line)
 {
     Failure = {kind, line};
-    Host.AddMessage(line);
+    Say(line);
+}
+
+void TLoaderSession::Say(const QString& text)
+{
+    Report(Event::TMessage{text});
 }
 
 void TLoaderSession::ReportFileError(const QString& text)
 {
-    Host.AddMessage(QStringLiteral("error: ") + text);
-    Host.ShowError(text);
+    Say(QStringLiteral("error: ") + text);
+    Report(Event::TFileError{text});
 }
 
 bool TLoaderSession::RunPlcCommand(const QString& message, const std::function<bool()>& command)
 {
-    Host.AddMessage(message);
+    Say(message);
     const bool ok = command();
     if (ok)
-        Host.AddMessage(QStringLiteral("command executed successfully"));
+        Say(QStringLiteral("command executed successfully"));
     else
         Fail(LinkFailureKind(), ErrorLine(QStringLiteral("error")));
     return ok;
@@ -216,7 +221,7 @@ bool TLoaderSession::LoadKernelFile(const QString& path)
     QString error;
     const TImageRead read = ReadImageFile(path, MaxKernelSize, KernelImage, &error);
     if (read == TImageRead::Missing) {
-        Host.AddMessage(QStringLiteral("kernel file not found"));
+        Say(QStringLiteral("kernel file not found"));
         return true;
     }
     if (read == TImageRead::Failed) {
@@ -225,7 +230,7 @@ bool TLoaderSession::LoadKernelFile(const QString& path)
     }
     if (read == TImageRead::TooLarge || !IsValidKernel(KernelImage)) {
         KernelFileState = TFileState::Invalid;
-        Host.AddMessage(QStringLiteral("invalid kernel file"));
+        Say(QStringLiteral("invalid kernel file"));
         return true;
     }
 
@@ -235,8 +240,8 @@ bool TLoaderSession::LoadKernelFile(const QString& path)
     KernelFileHeader = ReadKernelHeader(KernelImage);
     KernelFileState = TFileState::Loaded;
     const uint16_t release = Info.IsXaPlatform() ? KernelFileHeader.ReleaseXA : KernelFileHeader.ReleaseARM;
-    Host.AddMessage(QString::asprintf("kernel file loaded (v%d.%d.%d)", KernelFileHeader.VersionMajor,
-                                      KernelFileHeader.VersionMinor, release));
+    Say(QString::asprintf("kernel file loaded (v%d.%d.%d)", KernelFileHeader.VersionMajor,
+                          KernelFileHeader.VersionMinor, release));
     return true;
 }
 
@@ -246,16 +251,16 @@ void TLoaderSession::LoadProgramFile(const QString& path)
     const TImageRead read = ReadImageFile(path, ProgramAreaSize, ProgramImage, &error);
     ProgramSourceSha256.clear();
     if (read == TImageRead::Missing) {
-        Host.AddMessage(QStringLiteral("plc program not found"));
+        Say(QStringLiteral("plc program not found"));
     } else if (read == TImageRead::Failed) {
         ReportFileError(QStringLiteral("can't read ") + path + QStringLiteral(": ") + error);
     } else if (read == TImageRead::Read && IsValidProgram(ProgramImage, Info.IsXaPlatform())) {
         ProgramFileState = TFileState::Loaded;
         ProgramSourceSha256 = Sha256Hex(ProgramImage);
-        Host.AddMessage(QStringLiteral("plc program loaded"));
+        Say(QStringLiteral("plc program loaded"));
     } else {
         ProgramFileState = TFileState::Invalid;
-        Host.AddMessage(QStringLiteral("invalid plc program"));
+        Say(QStringLiteral("invalid plc program"));
     }
 }
 

@@ -3,7 +3,8 @@
 //
 //   window inputs -> TOperationInputs -> DoSend / DoVerify / DoStartPlc / DoStopPlc /
 //   DoSaveKernel / DoSaveProgram -> TCommunicator commands -> controller
-//   messages, progress, icons -> TOperationHost (a runner, or a test's fake)
+//   messages, progress, verify results, PLC status -> TOperationEvent -> the session's sink
+//   (a runner, or a test's recording)
 //
 // A runner (the window's TSessionRunner, the station's TUnitRunner) owns the session and its
 // link on a worker thread: it binds the link to its adapter and calls ConnectToNad for the
@@ -13,8 +14,9 @@
 #pragma once
 
 #include "ControllerInfo.h"
+#include "OperationEvents.h"
 #include "OperationFailure.h"
-#include "OperationHost.h"
+#include "OperationInputs.h"
 #include "ProductionLog.h"
 #include "hCodeMemory.h"
 #include "uCommunication.h"
@@ -79,8 +81,6 @@ struct TConnectResult {
 using TTimedWait = std::function<void(int milliseconds)>;
 void SleepFor(int milliseconds);
 
-enum class TSendStep { None, Serial, Kernel, Program };
-
 // What the last send put into its unit, for the unit's record: the production log columns
 // with each step's result, the serial number written and the bytes as they went into flash.
 // It is kept up to date while the send runs, so a record can be made of a send not ended.
@@ -109,13 +109,14 @@ bool CompareStreams(const QByteArray& image, const QByteArray& read, qsizetype s
 
 class TLoaderSession {
 public:
-    TLoaderSession(TCommunicator& link, TOperationHost& host);
+    // Everything the session tells goes to report, on the session's thread.
+    TLoaderSession(TCommunicator& link, TEventSink report);
     ~TLoaderSession();
     TLoaderSession(const TLoaderSession&) = delete;
     TLoaderSession& operator=(const TLoaderSession&) = delete;
 
     TCommunicator& Link;
-    TOperationHost& Host;
+    const TEventSink Report;
 
     // ---- the connected controller ----
     TControllerInfo Info;
@@ -187,8 +188,9 @@ public:
     bool DoVerify(const TOperationInputs& inputs, const TLoadedImages& images);
     bool DoStartPlc();
     bool DoStopPlc();
-    bool DoSaveKernel();
-    bool DoSaveProgram();
+    // path: the dump's file, chosen before the operation; empty: none was (nothing is read).
+    bool DoSaveKernel(const QString& path);
+    bool DoSaveProgram(const QString& path);
 
 private:
     struct TSendRun;
@@ -208,7 +210,7 @@ private:
     static TFailureKind KernelRefusal(const QByteArray& kernel);
 
     bool RunPlcCommand(const QString& message, const std::function<bool()>& command);
-    bool SaveDump(const TDumpKind& kind, QByteArray& dump);
+    bool SaveDump(const TDumpKind& kind, const QString& path, QByteArray& dump);
     bool ReadDump(const TDumpKind& kind, QByteArray& dump);
     bool LoadKernelFile(const QString& path);
     void LoadProgramFile(const QString& path);
@@ -249,4 +251,6 @@ private:
     void WriteProductionLog(const TProductionLogEntry& entry);
 
     void ReportFileError(const QString& text);
+    // One message log line.
+    void Say(const QString& text);
 };

@@ -13,7 +13,6 @@ QString DefaultDumpFileName(TOperationCode dump)
 }
 
 struct TLoaderSession::TDumpKind {
-    QString DefaultName;
     uint32_t Address;
     std::function<int64_t()> Length;   // asked once the controller has answered
     QString Reading;
@@ -39,40 +38,35 @@ bool TLoaderSession::DoStopPlc()
     return ok;
 }
 
-bool TLoaderSession::DoSaveKernel()
+bool TLoaderSession::DoSaveKernel(const QString& path)
 {
     CurrentOperation = OpSaveKernel;
-    const TDumpKind kind{DefaultDumpFileName(OpSaveKernel),
-                         KernelAddress,
+    const TDumpKind kind{KernelAddress,
                          [this]() -> int64_t {
                              const TKernelHeader& header = Info.KernelHeader;
                              const bool known = header.Magic == KernelMagicA || header.Magic == KernelMagicB;
                              return known ? std::min<int64_t>(header.ImageSize, MaxKernelSize) : MaxKernelSize;
                          },
-                         QStringLiteral("reading kernel"),
-                         QStringLiteral("can't read kernel"),
+                         QStringLiteral("reading kernel"), QStringLiteral("can't read kernel"),
                          QStringLiteral("saved plc kernel memory dump to ")};
-    return SaveDump(kind, KernelDump);
+    return SaveDump(kind, path, KernelDump);
 }
 
-bool TLoaderSession::DoSaveProgram()
+bool TLoaderSession::DoSaveProgram(const QString& path)
 {
     CurrentOperation = OpSaveProgram;
-    const TDumpKind kind{DefaultDumpFileName(OpSaveProgram),
-                         ProgramAddress,
+    const TDumpKind kind{ProgramAddress,
                          [this]() -> int64_t {
                              const int64_t length = Link.StoredProgramLength(Info.IsXaPlatform());
                              return length <= 0 || length > ProgramAreaSize ? ProgramAreaSize : length;
                          },
-                         QStringLiteral("reading program"),
-                         QStringLiteral("can't read program"),
+                         QStringLiteral("reading program"), QStringLiteral("can't read program"),
                          QStringLiteral("saved plc program memory dump to ")};
-    return SaveDump(kind, ProgramDump);
+    return SaveDump(kind, path, ProgramDump);
 }
 
-bool TLoaderSession::SaveDump(const TDumpKind& kind, QByteArray& dump)
+bool TLoaderSession::SaveDump(const TDumpKind& kind, const QString& path, QByteArray& dump)
 {
-    const QString path = Host.AskSaveFileName(kind.DefaultName);
     bool saved = false;
     // The operator who cancels the file's choice has been told nothing: no line for it.
     Failure = path.isEmpty() ? TOperationFailure{TFailureKind::InvalidJob, QStringLiteral("no dump file chosen")}
@@ -82,7 +76,7 @@ bool TLoaderSession::SaveDump(const TDumpKind& kind, QByteArray& dump)
         QString error;
         saved = WriteDumpFile(fullPath, dump, &error);
         if (saved) {
-            Host.AddMessage(kind.Saved + fullPath);
+            Say(kind.Saved + fullPath);
         } else {
             const QString text = QStringLiteral("can't write ") + fullPath + QStringLiteral(": ") + error;
             ReportFileError(text);
@@ -102,7 +96,7 @@ bool TLoaderSession::ReadDump(const TDumpKind& kind, QByteArray& dump)
     }
     const int64_t length = kind.Length();
     TotalBytes = int32_t(length);
-    Host.AddMessage(kind.Reading);
+    Say(kind.Reading);
     dump.clear();
     if (!Link.ReadMemory(kind.Address, uint32_t(length), &dump)) {
         Fail(LinkFailureKind(), QStringLiteral("error: ") + kind.ReadError);

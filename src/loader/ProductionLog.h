@@ -9,7 +9,7 @@
 // turns a result into "ok " when its step is done.
 #pragma once
 
-#include "OperationHost.h"
+#include "OperationInputs.h"
 
 #include <QDateTime>
 #include <QString>

@@ -107,6 +107,7 @@ void TLoaderSession::EnterStep(TSendRun& run, TSendStep step)
     else if (step == TSendStep::Program)
         LastSend.ProgramRan = true;
     run.BytesWritten = run.BytesToWrite = 0;
+    Report(Event::TSendStepBegins{step});
 }
 
 bool TLoaderSession::DoSend(const TOperationInputs& inputs, const TLoadedImages& images)
@@ -203,10 +204,9 @@ void TLoaderSession::SendSerialNumber(const TOperationInputs& inputs, TSendRun& 
     LastSend.SerialWritten = serial;
     if (inputs.Autoincrement) {
         if (serial == std::numeric_limits<int32_t>::max())
-            Host.AddMessage(
-                QStringLiteral("serial number 2147483647 is the highest; the serial number was not advanced"));
+            Say(QStringLiteral("serial number 2147483647 is the highest; the serial number was not advanced"));
         else
-            Host.SerialNumberAdvanced(serial + 1);
+            Report(Event::TSerialAdvanced{serial + 1});
     }
     run.SomethingSent = true;
     run.Entry.SerialResult = StepOk;
@@ -272,8 +272,8 @@ bool TLoaderSession::SerialWrittenAfterAll(int32_t serial, TSendRun& run)
         run.Fail(write, QStringLiteral("loader write failed"));
         return false;
     }
-    Host.AddMessage(QStringLiteral("serial number ") + QString::number(serial) +
-                    QStringLiteral(" written (its reply was lost; read back from the unit)"));
+    Say(QStringLiteral("serial number ") + QString::number(serial) +
+        QStringLiteral(" written (its reply was lost; read back from the unit)"));
     return true;
 }
 
@@ -304,7 +304,7 @@ void TLoaderSession::PrepareKernel(const TOperationInputs& inputs, TSendRun& run
     if (!run.Good)
         return;
     if (run.KernelFromController) {
-        Host.AddMessage(QStringLiteral("reading kernel"));
+        Say(QStringLiteral("reading kernel"));
         const uint32_t size = Info.KernelHeader.ImageSize;
         // A size beyond the kernel area cannot belong to a valid kernel; reading it would run
         // through the program area.
@@ -340,20 +340,20 @@ void TLoaderSession::WriteKernel(TSendRun& run)
         return;
 
     EnterStep(run, TSendStep::Kernel);
-    Host.AddMessage(QStringLiteral("starting loader"));
+    Say(QStringLiteral("starting loader"));
     bool ok = Link.StartLoader();
     if (ok) {
-        Host.ShowPlcStatus(ModeNames[0]);
-        Host.AddMessage(QStringLiteral("erasing flash"));
+        Report(Event::TPlcStatus{ModeNames[0]});
+        Say(QStringLiteral("erasing flash"));
         ok = Link.EraseFlash(2, 1);
         run.KernelErased = true;   // as far as anybody can tell after a stop
     }
     if (ok) {
-        Host.AddMessage(QStringLiteral("sending kernel"));
+        Say(QStringLiteral("sending kernel"));
         ok = WriteArea(run, KernelAddress, run.Kernel);
     }
     if (ok) {
-        Host.AddMessage(QStringLiteral("starting kernel"));
+        Say(QStringLiteral("starting kernel"));
         ok = Link.StartKernel();
     }
     if (ok) {
@@ -377,7 +377,7 @@ void TLoaderSession::CheckStoredProgram(TSendRun& run)
 {
     if (!run.Good || !run.ProgramCheck)
         return;
-    Host.AddMessage(QStringLiteral("reading plc program"));
+    Say(QStringLiteral("reading plc program"));
     QByteArray readBack;
     // A stored length beyond the program area comes from a damaged header; it is not read.
     // A length short of the recorded one comes of a header read that failed.
@@ -402,14 +402,14 @@ void TLoaderSession::WriteProgram(const TOperationInputs& inputs, TSendRun& run)
     SealProgram(program, ProgramHeaderImage, run.Xa, QDateTime::currentDateTime());
     EnterStep(run, TSendStep::Program);
 
-    Host.AddMessage(QStringLiteral("erasing flash"));
+    Say(QStringLiteral("erasing flash"));
     run.ProgramErased = true;   // as far as anybody can tell after a stop
     if (!Link.EraseFlash(uint8_t(ProgramEraseArea(int32_t(program.size()))), 1)) {
         run.Good = false;
         return;
     }
     RefreshPlcStatus();
-    Host.AddMessage(QStringLiteral("sending plc program"));
+    Say(QStringLiteral("sending plc program"));
     // The sealed header goes last, so the area reads as erased until the body is complete.
     if (!WriteArea(run, ProgramAddress, program) || !Link.WriteMemory(ProgramAddress, ProgramHeaderImage)) {
         run.Good = false;
@@ -445,13 +445,13 @@ void TLoaderSession::FinishSend(const TOperationInputs& inputs, TSendRun& run)
     }
     if (run.Good) {
         if (run.SomethingSent) {
-            Host.AddMessage(QStringLiteral("sent successfully"));
+            Say(QStringLiteral("sent successfully"));
             WriteProductionLog(run.Entry);
         } else {
-            Host.AddMessage(QStringLiteral("nothing to send"));
+            Say(QStringLiteral("nothing to send"));
         }
         ClearControllerImages();
-        Host.ClearInfoPanel();
+        Report(Event::TUnitChanged{});
     } else {
         // A stop cut the step under way short: that step is "interrupted", and the last line
         // says what the unit now holds.

@@ -8,7 +8,7 @@ bool TLoaderSession::DoVerify(const TOperationInputs& inputs, const TLoadedImage
 {
     CurrentOperation = OpVerify;
     Failure = {};
-    Host.ClearVerifyIcons();
+    Report(Event::TVerifyBegins{});
     const bool settings = inputs.SetNadAlias || inputs.SetHardwareModel || inputs.SetIEXBaudRate || inputs.SetIPAddress;
 
     TOperationFailure refusal;
@@ -25,7 +25,7 @@ bool TLoaderSession::DoVerify(const TOperationInputs& inputs, const TLoadedImage
         return false;
     }
 
-    Host.AddMessage(QStringLiteral("verifying"));
+    Say(QStringLiteral("verifying"));
     TotalDone = 0;
     TotalBytes = int32_t((inputs.KernelChecked ? images.Kernel.size() : 0) +
                          (inputs.ProgramChecked ? images.Program.size() : 0));
@@ -38,7 +38,7 @@ bool TLoaderSession::DoVerify(const TOperationInputs& inputs, const TLoadedImage
 
     if (Connected && settings) {
         const TFailureKind config = VerifyConfiguration(inputs, images);
-        Host.ShowVerifyResult(TVerifyCheck::Config, config == TFailureKind::None);
+        Report(Event::TVerifyResult{TVerifyCheck::Config, config == TFailureKind::None});
         note(config);
     }
     // The kernel compared gets the configuration a send would give it, so that it compares
@@ -61,7 +61,7 @@ bool TLoaderSession::DoVerify(const TOperationInputs& inputs, const TLoadedImage
 
     const bool allPassed = cause == TFailureKind::None;
     if (allPassed)
-        Host.AddMessage(QStringLiteral("verified successfully"));
+        Say(QStringLiteral("verified successfully"));
     else
         Fail(cause, ErrorLine(QStringLiteral("verify error")));
     CurrentOperation = OpNone;
@@ -71,25 +71,25 @@ bool TLoaderSession::DoVerify(const TOperationInputs& inputs, const TLoadedImage
 TFailureKind TLoaderSession::VerifyConfiguration(const TOperationInputs& inputs, const TLoadedImages& images)
 {
     if (!inputs.ParametersValid) {
-        Host.AddMessage(QStringLiteral("at least one input parameter is invalid"));
+        Say(QStringLiteral("at least one input parameter is invalid"));
         return TFailureKind::InvalidJob;
     }
     BuildConfigHeader(inputs, images);
-    Host.AddMessage(QStringLiteral("reading kernel header"));
+    Say(QStringLiteral("reading kernel header"));
     QByteArray bytes;
     if (!Link.ReadMemory(KernelAddress + uint32_t(KernelHeaderOffset), KernelHeaderSize, &bytes))
         return LinkFailureKind();
     if (!SameConfiguration(KernelHeaderFromBytes(bytes), ConfigHeader))
         return TFailureKind::Mismatch;
-    Host.AddMessage(QStringLiteral("reading plc program header"));
-    Host.AddMessage(QStringLiteral("config ok"));
+    Say(QStringLiteral("reading plc program header"));
+    Say(QStringLiteral("config ok"));
     return TFailureKind::None;
 }
 
 TFailureKind TLoaderSession::VerifyImage(TVerifyCheck check, const QByteArray& image, QByteArray& dump)
 {
     const bool kernel = check == TVerifyCheck::Kernel;
-    Host.AddMessage(kernel ? QStringLiteral("reading kernel") : QStringLiteral("reading plc program"));
+    Say(kernel ? QStringLiteral("reading kernel") : QStringLiteral("reading plc program"));
     // The first bytes up to the end of the header's stamped part (version, magic, checksum,
     // size, date) differ after every send and are not compared.
     const qsizetype start = kernel ? KernelHeaderOffset + 16 : SealedHeaderSize;
@@ -100,8 +100,8 @@ TFailureKind TLoaderSession::VerifyImage(TVerifyCheck check, const QByteArray& i
                                 : !CompareStreams(image, read, start) ? TFailureKind::Mismatch
                                                                       : TFailureKind::None;
     if (result == TFailureKind::None)
-        Host.AddMessage(kernel ? QStringLiteral("kernel ok") : QStringLiteral("plc program ok"));
-    Host.ShowVerifyResult(check, result == TFailureKind::None);
+        Say(kernel ? QStringLiteral("kernel ok") : QStringLiteral("plc program ok"));
+    Report(Event::TVerifyResult{check, result == TFailureKind::None});
     dump = read;
     return result;
 }

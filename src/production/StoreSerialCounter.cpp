@@ -14,8 +14,13 @@ int32_t TStoreSerialCounter::Take()
 }
 
 TClaimedSerialCounter::TClaimedSerialCounter(std::shared_ptr<TSerialCounter> numbers,
-                                             std::shared_ptr<TRecordStore> store, QString source, QString station)
-    : FNumbers(std::move(numbers)), FStore(std::move(store)), FSource(std::move(source)), FStation(std::move(station))
+                                             std::shared_ptr<TRecordStore> store, QString source, QString station,
+                                             TGiven given)
+    : FNumbers(std::move(numbers)),
+      FStore(std::move(store)),
+      FSource(std::move(source)),
+      FStation(std::move(station)),
+      FGiven(given)
 {
 }
 
@@ -33,7 +38,7 @@ int32_t TClaimedSerialCounter::Take()
             return number;
         }
         // A store that cannot answer gives no number: one it does not know of could clash.
-        if (!given) {
+        if (!given || FGiven == RefuseGiven) {
             SetLastError(error);
             return -1;
         }

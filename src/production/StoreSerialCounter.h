@@ -4,8 +4,9 @@
 //   TStoreSerialCounter    each number taken from a series of the store, in one transaction
 //                          on the runner's own thread; in the ledger before its unit gets it
 //   TClaimedSerialCounter  each number of a counter of this run or of the settings (--serial,
-//                          --autoincrement) claimed in the store's set of given numbers before
-//                          its unit gets it; a number given already elsewhere is passed over
+//                          --autoincrement, the window's) claimed in the store's set of given
+//                          numbers before its unit gets it; a number given already elsewhere
+//                          is passed over, or refused where the operator asked for that one
 #pragma once
 
 #include "RecordStore.h"
@@ -28,10 +29,11 @@ private:
 
 class TClaimedSerialCounter : public TSerialCounter {
 public:
+    enum TGiven { PassOverGiven, RefuseGiven };
     // source names the counter in the store ("--serial", "--autoincrement"); station as in
     // the units' records, which then answer for the numbers claimed.
     TClaimedSerialCounter(std::shared_ptr<TSerialCounter> numbers, std::shared_ptr<TRecordStore> store, QString source,
-                          QString station);
+                          QString station, TGiven given = PassOverGiven);
     int32_t Take() override;
 
     // How many numbers given already one Take passes over before it gives up.
@@ -42,4 +44,5 @@ private:
     const std::shared_ptr<TRecordStore> FStore;
     const QString FSource;
     const QString FStation;
+    const TGiven FGiven;
 };

@@ -45,12 +45,10 @@ protected:
     void run() override;
 
 private:
-    class THost;
-    bool RunJob(TLoaderSession& session, THost& host, TUnitRecord& record);
-    bool Send(TLoaderSession& session, THost& host, TUnitRecord& record);
-    // "ok", "err", or "interrupted" after a stop request.
-    TStepResult VerifyStepResult(bool verified) const;
-    // Keeps a copy of the record so far for Snapshot, as interrupted after its last line.
+    class TProgressTotal;
+    // The session's events as the runner's signals: its lines, and one progress total.
+    void Render(const TOperationEvent& event, TProgressTotal& total);
+    // Keeps a copy of the record so far for Snapshot.
     void Keep(const TUnitRecord& record);
 
     const TUnitJob FJob;

@@ -7,10 +7,8 @@
 #include "fStation.h"
 #include "IntegerText.h"
 #include "Recipe.h"
-#include "RecordKeeper.h"
 #include "SettingNames.h"
 #include "SettingsStore.h"
-#include "StoreSerialCounter.h"
 #include "uABus.h"
 #include "uCommon.h"
 
@@ -21,7 +19,6 @@
 #include <QInputDialog>
 #include <QMessageBox>
 #include <QAbstractItemView>
-#include <QSysInfo>
 #include <QTimer>
 
 #include <algorithm>
@@ -64,72 +61,19 @@ void BindButton(QPushButton* button, QAction* action)
     QObject::connect(button, &QPushButton::clicked, action, &QAction::trigger);
 }
 
-}   // namespace
-
-// The window's record store and its fallback file, opened at the first Send and again at
-// every Send while it does not open. Used only on the runner's thread: every unit's record
-// is kept there before the send reports its end, and the window's thread never waits for
-// the store.
-class TWindowRecords {
-public:
-    TRecordKeeper& Keeper()
-    {
-        // A store that did not open is tried again at the next Send; meanwhile the keeper
-        // finds it closed and keeps the record in the fallback file, and no number is given.
-        if (!FKeeper || !FKeeper->Store().OpenError().isEmpty()) {
-            auto store = std::make_shared<TRecordStore>();
-            QString error;
-            store->Open(QString(), error);
-            FKeeper = std::make_unique<TRecordKeeper>(store, TRecordKeeper::DefaultFallbackPath(*store));
-        }
-        return *FKeeper;
-    }
-
-    void Keep(const TUnitRecord& record, TOperationHost& host)
-    {
-        const TKeepResult kept = Keeper().Keep(RecordEntry(record, QSysInfo::machineHostName(), QString()));
-        // A number another unit holds already, or waiting lines set aside: said whatever
-        // became of this record.
-        if (!kept.Notes.isEmpty())
-            host.AddMessage(QStringLiteral("warning: ") + kept.Notes);
-        if (kept.Kept == TKept::Waiting) {
-            host.AddMessage(QStringLiteral("warning: ") + kept.Text);
-        } else if (kept.Kept == TKept::Lost) {
-            host.AddMessage(QStringLiteral("error: ") + kept.Text);
-            host.ShowError(kept.Text);
-        }
-    }
-
-private:
-    std::unique_ptr<TRecordKeeper> FKeeper;
-};
-
-namespace {
-
-// The number a send writes, entered first in the record store's set of given numbers, so that
-// no station or other window gives it too: the box's number as typed (refused in words when it
-// was given already), or with autoincrement the next one from the stored counter that nobody
-// gave yet; -1 and why when there is none. Runs on the runner's thread, where the store has a
-// connection of its own.
-int32_t TakeWindowSerial(const std::shared_ptr<TRecordStore>& store, int32_t wanted, bool autoincrement, QString& why)
+// One operation of the window on the unit it is connected to.
+TUnitJob WindowJob(TUnitOperation operation, const TOperationInputs& inputs = {}, const QString& dumpPath = {})
 {
-    if (wanted < 1)
-        return -1;   // the send says the number is invalid
-    const QString source = QStringLiteral("the window");
-    if (!autoincrement)
-        return store->ClaimSerial(wanted, source, QSysInfo::machineHostName(), why) ? wanted : -1;
-    TClaimedSerialCounter counter(std::make_shared<TSettingsSerialCounter>(wanted), store, source,
-                                  QSysInfo::machineHostName());
-    const int32_t taken = counter.Take();
-    if (taken < 1)
-        why = TSerialCounter::LastError();
-    return taken < 1 ? -1 : taken;
+    TUnitJob job;
+    job.Operation = operation;
+    job.Inputs = inputs;
+    job.DumpPath = dumpPath;
+    return job;
 }
 
 }   // namespace
 
-TfmMain::TfmMain(QWidget* parent)
-    : QMainWindow(parent), ui(std::make_unique<Ui::fmMain>()), FRecords(std::make_shared<TWindowRecords>())
+TfmMain::TfmMain(QWidget* parent) : QMainWindow(parent), ui(std::make_unique<Ui::fmMain>())
 {
     InitPictureResources();
     ui->setupUi(this);
@@ -321,6 +265,8 @@ void TfmMain::ConnectRunner()
     connect(Runner, &TSessionRunner::VerifyIconsCleared, this, &TfmMain::ClearVerifyIcons);
     connect(Runner, &TSessionRunner::VerifyResult, this, &TfmMain::ShowVerifyResult);
     connect(Runner, &TSessionRunner::SerialNumberAdvanced, this, &TfmMain::SerialNumberAdvanced);
+    connect(Runner, &TSessionRunner::SerialNumberTaken, this,
+            [this](int32_t number) { ui->edSerialNumber->setText(QString::number(number)); });
     connect(Runner, &TSessionRunner::InfoPanelCleared, this, &TfmMain::ClearInfoPanel);
     connect(Runner, &TSessionRunner::FileError, this, &TfmMain::ShowError);
     connect(Runner, &TSessionRunner::FilesLoaded, this, &TfmMain::ShowImageFiles);
@@ -719,7 +665,7 @@ void TfmMain::alActionsUpdate()
 
 // ---- operations ----
 
-void TfmMain::RunOperation(const std::function<TSessionJob()>& makeJob)
+void TfmMain::RunOperation(const std::function<TUnitJob()>& makeJob, const std::optional<TRecipe>& recipe)
 {
     // An operation never follows a connection still under way (the buttons are disabled
     // meanwhile, and a click that comes all the same is not taken); a file load under way
@@ -731,7 +677,7 @@ void TfmMain::RunOperation(const std::function<TSessionJob()>& makeJob)
     DisableControls();
     ResetStatus();
     Runner->SetLink(LinkOptions);
-    Runner->Run(makeJob());
+    Runner->Run(makeJob(), recipe);
 }
 
 void TfmMain::OperationFinished()
@@ -772,75 +718,39 @@ void TfmMain::acSendExecute()
             return;
         }
     }
-    RunOperation([this] { return SendJob(); });
-}
-
-TSessionJob TfmMain::SendJob()
-{
-    TSessionJob job{TUnitOperation::Send, OperationInputs(), {}, {}};
     // The controls still show the recipe opened or saved here: its name goes on the record
     // when the files sent are its own as pinned.
-    job.KeepRecord = [records = FRecords, recipe = ShownRecipe(false)](const TUnitRecord& record,
-                                                                       TOperationHost& host) {
-        TUnitRecord kept = record;
-        if (recipe && FilesAsPinned(*recipe, record.KernelSourceSha256, record.ProgramSourceSha256))
-            kept.Recipe = recipe->Name;
-        records->Keep(kept, host);
-    };
-    TOperationInputs& inputs = job.Inputs;
-    if (!inputs.SerialNumberChecked)
-        return job;
-    // Taken at the moment the unit is about to receive it, from the store that knows every
-    // number given; the box's number as the send started is the wish.
-    // The runner's thread ends before the window goes, so the report posted to it here is
-    // either shown or dropped with the window.
-    inputs.TakeSerialNumber = [this, records = FRecords, wanted = inputs.SerialNumber,
-                               autoincrement = inputs.Autoincrement](QString& why) {
-        const int32_t taken = TakeWindowSerial(records->Keeper().SharedStore(), wanted, autoincrement, why);
-        if (taken > 0 && taken != wanted)
-            QMetaObject::invokeMethod(
-                this,
-                [this, taken, wanted] {
-                    AddMessage(QStringLiteral("serial number ") + QString::number(taken) +
-                               QStringLiteral(" given instead of ") + QString::number(wanted) +
-                               QStringLiteral(": the numbers below it were given already"));
-                    ui->edSerialNumber->setText(QString::number(taken));
-                },
-                Qt::QueuedConnection);
-        return taken;
-    };
-    return job;
+    RunOperation([this] { return WindowJob(TUnitOperation::Send, OperationInputs()); }, ShownRecipe(false));
 }
 
 void TfmMain::acVerifyExecute()
 {
     RunOperation([this] {
         ParametersValid = CheckParameters();
-        return TSessionJob{TUnitOperation::Verify, OperationInputs(), {}, {}};
+        return WindowJob(TUnitOperation::Verify, OperationInputs());
     });
 }
 
 void TfmMain::acStartExecute()
 {
-    RunOperation([] { return TSessionJob{TUnitOperation::StartPlc, {}, {}, {}}; });
+    RunOperation([] { return WindowJob(TUnitOperation::StartPlc); });
 }
 
 void TfmMain::acStopExecute()
 {
-    RunOperation([] { return TSessionJob{TUnitOperation::StopPlc, {}, {}, {}}; });
+    RunOperation([] { return WindowJob(TUnitOperation::StopPlc); });
 }
 
 void TfmMain::acSaveKernelExecute()
 {
-    RunOperation([this] {
-        return TSessionJob{TUnitOperation::DumpKernel, {}, SaveFileName(DefaultDumpFileName(OpSaveKernel)), {}};
-    });
+    RunOperation(
+        [this] { return WindowJob(TUnitOperation::DumpKernel, {}, SaveFileName(DefaultDumpFileName(OpSaveKernel))); });
 }
 
 void TfmMain::acSaveProgramExecute()
 {
     RunOperation([this] {
-        return TSessionJob{TUnitOperation::DumpProgram, {}, SaveFileName(DefaultDumpFileName(OpSaveProgram)), {}};
+        return WindowJob(TUnitOperation::DumpProgram, {}, SaveFileName(DefaultDumpFileName(OpSaveProgram)));
     });
 }
 

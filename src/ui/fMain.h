@@ -19,9 +19,10 @@
 // window's inputs; while it runs, the window's own operations are disabled. Save recipe and
 // Open recipe keep the files and unit settings as a recipe, and set them from one.
 //
-// Every Send leaves a record of its unit in the default record store (an SQLite file in the
-// user's data folder, opened at the first Send), or in the store's fallback file while the
-// store cannot take it. The serial number still comes from the window's own setting.
+// Every operation is a one-unit job of the runner, on the path a station's units take: a Send
+// claims its serial number (the window's own setting) in the default record store (an SQLite
+// file in the user's data folder, opened at the first Send) and leaves a record of its unit
+// there, or in the store's fallback file while the store cannot take it.
 #pragma once
 
 #include "Recipe.h"
@@ -40,7 +41,6 @@ class QFileDialog;
 class QLabel;
 class QLineEdit;
 class QPushButton;
-class TWindowRecords;
 class TfmAbout;
 class TfmHelp;
 class TfmPassword;
@@ -200,13 +200,10 @@ private:
     // The frame every operation button runs in: the status is reset, the job is made (a dump
     // asks for its file here), the runner runs it, then the window connects again to show the
     // controller as the operation left it; the frame ends when the runner is idle.
-    void RunOperation(const std::function<TSessionJob()>& makeJob);
+    void RunOperation(const std::function<TUnitJob()>& makeJob, const std::optional<TRecipe>& recipe = std::nullopt);
     // The operation has ended (a send's record is kept already): the closing connection.
     void OperationFinished();
     void RunnerIdle();
-    // The Send's inputs: the serial number is taken on the runner's thread at the moment the
-    // unit is about to receive it.
-    TSessionJob SendJob();
     void ConnectRunner();
     // Enables each input as its box and the running operation allow.
     void UpdateInputStates();
@@ -241,6 +238,5 @@ private:
     TfmAbout* fmAbout = nullptr;
     TfmPassword* fmPassword = nullptr;
     TfmHelp* fmHelp = nullptr;
-    std::shared_ptr<TWindowRecords> FRecords;   // on the runner's thread only
     std::unique_ptr<TfmStation> FStation;
 };

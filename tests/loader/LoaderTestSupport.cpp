@@ -2,35 +2,34 @@
 
 #include <QFile>
 
-void TRecordingHost::AddMessage(const QString& text)
+void TRecordedEvents::Take(const TOperationEvent& event)
 {
-    Messages << text;
-    Calls << text;
-    if (OnMessage)
-        OnMessage(text);
+    std::visit(TEventHandlers{[this](const Event::TMessage& message) {
+                                  Messages << message.Text;
+                                  Calls << message.Text;
+                                  if (OnMessage)
+                                      OnMessage(message.Text);
+                              },
+                              [this](const Event::TProgress& progress) {
+                                  LastTotal = progress.Done;
+                                  LastTotalMaximum = progress.Total;
+                                  if (OnProgress)
+                                      OnProgress(progress.Done);
+                              },
+                              [this](const Event::TFileError& error) {
+                                  Errors << error.Text;
+                                  Calls << QStringLiteral("[error]");
+                              },
+                              [this](const Event::TVerifyBegins&) { Verify.clear(); },
+                              [this](const Event::TVerifyResult& result) { Verify[result.Check] = result.Passed; },
+                              [this](const Event::TPlcStatus& status) { PlcStatus << status.Text; },
+                              [this](const Event::TSerialAdvanced& advanced) { Advanced << advanced.Next; },
+                              [this](const Event::TUnitChanged&) { Calls << QStringLiteral("[clear info]"); },
+                              [](const auto&) {}},
+               event);
 }
 
-void TRecordingHost::ShowProgress(int, int, int total, int totalMaximum)
-{
-    LastTotal = total;
-    LastTotalMaximum = totalMaximum;
-    if (OnProgress)
-        OnProgress(total);
-}
-
-QString TRecordingHost::AskSaveFileName(const QString& defaultName)
-{
-    SaveAsked << defaultName;
-    return SaveAnswer;
-}
-
-void TRecordingHost::ShowError(const QString& text)
-{
-    Errors << text;
-    Calls << QStringLiteral("[error]");
-}
-
-void TRecordingHost::Clear()
+void TRecordedEvents::Clear()
 {
     Messages.clear();
     Calls.clear();
@@ -80,7 +79,7 @@ void TLoaderFixture::Start(const TSimControllerConfig& config)
     EXPECT_EQ(Link->Adapter.Broadcast, TControllerSimulator::BroadcastAddress());
     Link->ControllerPort = Sim.Port();
 
-    Session = std::make_unique<TLoaderSession>(*Link, Host);
+    Session = std::make_unique<TLoaderSession>(*Link, Events.Sink());
     Session->ProductionLogPath = Dir.filePath(QStringLiteral("OrvelBinLoader.log"));
     Session->Wait = [this](int milliseconds) { Waits << milliseconds; };
 }

@@ -16,10 +16,10 @@
 #include <functional>
 #include <memory>
 
-// Records what the operations tell their front end. Calls holds every call in order
-// (messages as their text, the rest in brackets), so tests can see where the panel was
-// cleared or an error shown.
-class TRecordingHost : public TOperationHost {
+// Records what the operations tell their front end. Calls holds every message and file
+// error in order (messages as their text, the rest in brackets), so tests can see where the
+// panel was cleared or an error shown.
+class TRecordedEvents {
 public:
     QStringList Messages;
     QStringList Calls;
@@ -27,8 +27,6 @@ public:
     QStringList Errors;
     QMap<TVerifyCheck, bool> Verify;
     QList<int32_t> Advanced;
-    QStringList SaveAsked;
-    QString SaveAnswer;   // what the save dialog answers; empty: cancelled
     int LastTotal = 0;
     int LastTotalMaximum = 0;
     // Runs for every message, in the middle of the operation that logs it.
@@ -36,16 +34,11 @@ public:
     // Runs for every move of the bars, with the bytes done of the whole operation.
     std::function<void(int total)> OnProgress;
 
-    void AddMessage(const QString& text) override;
-    void ClearVerifyIcons() override { Verify.clear(); }
-    void ShowVerifyResult(TVerifyCheck check, bool passed) override { Verify[check] = passed; }
-    void ShowPlcStatus(const QString& text) override { PlcStatus << text; }
-    void ShowProgress(int current, int currentMaximum, int total, int totalMaximum) override;
-    QString AskSaveFileName(const QString& defaultName) override;
-    void SerialNumberAdvanced(int32_t next) override { Advanced << next; }
-    void ShowError(const QString& text) override;
-    void ClearInfoPanel() override { Calls << QStringLiteral("[clear info]"); }
-
+    void Take(const TOperationEvent& event);
+    TEventSink Sink()
+    {
+        return [this](const TOperationEvent& event) { Take(event); };
+    }
     void Clear();
 };
 
@@ -79,7 +72,7 @@ public:
     TSimulatorThread Sim;
     TSimulatorThread::TUnit Unit;   // the unit Start added
     std::unique_ptr<TCommunicator> Link;
-    TRecordingHost Host;
+    TRecordedEvents Events;
     std::unique_ptr<TLoaderSession> Session;
     QTemporaryDir Dir;
     QList<int> Waits;   // the fixed waits the send asked for; the tests do not sleep

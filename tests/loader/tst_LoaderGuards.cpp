@@ -61,23 +61,23 @@ TEST_P(LoaderKernelPlatform, OnlyAKernelForTheConnectedUnitIsSentOrVerified)
     inputs.SetNadAlias = true;
     inputs.NadAliasText = QStringLiteral("9");
 
-    Host.Clear();
+    Events.Clear();
     EXPECT_EQ(Session->DoVerify(inputs, Session->TakeImages()), false);   // the unit holds its own sample kernel
-    EXPECT_EQ(Host.Messages.first(), match ? QStringLiteral("verifying") : QStringLiteral("no valid kernel"));
+    EXPECT_EQ(Events.Messages.first(), match ? QStringLiteral("verifying") : QStringLiteral("no valid kernel"));
     EXPECT_EQ(Session->KernelImage, loaded);
 
-    Host.Clear();
+    Events.Clear();
     EXPECT_EQ(Session->DoSend(inputs, Session->TakeImages()), match);
-    EXPECT_EQ(Host.Messages.last(),
+    EXPECT_EQ(Events.Messages.last(),
               match ? QStringLiteral("sent successfully") : QStringLiteral("error: no valid kernel file"));
     EXPECT_EQ(CommandCount(CmdEraseFlash) > 0, match);
     EXPECT_EQ(Session->KernelImage, loaded);
     if (!match)
         return;
     ASSERT_EQ(Connect(QStringLiteral("4000")).Outcome, TConnectOutcome::Answered);
-    Host.Clear();
+    Events.Clear();
     EXPECT_TRUE(Session->DoVerify(inputs, Session->TakeImages()));
-    EXPECT_EQ(Host.Messages.last(), QStringLiteral("verified successfully"));
+    EXPECT_EQ(Events.Messages.last(), QStringLiteral("verified successfully"));
 }
 
 INSTANTIATE_TEST_SUITE_P(Loader, LoaderKernelPlatform,
@@ -138,14 +138,14 @@ TEST_F(LoaderSnapshot, ImagesLoadedDuringASendDoNotReachIt)
     other.KernelChecked = other.ProgramChecked = true;
     other.KernelPath = WriteFile(QStringLiteral("other-kernel.bin"), SampleKernel(3, 20 * 1024));
     other.ProgramPath = WriteFile(QStringLiteral("other-program.bin"), QByteArrayLiteral("no program"));
-    Host.OnMessage = [&](const QString& text) {
+    Events.OnMessage = [&](const QString& text) {
         if (text != QStringLiteral("sending plc program"))
             return;
         Session->KernelFileState = Session->ProgramFileState = TFileState::NotLoaded;
         Session->LoadImageFiles(other);
     };
     ASSERT_TRUE(Session->DoSend(inputs, Session->TakeImages()));
-    Host.OnMessage = nullptr;
+    Events.OnMessage = nullptr;
 
     EXPECT_EQ(Session->ProgramFileState, TFileState::Invalid);   // the reload did happen
     EXPECT_EQ(Unit->Memory(ProgramAddress + 16, uint32_t(program.size() - 16)), program.mid(16));
@@ -184,9 +184,9 @@ TEST_F(LoaderSerialNumber, WrittenNumberIsLoggedWhenALaterStepFails)
     Refuse(CmdEraseFlash, 11);
 
     EXPECT_FALSE(Session->DoSend(inputs, Session->TakeImages()));
-    EXPECT_EQ(Host.Messages.last(), QStringLiteral("error: flash fail"));
+    EXPECT_EQ(Events.Messages.last(), QStringLiteral("error: flash fail"));
     EXPECT_EQ(Unit->Serial(), 1234u);
-    EXPECT_EQ(Host.Advanced, QList<int32_t>({1235}));
+    EXPECT_EQ(Events.Advanced, QList<int32_t>({1235}));
     const QStringList lines = ProductionLogLines();
     ASSERT_EQ(lines.size(), 1);
     EXPECT_TRUE(lines[0].endsWith(
@@ -203,7 +203,7 @@ TEST_F(LoaderSerialNumber, NumberFromASharedCounterIsLoggedWhenTheUnitRefusesIt)
     Refuse(CmdWriteBlock, 11);
 
     EXPECT_FALSE(Session->DoSend(inputs, Session->TakeImages()));
-    EXPECT_EQ(Host.Messages.last(), QStringLiteral("error: loader write failed"));
+    EXPECT_EQ(Events.Messages.last(), QStringLiteral("error: loader write failed"));
     EXPECT_EQ(Session->LastSend.SerialTaken, 4321);
     EXPECT_EQ(Session->LastSend.SerialWritten, -1);
     const QStringList lines = ProductionLogLines();
@@ -225,10 +225,10 @@ TEST_F(LoaderSlowController, AnsweringEveryRequestLateCompletesASend)
     late.DelayMs = 120;
     Unit->SetFaults(late);
 
-    Host.Clear();
+    Events.Clear();
     ASSERT_TRUE(Session->DoSend(inputs, Session->TakeImages()))
-        << Host.Messages.join(QStringLiteral(" | ")).toStdString();
-    EXPECT_EQ(Host.Messages.last(), QStringLiteral("sent successfully"));
+        << Events.Messages.join(QStringLiteral(" | ")).toStdString();
+    EXPECT_EQ(Events.Messages.last(), QStringLiteral("sent successfully"));
     Unit->SetFaults({});
     Unit->Restart();
     EXPECT_TRUE(Unit->HoldsValidKernel());
@@ -266,9 +266,9 @@ TEST_F(LoaderIpConfiguration, AliasOnlySendKeepsAStaticAddressAndVerifiesGreen)
     EXPECT_EQ(+written.DNSServer, header.DNSServer);
 
     ASSERT_EQ(Connect(QStringLiteral("5000")).Outcome, TConnectOutcome::Answered);
-    Host.Clear();
+    Events.Clear();
     EXPECT_TRUE(Session->DoVerify(inputs, Session->TakeImages()));
-    EXPECT_TRUE(Host.Verify.value(TVerifyCheck::Config));
+    EXPECT_TRUE(Events.Verify.value(TVerifyCheck::Config));
 }
 
 }   // namespace

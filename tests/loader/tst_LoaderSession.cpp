@@ -78,8 +78,8 @@ TEST_F(LoaderProduction, FreshUnitGetsSerialKernelProgramStartAndClockThenTheNex
     const QByteArray programFile = SampleProgram(20 * 1024);
     TOperationInputs inputs;
     LoadFiles(inputs, kernelFile, programFile);
-    EXPECT_TRUE(Host.Messages.contains(QStringLiteral("kernel file loaded (v3.1.7)")));
-    EXPECT_TRUE(Host.Messages.contains(QStringLiteral("plc program loaded")));
+    EXPECT_TRUE(Events.Messages.contains(QStringLiteral("kernel file loaded (v3.1.7)")));
+    EXPECT_TRUE(Events.Messages.contains(QStringLiteral("plc program loaded")));
     inputs.SerialNumberChecked = true;
     inputs.SerialNumber = 1000;
     inputs.Autoincrement = true;
@@ -88,20 +88,20 @@ TEST_F(LoaderProduction, FreshUnitGetsSerialKernelProgramStartAndClockThenTheNex
     inputs.KernelVersionShown = connected.Panel.KernelVersion;
     const QByteArray recordBefore = Unit->LoaderRecord();
 
-    Host.Clear();
+    Events.Clear();
     ASSERT_TRUE(Session->DoSend(inputs, Session->TakeImages()));
-    EXPECT_EQ(Host.Messages, QStringList({"starting loader", "erasing flash", "sending kernel", "starting kernel",
-                                          "erasing flash", "sending plc program", "sent successfully",
-                                          "starting plc program", "command executed successfully",
-                                          "writing real-time clock", "command executed successfully"}));
-    EXPECT_TRUE(Host.Calls.contains(QStringLiteral("[clear info]")));
-    EXPECT_EQ(Host.PlcStatus.first(), QStringLiteral("loader"));
+    EXPECT_EQ(Events.Messages, QStringList({"starting loader", "erasing flash", "sending kernel", "starting kernel",
+                                            "erasing flash", "sending plc program", "sent successfully",
+                                            "starting plc program", "command executed successfully",
+                                            "writing real-time clock", "command executed successfully"}));
+    EXPECT_TRUE(Events.Calls.contains(QStringLiteral("[clear info]")));
+    EXPECT_EQ(Events.PlcStatus.first(), QStringLiteral("loader"));
     EXPECT_EQ(Waits, QList<int>({500, 200}));
-    EXPECT_EQ(Host.Advanced, QList<int32_t>({1001}));
+    EXPECT_EQ(Events.Advanced, QList<int32_t>({1001}));
     EXPECT_EQ(Session->NextNad, 1000);
     EXPECT_EQ(Session->CurrentOperation, OpNone);
-    EXPECT_EQ(Host.LastTotalMaximum, kernelFile.size() + programFile.size());
-    EXPECT_EQ(Host.LastTotal, Host.LastTotalMaximum);   // every byte of both transfers counted
+    EXPECT_EQ(Events.LastTotalMaximum, kernelFile.size() + programFile.size());
+    EXPECT_EQ(Events.LastTotal, Events.LastTotalMaximum);   // every byte of both transfers counted
 
     const QStringList lines = ProductionLogLines();
     ASSERT_EQ(lines.size(), 1);
@@ -156,11 +156,11 @@ TEST_F(LoaderProduction, FreshUnitGetsSerialKernelProgramStartAndClockThenTheNex
     EXPECT_EQ(Link->Nad, -1);
     TOperationInputs next;
     next.SerialNumberChecked = true;
-    next.SerialNumber = Host.Advanced.last();
+    next.SerialNumber = Events.Advanced.last();
     next.Autoincrement = true;
     ASSERT_TRUE(Session->DoSend(next, Session->TakeImages()));
     EXPECT_EQ(Unit->Serial(), 1001u);
-    EXPECT_EQ(Host.Advanced, QList<int32_t>({1001, 1002}));
+    EXPECT_EQ(Events.Advanced, QList<int32_t>({1001, 1002}));
     const QStringList both = ProductionLogLines();
     ASSERT_EQ(both.size(), 2);
     EXPECT_TRUE(both[1].endsWith(QStringLiteral(" nad none      serial 000001001 ok  kernel ------ --- plc --- (-)")))
@@ -178,10 +178,10 @@ TEST_F(LoaderProduction, SettingsChangeReadsTheKernelBackAndWritesItWithTheNewHe
     inputs.NadAliasText = QStringLiteral("77");
     inputs.SetHardwareModel = true;
     inputs.HardwareModelIndex = 2;   // "Orvel-L"
-    Host.Clear();
+    Events.Clear();
     ASSERT_TRUE(Session->DoSend(inputs, Session->TakeImages()));
-    EXPECT_EQ(Host.Messages, QStringList({"reading kernel", "starting loader", "erasing flash", "sending kernel",
-                                          "starting kernel", "sent successfully"}));
+    EXPECT_EQ(Events.Messages, QStringList({"reading kernel", "starting loader", "erasing flash", "sending kernel",
+                                            "starting kernel", "sent successfully"}));
 
     const QByteArray after = Unit->Memory(KernelAddress, uint32_t(before.size()));
     const TKernelHeader header = ReadKernelHeader(after, ArmHeader);
@@ -216,7 +216,7 @@ TEST_P(LoaderConnect, ChoosesTheNadAndReports)
     Link->Attempts = 1;   // keeps the unanswered ping short
     const TConnectResult result = Connect(QString::fromLatin1(GetParam().NadText));
     EXPECT_EQ(result.Outcome, GetParam().Outcome);
-    EXPECT_EQ(Host.Messages.value(0), QString::fromLatin1(GetParam().Message));
+    EXPECT_EQ(Events.Messages.value(0), QString::fromLatin1(GetParam().Message));
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -265,16 +265,17 @@ TEST_P(LoaderVerify, ComparesSettingsKernelAndProgramWithWhatASendWrote)
         break;
     }
 
-    Host.Clear();
+    Events.Clear();
     const bool passed = GetParam().Config && GetParam().Kernel && GetParam().Program;
     EXPECT_EQ(Session->DoVerify(inputs, Session->TakeImages()), passed);
-    EXPECT_EQ(Host.Verify.value(TVerifyCheck::Config), GetParam().Config);
-    EXPECT_EQ(Host.Verify.value(TVerifyCheck::Kernel), GetParam().Kernel);
-    EXPECT_EQ(Host.Verify.value(TVerifyCheck::Program), GetParam().Program);
-    EXPECT_EQ(Host.Messages.contains(QStringLiteral("config ok")), GetParam().Config);
-    EXPECT_EQ(Host.Messages.contains(QStringLiteral("kernel ok")), GetParam().Kernel);
-    EXPECT_EQ(Host.Messages.contains(QStringLiteral("plc program ok")), GetParam().Program);
-    EXPECT_EQ(Host.Messages.last(), passed ? QStringLiteral("verified successfully") : QStringLiteral("verify error"));
+    EXPECT_EQ(Events.Verify.value(TVerifyCheck::Config), GetParam().Config);
+    EXPECT_EQ(Events.Verify.value(TVerifyCheck::Kernel), GetParam().Kernel);
+    EXPECT_EQ(Events.Verify.value(TVerifyCheck::Program), GetParam().Program);
+    EXPECT_EQ(Events.Messages.contains(QStringLiteral("config ok")), GetParam().Config);
+    EXPECT_EQ(Events.Messages.contains(QStringLiteral("kernel ok")), GetParam().Kernel);
+    EXPECT_EQ(Events.Messages.contains(QStringLiteral("plc program ok")), GetParam().Program);
+    EXPECT_EQ(Events.Messages.last(),
+              passed ? QStringLiteral("verified successfully") : QStringLiteral("verify error"));
     EXPECT_EQ(Session->KernelDump, Unit->Memory(KernelAddress, 16 * 1024));
     EXPECT_EQ(Session->ProgramDump, Unit->Memory(ProgramAddress, 1024));
 }
@@ -303,18 +304,17 @@ TEST_P(LoaderDump, SavesExactlyTheControllersMemory)
     GetParam().Configure(config);
     Start(config);
     ASSERT_EQ(Connect(QStringLiteral("4000")).Outcome, TConnectOutcome::Answered);
-    Host.SaveAnswer = Dir.filePath(QStringLiteral("dump.bin"));
-    Host.Clear();
+    const QString path = Dir.filePath(QStringLiteral("dump.bin"));
+    Events.Clear();
 
     const bool kernel = GetParam().Kernel;
-    ASSERT_TRUE(kernel ? Session->DoSaveKernel() : Session->DoSaveProgram());
-    EXPECT_EQ(Host.SaveAsked, QStringList(kernel ? "dump-kernel.bin" : "dump-program.bin"));
-    const QByteArray saved = ReadAll(Host.SaveAnswer);
+    ASSERT_TRUE(kernel ? Session->DoSaveKernel(path) : Session->DoSaveProgram(path));
+    const QByteArray saved = ReadAll(path);
     EXPECT_EQ(saved.size(), GetParam().Size);
     EXPECT_EQ(saved, Unit->Memory(kernel ? KernelAddress : ProgramAddress, uint32_t(GetParam().Size)));
-    EXPECT_EQ(Host.Messages.last(), (kernel ? QStringLiteral("saved plc kernel memory dump to ")
-                                            : QStringLiteral("saved plc program memory dump to ")) +
-                                        Host.SaveAnswer);
+    EXPECT_EQ(Events.Messages.last(), (kernel ? QStringLiteral("saved plc kernel memory dump to ")
+                                              : QStringLiteral("saved plc program memory dump to ")) +
+                                          path);
     EXPECT_EQ(Session->CurrentOperation, OpNone);
 }
 
@@ -329,15 +329,14 @@ INSTANTIATE_TEST_SUITE_P(Loader, LoaderDump,
 
 using LoaderDumpFile = TLoaderFixture;
 
-TEST_F(LoaderDumpFile, CancelledDialogDoesNothing)
+TEST_F(LoaderDumpFile, NoFileChosenDoesNothing)
 {
     Start(NumberedUnit(4000));
     ASSERT_EQ(Connect(QStringLiteral("4000")).Outcome, TConnectOutcome::Answered);
     const int frames = Unit->ReceivedFrames().size();
-    Host.Clear();
-    Host.SaveAnswer.clear();
-    EXPECT_FALSE(Session->DoSaveProgram());
-    EXPECT_TRUE(Host.Messages.isEmpty());
+    Events.Clear();
+    EXPECT_FALSE(Session->DoSaveProgram(QString()));
+    EXPECT_TRUE(Events.Messages.isEmpty());
     EXPECT_EQ(Unit->ReceivedFrames().size(), frames);
     EXPECT_EQ(Session->CurrentOperation, OpNone);
 }
@@ -346,7 +345,7 @@ TEST_F(LoaderDumpFile, FailedWriteKeepsTheOldFileWhole)
 {
     Start(NumberedUnit(4000));
     ASSERT_EQ(Connect(QStringLiteral("4000")).Outcome, TConnectOutcome::Answered);
-    Host.SaveAnswer = WriteFile(QStringLiteral("dump.bin"), QByteArrayLiteral("the previous dump"));
+    const QString path = WriteFile(QStringLiteral("dump.bin"), QByteArrayLiteral("the previous dump"));
 
     // The disk takes no file beyond 4 KiB (even for root), so the 48 KiB dump cannot be written.
     rlimit previous{};
@@ -355,15 +354,15 @@ TEST_F(LoaderDumpFile, FailedWriteKeepsTheOldFileWhole)
     rlimit small = previous;
     small.rlim_cur = 4096;
     ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &small), 0);
-    const bool saved = Session->DoSaveKernel();
+    const bool saved = Session->DoSaveKernel(path);
     setrlimit(RLIMIT_FSIZE, &previous);
     std::signal(SIGXFSZ, previousHandler);
 
     EXPECT_FALSE(saved);
-    EXPECT_EQ(ReadAll(Host.SaveAnswer), QByteArrayLiteral("the previous dump"));
+    EXPECT_EQ(ReadAll(path), QByteArrayLiteral("the previous dump"));
     EXPECT_EQ(QDir(Dir.path()).entryList(QDir::Files), QStringList({"dump.bin"}));   // no leftovers
-    ASSERT_EQ(Host.Errors.size(), 1);
-    EXPECT_TRUE(Host.Messages.last().startsWith(QStringLiteral("error: can't write ") + Host.SaveAnswer));
+    ASSERT_EQ(Events.Errors.size(), 1);
+    EXPECT_TRUE(Events.Messages.last().startsWith(QStringLiteral("error: can't write ") + path));
     EXPECT_EQ(Session->CurrentOperation, OpNone);
 }
 
@@ -423,11 +422,11 @@ TEST_P(LoaderSendFailure, StopsWithItsReason)
     inputs.StartPlc = true;   // never reached after a failure
     c.Arrange(*this, inputs);
 
-    Host.Clear();
+    Events.Clear();
     EXPECT_FALSE(Session->DoSend(inputs, Session->TakeImages()));
-    EXPECT_EQ(Host.Messages.last(), QString::fromLatin1(c.Expected));
+    EXPECT_EQ(Events.Messages.last(), QString::fromLatin1(c.Expected));
     EXPECT_EQ(FailureKindName(Session->Failure.Kind), FailureKindName(c.Kind));
-    EXPECT_EQ(Session->Failure.Text, Host.Messages.last());
+    EXPECT_EQ(Session->Failure.Text, Events.Messages.last());
     EXPECT_EQ(Unit->Serial() != NoSerialNumber, c.SerialWritten);
     EXPECT_EQ(CommandCount(CmdEraseFlash) > 0, c.EraseAsked);
     EXPECT_EQ(CommandCount(CmdStartPlc), 0);
@@ -564,9 +563,9 @@ TEST_P(LoaderPlcCommand, NamesWhyItFailed)
     Start(NumberedUnit(5000));   // no program in it
     ASSERT_EQ(Connect(QStringLiteral("5000")).Outcome, TConnectOutcome::Answered);
     GetParam().Arrange(*this);
-    Host.Clear();
+    Events.Clear();
     EXPECT_FALSE(GetParam().Start ? Session->DoStartPlc() : Session->DoStopPlc());
-    EXPECT_EQ(Host.Calls,
+    EXPECT_EQ(Events.Calls,
               QStringList({GetParam().Start ? "starting plc program" : "stopping plc program", GetParam().Line}));
     EXPECT_EQ(FailureKindName(Session->Failure.Kind), FailureKindName(GetParam().Kind));
     EXPECT_EQ(Session->CurrentOperation, OpNone);
@@ -600,13 +599,13 @@ TEST_F(LoaderPlc, UnwritableProductionLogIsReportedAndTheRunGoesOn)
     inputs.SerialNumber = 6000;
     inputs.StartPlc = true;
 
-    Host.Clear();
+    Events.Clear();
     EXPECT_TRUE(Session->DoSend(inputs, Session->TakeImages()));
-    ASSERT_EQ(Host.Errors.size(), 1);
-    EXPECT_TRUE(Host.Errors[0].startsWith(QStringLiteral("can't write production log ") + Dir.path()));
-    const int error = int(Host.Messages.indexOf(QStringLiteral("error: ") + Host.Errors[0]));
-    EXPECT_EQ(error, Host.Messages.indexOf(QStringLiteral("sent successfully")) + 1);
-    EXPECT_EQ(Host.Messages.mid(error + 1), QStringList({"starting plc program", "command executed successfully"}));
+    ASSERT_EQ(Events.Errors.size(), 1);
+    EXPECT_TRUE(Events.Errors[0].startsWith(QStringLiteral("can't write production log ") + Dir.path()));
+    const int error = int(Events.Messages.indexOf(QStringLiteral("error: ") + Events.Errors[0]));
+    EXPECT_EQ(error, Events.Messages.indexOf(QStringLiteral("sent successfully")) + 1);
+    EXPECT_EQ(Events.Messages.mid(error + 1), QStringList({"starting plc program", "command executed successfully"}));
     EXPECT_EQ(Unit->PlcState(), 2);
     EXPECT_EQ(Connect().Outcome, TConnectOutcome::Answered);
     EXPECT_EQ(Link->Nad, 6000);
@@ -622,8 +621,8 @@ TEST_F(LoaderPlc, AutoincrementStopsAtTheHighestSerialNumber)
     inputs.Autoincrement = true;
     EXPECT_TRUE(Session->DoSend(inputs, Session->TakeImages()));
     EXPECT_EQ(Unit->Serial(), 2147483647u);
-    EXPECT_TRUE(Host.Advanced.isEmpty());
-    EXPECT_TRUE(Host.Messages.contains(
+    EXPECT_TRUE(Events.Advanced.isEmpty());
+    EXPECT_TRUE(Events.Messages.contains(
         QStringLiteral("serial number 2147483647 is the highest; the serial number was not advanced")));
 }
 
@@ -671,9 +670,9 @@ TEST_P(LoaderImageFile, IsJudgedWithoutReadingWhatCannotBeValid)
     (c.Kernel ? inputs.KernelChecked : inputs.ProgramChecked) = true;
     (c.Kernel ? inputs.KernelPath : inputs.ProgramPath) = path;
 
-    Host.Clear();
+    Events.Clear();
     Session->LoadImageFiles(inputs);
-    EXPECT_EQ(Host.Messages, QStringList(QString::fromLatin1(c.Message)));
+    EXPECT_EQ(Events.Messages, QStringList(QString::fromLatin1(c.Message)));
     EXPECT_EQ(c.Kernel ? Session->KernelFileState : Session->ProgramFileState, c.State);
     // A file whose size alone rules it out is never read into memory.
     if (c.Sparse || c.Size < 0 || c.Size > (c.Kernel ? MaxKernelSize : ProgramAreaSize)) {
@@ -754,7 +753,7 @@ TEST_P(LoaderLostSerialReply, GoesByWhatTheUnitHolds)
     EXPECT_EQ(Unit->Serial(), 1000u);
     EXPECT_EQ(SendStepText(Session->LastSend, TSendStep::Serial), QString::fromLatin1(c.SerialStep));
     EXPECT_EQ(Session->LastSend.SerialWritten, c.SerialWritten);
-    EXPECT_EQ(Host.Messages.last(), QString::fromLatin1(c.LastLine));
+    EXPECT_EQ(Events.Messages.last(), QString::fromLatin1(c.LastLine));
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -778,14 +777,14 @@ TEST_F(LoaderProduction, StopMidKernelSaysInterruptedAndWhatTheUnitHolds)
     AssignSerial(inputs, 1000);
     std::atomic<bool> stop{false};
     Link->StopRequested = &stop;
-    Host.OnProgress = [&stop](int total) {
+    Events.OnProgress = [&stop](int total) {
         if (total >= 19 * 256)   // 19 kernel blocks written
             stop = true;
     };
 
-    Host.Clear();
+    Events.Clear();
     EXPECT_FALSE(Session->DoSend(inputs, Session->TakeImages()));
-    const QString last = Host.Messages.last();
+    const QString last = Events.Messages.last();
     EXPECT_TRUE(last.startsWith(QStringLiteral("interrupted: serial number 1000 written; kernel area erased, ")))
         << last.toStdString();
     EXPECT_TRUE(last.endsWith(QStringLiteral(" of 32.0 KiB written"))) << last.toStdString();
@@ -807,7 +806,7 @@ TEST_F(LoaderProduction, StopEndsTheFixedWaitBeforeTheStart)
     inputs.StartPlc = true;
     std::atomic<bool> stop{false};
     Link->StopRequested = &stop;
-    Host.OnMessage = [&stop](const QString& text) {
+    Events.OnMessage = [&stop](const QString& text) {
         if (text == QStringLiteral("sent successfully"))
             stop = true;
     };
@@ -829,13 +828,13 @@ TEST_F(LoaderProduction, StopBetweenStepsLeavesTheDoneStepOk)
     SetAlias(inputs);   // the kernel is read from the unit first
     std::atomic<bool> stop{false};
     Link->StopRequested = &stop;
-    Host.OnMessage = [&stop](const QString& text) {
+    Events.OnMessage = [&stop](const QString& text) {
         if (text == QStringLiteral("reading kernel"))
             stop = true;
     };
 
     EXPECT_FALSE(Session->DoSend(inputs, Session->TakeImages()));
-    EXPECT_EQ(Host.Messages.last(), QStringLiteral("interrupted: serial number 1000 written"));
+    EXPECT_EQ(Events.Messages.last(), QStringLiteral("interrupted: serial number 1000 written"));
     EXPECT_EQ(SendStepText(Session->LastSend, TSendStep::Serial), QStringLiteral("ok"));
     EXPECT_EQ(SendStepText(Session->LastSend, TSendStep::Kernel), QStringLiteral("---"));
 }

@@ -80,15 +80,15 @@ TEST_F(Soak, NoSendReportsSuccessWhileTheFlashDiffers)
         ASSERT_EQ(Session->ProgramFileState, TFileState::Loaded);
         const QByteArray fileKernel = Session->KernelImage;
 
-        Host.Clear();
+        Events.Clear();
         Unit->SetFaults(FaultsForSend(send));
         ++counts.Sends;
         const bool reported = Session->DoSend(inputs, Session->TakeImages());
         Unit->SetFaults({});
 
-        const bool sent = Host.Messages.contains(QStringLiteral("sent successfully"));
-        const bool error = !Host.Messages.filter(QRegularExpression(QStringLiteral("^error"))).isEmpty();
-        EXPECT_NE(sent, error) << Host.Messages.join(QStringLiteral(" | ")).toStdString();
+        const bool sent = Events.Messages.contains(QStringLiteral("sent successfully"));
+        const bool error = !Events.Messages.filter(QRegularExpression(QStringLiteral("^error"))).isEmpty();
+        EXPECT_NE(sent, error) << Events.Messages.join(QStringLiteral(" | ")).toStdString();
         EXPECT_EQ(reported, sent);
         counts.SentSuccessfully += sent ? 1 : 0;
         counts.ErrorEndings += error ? 1 : 0;

@@ -4,9 +4,14 @@
 //
 //   window --(plain values, queued, run in the order given)--> Connect / Discover /
 //          LoadImageFiles / Run ...                  worker: TCommunicator + TLoaderSession
-//   window <--(queued signals)-- message lines, progress, PLC status, verify icons, the
+//   window <--(queued signals)-- message lines, progress, PLC status, verify results, the
 //          information panel, the serial number shown, the binding, the connection's and
 //          the operation's outcome
+//
+// An operation is a one-unit job on the unit the window is connected to, and takes the path
+// every station's unit takes (TUnitPath): the same serial number claim in the record store,
+// the same record, kept there (else in its fallback file) before the operation reports its
+// end, the same kinds of failure and the same words.
 //
 // Nothing on the worker touches a widget, and nothing the window does afterwards reaches a
 // request already given. A newer Connect, or a Discover, cancels the connection under way:
@@ -15,6 +20,7 @@
 #pragma once
 
 #include "LoaderSession.h"
+#include "Recipe.h"
 #include "UnitJob.h"
 #include "UnitRecord.h"
 
@@ -43,16 +49,6 @@ struct TBinding {
     QString LocalIP;
 };
 Q_DECLARE_METATYPE(TBinding)
-
-// One operation of the window, with the operator's inputs as they were when it started.
-struct TSessionJob {
-    TUnitOperation Operation = TUnitOperation::Info;
-    TOperationInputs Inputs;
-    QString DumpPath;   // a dump's file, asked before the operation; empty: cancelled
-    // A send's end, on the runner's thread, before anything else is reported: the unit's
-    // record kept (its words through host).
-    std::function<void(const TUnitRecord& record, TOperationHost& host)> KeepRecord;
-};
 
 // The session as the last finished request left it.
 struct TSessionState {
@@ -89,7 +85,10 @@ public:
     void MarkDisconnected();
     // Forgets the file of kind, when given, and loads each ticked file not loaded (FilesLoaded).
     void LoadImageFiles(std::optional<TImageKind> forget, const TOperationInputs& inputs);
-    void Run(const TSessionJob& job);
+    // Runs job on the unit connected now; its images are the files loaded here as they
+    // stand then. The record of a send names recipe when the files sent are its own as
+    // pinned.
+    void Run(const TUnitJob& job, const std::optional<TRecipe>& recipe = std::nullopt);
 
     // ---- for the window's thread ----
     bool Busy() const { return FPending > 0; }
@@ -101,6 +100,8 @@ Q_SIGNALS:
     void Progress(int current, int currentMaximum, int total, int totalMaximum);
     void VerifyIconsCleared();
     void VerifyResult(TVerifyCheck check, bool passed);
+    // A send took this number from the record store, other than the one asked for.
+    void SerialNumberTaken(int32_t number);
     void SerialNumberAdvanced(int32_t next);   // and stored in the settings already
     void InfoPanelCleared();
     void FileError(const QString& text);

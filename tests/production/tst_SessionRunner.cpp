@@ -1,6 +1,7 @@
 // The window's session runner against simulated units on loopback: who wins when the operator
 // changes the NAD while a connection waits for a unit that never answers, and a send whose
-// reports reach the front end in the order the session gave them while its thread is free.
+// reports reach the front end in the order the session gave them while its thread is free, and
+// a unit that falls silent during a send, recorded as a station records it.
 #include "LoopbackAdapter.h"
 #include "OrvelSimulator.h"
 #include "SampleImages.h"
@@ -104,59 +105,107 @@ INSTANTIATE_TEST_SUITE_P(
                                     true}),
     [](const auto& info) { return std::string(info.param.Name); });
 
-TEST(SessionRunner, SendReportsInOrderWhileTheFrontEndThreadStaysFree)
+// The window's runner connected to one simulated unit, with what it reports.
+class WindowSession : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, Dir.path());
+        TSimControllerConfig unit;
+        unit.Serial = 1001;
+        Sim.AddController(unit);
+        QString error;
+        ASSERT_TRUE(Sim.Start(0, &error)) << error.toStdString();
+        TLinkOptions options;
+        options.Port = Sim.Port();
+        Runner.SetLink(options);
+        Runner.SetProductionLogPath(Dir.filePath(QStringLiteral("window.log")));
+        QObject::connect(&Runner, &TSessionRunner::Message, [this](const QString& text) {
+            Messages << text;
+            if (OnMessage)
+                OnMessage(text);
+        });
+        QObject::connect(&Runner, &TSessionRunner::Finished, [this](const TUnitRecord& kept, bool) { Record = kept; });
+        QObject::connect(&Runner, &TSessionRunner::StateChanged, [this](const TSessionState& now) { State = now; });
+        Runner.Connect({LoopbackAdapterName, true, TNadChoice{false, QStringLiteral("1001")}, false});
+        WaitIdle();
+        ASSERT_TRUE(State.Connected);
+        Messages.clear();
+    }
+
+    void WaitIdle()
+    {
+        QEventLoop idle;
+        QObject::connect(&Runner, &TSessionRunner::Idle, &idle, &QEventLoop::quit);
+        QTimer::singleShot(60000, &idle, &QEventLoop::quit);
+        idle.exec();
+    }
+
+    // A send of the file, loaded as the window loads it.
+    TUnitJob SendOf(TImageKind kind, const QByteArray& image)
+    {
+        QFile file(Dir.filePath(QStringLiteral("image.bin")));
+        EXPECT_TRUE(file.open(QIODevice::WriteOnly));
+        file.write(image);
+        file.close();
+        TUnitJob job;
+        job.Operation = TUnitOperation::Send;
+        const bool kernel = kind == TImageKind::Kernel;
+        (kernel ? job.Inputs.KernelChecked : job.Inputs.ProgramChecked) = true;
+        (kernel ? job.Inputs.KernelPath : job.Inputs.ProgramPath) = file.fileName();
+        Runner.LoadImageFiles(kind, job.Inputs);
+        return job;
+    }
+
+    const TLoopbackAdapter Loopback;
+    QTemporaryDir Dir;
+    TControllerSimulator Sim;
+    TSessionRunner Runner;
+    TSessionState State;
+    QStringList Messages;
+    std::function<void(const QString&)> OnMessage;
+    TUnitRecord Record;
+};
+
+TEST_F(WindowSession, SendReportsInOrderWhileTheFrontEndThreadStaysFree)
 {
-    const TLoopbackAdapter loopback;
-    QTemporaryDir dir;
-    QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, dir.path());
-    TControllerSimulator sim;
-    TSimControllerConfig unit;
-    unit.Serial = 1001;
-    sim.AddController(unit);
-    QString error;
-    ASSERT_TRUE(sim.Start(0, &error)) << error.toStdString();
-
-    TSessionRunner runner;
-    TLinkOptions options;
-    options.Port = sim.Port();
-    runner.SetLink(options);
-    runner.SetProductionLogPath(dir.filePath(QStringLiteral("window.log")));
-    QStringList messages;
-    TUnitRecord record;
-    QObject::connect(&runner, &TSessionRunner::Message, [&](const QString& text) { messages << text; });
-    QObject::connect(&runner, &TSessionRunner::Finished, [&](const TUnitRecord& kept, bool) { record = kept; });
-    QEventLoop idle;
-    QObject::connect(&runner, &TSessionRunner::Idle, &idle, &QEventLoop::quit);
-    QTimer::singleShot(60000, &idle, &QEventLoop::quit);
-
-    TSessionState state;
-    QObject::connect(&runner, &TSessionRunner::StateChanged, [&](const TSessionState& now) { state = now; });
-    runner.Connect({LoopbackAdapterName, true, TNadChoice{false, QStringLiteral("1001")}, false});
-    idle.exec();
-    ASSERT_TRUE(state.Connected);
-
-    QFile program(dir.filePath(QStringLiteral("program.bin")));
-    ASSERT_TRUE(program.open(QIODevice::WriteOnly));
-    program.write(SealedProgram(SampleProgram(64 * 1024), false));
-    program.close();
-    TSessionJob job{TUnitOperation::Send, {}, {}, {}};
-    job.Inputs.ProgramChecked = true;
-    job.Inputs.ProgramPath = program.fileName();
-    runner.LoadImageFiles(TImageKind::Program, job.Inputs);
+    const TUnitJob job = SendOf(TImageKind::Program, SealedProgram(SampleProgram(64 * 1024), false));
     // The front end's thread handles its events all through the send: a timer every 5 ms
     // keeps firing.
     int ticks = 0;
     QTimer tick;
     QObject::connect(&tick, &QTimer::timeout, [&] { ++ticks; });
     tick.start(5);
-    runner.Run(job);
-    idle.exec();
+    Runner.Run(job);
+    WaitIdle();
 
-    EXPECT_EQ(messages,
+    EXPECT_EQ(Messages,
               QStringList({"plc program loaded", "erasing flash", "sending plc program", "sent successfully"}));
-    EXPECT_EQ(record.Outcome, TUnitOutcome::Succeeded);
-    EXPECT_EQ(record.ProgramStep, TStepResult::Ok);
+    EXPECT_EQ(Record.Outcome, TUnitOutcome::Succeeded);
+    EXPECT_EQ(Record.ProgramStep, TStepResult::Ok);
     EXPECT_GT(ticks, 0);
+}
+
+// A unit that falls silent during the window's own send: its record says why in the words a
+// station's record of the same unit would, not the log's bare "error".
+TEST_F(WindowSession, UnitFallingSilentIsRecordedAsAStationRecordsIt)
+{
+    const TUnitJob job = SendOf(TImageKind::Kernel, SampleKernel(3, 48 * 1024));
+    OnMessage = [this](const QString& text) {
+        if (text == QStringLiteral("sending kernel")) {
+            TSimFaults gone;
+            gone.DropNext = 1000000;
+            Sim.Controller(0).SetFaults(gone);
+        }
+    };
+    Runner.Run(job);
+    WaitIdle();
+
+    EXPECT_EQ(Messages.last(), QStringLiteral("error"));   // the log says what it always said
+    EXPECT_EQ(Record.Outcome, TUnitOutcome::Failed);
+    EXPECT_EQ(Record.Failure.Kind, TFailureKind::NotAnswering);
+    EXPECT_EQ(Record.Message, QStringLiteral("error: the unit did not answer while sending kernel"));
+    EXPECT_EQ(Record.KernelStep, TStepResult::Err);
 }
 
 // Requests given from a thread other than the runner's owner (a station's thread, a helper
