@@ -116,6 +116,35 @@ TEST_F(LoaderLoadedKernel, VerifyAgainstTheOtherPlatformLeavesItAlone)
     EXPECT_EQ(flash.mid(KernelHeaderOffsetARM + 88), loaded.mid(KernelHeaderOffsetARM + 88));
 }
 
+// Two sessions on one thread, an ARM unit's and an XA unit's: each loads and sends its kernel
+// by its own unit's platform, whichever unit was identified last.
+using LoaderTwoSessions = TLoaderFixture;
+
+TEST_F(LoaderTwoSessions, EachTakesTheKernelOfItsOwnUnitsPlatform)
+{
+    Sim.AddController(UnitOf(1002, 2));   // the XA unit at 127.0.0.2
+    Start(UnitOf(1001, 3));               // the ARM unit at 127.0.0.3
+    TCommunicator xaLink;
+    ASSERT_TRUE(xaLink.SelectAdapter(LoopbackAdapterName));
+    xaLink.ControllerPort = Sim.Port();
+    TRecordingHost xaHost;
+    TLoaderSession xa(xaLink, xaHost);
+    xa.ProductionLogPath = Dir.filePath(QStringLiteral("xa.log"));
+    xa.Wait = [](int) {};
+
+    ASSERT_EQ(Connect(QStringLiteral("1001")).Outcome, TConnectOutcome::Answered);
+    TOperationInputs arm;
+    LoadFiles(arm, SampleKernel(3, 16 * 1024), {});
+    ASSERT_EQ(xa.ConnectToNad({false, QStringLiteral("1002")}).Outcome, TConnectOutcome::Answered);
+    TOperationInputs xaInputs;
+    xaInputs.KernelChecked = true;
+    xaInputs.KernelPath = WriteFile(QStringLiteral("xa.bin"), SampleKernel(2, 16 * 1024));
+    xa.LoadImageFiles(xaInputs);
+
+    EXPECT_TRUE(Session->DoSend(arm, Session->TakeImages())) << Host.Messages.join(u'\n').toStdString();
+    EXPECT_TRUE(xa.DoSend(xaInputs, xa.TakeImages())) << xaHost.Messages.join(u'\n').toStdString();
+}
+
 // ---- what the window does while an operation runs ----
 
 using LoaderSnapshot = TLoaderFixture;
