@@ -24,17 +24,13 @@ TSimControllerConfig UnitOf(uint32_t serial, uint16_t loaderMajor)
     return config;
 }
 
-int HeaderOffsetOf(uint16_t loaderMajor)
-{
-    return loaderMajor == 2 ? KernelHeaderOffsetXA : KernelHeaderOffsetARM;
-}
-
 // The kernel file as the window holds it after loading it while a unit of this platform was
 // connected.
 void LoadKernel(TLoaderSession& session, uint16_t loaderMajor)
 {
     session.KernelImage = SampleKernel(loaderMajor, 16 * 1024);
-    session.KernelFileHeader = ReadKernelHeader(session.KernelImage, HeaderOffsetOf(loaderMajor));
+    session.KernelFilePlatform = loaderMajor == 2 ? TPlatform::XA : TPlatform::ARM;
+    session.KernelFileHeader = ReadKernelHeader(session.KernelImage, KernelHeaderOffset(session.KernelFilePlatform));
     session.KernelFileState = TFileState::Loaded;
 }
 
@@ -100,7 +96,7 @@ TEST_F(LoaderLoadedKernel, VerifyAgainstTheOtherPlatformLeavesItAlone)
     const QByteArray loaded = Session->KernelImage;
 
     ASSERT_EQ(Connect(QStringLiteral("1002")).Outcome, TConnectOutcome::Answered);
-    ASSERT_EQ(KernelHeaderOffset, KernelHeaderOffsetXA);
+    ASSERT_EQ(Session->Info.Platform, TPlatform::XA);
     TOperationInputs settingsOnly;   // the kernel box unticked: only the configuration is compared
     settingsOnly.SetNadAlias = true;
     settingsOnly.NadAliasText = QStringLiteral("9");

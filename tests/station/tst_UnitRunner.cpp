@@ -41,6 +41,7 @@ protected:
         ASSERT_TRUE(IsValidKernel(Kernel, KernelHeaderOffsetARM));
         Images.Kernel = Kernel;
         Images.KernelFileHeader = ReadKernelHeader(Kernel, KernelHeaderOffsetARM);
+        Images.KernelPlatform = TPlatform::ARM;
         Images.KernelLoaded = true;
         Images.Program = Program;
         Images.ProgramLoaded = true;
