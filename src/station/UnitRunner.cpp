@@ -231,17 +231,17 @@ bool TUnitRunner::Send(TLoaderSession& session, THost& host, TUnitRecord& record
     inputs.KernelVersionShown = record.KernelVersion;
     if (FSerials)
         inputs.TakeSerialNumber = [this, &host](QString& why) {
-            const int32_t serial = FSerials->Take();
-            if (serial < 1) {
-                why = FSerials->LastError();
+            const TSerialTake serial = FSerials->Take();
+            if (serial.Number < 1) {
+                why = serial.Error;
             } else {
                 // On record from the moment it is taken, before the unit holds it.
                 TUnitRecord taken = Snapshot();
-                taken.SerialTaken = serial;
+                taken.SerialTaken = serial.Number;
                 taken.SerialStep = UnderWay;
                 Keep(taken);
             }
-            return serial;
+            return serial.Number;
         };
     if (FJob.VerifyAfterSend)
         host.After = (inputs.KernelChecked ? FJob.Images.Kernel.size() : 0) +

@@ -120,10 +120,10 @@ int32_t TakeWindowSerial(const std::shared_ptr<TRecordStore>& store, int32_t wan
         return store->ClaimSerial(wanted, source, QSysInfo::machineHostName(), why) ? wanted : -1;
     TClaimedSerialCounter counter(std::make_shared<TSettingsSerialCounter>(wanted), store, source,
                                   QSysInfo::machineHostName());
-    const int32_t taken = counter.Take();
-    if (taken < 1)
-        why = TSerialCounter::LastError();
-    return taken < 1 ? -1 : taken;
+    const TSerialTake taken = counter.Take();
+    if (taken.Number < 1)
+        why = taken.Error;
+    return taken.Number < 1 ? -1 : taken.Number;
 }
 
 }   // namespace
