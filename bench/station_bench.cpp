@@ -109,6 +109,7 @@ int main(int argc, char** argv)
     TLoadedImages images;
     images.Kernel = SampleKernel(3, KernelSize);
     images.KernelFileHeader = ReadKernelHeader(images.Kernel, KernelHeaderOffsetARM);
+    images.KernelPlatform = TPlatform::ARM;
     images.KernelLoaded = true;
     images.Program = SampleProgram(ProgramSize);
     images.ProgramLoaded = true;

@@ -2,9 +2,9 @@
 // Information group shows for it.
 //
 // Four pieces make the record: the loader's identification record (block 4), the PLC
-// status, the kernel header at KernelAddress + KernelHeaderOffset and the program header
-// at ProgramAddress. Reading them over the link is the loader's job; turning them into
-// texts is done here, free of widgets.
+// status, the kernel header at KernelAddress + the KernelHeaderOffset of its platform and the
+// program header at ProgramAddress. Reading them over the link is the loader's job; turning
+// them into texts is done here, free of widgets.
 #pragma once
 
 #include "hCodeMemory.h"
@@ -52,6 +52,9 @@ struct TControllerInfo {
     TProgramHeader ProgramHeader;
     bool Identified = false;
     bool KernelHeaderValid = false;
+    // Where its kernel header lies: set when a loader of major version 2 or more identifies
+    // itself; an old loader, or no answer, leaves the platform of the last one.
+    TPlatform Platform = TPlatform::Unknown;
 
     bool IsXaPlatform() const { return Identified && Identification.LoaderMajor == 2; }
     bool IsOldLoader() const { return Identified && Identification.LoaderMajor < 2; }

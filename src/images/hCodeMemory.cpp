@@ -206,6 +206,15 @@ bool IsValidKernel(const QByteArray& image, int headerOffset)
     return (header.VersionMajor == 2 || header.VersionMajor == 3) && HasKernelMagic(header);
 }
 
+TPlatform KernelPlatformOf(const QByteArray& image)
+{
+    for (const TPlatform platform : {TPlatform::ARM, TPlatform::XA}) {
+        if (IsValidKernel(image, KernelHeaderOffset(platform)))
+            return platform;
+    }
+    return TPlatform::Unknown;
+}
+
 void WriteKernelHeader(QByteArray& image, const TKernelHeader& header, int headerOffset)
 {
     if (headerOffset < 0)

@@ -1,8 +1,8 @@
 // hCodeMemory: the kernel and PLC program images, as they lie in controller memory.
 //
-//   0x10000 KernelAddress   kernel image (16 KiB .. 64 KiB), its 88-byte TKernelHeader at
-//                           KernelHeaderOffset (0 until a controller is identified, 0x120 on XA,
-//                           0x400 on ARM) with the unit settings the send writes
+//   0x10000 KernelAddress   kernel image (16 KiB .. 64 KiB), its 88-byte TKernelHeader at the
+//                           KernelHeaderOffset of its platform (0x120 on XA, 0x400 on ARM) with
+//                           the unit settings the send writes
 //   0x20000 ProgramAddress  PLC program image, its TProgramHeader at offset 0; the first 16
 //                           bytes are the sealed header the send writes last
 //
@@ -30,10 +30,17 @@ inline constexpr uint16_t ProgramKindARM = 0x7AB8;
 inline constexpr int KernelHeaderOffsetXA = 0x120;
 inline constexpr int KernelHeaderOffsetARM = 0x400;
 
-// Offset of the kernel header inside every kernel image, set when a controller identifies
-// itself. One value per thread: the window's session runner serves one unit, and so does each
-// runner thread of a station, whose units may be of either platform at the same time.
-inline thread_local int KernelHeaderOffset = 0;
+// The platform of a controller or of a kernel image. It decides where a kernel image holds
+// its header, so it travels with the controller's record and with every loaded kernel: the
+// units a station serves at once may be of either platform. Unknown: no controller
+// identified yet, or an image that is a valid kernel for neither platform.
+enum class TPlatform : uint8_t { Unknown, XA, ARM };
+
+// Where the kernel header lies inside a kernel image of the platform; 0 for Unknown.
+constexpr int KernelHeaderOffset(TPlatform platform)
+{
+    return platform == TPlatform::XA ? KernelHeaderOffsetXA : platform == TPlatform::ARM ? KernelHeaderOffsetARM : 0;
+}
 
 // Offsets in brackets; every multi-byte field is little-endian. The Reserved bytes mean
 // nothing to the tool and go back into memory as they came.
@@ -113,15 +120,20 @@ QString PackedDateTimeText(uint32_t value);
 bool IsSealedProgramHeader(uint16_t marker, uint16_t kind);
 bool IsErasedProgramHeader(uint16_t marker, uint16_t kind);
 
-TKernelHeader ReadKernelHeader(const QByteArray& image, int headerOffset = KernelHeaderOffset);
+// Each kernel function takes the offset of the header inside the image: KernelHeaderOffset of
+// the image's platform.
+TKernelHeader ReadKernelHeader(const QByteArray& image, int headerOffset);
 // Sums what the image holds: an image too short for its header or longer than the kernel
 // area never reads past its end.
-uint16_t KernelChecksum(const QByteArray& image, int headerOffset = KernelHeaderOffset);
-bool IsValidKernel(const QByteArray& image, int headerOffset = KernelHeaderOffset);
+uint16_t KernelChecksum(const QByteArray& image, int headerOffset);
+bool IsValidKernel(const QByteArray& image, int headerOffset);
+// The platform whose header a valid kernel holds; Unknown when it is a valid kernel for
+// neither.
+TPlatform KernelPlatformOf(const QByteArray& image);
 // Writes the header (extending a short image with zeros), then its checksum.
-void WriteKernelHeader(QByteArray& image, const TKernelHeader& header, int headerOffset = KernelHeaderOffset);
+void WriteKernelHeader(QByteArray& image, const TKernelHeader& header, int headerOffset);
 // Size, date and checksum into an image with a known Magic; any other image is left alone.
-void StampKernel(QByteArray& image, const QDateTime& moment, int headerOffset = KernelHeaderOffset);
+void StampKernel(QByteArray& image, const QDateTime& moment, int headerOffset);
 TKernelHeader DefaultKernelHeader();
 // Copies HardwareModel, IEXBaudRate, NadAlias and the four IP fields.
 void CopyUnitSettings(const TKernelHeader& source, TKernelHeader& target);

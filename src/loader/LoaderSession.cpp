@@ -101,13 +101,14 @@ void TLoaderSession::ReadControllerInfo()
         Link.Ping();
         if (Info.IsOldLoader())
             return;
-        KernelHeaderOffset = Info.Identification.LoaderMajor == 2 ? KernelHeaderOffsetXA : KernelHeaderOffsetARM;
+        Info.Platform = Info.Identification.LoaderMajor == 2 ? TPlatform::XA : TPlatform::ARM;
     }
 
     RefreshPlcStatus();
 
     QByteArray bytes;
-    const bool read = Link.ReadMemory(KernelAddress + uint32_t(KernelHeaderOffset), KernelHeaderSize, &bytes);
+    const bool read = Link.ReadMemory(KernelAddress + uint32_t(KernelHeaderOffset(Info.Platform)), KernelHeaderSize,
+                                      &bytes);
     const auto header = KernelHeaderFromBytes(bytes);
     Info.KernelHeaderValid = read && (header.Magic == KernelMagicA || header.Magic == KernelMagicB);
     if (!Info.KernelHeaderValid)
@@ -200,10 +201,12 @@ bool TLoaderSession::RunPlcCommand(const QString& message, const std::function<b
 
 // ---- image files and configuration header ----
 
-TFailureKind TLoaderSession::KernelRefusal(const QByteArray& kernel)
+TFailureKind TLoaderSession::KernelRefusal(const TLoadedImages& images) const
 {
-    const int other = KernelHeaderOffset == KernelHeaderOffsetXA ? KernelHeaderOffsetARM : KernelHeaderOffsetXA;
-    return IsValidKernel(kernel, other) ? TFailureKind::WrongPlatform : TFailureKind::FileError;
+    if (images.KernelLoaded && images.KernelPlatform == Info.Platform)
+        return TFailureKind::None;
+    const bool otherPlatform = images.KernelPlatform != TPlatform::Unknown && images.KernelPlatform != Info.Platform;
+    return otherPlatform ? TFailureKind::WrongPlatform : TFailureKind::FileError;
 }
 
 void TLoaderSession::LoadImageFiles(const TOperationInputs& inputs)
@@ -217,6 +220,7 @@ void TLoaderSession::LoadImageFiles(const TOperationInputs& inputs)
 bool TLoaderSession::LoadKernelFile(const QString& path)
 {
     KernelFileHeader = {};
+    KernelFilePlatform = TPlatform::Unknown;
     KernelSourceSha256.clear();
     QString error;
     const TImageRead read = ReadImageFile(path, MaxKernelSize, KernelImage, &error);
@@ -228,16 +232,20 @@ bool TLoaderSession::LoadKernelFile(const QString& path)
         ReportFileError(QStringLiteral("can't read ") + path + QStringLiteral(": ") + error);
         return false;
     }
-    if (read == TImageRead::TooLarge || !IsValidKernel(KernelImage)) {
+    const int headerOffset = KernelHeaderOffset(Info.Platform);
+    if (read == TImageRead::TooLarge || !IsValidKernel(KernelImage, headerOffset)) {
         KernelFileState = TFileState::Invalid;
+        // A kernel of the other platform is refused for that reason.
+        KernelFilePlatform = KernelPlatformOf(KernelImage);
         Say(QStringLiteral("invalid kernel file"));
         return true;
     }
 
     KernelSourceSha256 = Sha256Hex(KernelImage);
     // The copy in memory carries the loading moment, its own length and a fresh checksum.
-    StampKernel(KernelImage, QDateTime::currentDateTime());
-    KernelFileHeader = ReadKernelHeader(KernelImage);
+    StampKernel(KernelImage, QDateTime::currentDateTime(), headerOffset);
+    KernelFileHeader = ReadKernelHeader(KernelImage, headerOffset);
+    KernelFilePlatform = Info.Platform;
     KernelFileState = TFileState::Loaded;
     const uint16_t release = Info.IsXaPlatform() ? KernelFileHeader.ReleaseXA : KernelFileHeader.ReleaseARM;
     Say(QString::asprintf("kernel file loaded (v%d.%d.%d)", KernelFileHeader.VersionMajor,
@@ -276,6 +284,7 @@ TLoadedImages TLoaderSession::TakeImages() const
     return {KernelImage,
             kernel,
             KernelFileHeader,
+            KernelFilePlatform,
             ProgramImage,
             program,
             kernel ? KernelSourceSha256 : QString(),

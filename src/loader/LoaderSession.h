@@ -37,6 +37,9 @@ struct TLoadedImages {
     QByteArray Kernel;   // the kernel file's image, stamped when it was loaded
     bool KernelLoaded = false;
     TKernelHeader KernelFileHeader{};
+    // The platform whose header Kernel holds, decided when the file was loaded; only a unit of
+    // that platform takes it.
+    TPlatform KernelPlatform = TPlatform::Unknown;
     QByteArray Program;   // the program file as read
     bool ProgramLoaded = false;
     // The SHA-256 of each file as read, before the kernel's stamp: what a recipe pins and a
@@ -130,6 +133,9 @@ public:
     TFileState KernelFileState = TFileState::NotLoaded;
     TFileState ProgramFileState = TFileState::NotLoaded;
     TKernelHeader KernelFileHeader{};
+    // Where KernelImage holds its header: the connected unit's platform when it loaded, else
+    // the platform its bytes are a valid kernel for (Unknown: none).
+    TPlatform KernelFilePlatform = TPlatform::Unknown;
     // The SHA-256 of each loaded file as read, for TakeImages; empty: not loaded.
     QString KernelSourceSha256;
     QString ProgramSourceSha256;
@@ -205,9 +211,9 @@ private:
     TFailureKind LinkFailureKind() const;
     // The operation has failed: logs the line that says why and keeps it as the failure.
     void Fail(TFailureKind kind, const QString& line);
-    // Why a ticked kernel image cannot go into this unit: it is one of the other platform's,
-    // or no kernel at all.
-    static TFailureKind KernelRefusal(const QByteArray& kernel);
+    // Why a ticked kernel image cannot go into this unit: it was loaded for another platform,
+    // or is no kernel at all; None when it fits.
+    TFailureKind KernelRefusal(const TLoadedImages& images) const;
 
     bool RunPlcCommand(const QString& message, const std::function<bool()>& command);
     bool SaveDump(const TDumpKind& kind, const QString& path, QByteArray& dump);

@@ -146,8 +146,9 @@ void TLoaderSession::CheckImagesFitUnit(const TOperationInputs& inputs, TSendRun
     // spends no number. A kernel loaded while a unit of the other platform was connected has
     // its header elsewhere: it is no valid kernel for this unit, and writing the configuration
     // header at this unit's offset would overwrite its code.
-    if (run.Good && inputs.KernelChecked && !(run.Images.KernelLoaded && IsValidKernel(run.Images.Kernel)))
-        run.Fail(KernelRefusal(run.Images.Kernel), QStringLiteral("no valid kernel file"));
+    const TFailureKind kernelRefusal = inputs.KernelChecked ? KernelRefusal(run.Images) : TFailureKind::None;
+    if (run.Good && kernelRefusal != TFailureKind::None)
+        run.Fail(kernelRefusal, QStringLiteral("no valid kernel file"));
     if (run.Good && inputs.ProgramChecked && !run.Images.ProgramLoaded)
         run.Fail(TFailureKind::FileError, QStringLiteral("no valid plc program file"));
     // Loaded for another platform, the program would not be sealed for this unit.
@@ -312,7 +313,7 @@ void TLoaderSession::PrepareKernel(const TOperationInputs& inputs, TSendRun& run
             run.Fail(TFailureKind::Mismatch, QStringLiteral("no valid kernel found in plc"));
         else if (!Link.ReadMemory(KernelAddress, size, &run.Kernel))
             run.Fail(LinkFailureKind(), QStringLiteral("can't read kernel"));
-        else if (!IsValidKernel(run.Kernel))
+        else if (!IsValidKernel(run.Kernel, KernelHeaderOffset(Info.Platform)))
             run.Fail(TFailureKind::Mismatch, QStringLiteral("no valid kernel found in plc"));
     } else if (inputs.KernelChecked) {
         run.Kernel = run.Images.Kernel;
@@ -320,7 +321,7 @@ void TLoaderSession::PrepareKernel(const TOperationInputs& inputs, TSendRun& run
 
     if (run.Good && run.KernelWrite) {
         BuildConfigHeader(inputs, run.Images);
-        WriteKernelHeader(run.Kernel, ConfigHeader);
+        WriteKernelHeader(run.Kernel, ConfigHeader, KernelHeaderOffset(Info.Platform));
     }
 }
 
@@ -329,8 +330,9 @@ void TLoaderSession::WriteKernel(TSendRun& run)
     if (!run.Good || !run.KernelWrite)
         return;
     run.SomethingSent = true;
-    StampKernel(run.Kernel, QDateTime::currentDateTime());
-    if (!IsValidKernel(run.Kernel)) {
+    const int headerOffset = KernelHeaderOffset(Info.Platform);
+    StampKernel(run.Kernel, QDateTime::currentDateTime(), headerOffset);
+    if (!IsValidKernel(run.Kernel, headerOffset)) {
         run.Fail(run.KernelFromController ? TFailureKind::Mismatch : TFailureKind::FileError,
                  QStringLiteral("invalid kernel"));
         return;

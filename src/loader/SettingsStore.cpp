@@ -86,9 +86,9 @@ std::optional<int64_t> LoadStoredNextSerial()
     return NextSerialIn(QSettings(SettingsOrganization, SettingsApplication));
 }
 
-TStoredSerial TakeStoredSerial(int64_t wanted)
+TSerialTake TakeStoredSerial(int64_t wanted)
 {
-    TStoredSerial taken;
+    TSerialTake taken;
     int64_t number = 0;
     const bool changed = ChangeUnderLock(
         [&](QSettings& settings) {

@@ -26,15 +26,15 @@ bool LoadStoredSerialNumber(int32_t& number);
 // when nothing usable is stored.
 std::optional<int64_t> LoadStoredNextSerial();
 
-// A number taken from the stored counter: Number -1 and Error in words when none was given.
-struct TStoredSerial {
+// A serial number taken from a counter: Number, or -1 and Error in words when none was given.
+struct TSerialTake {
     int32_t Number = -1;
     QString Error;
 };
 // Takes wanted, or the stored next number when that is higher (another program gave the
 // numbers below it), and stores the number after it: no number is given twice, whatever
 // runs at once.
-TStoredSerial TakeStoredSerial(int64_t wanted);
+TSerialTake TakeStoredSerial(int64_t wanted);
 // Stores next unless the stored number is higher already: the counter never goes back
 // below a number given elsewhere.
 void StoreNextSerialAtLeast(int32_t next);

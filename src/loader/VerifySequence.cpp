@@ -12,11 +12,12 @@ bool TLoaderSession::DoVerify(const TOperationInputs& inputs, const TLoadedImage
     const bool settings = inputs.SetNadAlias || inputs.SetHardwareModel || inputs.SetIEXBaudRate || inputs.SetIPAddress;
 
     TOperationFailure refusal;
+    const TFailureKind kernelRefusal = inputs.KernelChecked ? KernelRefusal(images) : TFailureKind::None;
     if (!settings && !inputs.KernelChecked && !inputs.ProgramChecked)
         refusal = {TFailureKind::InvalidJob, QStringLiteral("nothing to verify")};
     // A kernel loaded for the other platform has no header where this unit's kernel has it.
-    else if (inputs.KernelChecked && !(images.KernelLoaded && IsValidKernel(images.Kernel)))
-        refusal = {KernelRefusal(images.Kernel), QStringLiteral("no valid kernel")};
+    else if (kernelRefusal != TFailureKind::None)
+        refusal = {kernelRefusal, QStringLiteral("no valid kernel")};
     else if (inputs.ProgramChecked && !images.ProgramLoaded)
         refusal = {TFailureKind::FileError, QStringLiteral("no valid plc program")};
     if (refusal.Failed()) {
@@ -49,7 +50,7 @@ bool TLoaderSession::DoVerify(const TOperationInputs& inputs, const TLoadedImage
         if (inputs.ParametersValid) {
             BuildConfigHeader(inputs, images);
             if (images.KernelLoaded)
-                WriteKernelHeader(kernel, ConfigHeader);
+                WriteKernelHeader(kernel, ConfigHeader, KernelHeaderOffset(Info.Platform));
         }
         if (!inputs.ParametersValid)
             note(TFailureKind::InvalidJob);
@@ -77,7 +78,7 @@ TFailureKind TLoaderSession::VerifyConfiguration(const TOperationInputs& inputs,
     BuildConfigHeader(inputs, images);
     Say(QStringLiteral("reading kernel header"));
     QByteArray bytes;
-    if (!Link.ReadMemory(KernelAddress + uint32_t(KernelHeaderOffset), KernelHeaderSize, &bytes))
+    if (!Link.ReadMemory(KernelAddress + uint32_t(KernelHeaderOffset(Info.Platform)), KernelHeaderSize, &bytes))
         return LinkFailureKind();
     if (!SameConfiguration(KernelHeaderFromBytes(bytes), ConfigHeader))
         return TFailureKind::Mismatch;
@@ -92,7 +93,7 @@ TFailureKind TLoaderSession::VerifyImage(TVerifyCheck check, const QByteArray& i
     Say(kernel ? QStringLiteral("reading kernel") : QStringLiteral("reading plc program"));
     // The first bytes up to the end of the header's stamped part (version, magic, checksum,
     // size, date) differ after every send and are not compared.
-    const qsizetype start = kernel ? KernelHeaderOffset + 16 : SealedHeaderSize;
+    const qsizetype start = kernel ? KernelHeaderOffset(Info.Platform) + 16 : SealedHeaderSize;
     QByteArray read;
     ResetProgress();   // a transfer of its own: the total counts all its bytes
     const bool answered = Link.ReadMemory(kernel ? KernelAddress : ProgramAddress, uint32_t(image.size()), &read);

@@ -5,12 +5,11 @@ TStoreSerialCounter::TStoreSerialCounter(std::shared_ptr<TRecordStore> store, QS
 {
 }
 
-int32_t TStoreSerialCounter::Take()
+TSerialTake TStoreSerialCounter::Take()
 {
-    QString error;
-    const int32_t serial = FStore->TakeSerial(FSeries, FStation, error);
-    SetLastError(error);
-    return serial;
+    TSerialTake taken;
+    taken.Number = FStore->TakeSerial(FSeries, FStation, taken.Error);
+    return taken;
 }
 
 TClaimedSerialCounter::TClaimedSerialCounter(std::shared_ptr<TSerialCounter> numbers,
@@ -24,28 +23,23 @@ TClaimedSerialCounter::TClaimedSerialCounter(std::shared_ptr<TSerialCounter> num
 {
 }
 
-int32_t TClaimedSerialCounter::Take()
+TSerialTake TClaimedSerialCounter::Take()
 {
     QString first;   // the first number passed over, for the words when every one was
     for (int passed = 0; passed < MostPassedOver; ++passed) {
-        const int32_t number = FNumbers->Take();
-        if (number < 1)
-            return -1;   // the counter has said why
+        const TSerialTake taken = FNumbers->Take();
+        if (taken.Number < 1)
+            return {-1, taken.Error};   // the counter has said why
         QString error;
         bool given = false;
-        if (FStore->ClaimSerial(number, FSource, FStation, error, &given)) {
-            SetLastError({});
-            return number;
-        }
+        if (FStore->ClaimSerial(taken.Number, FSource, FStation, error, &given))
+            return {taken.Number, {}};
         // A store that cannot answer gives no number: one it does not know of could clash.
-        if (!given || FGiven == RefuseGiven) {
-            SetLastError(error);
-            return -1;
-        }
+        if (!given || FGiven == RefuseGiven)
+            return {-1, error};
         if (first.isEmpty())
             first = error;
     }
-    SetLastError(QString::number(MostPassedOver) + QStringLiteral(" numbers in a row were given already, from: ") +
-                 first);
-    return -1;
+    return {-1,
+            QString::number(MostPassedOver) + QStringLiteral(" numbers in a row were given already, from: ") + first};
 }

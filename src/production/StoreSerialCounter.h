@@ -19,7 +19,7 @@
 class TStoreSerialCounter : public TSerialCounter {
 public:
     TStoreSerialCounter(std::shared_ptr<TRecordStore> store, QString series, QString station);
-    int32_t Take() override;
+    TSerialTake Take() override;
 
 private:
     const std::shared_ptr<TRecordStore> FStore;
@@ -34,7 +34,7 @@ public:
     // the units' records, which then answer for the numbers claimed.
     TClaimedSerialCounter(std::shared_ptr<TSerialCounter> numbers, std::shared_ptr<TRecordStore> store, QString source,
                           QString station, TGiven given = PassOverGiven);
-    int32_t Take() override;
+    TSerialTake Take() override;
 
     // How many numbers given already one Take passes over before it gives up.
     static constexpr int MostPassedOver = 1000;

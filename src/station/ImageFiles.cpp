@@ -25,16 +25,6 @@ bool ReadFile(const QString& what, const QString& path, qint64 maxSize, QByteArr
     return true;
 }
 
-// Where the header of a valid kernel lies: the platform it was built for; -1 for neither.
-int KernelHeaderOffsetOf(const QByteArray& kernel)
-{
-    for (const int offset : {KernelHeaderOffsetARM, KernelHeaderOffsetXA}) {
-        if (IsValidKernel(kernel, offset))
-            return offset;
-    }
-    return -1;
-}
-
 }   // namespace
 
 bool LoadKernelFile(const QString& path, TLoadedImages& images, QString& error)
@@ -42,17 +32,19 @@ bool LoadKernelFile(const QString& path, TLoadedImages& images, QString& error)
     QByteArray kernel;
     if (!ReadFile(QStringLiteral("kernel"), path, MaxKernelSize, kernel, error))
         return false;
-    const int offset = KernelHeaderOffsetOf(kernel);
-    if (offset < 0) {
+    const TPlatform platform = KernelPlatformOf(kernel);
+    if (platform == TPlatform::Unknown) {
         error = QStringLiteral("not a valid kernel file for either platform: %1").arg(path);
         return false;
     }
     images.KernelSourceSha256 = Sha256Hex(kernel);
     // As the window does on loading: the copy carries the loading moment, its own length
     // and a fresh checksum; the file stays as it is.
-    StampKernel(kernel, QDateTime::currentDateTime(), offset);
+    const int headerOffset = KernelHeaderOffset(platform);
+    StampKernel(kernel, QDateTime::currentDateTime(), headerOffset);
     images.Kernel = kernel;
-    images.KernelFileHeader = ReadKernelHeader(kernel, offset);
+    images.KernelFileHeader = ReadKernelHeader(kernel, headerOffset);
+    images.KernelPlatform = platform;
     images.KernelLoaded = true;
     return true;
 }

@@ -7,8 +7,8 @@
 
 #include <QString>
 
-// Reads the kernel into images (stamped, header noted, loaded, the SHA-256 of the file's
-// bytes as read noted); false and the reason, naming
+// Reads the kernel into images (stamped, header and platform noted, loaded, the SHA-256 of
+// the file's bytes as read noted); false and the reason, naming
 // the file, when it is missing, unreadable, too large or a valid kernel for neither platform.
 bool LoadKernelFile(const QString& path, TLoadedImages& images, QString& error);
 // Reads the program into images (its SHA-256 noted); false and the reason when it is missing, unreadable, too

@@ -2,29 +2,25 @@
 // only to a unit that is about to receive one, so that no number goes out twice.
 #pragma once
 
+#include "SettingsStore.h"
+
 #include <QMutex>
-#include <QString>
 
 #include <cstdint>
 
 class TSerialCounter {
 public:
     virtual ~TSerialCounter() = default;
-    // The next number, taken for good; -1 when there is none to give (past 2147483647, or
-    // the store refused it).
-    virtual int32_t Take() = 0;
-    // Why the last Take on the calling thread gave -1, in words: runners take at once.
-    static QString LastError();
-
-protected:
-    static void SetLastError(const QString& error);
+    // The next number, taken for good; -1 and why when there is none to give (past
+    // 2147483647, or the store refused it).
+    virtual TSerialTake Take() = 0;
 };
 
 // Counts up from a first number, keeping nothing.
 class TMemorySerialCounter : public TSerialCounter {
 public:
     explicit TMemorySerialCounter(int32_t first);
-    int32_t Take() override;
+    TSerialTake Take() override;
 
 private:
     QMutex FMutex;
@@ -38,7 +34,7 @@ private:
 class TSettingsSerialCounter : public TSerialCounter {
 public:
     explicit TSettingsSerialCounter(int32_t first);
-    int32_t Take() override;
+    TSerialTake Take() override;
 
 private:
     QMutex FMutex;

@@ -142,17 +142,17 @@ bool TUnitPath::Send(TLoaderSession& session)
     FInputs.KernelVersionShown = FRecord.KernelVersion;
     if (FSerials)
         FInputs.TakeSerialNumber = [this, &session](QString& why) {
-            const int32_t serial = FSerials->Take();
-            if (serial < 1) {
-                why = FSerials->LastError();
-                return serial;
+            const TSerialTake serial = FSerials->Take();
+            if (serial.Number < 1) {
+                why = serial.Error;
+                return serial.Number;
             }
             // On record from the moment it is taken, before the unit holds it.
-            FRecord.SerialTaken = serial;
+            FRecord.SerialTaken = serial.Number;
             FRecord.SerialStep = UnderWay;
             Snapshot();
-            session.Report(Event::TSerialTaken{serial});
-            return serial;
+            session.Report(Event::TSerialTaken{serial.Number});
+            return serial.Number;
         };
 
     FSending = &session;

@@ -56,7 +56,6 @@ QByteArray KernelClaimingSize(QByteArray kernel, int headerOffset, uint32_t imag
 
 void TLoaderFixture::SetUp()
 {
-    KernelHeaderOffset = 0;   // a new process state for every test
     ASSERT_TRUE(Dir.isValid());
 }
 

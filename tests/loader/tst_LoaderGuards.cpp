@@ -24,17 +24,13 @@ TSimControllerConfig UnitOf(uint32_t serial, uint16_t loaderMajor)
     return config;
 }
 
-int HeaderOffsetOf(uint16_t loaderMajor)
-{
-    return loaderMajor == 2 ? KernelHeaderOffsetXA : KernelHeaderOffsetARM;
-}
-
 // The kernel file as the window holds it after loading it while a unit of this platform was
 // connected.
 void LoadKernel(TLoaderSession& session, uint16_t loaderMajor)
 {
     session.KernelImage = SampleKernel(loaderMajor, 16 * 1024);
-    session.KernelFileHeader = ReadKernelHeader(session.KernelImage, HeaderOffsetOf(loaderMajor));
+    session.KernelFilePlatform = loaderMajor == 2 ? TPlatform::XA : TPlatform::ARM;
+    session.KernelFileHeader = ReadKernelHeader(session.KernelImage, KernelHeaderOffset(session.KernelFilePlatform));
     session.KernelFileState = TFileState::Loaded;
 }
 
@@ -100,7 +96,7 @@ TEST_F(LoaderLoadedKernel, VerifyAgainstTheOtherPlatformLeavesItAlone)
     const QByteArray loaded = Session->KernelImage;
 
     ASSERT_EQ(Connect(QStringLiteral("1002")).Outcome, TConnectOutcome::Answered);
-    ASSERT_EQ(KernelHeaderOffset, KernelHeaderOffsetXA);
+    ASSERT_EQ(Session->Info.Platform, TPlatform::XA);
     TOperationInputs settingsOnly;   // the kernel box unticked: only the configuration is compared
     settingsOnly.SetNadAlias = true;
     settingsOnly.NadAliasText = QStringLiteral("9");
@@ -114,6 +110,35 @@ TEST_F(LoaderLoadedKernel, VerifyAgainstTheOtherPlatformLeavesItAlone)
     const QByteArray flash = Unit->Memory(KernelAddress, uint32_t(loaded.size()));
     EXPECT_EQ(flash.left(KernelHeaderOffsetARM), loaded.left(KernelHeaderOffsetARM));
     EXPECT_EQ(flash.mid(KernelHeaderOffsetARM + 88), loaded.mid(KernelHeaderOffsetARM + 88));
+}
+
+// Two sessions on one thread, an ARM unit's and an XA unit's: each loads and sends its kernel
+// by its own unit's platform, whichever unit was identified last.
+using LoaderTwoSessions = TLoaderFixture;
+
+TEST_F(LoaderTwoSessions, EachTakesTheKernelOfItsOwnUnitsPlatform)
+{
+    Sim.AddController(UnitOf(1002, 2));   // the XA unit at 127.0.0.2
+    Start(UnitOf(1001, 3));               // the ARM unit at 127.0.0.3
+    TCommunicator xaLink;
+    ASSERT_TRUE(xaLink.SelectAdapter(LoopbackAdapterName));
+    xaLink.ControllerPort = Sim.Port();
+    TRecordedEvents xaEvents;
+    TLoaderSession xa(xaLink, xaEvents.Sink());
+    xa.ProductionLogPath = Dir.filePath(QStringLiteral("xa.log"));
+    xa.Wait = [](int) {};
+
+    ASSERT_EQ(Connect(QStringLiteral("1001")).Outcome, TConnectOutcome::Answered);
+    TOperationInputs arm;
+    LoadFiles(arm, SampleKernel(3, 16 * 1024), {});
+    ASSERT_EQ(xa.ConnectToNad({false, QStringLiteral("1002")}).Outcome, TConnectOutcome::Answered);
+    TOperationInputs xaInputs;
+    xaInputs.KernelChecked = true;
+    xaInputs.KernelPath = WriteFile(QStringLiteral("xa.bin"), SampleKernel(2, 16 * 1024));
+    xa.LoadImageFiles(xaInputs);
+
+    EXPECT_TRUE(Session->DoSend(arm, Session->TakeImages())) << Events.Messages.join(u'\n').toStdString();
+    EXPECT_TRUE(xa.DoSend(xaInputs, xa.TakeImages())) << xaEvents.Messages.join(u'\n').toStdString();
 }
 
 // ---- what the window does while an operation runs ----

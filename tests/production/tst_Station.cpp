@@ -57,6 +57,7 @@ protected:
         job.Inputs.ProgramPath = QStringLiteral("/images/program.bin");
         job.Images.Kernel = SampleKernel(3, 16 * 1024);
         job.Images.KernelFileHeader = ReadKernelHeader(job.Images.Kernel, KernelHeaderOffsetARM);
+        job.Images.KernelPlatform = TPlatform::ARM;
         job.Images.KernelLoaded = true;
         job.Images.Program = SampleProgram(8 * 1024);
         job.Images.ProgramLoaded = true;

@@ -546,7 +546,7 @@ TEST_F(RecordStore, EightThreadsTakeEveryNumberOnceAndLoseNone)
     QString error;
     ASSERT_TRUE(store->SetNextSerial(TRecordStore::DefaultSeries, 1, error));
     TStoreSerialCounter counter(store, TRecordStore::DefaultSeries, QStringLiteral("line-1"));
-    const std::multiset<int32_t> all = TakeFromThreads(8, 500, [&counter] { return counter.Take(); });
+    const std::multiset<int32_t> all = TakeFromThreads(8, 500, [&counter] { return counter.Take().Number; });
     EXPECT_EQ(all.size(), 4000u);
     EXPECT_EQ(std::set<int32_t>(all.begin(), all.end()).size(), 4000u);   // none twice
     EXPECT_EQ(*all.begin(), 1);
@@ -584,10 +584,10 @@ TEST_F(RecordStore, LockedStoreIsReportedAndRecordsWaitUntilItIsFree)
     QSqlQuery lock(other);
     ASSERT_TRUE(lock.exec(QStringLiteral("BEGIN IMMEDIATE")));
 
-    EXPECT_EQ(counter.Take(), -1);
-    EXPECT_TRUE(
-        counter.LastError().contains(QLatin1String("database is locked (another program holds it; waited 0.3 s)")))
-        << counter.LastError().toStdString();
+    const TSerialTake locked = counter.Take();
+    EXPECT_EQ(locked.Number, -1);
+    EXPECT_TRUE(locked.Error.contains(QLatin1String("database is locked (another program holds it; waited 0.3 s)")))
+        << locked.Error.toStdString();
     const TKeepResult waiting = keeper.Keep(
         RecordEntry(Unit(QStringLiteral("127.0.0.2"), 6, TUnitOutcome::Succeeded, Morning), "line-1", "default"));
     EXPECT_EQ(waiting.Kept, TKept::Waiting);
@@ -595,8 +595,9 @@ TEST_F(RecordStore, LockedStoreIsReportedAndRecordsWaitUntilItIsFree)
     EXPECT_TRUE(QFile::exists(fallback));
 
     ASSERT_TRUE(lock.exec(QStringLiteral("COMMIT")));
-    EXPECT_EQ(counter.Take(), 7);   // nothing was used up meanwhile
-    EXPECT_TRUE(counter.LastError().isEmpty());
+    const TSerialTake unlocked = counter.Take();
+    EXPECT_EQ(unlocked.Number, 7);   // nothing was used up meanwhile
+    EXPECT_TRUE(unlocked.Error.isEmpty());
     const TKeepResult stored = keeper.Keep(
         RecordEntry(Unit(QStringLiteral("127.0.0.3"), 7, TUnitOutcome::Succeeded, Morning.addSecs(60)), "line-1",
                     "default"));

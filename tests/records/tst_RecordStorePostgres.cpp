@@ -122,20 +122,22 @@ TEST_F(PostgresStore, ServerGoneMidRunIsReportedAndRecordsWaitUntilItIsBack)
         return RecordEntry(record, QStringLiteral("line-9"), QStringLiteral("outage"));
     };
 
-    EXPECT_EQ(counter.Take(), 100001);
+    EXPECT_EQ(counter.Take().Number, 100001);
     EXPECT_EQ(keeper.Keep(entry(100001)).Kept, TKept::Stored);
 
     Server("ORVEL_TEST_POSTGRES_STOP");
-    EXPECT_EQ(counter.Take(), -1);
-    EXPECT_TRUE(counter.LastError().startsWith(
+    const TSerialTake gone = counter.Take();
+    EXPECT_EQ(gone.Number, -1);
+    EXPECT_TRUE(gone.Error.startsWith(
         QStringLiteral("record store %1: can't take a serial number from series \"outage\": ").arg(Url)))
-        << counter.LastError().toStdString();
+        << gone.Error.toStdString();
     const TKeepResult waiting = keeper.Keep(entry(100002));
     EXPECT_EQ(waiting.Kept, TKept::Waiting) << waiting.Text.toStdString();
     EXPECT_TRUE(QFile::exists(fallback));
 
     Server("ORVEL_TEST_POSTGRES_START");
-    EXPECT_EQ(counter.Take(), 100002) << counter.LastError().toStdString();   // nothing used up while it was gone
+    const TSerialTake back = counter.Take();
+    EXPECT_EQ(back.Number, 100002) << back.Error.toStdString();   // nothing used up while it was gone
     EXPECT_EQ(keeper.Keep(entry(100003)).Kept, TKept::Stored);
     EXPECT_FALSE(QFile::exists(fallback));
     QList<TStoredRecord> records;

@@ -20,7 +20,7 @@ int main(int argc, char* argv[])
     TSettingsSerialCounter counter(1);
     QString line = QStringLiteral("taken:");
     for (int i = arguments[2].toInt(); i > 0; --i)
-        line += u' ' + QString::number(counter.Take());
+        line += u' ' + QString::number(counter.Take().Number);
     std::printf("%s\n", qPrintable(line));
     return 0;
 }

@@ -41,6 +41,7 @@ protected:
         ASSERT_TRUE(IsValidKernel(Kernel, KernelHeaderOffsetARM));
         Images.Kernel = Kernel;
         Images.KernelFileHeader = ReadKernelHeader(Kernel, KernelHeaderOffsetARM);
+        Images.KernelPlatform = TPlatform::ARM;
         Images.KernelLoaded = true;
         Images.Program = Program;
         Images.ProgramLoaded = true;
@@ -490,15 +491,15 @@ INSTANTIATE_TEST_SUITE_P(Kinds, UnitFailures, ::testing::ValuesIn(FailureCases),
 TEST_F(StationRunners, SettingsCounterHandsEachNumberOutOnce)
 {
     TSettingsSerialCounter counter(1);
-    const std::multiset<int32_t> all = TakeFromThreads(8, 50, [&counter] { return counter.Take(); });
+    const std::multiset<int32_t> all = TakeFromThreads(8, 50, [&counter] { return counter.Take().Number; });
     EXPECT_EQ(all.size(), 400u);
     EXPECT_EQ(std::set<int32_t>(all.begin(), all.end()).size(), 400u);   // none twice
     EXPECT_EQ(*all.begin(), 1);
     EXPECT_EQ(*all.rbegin(), 400);   // none lost
 
     TSettingsSerialCounter last(std::numeric_limits<int32_t>::max());
-    EXPECT_EQ(last.Take(), std::numeric_limits<int32_t>::max());
-    EXPECT_EQ(last.Take(), -1);
+    EXPECT_EQ(last.Take().Number, std::numeric_limits<int32_t>::max());
+    EXPECT_EQ(last.Take().Number, -1);
 }
 
 // What each Take of a counter gives, in order.
@@ -506,7 +507,7 @@ std::vector<int32_t> Takes(TSerialCounter& counter, int count)
 {
     std::vector<int32_t> taken;
     for (int i = 0; i < count; ++i)
-        taken.push_back(counter.Take());
+        taken.push_back(counter.Take().Number);
     return taken;
 }
 
@@ -519,8 +520,8 @@ TEST_F(StationRunners, SettingsCountersOfTwoProgramsNeverGiveTheSameNumber)
     TSettingsSerialCounter second(100);
     std::vector<int32_t> all;
     for (int i = 0; i < 3; ++i) {
-        all.push_back(first.Take());
-        all.push_back(second.Take());
+        all.push_back(first.Take().Number);
+        all.push_back(second.Take().Number);
     }
     EXPECT_EQ(all, (std::vector<int32_t>{100, 101, 102, 103, 104, 105}));
     EXPECT_EQ(LoadStoredNextSerial(), 106);
@@ -554,17 +555,21 @@ TEST_F(StationRunners, SettingsCounterEndsAfterTheHighestNumberAndNeverGoesBack)
 {
     constexpr int32_t Highest = std::numeric_limits<int32_t>::max();
     TSettingsSerialCounter last(Highest - 1);
-    EXPECT_EQ(Takes(last, 3), (std::vector<int32_t>{Highest - 1, Highest, -1}));
-    EXPECT_TRUE(last.LastError().contains(QStringLiteral("2147483647")));
+    EXPECT_EQ(Takes(last, 2), (std::vector<int32_t>{Highest - 1, Highest}));
+    const TSerialTake pastLast = last.Take();
+    EXPECT_EQ(pastLast.Number, -1);
+    EXPECT_TRUE(pastLast.Error.contains(QStringLiteral("2147483647")));
     EXPECT_EQ(LoadStoredNextSerial(), int64_t(Highest) + 1);
 
-    TSettingsSerialCounter nextRun(1);
-    EXPECT_EQ(nextRun.Take(), -1);
-    EXPECT_FALSE(nextRun.LastError().isEmpty());
+    const TSerialTake nextRun = TSettingsSerialCounter(1).Take();
+    EXPECT_EQ(nextRun.Number, -1);
+    EXPECT_FALSE(nextRun.Error.isEmpty());
 
     TMemorySerialCounter memory(Highest);
-    EXPECT_EQ(Takes(memory, 2), (std::vector<int32_t>{Highest, -1}));
-    EXPECT_TRUE(memory.LastError().contains(QStringLiteral("2147483647")));
+    EXPECT_EQ(Takes(memory, 1), (std::vector<int32_t>{Highest}));
+    const TSerialTake pastMemory = memory.Take();
+    EXPECT_EQ(pastMemory.Number, -1);
+    EXPECT_TRUE(pastMemory.Error.contains(QStringLiteral("2147483647")));
 }
 
 TEST_F(StationRunners, SettingsCounterStartsAtTheStoredNumberWhenThatIsHigher)
@@ -574,7 +579,7 @@ TEST_F(StationRunners, SettingsCounterStartsAtTheStoredNumberWhenThatIsHigher)
     TSettingsSerialCounter counter(10);
     EXPECT_EQ(Takes(counter, 2), (std::vector<int32_t>{500, 501}));
     TSettingsSerialCounter above(900);
-    EXPECT_EQ(above.Take(), 900);
+    EXPECT_EQ(above.Take().Number, 900);
     EXPECT_EQ(LoadStoredNextSerial(), 901);
 }
 
