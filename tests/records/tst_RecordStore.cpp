@@ -895,4 +895,29 @@ TEST_F(RecordStore, RecordTheStoreRefusesIsSetAsideAndHoldsNothingBack)
     EXPECT_EQ(records[0].value(QStringLiteral("unit")).toString(), QStringLiteral("127.0.0.3"));
 }
 
+// Whether the store refused a record is told by that record's own write: a store that is not
+// open refuses none, whatever a write to another store on the same thread met before.
+TEST_F(RecordStore, StoreThatIsNotOpenRefusesNoRecordWhateverAnotherStoreRefused)
+{
+    Open(QStringLiteral("newer.sqlite"));
+    {
+        QSqlDatabase db = OtherProgram(QStringLiteral("newer.sqlite"));
+        ASSERT_TRUE(QSqlQuery(db).exec(QStringLiteral("UPDATE schema_version SET version = 99")));
+        db.close();
+    }
+    TRecordStore newer;
+    QString error;
+    ASSERT_FALSE(newer.Open(Dir.filePath(QStringLiteral("newer.sqlite")), error));
+
+    QJsonObject entry = StoredRecordJson(
+        RecordEntry(Unit(QStringLiteral("127.0.0.2"), 6, TUnitOutcome::Succeeded, Morning), "line-1", QString()));
+    entry.remove(QStringLiteral("outcome"));
+    auto store = Open();
+    TWriteNotes notes;
+    ASSERT_FALSE(store->WriteEntry(entry, error, TRecordStore::TDurability::Soon, &notes));
+    ASSERT_TRUE(notes.Refused) << error.toStdString();
+    EXPECT_FALSE(newer.WriteEntry(entry, error, TRecordStore::TDurability::Soon, &notes));
+    EXPECT_FALSE(notes.Refused) << error.toStdString();
+}
+
 }   // namespace
