@@ -191,18 +191,14 @@ const QStringList Migrations[] = {
 };
 static_assert(std::size(Migrations) == TRecordStore::SchemaVersion);
 
-// The last failure's native code on this thread: SQLSTATE on PostgreSQL, SQLite's result code.
-thread_local QString LastCode;
-
-// The database's own words for the last failure of query, else the driver's.
-QString Why(const QSqlError& error)
+// The database's own words for a failure, else the driver's, with its code.
+TSqlFailure Why(const QSqlError& error)
 {
-    LastCode = error.nativeErrorCode();
     const QString text = error.databaseText().trimmed();
-    return text.isEmpty() ? error.driverText().trimmed() : text;
+    return {text.isEmpty() ? error.driverText().trimmed() : text, error.nativeErrorCode()};
 }
 
-bool Exec(QSqlQuery& query, const QString& sql, const QVariantList& values, QString& why)
+bool Exec(QSqlQuery& query, const QString& sql, const QVariantList& values, TSqlFailure& why)
 {
     if (!query.prepare(sql)) {
         why = Why(query.lastError());
@@ -217,7 +213,7 @@ bool Exec(QSqlQuery& query, const QString& sql, const QVariantList& values, QStr
     return true;
 }
 
-bool Exec(QSqlQuery& query, const QString& sql, QString& why)
+bool Exec(QSqlQuery& query, const QString& sql, TSqlFailure& why)
 {
     if (!query.exec(sql)) {
         why = Why(query.lastError());
@@ -228,19 +224,19 @@ bool Exec(QSqlQuery& query, const QString& sql, QString& why)
 
 // The store refused the statement's data (a constraint, a value out of range) and is
 // otherwise well: offering the same again cannot help.
-bool Refused(bool postgres)
+bool Refused(const QString& code, bool postgres)
 {
     if (postgres)
-        return LastCode.startsWith(QLatin1String("22")) || LastCode.startsWith(QLatin1String("23"));
-    const int code = LastCode.toInt() & 0xff;
-    return code == 19 || code == 20 || code == 25;   // constraint, type mismatch, range
+        return code.startsWith(QLatin1String("22")) || code.startsWith(QLatin1String("23"));
+    const int result = code.toInt() & 0xff;
+    return result == 19 || result == 20 || result == 25;   // constraint, type mismatch, range
 }
 
 // SQLite's "busy" and "locked": another connection holds the file.
-bool Busy()
+bool Busy(const QString& code)
 {
-    const int code = LastCode.toInt() & 0xff;
-    return code == 5 || code == 6;
+    const int result = code.toInt() & 0xff;
+    return result == 5 || result == 6;
 }
 
 // "by SOURCE at STATION, TIME" from a query on given_serials' source, station, given.
@@ -345,9 +341,9 @@ bool TRecordStore::OpenStore(const QString& location, QString& error)
                                                        : QStringLiteral("libqt6sql6-sqlite")));
         return false;
     }
-    QString why;
+    TSqlFailure why;
     if (!Database(why).isValid()) {
-        error = Failure(QStringLiteral("open"), why);
+        error = Failure(QStringLiteral("open"), why.Words);
         return false;
     }
     return Migrate(error);
@@ -400,7 +396,7 @@ QString TRecordStore::Failure(const QString& what, const QString& why) const
     return QStringLiteral("record store %1: can't %2: %3").arg(Location(), what, why);
 }
 
-QSqlDatabase TRecordStore::Database(QString& error)
+QSqlDatabase TRecordStore::Database(TSqlFailure& why)
 {
     const QString name =
         QStringLiteral("orvel-records-%1-%2").arg(FId).arg(quintptr(QThread::currentThreadId()), 0, 16);
@@ -444,12 +440,12 @@ QSqlDatabase TRecordStore::Database(QString& error)
         FNames << name;
     }
     if (!db.open()) {
-        error = Why(db.lastError());
+        why = Why(db.lastError());
         return {};
     }
     QSqlQuery first(db);
     if (IsPostgres()) {
-        if (!Exec(first, QStringLiteral("SELECT pg_backend_pid()"), error) || !first.next()) {
+        if (!Exec(first, QStringLiteral("SELECT pg_backend_pid()"), why) || !first.next()) {
             first.finish();
             db.close();
             return {};
@@ -458,7 +454,7 @@ QSqlDatabase TRecordStore::Database(QString& error)
         Backends().Pids.insert(name, first.value(0).toInt());
     } else if (!db.connectOptions().contains(QLatin1String("READONLY")) &&
                // Readers go on while a station writes.
-               !Exec(first, QStringLiteral("PRAGMA journal_mode=WAL"), error)) {
+               !Exec(first, QStringLiteral("PRAGMA journal_mode=WAL"), why)) {
         first.finish();
         db.close();
         return {};
@@ -467,7 +463,8 @@ QSqlDatabase TRecordStore::Database(QString& error)
 }
 
 bool TRecordStore::InTransaction(const QString& what, TDurability durability,
-                                 const std::function<bool(QSqlDatabase&, QString&)>& work, QString& error)
+                                 const std::function<bool(QSqlDatabase&, TSqlFailure&)>& work, QString& error,
+                                 QString* code)
 {
     // A store that did not open may be of a schema this program does not know: never written.
     if (!FOpenError.isEmpty()) {
@@ -475,12 +472,12 @@ bool TRecordStore::InTransaction(const QString& what, TDurability durability,
         return false;
     }
     const bool onDisk = durability == TDurability::OnDisk;
-    QString why;
-    LastCode.clear();   // a failure's code is this transaction's, or none
     for (int attempt = 0;; ++attempt) {
+        TSqlFailure why;
         QSqlDatabase db = Database(why);
+        // No connection: no statement of the transaction was refused.
         if (!db.isValid()) {
-            error = Failure(what, why);
+            error = Failure(what, why.Words);
             return false;
         }
         QMutexLocker writer(&FWriters);
@@ -509,17 +506,19 @@ bool TRecordStore::InTransaction(const QString& what, TDurability durability,
         }
         if (ok)
             return true;
-        const bool busy = !IsPostgres() && Busy();
+        const bool busy = !IsPostgres() && Busy(why.Code);
         // Whatever broke, the next call starts on a fresh connection.
         db.close();
         // A server restarted since this connection's last use: nothing was sent in a
         // transaction yet, so a fresh connection may try once more.
         // A stop request (query_canceled) is no dead connection: it ends here.
-        if (IsPostgres() && !begun && attempt == 0 && LastCode != QLatin1String("57014"))
+        if (IsPostgres() && !begun && attempt == 0 && why.Code != QLatin1String("57014"))
             continue;
         if (busy)
-            why += QStringLiteral(" (another program holds it; waited %1 s)").arg(BusyTimeoutMs / 1000.0);
-        error = Failure(what, why);
+            why.Words += QStringLiteral(" (another program holds it; waited %1 s)").arg(BusyTimeoutMs / 1000.0);
+        error = Failure(what, why.Words);
+        if (code)
+            *code = why.Code;
         return false;
     }
 }
@@ -527,7 +526,7 @@ bool TRecordStore::InTransaction(const QString& what, TDurability durability,
 bool TRecordStore::Migrate(QString& error)
 {
     // A store of this version opens without the write lock, which another station may hold.
-    QString why;
+    TSqlFailure why;
     QSqlDatabase db = Database(why);
     {
         QSqlQuery query(db);
@@ -537,7 +536,7 @@ bool TRecordStore::Migrate(QString& error)
     }
     return InTransaction(
         QStringLiteral("upgrade its schema"), TDurability::OnDisk,
-        [this](QSqlDatabase& db, QString& why) {
+        [this](QSqlDatabase& db, TSqlFailure& why) {
             QSqlQuery query(db);
             // Two stations opening a new shared store at once: one creates the tables, the
             // other finds them made.
@@ -549,10 +548,10 @@ bool TRecordStore::Migrate(QString& error)
                 return false;
             const int version = query.next() ? query.value(0).toInt() : 0;
             if (version > SchemaVersion) {
-                why = QStringLiteral("its schema is version %1, newer than this program knows (%2): use a newer "
-                                     "OrvelBinLoader")
-                          .arg(version)
-                          .arg(SchemaVersion);
+                why.Words = QStringLiteral("its schema is version %1, newer than this program knows (%2): use a newer "
+                                           "OrvelBinLoader")
+                                .arg(version)
+                                .arg(SchemaVersion);
                 return false;
             }
             const QString id = IsPostgres() ? QStringLiteral("BIGSERIAL PRIMARY KEY")
@@ -586,12 +585,13 @@ bool TRecordStore::WriteEntry(const QJsonObject& entry, QString& error, TDurabil
     const int64_t number = NumberInUnit(record.Unit);
     const QString series = record.Unit.SerialTaken == number ? record.Series : QString();
     QString clash;
+    QString code;
     // A unit's record need not wait for the disk (the budget is a few milliseconds a unit);
     // the number it took went to the ledger durably when it was taken. The operation is not
     // named after the unit: the caller says whose record it is.
     const bool ok = InTransaction(
         QStringLiteral("write a unit's record"), durability,
-        [&](QSqlDatabase& db, QString& why) {
+        [&](QSqlDatabase& db, TSqlFailure& why) {
             QStringList marks;
             QVariantList values;
             for (const TRecordField* field : StoredFields()) {
@@ -642,9 +642,9 @@ bool TRecordStore::WriteEntry(const QJsonObject& entry, QString& error, TDurabil
                                        " VALUES (?, ?, ?, ?, ?)"),
                         {qint64(number), unit, station, entry.value(QStringLiteral("start")).toString(), key}, why);
         },
-        error);
+        error, &code);
     if (notes)
-        *notes = {!ok && Refused(IsPostgres()), ok ? clash : QString()};
+        *notes = {!ok && Refused(code, IsPostgres()), ok ? clash : QString()};
     return ok;
 }
 
@@ -655,7 +655,7 @@ int32_t TRecordStore::TakeSerial(const QString& series, const QString& station, 
     // Durable: a number given out must never be given again after a crash.
     const bool ok = InTransaction(
         what, TDurability::OnDisk,
-        [&](QSqlDatabase& db, QString& why) {
+        [&](QSqlDatabase& db, TSqlFailure& why) {
             QSqlQuery query(db);
             const QString now = UtcText(QDateTime::currentDateTime());
             int64_t first = -1;
@@ -669,11 +669,11 @@ int32_t TRecordStore::TakeSerial(const QString& series, const QString& station, 
                     if (!Exec(query, QStringLiteral("SELECT next_number FROM serial_series WHERE name = ?"), {series},
                               why))
                         return false;
-                    why = query.next() ? QStringLiteral("the series is used up (2147483647 is the highest serial "
-                                                        "number)")
-                                       : QStringLiteral("no such series; start it with 'orvel-loader serials set "
-                                                        "--series ") +
-                                             series + QStringLiteral(" --next N'");
+                    why.Words = query.next() ? QStringLiteral("the series is used up (2147483647 is the highest serial "
+                                                              "number)")
+                                             : QStringLiteral("no such series; start it with 'orvel-loader serials set "
+                                                              "--series ") +
+                                                   series + QStringLiteral(" --next N'");
                     return false;
                 }
                 const int64_t number = query.value(0).toLongLong();
@@ -691,10 +691,10 @@ int32_t TRecordStore::TakeSerial(const QString& series, const QString& station, 
                     break;
                 }
                 if (skipped == MostSkipped) {
-                    why = QStringLiteral("numbers %1 to %2 are all given already; set the series past them with "
-                                         "'orvel-loader serials set'")
-                              .arg(first)
-                              .arg(number);
+                    why.Words = QStringLiteral("numbers %1 to %2 are all given already; set the series past them with "
+                                               "'orvel-loader serials set'")
+                                    .arg(first)
+                                    .arg(number);
                     return false;
                 }
             }
@@ -719,7 +719,7 @@ bool TRecordStore::ClaimSerial(int32_t number, const QString& source, const QStr
     // Durable, as a number taken from a series.
     const bool ok = InTransaction(
         what, TDurability::OnDisk,
-        [&](QSqlDatabase& db, QString& why) {
+        [&](QSqlDatabase& db, TSqlFailure& why) {
             QSqlQuery query(db);
             if (!Exec(query,
                       QStringLiteral("INSERT INTO given_serials (number, source, station, given) VALUES (?, ?, ?, ?)"
@@ -753,7 +753,7 @@ bool TRecordStore::SetNextSerial(const QString& series, int64_t next, QString& e
     }
     return InTransaction(
         what, TDurability::OnDisk,
-        [&](QSqlDatabase& db, QString& why) {
+        [&](QSqlDatabase& db, TSqlFailure& why) {
             QSqlQuery query(db);
             // A take in flight holds the series' row: wait for it, then see what it took.
             if (IsPostgres() &&
@@ -764,9 +764,10 @@ bool TRecordStore::SetNextSerial(const QString& series, int64_t next, QString& e
             if (!Exec(query, QStringLiteral("SELECT MAX(number) FROM serial_ledger WHERE series = ?"), {series}, why))
                 return false;
             if (query.next() && !query.value(0).isNull() && query.value(0).toLongLong() >= next) {
-                why = QStringLiteral("the series has given numbers up to %1 already; the next must be above that, or "
-                                     "those numbers would go out twice")
-                          .arg(query.value(0).toLongLong());
+                why.Words = QStringLiteral(
+                                "the series has given numbers up to %1 already; the next must be above that, or "
+                                "those numbers would go out twice")
+                                .arg(query.value(0).toLongLong());
                 return false;
             }
             query.finish();
@@ -785,12 +786,13 @@ bool TRecordStore::SetNextSerial(const QString& series, int64_t next, QString& e
                     !query.next())
                     return false;
                 const int64_t last = query.value(0).toLongLong();
-                why = (last == next ? QString::number(next) + QStringLiteral(" is given already (") + firstBy + u')'
-                                    : QString::number(next) + QStringLiteral(" to ") + QString::number(last) +
-                                          QStringLiteral(" are given already (the first ") + firstBy + u')') +
-                      (last < HighestSerial
-                           ? QStringLiteral("; the first number free from there is ") + QString::number(last + 1)
-                           : QStringLiteral("; no number is free from there up to 2147483647"));
+                why.Words = (last == next
+                                 ? QString::number(next) + QStringLiteral(" is given already (") + firstBy + u')'
+                                 : QString::number(next) + QStringLiteral(" to ") + QString::number(last) +
+                                       QStringLiteral(" are given already (the first ") + firstBy + u')') +
+                            (last < HighestSerial
+                                 ? QStringLiteral("; the first number free from there is ") + QString::number(last + 1)
+                                 : QStringLiteral("; no number is free from there up to 2147483647"));
                 return false;
             }
             query.finish();
@@ -902,11 +904,11 @@ bool TRecordStore::Clashes(QStringList& clashes, QString& error)
 bool TRecordStore::Read(const QString& what, const QString& sql, const QVariantList& values,
                         const std::function<void(const QSqlQuery&)>& row, QString& error)
 {
-    QString why;
+    TSqlFailure why;
     QSqlDatabase db = Database(why);
     QSqlQuery query(db);
     if (!db.isValid() || !Exec(query, sql, values, why)) {
-        error = Failure(what, why);
+        error = Failure(what, why.Words);
         return false;
     }
     while (query.next())
