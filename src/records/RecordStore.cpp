@@ -115,26 +115,53 @@ QString ColumnList()
     return names.join(QStringLiteral(", "));
 }
 
-// The schema's steps: Migrations[n] takes a store from version n to n + 1. "%ID" is the
-// dialect's self-numbering key. A step is never changed once released; a new one is added.
-// unit_records holds a column for each field of RecordFields that names one: a field added
-// there comes with a step here that adds its column (and SchemaVersion one up).
+// A field's column as the store declares it, its type from the field's: the same on SQLite
+// and PostgreSQL.
+QString ColumnDefinition(const TRecordField& field)
+{
+    const QString definition = QLatin1String(field.Column) + (field.Type() == TFieldType::Integer
+                                                                  ? QStringLiteral(" BIGINT")
+                                                                  : QStringLiteral(" TEXT"));
+    switch (field.Rule) {
+    case TColumnRule::Optional:
+        break;
+    case TColumnRule::Required:
+        return definition + QStringLiteral(" NOT NULL");
+    case TColumnRule::Key:
+        return definition + QStringLiteral(" NOT NULL UNIQUE");
+    }
+    return definition;
+}
+
+// The columns of unit_records that a version of the schema brought, from RecordFields: the
+// first makes the table with its columns, each later one adds its own.
+QStringList FieldColumns(int version)
+{
+    QStringList columns;
+    for (const TRecordField* field : StoredFields())
+        if (field->Schema == version)
+            columns << ColumnDefinition(*field);
+    if (version == 1)
+        return {QStringLiteral("CREATE TABLE unit_records (id %ID, ") + columns.join(QStringLiteral(", ")) + u')'};
+    for (QString& column : columns)
+        column.prepend(QStringLiteral("ALTER TABLE unit_records ADD COLUMN "));
+    return columns;
+}
+
+// The schema's steps: Migrations[n] takes a store from version n to n + 1, after the columns
+// of unit_records that version brings (FieldColumns). "%ID" is the dialect's self-numbering
+// key. A step is never changed once released; a new one is added, with SchemaVersion one up,
+// empty when a field's column is all the new version brings.
 const QStringList Migrations[] = {
     {
-        QStringLiteral("CREATE TABLE unit_records (id %ID, record_key TEXT NOT NULL UNIQUE, station TEXT NOT NULL,"
-                       " unit_ip TEXT NOT NULL, outcome TEXT NOT NULL, nad_before BIGINT, nad_after BIGINT,"
-                       " serial BIGINT, serial_taken BIGINT, series TEXT, platform TEXT, kernel_version TEXT,"
-                       " kernel_file TEXT, kernel_sha256 TEXT, program_file TEXT, program_sha256 TEXT, settings TEXT,"
-                       " serial_step TEXT, kernel_step TEXT, program_step TEXT, verify_step TEXT,"
-                       " started TEXT NOT NULL, ended TEXT, duration_ms BIGINT, requests BIGINT, resent BIGINT,"
-                       " message TEXT)"),
+        // 1: unit records and the serial number series.
         QStringLiteral("CREATE INDEX unit_records_serial ON unit_records (serial)"),
         QStringLiteral("CREATE INDEX unit_records_serial_taken ON unit_records (serial_taken)"),
         QStringLiteral("CREATE INDEX unit_records_started ON unit_records (started)"),
         QStringLiteral("CREATE TABLE serial_series (name TEXT PRIMARY KEY, next_number BIGINT NOT NULL)"),
     },
     {
-        // Every number taken, with where and when, in the transaction that takes it: the
+        // 2: every number taken, with where and when, in the transaction that takes it: the
         // station that took it answers for a number whose unit record has not arrived, and
         // a series is never set back over numbers already given.
         QStringLiteral("CREATE TABLE serial_ledger (series TEXT NOT NULL, number BIGINT NOT NULL,"
@@ -144,7 +171,7 @@ const QStringList Migrations[] = {
                        " WHERE series IS NOT NULL AND series <> '' AND serial_taken > 0 GROUP BY series, serial_taken"),
     },
     {
-        // One set of every number given, from any series or source, unique by its key; the
+        // 3: one set of every number given, from any series or source, unique by its key; the
         // record that answers for each; and every unit found holding a number given to
         // another, kept and told rather than lost. A number is given by the first to take
         // it: the ledger's first, else the first unit record that holds it.
@@ -176,17 +203,13 @@ const QStringList Migrations[] = {
                        " (SELECT 1 FROM given_serials g WHERE g.number = r.serial AND g.record_key = r.record_key)"),
     },
     {
-        // The recipe a unit's job came from and the SHA-256 of each file as read, so that
-        // the units of one release are found by its recipe. Older records have none.
-        QStringLiteral("ALTER TABLE unit_records ADD COLUMN recipe TEXT"),
-        QStringLiteral("ALTER TABLE unit_records ADD COLUMN kernel_source_sha256 TEXT"),
-        QStringLiteral("ALTER TABLE unit_records ADD COLUMN program_source_sha256 TEXT"),
+        // 4: the recipe a unit's job came from and the SHA-256 of each file as read, so
+        // that the units of one release are found by its recipe. Older records have none.
         QStringLiteral("CREATE INDEX unit_records_recipe ON unit_records (recipe)"),
     },
     {
-        // The kind of failure that ended a unit's operation, so that a day's failures are
+        // 5: the kind of failure that ended a unit's operation, so that a day's failures are
         // counted by cause. Older records have none.
-        QStringLiteral("ALTER TABLE unit_records ADD COLUMN failure TEXT"),
     },
 };
 static_assert(std::size(Migrations) == TRecordStore::SchemaVersion);
@@ -557,7 +580,7 @@ bool TRecordStore::Migrate(QString& error)
             const QString id = IsPostgres() ? QStringLiteral("BIGSERIAL PRIMARY KEY")
                                             : QStringLiteral("INTEGER PRIMARY KEY");
             for (int step = version; step < SchemaVersion; ++step) {
-                for (QString sql : Migrations[step]) {
+                for (QString sql : FieldColumns(step + 1) + Migrations[step]) {
                     if (!Exec(query, sql.replace(QStringLiteral("%ID"), id), why))
                         return false;
                 }

@@ -9,7 +9,8 @@
 //             anything else                     the path of an SQLite file
 //
 // Open applies the schema's migrations in one transaction, so a store written by an older
-// version is upgraded, and refuses a store whose schema is newer than this program knows.
+// version is upgraded to SchemaVersion, and refuses a store whose schema is newer than this
+// program knows.
 //
 // Threads: a database connection may only be used on the thread that opened it, and the
 // runners take serial numbers on their own threads. So every thread that uses the store
@@ -101,9 +102,9 @@ TStoredRecord RecordEntry(const TUnitRecord& record, const QString& station, con
 
 class TRecordStore {
 public:
-    // 1: unit records and serial series; 2: the ledger of every number taken; 3: the set of
-    // every number given, from any source, and the clashes found; 4: each record's recipe
-    // and the SHA-256 of its source files.
+    // The version of the schema this program makes and reads: one for each step of the
+    // store's migrations (RecordStore.cpp, which says what each version brought, the columns
+    // of unit_records from the version each field of RecordFields names).
     static constexpr int SchemaVersion = 5;
     static inline const QString DefaultSeries = QStringLiteral("default");
 
