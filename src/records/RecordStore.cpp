@@ -115,26 +115,53 @@ QString ColumnList()
     return names.join(QStringLiteral(", "));
 }
 
-// The schema's steps: Migrations[n] takes a store from version n to n + 1. "%ID" is the
-// dialect's self-numbering key. A step is never changed once released; a new one is added.
-// unit_records holds a column for each field of RecordFields that names one: a field added
-// there comes with a step here that adds its column (and SchemaVersion one up).
+// A field's column as the store declares it, its type from the field's: the same on SQLite
+// and PostgreSQL.
+QString ColumnDefinition(const TRecordField& field)
+{
+    const QString definition = QLatin1String(field.Column) + (field.Type() == TFieldType::Integer
+                                                                  ? QStringLiteral(" BIGINT")
+                                                                  : QStringLiteral(" TEXT"));
+    switch (field.Rule) {
+    case TColumnRule::Optional:
+        break;
+    case TColumnRule::Required:
+        return definition + QStringLiteral(" NOT NULL");
+    case TColumnRule::Key:
+        return definition + QStringLiteral(" NOT NULL UNIQUE");
+    }
+    return definition;
+}
+
+// The columns of unit_records that a version of the schema brought, from RecordFields: the
+// first makes the table with its columns, each later one adds its own.
+QStringList FieldColumns(int version)
+{
+    QStringList columns;
+    for (const TRecordField* field : StoredFields())
+        if (field->Schema == version)
+            columns << ColumnDefinition(*field);
+    if (version == 1)
+        return {QStringLiteral("CREATE TABLE unit_records (id %ID, ") + columns.join(QStringLiteral(", ")) + u')'};
+    for (QString& column : columns)
+        column.prepend(QStringLiteral("ALTER TABLE unit_records ADD COLUMN "));
+    return columns;
+}
+
+// The schema's steps: Migrations[n] takes a store from version n to n + 1, after the columns
+// of unit_records that version brings (FieldColumns). "%ID" is the dialect's self-numbering
+// key. A step is never changed once released; a new one is added, with SchemaVersion one up,
+// empty when a field's column is all the new version brings.
 const QStringList Migrations[] = {
     {
-        QStringLiteral("CREATE TABLE unit_records (id %ID, record_key TEXT NOT NULL UNIQUE, station TEXT NOT NULL,"
-                       " unit_ip TEXT NOT NULL, outcome TEXT NOT NULL, nad_before BIGINT, nad_after BIGINT,"
-                       " serial BIGINT, serial_taken BIGINT, series TEXT, platform TEXT, kernel_version TEXT,"
-                       " kernel_file TEXT, kernel_sha256 TEXT, program_file TEXT, program_sha256 TEXT, settings TEXT,"
-                       " serial_step TEXT, kernel_step TEXT, program_step TEXT, verify_step TEXT,"
-                       " started TEXT NOT NULL, ended TEXT, duration_ms BIGINT, requests BIGINT, resent BIGINT,"
-                       " message TEXT)"),
+        // 1: unit records and the serial number series.
         QStringLiteral("CREATE INDEX unit_records_serial ON unit_records (serial)"),
         QStringLiteral("CREATE INDEX unit_records_serial_taken ON unit_records (serial_taken)"),
         QStringLiteral("CREATE INDEX unit_records_started ON unit_records (started)"),
         QStringLiteral("CREATE TABLE serial_series (name TEXT PRIMARY KEY, next_number BIGINT NOT NULL)"),
     },
     {
-        // Every number taken, with where and when, in the transaction that takes it: the
+        // 2: every number taken, with where and when, in the transaction that takes it: the
         // station that took it answers for a number whose unit record has not arrived, and
         // a series is never set back over numbers already given.
         QStringLiteral("CREATE TABLE serial_ledger (series TEXT NOT NULL, number BIGINT NOT NULL,"
@@ -144,7 +171,7 @@ const QStringList Migrations[] = {
                        " WHERE series IS NOT NULL AND series <> '' AND serial_taken > 0 GROUP BY series, serial_taken"),
     },
     {
-        // One set of every number given, from any series or source, unique by its key; the
+        // 3: one set of every number given, from any series or source, unique by its key; the
         // record that answers for each; and every unit found holding a number given to
         // another, kept and told rather than lost. A number is given by the first to take
         // it: the ledger's first, else the first unit record that holds it.
@@ -176,33 +203,25 @@ const QStringList Migrations[] = {
                        " (SELECT 1 FROM given_serials g WHERE g.number = r.serial AND g.record_key = r.record_key)"),
     },
     {
-        // The recipe a unit's job came from and the SHA-256 of each file as read, so that
-        // the units of one release are found by its recipe. Older records have none.
-        QStringLiteral("ALTER TABLE unit_records ADD COLUMN recipe TEXT"),
-        QStringLiteral("ALTER TABLE unit_records ADD COLUMN kernel_source_sha256 TEXT"),
-        QStringLiteral("ALTER TABLE unit_records ADD COLUMN program_source_sha256 TEXT"),
+        // 4: the recipe a unit's job came from and the SHA-256 of each file as read, so
+        // that the units of one release are found by its recipe. Older records have none.
         QStringLiteral("CREATE INDEX unit_records_recipe ON unit_records (recipe)"),
     },
     {
-        // The kind of failure that ended a unit's operation, so that a day's failures are
+        // 5: the kind of failure that ended a unit's operation, so that a day's failures are
         // counted by cause. Older records have none.
-        QStringLiteral("ALTER TABLE unit_records ADD COLUMN failure TEXT"),
     },
 };
 static_assert(std::size(Migrations) == TRecordStore::SchemaVersion);
 
-// The last failure's native code on this thread: SQLSTATE on PostgreSQL, SQLite's result code.
-thread_local QString LastCode;
-
-// The database's own words for the last failure of query, else the driver's.
-QString Why(const QSqlError& error)
+// The database's own words for a failure, else the driver's, with its code.
+TSqlFailure Why(const QSqlError& error)
 {
-    LastCode = error.nativeErrorCode();
     const QString text = error.databaseText().trimmed();
-    return text.isEmpty() ? error.driverText().trimmed() : text;
+    return {text.isEmpty() ? error.driverText().trimmed() : text, error.nativeErrorCode()};
 }
 
-bool Exec(QSqlQuery& query, const QString& sql, const QVariantList& values, QString& why)
+bool Exec(QSqlQuery& query, const QString& sql, const QVariantList& values, TSqlFailure& why)
 {
     if (!query.prepare(sql)) {
         why = Why(query.lastError());
@@ -217,7 +236,7 @@ bool Exec(QSqlQuery& query, const QString& sql, const QVariantList& values, QStr
     return true;
 }
 
-bool Exec(QSqlQuery& query, const QString& sql, QString& why)
+bool Exec(QSqlQuery& query, const QString& sql, TSqlFailure& why)
 {
     if (!query.exec(sql)) {
         why = Why(query.lastError());
@@ -228,19 +247,19 @@ bool Exec(QSqlQuery& query, const QString& sql, QString& why)
 
 // The store refused the statement's data (a constraint, a value out of range) and is
 // otherwise well: offering the same again cannot help.
-bool Refused(bool postgres)
+bool Refused(const QString& code, bool postgres)
 {
     if (postgres)
-        return LastCode.startsWith(QLatin1String("22")) || LastCode.startsWith(QLatin1String("23"));
-    const int code = LastCode.toInt() & 0xff;
-    return code == 19 || code == 20 || code == 25;   // constraint, type mismatch, range
+        return code.startsWith(QLatin1String("22")) || code.startsWith(QLatin1String("23"));
+    const int result = code.toInt() & 0xff;
+    return result == 19 || result == 20 || result == 25;   // constraint, type mismatch, range
 }
 
 // SQLite's "busy" and "locked": another connection holds the file.
-bool Busy()
+bool Busy(const QString& code)
 {
-    const int code = LastCode.toInt() & 0xff;
-    return code == 5 || code == 6;
+    const int result = code.toInt() & 0xff;
+    return result == 5 || result == 6;
 }
 
 // "by SOURCE at STATION, TIME" from a query on given_serials' source, station, given.
@@ -345,9 +364,9 @@ bool TRecordStore::OpenStore(const QString& location, QString& error)
                                                        : QStringLiteral("libqt6sql6-sqlite")));
         return false;
     }
-    QString why;
+    TSqlFailure why;
     if (!Database(why).isValid()) {
-        error = Failure(QStringLiteral("open"), why);
+        error = Failure(QStringLiteral("open"), why.Words);
         return false;
     }
     return Migrate(error);
@@ -400,7 +419,7 @@ QString TRecordStore::Failure(const QString& what, const QString& why) const
     return QStringLiteral("record store %1: can't %2: %3").arg(Location(), what, why);
 }
 
-QSqlDatabase TRecordStore::Database(QString& error)
+QSqlDatabase TRecordStore::Database(TSqlFailure& why)
 {
     const QString name =
         QStringLiteral("orvel-records-%1-%2").arg(FId).arg(quintptr(QThread::currentThreadId()), 0, 16);
@@ -444,12 +463,12 @@ QSqlDatabase TRecordStore::Database(QString& error)
         FNames << name;
     }
     if (!db.open()) {
-        error = Why(db.lastError());
+        why = Why(db.lastError());
         return {};
     }
     QSqlQuery first(db);
     if (IsPostgres()) {
-        if (!Exec(first, QStringLiteral("SELECT pg_backend_pid()"), error) || !first.next()) {
+        if (!Exec(first, QStringLiteral("SELECT pg_backend_pid()"), why) || !first.next()) {
             first.finish();
             db.close();
             return {};
@@ -458,7 +477,7 @@ QSqlDatabase TRecordStore::Database(QString& error)
         Backends().Pids.insert(name, first.value(0).toInt());
     } else if (!db.connectOptions().contains(QLatin1String("READONLY")) &&
                // Readers go on while a station writes.
-               !Exec(first, QStringLiteral("PRAGMA journal_mode=WAL"), error)) {
+               !Exec(first, QStringLiteral("PRAGMA journal_mode=WAL"), why)) {
         first.finish();
         db.close();
         return {};
@@ -467,7 +486,8 @@ QSqlDatabase TRecordStore::Database(QString& error)
 }
 
 bool TRecordStore::InTransaction(const QString& what, TDurability durability,
-                                 const std::function<bool(QSqlDatabase&, QString&)>& work, QString& error)
+                                 const std::function<bool(QSqlDatabase&, TSqlFailure&)>& work, QString& error,
+                                 QString* code)
 {
     // A store that did not open may be of a schema this program does not know: never written.
     if (!FOpenError.isEmpty()) {
@@ -475,12 +495,12 @@ bool TRecordStore::InTransaction(const QString& what, TDurability durability,
         return false;
     }
     const bool onDisk = durability == TDurability::OnDisk;
-    QString why;
-    LastCode.clear();   // a failure's code is this transaction's, or none
     for (int attempt = 0;; ++attempt) {
+        TSqlFailure why;
         QSqlDatabase db = Database(why);
+        // No connection: no statement of the transaction was refused.
         if (!db.isValid()) {
-            error = Failure(what, why);
+            error = Failure(what, why.Words);
             return false;
         }
         QMutexLocker writer(&FWriters);
@@ -509,17 +529,19 @@ bool TRecordStore::InTransaction(const QString& what, TDurability durability,
         }
         if (ok)
             return true;
-        const bool busy = !IsPostgres() && Busy();
+        const bool busy = !IsPostgres() && Busy(why.Code);
         // Whatever broke, the next call starts on a fresh connection.
         db.close();
         // A server restarted since this connection's last use: nothing was sent in a
         // transaction yet, so a fresh connection may try once more.
         // A stop request (query_canceled) is no dead connection: it ends here.
-        if (IsPostgres() && !begun && attempt == 0 && LastCode != QLatin1String("57014"))
+        if (IsPostgres() && !begun && attempt == 0 && why.Code != QLatin1String("57014"))
             continue;
         if (busy)
-            why += QStringLiteral(" (another program holds it; waited %1 s)").arg(BusyTimeoutMs / 1000.0);
-        error = Failure(what, why);
+            why.Words += QStringLiteral(" (another program holds it; waited %1 s)").arg(BusyTimeoutMs / 1000.0);
+        error = Failure(what, why.Words);
+        if (code)
+            *code = why.Code;
         return false;
     }
 }
@@ -527,7 +549,7 @@ bool TRecordStore::InTransaction(const QString& what, TDurability durability,
 bool TRecordStore::Migrate(QString& error)
 {
     // A store of this version opens without the write lock, which another station may hold.
-    QString why;
+    TSqlFailure why;
     QSqlDatabase db = Database(why);
     {
         QSqlQuery query(db);
@@ -537,7 +559,7 @@ bool TRecordStore::Migrate(QString& error)
     }
     return InTransaction(
         QStringLiteral("upgrade its schema"), TDurability::OnDisk,
-        [this](QSqlDatabase& db, QString& why) {
+        [this](QSqlDatabase& db, TSqlFailure& why) {
             QSqlQuery query(db);
             // Two stations opening a new shared store at once: one creates the tables, the
             // other finds them made.
@@ -549,16 +571,16 @@ bool TRecordStore::Migrate(QString& error)
                 return false;
             const int version = query.next() ? query.value(0).toInt() : 0;
             if (version > SchemaVersion) {
-                why = QStringLiteral("its schema is version %1, newer than this program knows (%2): use a newer "
-                                     "OrvelBinLoader")
-                          .arg(version)
-                          .arg(SchemaVersion);
+                why.Words = QStringLiteral("its schema is version %1, newer than this program knows (%2): use a newer "
+                                           "OrvelBinLoader")
+                                .arg(version)
+                                .arg(SchemaVersion);
                 return false;
             }
             const QString id = IsPostgres() ? QStringLiteral("BIGSERIAL PRIMARY KEY")
                                             : QStringLiteral("INTEGER PRIMARY KEY");
             for (int step = version; step < SchemaVersion; ++step) {
-                for (QString sql : Migrations[step]) {
+                for (QString sql : FieldColumns(step + 1) + Migrations[step]) {
                     if (!Exec(query, sql.replace(QStringLiteral("%ID"), id), why))
                         return false;
                 }
@@ -586,12 +608,13 @@ bool TRecordStore::WriteEntry(const QJsonObject& entry, QString& error, TDurabil
     const int64_t number = NumberInUnit(record.Unit);
     const QString series = record.Unit.SerialTaken == number ? record.Series : QString();
     QString clash;
+    QString code;
     // A unit's record need not wait for the disk (the budget is a few milliseconds a unit);
     // the number it took went to the ledger durably when it was taken. The operation is not
     // named after the unit: the caller says whose record it is.
     const bool ok = InTransaction(
         QStringLiteral("write a unit's record"), durability,
-        [&](QSqlDatabase& db, QString& why) {
+        [&](QSqlDatabase& db, TSqlFailure& why) {
             QStringList marks;
             QVariantList values;
             for (const TRecordField* field : StoredFields()) {
@@ -642,9 +665,9 @@ bool TRecordStore::WriteEntry(const QJsonObject& entry, QString& error, TDurabil
                                        " VALUES (?, ?, ?, ?, ?)"),
                         {qint64(number), unit, station, entry.value(QStringLiteral("start")).toString(), key}, why);
         },
-        error);
+        error, &code);
     if (notes)
-        *notes = {!ok && Refused(IsPostgres()), ok ? clash : QString()};
+        *notes = {!ok && Refused(code, IsPostgres()), ok ? clash : QString()};
     return ok;
 }
 
@@ -655,7 +678,7 @@ int32_t TRecordStore::TakeSerial(const QString& series, const QString& station, 
     // Durable: a number given out must never be given again after a crash.
     const bool ok = InTransaction(
         what, TDurability::OnDisk,
-        [&](QSqlDatabase& db, QString& why) {
+        [&](QSqlDatabase& db, TSqlFailure& why) {
             QSqlQuery query(db);
             const QString now = UtcText(QDateTime::currentDateTime());
             int64_t first = -1;
@@ -669,11 +692,11 @@ int32_t TRecordStore::TakeSerial(const QString& series, const QString& station, 
                     if (!Exec(query, QStringLiteral("SELECT next_number FROM serial_series WHERE name = ?"), {series},
                               why))
                         return false;
-                    why = query.next() ? QStringLiteral("the series is used up (2147483647 is the highest serial "
-                                                        "number)")
-                                       : QStringLiteral("no such series; start it with 'orvel-loader serials set "
-                                                        "--series ") +
-                                             series + QStringLiteral(" --next N'");
+                    why.Words = query.next() ? QStringLiteral("the series is used up (2147483647 is the highest serial "
+                                                              "number)")
+                                             : QStringLiteral("no such series; start it with 'orvel-loader serials set "
+                                                              "--series ") +
+                                                   series + QStringLiteral(" --next N'");
                     return false;
                 }
                 const int64_t number = query.value(0).toLongLong();
@@ -691,10 +714,10 @@ int32_t TRecordStore::TakeSerial(const QString& series, const QString& station, 
                     break;
                 }
                 if (skipped == MostSkipped) {
-                    why = QStringLiteral("numbers %1 to %2 are all given already; set the series past them with "
-                                         "'orvel-loader serials set'")
-                              .arg(first)
-                              .arg(number);
+                    why.Words = QStringLiteral("numbers %1 to %2 are all given already; set the series past them with "
+                                               "'orvel-loader serials set'")
+                                    .arg(first)
+                                    .arg(number);
                     return false;
                 }
             }
@@ -719,7 +742,7 @@ bool TRecordStore::ClaimSerial(int32_t number, const QString& source, const QStr
     // Durable, as a number taken from a series.
     const bool ok = InTransaction(
         what, TDurability::OnDisk,
-        [&](QSqlDatabase& db, QString& why) {
+        [&](QSqlDatabase& db, TSqlFailure& why) {
             QSqlQuery query(db);
             if (!Exec(query,
                       QStringLiteral("INSERT INTO given_serials (number, source, station, given) VALUES (?, ?, ?, ?)"
@@ -753,7 +776,7 @@ bool TRecordStore::SetNextSerial(const QString& series, int64_t next, QString& e
     }
     return InTransaction(
         what, TDurability::OnDisk,
-        [&](QSqlDatabase& db, QString& why) {
+        [&](QSqlDatabase& db, TSqlFailure& why) {
             QSqlQuery query(db);
             // A take in flight holds the series' row: wait for it, then see what it took.
             if (IsPostgres() &&
@@ -764,9 +787,10 @@ bool TRecordStore::SetNextSerial(const QString& series, int64_t next, QString& e
             if (!Exec(query, QStringLiteral("SELECT MAX(number) FROM serial_ledger WHERE series = ?"), {series}, why))
                 return false;
             if (query.next() && !query.value(0).isNull() && query.value(0).toLongLong() >= next) {
-                why = QStringLiteral("the series has given numbers up to %1 already; the next must be above that, or "
-                                     "those numbers would go out twice")
-                          .arg(query.value(0).toLongLong());
+                why.Words = QStringLiteral(
+                                "the series has given numbers up to %1 already; the next must be above that, or "
+                                "those numbers would go out twice")
+                                .arg(query.value(0).toLongLong());
                 return false;
             }
             query.finish();
@@ -785,12 +809,13 @@ bool TRecordStore::SetNextSerial(const QString& series, int64_t next, QString& e
                     !query.next())
                     return false;
                 const int64_t last = query.value(0).toLongLong();
-                why = (last == next ? QString::number(next) + QStringLiteral(" is given already (") + firstBy + u')'
-                                    : QString::number(next) + QStringLiteral(" to ") + QString::number(last) +
-                                          QStringLiteral(" are given already (the first ") + firstBy + u')') +
-                      (last < HighestSerial
-                           ? QStringLiteral("; the first number free from there is ") + QString::number(last + 1)
-                           : QStringLiteral("; no number is free from there up to 2147483647"));
+                why.Words = (last == next
+                                 ? QString::number(next) + QStringLiteral(" is given already (") + firstBy + u')'
+                                 : QString::number(next) + QStringLiteral(" to ") + QString::number(last) +
+                                       QStringLiteral(" are given already (the first ") + firstBy + u')') +
+                            (last < HighestSerial
+                                 ? QStringLiteral("; the first number free from there is ") + QString::number(last + 1)
+                                 : QStringLiteral("; no number is free from there up to 2147483647"));
                 return false;
             }
             query.finish();
@@ -902,11 +927,11 @@ bool TRecordStore::Clashes(QStringList& clashes, QString& error)
 bool TRecordStore::Read(const QString& what, const QString& sql, const QVariantList& values,
                         const std::function<void(const QSqlQuery&)>& row, QString& error)
 {
-    QString why;
+    TSqlFailure why;
     QSqlDatabase db = Database(why);
     QSqlQuery query(db);
     if (!db.isValid() || !Exec(query, sql, values, why)) {
-        error = Failure(what, why);
+        error = Failure(what, why.Words);
         return false;
     }
     while (query.next())

@@ -9,7 +9,8 @@
 //             anything else                     the path of an SQLite file
 //
 // Open applies the schema's migrations in one transaction, so a store written by an older
-// version is upgraded, and refuses a store whose schema is newer than this program knows.
+// version is upgraded to SchemaVersion, and refuses a store whose schema is newer than this
+// program knows.
 //
 // Threads: a database connection may only be used on the thread that opened it, and the
 // runners take serial numbers on their own threads. So every thread that uses the store
@@ -88,15 +89,22 @@ struct TSeriesState {
     int64_t Taken = 0;   // numbers taken from it so far
 };
 
+// Why a statement failed: in the database's words, with its code for the failure (SQLSTATE on
+// PostgreSQL, SQLite's result code); in words alone when the program gave up itself.
+struct TSqlFailure {
+    QString Words;
+    QString Code;
+};
+
 // A unit's record as the store keeps it: with the station, the series its number was taken
 // from (empty: none) and a key of its own.
 TStoredRecord RecordEntry(const TUnitRecord& record, const QString& station, const QString& series);
 
 class TRecordStore {
 public:
-    // 1: unit records and serial series; 2: the ledger of every number taken; 3: the set of
-    // every number given, from any source, and the clashes found; 4: each record's recipe
-    // and the SHA-256 of its source files.
+    // The version of the schema this program makes and reads: one for each step of the
+    // store's migrations (RecordStore.cpp, which says what each version brought, the columns
+    // of unit_records from the version each field of RecordFields names).
     static constexpr int SchemaVersion = 5;
     static inline const QString DefaultSeries = QStringLiteral("default");
 
@@ -171,17 +179,19 @@ private:
     // Takes a postgresql:// URL apart; false and the reason when it is no such URL.
     bool ReadUrl(const QString& location, QString& error);
     // The calling thread's open connection; invalid and the reason when it cannot be opened.
-    QSqlDatabase Database(QString& error);
+    QSqlDatabase Database(TSqlFailure& why);
     // Runs a read on the calling thread's connection, each row to row; false and the reason,
     // naming what, when it fails.
     bool Read(const QString& what, const QString& sql, const QVariantList& values,
               const std::function<void(const QSqlQuery&)>& row, QString& error);
     bool Migrate(QString& error);
     // Runs work inside one write transaction (immediate on SQLite, behind the process's
-    // writer mutex); rolls back when work fails. A PostgreSQL connection found dead before
-    // the transaction began (a restarted server) is opened again once.
+    // writer mutex); rolls back when work fails, and hands the failed statement's code to
+    // code when given one (empty: work gave up itself). A PostgreSQL connection found dead
+    // before the transaction began (a restarted server) is opened again once.
     bool InTransaction(const QString& what, TDurability durability,
-                       const std::function<bool(QSqlDatabase&, QString&)>& work, QString& error);
+                       const std::function<bool(QSqlDatabase&, TSqlFailure&)>& work, QString& error,
+                       QString* code = nullptr);
     QString Failure(const QString& what, const QString& why) const;
 
     const int FId;   // tells this store's connections from another store's

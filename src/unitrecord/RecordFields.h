@@ -1,8 +1,10 @@
 // RecordFields: the one table of a unit record's fields, in the order the export lists them:
-// each field's JSON path (also the export's header), its column in the store and the member
-// that holds it, whose type gives the field's. The JSON result line, the store's entries and
-// columns, the fallback file, the CSV export and the listings all read it; a new field is one
-// line here and, for the store, one migration step.
+// each field's JSON path (also the export's header), its column in the store, the member that
+// holds it, whose type gives the field's and its column's, and the version of the store's
+// schema that brought the column. The JSON result line, the store's entries, columns and
+// their migrations, the fallback file, the CSV export and the listings all read it; a new
+// field is a member of TUnitRecord and one line here, its column brought by a schema version
+// one above the store's newest (TRecordStore::SchemaVersion, which goes up with it).
 #pragma once
 
 #include "UnitRecord.h"
@@ -38,10 +40,20 @@ using TRecordMember = std::variant<QString TUnitRecord::*, int32_t TUnitRecord::
                                    qint64 (TUnitRecord::*)() const,    // worked out: written, never read back
                                    QString TStoredRecord::*, qint64 TStoredRecord::*>;
 
+// What a column holds beside its type. A column added after the first version of the schema
+// is optional: the records kept before it have none.
+enum class TColumnRule {
+    Optional,
+    Required,   // every record has it: the store refuses one without
+    Key,        // required, and no two records share it
+};
+
 struct TRecordField {
     const char* Path;     // "steps.kernel": "kernel" inside "steps"; also the export's header
     const char* Column;   // its column in unit_records; nullptr: none (the store's own id)
     TRecordMember Member;
+    int Schema = 0;   // the version of the store's schema that brought the column
+    TColumnRule Rule = TColumnRule::Optional;
 
     TFieldType Type() const;
     // Not in a unit's JSON result line: the store's alone.

@@ -63,6 +63,52 @@ TUnitRecord Unit(const QString& ip, int32_t serial, TUnitOutcome outcome, const 
     return record;
 }
 
+// The tables of the first version's store, as that version made them.
+const char* const FirstVersionTables[] = {
+    "CREATE TABLE schema_version (version INTEGER NOT NULL)",
+    "INSERT INTO schema_version VALUES (1)",
+    "CREATE TABLE unit_records (id INTEGER PRIMARY KEY, record_key TEXT NOT NULL UNIQUE, station TEXT NOT NULL,"
+    " unit_ip TEXT NOT NULL, outcome TEXT NOT NULL, nad_before BIGINT, nad_after BIGINT, serial BIGINT,"
+    " serial_taken BIGINT, series TEXT, platform TEXT, kernel_version TEXT, kernel_file TEXT,"
+    " kernel_sha256 TEXT, program_file TEXT, program_sha256 TEXT, settings TEXT, serial_step TEXT,"
+    " kernel_step TEXT, program_step TEXT, verify_step TEXT, started TEXT NOT NULL, ended TEXT,"
+    " duration_ms BIGINT, requests BIGINT, resent BIGINT, message TEXT)",
+    "CREATE INDEX unit_records_serial ON unit_records (serial)",
+    "CREATE INDEX unit_records_serial_taken ON unit_records (serial_taken)",
+    "CREATE INDEX unit_records_started ON unit_records (started)",
+    "CREATE TABLE serial_series (name TEXT PRIMARY KEY, next_number BIGINT NOT NULL)",
+};
+
+// The columns of an SQLite store's unit_records, by name, each as "name TYPE" and its
+// constraints.
+QStringList UnitRecordColumns(const QString& file)
+{
+    QStringList columns;
+    {
+        QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), QStringLiteral("columns"));
+        db.setDatabaseName(file);
+        EXPECT_TRUE(db.open());
+        QSqlQuery query(db);
+        QStringList unique;
+        EXPECT_TRUE(query.exec(QStringLiteral("SELECT i.name FROM pragma_index_list('unit_records') l,"
+                                              " pragma_index_info(l.name) i WHERE l.\"unique\" = 1")));
+        while (query.next())
+            unique << query.value(0).toString();
+        EXPECT_TRUE(
+            query.exec(QStringLiteral("SELECT name, type, \"notnull\", pk FROM pragma_table_info('unit_records')")));
+        while (query.next()) {
+            const QString name = query.value(0).toString();
+            columns << name + u' ' + query.value(1).toString() +
+                           (query.value(2).toInt() ? QStringLiteral(" NOT NULL") : QString()) +
+                           (query.value(3).toInt() ? QStringLiteral(" PRIMARY KEY") : QString()) +
+                           (unique.contains(name) ? QStringLiteral(" UNIQUE") : QString());
+        }
+    }
+    QSqlDatabase::removeDatabase(QStringLiteral("columns"));
+    columns.sort();
+    return columns;
+}
+
 class RecordStore : public ::testing::Test {
 protected:
     void SetUp() override { ASSERT_TRUE(Dir.isValid()); }
@@ -169,20 +215,9 @@ TEST_F(RecordStore, UpgradesAStoreOfTheFirstVersion)
     {
         QSqlDatabase db = OtherProgram();
         QSqlQuery query(db);
+        for (const char* sql : FirstVersionTables)
+            ASSERT_TRUE(query.exec(QLatin1String(sql))) << sql;
         for (const char* sql : {
-                 "CREATE TABLE schema_version (version INTEGER NOT NULL)",
-                 "INSERT INTO schema_version VALUES (1)",
-                 "CREATE TABLE unit_records (id INTEGER PRIMARY KEY, record_key TEXT NOT NULL UNIQUE, station TEXT NOT "
-                 "NULL,"
-                 " unit_ip TEXT NOT NULL, outcome TEXT NOT NULL, nad_before BIGINT, nad_after BIGINT, serial BIGINT,"
-                 " serial_taken BIGINT, series TEXT, platform TEXT, kernel_version TEXT, kernel_file TEXT,"
-                 " kernel_sha256 TEXT, program_file TEXT, program_sha256 TEXT, settings TEXT, serial_step TEXT,"
-                 " kernel_step TEXT, program_step TEXT, verify_step TEXT, started TEXT NOT NULL, ended TEXT,"
-                 " duration_ms BIGINT, requests BIGINT, resent BIGINT, message TEXT)",
-                 "CREATE INDEX unit_records_serial ON unit_records (serial)",
-                 "CREATE INDEX unit_records_serial_taken ON unit_records (serial_taken)",
-                 "CREATE INDEX unit_records_started ON unit_records (started)",
-                 "CREATE TABLE serial_series (name TEXT PRIMARY KEY, next_number BIGINT NOT NULL)",
                  "INSERT INTO serial_series VALUES ('default', 42)",
                  "INSERT INTO unit_records (record_key, station, unit_ip, outcome, serial, serial_taken, series, "
                  "started)"
@@ -226,6 +261,25 @@ TEST_F(RecordStore, UpgradesAStoreOfTheFirstVersion)
     EXPECT_TRUE(clashes[1].startsWith(QLatin1String("serial number 77 went into 127.0.0.4 at line-2")))
         << clashes[1].toStdString();
     EXPECT_FALSE(store->ClaimSerial(77, QStringLiteral("--serial"), QStringLiteral("line-3"), error));
+}
+
+// A store made new holds every column of one upgraded from the first version, each of the type
+// and with the constraints the first version gave it, and the columns added since.
+TEST_F(RecordStore, NewStoreHasTheColumnsOfAnUpgradedOne)
+{
+    Open();
+    {
+        QSqlDatabase db = OtherProgram(QStringLiteral("first.sqlite"));
+        QSqlQuery query(db);
+        for (const char* sql : FirstVersionTables)
+            ASSERT_TRUE(query.exec(QLatin1String(sql))) << sql;
+        db.close();
+    }
+    Open(QStringLiteral("first.sqlite"));
+    const QStringList made = UnitRecordColumns(Dir.filePath(QStringLiteral("records.sqlite")));
+    const QStringList upgraded = UnitRecordColumns(Dir.filePath(QStringLiteral("first.sqlite")));
+    EXPECT_TRUE(made.contains(QStringLiteral("record_key TEXT NOT NULL UNIQUE"))) << made.join(u'\n').toStdString();
+    EXPECT_EQ(made, upgraded);
 }
 
 // A store of the third version (this version's, its recipe columns dropped again) keeps its
@@ -894,6 +948,31 @@ TEST_F(RecordStore, RecordTheStoreRefusesIsSetAsideAndHoldsNothingBack)
     const QList<QJsonObject> records = Query(*store);
     ASSERT_EQ(records.size(), 1);
     EXPECT_EQ(records[0].value(QStringLiteral("unit")).toString(), QStringLiteral("127.0.0.3"));
+}
+
+// Whether the store refused a record is told by that record's own write: a store that is not
+// open refuses none, whatever a write to another store on the same thread met before.
+TEST_F(RecordStore, StoreThatIsNotOpenRefusesNoRecordWhateverAnotherStoreRefused)
+{
+    Open(QStringLiteral("newer.sqlite"));
+    {
+        QSqlDatabase db = OtherProgram(QStringLiteral("newer.sqlite"));
+        ASSERT_TRUE(QSqlQuery(db).exec(QStringLiteral("UPDATE schema_version SET version = 99")));
+        db.close();
+    }
+    TRecordStore newer;
+    QString error;
+    ASSERT_FALSE(newer.Open(Dir.filePath(QStringLiteral("newer.sqlite")), error));
+
+    QJsonObject entry = StoredRecordJson(
+        RecordEntry(Unit(QStringLiteral("127.0.0.2"), 6, TUnitOutcome::Succeeded, Morning), "line-1", QString()));
+    entry.remove(QStringLiteral("outcome"));
+    auto store = Open();
+    TWriteNotes notes;
+    ASSERT_FALSE(store->WriteEntry(entry, error, TRecordStore::TDurability::Soon, &notes));
+    ASSERT_TRUE(notes.Refused) << error.toStdString();
+    EXPECT_FALSE(newer.WriteEntry(entry, error, TRecordStore::TDurability::Soon, &notes));
+    EXPECT_FALSE(notes.Refused) << error.toStdString();
 }
 
 }   // namespace
