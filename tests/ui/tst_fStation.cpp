@@ -1,7 +1,7 @@
 // The station window against simulated fresh units on loopback: units arriving one after
-// another, a unit that falls silent, Stop (and closing either window) in the middle, a
-// recipe whose file changed, a recipe saved and opened again in the main window, and the
-// records panel. The host's adapter table is made up (only the loopback adapter); the
+// another, a unit that falls silent, Stop (and closing either window) in the middle, a Start
+// while the main window sends, a recipe whose file changed, a recipe saved and opened again in
+// the main window, and the records panel. The host's adapter table is made up (only the loopback adapter); the
 // simulator answers from a thread of its own, since the station's runners block on their
 // sockets. Settings, the record store (an SQLite file) and the production log are temporary.
 #include "AppWindows.h"
@@ -216,6 +216,29 @@ private Q_SLOTS:
         QTRY_VERIFY_WITH_TIMEOUT(!FStation->Running(), Patience);
         QVERIFY(Find<QAbstractButton>("btnRefresh")->isEnabled());
         QVERIFY(FErrors.isEmpty());
+    }
+
+    void theStationButtonShowsTheStationWindow()
+    {
+        FWindow->show();
+        QVERIFY(!FStation->isVisible());
+        Click("btnStation");
+        QVERIFY(FStation->isVisible());
+    }
+
+    // The main window's own Send under way: a station must not start beside it, and says so;
+    // once the Send has ended, a Start runs.
+    void aStartWhileTheMainWindowSendsIsRefused()
+    {
+        SetInputs();
+        QVERIFY(Arrive() >= 0);
+        Click("ckNadNotAssigned");
+        QTRY_VERIFY_WITH_TIMEOUT(Find<QAbstractButton>("btnSend")->isEnabled(), Patience);
+        Click("btnSend");
+        QVERIFY2(StartRefused(), "the station started while the main window sent");
+        QVERIFY2(Log().contains(QStringLiteral("the main window's operation has not ended yet")), qPrintable(Log()));
+        QTRY_VERIFY_WITH_TIMEOUT(Find<QAbstractButton>("btnRefresh")->isEnabled(), Patience);
+        QVERIFY2(!StartRefused(), qPrintable(Log()));
     }
 
     void aUnitThatFallsSilentTurnsRedAlone()
