@@ -1,5 +1,7 @@
-// OrvelBinLoader: the main window and its three dialogs, then the event loop until the
-// main window closes. --help and --version answer without a window.
+// OrvelBinLoader: the main window (with the station window it asks for) and its three
+// dialogs, then the event loop until the main window closes. --help and --version answer
+// without a window.
+#include "AppWindows.h"
 #include "fAbout.h"
 #include "fHelp.h"
 #include "fMain.h"
@@ -47,7 +49,8 @@ int main(int argc, char* argv[])
     InstallTraceFile(lcFrames().categoryName(), QStringLiteral("debug.log"));
 
     // The dialogs live from start to end and keep their state between showings.
-    TfmMain fmMain;
+    TAppWindows windows;
+    TfmMain& fmMain = windows.Main();
     TfmAbout fmAbout(&fmMain);
     TfmPassword fmPassword(&fmMain);
     TfmHelp fmHelp(&fmMain);

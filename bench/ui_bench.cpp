@@ -20,6 +20,7 @@
 // a worst lag under 30 ms, under 1 MB per unit, about 20 repaints a second. The units are an
 // orvel-sim process of their own for each round (beside this program), so that this
 // process's memory is the window's alone: a simulated unit holds megabytes of flash.
+#include "AppWindows.h"
 #include "LoopbackAdapter.h"
 #include "RunUntil.h"
 #include "SampleImages.h"
@@ -202,9 +203,10 @@ bool RunStationRound(TfmMain& window, TfmStation& station, int repaintIntervalMs
 
 int StationMode(const QTemporaryDir& dir)
 {
-    TfmMain window;
+    TAppWindows windows;
+    TfmMain& window = windows.Main();
     window.show();
-    TfmStation& station = window.Station();
+    TfmStation& station = windows.Station();
     station.RecordsLocation = dir.filePath(QStringLiteral("records.sqlite"));
     station.ProductionLogPath = dir.filePath(QStringLiteral("station.log"));
     station.show();

@@ -4,7 +4,6 @@
 #include "fAbout.h"
 #include "fHelp.h"
 #include "fPassword.h"
-#include "fStation.h"
 #include "IntegerText.h"
 #include "Recipe.h"
 #include "SettingNames.h"
@@ -124,6 +123,7 @@ TfmMain::TfmMain(QWidget* parent) : QMainWindow(parent), ui(std::make_unique<Ui:
                                             QStringLiteral("Recipe (*.json)"));
     };
 
+    FJob.SetSources([this] { return OperationInputs(); }, [this] { return StationLink(); });
     ConnectHandlers();
     FormCreate();
 
@@ -134,8 +134,6 @@ TfmMain::TfmMain(QWidget* parent) : QMainWindow(parent), ui(std::make_unique<Ui:
 
 TfmMain::~TfmMain()
 {
-    // The station keeps its last records before the window goes.
-    FStation.reset();
     SaveSettings();
     // The runner's thread ends before the widgets it reports to go.
     disconnect(Runner, nullptr, this, nullptr);
@@ -161,11 +159,9 @@ void TfmMain::ConnectHandlers()
     connect(ui->acHelp, &QAction::triggered, this, &TfmMain::acHelpExecute);
     connect(ui->acAbout, &QAction::triggered, this, &TfmMain::acAboutExecute);
     connect(ui->btnPassword, &QPushButton::clicked, this, &TfmMain::btnPasswordClick);
-    connect(ui->btnStation, &QPushButton::clicked, this, [this] {
-        Station().show();
-        Station().raise();
-        Station().activateWindow();
-    });
+    connect(ui->btnStation, &QPushButton::clicked, this, &TfmMain::StationWindowWanted);
+    connect(&FJob, &TJobModel::StationRunningChanged, this, &TfmMain::ShowStationRunning);
+    connect(&FJob, &TJobModel::SerialNumberAdvanced, this, &TfmMain::SerialNumberAdvanced);
     connect(ui->btnSaveRecipe, &QPushButton::clicked, this, &TfmMain::btnSaveRecipeClick);
     connect(ui->btnOpenRecipe, &QPushButton::clicked, this, &TfmMain::btnOpenRecipeClick);
 
@@ -508,28 +504,15 @@ TLinkOptions TfmMain::StationLink() const
     return link;
 }
 
-bool TfmMain::SetStationRunning(bool running)
+void TfmMain::ShowStationRunning(bool running)
 {
-    if (running == FStationRunning)
-        return true;
-    if (running && FOperationRunning)
-        return false;
-    FStationRunning = running;
     if (running) {
         DisableControls();
-        return true;
+        return;
     }
     EnableControls();
     if (FCloseWhenDone)
         QTimer::singleShot(0, this, &TfmMain::close);
-    return true;
-}
-
-TfmStation& TfmMain::Station()
-{
-    if (!FStation)
-        FStation = std::make_unique<TfmStation>(this);
-    return *FStation;
 }
 
 void TfmMain::ShowInputs(const TOperationInputs& inputs)
@@ -570,7 +553,7 @@ void TfmMain::btnSaveRecipeClick()
         return;
     TRecipe recipe;
     QString error;
-    if (!RecipeFromInputs(name, OperationInputs(), VerifyAfterSend, series, recipe, error)) {
+    if (!RecipeFromInputs(name, OperationInputs(), FJob.VerifyAfterSend(), series, recipe, error)) {
         ErrorMessage(error);
         return;
     }
@@ -581,7 +564,7 @@ void TfmMain::btnSaveRecipeClick()
         ErrorMessage(error);
         return;
     }
-    FOpenedRecipe = recipe;
+    FJob.SetOpenedRecipe(recipe);
     AddMessage(QStringLiteral("recipe \"") + name + QStringLiteral("\" saved to ") + path);
 }
 
@@ -599,11 +582,10 @@ void TfmMain::btnOpenRecipeClick()
     TOperationInputs inputs = OperationInputs();
     ApplyRecipe(recipe, inputs);
     ShowInputs(inputs);
-    VerifyAfterSend = recipe.VerifyAfterSend;
-    Station().ShowVerifyAfterSend();
+    FJob.SetVerifyAfterSend(recipe.VerifyAfterSend);
     // The controls show the recipe, and the operator may change them: a station pins a
     // recipe only when opened in the station window.
-    FOpenedRecipe = recipe;
+    FJob.SetOpenedRecipe(recipe);
     AddMessage(QStringLiteral("recipe \"") + recipe.Name + QStringLiteral("\" opened from ") + path);
 }
 
@@ -670,9 +652,9 @@ void TfmMain::RunOperation(const std::function<TUnitJob()>& makeJob, const std::
     // An operation never follows a connection still under way (the buttons are disabled
     // meanwhile, and a click that comes all the same is not taken); a file load under way
     // ends before it, as the runner keeps the order of requests.
-    if (Runner->Connecting() || FOperationRunning || FStationRunning)
+    if (Runner->Connecting() || FJob.OperationRunning() || FJob.StationRunning())
         return;
-    FOperationRunning = true;
+    FJob.SetOperationRunning(true);
     FOperationEnded = false;
     DisableControls();
     ResetStatus();
@@ -690,26 +672,19 @@ void TfmMain::OperationFinished()
 
 void TfmMain::RunnerIdle()
 {
-    if (FOperationRunning) {
-        FOperationRunning = false;
+    if (FJob.OperationRunning()) {
+        FJob.SetOperationRunning(false);
         EnableControls();
     }
     if (FCloseWhenDone)
         close();
 }
 
-std::optional<TRecipe> TfmMain::ShownRecipe(bool verifyAfterSend) const
-{
-    if (FOpenedRecipe && InputsAreTheRecipe(*FOpenedRecipe, OperationInputs(), verifyAfterSend))
-        return FOpenedRecipe;
-    return std::nullopt;
-}
-
 void TfmMain::acSendExecute()
 {
     // The window's own send never verifies after sending. A file of the recipe the controls
     // show that changed since the recipe was saved is refused before anything is sent.
-    if (const std::optional<TRecipe> recipe = ShownRecipe(false)) {
+    if (const std::optional<TRecipe> recipe = FJob.ShownRecipe(false)) {
         TLoadedImages checked;
         QString error;
         if (!LoadRecipeFiles(*recipe, checked, error)) {
@@ -720,7 +695,7 @@ void TfmMain::acSendExecute()
     }
     // The controls still show the recipe opened or saved here: its name goes on the record
     // when the files sent are its own as pinned.
-    RunOperation([this] { return WindowJob(TUnitOperation::Send, OperationInputs()); }, ShownRecipe(false));
+    RunOperation([this] { return WindowJob(TUnitOperation::Send, OperationInputs()); }, FJob.ShownRecipe(false));
 }
 
 void TfmMain::acVerifyExecute()
@@ -936,17 +911,17 @@ void TfmMain::closeEvent(QCloseEvent* event)
 {
     // The station's units must not look finished either: its window stops it and waits for
     // every record, and this window closes once the station has ended.
-    if (FStationRunning) {
+    if (FJob.StationRunning()) {
         event->ignore();
         if (!FCloseWhenDone)
             AddMessage(QStringLiteral("the window closes when the station has stopped"));
         FCloseWhenDone = true;
-        Station().close();
+        Q_EMIT StationWindowCloseWanted();
         return;
     }
     // A unit being written must not look finished: the window stays until the operation has
     // ended, and then closes by itself. Requests are never cut off halfway through a block.
-    if (FOperationRunning && !FOperationEnded) {
+    if (FJob.OperationRunning() && !FOperationEnded) {
         event->ignore();
         if (!FCloseWhenDone)
             AddMessage(QStringLiteral("the window closes when the operation has ended"));

@@ -15,9 +15,12 @@
 // operation runs, its frame (RunOperation to the end of the connection that follows) keeps
 // the controls that could reach into it disabled. Nothing is sent while the window is created.
 //
-// The station window (btnStation) runs the station engine on the window's adapter with the
-// window's inputs; while it runs, the window's own operations are disabled. Save recipe and
-// Open recipe keep the files and unit settings as a recipe, and set them from one.
+// The window knows no station window: Station... only asks for one (StationWindowWanted).
+// What a station takes from this window (its inputs, its link, the recipe its controls show,
+// verify after send, whether its own operation runs) is in the job model, Job(), which the
+// station window reads; while a station runs, as the model says, the window's own operations
+// are disabled, and a close asks the station window to close too and waits for it. Save recipe
+// and Open recipe keep the files and unit settings as a recipe, and set them from one.
 //
 // Every operation is a one-unit job of the runner, on the path a station's units take: a Send
 // claims its serial number (the window's own setting) in the default record store (an SQLite
@@ -25,6 +28,7 @@
 // there, or in the store's fallback file while the store cannot take it.
 #pragma once
 
+#include "JobModel.h"
 #include "Recipe.h"
 #include "SessionRunner.h"
 #include "uEthernetUtils.h"
@@ -35,7 +39,6 @@
 #include <array>
 #include <functional>
 #include <memory>
-#include <optional>
 
 class QFileDialog;
 class QLabel;
@@ -44,7 +47,6 @@ class QPushButton;
 class TfmAbout;
 class TfmHelp;
 class TfmPassword;
-class TfmStation;
 
 namespace Ui {
 class fmMain;
@@ -92,18 +94,8 @@ public:
 
     // The operator's choices as the operations take them, read from the controls now.
     TOperationInputs OperationInputs() const;
-    // The link a station uses: LinkOptions on the adapter chosen now.
-    TLinkOptions StationLink() const;
-    // The station window says it runs, or has ended: while it runs, the window's own
-    // operations are disabled and refused. false (and nothing changed) when the window's own
-    // operation is under way: the station must not start then.
-    bool SetStationRunning(bool running);
-    // The station window, made at its first use.
-    TfmStation& Station();
-    // The recipe opened or saved here last, while the controls still show it with
-    // verifyAfterSend: a send (the window's own, or a station's of the window's inputs) is
-    // then that recipe's job.
-    std::optional<TRecipe> ShownRecipe(bool verifyAfterSend) const;
+    // What this window shares with a station window; it lives as long as the window.
+    TJobModel& Job() { return FJob; }
 
     void LoadSettings();
     void SaveSettings();
@@ -120,8 +112,6 @@ public:
     // The link's port, time-out, attempts and password code, given to the runner with every
     // connection and operation.
     TLinkOptions LinkOptions;
-    // A station's units are verified after their send; a recipe keeps it.
-    bool VerifyAfterSend = false;
     TSessionRunner* Runner = nullptr;
     TSessionState SessionState;   // as the runner last reported it
     std::unique_ptr<TEthernetAdapterInfoList> Adapters;
@@ -140,6 +130,13 @@ public:
     // cancelled.
     std::function<QString(const QString& name)> SaveRecipeFileName;
     std::function<QString()> OpenRecipeFileName;
+
+Q_SIGNALS:
+    // Station... was clicked: the station window is to be shown.
+    void StationWindowWanted();
+    // The window is being closed while a station runs: the station window is to close (its
+    // station stops and keeps every record); this window closes once the station has ended.
+    void StationWindowCloseWanted();
 
 public Q_SLOTS:
     // Runs while the window is idle: the operation buttons follow the connection.
@@ -205,6 +202,10 @@ private:
     void OperationFinished();
     void RunnerIdle();
     void ConnectRunner();
+    // The link a station uses: LinkOptions on the adapter chosen now.
+    TLinkOptions StationLink() const;
+    // A station runs, or has ended: while it runs, the window's own operations are disabled.
+    void ShowStationRunning(bool running);
     // Enables each input as its box and the running operation allow.
     void UpdateInputStates();
     // The cbHardwareModel item its text names, whatever the case; -1 when it names none.
@@ -227,16 +228,15 @@ private:
     QFileDialog* dlgSaveFile = nullptr;
     QString FStartFolder;
     bool FControlsDisabled = false;
-    bool FOperationRunning = false;   // from RunOperation's start to the end of its Connect
-    bool FOperationEnded = false;     // and the operation itself has ended: only its Connect is left
-    bool FCloseWhenDone = false;      // the operator closed the window while it was busy
-    bool FStationRunning = false;
-    std::optional<TRecipe> FOpenedRecipe;
+    // The operation, which runs from RunOperation's start to the end of its Connect as FJob
+    // says, has ended itself: only its Connect is left.
+    bool FOperationEnded = false;
+    bool FCloseWhenDone = false;                      // the operator closed the window while it was busy
     TFileState FKernelFile = TFileState::NotLoaded;   // as the runner last reported them
     TFileState FProgramFile = TFileState::NotLoaded;
     TEthernetAdapterInfo FLinkAdapter;   // the adapter the link was last bound to
     TfmAbout* fmAbout = nullptr;
     TfmPassword* fmPassword = nullptr;
     TfmHelp* fmHelp = nullptr;
-    std::unique_ptr<TfmStation> FStation;
+    TJobModel FJob;
 };

@@ -2,13 +2,13 @@
 #include "ui_fStation.h"
 
 #include "ImageFiles.h"
+#include "JobModel.h"
 #include "ProductionLog.h"
 #include "RecordStore.h"
 #include "SettingsStore.h"
 #include "StationRecords.h"
 #include "StationUnits.h"
 #include "RecordsCsv.h"
-#include "fMain.h"
 
 #include <QCloseEvent>
 #include <QFileDialog>
@@ -70,12 +70,12 @@ bool OnlySettingsForMany(const TOperationInputs& inputs, QString& error)
 
 }   // namespace
 
-TfmStation::TfmStation(TfmMain* main, QWidget* parent)
+TfmStation::TfmStation(const TJobModel& job, QWidget* parent)
     : QWidget(parent, Qt::Window),
       StationName(QSysInfo::machineHostName()),
       ProductionLogPath(DefaultProductionLogPath()),
       ui(std::make_unique<Ui::fmStation>()),
-      FMain(main),
+      FJob(job),
       FUnits(new TStationUnits(this))
 {
     ui->setupUi(this);
@@ -116,9 +116,10 @@ TfmStation::TfmStation(TfmMain* main, QWidget* parent)
     connect(ui->ckRecordsFailedOnly, &QCheckBox::toggled, this, &TfmStation::RefreshRecords);
     connect(ui->btnRecordsRefresh, &QPushButton::clicked, this, &TfmStation::RefreshRecords);
     connect(ui->btnRecordsExport, &QPushButton::clicked, this, &TfmStation::ExportRecords);
-    // Verify after send belongs to the job, as a recipe holds it: the main window keeps it.
+    // Verify after send belongs to the job, as a recipe holds it: the job model keeps it.
     ShowVerifyAfterSend();
-    connect(ui->ckVerifyAfterSend, &QCheckBox::toggled, this, [this](bool on) { FMain->VerifyAfterSend = on; });
+    connect(&FJob, &TJobModel::VerifyAfterSendChanged, this, &TfmStation::ShowVerifyAfterSend);
+    connect(ui->ckVerifyAfterSend, &QCheckBox::toggled, this, &TfmStation::VerifyAfterSendChanged);
 
     FRecordsRefresh.setSingleShot(true);
     connect(&FRecordsRefresh, &QTimer::timeout, this, &TfmStation::RefreshRecords);
@@ -168,7 +169,7 @@ void TfmStation::UseRecipe(const TRecipe& recipe)
 
 void TfmStation::ShowVerifyAfterSend()
 {
-    ui->ckVerifyAfterSend->setChecked(FMain->VerifyAfterSend);
+    ui->ckVerifyAfterSend->setChecked(FJob.VerifyAfterSend());
 }
 
 void TfmStation::CloseRecipe()
@@ -186,8 +187,8 @@ bool TfmStation::MakePlan(TStationPlan& plan, std::shared_ptr<TSerialCounter>& n
 {
     TUnitJob& job = plan.Job;
     job.Operation = TUnitOperation::Send;
-    job.Inputs = FMain->OperationInputs();
-    job.Link = FMain->StationLink();
+    job.Inputs = FJob.Inputs();
+    job.Link = FJob.StationLink();
     job.ProductionLogPath = ProductionLogPath;
     job.VerifyAfterSend = ui->ckVerifyAfterSend->isChecked();
     plan.Parallel = ui->spParallel->value();
@@ -197,7 +198,7 @@ bool TfmStation::MakePlan(TStationPlan& plan, std::shared_ptr<TSerialCounter>& n
     // The recipe opened here, or the one the main window's controls still show: its files,
     // settings, verify after send and series are the job, its files checked against their
     // hashes, its name on every record.
-    const std::optional<TRecipe> shown = FRecipe ? FRecipe : FMain->ShownRecipe(job.VerifyAfterSend);
+    const std::optional<TRecipe> shown = FRecipe ? FRecipe : FJob.ShownRecipe(job.VerifyAfterSend);
     if (shown) {
         ApplyRecipe(*shown, inputs);
         inputs.SerialNumberChecked = !shown->Series.isEmpty();
@@ -259,7 +260,7 @@ void TfmStation::Start()
         Note(TNoteLevel::Error, QStringLiteral("the station did not start"));
         return;
     }
-    if (!FMain->SetStationRunning(true)) {
+    if (FJob.OperationRunning()) {
         Note(TNoteLevel::Error, QStringLiteral("the main window's operation has not ended yet; try again once it has"));
         return;
     }
@@ -281,6 +282,7 @@ void TfmStation::Start()
         ShowCounts();
     });
     connect(station, &TStation::Ended, this, &TfmStation::Ended);
+    Q_EMIT RunningChanged(true);
     ShowRunning(true);
     station->Scan();
 }
@@ -307,7 +309,7 @@ void TfmStation::UnitFinished(const TUnitRecord& record)
 void TfmStation::Ended()
 {
     ShowRunning(false);
-    FMain->SetStationRunning(false);
+    Q_EMIT RunningChanged(false);
     if (FWindowNumbers)
         ShowNextSerial();
     Note(TNoteLevel::Info, QStringLiteral("the station has stopped; every record is kept"));
@@ -323,7 +325,7 @@ void TfmStation::ShowNextSerial()
 {
     int32_t next = -1;
     if (LoadStoredSerialNumber(next))
-        FMain->SerialNumberAdvanced(next);
+        Q_EMIT SerialNumberAdvanced(next);
 }
 
 void TfmStation::Note(TNoteLevel level, const QString& text)

@@ -1,15 +1,18 @@
-// fStation: TfmStation, the station window: the station engine on the main window's adapter,
+// fStation: TfmStation, the station window: the station engine on the job model's link,
 // flashing every fresh unit that appears, with a row per unit and the records at hand.
 //
 //   Start -> the job: a recipe opened here (its files checked against their hashes first),
-//            else the main window's inputs as they stand -> the record store opened ->
+//            else the job model's inputs as they stand -> the record store opened ->
 //            TStation::Scan (a discovery every second) -> a row per unit taken
 //   Stop  -> every unit stops after its request under way; every record is kept
 //   records panel -> TRecordStore::Query over the store the station writes
 //
-// While the station runs, the main window's own operations are disabled, and neither window
-// closes before the station has kept every record. Nothing here waits for a unit: the engine
-// runs each on a thread of its own.
+// The window knows no main window: it reads the job model (the main window's inputs, link,
+// shown recipe, verify after send, whether its own operation runs) and tells what changes
+// through its signals (RunningChanged, SerialNumberAdvanced, VerifyAfterSendChanged), which
+// its owner connects to the model. While the station runs, the main window's own operations
+// are disabled, and neither window closes before the station has kept every record. Nothing
+// here waits for a unit: the engine runs each on a thread of its own.
 #pragma once
 
 #include "Recipe.h"
@@ -26,7 +29,7 @@
 #include <memory>
 #include <optional>
 
-class TfmMain;
+class TJobModel;
 class TRecordStore;
 class TStationUnits;
 
@@ -37,7 +40,7 @@ class fmStation;
 class TfmStation : public QWidget {
     Q_OBJECT
 public:
-    explicit TfmStation(TfmMain* main, QWidget* parent = nullptr);
+    explicit TfmStation(const TJobModel& job, QWidget* parent = nullptr);
     ~TfmStation() override;
 
     // The record store, as TRecordStore::Open takes it: "" is the default store.
@@ -60,13 +63,20 @@ public:
     void CloseRecipe();
     const std::optional<TRecipe>& Recipe() const { return FRecipe; }
 
-    // The main window's Verify after send, which a recipe opened there sets.
-    void ShowVerifyAfterSend();
-
     TStationUnits& Units() const { return *FUnits; }
     void RefreshRecords();
 
+Q_SIGNALS:
+    // The station has started, or has ended with every record kept.
+    void RunningChanged(bool running);
+    // The station has stored the next number of the main window's serial numbers.
+    void SerialNumberAdvanced(int32_t next);
+    // The operator ticked or unticked Verify after send, or a recipe opened here set it.
+    void VerifyAfterSendChanged(bool on);
+
 private:
+    // The job model's Verify after send, which a recipe opened in the main window sets.
+    void ShowVerifyAfterSend();
     void Start();
     void Stop();
     // The plan of a Start, and the numbers the window gives; false and why in words.
@@ -76,7 +86,7 @@ private:
     void Note(TNoteLevel level, const QString& text);
     void ShowRunning(bool running);
     void ShowCounts();
-    // The main window's serial number box shows the stored next number.
+    // Tells the stored next number, which the main window's serial number box shows.
     void ShowNextSerial();
     void ClearFinished();
     void ExportRecords();
@@ -84,7 +94,7 @@ private:
     void closeEvent(QCloseEvent* event) override;
 
     std::unique_ptr<Ui::fmStation> ui;
-    TfmMain* const FMain;
+    const TJobModel& FJob;
     TStationUnits* FUnits;
     QStandardItemModel FRecordsModel;
     QList<TStoredRecord> FShownRecords;

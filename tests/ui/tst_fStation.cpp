@@ -1,9 +1,10 @@
 // The station window against simulated fresh units on loopback: units arriving one after
-// another, a unit that falls silent, Stop (and closing either window) in the middle, a
-// recipe whose file changed, a recipe saved and opened again in the main window, and the
-// records panel. The host's adapter table is made up (only the loopback adapter); the
+// another, a unit that falls silent, Stop (and closing either window) in the middle, a Start
+// while the main window sends, a recipe whose file changed, a recipe saved and opened again in
+// the main window, and the records panel. The host's adapter table is made up (only the loopback adapter); the
 // simulator answers from a thread of its own, since the station's runners block on their
 // sockets. Settings, the record store (an SQLite file) and the production log are temporary.
+#include "AppWindows.h"
 #include "LoopbackAdapter.h"
 #include "StoredRecordsJson.h"
 #include "Recipe.h"
@@ -139,7 +140,8 @@ private:
     QString FKernelPath;
     QString FProgramPath;
     std::unique_ptr<TSimulatorThread> FSim;
-    std::unique_ptr<TfmMain> FWindow;
+    std::unique_ptr<TAppWindows> FWindows;
+    TfmMain* FWindow = nullptr;
     TfmStation* FStation = nullptr;
     QStringList FErrors;
 
@@ -164,21 +166,22 @@ private Q_SLOTS:
         FSim = std::make_unique<TSimulatorThread>();
         QString error;
         QVERIFY2(FSim->Start(0, &error), qPrintable(error));
-        FWindow = std::make_unique<TfmMain>();
+        FWindows = std::make_unique<TAppWindows>();
+        FWindow = &FWindows->Main();
         FWindow->ErrorMessage = [this](const QString& text) { FErrors.append(text); };
         FWindow->LinkOptions.Port = FSim->Port();
         // A silent unit is given up after three short attempts.
         FWindow->LinkOptions.Timeout = 300;
         FWindow->LinkOptions.Attempts = 3;
         QCOMPARE(Find<QComboBox>("cbEthAdapter")->currentText(), QStringLiteral("Loopback (127.0.0.1)"));
-        FStation = &FWindow->Station();
+        FStation = &FWindows->Station();
         FStation->RecordsLocation = FStorePath;
         FStation->ProductionLogPath = FDir.filePath(QStringLiteral("station.log"));
     }
 
     void cleanup()
     {
-        FWindow.reset();
+        FWindows.reset();
         FSim.reset();
     }
 
@@ -213,6 +216,29 @@ private Q_SLOTS:
         QTRY_VERIFY_WITH_TIMEOUT(!FStation->Running(), Patience);
         QVERIFY(Find<QAbstractButton>("btnRefresh")->isEnabled());
         QVERIFY(FErrors.isEmpty());
+    }
+
+    void theStationButtonShowsTheStationWindow()
+    {
+        FWindow->show();
+        QVERIFY(!FStation->isVisible());
+        Click("btnStation");
+        QVERIFY(FStation->isVisible());
+    }
+
+    // The main window's own Send under way: a station must not start beside it, and says so;
+    // once the Send has ended, a Start runs.
+    void aStartWhileTheMainWindowSendsIsRefused()
+    {
+        SetInputs();
+        QVERIFY(Arrive() >= 0);
+        Click("ckNadNotAssigned");
+        QTRY_VERIFY_WITH_TIMEOUT(Find<QAbstractButton>("btnSend")->isEnabled(), Patience);
+        Click("btnSend");
+        QVERIFY2(StartRefused(), "the station started while the main window sent");
+        QVERIFY2(Log().contains(QStringLiteral("the main window's operation has not ended yet")), qPrintable(Log()));
+        QTRY_VERIFY_WITH_TIMEOUT(Find<QAbstractButton>("btnRefresh")->isEnabled(), Patience);
+        QVERIFY2(!StartRefused(), qPrintable(Log()));
     }
 
     void aUnitThatFallsSilentTurnsRedAlone()
@@ -407,7 +433,7 @@ private Q_SLOTS:
         Type("edSubnetMask", QStringLiteral("255.255.255.0"));
         Type("edGateway", QStringLiteral("10.0.0.1"));
         Type("edDNSServer", QStringLiteral("10.0.0.2"));
-        FWindow->VerifyAfterSend = true;
+        FWindow->Job().SetVerifyAfterSend(true);
         const TOperationInputs saved = FWindow->OperationInputs();
         QVERIFY(saved.ParametersValid);
 
@@ -428,7 +454,7 @@ private Q_SLOTS:
         Tick("rbDHCP", true);
         Tick("ckSetIPAddress", false);
         Find<QComboBox>("cbIEXBaudRate")->setCurrentIndex(0);
-        FWindow->VerifyAfterSend = false;
+        FWindow->Job().SetVerifyAfterSend(false);
 
         FWindow->OpenRecipeFileName = [&path] { return path; };
         Click("btnOpenRecipe");
@@ -453,7 +479,7 @@ private Q_SLOTS:
         QCOMPARE(opened.Gateway, saved.Gateway);
         QCOMPARE(opened.DNSServer, saved.DNSServer);
         QVERIFY(opened.ParametersValid);
-        QVERIFY(FWindow->VerifyAfterSend);
+        QVERIFY(FWindow->Job().VerifyAfterSend());
         QVERIFY(Find<QAbstractButton>("ckVerifyAfterSend")->isChecked());
         // The main window's controls show the recipe; the station pins none (the operator may
         // change the controls before a Start).
@@ -555,7 +581,8 @@ private Q_SLOTS:
                                      Cell(1, TStationUnits::ColProgress) != QString(),
                                  Patience);
         FStation = nullptr;
-        FWindow.reset();
+        FWindow = nullptr;
+        FWindows.reset();
         const QList<QJsonObject> records = Records();
         QCOMPARE(records.size(), 2);
         for (const QJsonObject& record : records)

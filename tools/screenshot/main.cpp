@@ -6,6 +6,7 @@
 //
 // As in the tests, the host's adapter table is made up (the loopback adapter only) and the
 // simulator runs in-process, so nothing leaves 127.0.0.0/8.
+#include "AppWindows.h"
 #include "fMain.h"
 #include "fStation.h"
 #include "LoopbackAdapter.h"
@@ -50,9 +51,10 @@ int StationPicture(const QString& path, const QTemporaryDir& dir)
         std::fprintf(stderr, "simulator: %s\n", qPrintable(error));
         return 1;
     }
-    TfmMain window;
+    TAppWindows windows;
+    TfmMain& window = windows.Main();
     window.LinkOptions.Port = sim.Port();
-    TfmStation& station = window.Station();
+    TfmStation& station = windows.Station();
     station.RecordsLocation = dir.filePath(QStringLiteral("records.sqlite"));
     station.ProductionLogPath = dir.filePath(QStringLiteral("station.log"));
     const auto write = [&dir](const QString& name, const QByteArray& bytes) {

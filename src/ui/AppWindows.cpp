@@ -1,0 +1,36 @@
+#include "AppWindows.h"
+
+#include "JobModel.h"
+#include "fMain.h"
+#include "fStation.h"
+
+TAppWindows::TAppWindows() : FMain(std::make_unique<TfmMain>())
+{
+    QObject::connect(FMain.get(), &TfmMain::StationWindowWanted, FMain.get(), [this] {
+        TfmStation& station = Station();
+        station.show();
+        station.raise();
+        station.activateWindow();
+    });
+    QObject::connect(FMain.get(), &TfmMain::StationWindowCloseWanted, FMain.get(), [this] {
+        if (FStation)
+            FStation->close();
+    });
+}
+
+TAppWindows::~TAppWindows()
+{
+    FStation.reset();
+}
+
+TfmStation& TAppWindows::Station()
+{
+    if (FStation)
+        return *FStation;
+    TJobModel& job = FMain->Job();
+    FStation = std::make_unique<TfmStation>(job);
+    QObject::connect(FStation.get(), &TfmStation::RunningChanged, &job, &TJobModel::SetStationRunning);
+    QObject::connect(FStation.get(), &TfmStation::SerialNumberAdvanced, &job, &TJobModel::AdvanceSerialNumber);
+    QObject::connect(FStation.get(), &TfmStation::VerifyAfterSendChanged, &job, &TJobModel::SetVerifyAfterSend);
+    return *FStation;
+}

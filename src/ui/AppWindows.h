@@ -1,0 +1,32 @@
+// AppWindows: TAppWindows, the program's two windows: the main window from the start, the
+// station window from the main window's first Station... click on. Neither window knows the
+// other; they share the main window's job model, and this is where what the station window
+// tells reaches the model, and where the main window's wishes reach the station window.
+//
+//   main window  --StationWindowWanted--------> the station window shown (made the first time)
+//                --StationWindowCloseWanted---> the station window closed (it waits for its records)
+//   station window --RunningChanged / SerialNumberAdvanced / VerifyAfterSendChanged--> job model
+#pragma once
+
+#include <memory>
+
+class TfmMain;
+class TfmStation;
+
+class TAppWindows {
+public:
+    TAppWindows();
+    // The station window goes first: it keeps its last records while the model it reads is
+    // still there.
+    ~TAppWindows();
+    TAppWindows(const TAppWindows&) = delete;
+    TAppWindows& operator=(const TAppWindows&) = delete;
+
+    TfmMain& Main() { return *FMain; }
+    // The station window, made at its first use.
+    TfmStation& Station();
+
+private:
+    std::unique_ptr<TfmMain> FMain;
+    std::unique_ptr<TfmStation> FStation;
+};
