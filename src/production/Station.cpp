@@ -1,6 +1,5 @@
 #include "Station.h"
 
-#include "IntegerText.h"
 #include "UnitRunner.h"
 #include "uCommunication.h"
 
@@ -110,16 +109,6 @@ private:
     bool FBound = false;
     QString FLocalIP;
 };
-
-bool SetsStaticAddress(const TOperationInputs& inputs)
-{
-    return inputs.SetIPAddress && !inputs.DHCP;
-}
-
-bool SetsNadAlias(const TOperationInputs& inputs)
-{
-    return inputs.SetNadAlias && IntegerTextOrDefault(inputs.NadAliasText, -1) > 0;
-}
 
 TStation::TStation(TStationPlan plan, QObject* parent) : QObject(parent), FPlan(std::move(plan))
 {

@@ -61,11 +61,6 @@ struct TStationPlan {
     std::shared_ptr<TSerialCounter> Serials;
 };
 
-// Settings that are one unit's, and would collide on several units: a static address, and a
-// NAD alias other than 0 (none).
-bool SetsStaticAddress(const TOperationInputs& inputs);
-bool SetsNadAlias(const TOperationInputs& inputs);
-
 class TStation : public QObject {
     Q_OBJECT
 public:

@@ -2,6 +2,7 @@
 #include "ui_fStation.h"
 
 #include "ImageFiles.h"
+#include "JobChecks.h"
 #include "ProductionLog.h"
 #include "RecordStore.h"
 #include "SettingsStore.h"
@@ -53,20 +54,14 @@ QString RecordText(const QJsonObject& record, const char* key)
     return value.toString();
 }
 
-// false and why when the inputs hold a setting that is one unit's: every unit of the station
+// A setting that is one unit's, refused in the main window's words: every unit of the station
 // would get the same.
-bool OnlySettingsForMany(const TOperationInputs& inputs, QString& error)
-{
-    if (SetsStaticAddress(inputs))
-        error = QStringLiteral("a static IP address would give every unit the same address: choose DHCP, or send to "
-                               "one unit at a time from the main window");
-    else if (SetsNadAlias(inputs))
-        error = QStringLiteral("a NAD alias would give every unit the same alias: untick it (or make it 0), or send "
-                               "to one unit at a time from the main window");
-    else
-        return true;
-    return false;
-}
+const TOneUnitSettingWords OneUnitSettingWords{QStringLiteral("a static IP address"),
+                                               QStringLiteral("choose DHCP"),
+                                               QStringLiteral("a NAD alias"),
+                                               QStringLiteral("untick it (or make it 0)"),
+                                               QString(),
+                                               QStringLiteral(" from the main window")};
 
 }   // namespace
 
@@ -218,7 +213,8 @@ bool TfmStation::MakePlan(TStationPlan& plan, std::shared_ptr<TSerialCounter>& n
                                        "setting in the main window");
         return false;
     }
-    if (!OnlySettingsForMany(inputs, error))
+    error = OneUnitSettingRefusal(inputs, OneUnitSettingWords);
+    if (!error.isEmpty())
         return false;
     if (shown)
         return LoadRecipeFiles(*shown, job.Images, error);
