@@ -233,6 +233,10 @@ void PrepareSerialSource(TOptionReader& r)
             o.FirstSerial = int32_t(*stored);
     }
     o.Inputs.SerialNumberChecked = o.FirstSerial.has_value() || !o.Series.isEmpty();
+    // A unit given nothing would be counted done, and a station would go on taking units.
+    r.Refuse(NothingToSendRefusal(o.Inputs, QStringLiteral("give --kernel, --program, a serial number (--series, "
+                                                           "--serial or --autoincrement), a setting, --start-plc "
+                                                           "or --set-rtc")));
     o.VerifyAfterSend = o.VerifyAfterSend || r.IsSet("verify");
     if (!r.IsSet("log"))
         o.ProductionLogPath =

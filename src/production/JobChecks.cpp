@@ -39,3 +39,12 @@ QString OneUnitSettingRefusal(const TOperationInputs& inputs, const TOneUnitSett
     }
     return {};
 }
+
+QString NothingToSendRefusal(const TOperationInputs& inputs, const QString& howToGiveIt)
+{
+    // The send starts the PLC and sets the clock even when it writes nothing else.
+    const bool something = inputs.KernelChecked || inputs.ProgramChecked || inputs.SerialNumberChecked ||
+                           inputs.SetNadAlias || inputs.SetHardwareModel || inputs.SetIEXBaudRate ||
+                           inputs.SetIPAddress || inputs.StartPlc || inputs.SetRtc;
+    return something ? QString() : QStringLiteral("nothing to send: ") + howToGiveIt;
+}

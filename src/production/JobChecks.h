@@ -5,6 +5,8 @@
 //   a job for several units (the station, --fresh, --all, several units named) -> no setting
 //   that is one unit's: a static address, or a NAD alias other than 0 (none), would go to
 //   every unit, and the units would collide on the line
+//   every send job -> something to do: a file, a serial number or a unit setting to write, or
+//   the PLC to start or the clock to set after it
 #pragma once
 
 #include "OperationHost.h"
@@ -26,3 +28,8 @@ struct TOneUnitSettingWords {
 // Why inputs that go to several units must not: the first setting they hold that is one
 // unit's, in the front end's words; empty when they hold none.
 QString OneUnitSettingRefusal(const TOperationInputs& inputs, const TOneUnitSettingWords& words);
+
+// "nothing to send: " and how the operator gives a send something to do (the front end's
+// words) when inputs neither write anything into a unit nor start its PLC or set its clock;
+// empty when they do.
+QString NothingToSendRefusal(const TOperationInputs& inputs, const QString& howToGiveIt);

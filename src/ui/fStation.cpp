@@ -205,15 +205,12 @@ bool TfmStation::MakePlan(TStationPlan& plan, std::shared_ptr<TSerialCounter>& n
         error = QStringLiteral("the unit settings in the main window are not valid");
         return false;
     }
-    if (!inputs.KernelChecked && !inputs.ProgramChecked && !inputs.SerialNumberChecked && !inputs.SetNadAlias &&
-        !inputs.SetHardwareModel && !inputs.SetIEXBaudRate && !inputs.SetIPAddress) {
-        error = shown ? QStringLiteral("nothing to send: the recipe has no file, no unit setting and no serial number "
-                                       "series")
-                      : QStringLiteral("nothing to send: tick a kernel, a program, the serial number or a unit "
-                                       "setting in the main window");
-        return false;
-    }
-    error = OneUnitSettingRefusal(inputs, OneUnitSettingWords);
+    error = NothingToSendRefusal(inputs, shown ? QStringLiteral("the recipe has no file, no unit setting and no "
+                                                                "serial number series")
+                                               : QStringLiteral("tick a kernel, a program, the serial number or a "
+                                                                "unit setting in the main window"));
+    if (error.isEmpty())
+        error = OneUnitSettingRefusal(inputs, OneUnitSettingWords);
     if (!error.isEmpty())
         return false;
     if (shown)

@@ -1,5 +1,5 @@
 // The checks both front ends make of a send job: one unit's settings refused for several
-// units, in the words each front end shows.
+// units, and a job with nothing to do refused, in the words each front end shows.
 #include "JobChecks.h"
 
 #include "TestPrinters.h"
@@ -90,6 +90,46 @@ INSTANTIATE_TEST_SUITE_P(
                                        Alias(in, "7");
                                    },
                                    WindowAddress, CommandLineAddress}),
+    [](const auto& info) { return std::string(info.param.Name); });
+
+struct TNothingCase {
+    const char* Name;
+    std::function<void(TOperationInputs&)> Set;
+    bool Refused;
+};
+
+class NothingToSend : public ::testing::TestWithParam<TNothingCase> {};
+
+TEST_P(NothingToSend, IsRefusedOnlyWhenTheSendWouldDoNothing)
+{
+    TOperationInputs inputs;
+    GetParam().Set(inputs);
+    const QString how = QStringLiteral("tick something");
+    EXPECT_EQ(NothingToSendRefusal(inputs, how),
+              GetParam().Refused ? QStringLiteral("nothing to send: tick something") : QString());
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    JobChecks, NothingToSend,
+    ::testing::Values(TNothingCase{"nothing", [](TOperationInputs&) {}, true},
+                      // Paths and values without their ticks are nothing to do.
+                      TNothingCase{"values_unticked",
+                                   [](TOperationInputs& in) {
+                                       in.KernelPath = QStringLiteral("kernel.bin");
+                                       in.SerialNumber = 1000;
+                                       in.NadAliasText = QStringLiteral("7");
+                                       in.Autoincrement = true;
+                                   },
+                                   true},
+                      TNothingCase{"kernel", [](TOperationInputs& in) { in.KernelChecked = true; }, false},
+                      TNothingCase{"program", [](TOperationInputs& in) { in.ProgramChecked = true; }, false},
+                      TNothingCase{"serial", [](TOperationInputs& in) { in.SerialNumberChecked = true; }, false},
+                      TNothingCase{"alias", [](TOperationInputs& in) { in.SetNadAlias = true; }, false},
+                      TNothingCase{"model", [](TOperationInputs& in) { in.SetHardwareModel = true; }, false},
+                      TNothingCase{"baud_rate", [](TOperationInputs& in) { in.SetIEXBaudRate = true; }, false},
+                      TNothingCase{"address", [](TOperationInputs& in) { in.SetIPAddress = true; }, false},
+                      TNothingCase{"start_plc_alone", [](TOperationInputs& in) { in.StartPlc = true; }, false},
+                      TNothingCase{"set_rtc_alone", [](TOperationInputs& in) { in.SetRtc = true; }, false}),
     [](const auto& info) { return std::string(info.param.Name); });
 
 }   // namespace
