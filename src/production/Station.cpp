@@ -8,7 +8,6 @@
 #include <QThread>
 #include <QWaitCondition>
 
-#include <algorithm>
 #include <chrono>
 
 namespace {
@@ -83,14 +82,7 @@ protected:
             link.Discover(&nads, &ips, FWait);
             if (FStop)
                 break;
-            QList<TUnitAddress> found;
-            for (qsizetype i = 0; i < nads.size() && i < ips.size(); ++i) {
-                const bool again = std::any_of(found.cbegin(), found.cend(),
-                                               [&](const TUnitAddress& unit) { return unit.IP == ips[i]; });
-                if (!again)   // a unit that answered twice
-                    found.append({ips[i], int32_t(nads[i].toUInt())});
-            }
-            Q_EMIT Found(found, beganMs);
+            Q_EMIT Found(AnsweredUnits(nads, ips), beganMs);
             const auto next = began + std::chrono::milliseconds(FInterval);
             const QMutexLocker lock(&FMutex);
             while (!FStop && std::chrono::steady_clock::now() < next)
@@ -109,6 +101,20 @@ private:
     bool FBound = false;
     QString FLocalIP;
 };
+
+QList<TUnitAddress> AnsweredUnits(const QStringList& nads, const QStringList& ips)
+{
+    QList<TUnitAddress> units;
+    QSet<QString> addresses;
+    for (qsizetype i = 0; i < nads.size() && i < ips.size(); ++i) {
+        if (addresses.contains(ips[i]))
+            continue;
+        addresses.insert(ips[i]);
+        // A fresh unit's NAD, -1, comes as the unsigned number of the same bits.
+        units.append({ips[i], int32_t(nads[i].toUInt())});
+    }
+    return units;
+}
 
 TStation::TStation(TStationPlan plan, QObject* parent) : QObject(parent), FPlan(std::move(plan))
 {

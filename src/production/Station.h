@@ -61,6 +61,10 @@ struct TStationPlan {
     std::shared_ptr<TSerialCounter> Serials;
 };
 
+// The units that answered a discovery, as TCommunicator::Discover lists them (NADs and
+// addresses side by side), each address once: a unit may answer twice.
+QList<TUnitAddress> AnsweredUnits(const QStringList& nads, const QStringList& ips);
+
 class TStation : public QObject {
     Q_OBJECT
 public:

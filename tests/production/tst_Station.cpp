@@ -229,4 +229,31 @@ TEST_F(StationEngine, AFreshReplyFromBeforeTheUnitWasWrittenDoesNotTakeItAgain)
     EXPECT_EQ(Records(plan).size(), 6);
 }
 
+// A discovery's replies as both front ends take them: each address once, the first answer's
+// NAD, a fresh unit's NAD as -1, and a list cut short by the other's end.
+TEST(AnsweredUnits, EachAddressOnceWithItsFirstNad)
+{
+    const struct {
+        const char* Name;
+        QStringList Nads, Ips;
+        QList<TUnitAddress> Units;
+    } cases[] = {
+        {"none", {}, {}, {}},
+        {"two units", {"1001", "4294967295"}, {"127.0.0.2", "127.0.0.3"}, {{"127.0.0.2", 1001}, {"127.0.0.3", -1}}},
+        {"a unit that answered twice",
+         {"4294967295", "1002", "4294967295"},
+         {"127.0.0.2", "127.0.0.3", "127.0.0.2"},
+         {{"127.0.0.2", -1}, {"127.0.0.3", 1002}}},
+        {"more addresses than NADs", {"1001"}, {"127.0.0.2", "127.0.0.3"}, {{"127.0.0.2", 1001}}},
+    };
+    for (const auto& c : cases) {
+        const QList<TUnitAddress> units = AnsweredUnits(c.Nads, c.Ips);
+        ASSERT_EQ(units.size(), c.Units.size()) << c.Name;
+        for (qsizetype i = 0; i < units.size(); ++i) {
+            EXPECT_EQ(units[i].IP, c.Units[i].IP) << c.Name;
+            EXPECT_EQ(units[i].Nad, c.Units[i].Nad) << c.Name;
+        }
+    }
+}
+
 }   // namespace
