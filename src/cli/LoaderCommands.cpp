@@ -138,17 +138,7 @@ void TLoaderRun::Connect(TStation& station)
 
 void TLoaderRun::Note(TNoteLevel level, const QString& text)
 {
-    switch (level) {
-    case TNoteLevel::Info:
-        FConsole.Note(text);
-        break;
-    case TNoteLevel::Warning:
-        FConsole.Note(QStringLiteral("warning: ") + text);
-        break;
-    case TNoteLevel::Error:
-        FConsole.Note(QStringLiteral("error: ") + text);
-        break;
-    }
+    FConsole.Note(NoteLine(level, text));
 }
 
 void TLoaderRun::Interrupt(int signal)

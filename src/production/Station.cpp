@@ -1,5 +1,6 @@
 #include "Station.h"
 
+#include "StationRecords.h"
 #include "UnitRunner.h"
 #include "uCommunication.h"
 
@@ -101,6 +102,12 @@ private:
     bool FBound = false;
     QString FLocalIP;
 };
+
+QString NoteLine(TNoteLevel level, const QString& text)
+{
+    static const QString Prefixes[] = {QString(), QStringLiteral("warning: "), QStringLiteral("error: ")};
+    return Prefixes[int(level)] + text;
+}
 
 QList<TUnitAddress> AnsweredUnits(const QStringList& nads, const QStringList& ips)
 {
@@ -296,13 +303,9 @@ void TStation::DrainRecords()
 
 void TStation::Tell(const TKeepResult& kept)
 {
-    if (!kept.Notes.isEmpty())
-        Q_EMIT Note(TNoteLevel::Warning, kept.Notes);
-    if (kept.Kept == TKept::Waiting) {
-        Q_EMIT Note(TNoteLevel::Warning, kept.Text);
-    } else if (kept.Kept == TKept::Lost) {
-        Q_EMIT Note(TNoteLevel::Error,
-                    kept.Text + QStringLiteral("; the station stops: no unit starts until its records can be kept"));
+    TellKept(kept, QStringLiteral("; the station stops: no unit starts until its records can be kept"),
+             [this](TNoteLevel level, const QString& text) { Q_EMIT Note(level, text); });
+    if (kept.Kept == TKept::Lost) {
         FRecordLost = true;
         EndScans();
         DropWaiting();

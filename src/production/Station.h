@@ -44,8 +44,12 @@
 class TUnitRunner;
 class TDiscoveryThread;
 
-// How a line about the whole station reads: the terminal prefixes "warning: " and "error: ".
+// How a line about the whole station reads: "warning: " and "error: " before its text.
 enum class TNoteLevel { Info, Warning, Error };
+
+// The line as the operator reads it, in the terminal, the station window and the main window's
+// message log alike.
+QString NoteLine(TNoteLevel level, const QString& text);
 
 struct TStationPlan {
     TUnitJob Job;   // every unit's job but its address

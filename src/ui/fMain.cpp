@@ -10,6 +10,7 @@
 #include "RecordKeeper.h"
 #include "SettingNames.h"
 #include "SettingsStore.h"
+#include "StationRecords.h"
 #include "StoreSerialCounter.h"
 #include "uABus.h"
 #include "uCommon.h"
@@ -88,16 +89,10 @@ public:
     void Keep(const TUnitRecord& record, TOperationHost& host)
     {
         const TKeepResult kept = Keeper().Keep(RecordEntry(record, QSysInfo::machineHostName(), QString()));
-        // A number another unit holds already, or waiting lines set aside: said whatever
-        // became of this record.
-        if (!kept.Notes.isEmpty())
-            host.AddMessage(QStringLiteral("warning: ") + kept.Notes);
-        if (kept.Kept == TKept::Waiting) {
-            host.AddMessage(QStringLiteral("warning: ") + kept.Text);
-        } else if (kept.Kept == TKept::Lost) {
-            host.AddMessage(QStringLiteral("error: ") + kept.Text);
+        TellKept(kept, QString(),
+                 [&host](TNoteLevel level, const QString& text) { host.AddMessage(NoteLine(level, text)); });
+        if (kept.Kept == TKept::Lost)
             host.ShowError(kept.Text);
-        }
     }
 
 private:

@@ -321,9 +321,8 @@ void TfmStation::ShowNextSerial()
 
 void TfmStation::Note(TNoteLevel level, const QString& text)
 {
-    static const QString Prefixes[] = {QString(), QStringLiteral("warning: "), QStringLiteral("error: ")};
     ui->meStationLog->appendPlainText(QDateTime::currentDateTime().toString(QStringLiteral("hh:mm:ss  ")) +
-                                      Prefixes[int(level)] + text);
+                                      NoteLine(level, text));
 }
 
 void TfmStation::ShowRunning(bool running)

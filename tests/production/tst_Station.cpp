@@ -256,4 +256,31 @@ TEST(AnsweredUnits, EachAddressOnceWithItsFirstNad)
     }
 }
 
+// What the operator hears of a kept record, in the lines every front end shows: notes
+// whatever became of it, then where it waits or that it is lost, and nothing of a record
+// stored quietly.
+TEST(TellKept, SaysWhereTheRecordIsInLinesOfTheirLevel)
+{
+    const QString lost = QStringLiteral("; and so on");
+    const struct {
+        const char* Name;
+        TKeepResult Kept;
+        QStringList Lines;
+    } cases[] = {
+        {"stored", {TKept::Stored, {}, {}}, {}},
+        {"stored with a note", {TKept::Stored, {}, "number 7 is held"}, {"warning: number 7 is held"}},
+        {"waiting", {TKept::Waiting, "it waits", {}}, {"warning: it waits"}},
+        {"waiting with a note",
+         {TKept::Waiting, "it waits", "a line set aside"},
+         {"warning: a line set aside", "warning: it waits"}},
+        {"lost", {TKept::Lost, "kept nowhere", {}}, {"error: kept nowhere; and so on"}},
+    };
+    for (const auto& c : cases) {
+        QStringList lines;
+        TellKept(c.Kept, lost, [&lines](TNoteLevel level, const QString& text) { lines << NoteLine(level, text); });
+        EXPECT_EQ(lines, c.Lines) << c.Name;
+    }
+    EXPECT_EQ(NoteLine(TNoteLevel::Info, QStringLiteral("station: waiting")), QStringLiteral("station: waiting"));
+}
+
 }   // namespace
