@@ -71,7 +71,7 @@ QVariant TStationUnits::data(const QModelIndex& index, int role) const
     case ColNad:
         return row.Nad < 0 ? QStringLiteral("-") : QString::number(row.Nad);
     case ColSerial:
-        return row.Serial < 0 ? QString() : QString::number(row.Serial);
+        return row.Serial;
     case ColStep:
         return row.Step;
     case ColProgress:
@@ -101,7 +101,7 @@ void TStationUnits::Taken(const QString& ip, int32_t nad)
     if (!FFirstTaken.isValid())
         FFirstTaken = now;
     beginInsertRows({}, int(FRows.size()), int(FRows.size()));
-    FRows.append(TRow{ip, nad, -1, QStringLiteral("waiting"), 0, 0, now, {}, TState::Running, {}});
+    FRows.append(TRow{ip, nad, {}, QStringLiteral("waiting"), 0, 0, now, {}, TState::Running, {}});
     endInsertRows();
     if (!FClock.isActive())
         FClock.start(1000);
@@ -173,7 +173,7 @@ void TStationUnits::Finished(const TUnitRecord& record)
     row.Ended = QDateTime::currentDateTime();
     row.Started = record.Started.isValid() ? record.Started.toLocalTime() : row.Started;
     row.Nad = record.NadAfter >= 0 ? record.NadAfter : row.Nad;
-    row.Serial = record.Serial > 0 ? record.Serial : record.SerialTaken;
+    row.Serial = SerialNumberText(record);
     row.Step = record.Message.isEmpty() ? row.Step : record.Message;
     switch (record.Outcome) {
     case TUnitOutcome::Succeeded:

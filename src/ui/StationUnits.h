@@ -57,7 +57,7 @@ private:
     struct TRow {
         QString IP;
         int32_t Nad = -1;
-        int32_t Serial = -1;
+        QString Serial;   // SerialNumberText once the unit has finished
         QString Step;
         qint64 Done = 0;
         qint64 Total = 0;

@@ -42,8 +42,10 @@ constexpr TRecordColumn RecordColumns[] = {
     {"Message", "message"},
 };
 
-QString RecordText(const QJsonObject& record, const char* key)
+QString RecordText(const TStoredRecord& stored, const QJsonObject& record, const char* key)
 {
+    if (QLatin1String(key) == QLatin1String("serial"))
+        return SerialNumberText(stored.Unit);
     const QJsonValue value = record.value(QLatin1String(key));
     if (QLatin1String(key) == QLatin1String("start")) {
         const QDateTime moment = QDateTime::fromString(value.toString(), Qt::ISODateWithMs);
@@ -414,7 +416,7 @@ void TfmStation::RefreshRecords()
         const QJsonObject record = StoredRecordJson(stored);
         QList<QStandardItem*> row;
         for (const TRecordColumn& column : RecordColumns)
-            row << new QStandardItem(RecordText(record, column.Key));
+            row << new QStandardItem(RecordText(stored, record, column.Key));
         FRecordsModel.appendRow(row);
     }
     const QString count = QString::number(FShownRecords.size());
