@@ -1,5 +1,7 @@
 #include "StationUnits.h"
 
+#include "TimeLeft.h"
+
 #include <QApplication>
 #include <QBrush>
 #include <QColor>
@@ -12,12 +14,6 @@ namespace {
 
 constexpr int ProgressScale = 1000;
 constexpr qint64 RateWindowSecs = 10 * 60;
-
-QString Minutes(qint64 ms)
-{
-    const qint64 secs = std::max<qint64>(ms, 0) / 1000;
-    return QString::number(secs / 60) + u':' + QString::number(secs % 60).rightJustified(2, u'0');
-}
 
 }   // namespace
 
@@ -81,7 +77,7 @@ QVariant TStationUnits::data(const QModelIndex& index, int role) const
     case ColResult:
         return row.Result;
     case ColDuration:
-        return Minutes(row.Started.msecsTo(end));
+        return MinutesText(row.Started.msecsTo(end));
     default:
         return {};
     }
@@ -89,10 +85,11 @@ QVariant TStationUnits::data(const QModelIndex& index, int role) const
 
 QString TStationUnits::TimeLeft(const TRow& row) const
 {
-    if (row.State != TState::Running || row.Done <= 0 || row.Total <= 0)
+    if (row.State != TState::Running)
         return {};
-    const qint64 elapsed = row.Started.msecsTo(QDateTime::currentDateTime());
-    return Minutes(elapsed * (row.Total - row.Done) / row.Done);
+    const std::optional<qint64> left = TimeLeftMs(row.Done, row.Total,
+                                                  row.Started.msecsTo(QDateTime::currentDateTime()));
+    return left ? MinutesText(*left) : QString();
 }
 
 void TStationUnits::Taken(const QString& ip, int32_t nad)
