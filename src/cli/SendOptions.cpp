@@ -9,8 +9,6 @@
 #include "Station.h"
 #include "uEthernetUtils.h"
 
-#include <QDir>
-#include <QFileInfo>
 #include <QSysInfo>
 
 #include <limits>
@@ -239,6 +237,5 @@ void PrepareSerialSource(TOptionReader& r)
                                                            "or --set-rtc")));
     o.VerifyAfterSend = o.VerifyAfterSend || r.IsSet("verify");
     if (!r.IsSet("log"))
-        o.ProductionLogPath =
-            QFileInfo(DefaultProductionLogPath()).dir().filePath(QStringLiteral("OrvelBinLoader.log"));
+        o.ProductionLogPath = WindowProductionLogPath();
 }
