@@ -85,10 +85,10 @@ QVariant TStationUnits::data(const QModelIndex& index, int role) const
 
 QString TStationUnits::TimeLeft(const TRow& row) const
 {
-    if (row.State != TState::Running)
+    if (row.State != TState::Running || !row.Moving.isValid())
         return {};
     const std::optional<qint64> left = TimeLeftMs(row.Done, row.Total,
-                                                  row.Started.msecsTo(QDateTime::currentDateTime()));
+                                                  row.Moving.msecsTo(QDateTime::currentDateTime()));
     return left ? MinutesText(*left) : QString();
 }
 
@@ -98,7 +98,7 @@ void TStationUnits::Taken(const QString& ip, int32_t nad)
     if (!FFirstTaken.isValid())
         FFirstTaken = now;
     beginInsertRows({}, int(FRows.size()), int(FRows.size()));
-    FRows.append(TRow{ip, nad, {}, QStringLiteral("waiting"), 0, 0, now, {}, TState::Running, {}});
+    FRows.append(TRow{ip, nad, {}, QStringLiteral("waiting"), 0, 0, now, {}, TState::Running, {}, {}});
     endInsertRows();
     if (!FClock.isActive())
         FClock.start(1000);
@@ -139,6 +139,9 @@ void TStationUnits::ShowPending()
         if (!it->Step.isEmpty())
             row.Step = it->Step;
         if (it->Done >= 0) {
+            // A unit that waited for a runner, or to be reached, moves only from here.
+            if (!row.Moving.isValid())
+                row.Moving = QDateTime::currentDateTime();
             row.Done = it->Done;
             row.Total = it->Total;
         }

@@ -65,6 +65,7 @@ private:
         QDateTime Ended;   // invalid while running
         TState State = TState::Running;
         QString Result;
+        QDateTime Moving;   // its first progress figure: the time left is reckoned from there
     };
     struct TFigures {
         QString Step;   // empty: unchanged
