@@ -4,8 +4,6 @@
 #include "StationRecords.h"
 #include "uCommunication.h"
 
-#include <QSet>
-
 #include <algorithm>
 #include <cstdio>
 #include <unistd.h>
@@ -140,17 +138,7 @@ void TLoaderRun::Connect(TStation& station)
 
 void TLoaderRun::Note(TNoteLevel level, const QString& text)
 {
-    switch (level) {
-    case TNoteLevel::Info:
-        FConsole.Note(text);
-        break;
-    case TNoteLevel::Warning:
-        FConsole.Note(QStringLiteral("warning: ") + text);
-        break;
-    case TNoteLevel::Error:
-        FConsole.Note(QStringLiteral("error: ") + text);
-        break;
-    }
+    FConsole.Note(NoteLine(level, text));
 }
 
 void TLoaderRun::Interrupt(int signal)
@@ -189,15 +177,7 @@ bool TLoaderRun::DiscoverNamed(QList<TUnitAddress>& chosen)
     QStringList nads;
     QStringList ips;
     discovery.Discover(&nads, &ips, FOptions.DiscoveryWait);
-    QList<TUnitAddress> found;
-    QSet<QString> addresses;
-    for (qsizetype i = 0; i < nads.size() && i < ips.size(); ++i) {
-        if (addresses.contains(ips[i]))
-            continue;   // a unit that answered twice
-        addresses.insert(ips[i]);
-        found.append({ips[i], int32_t(nads[i].toUInt())});
-    }
-    chosen = Chosen(found);
+    chosen = Chosen(AnsweredUnits(nads, ips));
     return true;
 }
 

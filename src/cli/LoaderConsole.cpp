@@ -1,5 +1,7 @@
 #include "LoaderConsole.h"
 
+#include "TimeLeft.h"
+
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QStringList>
@@ -30,10 +32,8 @@ QString TLoaderConsole::ProgressText(qint64 done, qint64 total, qint64 elapsedMs
 {
     const qint64 percent = total > 0 ? done * 100 / total : 0;
     QString text = QStringLiteral("%1%  %2 of %3").arg(percent, 3).arg(Bytes(done), Bytes(total));
-    if (done > 0 && done < total && elapsedMs > 0) {
-        const qint64 left = (total - done) * elapsedMs / done / 1000;
-        text += QStringLiteral("  %1:%2 left").arg(left / 60).arg(left % 60, 2, 10, QLatin1Char('0'));
-    }
+    if (const std::optional<qint64> left = TimeLeftMs(done, total, elapsedMs))
+        text += QStringLiteral("  ") + MinutesText(*left) + QStringLiteral(" left");
     return text;
 }
 

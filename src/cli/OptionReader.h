@@ -22,6 +22,7 @@ public:
     }
 
     QString Error;   // the first refusal
+    // An empty text refuses nothing: a check that found nothing wrong says so with none.
     bool Ok() const { return Error.isEmpty(); }
     void Refuse(const QString& text)
     {

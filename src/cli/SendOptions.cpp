@@ -2,14 +2,13 @@
 
 #include "ImageFiles.h"
 #include "IntegerText.h"
+#include "JobChecks.h"
 #include "ProductionLog.h"
 #include "Recipe.h"
 #include "SettingsStore.h"
 #include "Station.h"
 #include "uEthernetUtils.h"
 
-#include <QDir>
-#include <QFileInfo>
 #include <QSysInfo>
 
 #include <limits>
@@ -117,19 +116,15 @@ void OneUnitSettings(TOptionReader& r)
 {
     if (!r.ManyUnits())
         return;
-    const TOperationInputs& in = r.O.Inputs;
-    const QString many = QStringLiteral(" with station, --fresh, --all or several units");
     // Named as the operator gave it: an option, or a setting of the recipe.
     const auto given = [&r](const char* option, const char* setting) {
         return r.IsSet(option) || !r.IsSet("recipe") ? QStringLiteral("--") + QLatin1String(option)
                                                      : QStringLiteral("the recipe's ") + QLatin1String(setting);
     };
-    if (SetsStaticAddress(in))
-        r.Refuse(given("ip", "static address") + QStringLiteral(" would give every unit the same address") + many +
-                 QStringLiteral(": use --dhcp, or send to one unit at a time"));
-    if (SetsNadAlias(in))
-        r.Refuse(given("nad-alias", "NAD alias") + QStringLiteral(" would give every unit the same alias") + many +
-                 QStringLiteral(": leave it out (or 0), or send to one unit at a time"));
+    r.Refuse(OneUnitSettingRefusal(r.O.Inputs,
+                                   {given("ip", "static address"), QStringLiteral("use --dhcp"),
+                                    given("nad-alias", "NAD alias"), QStringLiteral("leave it out (or 0)"),
+                                    QStringLiteral(" with station, --fresh, --all or several units"), QString()}));
 }
 
 }   // namespace
@@ -236,8 +231,11 @@ void PrepareSerialSource(TOptionReader& r)
             o.FirstSerial = int32_t(*stored);
     }
     o.Inputs.SerialNumberChecked = o.FirstSerial.has_value() || !o.Series.isEmpty();
+    // A unit given nothing would be counted done, and a station would go on taking units.
+    r.Refuse(NothingToSendRefusal(o.Inputs, QStringLiteral("give --kernel, --program, a serial number (--series, "
+                                                           "--serial or --autoincrement), a setting, --start-plc "
+                                                           "or --set-rtc")));
     o.VerifyAfterSend = o.VerifyAfterSend || r.IsSet("verify");
     if (!r.IsSet("log"))
-        o.ProductionLogPath =
-            QFileInfo(DefaultProductionLogPath()).dir().filePath(QStringLiteral("OrvelBinLoader.log"));
+        o.ProductionLogPath = WindowProductionLogPath();
 }

@@ -30,23 +30,6 @@ QString LocalTime(const QJsonObject& record, const char* key)
     return moment.isValid() ? moment.toLocalTime().toString(QStringLiteral("yyyy-MM-dd HH:mm:ss")) : QString();
 }
 
-// The unit's number, or the one taken for it and what became of it by the serial step.
-QString SerialText(const QJsonObject& record)
-{
-    const qint64 serial = Field(record, QStringLiteral("serial")).toInteger(-1);
-    const qint64 taken = Field(record, QStringLiteral("serialTaken")).toInteger(-1);
-    const QString step = Text(record, "steps.serial");
-    if (taken > 0 && taken != serial) {
-        const QString number = QString::number(taken);
-        if (step == QLatin1String("unknown"))
-            return number + QStringLiteral(" (taken, unknown whether written)");
-        if (step == QLatin1String("interrupted"))
-            return number + QStringLiteral(" (taken, interrupted while written)");
-        return number + QStringLiteral(" (taken, not written)");
-    }
-    return serial > 0 ? QString::number(serial) : QStringLiteral("-");
-}
-
 // One given number as the ledger shows it: where it came from, and whether a unit record
 // answers for it.
 QString LedgerText(const TGivenSerial& given)
@@ -215,22 +198,24 @@ QString RecordsTable(const QList<TStoredRecord>& records)
         const QString hash = Text(r, source);
         return Text(r, name) + (hash.isEmpty() ? QString() : QStringLiteral(" (") + hash.left(12) + u')');
     };
-    const std::pair<const char*, std::function<QString(const QJsonObject&)>> columns[] = {
-        {"time", [](const QJsonObject& r) { return LocalTime(r, "start"); }},
-        {"station", [](const QJsonObject& r) { return Text(r, "station"); }},
-        {"unit", [](const QJsonObject& r) { return Text(r, "unit"); }},
-        {"serial", SerialText},
-        {"outcome", [](const QJsonObject& r) { return Text(r, "outcome"); }},
+    const std::pair<const char*, std::function<QString(const TStoredRecord&, const QJsonObject&)>> columns[] = {
+        {"time", [](const TStoredRecord&, const QJsonObject& r) { return LocalTime(r, "start"); }},
+        {"station", [](const TStoredRecord&, const QJsonObject& r) { return Text(r, "station"); }},
+        {"unit", [](const TStoredRecord&, const QJsonObject& r) { return Text(r, "unit"); }},
+        {"serial", [](const TStoredRecord& s, const QJsonObject&) { return SerialNumberText(s.Unit); }},
+        {"outcome", [](const TStoredRecord&, const QJsonObject& r) { return Text(r, "outcome"); }},
         {"steps s/k/p/v",
-         [](const QJsonObject& r) {
+         [](const TStoredRecord&, const QJsonObject& r) {
              return QStringList{Text(r, "steps.serial"), Text(r, "steps.kernel"), Text(r, "steps.program"),
                                 Text(r, "steps.verify")}
                  .join(u'/');
          }},
-        {"recipe", [](const QJsonObject& r) { return Text(r, "recipe"); }},
-        {"kernel", [&file](const QJsonObject& r) { return file(r, "kernelFile", "kernelSourceSha256"); }},
-        {"program", [&file](const QJsonObject& r) { return file(r, "programFile", "programSourceSha256"); }},
-        {"message", [](const QJsonObject& r) { return Text(r, "message"); }},
+        {"recipe", [](const TStoredRecord&, const QJsonObject& r) { return Text(r, "recipe"); }},
+        {"kernel",
+         [&file](const TStoredRecord&, const QJsonObject& r) { return file(r, "kernelFile", "kernelSourceSha256"); }},
+        {"program",
+         [&file](const TStoredRecord&, const QJsonObject& r) { return file(r, "programFile", "programSourceSha256"); }},
+        {"message", [](const TStoredRecord&, const QJsonObject& r) { return Text(r, "message"); }},
     };
     QStringList header;
     for (const auto& column : columns)
@@ -240,7 +225,7 @@ QString RecordsTable(const QList<TStoredRecord>& records)
         const QJsonObject r = StoredRecordJson(stored);
         QStringList row;
         for (const auto& column : columns)
-            row << column.second(r);
+            row << column.second(stored, r);
         rows.append(row);
     }
     QList<qsizetype> widths(header.size(), 0);
@@ -274,7 +259,8 @@ QString RecordsInFull(const QList<TStoredRecord>& records)
         const auto line = [&text](const char* label, const QString& value) {
             text += QStringLiteral("  ") + QString::fromLatin1(label).leftJustified(16) + value + u'\n';
         };
-        line("serial number", SerialText(r) + (series.isEmpty() ? QString() : QStringLiteral(", series ") + series));
+        line("serial number",
+             SerialNumberText(stored.Unit) + (series.isEmpty() ? QString() : QStringLiteral(", series ") + series));
         line("NAD", QStringLiteral("%1 before, %2 after").arg(Text(r, "nadBefore"), Text(r, "nadAfter")));
         line("platform", QStringLiteral("%1, kernel %2 before").arg(Text(r, "platform"), Text(r, "kernelVersion")));
         line("recipe", Text(r, "recipe").isEmpty() ? QStringLiteral("none") : Text(r, "recipe"));

@@ -29,6 +29,12 @@ QString Escaped(const QString& text)
     return escaped;
 }
 
+// The production log of the program whose executable's name is baseName.
+QString LogOfProgram(const QString& baseName)
+{
+    return QDir(WritableProgramFolder()).filePath(baseName + QStringLiteral(".log"));
+}
+
 }   // namespace
 
 QString NineDigits(int32_t value)
@@ -60,8 +66,12 @@ QString ProductionLogLine(const TProductionLogEntry& entry, const QDateTime& mom
 
 QString DefaultProductionLogPath()
 {
-    const QFileInfo program(QCoreApplication::applicationFilePath());
-    return QDir(WritableProgramFolder()).filePath(program.completeBaseName() + QStringLiteral(".log"));
+    return LogOfProgram(QFileInfo(QCoreApplication::applicationFilePath()).completeBaseName());
+}
+
+QString WindowProductionLogPath()
+{
+    return LogOfProgram(QStringLiteral("OrvelBinLoader"));
 }
 
 bool AppendProductionLog(const QString& path, const QString& line, QString* error)

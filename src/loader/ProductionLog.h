@@ -37,6 +37,10 @@ QString ProductionLogLine(const TProductionLogEntry& entry, const QDateTime& mom
 // The executable's path with its extension replaced by ".log", in the user's data folder
 // instead for an installed program or one whose folder cannot be written.
 QString DefaultProductionLogPath();
+// The window's production log, which orvel-loader appends to as well: OrvelBinLoader.log, after
+// the window's executable, where DefaultProductionLogPath puts this program's (the two are
+// installed side by side).
+QString WindowProductionLogPath();
 // Appends the line (creating the file), one caller at a time across threads; false and the
 // reason in error when any step fails.
 bool AppendProductionLog(const QString& path, const QString& line, QString* error);

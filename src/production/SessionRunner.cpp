@@ -2,6 +2,7 @@
 
 #include "RecordKeeper.h"
 #include "SettingsStore.h"
+#include "StationRecords.h"
 #include "StoreSerialCounter.h"
 #include "UnitPath.h"
 
@@ -163,16 +164,10 @@ public:
     void Keep(const TUnitRecord& record)
     {
         const TKeepResult kept = Keeper().Keep(RecordEntry(record, QSysInfo::machineHostName(), QString()));
-        // A number another unit holds already, or waiting lines set aside: said whatever
-        // became of this record.
-        if (!kept.Notes.isEmpty())
-            Q_EMIT FRunner.Message(QStringLiteral("warning: ") + kept.Notes);
-        if (kept.Kept == TKept::Waiting) {
-            Q_EMIT FRunner.Message(QStringLiteral("warning: ") + kept.Text);
-        } else if (kept.Kept == TKept::Lost) {
-            Q_EMIT FRunner.Message(QStringLiteral("error: ") + kept.Text);
+        TellKept(kept, QString(),
+                 [this](TNoteLevel level, const QString& text) { Q_EMIT FRunner.Message(NoteLine(level, text)); });
+        if (kept.Kept == TKept::Lost)
             Q_EMIT FRunner.FileError(kept.Text);
-        }
     }
 
     TSessionState State() const

@@ -1,6 +1,6 @@
 #include "Station.h"
 
-#include "IntegerText.h"
+#include "StationRecords.h"
 #include "UnitRunner.h"
 #include "uCommunication.h"
 
@@ -9,7 +9,6 @@
 #include <QThread>
 #include <QWaitCondition>
 
-#include <algorithm>
 #include <chrono>
 
 namespace {
@@ -84,14 +83,7 @@ protected:
             link.Discover(&nads, &ips, FWait);
             if (FStop)
                 break;
-            QList<TUnitAddress> found;
-            for (qsizetype i = 0; i < nads.size() && i < ips.size(); ++i) {
-                const bool again = std::any_of(found.cbegin(), found.cend(),
-                                               [&](const TUnitAddress& unit) { return unit.IP == ips[i]; });
-                if (!again)   // a unit that answered twice
-                    found.append({ips[i], int32_t(nads[i].toUInt())});
-            }
-            Q_EMIT Found(found, beganMs);
+            Q_EMIT Found(AnsweredUnits(nads, ips), beganMs);
             const auto next = began + std::chrono::milliseconds(FInterval);
             const QMutexLocker lock(&FMutex);
             while (!FStop && std::chrono::steady_clock::now() < next)
@@ -111,14 +103,24 @@ private:
     QString FLocalIP;
 };
 
-bool SetsStaticAddress(const TOperationInputs& inputs)
+QString NoteLine(TNoteLevel level, const QString& text)
 {
-    return inputs.SetIPAddress && !inputs.DHCP;
+    static const QString Prefixes[] = {QString(), QStringLiteral("warning: "), QStringLiteral("error: ")};
+    return Prefixes[int(level)] + text;
 }
 
-bool SetsNadAlias(const TOperationInputs& inputs)
+QList<TUnitAddress> AnsweredUnits(const QStringList& nads, const QStringList& ips)
 {
-    return inputs.SetNadAlias && IntegerTextOrDefault(inputs.NadAliasText, -1) > 0;
+    QList<TUnitAddress> units;
+    QSet<QString> addresses;
+    for (qsizetype i = 0; i < nads.size() && i < ips.size(); ++i) {
+        if (addresses.contains(ips[i]))
+            continue;
+        addresses.insert(ips[i]);
+        // A fresh unit's NAD, -1, comes as the unsigned number of the same bits.
+        units.append({ips[i], int32_t(nads[i].toUInt())});
+    }
+    return units;
 }
 
 TStation::TStation(TStationPlan plan, QObject* parent) : QObject(parent), FPlan(std::move(plan))
@@ -301,13 +303,9 @@ void TStation::DrainRecords()
 
 void TStation::Tell(const TKeepResult& kept)
 {
-    if (!kept.Notes.isEmpty())
-        Q_EMIT Note(TNoteLevel::Warning, kept.Notes);
-    if (kept.Kept == TKept::Waiting) {
-        Q_EMIT Note(TNoteLevel::Warning, kept.Text);
-    } else if (kept.Kept == TKept::Lost) {
-        Q_EMIT Note(TNoteLevel::Error,
-                    kept.Text + QStringLiteral("; the station stops: no unit starts until its records can be kept"));
+    TellKept(kept, QStringLiteral("; the station stops: no unit starts until its records can be kept"),
+             [this](TNoteLevel level, const QString& text) { Q_EMIT Note(level, text); });
+    if (kept.Kept == TKept::Lost) {
         FRecordLost = true;
         EndScans();
         DropWaiting();

@@ -44,8 +44,12 @@
 class TUnitRunner;
 class TDiscoveryThread;
 
-// How a line about the whole station reads: the terminal prefixes "warning: " and "error: ".
+// How a line about the whole station reads: "warning: " and "error: " before its text.
 enum class TNoteLevel { Info, Warning, Error };
+
+// The line as the operator reads it, in the terminal, the station window and the main window's
+// message log alike.
+QString NoteLine(TNoteLevel level, const QString& text);
 
 struct TStationPlan {
     TUnitJob Job;   // every unit's job but its address
@@ -61,10 +65,9 @@ struct TStationPlan {
     std::shared_ptr<TSerialCounter> Serials;
 };
 
-// Settings that are one unit's, and would collide on several units: a static address, and a
-// NAD alias other than 0 (none).
-bool SetsStaticAddress(const TOperationInputs& inputs);
-bool SetsNadAlias(const TOperationInputs& inputs);
+// The units that answered a discovery, as TCommunicator::Discover lists them (NADs and
+// addresses side by side), each address once: a unit may answer twice.
+QList<TUnitAddress> AnsweredUnits(const QStringList& nads, const QStringList& ips);
 
 class TStation : public QObject {
     Q_OBJECT

@@ -4,6 +4,17 @@
 
 #include <algorithm>
 
+void TellKept(const TKeepResult& kept, const QString& whenLost,
+              const std::function<void(TNoteLevel, const QString&)>& note)
+{
+    if (!kept.Notes.isEmpty())
+        note(TNoteLevel::Warning, kept.Notes);
+    if (kept.Kept == TKept::Waiting)
+        note(TNoteLevel::Warning, kept.Text);
+    else if (kept.Kept == TKept::Lost)
+        note(TNoteLevel::Error, kept.Text + whenLost);
+}
+
 TRecordsOpened OpenStationRecords(const QString& location, const QString& source,
                                   std::shared_ptr<TSerialCounter> numbers, TStationPlan& plan,
                                   const std::function<void(TNoteLevel, const QString&)>& note)

@@ -1,4 +1,6 @@
-// StationRecords: the record store a station writes, opened before any unit is touched.
+// StationRecords: the record store a station writes, opened before any unit is touched, and
+// what the operator hears of each record kept there (the station window, orvel-loader and
+// the main window's sends alike).
 //
 //   open the store -> write the records that waited in its fallback file -> check the series
 //   -> the plan's Records, and its Serials: the series' numbers, or the numbers given
@@ -10,6 +12,13 @@
 
 #include <functional>
 #include <memory>
+
+// What the operator hears of a record the keeper was given, line by line: what it notes
+// whatever became of the record (a number another unit holds, lines set aside), then that the
+// record waits in the fallback file, or that it could be kept nowhere, with whenLost (what
+// follows from that) after the words; nothing of a record that went quietly into the store.
+void TellKept(const TKeepResult& kept, const QString& whenLost,
+              const std::function<void(TNoteLevel, const QString&)>& note);
 
 enum class TRecordsOpened { Ok, StoreFailed, UnknownSeries };
 

@@ -1,5 +1,7 @@
 #include "StationUnits.h"
 
+#include "TimeLeft.h"
+
 #include <QApplication>
 #include <QBrush>
 #include <QColor>
@@ -12,12 +14,6 @@ namespace {
 
 constexpr int ProgressScale = 1000;
 constexpr qint64 RateWindowSecs = 10 * 60;
-
-QString Minutes(qint64 ms)
-{
-    const qint64 secs = std::max<qint64>(ms, 0) / 1000;
-    return QString::number(secs / 60) + u':' + QString::number(secs % 60).rightJustified(2, u'0');
-}
 
 }   // namespace
 
@@ -71,7 +67,7 @@ QVariant TStationUnits::data(const QModelIndex& index, int role) const
     case ColNad:
         return row.Nad < 0 ? QStringLiteral("-") : QString::number(row.Nad);
     case ColSerial:
-        return row.Serial < 0 ? QString() : QString::number(row.Serial);
+        return row.Serial;
     case ColStep:
         return row.Step;
     case ColProgress:
@@ -81,7 +77,7 @@ QVariant TStationUnits::data(const QModelIndex& index, int role) const
     case ColResult:
         return row.Result;
     case ColDuration:
-        return Minutes(row.Started.msecsTo(end));
+        return MinutesText(row.Started.msecsTo(end));
     default:
         return {};
     }
@@ -89,10 +85,11 @@ QVariant TStationUnits::data(const QModelIndex& index, int role) const
 
 QString TStationUnits::TimeLeft(const TRow& row) const
 {
-    if (row.State != TState::Running || row.Done <= 0 || row.Total <= 0)
+    if (row.State != TState::Running || !row.Moving.isValid())
         return {};
-    const qint64 elapsed = row.Started.msecsTo(QDateTime::currentDateTime());
-    return Minutes(elapsed * (row.Total - row.Done) / row.Done);
+    const std::optional<qint64> left = TimeLeftMs(row.Done, row.Total,
+                                                  row.Moving.msecsTo(QDateTime::currentDateTime()));
+    return left ? MinutesText(*left) : QString();
 }
 
 void TStationUnits::Taken(const QString& ip, int32_t nad)
@@ -101,7 +98,7 @@ void TStationUnits::Taken(const QString& ip, int32_t nad)
     if (!FFirstTaken.isValid())
         FFirstTaken = now;
     beginInsertRows({}, int(FRows.size()), int(FRows.size()));
-    FRows.append(TRow{ip, nad, -1, QStringLiteral("waiting"), 0, 0, now, {}, TState::Running, {}});
+    FRows.append(TRow{ip, nad, {}, QStringLiteral("waiting"), 0, 0, now, {}, TState::Running, {}, {}});
     endInsertRows();
     if (!FClock.isActive())
         FClock.start(1000);
@@ -142,6 +139,9 @@ void TStationUnits::ShowPending()
         if (!it->Step.isEmpty())
             row.Step = it->Step;
         if (it->Done >= 0) {
+            // A unit that waited for a runner, or to be reached, moves only from here.
+            if (!row.Moving.isValid())
+                row.Moving = QDateTime::currentDateTime();
             row.Done = it->Done;
             row.Total = it->Total;
         }
@@ -173,7 +173,7 @@ void TStationUnits::Finished(const TUnitRecord& record)
     row.Ended = QDateTime::currentDateTime();
     row.Started = record.Started.isValid() ? record.Started.toLocalTime() : row.Started;
     row.Nad = record.NadAfter >= 0 ? record.NadAfter : row.Nad;
-    row.Serial = record.Serial > 0 ? record.Serial : record.SerialTaken;
+    row.Serial = SerialNumberText(record);
     row.Step = record.Message.isEmpty() ? row.Step : record.Message;
     switch (record.Outcome) {
     case TUnitOutcome::Succeeded:

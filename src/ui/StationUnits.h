@@ -57,7 +57,7 @@ private:
     struct TRow {
         QString IP;
         int32_t Nad = -1;
-        int32_t Serial = -1;
+        QString Serial;   // SerialNumberText once the unit has finished
         QString Step;
         qint64 Done = 0;
         qint64 Total = 0;
@@ -65,6 +65,7 @@ private:
         QDateTime Ended;   // invalid while running
         TState State = TState::Running;
         QString Result;
+        QDateTime Moving;   // its first progress figure: the time left is reckoned from there
     };
     struct TFigures {
         QString Step;   // empty: unchanged

@@ -2,6 +2,7 @@
 #include "ui_fStation.h"
 
 #include "ImageFiles.h"
+#include "JobChecks.h"
 #include "JobModel.h"
 #include "ProductionLog.h"
 #include "RecordStore.h"
@@ -41,8 +42,10 @@ constexpr TRecordColumn RecordColumns[] = {
     {"Message", "message"},
 };
 
-QString RecordText(const QJsonObject& record, const char* key)
+QString RecordText(const TStoredRecord& stored, const QJsonObject& record, const char* key)
 {
+    if (QLatin1String(key) == QLatin1String("serial"))
+        return SerialNumberText(stored.Unit);
     const QJsonValue value = record.value(QLatin1String(key));
     if (QLatin1String(key) == QLatin1String("start")) {
         const QDateTime moment = QDateTime::fromString(value.toString(), Qt::ISODateWithMs);
@@ -53,20 +56,14 @@ QString RecordText(const QJsonObject& record, const char* key)
     return value.toString();
 }
 
-// false and why when the inputs hold a setting that is one unit's: every unit of the station
+// A setting that is one unit's, refused in the main window's words: every unit of the station
 // would get the same.
-bool OnlySettingsForMany(const TOperationInputs& inputs, QString& error)
-{
-    if (SetsStaticAddress(inputs))
-        error = QStringLiteral("a static IP address would give every unit the same address: choose DHCP, or send to "
-                               "one unit at a time from the main window");
-    else if (SetsNadAlias(inputs))
-        error = QStringLiteral("a NAD alias would give every unit the same alias: untick it (or make it 0), or send "
-                               "to one unit at a time from the main window");
-    else
-        return true;
-    return false;
-}
+const TOneUnitSettingWords OneUnitSettingWords{QStringLiteral("a static IP address"),
+                                               QStringLiteral("choose DHCP"),
+                                               QStringLiteral("a NAD alias"),
+                                               QStringLiteral("untick it (or make it 0)"),
+                                               QString(),
+                                               QStringLiteral(" from the main window")};
 
 }   // namespace
 
@@ -211,15 +208,13 @@ bool TfmStation::MakePlan(TStationPlan& plan, std::shared_ptr<TSerialCounter>& n
         error = QStringLiteral("the unit settings in the main window are not valid");
         return false;
     }
-    if (!inputs.KernelChecked && !inputs.ProgramChecked && !inputs.SerialNumberChecked && !inputs.SetNadAlias &&
-        !inputs.SetHardwareModel && !inputs.SetIEXBaudRate && !inputs.SetIPAddress) {
-        error = shown ? QStringLiteral("nothing to send: the recipe has no file, no unit setting and no serial number "
-                                       "series")
-                      : QStringLiteral("nothing to send: tick a kernel, a program, the serial number or a unit "
-                                       "setting in the main window");
-        return false;
-    }
-    if (!OnlySettingsForMany(inputs, error))
+    error = NothingToSendRefusal(inputs, shown ? QStringLiteral("the recipe has no file, no unit setting and no "
+                                                                "serial number series")
+                                               : QStringLiteral("tick a kernel, a program, the serial number or a "
+                                                                "unit setting in the main window"));
+    if (error.isEmpty())
+        error = OneUnitSettingRefusal(inputs, OneUnitSettingWords);
+    if (!error.isEmpty())
         return false;
     if (shown)
         return LoadRecipeFiles(*shown, job.Images, error);
@@ -330,9 +325,8 @@ void TfmStation::ShowNextSerial()
 
 void TfmStation::Note(TNoteLevel level, const QString& text)
 {
-    static const QString Prefixes[] = {QString(), QStringLiteral("warning: "), QStringLiteral("error: ")};
     ui->meStationLog->appendPlainText(QDateTime::currentDateTime().toString(QStringLiteral("hh:mm:ss  ")) +
-                                      Prefixes[int(level)] + text);
+                                      NoteLine(level, text));
 }
 
 void TfmStation::ShowRunning(bool running)
@@ -424,7 +418,7 @@ void TfmStation::RefreshRecords()
         const QJsonObject record = StoredRecordJson(stored);
         QList<QStandardItem*> row;
         for (const TRecordColumn& column : RecordColumns)
-            row << new QStandardItem(RecordText(record, column.Key));
+            row << new QStandardItem(RecordText(stored, record, column.Key));
         FRecordsModel.appendRow(row);
     }
     const QString count = QString::number(FShownRecords.size());

@@ -37,3 +37,19 @@ TStepResult StepResultFromText(const QString& text)
             return TStepResult(i);
     return TStepResult::NotAsked;
 }
+
+QString SerialNumberText(const TUnitRecord& record)
+{
+    if (record.SerialTaken > 0 && record.SerialTaken != record.Serial) {
+        const QString number = QString::number(record.SerialTaken);
+        switch (record.SerialStep) {
+        case TStepResult::Unknown:
+            return number + QStringLiteral(" (taken, unknown whether written)");
+        case TStepResult::Interrupted:
+            return number + QStringLiteral(" (taken, interrupted while written)");
+        default:
+            return number + QStringLiteral(" (taken, not written)");
+        }
+    }
+    return record.Serial > 0 ? QString::number(record.Serial) : QStringLiteral("-");
+}

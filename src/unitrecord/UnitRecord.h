@@ -70,6 +70,10 @@ TUnitOutcome OutcomeFromText(const QString& text);
 QString StepResultText(TStepResult result);
 // The result a text names; anything else is a step not asked.
 TStepResult StepResultFromText(const QString& text);
+// The unit's serial number as the listings and the station window show it: the number it
+// holds ("1005"), or the one taken for it and what became of it ("1005 (taken, not
+// written)"); "-" when it has none.
+QString SerialNumberText(const TUnitRecord& record);
 // The record as one JSON object (the result line); times in ISO 8601 with milliseconds. Made
 // from RecordFields, which says the rest of its forms.
 QJsonObject UnitRecordJson(const TUnitRecord& record);

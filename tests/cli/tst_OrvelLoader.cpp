@@ -291,6 +291,8 @@ INSTANTIATE_TEST_SUITE_P(
         TBadInputCase{"fresh_units_without_a_number_source",
                       {},
                       "--series NAME, --serial N, --autoincrement or --no-serial"},
+        // Each unit would be counted done with nothing written into it.
+        TBadInputCase{"nothing_to_send", {"--no-serial"}, "nothing to send: give --kernel, --program"},
         TBadInputCase{"no_serial_and_a_number_source",
                       {"--no-serial", "--serial", "5"},
                       "--no-serial goes with none of"},
@@ -327,7 +329,7 @@ INSTANTIATE_TEST_SUITE_P(
                       {"--recipe", "DIR/static.recipe"},
                       "the recipe's static address would give every unit the same address"},
         TBadInputCase{"store_that_cannot_be_opened",
-                      {"--records", "DIR/huge.bin/r.sqlite", "--no-serial"},
+                      {"--records", "DIR/huge.bin/r.sqlite", "--no-serial", "--kernel", "DIR/kernel.bin"},
                       "record store DIR/huge.bin/r.sqlite: can't open"}),
     [](const auto& info) { return std::string(info.param.Name); });
 
@@ -1210,9 +1212,9 @@ TEST(OrvelLoaderOptionTable, DeclaredRangesTakeTheirBoundsAndRefuseOnePast)
         {{"info", "--all"}, "--port", 1, 65535},
         {{"discover"}, "--wait", 1, 60000},
         {{"info", "--all"}, "--parallel", 1, 64},
-        {{"station", "--no-serial"}, "--parallel", 1, 64},
-        {{"station", "--no-serial"}, "--scan", 100, 600000},
-        {{"station", "--no-serial"}, "--units", 0, 2147483647},
+        {{"station", "--no-serial", "--set-rtc"}, "--parallel", 1, 64},
+        {{"station", "--no-serial", "--set-rtc"}, "--scan", 100, 600000},
+        {{"station", "--no-serial", "--set-rtc"}, "--units", 0, 2147483647},
     };
     for (const auto& c : cases) {
         const auto parse = [&c](qlonglong value) {

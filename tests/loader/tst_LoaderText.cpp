@@ -6,6 +6,8 @@
 #include "ProductionLog.h"
 #include "TestPrinters.h"
 
+#include <QFileInfo>
+
 #include <gtest/gtest.h>
 
 #include <array>
@@ -109,6 +111,15 @@ INSTANTIATE_TEST_SUITE_P(
                                " nad 000000001 serial --------- --- kernel v3.0\\x0d5 ok  plc ok  "
                                "(a\\x0ab\\x09c\\x5cd\\x7f.bin)"}),
     [](const auto& info) { return std::string(info.param.Name); });
+
+// orvel-loader appends to the window's log, not to one named after itself: one log answers
+// for every unit of the line.
+TEST(ProductionLogPath, TheWindowsLogIsBesideThisProgramsUnderTheWindowsName)
+{
+    const QFileInfo window(WindowProductionLogPath());
+    EXPECT_EQ(window.fileName(), QStringLiteral("OrvelBinLoader.log"));
+    EXPECT_EQ(window.path(), QFileInfo(DefaultProductionLogPath()).path());
+}
 
 // ---- configuration header ----
 

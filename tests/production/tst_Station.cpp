@@ -230,4 +230,58 @@ TEST_F(StationEngine, AFreshReplyFromBeforeTheUnitWasWrittenDoesNotTakeItAgain)
     EXPECT_EQ(Records(plan).size(), 6);
 }
 
+// A discovery's replies as both front ends take them: each address once, the first answer's
+// NAD, a fresh unit's NAD as -1, and a list cut short by the other's end.
+TEST(AnsweredUnits, EachAddressOnceWithItsFirstNad)
+{
+    const struct {
+        const char* Name;
+        QStringList Nads, Ips;
+        QList<TUnitAddress> Units;
+    } cases[] = {
+        {"none", {}, {}, {}},
+        {"two units", {"1001", "4294967295"}, {"127.0.0.2", "127.0.0.3"}, {{"127.0.0.2", 1001}, {"127.0.0.3", -1}}},
+        {"a unit that answered twice",
+         {"4294967295", "1002", "4294967295"},
+         {"127.0.0.2", "127.0.0.3", "127.0.0.2"},
+         {{"127.0.0.2", -1}, {"127.0.0.3", 1002}}},
+        {"more addresses than NADs", {"1001"}, {"127.0.0.2", "127.0.0.3"}, {{"127.0.0.2", 1001}}},
+    };
+    for (const auto& c : cases) {
+        const QList<TUnitAddress> units = AnsweredUnits(c.Nads, c.Ips);
+        ASSERT_EQ(units.size(), c.Units.size()) << c.Name;
+        for (qsizetype i = 0; i < units.size(); ++i) {
+            EXPECT_EQ(units[i].IP, c.Units[i].IP) << c.Name;
+            EXPECT_EQ(units[i].Nad, c.Units[i].Nad) << c.Name;
+        }
+    }
+}
+
+// What the operator hears of a kept record, in the lines every front end shows: notes
+// whatever became of it, then where it waits or that it is lost, and nothing of a record
+// stored quietly.
+TEST(TellKept, SaysWhereTheRecordIsInLinesOfTheirLevel)
+{
+    const QString lost = QStringLiteral("; and so on");
+    const struct {
+        const char* Name;
+        TKeepResult Kept;
+        QStringList Lines;
+    } cases[] = {
+        {"stored", {TKept::Stored, {}, {}}, {}},
+        {"stored with a note", {TKept::Stored, {}, "number 7 is held"}, {"warning: number 7 is held"}},
+        {"waiting", {TKept::Waiting, "it waits", {}}, {"warning: it waits"}},
+        {"waiting with a note",
+         {TKept::Waiting, "it waits", "a line set aside"},
+         {"warning: a line set aside", "warning: it waits"}},
+        {"lost", {TKept::Lost, "kept nowhere", {}}, {"error: kept nowhere; and so on"}},
+    };
+    for (const auto& c : cases) {
+        QStringList lines;
+        TellKept(c.Kept, lost, [&lines](TNoteLevel level, const QString& text) { lines << NoteLine(level, text); });
+        EXPECT_EQ(lines, c.Lines) << c.Name;
+    }
+    EXPECT_EQ(NoteLine(TNoteLevel::Info, QStringLiteral("station: waiting")), QStringLiteral("station: waiting"));
+}
+
 }   // namespace

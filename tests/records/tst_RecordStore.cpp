@@ -762,6 +762,34 @@ TEST(RecordFields, StoredRecordComesBackFromItsJson)
     EXPECT_EQ(bare.Unit.VerifyStep, TStepResult::NotAsked);
 }
 
+// A unit's serial number as the listings and the station window show it: a number taken and
+// not held by the unit says what became of it, so that nobody reads it as the unit's.
+TEST(UnitRecord, SerialNumberSaysWhatBecameOfTheNumberTaken)
+{
+    const struct {
+        const char* Name;
+        int32_t Serial, Taken;
+        TStepResult Step;
+        const char* Text;
+    } cases[] = {
+        {"none", -1, -1, TStepResult::NotAsked, "-"},
+        {"held before", 17, -1, TStepResult::NotAsked, "17"},
+        {"taken and written", 1005, 1005, TStepResult::Ok, "1005"},
+        {"taken, refused", -1, 1005, TStepResult::Err, "1005 (taken, not written)"},
+        {"taken over an old number", 17, 1005, TStepResult::Err, "1005 (taken, not written)"},
+        {"taken, never tried", -1, 1005, TStepResult::NotAsked, "1005 (taken, not written)"},
+        {"taken, unanswered", -1, 1005, TStepResult::Unknown, "1005 (taken, unknown whether written)"},
+        {"taken, stopped", -1, 1005, TStepResult::Interrupted, "1005 (taken, interrupted while written)"},
+    };
+    for (const auto& c : cases) {
+        TUnitRecord record;
+        record.Serial = c.Serial;
+        record.SerialTaken = c.Taken;
+        record.SerialStep = c.Step;
+        EXPECT_EQ(SerialNumberText(record), QLatin1String(c.Text)) << c.Name;
+    }
+}
+
 TEST(FallbackFile, ReadsEveryWholeLineAndTellsTheRest)
 {
     const QByteArray good =

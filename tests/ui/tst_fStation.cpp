@@ -837,6 +837,21 @@ private Q_SLOTS:
         QCOMPARE(Column(TStationUnits::ColResult), QStringList(Units, QStringLiteral("ok")));
         QCOMPARE(Records().size(), Units);
     }
+
+    // The time left is reckoned from the unit's first bytes, as orvel-loader's is: a unit that
+    // waited for a free runner is not estimated at the pace of its wait.
+    void timeLeftIsReckonedFromTheFirstBytes()
+    {
+        TStationUnits units;
+        units.RepaintIntervalMs = 0;
+        const QString ip = QStringLiteral("127.0.0.9");
+        units.Taken(ip, -1);
+        QTest::qWait(1500);   // waiting for a runner
+        units.Progress(ip, 0, 1000);
+        QTest::qWait(100);
+        units.Progress(ip, 500, 1000);
+        QCOMPARE(units.index(0, TStationUnits::ColTimeLeft).data().toString(), QStringLiteral("0:00"));
+    }
 };
 
 QTEST_MAIN(TestStationWindow)
