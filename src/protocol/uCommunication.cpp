@@ -555,7 +555,8 @@ bool TCommunicator::TakeReply(const TParsedFrame& frame, const QString& senderIP
 void TCommunicator::Reject(TRejection rejection)
 {
     LastRejection = rejection;
-    WriteDebugLog(QStringLiteral("RJ:") + RejectionText(rejection));
+    if (DebugTrace)   // as for TX: and RX:, no text is made for a trace that is off
+        WriteDebugLog(QStringLiteral("RJ:") + RejectionText(rejection));
 }
 
 void TCommunicator::RejectUnansweredWait()
