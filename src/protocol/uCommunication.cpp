@@ -474,8 +474,9 @@ void TCommunicator::ReceiveDatagram(const QDeadlineTimer& deadline)
         FSenderAddress = address;
         FSenderText = QHostAddress(address).toString();
     }
-    HandleDatagram(QByteArray(buffer, qsizetype(size)), FSenderText, qFromBigEndian<quint16>(sender.sin_port),
-                   FLocalText, BoundPort);
+    // HandleDatagram keeps nothing of the datagram itself: it is read where it lies.
+    HandleDatagram(QByteArray::fromRawData(buffer, qsizetype(size)), FSenderText,
+                   qFromBigEndian<quint16>(sender.sin_port), FLocalText, BoundPort);
 }
 
 void TCommunicator::HandleDatagram(const QByteArray& datagram, const QString& senderIP, int senderPort,
@@ -499,7 +500,10 @@ void TCommunicator::HandleDatagram(const QByteArray& datagram, const QString& se
         WriteDebugLog(QStringLiteral("RX:") + QString::fromLatin1(hex));
 
     // RxText holds nothing or the start of a frame that this datagram may complete.
-    RxText += hex;
+    if (RxText.isEmpty())
+        RxText = hex;   // the usual case: shared, not copied
+    else
+        RxText += hex;
     if (SkipToFrameStart(RxText, 0))
         Reject(TRejection::Noise);
     bool ended = false;
