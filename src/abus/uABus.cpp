@@ -57,7 +57,6 @@ int HexToBytes(const QByteArray& text, uint8_t* buffer, int size, bool pad)
 {
     if (size <= 0)
         return 0;
-    std::memset(buffer, 0, size_t(size));
     QByteArray digits = text;
     if (digits.contains(' '))   // the program's own texts never hold blanks: skip the copy
         digits.replace(' ', QByteArray());
@@ -68,6 +67,7 @@ int HexToBytes(const QByteArray& text, uint8_t* buffer, int size, bool pad)
     const int pairs = std::min(int(digits.size() / 2), size);
     for (int i = 0; i < pairs; ++i)
         buffer[i] = uint8_t(HexValues[uint8_t(d[2 * i])] * 16 + HexValues[uint8_t(d[2 * i + 1])]);
+    std::memset(buffer + pairs, 0, size_t(size - pairs));   // the rest is cleared, not written twice
     return pairs;
 }
 
@@ -186,13 +186,22 @@ int ProgramEraseArea(int32_t size)
 
 QByteArray BytesToHex(const QByteArray& bytes)
 {
-    // Written here in one pass: toHex and toUpper would make the text twice.
-    static constexpr char Digits[] = "0123456789ABCDEF";
+    // Written here in one pass, two characters of a table at a time: toHex and toUpper would
+    // make the text twice.
+    static constexpr std::array<char, 512> Pairs = [] {
+        constexpr char Digits[] = "0123456789ABCDEF";
+        std::array<char, 512> pairs{};
+        for (int b = 0; b < 256; ++b) {
+            pairs[2 * b] = Digits[b >> 4];
+            pairs[2 * b + 1] = Digits[b & 15];
+        }
+        return pairs;
+    }();
     QByteArray hex(bytes.size() * 2, Qt::Uninitialized);
     char* out = hex.data();
     for (const char c : bytes) {
-        *out++ = Digits[uint8_t(c) >> 4];
-        *out++ = Digits[uint8_t(c) & 15];
+        std::memcpy(out, &Pairs[2 * uint8_t(c)], 2);
+        out += 2;
     }
     return hex;
 }
