@@ -2,19 +2,34 @@
 
 #include <QtEndian>
 
+#include <array>
 #include <cstring>
+
+// One step of the checksum; kept inline, as the loops over whole frames call it per byte.
+static inline uint16_t ChecksumStep(uint8_t b, uint16_t s, int i)
+{
+    return static_cast<uint16_t>(s + static_cast<uint16_t>(uint32_t(b ^ 0x5A) * ChecksumWeights[i & 15]));
+}
 
 void AddToChecksum(uint8_t b, uint16_t& s, int i)
 {
-    const uint16_t product = static_cast<uint16_t>(uint32_t(b ^ 0x5A) * ChecksumWeights[i & 15]);
-    s = static_cast<uint16_t>(s + product);
+    s = ChecksumStep(b, s, i);
 }
 
 uint16_t BufferChecksum(const uint8_t* buffer, int n, uint16_t start)
 {
+    // Whole runs of the sixteen weights first: the sum is taken modulo 65536, so the products
+    // of a run can be added in any order, and the compiler adds them side by side.
     uint16_t s = start;
-    for (int i = 0; i < n; ++i)
-        AddToChecksum(buffer[i], s, i);
+    int i = 0;
+    for (; i + 16 <= n; i += 16) {
+        uint16_t run = 0;
+        for (int k = 0; k < 16; ++k)
+            run = ChecksumStep(buffer[i + k], run, k);
+        s = static_cast<uint16_t>(s + run);
+    }
+    for (; i < n; ++i)
+        s = ChecksumStep(buffer[i], s, i);
     return s;
 }
 
@@ -28,30 +43,31 @@ uint16_t TextChecksum(const QString& text, uint16_t start)
     return BufferChecksum(text.toLatin1(), start);
 }
 
-static int HexValue(char c)
-{
-    if (c >= '0' && c <= '9')
-        return c - '0';
-    if (c >= 'A' && c <= 'F')
-        return c - 'A' + 10;
-    if (c >= 'a' && c <= 'f')
-        return c - 'a' + 10;
-    return 0;
-}
+// The value of each character as a hexadecimal digit; 0 for every other character.
+static constexpr std::array<uint8_t, 256> HexValues = [] {
+    std::array<uint8_t, 256> values{};
+    for (int c = 0; c < 10; ++c)
+        values['0' + c] = uint8_t(c);
+    for (int c = 0; c < 6; ++c)
+        values['A' + c] = values['a' + c] = uint8_t(10 + c);
+    return values;
+}();
 
 int HexToBytes(const QByteArray& text, uint8_t* buffer, int size, bool pad)
 {
     if (size <= 0)
         return 0;
-    std::memset(buffer, 0, size_t(size));
     QByteArray digits = text;
     if (digits.contains(' '))   // the program's own texts never hold blanks: skip the copy
         digits.replace(' ', QByteArray());
     if (pad && digits.size() % 2 == 1)
         digits.insert(digits.size() - 1, '0');
+    // Read through a const pointer: indexing the copy would detach it from text.
+    const char* d = digits.constData();
     const int pairs = std::min(int(digits.size() / 2), size);
     for (int i = 0; i < pairs; ++i)
-        buffer[i] = uint8_t(HexValue(digits[2 * i]) * 16 + HexValue(digits[2 * i + 1]));
+        buffer[i] = uint8_t(HexValues[uint8_t(d[2 * i])] * 16 + HexValues[uint8_t(d[2 * i + 1])]);
+    std::memset(buffer + pairs, 0, size_t(size - pairs));   // the rest is cleared, not written twice
     return pairs;
 }
 
@@ -170,5 +186,22 @@ int ProgramEraseArea(int32_t size)
 
 QByteArray BytesToHex(const QByteArray& bytes)
 {
-    return bytes.toHex().toUpper();
+    // Written here in one pass, two characters of a table at a time: toHex and toUpper would
+    // make the text twice.
+    static constexpr std::array<char, 512> Pairs = [] {
+        constexpr char Digits[] = "0123456789ABCDEF";
+        std::array<char, 512> pairs{};
+        for (int b = 0; b < 256; ++b) {
+            pairs[2 * b] = Digits[b >> 4];
+            pairs[2 * b + 1] = Digits[b & 15];
+        }
+        return pairs;
+    }();
+    QByteArray hex(bytes.size() * 2, Qt::Uninitialized);
+    char* out = hex.data();
+    for (const char c : bytes) {
+        std::memcpy(out, &Pairs[2 * uint8_t(c)], 2);
+        out += 2;
+    }
+    return hex;
 }

@@ -48,7 +48,7 @@ uint16_t BufferChecksum(const QByteArray& bytes, uint16_t start);
 // Checksum of the text's single-byte characters; turns a password into its password code.
 uint16_t TextChecksum(const QString& text, uint16_t start);
 
-// Decodes hexadecimal text pairwise into buffer (cleared to its full size first).
+// Decodes hexadecimal text pairwise into buffer and clears the rest of it, to its full size.
 // Blanks are removed; with pad, an odd text gets a '0' before its last character.
 // Never writes past size bytes: pairs beyond the buffer are not decoded.
 // Characters that are no hexadecimal digit count as 0. Gives the number of bytes stored.

@@ -4,6 +4,8 @@
 #include "StationRecords.h"
 #include "uCommunication.h"
 
+#include <QThread>
+
 #include <algorithm>
 #include <cstdio>
 #include <unistd.h>
@@ -167,16 +169,28 @@ void TLoaderRun::EndNow()
 
 bool TLoaderRun::DiscoverNamed(QList<TUnitAddress>& chosen)
 {
-    TCommunicator discovery;
-    discovery.StopRequested = &FStop;
-    discovery.SetOptions(FOptions.Link);
-    if (!discovery.SelectAdapter(FOptions.Link.AdapterName)) {
+    // The discovery waits on a thread of its own, so that this thread's event loop still hears
+    // a signal: Interrupt sets FStop, and the wait ends at the link's next look at it.
+    bool bound = false;
+    QStringList nads;
+    QStringList ips;
+    const std::unique_ptr<QThread> discovery(QThread::create([this, &bound, &nads, &ips] {
+        TCommunicator link;
+        link.StopRequested = &FStop;
+        link.SetOptions(FOptions.Link);
+        bound = link.SelectAdapter(FOptions.Link.AdapterName);
+        if (bound)
+            link.Discover(&nads, &ips, FOptions.DiscoveryWait);
+    }));
+    QEventLoop waiting;
+    connect(discovery.get(), &QThread::finished, &waiting, &QEventLoop::quit);
+    discovery->start();
+    waiting.exec();
+    discovery->wait();
+    if (!bound) {
         FConsole.Note(QStringLiteral("error: can't bind to adapter ") + FOptions.Link.AdapterName);
         return false;
     }
-    QStringList nads;
-    QStringList ips;
-    discovery.Discover(&nads, &ips, FOptions.DiscoveryWait);
     chosen = Chosen(AnsweredUnits(nads, ips));
     return true;
 }

@@ -38,7 +38,7 @@ private:
     void Connect(TStation& station);
     void Note(TNoteLevel level, const QString& text);
     // The units that answered a discovery and were named; false when the adapter cannot be
-    // bound.
+    // bound. A signal ends the discovery's wait.
     bool DiscoverNamed(QList<TUnitAddress>& chosen);
     QList<TUnitAddress> Chosen(const QList<TUnitAddress>& found);
     TStationPlan Plan() const;

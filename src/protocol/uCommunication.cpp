@@ -8,12 +8,18 @@
 #include <QUdpSocket>
 #include <QtEndian>
 
+#include <linux/errqueue.h>
+#include <linux/net_tstamp.h>
 #include <netinet/in.h>
-#include <poll.h>
+#include <fcntl.h>
 #include <sys/socket.h>
+#include <sys/time.h>
+#include <sys/uio.h>
+#include <time.h>
 
 #include <chrono>
 #include <climits>
+#include <cstdlib>
 #include <cmath>
 #include <cstring>
 #include <initializer_list>
@@ -26,6 +32,12 @@ namespace {
 constexpr uint8_t Acknowledge = 1;
 constexpr uint32_t EraseTimeoutFactor = 10;   // an erase takes up to 10 s where a request takes 1 s
 constexpr int StopCheckMs = 20;               // a stop request ends a wait within this long
+// A receive blocks at most this long between two looks at a stop request. The system counts
+// a socket's time-out in clock ticks and may let it run a tick long, hence half.
+constexpr qint64 ReceiveSliceUs = StopCheckMs * 1000 / 2;
+// The wall clock and the monotonic one run apart only when the wall clock is set; reading
+// both costs this much at most.
+constexpr int64_t ClockSetNs = 1000000;
 constexpr int BlockSize = 256;
 constexpr int ReplyBufferSize = 1040;   // holds the data of the longest accepted reply
 // Block numbers are 16-bit: memory past 65536 blocks cannot be addressed.
@@ -73,12 +85,58 @@ QByteArray BlockArguments(uint16_t block, uint16_t count)
     return arguments;
 }
 
+bool SetReceiveTimeout(int descriptor, qint64 microseconds)
+{
+    const timeval patience{time_t(microseconds / 1000000), suseconds_t(microseconds % 1000000)};
+    return ::setsockopt(descriptor, SOL_SOCKET, SO_RCVTIMEO, &patience, sizeof patience) == 0;
+}
+
+// Binds socket for the link's receive, which blocks a slice at a time (Qt opens its sockets
+// non-blocking) and learns when each datagram arrived; of what Qt has the system tell about
+// each datagram, the link reads nothing. False, the socket closed, when any of it fails.
+bool BindForReplies(QUdpSocket& socket, const QHostAddress& address, quint16 port)
+{
+    if (!socket.bind(address, port))
+        return false;
+    const int descriptor = int(socket.socketDescriptor());
+    const int flags = ::fcntl(descriptor, F_GETFL);
+    const int stamps = SOF_TIMESTAMPING_RX_SOFTWARE | SOF_TIMESTAMPING_SOFTWARE;
+    const int off = 0;
+    if (flags < 0 || ::fcntl(descriptor, F_SETFL, flags & ~O_NONBLOCK) != 0 ||
+        !SetReceiveTimeout(descriptor, ReceiveSliceUs) ||
+        ::setsockopt(descriptor, SOL_SOCKET, SO_TIMESTAMPING, &stamps, sizeof stamps) != 0 ||
+        ::setsockopt(descriptor, IPPROTO_IP, IP_PKTINFO, &off, sizeof off) != 0 ||
+        ::setsockopt(descriptor, IPPROTO_IP, IP_RECVTTL, &off, sizeof off) != 0) {
+        socket.abort();
+        return false;
+    }
+    return true;
+}
+
+int64_t Nanoseconds(const timespec& moment)
+{
+    return int64_t(moment.tv_sec) * 1000000000 + moment.tv_nsec;
+}
+
+// When the system received a datagram, on the wall clock; 0 when it did not stamp it.
+int64_t ArrivalOf(msghdr& message)
+{
+    for (cmsghdr* part = CMSG_FIRSTHDR(&message); part; part = CMSG_NXTHDR(&message, part)) {
+        if (part->cmsg_level == SOL_SOCKET && part->cmsg_type == SO_TIMESTAMPING) {
+            scm_timestamping stamps{};
+            std::memcpy(&stamps, CMSG_DATA(part), sizeof stamps);
+            return Nanoseconds(stamps.ts[0]);
+        }
+    }
+    return 0;
+}
+
 }   // namespace
 
 TCommunicator::TCommunicator(QObject* parent) : QObject(parent), Socket(new QUdpSocket(this))
 {
-    // Qt permits broadcasts on every UDP socket it opens; nothing else to set here. A wait
-    // reads the socket itself: nothing is connected to its readyRead.
+    // Qt permits broadcasts on every UDP socket it opens. The link sends and receives on the
+    // socket's descriptor itself (BindForReplies): nothing is connected to its readyRead.
     Adapter.DetectLocal();
     LocalIP = Adapter.IPAddress;
 }
@@ -89,8 +147,7 @@ TCommunicator::~TCommunicator() = default;
 
 bool TCommunicator::SelectAdapter(const QString& adapterName)
 {
-    Socket->abort();
-    DiscardSpare();
+    CloseSockets();
     if (!Adapter.LoadByName(adapterName))
         return false;
     ApplyBinding();
@@ -99,11 +156,11 @@ bool TCommunicator::SelectAdapter(const QString& adapterName)
 
 void TCommunicator::ApplyBinding()
 {
-    Socket->abort();
-    DiscardSpare();
+    CloseSockets();
     const int port = DirectConnection ? DirectConnectionPort : LocalPort;
     // Only a real adapter address: an empty or broken text would otherwise bind to any address.
-    const bool bound = IsValidIPText(Adapter.IPAddress) && Socket->bind(QHostAddress(Adapter.IPAddress), quint16(port));
+    const bool bound = IsValidIPText(Adapter.IPAddress) &&
+                       BindForReplies(*Socket, QHostAddress(Adapter.IPAddress), quint16(port));
     LocalIP = bound ? Socket->localAddress().toString() : Adapter.IPAddress;
     BoundPort = bound ? Socket->localPort() : 0;
     FLocalText = LocalIP;
@@ -145,8 +202,7 @@ bool TCommunicator::Disconnect()
     PeerIP.clear();
     RxData.clear();
     PeerPort = 0;
-    Socket->abort();
-    DiscardSpare();
+    CloseSockets();
     return Socket->state() == QAbstractSocket::UnconnectedState;
 }
 
@@ -171,14 +227,22 @@ QString TCommunicator::Destination() const
 void TCommunicator::SendDatagram(const QByteArray& frame, const QString& destination)
 {
     // A closed socket sends nothing: writing to it would bind it to any address first.
-    if (Socket->state() != QAbstractSocket::BoundState)
+    if (!Bound())
         return;
     // Every block of a transfer goes to the same address: it is parsed once.
     if (destination != FDestinationText) {
         FDestinationText = destination;
-        FDestination = QHostAddress(destination);
+        FDestinationAddress = QHostAddress(destination).toIPv4Address();
     }
-    Socket->writeDatagram(frame, FDestination, quint16(ControllerPort));
+    // 0.0.0.0, or a text that is no IPv4 address, would reach this host itself.
+    if (FDestinationAddress == 0)
+        return;
+    sockaddr_in to{};
+    to.sin_family = AF_INET;
+    to.sin_port = qToBigEndian(quint16(ControllerPort));
+    to.sin_addr.s_addr = qToBigEndian(FDestinationAddress);
+    ::sendto(int(Socket->socketDescriptor()), frame.constData(), size_t(frame.size()), 0,
+             reinterpret_cast<const sockaddr*>(&to), sizeof to);
 }
 
 bool TCommunicator::SendFrame(const QByteArray& frame)
@@ -243,19 +307,14 @@ bool TCommunicator::WaitForReply(uint32_t timeout)
 {
     ExpectReply();
 
-    // The thread blocks on the socket until a datagram comes, handles what came, and blocks
-    // again until an accepted reply ends the wait or the time-out does. A stop request from
-    // another thread wakes nothing here: the blocking is cut into slices, so a wait of many
-    // seconds ends within StopCheckMs of it.
+    // The thread blocks on the socket until a datagram comes, handles it, and blocks again
+    // until an accepted reply ends the wait or the time-out does. A stop request from another
+    // thread wakes nothing here: the blocking is cut into slices, so a wait of many seconds
+    // ends within StopCheckMs of it.
     const QDeadlineTimer deadline(std::chrono::milliseconds(std::min<uint32_t>(timeout, INT_MAX)), Qt::PreciseTimer);
     bool stopped = false;
-    while (State != StateIdle && !deadline.hasExpired() && !(stopped = Stopping())) {
-        const qint64 left = deadline.remainingTime();
-        const int slice = StopRequested ? int(std::min<qint64>(left, StopCheckMs))
-                                        : int(std::min<qint64>(left, INT_MAX));
-        if (WaitForDatagram(slice))
-            ReadPendingDatagrams();
-    }
+    while (State != StateIdle && !deadline.hasExpired() && !(stopped = Stopping()))
+        ReceiveDatagram(deadline);
 
     if (State != StateIdle && stopped) {
         State = StateIdle;
@@ -272,30 +331,38 @@ bool TCommunicator::WaitForReply(uint32_t timeout)
     return ReplyCode == Acknowledge;
 }
 
-bool TCommunicator::WaitForDatagram(int milliseconds)
-{
-    if (Socket->state() != QAbstractSocket::BoundState) {
-        // Nothing can come: the wait only passes its time, as a stop request allows.
-        QThread::msleep(ulong(std::max(milliseconds, 0)));
-        return false;
-    }
-    pollfd descriptor{int(Socket->socketDescriptor()), POLLIN, 0};
-    return ::poll(&descriptor, 1, milliseconds) > 0;
-}
-
 // A reply carries nothing that ties it to its request, so the link keeps earlier requests'
 // replies away instead, when a request starts: after a request that had a wait no frame
 // ended (a time-out, a discovery, a stop) the link moves to a new local port; two ports take
-// turns request by request; and what has already arrived at the port about to ask is dropped.
-// Controllers answer to the port a request came from, so a late reply to the earlier send,
-// and its repeats, reach a closed port or the one that does not wait. A controller that
-// answers in time never sees the port change. In direct-connection mode, or with a fixed
-// LocalPort, the port cannot change; there only the dropping of what has arrived applies.
+// turns request by request; and what arrived at the port about to ask before the request
+// started is dropped. Controllers answer to the port a request came from, so a late reply to
+// the earlier send, and its repeats, reach a closed port or the one that does not wait. A
+// controller that answers in time never sees the port change. In direct-connection mode, or
+// with a fixed LocalPort, the port cannot change; there only the dropping of what arrived
+// before applies.
 void TCommunicator::ForgetEarlierReplies()
 {
     if (FReplyOutstanding)
         MoveToFreshPort();
     TakeTurnOfPorts();
+    // The system stamps each datagram with its arrival on the wall clock, and a wait drops one
+    // that came before its request started: that costs the request nothing. The stamps tell
+    // only once the system stamps every arrival (it begins a moment after the link's first
+    // socket asks for it, and goes on while the link keeps a socket), and while the wall clock
+    // has not been set since the last request; until then what has arrived is read away here,
+    // and whatever comes after counts.
+    timespec wall{};
+    timespec monotonic{};
+    ::clock_gettime(CLOCK_REALTIME, &wall);
+    ::clock_gettime(CLOCK_MONOTONIC, &monotonic);
+    const int64_t clockOffset = Nanoseconds(wall) - Nanoseconds(monotonic);
+    const bool clockSet = std::abs(clockOffset - FClockOffset) > ClockSetNs;
+    FClockOffset = clockOffset;
+    if (FArrivalsStamped && !clockSet) {
+        FRequestStart = Nanoseconds(wall);
+        return;
+    }
+    FRequestStart = 0;
     if (!Bound())
         return;
     char discarded = 0;   // the rest of a longer datagram is dropped
@@ -313,13 +380,20 @@ void TCommunicator::TakeTurnOfPorts()
         return;
     if (!FSpare) {
         FSpare = new QUdpSocket(this);
-        if (!FSpare->bind(Socket->localAddress(), 0)) {
+        if (!BindForReplies(*FSpare, Socket->localAddress(), 0)) {
             DiscardSpare();
             return;
         }
     }
     std::swap(Socket, FSpare);
     BoundPort = Socket->localPort();
+}
+
+void TCommunicator::CloseSockets()
+{
+    Socket->abort();
+    DiscardSpare();
+    FArrivalsStamped = false;   // sockets bound from now on may receive before the stamps begin
 }
 
 void TCommunicator::DiscardSpare()
@@ -335,7 +409,7 @@ void TCommunicator::MoveToFreshPort()
     // The new socket is bound before the old one closes, so the system cannot hand out
     // the old port again.
     auto* fresh = new QUdpSocket(this);
-    if (!fresh->bind(Socket->localAddress(), 0)) {
+    if (!BindForReplies(*fresh, Socket->localAddress(), 0)) {
         delete fresh;
         return;
     }
@@ -360,30 +434,49 @@ bool TCommunicator::SendCommand(uint8_t code, const QByteArray& arguments)
     return SendFrame(frame);
 }
 
-void TCommunicator::ReadPendingDatagrams()
+void TCommunicator::ReceiveDatagram(const QDeadlineTimer& deadline)
 {
-    // The socket is read directly, without waiting: one call a datagram, and one more that
-    // finds none. Reading stops once a reply ended the wait; what came behind it belongs to no
-    // request, and this port drops it before it asks again.
+    const qint64 left = std::max<qint64>(deadline.remainingTimeNSecs() / 1000, 1);   // microseconds
+    if (!Bound()) {
+        // Nothing can come: the wait only passes its time, as a stop request allows.
+        QThread::usleep(ulong(std::min<qint64>(left, ReceiveSliceUs)));
+        return;
+    }
+    // The socket blocks one slice at most; the last slice of a wait lasts what the wait has left.
     const int descriptor = int(Socket->socketDescriptor());
+    const bool lastSlice = left < ReceiveSliceUs;
+    if (lastSlice)
+        SetReceiveTimeout(descriptor, left);
     // One byte more than the receive buffer shows a datagram that does not fit.
     char buffer[ReceiveBufferSize + 1];
+    iovec data{buffer, sizeof buffer};
     sockaddr_in sender{};
-    socklen_t senderSize = sizeof sender;
-    while (State != StateIdle) {
-        const ssize_t size = ::recvfrom(descriptor, buffer, sizeof buffer, MSG_DONTWAIT,
-                                        reinterpret_cast<sockaddr*>(&sender), &senderSize);
-        if (size < 0)
-            return;
-        // A unit answers request after request from the same address: its text is made once.
-        const quint32 address = qFromBigEndian<quint32>(sender.sin_addr.s_addr);
-        if (address != FSenderAddress || FSenderText.isEmpty()) {
-            FSenderAddress = address;
-            FSenderText = QHostAddress(address).toString();
-        }
-        HandleDatagram(QByteArray(buffer, qsizetype(size)), FSenderText, qFromBigEndian<quint16>(sender.sin_port),
-                       FLocalText, BoundPort);
+    alignas(cmsghdr) char control[CMSG_SPACE(sizeof(scm_timestamping))];
+    msghdr message{};
+    message.msg_name = &sender;
+    message.msg_namelen = sizeof sender;
+    message.msg_iov = &data;
+    message.msg_iovlen = 1;
+    message.msg_control = control;
+    message.msg_controllen = sizeof control;
+    const ssize_t size = ::recvmsg(descriptor, &message, 0);
+    if (lastSlice)
+        SetReceiveTimeout(descriptor, ReceiveSliceUs);
+    if (size < 0)
+        return;   // the slice passed
+    const int64_t arrival = ArrivalOf(message);
+    FArrivalsStamped = FArrivalsStamped || arrival != 0;
+    if (arrival < FRequestStart)
+        return;   // an earlier request's: see ForgetEarlierReplies
+    // A unit answers request after request from the same address: its text is made once.
+    const quint32 address = qFromBigEndian<quint32>(sender.sin_addr.s_addr);
+    if (address != FSenderAddress || FSenderText.isEmpty()) {
+        FSenderAddress = address;
+        FSenderText = QHostAddress(address).toString();
     }
+    // HandleDatagram keeps nothing of the datagram itself: it is read where it lies.
+    HandleDatagram(QByteArray::fromRawData(buffer, qsizetype(size)), FSenderText,
+                   qFromBigEndian<quint16>(sender.sin_port), FLocalText, BoundPort);
 }
 
 void TCommunicator::HandleDatagram(const QByteArray& datagram, const QString& senderIP, int senderPort,
@@ -407,7 +500,10 @@ void TCommunicator::HandleDatagram(const QByteArray& datagram, const QString& se
         WriteDebugLog(QStringLiteral("RX:") + QString::fromLatin1(hex));
 
     // RxText holds nothing or the start of a frame that this datagram may complete.
-    RxText += hex;
+    if (RxText.isEmpty())
+        RxText = hex;   // the usual case: shared, not copied
+    else
+        RxText += hex;
     if (SkipToFrameStart(RxText, 0))
         Reject(TRejection::Noise);
     bool ended = false;
@@ -463,7 +559,8 @@ bool TCommunicator::TakeReply(const TParsedFrame& frame, const QString& senderIP
 void TCommunicator::Reject(TRejection rejection)
 {
     LastRejection = rejection;
-    WriteDebugLog(QStringLiteral("RJ:") + RejectionText(rejection));
+    if (DebugTrace)   // as for TX: and RX:, no text is made for a trace that is off
+        WriteDebugLog(QStringLiteral("RJ:") + RejectionText(rejection));
 }
 
 void TCommunicator::RejectUnansweredWait()

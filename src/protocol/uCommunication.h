@@ -30,6 +30,7 @@
 
 #include <QByteArray>
 #include <QDateTime>
+#include <QDeadlineTimer>
 #include <QHostAddress>
 #include <QLoggingCategory>
 #include <QObject>
@@ -176,15 +177,17 @@ private:
     bool Transact(const QByteArray& frame, int attempts, uint32_t timeout, bool discovery);
     QString BroadcastDestination() const;
     void SendDatagram(const QByteArray& frame, const QString& destination);
-    void ReadPendingDatagrams();
-    // Blocks until a datagram is there to read, for at most milliseconds; false when none came.
-    bool WaitForDatagram(int milliseconds);
+    // Blocks until a datagram comes, for one slice of the wait at most, and hands it to
+    // HandleDatagram.
+    void ReceiveDatagram(const QDeadlineTimer& deadline);
     // When a request starts: keeps late and repeated replies to earlier requests from being
     // taken for this one's.
     void ForgetEarlierReplies();
     void MoveToFreshPort();
     void TakeTurnOfPorts();
     void DiscardSpare();
+    // Closes both ports; the link binds again from nothing.
+    void CloseSockets();
     // A pinned link hears only its unit: the pinned address, from the port it asks on.
     bool FromPinnedUnit(const QString& senderIP, int senderPort) const;
     // Takes an accepted frame's reply; true when it ends the wait. A pinned link rejects a
@@ -197,9 +200,15 @@ private:
 
     // A wait of the last request ended without an accepted reply: one may still be on its way.
     bool FReplyOutstanding = false;
+    // Datagrams that arrived before this, on the wall clock in nanoseconds, belong to earlier
+    // requests (ForgetEarlierReplies).
+    int64_t FRequestStart = 0;
+    // The system has stamped an arrival at one of the link's sockets since they were bound.
+    bool FArrivalsStamped = false;
+    int64_t FClockOffset = 0;   // wall clock minus monotonic clock when the last request started
     // Address texts kept between requests, so that a block's round trip converts none.
     QString FDestinationText;
-    QHostAddress FDestination;
+    quint32 FDestinationAddress = 0;
     quint32 FSenderAddress = 0;
     QString FSenderText;
     QString FLocalText;   // the bound address as text

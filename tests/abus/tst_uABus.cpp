@@ -51,14 +51,18 @@ TEST_P(Checksum, SumsWeightedBytes)
 }
 
 // 0x5A XOR 0x5A is 0, so a run of 0x5A bytes contributes nothing and isolates one byte.
-INSTANTIATE_TEST_SUITE_P(ABus, Checksum,
-                         testing::Values(ChecksumCase{"abc", "abc", 0, 0x7F00},
-                                         ChecksumCase{"EmptyGivesStart", QByteArray(), 0x1234, 0x1234},
-                                         ChecksumCase{"IndexWrapsAfter16", QByteArray(16, 0x5A) + char(0x5B), 0, 1181},
-                                         ChecksumCase{"ProductKeepsLow16Bits", QByteArray(15, 0x5A) + char(0xA5), 0,
-                                                      uint16_t(255 * 27583)},
-                                         ChecksumCase{"SumWraps", QByteArray(1, 0x5B), 0xFFFF, 1180}),
-                         [](const auto& info) { return std::string(info.param.name); });
+INSTANTIATE_TEST_SUITE_P(
+    ABus, Checksum,
+    testing::Values(ChecksumCase{"abc", "abc", 0, 0x7F00},
+                    ChecksumCase{"EmptyGivesStart", QByteArray(), 0x1234, 0x1234},
+                    ChecksumCase{"IndexWrapsAfter16", QByteArray(16, 0x5A) + char(0x5B), 0, 1181},
+                    ChecksumCase{"ProductKeepsLow16Bits", QByteArray(15, 0x5A) + char(0xA5), 0, uint16_t(255 * 27583)},
+                    ChecksumCase{"SumWraps", QByteArray(1, 0x5B), 0xFFFF, 1180},
+                    // Bytes 5 and 20 of 33: the sum runs over whole rounds of the
+                    // sixteen weights, then the rest.
+                    ChecksumCase{"WeightsWithinWholeRounds",
+                                 QByteArray(33, 0x5A).replace(5, 1, "\x5B").replace(20, 1, "\x5B"), 0, 8237 + 7499}),
+    [](const auto& info) { return std::string(info.param.name); });
 
 TEST(ABusChecksum, NonPositiveCountGivesStart)
 {
@@ -94,12 +98,12 @@ TEST_P(HexToBytesCase, DecodesAndClearsTheRest)
     EXPECT_EQ(QByteArray(reinterpret_cast<const char*>(buffer.data()), buffer.size()), expected);
 }
 
-INSTANTIATE_TEST_SUITE_P(ABus, HexToBytesCase,
-                         testing::Values(HexCase{"Blanks", "0a 1B", false, Hex("0A1B")},
-                                         HexCase{"Padded", "ABC", true, Hex("AB0C")},
-                                         HexCase{"OddUnpaddedDropsLast", "ABC", false, Hex("AB")},
-                                         HexCase{"Empty", "", false, QByteArray()}),
-                         [](const auto& info) { return std::string(info.param.name); });
+INSTANTIATE_TEST_SUITE_P(
+    ABus, HexToBytesCase,
+    testing::Values(HexCase{"Blanks", "0a 1B", false, Hex("0A1B")}, HexCase{"Padded", "ABC", true, Hex("AB0C")},
+                    HexCase{"OddUnpaddedDropsLast", "ABC", false, Hex("AB")}, HexCase{"Empty", "", false, QByteArray()},
+                    HexCase{"NoDigitCountsAsZero", QByteArray("G1zz") + char(0xFF) + 'F', false, Hex("01000F")}),
+    [](const auto& info) { return std::string(info.param.name); });
 
 TEST(ABusHexToBytes, NeverWritesPastItsBuffer)
 {

@@ -106,7 +106,17 @@ INSTANTIATE_TEST_SUITE_P(Link, StaleReplies,
                                                 peer.SendLater(30, Reply(Refused), port);
                                             }
                                         },
-                                        {}}),
+                                        {}},
+                             // A repeat of the acknowledgement arrives between requests, and a request
+                             // answered in time passes before the next one asks from the port it reached.
+                             TStaleCase{"repeat_waits_at_the_port_that_asks_after_the_next",
+                                        [](TScriptedPeer& peer, int index) {
+                                            peer.Send(Reply(index <= 1 ? 1 : Refused), peer.SenderPorts()[index]);
+                                        },
+                                        [](TScriptedPeer& peer, TCommunicator& link) {
+                                            peer.Send(Reply(1), link.BoundPort);
+                                            EXPECT_TRUE(link.SendPing());
+                                        }}),
                          [](const auto& info) { return std::string(info.param.Name); });
 
 }   // namespace

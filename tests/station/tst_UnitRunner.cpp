@@ -181,15 +181,11 @@ TEST_F(StationRunners, UnitFallingSilentFailsAloneAndVerifyReadsBack)
         jobs.push_back(SendJob(i));
         jobs.back().VerifyAfterSend = true;
     }
-    const QString silent = Sim.Controller(1).Address;
-    const auto records = Run(jobs, std::make_shared<TMemorySerialCounter>(500),
-                             [this, silent](TUnitRunner& runner, const QString& text) {
-                                 if (runner.Job().Unit.IP == silent && text == QStringLiteral("sending kernel")) {
-                                     TSimFaults gone;
-                                     gone.DropNext = 1000000;
-                                     Sim.Controller(1).SetFaults(gone);
-                                 }
-                             });
+    // The second unit is gone a few blocks into its kernel, after its serial number's write.
+    TSimFaults gone;
+    gone.VanishAfterWrites = 4;
+    Sim.Controller(1).SetFaults(gone);
+    const auto records = Run(jobs, std::make_shared<TMemorySerialCounter>(500));
     ASSERT_EQ(records.size(), 3u);
     for (int i = 0; i < 3; ++i) {
         const TUnitRecord* record = RecordOf(records, Sim.Controller(i).Address);
@@ -346,16 +342,12 @@ TEST_F(StationRunners, FailedSendKeepsItsCauseWhenTheLogCannotBeWritten)
     StartUnits(1);
     TUnitJob job = SendJob(0);
     job.ProductionLogPath = Dir.path();   // a folder: no line can be appended
+    TSimFaults gone;                      // a few blocks into the kernel, after the serial number's write
+    gone.VanishAfterWrites = 4;
+    Sim.Controller(0).SetFaults(gone);
     QStringList lines;
     const auto records = Run({job}, std::make_shared<TMemorySerialCounter>(200),
-                             [this, &lines](TUnitRunner&, const QString& text) {
-                                 lines << text;
-                                 if (text == QStringLiteral("sending kernel")) {
-                                     TSimFaults gone;
-                                     gone.DropNext = 1000000;
-                                     Sim.Controller(0).SetFaults(gone);
-                                 }
-                             });
+                             [&lines](TUnitRunner&, const QString& text) { lines << text; });
     ASSERT_EQ(records.size(), 1u);
     ASSERT_TRUE(lines.last().startsWith(QStringLiteral("error: can't write production log ")))
         << lines.join(u'\n').toStdString();
