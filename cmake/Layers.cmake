@@ -12,13 +12,13 @@ set(ORVEL_LAYERS
   "unitrecord orvel_unitrecord PUBLIC orvel_images PRIVATE orvel_net"
   "protocol   orvel_protocol   PUBLIC orvel_abus orvel_images orvel_net"
   "loader     orvel_loader     PUBLIC orvel_protocol orvel_images orvel_unitrecord PRIVATE orvel_abus orvel_net orvel_folders"
-  "station    orvel_station    PUBLIC orvel_loader orvel_images orvel_unitrecord PRIVATE orvel_net"
+  "runners    orvel_runners    PUBLIC orvel_loader orvel_images orvel_unitrecord PRIVATE orvel_net"
   "records    orvel_records    PUBLIC orvel_unitrecord PRIVATE orvel_folders"
-  "production orvel_production PUBLIC orvel_station orvel_records orvel_loader orvel_unitrecord
+  "engine     orvel_engine     PUBLIC orvel_runners orvel_records orvel_loader orvel_unitrecord
                                PRIVATE orvel_protocol orvel_images orvel_net"
-  "cli        orvel_cli        PUBLIC orvel_production orvel_station orvel_records orvel_unitrecord orvel_images
+  "cli        orvel_cli        PUBLIC orvel_engine orvel_runners orvel_records orvel_unitrecord orvel_images
                                PRIVATE orvel_loader orvel_protocol orvel_abus orvel_net"
-  "ui         orvel_ui         PUBLIC orvel_production orvel_station orvel_net orvel_unitrecord
+  "ui         orvel_ui         PUBLIC orvel_engine orvel_runners orvel_net orvel_unitrecord
                                PRIVATE orvel_records orvel_loader orvel_images orvel_folders orvel_abus")
 
 # Splits one row into LAYER_FOLDER, LAYER_LIBRARY, LAYER_PUBLIC and LAYER_PRIVATE.

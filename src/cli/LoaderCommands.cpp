@@ -48,17 +48,17 @@ int TLoaderRun::Exec()
 {
     TSignalWatcher signals;
     connect(&signals, &TSignalWatcher::Interrupted, this, &TLoaderRun::Interrupt);
-    TStationPlan plan = Plan();
+    TEnginePlan plan = Plan();
     if (WritesUnits(FOptions)) {
         const int opened = OpenRecords(plan);
         if (opened != ExitOk)
             return opened;
     }
-    FStation = std::make_unique<TStation>(plan);
-    Connect(*FStation);
+    FEngine = std::make_unique<TEngine>(plan);
+    Connect(*FEngine);
 
     if (IsStation(FOptions)) {
-        if (!FStation->Scan())
+        if (!FEngine->Scan())
             return ExitNoUnit;
     } else {
         QList<TUnitAddress> chosen;
@@ -70,18 +70,18 @@ int TLoaderRun::Exec()
             FConsole.Note(QStringLiteral("error: no unit answered"));
             return ExitNoUnit;
         }
-        FStation->Run(chosen);
+        FEngine->Run(chosen);
     }
-    if (FStation->Running())
+    if (FEngine->Running())
         FLoop.exec();
     if (!IsListing(FOptions))
-        FConsole.Summary(FStation->Finished());
+        FConsole.Summary(FEngine->Finished());
     return ExitCode();
 }
 
-TStationPlan TLoaderRun::Plan() const
+TEnginePlan TLoaderRun::Plan() const
 {
-    TStationPlan plan;
+    TEnginePlan plan;
     plan.Job.Operation = FOptions.Operation;
     plan.Job.Inputs = FOptions.Inputs;
     plan.Job.Images = FOptions.Images;
@@ -100,7 +100,7 @@ TStationPlan TLoaderRun::Plan() const
     return plan;
 }
 
-int TLoaderRun::OpenRecords(TStationPlan& plan)
+int TLoaderRun::OpenRecords(TEnginePlan& plan)
 {
     const QString source = FOptions.Autoincrement ? QStringLiteral("--autoincrement") : QStringLiteral("--serial");
     switch (OpenStationRecords(FOptions.Records, source, FNumbers, plan,
@@ -118,24 +118,24 @@ int TLoaderRun::OpenRecords(TStationPlan& plan)
     return ExitOk;
 }
 
-void TLoaderRun::Connect(TStation& station)
+void TLoaderRun::Connect(TEngine& station)
 {
-    connect(&station, &TStation::Note, this, &TLoaderRun::Note);
-    connect(&station, &TStation::UnitMessage, this,
+    connect(&station, &TEngine::Note, this, &TLoaderRun::Note);
+    connect(&station, &TEngine::UnitMessage, this,
             [this](const QString& unit, const QDateTime& moment, const QString& text) {
                 if (!IsListing(FOptions))
                     FConsole.Message(unit, moment, text);
             });
-    connect(&station, &TStation::UnitProgress, this,
+    connect(&station, &TEngine::UnitProgress, this,
             [this](const QString& unit, qint64 done, qint64 total) { FConsole.Progress(unit, done, total); });
     // The engine has kept the record before it tells.
-    connect(&station, &TStation::UnitFinished, this, [this](const TUnitRecord& record) {
+    connect(&station, &TEngine::UnitFinished, this, [this](const TUnitRecord& record) {
         if (IsListing(FOptions))
             FConsole.UnitInfo(record);
         else
             FConsole.Result(record);
     });
-    connect(&station, &TStation::Ended, &FLoop, &QEventLoop::quit);
+    connect(&station, &TEngine::Ended, &FLoop, &QEventLoop::quit);
 }
 
 void TLoaderRun::Note(TNoteLevel level, const QString& text)
@@ -152,13 +152,13 @@ void TLoaderRun::Interrupt(int signal)
     FStop = true;
     FConsole.Note(QStringLiteral("interrupted: every unit stops after its request under way; a second signal ends "
                                  "the run at once"));
-    if (FStation)
-        FStation->Stop();
+    if (FEngine)
+        FEngine->Stop();
 }
 
 void TLoaderRun::EndNow()
 {
-    const int kept = FStation ? FStation->KeepRecordsNow() : 0;
+    const int kept = FEngine ? FEngine->KeepRecordsNow() : 0;
     FConsole.Note(QStringLiteral("ended at a second signal; records kept as far as they got: ") +
                   QString::number(kept));
     std::fflush(nullptr);
@@ -241,9 +241,9 @@ QList<TUnitAddress> TLoaderRun::Chosen(const QList<TUnitAddress>& found)
 int TLoaderRun::ExitCode() const
 {
     // A record kept nowhere is what the operator must hear first, signal or not.
-    if (FStation && FStation->RecordLost())
+    if (FEngine && FEngine->RecordLost())
         return ExitStore;
     if (FInterrupted)
         return TSignalWatcher::ExitCodeFor(FSignal);
-    return FFailed || (FStation && FStation->Failed() > 0) ? ExitUnitFailed : ExitOk;
+    return FFailed || (FEngine && FEngine->Failed() > 0) ? ExitUnitFailed : ExitOk;
 }

@@ -1,4 +1,4 @@
-// LoaderCommands: one run of orvel-loader over the station engine.
+// LoaderCommands: one run of orvel-loader over the engine.
 //
 //   options -> (send, station) open the record store -> station: the engine watches for
 //   fresh units; other commands: discover once, the units named (NADs, addresses, --fresh,
@@ -11,7 +11,7 @@
 
 #include "LoaderConsole.h"
 #include "LoaderOptions.h"
-#include "Station.h"
+#include "Engine.h"
 
 #include <QEventLoop>
 #include <QList>
@@ -33,21 +33,21 @@ public:
 
 private:
     // ExitOk, or the exit code of a store that cannot serve the run.
-    int OpenRecords(TStationPlan& plan);
+    int OpenRecords(TEnginePlan& plan);
     [[noreturn]] void EndNow();
-    void Connect(TStation& station);
+    void Connect(TEngine& station);
     void Note(TNoteLevel level, const QString& text);
     // The units that answered a discovery and were named; false when the adapter cannot be
     // bound. A signal ends the discovery's wait.
     bool DiscoverNamed(QList<TUnitAddress>& chosen);
     QList<TUnitAddress> Chosen(const QList<TUnitAddress>& found);
-    TStationPlan Plan() const;
+    TEnginePlan Plan() const;
     int ExitCode() const;
 
     const TLoaderOptions FOptions;
     TLoaderConsole& FConsole;
     std::shared_ptr<TSerialCounter> FNumbers;   // --serial, --autoincrement
-    std::unique_ptr<TStation> FStation;
+    std::unique_ptr<TEngine> FEngine;
     std::atomic<bool> FStop{false};   // ends the discovery's wait
     bool FFailed = false;             // a named unit did not answer
     bool FInterrupted = false;

@@ -6,7 +6,7 @@
 #include "ProductionLog.h"
 #include "Recipe.h"
 #include "SettingsStore.h"
-#include "Station.h"
+#include "Engine.h"
 #include "uEthernetUtils.h"
 
 #include <QSysInfo>

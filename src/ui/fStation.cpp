@@ -129,15 +129,15 @@ TfmStation::TfmStation(const TJobModel& job, QWidget* parent)
 TfmStation::~TfmStation()
 {
     // The engine keeps the last records as it goes: this window, half gone, hears none of it.
-    if (FStation) {
-        FStation->disconnect();
-        FStation.reset();
+    if (FEngine) {
+        FEngine->disconnect();
+        FEngine.reset();
     }
 }
 
 bool TfmStation::Running() const
 {
-    return FStation && FStation->Running();
+    return FEngine && FEngine->Running();
 }
 
 // ---- recipes ----
@@ -180,7 +180,7 @@ void TfmStation::CloseRecipe()
 
 // ---- the station ----
 
-bool TfmStation::MakePlan(TStationPlan& plan, std::shared_ptr<TSerialCounter>& numbers, QString& error) const
+bool TfmStation::MakePlan(TEnginePlan& plan, std::shared_ptr<TSerialCounter>& numbers, QString& error) const
 {
     TUnitJob& job = plan.Job;
     job.Operation = TUnitOperation::Send;
@@ -243,7 +243,7 @@ void TfmStation::Start()
     if (Running())
         return;
     ui->meStationLog->clear();
-    TStationPlan plan;
+    TEnginePlan plan;
     std::shared_ptr<TSerialCounter> numbers;
     QString error;
     if (!MakePlan(plan, numbers, error)) {
@@ -261,22 +261,22 @@ void TfmStation::Start()
     }
     FWindowNumbers = numbers != nullptr;
     FUnits->RepaintIntervalMs = RepaintIntervalMs;
-    FStation = std::make_unique<TStation>(std::move(plan));
-    TStation* station = FStation.get();
-    connect(station, &TStation::Note, this, &TfmStation::Note);
-    connect(station, &TStation::UnitTaken, this, [this](const TUnitAddress& unit) {
+    FEngine = std::make_unique<TEngine>(std::move(plan));
+    TEngine* station = FEngine.get();
+    connect(station, &TEngine::Note, this, &TfmStation::Note);
+    connect(station, &TEngine::UnitTaken, this, [this](const TUnitAddress& unit) {
         FUnits->Taken(unit.IP, unit.Nad);
         ShowCounts();
     });
-    connect(station, &TStation::UnitMessage, FUnits,
+    connect(station, &TEngine::UnitMessage, FUnits,
             [this](const QString& ip, const QDateTime&, const QString& text) { FUnits->Message(ip, text); });
-    connect(station, &TStation::UnitProgress, FUnits, &TStationUnits::Progress);
-    connect(station, &TStation::UnitFinished, this, &TfmStation::UnitFinished);
-    connect(station, &TStation::UnitNotStarted, this, [this](const QString& ip) {
+    connect(station, &TEngine::UnitProgress, FUnits, &TStationUnits::Progress);
+    connect(station, &TEngine::UnitFinished, this, &TfmStation::UnitFinished);
+    connect(station, &TEngine::UnitNotStarted, this, [this](const QString& ip) {
         FUnits->NotStarted(ip);
         ShowCounts();
     });
-    connect(station, &TStation::Ended, this, &TfmStation::Ended);
+    connect(station, &TEngine::Ended, this, &TfmStation::Ended);
     Q_EMIT RunningChanged(true);
     ShowRunning(true);
     station->Scan();
@@ -288,7 +288,7 @@ void TfmStation::Stop()
         return;
     Note(TNoteLevel::Info, QStringLiteral("stopping: every unit stops after its request under way"));
     ui->btnStationStop->setEnabled(false);
-    FStation->Stop();
+    FEngine->Stop();
 }
 
 void TfmStation::UnitFinished(const TUnitRecord& record)

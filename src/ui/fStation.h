@@ -1,9 +1,9 @@
-// fStation: TfmStation, the station window: the station engine on the job model's link,
+// fStation: TfmStation, the station window: the engine on the job model's link,
 // flashing every fresh unit that appears, with a row per unit and the records at hand.
 //
 //   Start -> the job: a recipe opened here (its files checked against their hashes first),
 //            else the job model's inputs as they stand -> the record store opened ->
-//            TStation::Scan (a discovery every second) -> a row per unit taken
+//            TEngine::Scan (a discovery every second) -> a row per unit taken
 //   Stop  -> every unit stops after its request under way; every record is kept
 //   records panel -> TRecordStore::Query over the store the station writes
 //
@@ -17,7 +17,7 @@
 
 #include "Recipe.h"
 #include "RecordFields.h"
-#include "Station.h"
+#include "Engine.h"
 
 #include <QJsonObject>
 #include <QList>
@@ -80,7 +80,7 @@ private:
     void Start();
     void Stop();
     // The plan of a Start, and the numbers the window gives; false and why in words.
-    bool MakePlan(TStationPlan& plan, std::shared_ptr<TSerialCounter>& numbers, QString& error) const;
+    bool MakePlan(TEnginePlan& plan, std::shared_ptr<TSerialCounter>& numbers, QString& error) const;
     void Ended();
     void UnitFinished(const TUnitRecord& record);
     void Note(TNoteLevel level, const QString& text);
@@ -99,7 +99,7 @@ private:
     QStandardItemModel FRecordsModel;
     QList<TStoredRecord> FShownRecords;
     std::shared_ptr<TRecordStore> FStore;   // the records panel's connection
-    std::unique_ptr<TStation> FStation;
+    std::unique_ptr<TEngine> FEngine;
     std::optional<TRecipe> FRecipe;
     bool FWindowNumbers = false;   // the running station takes the main window's numbers
     bool FCloseWhenDone = false;

@@ -1,4 +1,4 @@
-#include "Station.h"
+#include "Engine.h"
 
 #include "StationRecords.h"
 #include "UnitRunner.h"
@@ -123,7 +123,7 @@ QList<TUnitAddress> AnsweredUnits(const QStringList& nads, const QStringList& ip
     return units;
 }
 
-TStation::TStation(TStationPlan plan, QObject* parent) : QObject(parent), FPlan(std::move(plan))
+TEngine::TEngine(TEnginePlan plan, QObject* parent) : QObject(parent), FPlan(std::move(plan))
 {
     qRegisterMetaType<TUnitRecord>();
     qRegisterMetaType<TUnitAddress>();
@@ -136,7 +136,7 @@ TStation::TStation(TStationPlan plan, QObject* parent) : QObject(parent), FPlan(
     }
 }
 
-TStation::~TStation()
+TEngine::~TEngine()
 {
     FDiscovery.reset();
     for (TUnitRunner* runner : std::as_const(FRunning))
@@ -154,11 +154,11 @@ TStation::~TStation()
     FRecordsThread.wait();
 }
 
-bool TStation::Scan()
+bool TEngine::Scan()
 {
     FStarted = FScan = FScanning = true;
     FDiscovery = std::make_unique<TDiscoveryThread>(FPlan.Job.Link, FPlan.DiscoveryWait, FPlan.ScanInterval);
-    connect(FDiscovery.get(), &TDiscoveryThread::Found, this, &TStation::Discovered);
+    connect(FDiscovery.get(), &TDiscoveryThread::Found, this, &TEngine::Discovered);
     QString localIP;
     if (!FDiscovery->Begin(localIP)) {
         FDiscovery.reset();
@@ -173,7 +173,7 @@ bool TStation::Scan()
     return true;
 }
 
-void TStation::Run(const QList<TUnitAddress>& units)
+void TEngine::Run(const QList<TUnitAddress>& units)
 {
     FStarted = true;
     for (const TUnitAddress& unit : units)
@@ -182,7 +182,7 @@ void TStation::Run(const QList<TUnitAddress>& units)
     EndIfDone();
 }
 
-void TStation::Stop()
+void TEngine::Stop()
 {
     if (FStopped)
         return;
@@ -198,7 +198,7 @@ void TStation::Stop()
     EndIfDone();
 }
 
-int TStation::KeepRecordsNow()
+int TEngine::KeepRecordsNow()
 {
     // Runners that ended already bring their own records, waiting in the queue; while the
     // records on their way are kept, more runners may end: until none is on its way, each is
@@ -220,7 +220,7 @@ int TStation::KeepRecordsNow()
     return kept;
 }
 
-void TStation::Take(const TUnitAddress& unit)
+void TEngine::Take(const TUnitAddress& unit)
 {
     TUnitJob job = FPlan.Job;
     job.Unit = unit;
@@ -228,21 +228,21 @@ void TStation::Take(const TUnitAddress& unit)
     Q_EMIT UnitTaken(unit);
 }
 
-void TStation::StartWaiting()
+void TEngine::StartWaiting()
 {
     // No unit starts while a record is on its way to the store: should it be kept nowhere,
     // nothing would answer for the next unit.
     while (!FWaiting.isEmpty() && FRunning.size() < FPlan.Parallel && FKeeping == 0 && !FStopped && !FRecordLost) {
         auto* runner = new TUnitRunner(FWaiting.takeFirst(), FPlan.Serials);
-        connect(runner, &TUnitRunner::Message, this, &TStation::UnitMessage);
-        connect(runner, &TUnitRunner::Progress, this, &TStation::UnitProgress);
-        connect(runner, &TUnitRunner::Finished, this, &TStation::RunnerFinished);
+        connect(runner, &TUnitRunner::Message, this, &TEngine::UnitMessage);
+        connect(runner, &TUnitRunner::Progress, this, &TEngine::UnitProgress);
+        connect(runner, &TUnitRunner::Finished, this, &TEngine::RunnerFinished);
         FRunning.append(runner);
         runner->start();
     }
 }
 
-void TStation::RunnerFinished(const TUnitRecord& record)
+void TEngine::RunnerFinished(const TUnitRecord& record)
 {
     auto* runner = qobject_cast<TUnitRunner*>(sender());
     if (!FRunning.removeOne(runner))
@@ -278,7 +278,7 @@ void TStation::RunnerFinished(const TUnitRecord& record)
     });
 }
 
-void TStation::Told(const TUnitRecord& record)
+void TEngine::Told(const TUnitRecord& record)
 {
     Q_EMIT UnitFinished(record);
     if (FScan && FPlan.Units > 0 && FSucceeded >= FPlan.Units) {
@@ -289,19 +289,19 @@ void TStation::Told(const TUnitRecord& record)
     EndIfDone();
 }
 
-TKeepResult TStation::KeepNow(const TUnitRecord& record) const
+TKeepResult TEngine::KeepNow(const TUnitRecord& record) const
 {
     return FPlan.Records->Keep(RecordEntry(record, FPlan.Station, FPlan.Series));
 }
 
-void TStation::DrainRecords()
+void TEngine::DrainRecords()
 {
     if (FRecordsThread.isRunning())
         QMetaObject::invokeMethod(
             FRecordsContext, [] {}, Qt::BlockingQueuedConnection);
 }
 
-void TStation::Tell(const TKeepResult& kept)
+void TEngine::Tell(const TKeepResult& kept)
 {
     TellKept(kept, QStringLiteral("; the station stops: no unit starts until its records can be kept"),
              [this](TNoteLevel level, const QString& text) { Q_EMIT Note(level, text); });
@@ -312,7 +312,7 @@ void TStation::Tell(const TKeepResult& kept)
     }
 }
 
-void TStation::Discovered(const QList<TUnitAddress>& found, qint64 began)
+void TEngine::Discovered(const QList<TUnitAddress>& found, qint64 began)
 {
     if (!FScanning)
         return;   // ended while the discovery waited
@@ -331,7 +331,7 @@ void TStation::Discovered(const QList<TUnitAddress>& found, qint64 began)
     StartWaiting();
 }
 
-void TStation::ForgetSilentAddresses(const QList<TUnitAddress>& found, qint64 began)
+void TEngine::ForgetSilentAddresses(const QList<TUnitAddress>& found, qint64 began)
 {
     QSet<QString> answering;
     for (const TUnitAddress& unit : found)
@@ -347,7 +347,7 @@ void TStation::ForgetSilentAddresses(const QList<TUnitAddress>& found, qint64 be
     }
 }
 
-bool TStation::IsNewUnit(const TUnitAddress& unit, qint64 began)
+bool TEngine::IsNewUnit(const TUnitAddress& unit, qint64 began)
 {
     const auto use = FAddresses.constFind(unit.IP);
     if (use == FAddresses.cend())
@@ -380,7 +380,7 @@ bool TStation::IsNewUnit(const TUnitAddress& unit, qint64 began)
     return false;
 }
 
-void TStation::EndScans()
+void TEngine::EndScans()
 {
     FScanning = false;
     // Its last Found, if one is on its way, is dropped; the thread is joined with the station.
@@ -388,7 +388,7 @@ void TStation::EndScans()
         FDiscovery->Stop();
 }
 
-void TStation::DropWaiting()
+void TEngine::DropWaiting()
 {
     for (const TUnitJob& job : std::as_const(FWaiting)) {
         Q_EMIT Note(TNoteLevel::Info, QStringLiteral("not started: ") + job.Unit.IP);
@@ -397,7 +397,7 @@ void TStation::DropWaiting()
     FWaiting.clear();
 }
 
-void TStation::EndIfDone()
+void TEngine::EndIfDone()
 {
     if (FEnded || !FStarted || !FRunning.isEmpty() || !FWaiting.isEmpty() || FKeeping > 0 || FScanning)
         return;
@@ -405,4 +405,4 @@ void TStation::EndIfDone()
     Q_EMIT Ended();
 }
 
-#include "Station.moc"
+#include "Engine.moc"

@@ -16,7 +16,7 @@ void TellKept(const TKeepResult& kept, const QString& whenLost,
 }
 
 TRecordsOpened OpenStationRecords(const QString& location, const QString& source,
-                                  std::shared_ptr<TSerialCounter> numbers, TStationPlan& plan,
+                                  std::shared_ptr<TSerialCounter> numbers, TEnginePlan& plan,
                                   const std::function<void(TNoteLevel, const QString&)>& note)
 {
     auto store = std::make_shared<TRecordStore>();

@@ -1,11 +1,11 @@
-// The station engine against simulated fresh units on loopback: units taken as they answer,
+// The engine against simulated fresh units on loopback: units taken as they answer,
 // each with its own number and record; a stop that keeps the records and tells the units it
 // never started; an adapter that cannot be bound.
 #include "LoopbackAdapter.h"
 #include "StoredRecordsJson.h"
 #include "SampleImages.h"
 #include "SimulatorThread.h"
-#include "Station.h"
+#include "Engine.h"
 #include "StationRecords.h"
 #include "TestPrinters.h"
 #include "uABus.h"
@@ -47,9 +47,9 @@ protected:
 
     // A send of a small kernel and program with a serial number from 500 on, its records in a
     // store of this test.
-    TStationPlan SendPlan()
+    TEnginePlan SendPlan()
     {
-        TStationPlan plan;
+        TEnginePlan plan;
         TUnitJob& job = plan.Job;
         job.Operation = TUnitOperation::Send;
         job.Inputs.SerialNumberChecked = job.Inputs.KernelChecked = job.Inputs.ProgramChecked = true;
@@ -78,10 +78,10 @@ protected:
     }
 
     // Runs the event loop until the station ends, or fails after a minute.
-    static void WaitForEnd(TStation& station)
+    static void WaitForEnd(TEngine& station)
     {
         QEventLoop loop;
-        QObject::connect(&station, &TStation::Ended, &loop, &QEventLoop::quit);
+        QObject::connect(&station, &TEngine::Ended, &loop, &QEventLoop::quit);
         QTimer::singleShot(60000, &loop, [&loop] {
             ADD_FAILURE() << "the station did not end";
             loop.quit();
@@ -90,7 +90,7 @@ protected:
             loop.exec();
     }
 
-    QList<QJsonObject> Records(const TStationPlan& plan)
+    QList<QJsonObject> Records(const TEnginePlan& plan)
     {
         QList<TStoredRecord> records;
         QString error;
@@ -106,12 +106,12 @@ protected:
 TEST_F(StationEngine, TakesEveryFreshUnitOnceWithItsOwnNumberAndRecord)
 {
     StartUnits(3);
-    TStationPlan plan = SendPlan();
+    TEnginePlan plan = SendPlan();
     plan.Parallel = 2;   // the third waits for a free runner
     plan.Units = 3;
-    TStation station(plan);
+    TEngine station(plan);
     QStringList taken;
-    QObject::connect(&station, &TStation::UnitTaken, [&](const TUnitAddress& unit) { taken.append(unit.IP); });
+    QObject::connect(&station, &TEngine::UnitTaken, [&](const TUnitAddress& unit) { taken.append(unit.IP); });
     ASSERT_TRUE(station.Scan());
     WaitForEnd(station);
 
@@ -130,13 +130,13 @@ TEST_F(StationEngine, StopKeepsTheRecordOfTheUnitUnderWayAndTellsTheOnesNeverSta
     TSimFaults slow;
     slow.LatencyFor.insert(CmdWriteBlock, 20);
     StartUnits(3, slow);
-    TStationPlan plan = SendPlan();
+    TEnginePlan plan = SendPlan();
     plan.Parallel = 1;
-    TStation station(plan);
+    TEngine station(plan);
     QStringList notStarted;
-    QObject::connect(&station, &TStation::UnitNotStarted, [&](const QString& ip) { notStarted.append(ip); });
+    QObject::connect(&station, &TEngine::UnitNotStarted, [&](const QString& ip) { notStarted.append(ip); });
     // Stops once the first unit's kernel is on its way and the others wait.
-    QObject::connect(&station, &TStation::UnitProgress, &station, [&](const QString&, qint64 done, qint64) {
+    QObject::connect(&station, &TEngine::UnitProgress, &station, [&](const QString&, qint64 done, qint64) {
         if (done > 0 && station.InProgress() == 3)
             station.Stop();
     });
@@ -154,7 +154,7 @@ TEST_F(StationEngine, StopKeepsTheRecordOfTheUnitUnderWayAndTellsTheOnesNeverSta
 TEST_F(StationEngine, RecordWaitingForALockedStoreLeavesTheFrontEndsThreadFree)
 {
     StartUnits(1);
-    TStationPlan plan = SendPlan();
+    TEnginePlan plan = SendPlan();
     plan.Units = 1;
     // Once the unit is written, another program takes the store's write lock, and lets it
     // go only from this thread (the front end's): a record kept on this thread would wait
@@ -162,8 +162,8 @@ TEST_F(StationEngine, RecordWaitingForALockedStoreLeavesTheFrontEndsThreadFree)
     auto other = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), QStringLiteral("other program"));
     other.setDatabaseName(StorePath());
     ASSERT_TRUE(other.open());
-    TStation station(plan);
-    QObject::connect(&station, &TStation::UnitMessage, &station,
+    TEngine station(plan);
+    QObject::connect(&station, &TEngine::UnitMessage, &station,
                      [&](const QString&, const QDateTime&, const QString& text) {
                          if (text != QLatin1String("sent successfully"))
                              return;
@@ -171,7 +171,7 @@ TEST_F(StationEngine, RecordWaitingForALockedStoreLeavesTheFrontEndsThreadFree)
                          QTimer::singleShot(300, &station, [&] { QSqlQuery(other).exec(QStringLiteral("COMMIT")); });
                      });
     QStringList warnings;
-    QObject::connect(&station, &TStation::Note, [&](TNoteLevel level, const QString& text) {
+    QObject::connect(&station, &TEngine::Note, [&](TNoteLevel level, const QString& text) {
         if (level != TNoteLevel::Info)
             warnings.append(text);
     });
@@ -189,16 +189,16 @@ TEST_F(StationEngine, RecordWaitingForALockedStoreLeavesTheFrontEndsThreadFree)
 TEST_F(StationEngine, AnAdapterThatCannotBeBoundEndsTheStationInWords)
 {
     StartUnits(1);
-    TStationPlan plan = SendPlan();
+    TEnginePlan plan = SendPlan();
     plan.Job.Link.AdapterName = QStringLiteral("no such adapter");
-    TStation station(plan);
+    TEngine station(plan);
     QString error;
     bool ended = false;
-    QObject::connect(&station, &TStation::Note, [&](TNoteLevel level, const QString& text) {
+    QObject::connect(&station, &TEngine::Note, [&](TNoteLevel level, const QString& text) {
         if (level == TNoteLevel::Error)
             error = text;
     });
-    QObject::connect(&station, &TStation::Ended, [&] { ended = true; });
+    QObject::connect(&station, &TEngine::Ended, [&] { ended = true; });
     EXPECT_FALSE(station.Scan());
     EXPECT_TRUE(ended);
     EXPECT_FALSE(station.Running());
@@ -212,16 +212,16 @@ TEST_F(StationEngine, AnAdapterThatCannotBeBoundEndsTheStationInWords)
 TEST_F(StationEngine, AFreshReplyFromBeforeTheUnitWasWrittenDoesNotTakeItAgain)
 {
     StartUnits(6);
-    TStationPlan plan = SendPlan();
+    TEnginePlan plan = SendPlan();
     plan.Job.Inputs.KernelChecked = plan.Job.Inputs.ProgramChecked = false;
     plan.Job.Images = {};
     plan.ScanInterval = 100;
     plan.DiscoveryWait = 200;
-    TStation station(plan);
+    TEngine station(plan);
     QStringList taken;
-    QObject::connect(&station, &TStation::UnitTaken, [&](const TUnitAddress& unit) { taken.append(unit.IP); });
+    QObject::connect(&station, &TEngine::UnitTaken, [&](const TUnitAddress& unit) { taken.append(unit.IP); });
     ASSERT_TRUE(station.Scan());
-    QTimer::singleShot(3000, &station, &TStation::Stop);
+    QTimer::singleShot(3000, &station, &TEngine::Stop);
     WaitForEnd(station);
 
     EXPECT_EQ(taken.size(), 6) << taken.join(u' ').toStdString();

@@ -1,4 +1,4 @@
-// Station: the engine that runs many units at once, for orvel-loader and the station window.
+// Engine: the engine that runs many units at once, for orvel-loader and the station window.
 //
 //   Scan (station) -> every scan interval, a discovery on a thread of its own -> each fresh
 //                     unit (NAD -1) at an address not taken before -> UnitTaken
@@ -51,7 +51,7 @@ enum class TNoteLevel { Info, Warning, Error };
 // message log alike.
 QString NoteLine(TNoteLevel level, const QString& text);
 
-struct TStationPlan {
+struct TEnginePlan {
     TUnitJob Job;   // every unit's job but its address
     int Parallel = 8;
     int Units = 0;   // Scan: ends once this many units succeeded; 0: when stopped
@@ -69,14 +69,14 @@ struct TStationPlan {
 // addresses side by side), each address once: a unit may answer twice.
 QList<TUnitAddress> AnsweredUnits(const QStringList& nads, const QStringList& ips);
 
-class TStation : public QObject {
+class TEngine : public QObject {
     Q_OBJECT
 public:
-    explicit TStation(TStationPlan plan, QObject* parent = nullptr);
+    explicit TEngine(TEnginePlan plan, QObject* parent = nullptr);
     // Stops every runner and waits for them, keeping their records, on this thread.
-    ~TStation() override;
+    ~TEngine() override;
 
-    const TStationPlan& Plan() const { return FPlan; }
+    const TEnginePlan& Plan() const { return FPlan; }
 
     // Watches for fresh units: binds a discovery link to the job's adapter and scans at once,
     // then every scan interval. false, with an Error note and Ended, when the adapter cannot
@@ -143,7 +143,7 @@ private:
     void DropWaiting();
     void EndIfDone();
 
-    const TStationPlan FPlan;
+    const TEnginePlan FPlan;
     std::unique_ptr<TDiscoveryThread> FDiscovery;
     QThread FRecordsThread;
     QObject* FRecordsContext = nullptr;   // lives on FRecordsThread

@@ -8,7 +8,7 @@
 //      gets it, so that a number given elsewhere already is passed over
 #pragma once
 
-#include "Station.h"
+#include "Engine.h"
 
 #include <functional>
 #include <memory>
@@ -26,5 +26,5 @@ enum class TRecordsOpened { Ok, StoreFailed, UnknownSeries };
 // ("--serial", "--autoincrement", "the window"); numbers: none when the run gives none or
 // takes them from plan.Series. Every line the operator must hear goes to note.
 TRecordsOpened OpenStationRecords(const QString& location, const QString& source,
-                                  std::shared_ptr<TSerialCounter> numbers, TStationPlan& plan,
+                                  std::shared_ptr<TSerialCounter> numbers, TEnginePlan& plan,
                                   const std::function<void(TNoteLevel, const QString&)>& note);
