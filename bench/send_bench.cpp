@@ -116,7 +116,6 @@ int main(int argc, char** argv)
     inputs.Autoincrement = true;
     inputs.StartPlc = true;
     inputs.SetRtc = true;
-    inputs.KernelVersionShown = connected.Panel.KernelVersion;
 
     const int framesBefore = Frames(simulator);
     QElapsedTimer clock;

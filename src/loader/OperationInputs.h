@@ -32,5 +32,4 @@ struct TOperationInputs {
     bool DHCP = true;                // rbDHCP selected
     QString IPAddress, SubnetMask, Gateway, DNSServer;
     bool ParametersValid = true;   // the window's last CheckParameters
-    QString KernelVersionShown;    // lblInfoKernelVersion when the operation starts
 };

@@ -42,14 +42,13 @@ QString NineDigits(int32_t value)
     return QString::asprintf("%.*d", 9, value);
 }
 
-TProductionLogEntry PrepareLogEntry(int32_t nad, const TOperationInputs& inputs)
+TProductionLogEntry PrepareLogEntry(int32_t nad, const TOperationInputs& inputs, const QString& unitKernel)
 {
     TProductionLogEntry entry;
     entry.Nad = nad == -1 ? QStringLiteral("none     ") : NineDigits(nad);
     entry.Serial = inputs.SerialNumberChecked ? NineDigits(inputs.SerialNumber) : QStringLiteral("---------");
     entry.SerialResult = StartResult(inputs.SerialNumberChecked);
-    entry.KernelVersion = inputs.KernelChecked ? QStringLiteral("v") + inputs.KernelVersionShown
-                                               : QStringLiteral("------");
+    entry.KernelVersion = inputs.KernelChecked ? QStringLiteral("v") + unitKernel : QStringLiteral("------");
     entry.KernelResult = StartResult(inputs.KernelChecked);
     entry.ProgramResult = StartResult(inputs.ProgramChecked);
     entry.ProgramFile = inputs.ProgramChecked ? QFileInfo(inputs.ProgramPath).fileName() : QStringLiteral("-");

@@ -30,8 +30,9 @@ inline const QString StepOk = QStringLiteral("ok ");
 
 // A NAD or serial number column: nine digits at least.
 QString NineDigits(int32_t value);
-// The columns known when a send starts: nad is the link's current NAD.
-TProductionLogEntry PrepareLogEntry(int32_t nad, const TOperationInputs& inputs);
+// The columns known when a send starts: nad is the link's current NAD, unitKernel the kernel
+// version the unit reported when it was connected.
+TProductionLogEntry PrepareLogEntry(int32_t nad, const TOperationInputs& inputs, const QString& unitKernel);
 // The whole line, CR LF included, stamped with moment.
 QString ProductionLogLine(const TProductionLogEntry& entry, const QDateTime& moment);
 // The executable's path with its extension replaced by ".log", in the user's data folder

@@ -117,7 +117,7 @@ bool TLoaderSession::DoSend(const TOperationInputs& inputs, const TLoadedImages&
     TSendRun run;
     LastSend = {};
     run.Images = images;
-    run.Entry = PrepareLogEntry(Link.Nad, inputs);
+    run.Entry = PrepareLogEntry(Link.Nad, inputs, PanelTexts().KernelVersion);
     LastSend.Entry = run.Entry;
     run.Xa = Info.IsXaPlatform();
     TotalDone = 0;

@@ -139,7 +139,6 @@ bool TUnitPath::Verify(TLoaderSession& session)
 
 bool TUnitPath::Send(TLoaderSession& session)
 {
-    FInputs.KernelVersionShown = FRecord.KernelVersion;
     if (FSerials)
         FInputs.TakeSerialNumber = [this, &session](QString& why) {
             const TSerialTake serial = FSerials->Take();

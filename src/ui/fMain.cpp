@@ -492,7 +492,6 @@ TOperationInputs TfmMain::OperationInputs() const
     inputs.Gateway = ui->edGateway->text();
     inputs.DNSServer = ui->edDNSServer->text();
     inputs.ParametersValid = ParametersValid;
-    inputs.KernelVersionShown = ui->lblInfoKernelVersion->text();
     return inputs;
 }
 

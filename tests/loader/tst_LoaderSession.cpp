@@ -85,7 +85,6 @@ TEST_F(LoaderProduction, FreshUnitGetsSerialKernelProgramStartAndClockThenTheNex
     inputs.Autoincrement = true;
     inputs.StartPlc = true;
     inputs.SetRtc = true;
-    inputs.KernelVersionShown = connected.Panel.KernelVersion;
     const QByteArray recordBefore = Unit->LoaderRecord();
 
     Events.Clear();

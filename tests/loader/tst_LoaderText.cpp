@@ -53,21 +53,21 @@ INSTANTIATE_TEST_SUITE_P(
 struct TLogCase {
     const char* Name;
     int32_t Nad;
-    TOperationInputs Inputs;
+    std::pair<TOperationInputs, QString> Inputs;   // and the unit's kernel version
     bool SerialOk, KernelOk, ProgramOk;
     const char* Expected;   // after the date and time
 };
 
-TOperationInputs Ticked(bool serial, int32_t number, bool kernel, const char* shown, bool program, const char* path)
+std::pair<TOperationInputs, QString> Ticked(bool serial, int32_t number, bool kernel, const char* unitKernel,
+                                            bool program, const char* path)
 {
     TOperationInputs inputs;
     inputs.SerialNumberChecked = serial;
     inputs.SerialNumber = number;
     inputs.KernelChecked = kernel;
-    inputs.KernelVersionShown = QString::fromLatin1(shown);
     inputs.ProgramChecked = program;
     inputs.ProgramPath = QString::fromLatin1(path);
-    return inputs;
+    return {inputs, QString::fromLatin1(unitKernel)};
 }
 
 class ProductionLogLine : public ::testing::TestWithParam<TLogCase> {};
@@ -75,7 +75,7 @@ class ProductionLogLine : public ::testing::TestWithParam<TLogCase> {};
 TEST_P(ProductionLogLine, HasTheExactLayout)
 {
     const TLogCase& c = GetParam();
-    TProductionLogEntry entry = PrepareLogEntry(c.Nad, c.Inputs);
+    TProductionLogEntry entry = PrepareLogEntry(c.Nad, c.Inputs.first, c.Inputs.second);
     if (c.SerialOk)
         entry.SerialResult = StepOk;
     if (c.KernelOk)
