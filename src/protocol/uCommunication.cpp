@@ -340,6 +340,15 @@ bool TCommunicator::WaitForReply(uint32_t timeout)
 // controller that answers in time never sees the port change. In direct-connection mode, or
 // with a fixed LocalPort, the port cannot change; there only the dropping of what arrived
 // before applies.
+int64_t TCommunicator::WallNow() const
+{
+    if (WallClock)
+        return WallClock();
+    timespec wall{};
+    ::clock_gettime(CLOCK_REALTIME, &wall);
+    return Nanoseconds(wall);
+}
+
 void TCommunicator::ForgetEarlierReplies()
 {
     if (FReplyOutstanding)
@@ -351,15 +360,14 @@ void TCommunicator::ForgetEarlierReplies()
     // socket asks for it, and goes on while the link keeps a socket), and while the wall clock
     // has not been set since the last request; until then what has arrived is read away here,
     // and whatever comes after counts.
-    timespec wall{};
     timespec monotonic{};
-    ::clock_gettime(CLOCK_REALTIME, &wall);
+    const int64_t wall = WallNow();
     ::clock_gettime(CLOCK_MONOTONIC, &monotonic);
-    const int64_t clockOffset = Nanoseconds(wall) - Nanoseconds(monotonic);
+    const int64_t clockOffset = wall - Nanoseconds(monotonic);
     const bool clockSet = std::abs(clockOffset - FClockOffset) > ClockSetNs;
     FClockOffset = clockOffset;
     if (FArrivalsStamped && !clockSet) {
-        FRequestStart = Nanoseconds(wall);
+        FRequestStart = wall;
         return;
     }
     FRequestStart = 0;
