@@ -349,6 +349,13 @@ int64_t TCommunicator::WallNow() const
     return Nanoseconds(wall);
 }
 
+int64_t TCommunicator::ClockOffset(int64_t wall)
+{
+    timespec monotonic{};
+    ::clock_gettime(CLOCK_MONOTONIC, &monotonic);
+    return wall - Nanoseconds(monotonic);
+}
+
 void TCommunicator::ForgetEarlierReplies()
 {
     if (FReplyOutstanding)
@@ -360,10 +367,8 @@ void TCommunicator::ForgetEarlierReplies()
     // socket asks for it, and goes on while the link keeps a socket), and while the wall clock
     // has not been set since the last request; until then what has arrived is read away here,
     // and whatever comes after counts.
-    timespec monotonic{};
     const int64_t wall = WallNow();
-    ::clock_gettime(CLOCK_MONOTONIC, &monotonic);
-    const int64_t clockOffset = wall - Nanoseconds(monotonic);
+    const int64_t clockOffset = ClockOffset(wall);
     const bool clockSet = std::abs(clockOffset - FClockOffset) > ClockSetNs;
     FClockOffset = clockOffset;
     if (FArrivalsStamped && !clockSet) {
@@ -474,8 +479,14 @@ void TCommunicator::ReceiveDatagram(const QDeadlineTimer& deadline)
         return;   // the slice passed
     const int64_t arrival = ArrivalOf(message);
     FArrivalsStamped = FArrivalsStamped || arrival != 0;
-    if (arrival < FRequestStart)
-        return;   // an earlier request's: see ForgetEarlierReplies
+    // An earlier request's (see ForgetEarlierReplies). A wall clock set back during the wait
+    // stamps this request's own answers before its start as the clock read then: the start
+    // moves back with the clock.
+    if (arrival < FRequestStart) {
+        const int64_t setBack = FClockOffset - ClockOffset(WallNow());
+        if (setBack <= ClockSetNs || arrival < FRequestStart - setBack)
+            return;
+    }
     // A unit answers request after request from the same address: its text is made once.
     const quint32 address = qFromBigEndian<quint32>(sender.sin_addr.s_addr);
     if (address != FSenderAddress || FSenderText.isEmpty()) {

@@ -187,6 +187,8 @@ private:
     // taken for this one's.
     void ForgetEarlierReplies();
     int64_t WallNow() const;   // WallClock, else the system's
+    // The wall clock's lead over the monotonic one, wall read just now.
+    static int64_t ClockOffset(int64_t wall);
     void MoveToFreshPort();
     void TakeTurnOfPorts();
     void DiscardSpare();
