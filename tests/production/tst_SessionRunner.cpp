@@ -112,6 +112,7 @@ protected:
     void SetUp() override
     {
         QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, Dir.path());
+        qputenv("XDG_DATA_HOME", Dir.path().toLocal8Bit());
         // Every send keeps its unit's record in the default store: this test's own, never the
         // operator's.
         ASSERT_TRUE(TRecordStore::DefaultPath().startsWith(Dir.path())) << TRecordStore::DefaultPath().toStdString();
