@@ -340,6 +340,22 @@ bool TCommunicator::WaitForReply(uint32_t timeout)
 // controller that answers in time never sees the port change. In direct-connection mode, or
 // with a fixed LocalPort, the port cannot change; there only the dropping of what arrived
 // before applies.
+int64_t TCommunicator::WallNow() const
+{
+    if (WallClock)
+        return WallClock();
+    timespec wall{};
+    ::clock_gettime(CLOCK_REALTIME, &wall);
+    return Nanoseconds(wall);
+}
+
+int64_t TCommunicator::ClockOffset(int64_t wall)
+{
+    timespec monotonic{};
+    ::clock_gettime(CLOCK_MONOTONIC, &monotonic);
+    return wall - Nanoseconds(monotonic);
+}
+
 void TCommunicator::ForgetEarlierReplies()
 {
     if (FReplyOutstanding)
@@ -351,15 +367,12 @@ void TCommunicator::ForgetEarlierReplies()
     // socket asks for it, and goes on while the link keeps a socket), and while the wall clock
     // has not been set since the last request; until then what has arrived is read away here,
     // and whatever comes after counts.
-    timespec wall{};
-    timespec monotonic{};
-    ::clock_gettime(CLOCK_REALTIME, &wall);
-    ::clock_gettime(CLOCK_MONOTONIC, &monotonic);
-    const int64_t clockOffset = Nanoseconds(wall) - Nanoseconds(monotonic);
+    const int64_t wall = WallNow();
+    const int64_t clockOffset = ClockOffset(wall);
     const bool clockSet = std::abs(clockOffset - FClockOffset) > ClockSetNs;
     FClockOffset = clockOffset;
     if (FArrivalsStamped && !clockSet) {
-        FRequestStart = Nanoseconds(wall);
+        FRequestStart = wall;
         return;
     }
     FRequestStart = 0;
@@ -466,8 +479,14 @@ void TCommunicator::ReceiveDatagram(const QDeadlineTimer& deadline)
         return;   // the slice passed
     const int64_t arrival = ArrivalOf(message);
     FArrivalsStamped = FArrivalsStamped || arrival != 0;
-    if (arrival < FRequestStart)
-        return;   // an earlier request's: see ForgetEarlierReplies
+    // An earlier request's (see ForgetEarlierReplies). A wall clock set back during the wait
+    // stamps this request's own answers before its start as the clock read then: the start
+    // moves back with the clock.
+    if (arrival < FRequestStart) {
+        const int64_t setBack = FClockOffset - ClockOffset(WallNow());
+        if (setBack <= ClockSetNs || arrival < FRequestStart - setBack)
+            return;
+    }
     // A unit answers request after request from the same address: its text is made once.
     const quint32 address = qFromBigEndian<quint32>(sender.sin_addr.s_addr);
     if (address != FSenderAddress || FSenderText.isEmpty()) {

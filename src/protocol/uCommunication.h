@@ -96,6 +96,9 @@ public:
     // Stopped), no further attempt is sent, and later requests fail at once without sending
     // anything.
     const std::atomic<bool>* StopRequested = nullptr;
+    // The wall clock, in nanoseconds, that the system's arrival stamps are read against;
+    // empty: the system's. A test sets a clock of its own to set it back during a wait.
+    std::function<int64_t()> WallClock;
     // What went out since the link was created: requests, and datagrams including resends.
     uint64_t RequestsSent() const { return FRequestsSent; }
     uint64_t DatagramsSent() const { return FDatagramsSent; }
@@ -183,6 +186,9 @@ private:
     // When a request starts: keeps late and repeated replies to earlier requests from being
     // taken for this one's.
     void ForgetEarlierReplies();
+    int64_t WallNow() const;   // WallClock, else the system's
+    // The wall clock's lead over the monotonic one, wall read just now.
+    static int64_t ClockOffset(int64_t wall);
     void MoveToFreshPort();
     void TakeTurnOfPorts();
     void DiscardSpare();

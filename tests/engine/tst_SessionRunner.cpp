@@ -4,6 +4,7 @@
 // a unit that falls silent during a send, recorded as a station records it.
 #include "LoopbackAdapter.h"
 #include "OrvelSimulator.h"
+#include "RecordStore.h"
 #include "SampleImages.h"
 #include "SessionRunner.h"
 #include "TestPrinters.h"
@@ -111,6 +112,10 @@ protected:
     void SetUp() override
     {
         QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, Dir.path());
+        qputenv("XDG_DATA_HOME", Dir.path().toLocal8Bit());
+        // Every send keeps its unit's record in the default store: this test's own, never the
+        // operator's.
+        ASSERT_TRUE(TRecordStore::DefaultPath().startsWith(Dir.path())) << TRecordStore::DefaultPath().toStdString();
         TSimControllerConfig unit;
         unit.Serial = 1001;
         Sim.AddController(unit);

@@ -1,5 +1,6 @@
 // The link against a scripted peer on loopback: a reply meant for an earlier send (late
-// after a time-out, or repeated) must not be taken as the answer to the next request.
+// after a time-out, or repeated) must not be taken as the answer to the next request, and a
+// request's own answer counts even when the wall clock was set back while it waited.
 #include "uCommunication.h"
 
 #include "LoopbackAdapter.h"
@@ -10,7 +11,10 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <functional>
+
+#include <time.h>
 
 namespace {
 
@@ -118,5 +122,38 @@ INSTANTIATE_TEST_SUITE_P(Link, StaleReplies,
                                             EXPECT_TRUE(link.SendPing());
                                         }}),
                          [](const auto& info) { return std::string(info.param.Name); });
+
+// The wall clock set back (by the operator, or a time service that steps it) while a request
+// waits: the answer arrives stamped before the request started on the clock as it was then,
+// and is this request's answer all the same.
+TEST(WallClockSetBack, DuringAWaitLosesNoReply)
+{
+    TLoopbackAdapter loopback;
+    TCommunicator link;
+    TScriptedPeer peer;
+    ASSERT_TRUE(link.SelectAdapter(LoopbackAdapterName));
+    ASSERT_TRUE(peer.Start(PeerAddress));
+    std::atomic<int64_t> ahead{int64_t(3600) * 1000000000};   // set back by an hour at the second frame
+    link.WallClock = [&ahead] {
+        timespec wall{};
+        ::clock_gettime(CLOCK_REALTIME, &wall);
+        return int64_t(wall.tv_sec) * 1000000000 + wall.tv_nsec + ahead.load();
+    };
+    peer.Script = [&ahead](int index, const QByteArray&) {
+        if (index == 1)
+            ahead = 0;
+        return QList<QByteArray>{Reply(1)};
+    };
+    link.SetNad(int32_t(ControllerNad));
+    link.TargetIP = PeerAddress;
+    link.ControllerPort = peer.Port();
+    link.RequestTimeout = 50;
+    link.Timeout = link.RequestTimeout;
+    link.Attempts = 2;
+
+    ASSERT_TRUE(link.SendPing());
+    EXPECT_TRUE(link.SendPing()) << "the answer after the clock was set back was dropped";
+    EXPECT_TRUE(link.SendPing());
+}
 
 }   // namespace
