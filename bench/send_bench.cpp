@@ -105,22 +105,18 @@ int main(int argc, char** argv)
 
     const double rawBefore = RawRoundTripMicroseconds(port);
     const TConnectResult connected = session.ConnectToNad(TNadChoice{true, QString()});
-    TOperationInputs inputs;
-    inputs.KernelChecked = true;
-    inputs.KernelPath = WriteFile(dir, QStringLiteral("kernel.bin"), SampleKernel(3, KernelSize));
-    inputs.ProgramChecked = true;
-    inputs.ProgramPath = WriteFile(dir, QStringLiteral("program.bin"), SampleProgram(ProgramSize));
-    session.LoadImageFiles(inputs);
-    inputs.SerialNumberChecked = true;
-    inputs.SerialNumber = 1000;
-    inputs.Autoincrement = true;
-    inputs.StartPlc = true;
-    inputs.SetRtc = true;
+    TJob job;
+    job.Kernel = TJobFile{WriteFile(dir, QStringLiteral("kernel.bin"), SampleKernel(3, KernelSize)), QString()};
+    job.Program = TJobFile{WriteFile(dir, QStringLiteral("program.bin"), SampleProgram(ProgramSize)), QString()};
+    session.LoadImageFiles(job);
+    job.Serial = {true, 1000, true, QString()};
+    job.StartPlc = true;
+    job.SetClock = true;
 
     const int framesBefore = Frames(simulator);
     QElapsedTimer clock;
     clock.start();
-    const bool sent = connected.Outcome == TConnectOutcome::Answered && session.DoSend(inputs, session.TakeImages());
+    const bool sent = connected.Outcome == TConnectOutcome::Answered && session.DoSend(job, session.TakeImages());
     const qint64 wallNs = clock.nsecsElapsed();
     const int requests = Frames(simulator) - framesBefore;
     const double rawAfter = RawRoundTripMicroseconds(port);

@@ -69,9 +69,9 @@ TFigures FlashAtOnce(int units, const TLoadedImages& images, const QString& logP
         TUnitJob job;
         job.Unit = {sim.Address(i), -1};
         job.Operation = TUnitOperation::Send;
-        job.Inputs.SerialNumberChecked = job.Inputs.KernelChecked = job.Inputs.ProgramChecked = true;
-        job.Inputs.KernelPath = QStringLiteral("kernel.bin");
-        job.Inputs.ProgramPath = QStringLiteral("program.bin");
+        job.What.Kernel = TJobFile{QStringLiteral("kernel.bin"), QString()};
+        job.What.Program = TJobFile{QStringLiteral("program.bin"), QString()};
+        job.What.Serial.Write = true;
         job.Images = images;
         job.Link.AdapterName = LoopbackAdapterName;
         job.Link.Port = sim.Port();

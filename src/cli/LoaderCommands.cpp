@@ -32,13 +32,14 @@ bool WritesUnits(const TLoaderOptions& options)
 TLoaderRun::TLoaderRun(TLoaderOptions options, TLoaderConsole& console)
     : FOptions(std::move(options)), FConsole(console)
 {
-    if (FOptions.Inputs.SerialNumberChecked && FOptions.FirstSerial) {
+    const TSerialSource& serial = FOptions.Job.Serial;
+    if (serial.Write && serial.Series.isEmpty()) {
         // --autoincrement keeps the next number where the window keeps it; --serial alone
         // counts for this run only.
-        if (FOptions.Autoincrement)
-            FNumbers = std::make_shared<TSettingsSerialCounter>(*FOptions.FirstSerial);
+        if (serial.Autoincrement)
+            FNumbers = std::make_shared<TSettingsSerialCounter>(serial.Number);
         else
-            FNumbers = std::make_shared<TMemorySerialCounter>(*FOptions.FirstSerial);
+            FNumbers = std::make_shared<TMemorySerialCounter>(serial.Number);
     }
 }
 
@@ -83,9 +84,8 @@ TEnginePlan TLoaderRun::Plan() const
 {
     TEnginePlan plan;
     plan.Job.Operation = FOptions.Operation;
-    plan.Job.Inputs = FOptions.Inputs;
+    plan.Job.What = FOptions.Job;
     plan.Job.Images = FOptions.Images;
-    plan.Job.VerifyAfterSend = FOptions.VerifyAfterSend;
     plan.Job.DumpPath = FOptions.DumpPath;
     plan.Job.Link = FOptions.Link;
     plan.Job.ProductionLogPath = FOptions.ProductionLogPath;
@@ -95,14 +95,15 @@ TEnginePlan TLoaderRun::Plan() const
     plan.ScanInterval = FOptions.ScanInterval;
     plan.DiscoveryWait = FOptions.DiscoveryWait;
     plan.Station = FOptions.Station;
-    plan.Series = FOptions.Series;
+    plan.Series = FOptions.Job.Serial.Series;
     plan.Serials = FNumbers;
     return plan;
 }
 
 int TLoaderRun::OpenRecords(TEnginePlan& plan)
 {
-    const QString source = FOptions.Autoincrement ? QStringLiteral("--autoincrement") : QStringLiteral("--serial");
+    const QString source = FOptions.Job.Serial.Autoincrement ? QStringLiteral("--autoincrement")
+                                                             : QStringLiteral("--serial");
     switch (OpenStationRecords(FOptions.Records, source, FNumbers, plan,
                                [this](TNoteLevel level, const QString& text) { Note(level, text); })) {
     case TRecordsOpened::StoreFailed:

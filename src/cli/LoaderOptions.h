@@ -47,11 +47,8 @@ struct TLoaderOptions {
     uint32_t DiscoveryWait = 200;
     bool Json = false;
     TUnitOperation Operation = TUnitOperation::Info;
-    TOperationInputs Inputs;   // send, verify and station
+    TJob Job;   // send, verify and station
     TLoadedImages Images;
-    std::optional<int32_t> FirstSerial;   // --serial
-    bool Autoincrement = false;
-    bool VerifyAfterSend = false;
     QString DumpPath;
     QString ProductionLogPath;
     int Parallel = 8;
@@ -60,7 +57,7 @@ struct TLoaderOptions {
     // The record store: --records or ORVEL_RECORDS; empty: the default SQLite file.
     QString Records;
     QString Station;   // send and station: --station, else the host name
-    QString Series;    // send and station: serial numbers from this series of the store
+    QString Series;    // serials and records: the series named
     QString Recipe;    // send and station: the name of the recipe (--recipe) the run follows; empty: none
     // serials: "set" or "show"; set gives NextSerial to Series ("default" unless named)
     QString SerialsAction;

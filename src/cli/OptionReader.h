@@ -50,11 +50,10 @@ public:
     const QCommandLineParser& P;
     TLoaderOptions& O;
     const TLoaderEnvironment& Environment;
-    // The files and settings the command line names, laid over a recipe's when Prepare has
-    // read it.
-    TOperationInputs Given;
-    // --recipe: its series; empty: it writes no serial number.
-    std::optional<QString> RecipeSeries;
+    // The job the command line names, laid over a recipe's when Prepare has read it.
+    TJob Given;
+    // --recipe: its serial number source (a series, or none).
+    std::optional<TSerialSource> RecipeSerial;
 };
 
 // UnitOptions.cpp: the link (every command takes it) and the units a command is run on.

@@ -7,75 +7,42 @@
 #include "Recipe.h"
 #include "SettingsStore.h"
 #include "Engine.h"
-#include "uEthernetUtils.h"
 
 #include <QSysInfo>
 
+#include <array>
 #include <limits>
 
 namespace {
 
 void IpSettings(TOptionReader& r)
 {
-    TOperationInputs& in = r.Given;
     const bool dhcp = r.IsSet("dhcp");
     const bool staticIP = r.IsSet("ip") || r.IsSet("mask") || r.IsSet("gateway") || r.IsSet("dns");
     if (!dhcp && !staticIP)
         return;
-    in.SetIPAddress = true;
-    in.DHCP = dhcp;
+    TIpSetting& ip = r.Given.Settings.Ip.emplace();
+    ip.Dhcp = dhcp;
     if (dhcp)
         return;   // with a static address too: DeclaredRefusal refused it
     if (!r.IsSet("ip") || !r.IsSet("mask"))
         r.Refuse(QStringLiteral("a static address needs --ip and --mask"));
-    in.IPAddress = r.Value("ip");
-    in.SubnetMask = r.Value("mask");
-    in.Gateway = r.IsSet("gateway") ? r.Value("gateway") : QStringLiteral("0.0.0.0");
-    in.DNSServer = r.IsSet("dns") ? r.Value("dns") : QStringLiteral("0.0.0.0");
-    for (const auto& [option, text] :
-         {std::pair{"ip", in.IPAddress}, std::pair{"gateway", in.Gateway}, std::pair{"dns", in.DNSServer}}) {
-        if (!IsValidIPText(text))
-            r.Refuse(QStringLiteral("--") + QLatin1String(option) + QStringLiteral(": not an IP address: \"") + text +
-                     u'"');
+    ip.Address = r.Value("ip");
+    ip.Mask = r.Value("mask");
+    ip.Gateway = r.IsSet("gateway") ? r.Value("gateway") : QStringLiteral("0.0.0.0");
+    ip.Dns = r.IsSet("dns") ? r.Value("dns") : QStringLiteral("0.0.0.0");
+    const std::array<bool, 4> valid = IpFieldsValid(ip);
+    const std::pair<const char*, const QString&> fields[] = {{"ip", ip.Address},
+                                                             {"mask", ip.Mask},
+                                                             {"gateway", ip.Gateway},
+                                                             {"dns", ip.Dns}};
+    for (size_t i = 0; i < valid.size(); ++i) {
+        const auto& [option, text] = fields[i];
+        if (!valid[i])
+            r.Refuse(QStringLiteral("--") + QLatin1String(option) +
+                     (i == 1 ? QStringLiteral(": not a subnet mask: \"") : QStringLiteral(": not an IP address: \"")) +
+                     text + u'"');
     }
-    if (!IsValidIPText(in.SubnetMask) || !IsValidSubnetMask(StrToIP(in.SubnetMask)))
-        r.Refuse(QStringLiteral("--mask: not a subnet mask: \"") + in.SubnetMask + u'"');
-}
-
-// The command line's files and settings over the recipe's: each one given replaces the
-// recipe's field.
-void LayGivenOver(const TOperationInputs& given, TOperationInputs& in)
-{
-    if (given.KernelChecked) {
-        in.KernelChecked = true;
-        in.KernelPath = given.KernelPath;
-    }
-    if (given.ProgramChecked) {
-        in.ProgramChecked = true;
-        in.ProgramPath = given.ProgramPath;
-    }
-    if (given.SetNadAlias) {
-        in.SetNadAlias = true;
-        in.NadAliasText = given.NadAliasText;
-    }
-    if (given.SetHardwareModel) {
-        in.SetHardwareModel = true;
-        in.HardwareModelIndex = given.HardwareModelIndex;
-    }
-    if (given.SetIEXBaudRate) {
-        in.SetIEXBaudRate = true;
-        in.IEXBaudRateIndex = given.IEXBaudRateIndex;
-    }
-    if (given.SetIPAddress) {
-        in.SetIPAddress = true;
-        in.DHCP = given.DHCP;
-        in.IPAddress = given.IPAddress;
-        in.SubnetMask = given.SubnetMask;
-        in.Gateway = given.Gateway;
-        in.DNSServer = given.DNSServer;
-    }
-    in.StartPlc = in.StartPlc || given.StartPlc;
-    in.SetRtc = in.SetRtc || given.SetRtc;
 }
 
 // --recipe FILE: the recipe's files, settings, verify and series, under the options that
@@ -90,25 +57,18 @@ void Recipe(TOptionReader& r)
         r.Refuse(error);
         return;
     }
-    ApplyRecipe(recipe, o.Inputs);
     // A unit whose file the command line replaced did not get the recipe's release: its
     // record says so, and records --recipe NAME does not count it among the recipe's.
     QStringList replaced;
-    if (r.Given.KernelChecked) {
-        recipe.Kernel.reset();
+    if (r.Given.Kernel)
         replaced << QStringLiteral("kernel");
-    }
-    if (r.Given.ProgramChecked) {
-        recipe.Program.reset();
+    if (r.Given.Program)
         replaced << QStringLiteral("program");
-    }
-    if (!LoadRecipeFiles(recipe, o.Images, error))
-        r.Refuse(error);
+    o.Job = LaidOver(r.Given, recipe.Job);
     o.Recipe = replaced.isEmpty() ? recipe.Name
                                   : recipe.Name + QStringLiteral(" (") + replaced.join(QStringLiteral(" and ")) +
                                         QStringLiteral(" replaced)");
-    o.VerifyAfterSend = recipe.VerifyAfterSend;
-    r.RecipeSeries = recipe.Series;
+    r.RecipeSerial = recipe.Job.Serial;
 }
 
 // A static address or an alias is one unit's: given to several, they would collide.
@@ -121,7 +81,7 @@ void OneUnitSettings(TOptionReader& r)
         return r.IsSet(option) || !r.IsSet("recipe") ? QStringLiteral("--") + QLatin1String(option)
                                                      : QStringLiteral("the recipe's ") + QLatin1String(setting);
     };
-    r.Refuse(OneUnitSettingRefusal(r.O.Inputs,
+    r.Refuse(OneUnitSettingRefusal(r.O.Job.Settings,
                                    {given("ip", "static address"), QStringLiteral("use --dhcp"),
                                     given("nad-alias", "NAD alias"), QStringLiteral("leave it out (or 0)"),
                                     QStringLiteral(" with station, --fresh, --all or several units"), QString()}));
@@ -131,55 +91,48 @@ void OneUnitSettings(TOptionReader& r)
 
 void ParseSettings(TOptionReader& r)
 {
-    TOperationInputs& in = r.Given;
-    if (r.IsSet("kernel")) {
-        in.KernelChecked = true;
-        in.KernelPath = r.Value("kernel");
-    }
-    if (r.IsSet("program")) {
-        in.ProgramChecked = true;
-        in.ProgramPath = r.Value("program");
-    }
+    TJob& given = r.Given;
+    const auto file = [&r](const char* option) {
+        return r.IsSet(option) ? std::optional<TJobFile>(TJobFile{r.Value(option), QString()}) : std::nullopt;
+    };
+    given.Kernel = file("kernel");
+    given.Program = file("program");
     if (r.IsSet("nad-alias")) {
-        in.SetNadAlias = true;
-        in.NadAliasText = r.Value("nad-alias");
-        if (IntegerTextOrDefault(in.NadAliasText, -1) < 0)
-            r.Refuse(QStringLiteral("invalid NAD alias: \"") + in.NadAliasText + u'"');
+        given.Settings.NadAlias = r.Value("nad-alias");
+        if (IntegerTextOrDefault(*given.Settings.NadAlias, -1) < 0)
+            r.Refuse(QStringLiteral("invalid NAD alias: \"") + *given.Settings.NadAlias + u'"');
     }
-    if (r.IsSet("model")) {
-        in.SetHardwareModel = true;
-        in.HardwareModelIndex = r.Choice("model");
-    }
-    if (r.IsSet("iex-baud")) {
-        in.SetIEXBaudRate = true;
-        in.IEXBaudRateIndex = r.Choice("iex-baud");
-    }
+    if (r.IsSet("model"))
+        given.Settings.HardwareModel = r.Choice("model");
+    if (r.IsSet("iex-baud"))
+        given.Settings.IEXBaudRate = r.Choice("iex-baud");
     IpSettings(r);
-    if (r.O.Command == TCommand::Verify && !in.KernelChecked && !in.ProgramChecked && !in.SetNadAlias &&
-        !in.SetHardwareModel && !in.SetIEXBaudRate && !in.SetIPAddress)
+    if (r.O.Command == TCommand::Verify && !given.Verifiable())
         r.Refuse(QStringLiteral("verify what: give --kernel, --program or a setting"));
 }
 
 void ParseSerialSource(TOptionReader& r)
 {
     TLoaderOptions& o = r.O;
-    o.Autoincrement = r.IsSet("autoincrement");
+    TSerialSource& serial = r.Given.Serial;
+    serial.Autoincrement = r.IsSet("autoincrement");
     o.Station = r.IsSet("station") ? r.Value("station") : QSysInfo::machineHostName();
-    o.Series = r.Value("series");
-    if (r.IsSet("series") && o.Series.isEmpty())
+    serial.Series = r.Value("series");
+    if (r.IsSet("series") && serial.Series.isEmpty())
         r.Refuse(QStringLiteral("--series: name the series"));
     r.Name("station", o.Station);
-    r.Name("series", o.Series);
+    r.Name("series", serial.Series);
     if (r.IsSet("serial")) {
         const QString text = r.Value("serial");
-        const qlonglong serial = DecimalNumber(text).value_or(-1);
-        if (serial < 1 || serial > std::numeric_limits<int32_t>::max())
+        const qlonglong number = DecimalNumber(text).value_or(-1);
+        if (number < 1 || number > std::numeric_limits<int32_t>::max())
             r.Refuse(QStringLiteral("invalid serial number: \"") + text +
                      QStringLiteral("\" (decimal digits, 1 to 2147483647)"));
-        o.FirstSerial = int32_t(serial);
+        serial.Number = int32_t(number);
     }
     r.Given.StartPlc = r.IsSet("start-plc");
-    r.Given.SetRtc = r.IsSet("set-rtc");
+    r.Given.SetClock = r.IsSet("set-rtc");
+    r.Given.Verify = r.IsSet("verify");
     if (r.IsSet("log"))
         o.ProductionLogPath = r.Value("log");
 }
@@ -189,11 +142,10 @@ void PrepareSettings(TOptionReader& r)
     TLoaderOptions& o = r.O;
     if (r.IsSet("recipe"))
         Recipe(r);
-    LayGivenOver(r.Given, o.Inputs);
+    else
+        o.Job = r.Given;
     QString error;
-    if (r.Given.KernelChecked && !LoadKernelFile(o.Inputs.KernelPath, o.Images, error))
-        r.Refuse(error);
-    if (r.Given.ProgramChecked && !LoadProgramFile(o.Inputs.ProgramPath, o.Images, error))
+    if (!LoadJobFiles(o.Job, o.Images, error))
         r.Refuse(error);
 }
 
@@ -203,13 +155,14 @@ void PrepareSerialSource(TOptionReader& r)
     OneUnitSettings(r);
     // One source of numbers; a named store is shared, and a number counted here would be
     // given there too. DeclaredRefusal refused two sources given at once.
-    const bool local = r.IsSet("serial") || o.Autoincrement;
+    TSerialSource serial = r.Given.Serial;
+    const bool local = r.IsSet("serial") || serial.Autoincrement;
     bool none = r.IsSet("no-serial");
     bool series = r.IsSet("series");
     // A recipe's series, or its none, holds unless the command line names a source.
-    if (r.RecipeSeries && !local && !none && !series) {
-        o.Series = *r.RecipeSeries;
-        series = !o.Series.isEmpty();
+    if (r.RecipeSerial && !local && !none && !series) {
+        serial = *r.RecipeSerial;
+        series = serial.Write;
         none = !series;
     }
     if (!none && !local && !series && r.ManyUnits())
@@ -221,21 +174,21 @@ void PrepareSerialSource(TOptionReader& r)
         r.Refuse(QStringLiteral("with the record store ") +
                  (r.IsSet("records") ? QStringLiteral("--records") : QStringLiteral("ORVEL_RECORDS")) +
                  QStringLiteral(" serial numbers come from its series: use --series NAME"));
-    if (o.Autoincrement && !r.IsSet("serial")) {
+    if (serial.Autoincrement && !r.IsSet("serial")) {
         const std::optional<int64_t> stored = LoadStoredNextSerial();
         if (!stored || *stored < 1)
             r.Refuse(QStringLiteral("--autoincrement: no serial number is kept yet; give --serial N"));
         else if (*stored >= SerialNumbersUsedUp)
             r.Refuse(QStringLiteral("--autoincrement: ") + SerialNumbersUsedUpText());
         else
-            o.FirstSerial = int32_t(*stored);
+            serial.Number = int32_t(*stored);
     }
-    o.Inputs.SerialNumberChecked = o.FirstSerial.has_value() || !o.Series.isEmpty();
+    serial.Write = serial.Number > 0 || !serial.Series.isEmpty();
+    o.Job.Serial = serial;
     // A unit given nothing would be counted done, and a station would go on taking units.
-    r.Refuse(NothingToSendRefusal(o.Inputs, QStringLiteral("give --kernel, --program, a serial number (--series, "
-                                                           "--serial or --autoincrement), a setting, --start-plc "
-                                                           "or --set-rtc")));
-    o.VerifyAfterSend = o.VerifyAfterSend || r.IsSet("verify");
+    r.Refuse(NothingToSendRefusal(o.Job, QStringLiteral("give --kernel, --program, a serial number (--series, "
+                                                        "--serial or --autoincrement), a setting, --start-plc "
+                                                        "or --set-rtc")));
     if (!r.IsSet("log"))
         o.ProductionLogPath = WindowProductionLogPath();
 }

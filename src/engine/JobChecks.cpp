@@ -4,20 +4,20 @@
 
 namespace {
 
-bool SetsStaticAddress(const TOperationInputs& inputs)
+bool SetsStaticAddress(const TUnitSettings& settings)
 {
-    return inputs.SetIPAddress && !inputs.DHCP;
+    return settings.Ip && !settings.Ip->Dhcp;
 }
 
-bool SetsNadAlias(const TOperationInputs& inputs)
+bool SetsNadAlias(const TUnitSettings& settings)
 {
-    return inputs.SetNadAlias && IntegerTextOrDefault(inputs.NadAliasText, -1) > 0;
+    return settings.NadAlias && IntegerTextOrDefault(*settings.NadAlias, -1) > 0;
 }
 
-// The settings that are one unit's, in the order they are refused: whether inputs set it,
+// The settings that are one unit's, in the order they are refused: whether a job sets it,
 // and the refusal's words for it.
 struct TOneUnitSetting {
-    bool (*Sets)(const TOperationInputs&);
+    bool (*Sets)(const TUnitSettings&);
     QString TOneUnitSettingWords::*Setting;
     const char* Same;   // what every unit would share
     QString TOneUnitSettingWords::*Instead;
@@ -29,10 +29,10 @@ const TOneUnitSetting OneUnitSettings[] = {
 
 }   // namespace
 
-QString OneUnitSettingRefusal(const TOperationInputs& inputs, const TOneUnitSettingWords& words)
+QString OneUnitSettingRefusal(const TUnitSettings& settings, const TOneUnitSettingWords& words)
 {
     for (const TOneUnitSetting& setting : OneUnitSettings) {
-        if (setting.Sets(inputs))
+        if (setting.Sets(settings))
             return words.*setting.Setting + QStringLiteral(" would give every unit the same ") +
                    QLatin1String(setting.Same) + words.Several + QStringLiteral(": ") + words.*setting.Instead +
                    QStringLiteral(", or send to one unit at a time") + words.OneAtATime;
@@ -40,11 +40,8 @@ QString OneUnitSettingRefusal(const TOperationInputs& inputs, const TOneUnitSett
     return {};
 }
 
-QString NothingToSendRefusal(const TOperationInputs& inputs, const QString& howToGiveIt)
+QString NothingToSendRefusal(const TJob& job, const QString& howToGiveIt)
 {
     // The send starts the PLC and sets the clock even when it writes nothing else.
-    const bool something = inputs.KernelChecked || inputs.ProgramChecked || inputs.SerialNumberChecked ||
-                           inputs.SetNadAlias || inputs.SetHardwareModel || inputs.SetIEXBaudRate ||
-                           inputs.SetIPAddress || inputs.StartPlc || inputs.SetRtc;
-    return something ? QString() : QStringLiteral("nothing to send: ") + howToGiveIt;
+    return job.DoesAnything() ? QString() : QStringLiteral("nothing to send: ") + howToGiveIt;
 }

@@ -9,7 +9,7 @@
 //   the PLC to start or the clock to set after it
 #pragma once
 
-#include "OperationInputs.h"
+#include "Job.h"
 
 #include <QString>
 
@@ -25,11 +25,11 @@ struct TOneUnitSettingWords {
     QString OneAtATime;      // after "send to one unit at a time": " from the main window", ""
 };
 
-// Why inputs that go to several units must not: the first setting they hold that is one
-// unit's, in the front end's words; empty when they hold none.
-QString OneUnitSettingRefusal(const TOperationInputs& inputs, const TOneUnitSettingWords& words);
+// Why settings that go to several units must not: the first of them that is one unit's, in
+// the front end's words; empty when there is none.
+QString OneUnitSettingRefusal(const TUnitSettings& settings, const TOneUnitSettingWords& words);
 
 // "nothing to send: " and how the operator gives a send something to do (the front end's
-// words) when inputs neither write anything into a unit nor start its PLC or set its clock;
-// empty when they do.
-QString NothingToSendRefusal(const TOperationInputs& inputs, const QString& howToGiveIt);
+// words) when a job neither writes anything into a unit nor starts its PLC or sets its clock;
+// empty when it does.
+QString NothingToSendRefusal(const TJob& job, const QString& howToGiveIt);

@@ -1,7 +1,6 @@
 #include "Recipe.h"
 
 #include "ImageFiles.h"
-#include "IntegerText.h"
 #include "SettingNames.h"
 #include "uEthernetUtils.h"
 
@@ -125,13 +124,13 @@ public:
             Fail(field + QStringLiteral(": holds characters that are not valid UTF-8"));
     }
 
-    std::optional<TRecipeFile> File(const QJsonObject& recipe, const QString& key)
+    std::optional<TJobFile> File(const QJsonObject& recipe, const QString& key)
     {
         QJsonObject file;
         if (!Object(recipe, QString(), key, true, file))
             return std::nullopt;
         OnlyKnown(file, key, {QStringLiteral("file"), QStringLiteral("sha256")});
-        TRecipeFile result{Text(file, key, QStringLiteral("file")), Text(file, key, QStringLiteral("sha256"))};
+        TJobFile result{Text(file, key, QStringLiteral("file")), Text(file, key, QStringLiteral("sha256"))};
         const QString field = Field(key, QStringLiteral("file"));
         if (Ok() && !QDir::isAbsolutePath(result.Path))
             Fail(field + QStringLiteral(": not an absolute path: ") + result.Path);
@@ -153,23 +152,20 @@ public:
                   {QStringLiteral("nadAlias"), QStringLiteral("model"), QStringLiteral("iexBaudRate"),
                    QStringLiteral("ip"), QStringLiteral("startPlc"), QStringLiteral("setRtc"),
                    QStringLiteral("verifyAfterSend")});
-        TOperationInputs& in = result.Settings;
+        TJob& job = result.Job;
         if (Present(settings, QStringLiteral("nadAlias"))) {
-            in.SetNadAlias = true;
-            in.NadAliasText = Text(settings, where, QStringLiteral("nadAlias"));
-            if (Ok() && !in.NadAliasText.isEmpty() && IntegerTextOrDefault(in.NadAliasText, -1) < 0)
-                Fail(QStringLiteral("settings.nadAlias: not a NAD alias: \"") + in.NadAliasText + u'"');
+            job.Settings.NadAlias = Text(settings, where, QStringLiteral("nadAlias"));
+            if (Ok() && !NadAliasValid(*job.Settings.NadAlias))
+                Fail(QStringLiteral("settings.nadAlias: not a NAD alias: \"") + *job.Settings.NadAlias + u'"');
         }
-        in.SetHardwareModel = Present(settings, QStringLiteral("model"));
-        if (in.SetHardwareModel)
-            in.HardwareModelIndex = Item(settings, Models);
-        in.SetIEXBaudRate = Present(settings, QStringLiteral("iexBaudRate"));
-        if (in.SetIEXBaudRate)
-            in.IEXBaudRateIndex = Item(settings, BaudRates);
-        Ip(settings, in);
-        in.StartPlc = Flag(settings, where, QStringLiteral("startPlc"));
-        in.SetRtc = Flag(settings, where, QStringLiteral("setRtc"));
-        result.VerifyAfterSend = Flag(settings, where, QStringLiteral("verifyAfterSend"));
+        if (Present(settings, QStringLiteral("model")))
+            job.Settings.HardwareModel = Item(settings, Models);
+        if (Present(settings, QStringLiteral("iexBaudRate")))
+            job.Settings.IEXBaudRate = Item(settings, BaudRates);
+        Ip(settings, job.Settings);
+        job.StartPlc = Flag(settings, where, QStringLiteral("startPlc"));
+        job.SetClock = Flag(settings, where, QStringLiteral("setRtc"));
+        job.Verify = Flag(settings, where, QStringLiteral("verifyAfterSend"));
     }
 
     void Serials(const QJsonObject& recipe, TRecipe& result)
@@ -178,9 +174,11 @@ public:
         if (!Object(recipe, QString(), QStringLiteral("serials"), true, serials))
             return;
         OnlyKnown(serials, QStringLiteral("serials"), {QStringLiteral("series")});
-        result.Series = Text(serials, QStringLiteral("serials"), QStringLiteral("series"));
+        TSerialSource& source = result.Job.Serial;
+        source.Series = Text(serials, QStringLiteral("serials"), QStringLiteral("series"));
+        source.Write = true;
         if (Ok())
-            Name(QStringLiteral("serials.series"), result.Series);
+            Name(QStringLiteral("serials.series"), source.Series);
     }
 
     void Fail(const QString& why)
@@ -212,37 +210,37 @@ private:
         return item;
     }
 
-    void Ip(const QJsonObject& settings, TOperationInputs& in)
+    void Ip(const QJsonObject& settings, TUnitSettings& result)
     {
         const QString where = QStringLiteral("settings.ip");
         QJsonObject ip;
         if (!Object(settings, QStringLiteral("settings"), QStringLiteral("ip"), true, ip))
             return;
-        in.SetIPAddress = true;
+        TIpSetting& in = result.Ip.emplace();
         const QJsonValue dhcp = ip.value(QStringLiteral("dhcp"));
         if (!dhcp.isBool()) {
             Fail(where + QStringLiteral(".dhcp: true or false expected"));
             return;
         }
-        in.DHCP = dhcp.toBool();
-        if (in.DHCP) {
+        in.Dhcp = dhcp.toBool();
+        if (in.Dhcp) {
             OnlyKnown(ip, where, {QStringLiteral("dhcp")});
             return;
         }
         OnlyKnown(ip, where,
                   {QStringLiteral("dhcp"), QStringLiteral("address"), QStringLiteral("mask"), QStringLiteral("gateway"),
                    QStringLiteral("dns")});
-        const std::pair<const char*, QString*> fields[] = {{"address", &in.IPAddress},
-                                                           {"mask", &in.SubnetMask},
+        const std::pair<const char*, QString*> fields[] = {{"address", &in.Address},
+                                                           {"mask", &in.Mask},
                                                            {"gateway", &in.Gateway},
-                                                           {"dns", &in.DNSServer}};
+                                                           {"dns", &in.Dns}};
         for (const auto& [key, text] : fields) {
             *text = Text(ip, where, QLatin1String(key));
             if (Ok() && !IsValidIPText(*text))
                 Fail(where + u'.' + QLatin1String(key) + QStringLiteral(": not an IP address: \"") + *text + u'"');
         }
-        if (Ok() && !IsValidSubnetMask(StrToIP(in.SubnetMask)))
-            Fail(where + QStringLiteral(".mask: not a subnet mask: \"") + in.SubnetMask + u'"');
+        if (Ok() && !IsValidSubnetMask(StrToIP(in.Mask)))
+            Fail(where + QStringLiteral(".mask: not a subnet mask: \"") + in.Mask + u'"');
     }
 };
 
@@ -270,9 +268,9 @@ bool RecipeFromJson(const QJsonObject& json, TRecipe& recipe, QString& why)
     if (reader.Ok())
         reader.Name(QStringLiteral("name"), result.Name);
     if (reader.Ok())
-        result.Kernel = reader.File(json, QStringLiteral("kernel"));
+        result.Job.Kernel = reader.File(json, QStringLiteral("kernel"));
     if (reader.Ok())
-        result.Program = reader.File(json, QStringLiteral("program"));
+        result.Job.Program = reader.File(json, QStringLiteral("program"));
     if (reader.Ok())
         reader.Settings(json, result);
     if (reader.Ok())
@@ -285,72 +283,55 @@ bool RecipeFromJson(const QJsonObject& json, TRecipe& recipe, QString& why)
     return true;
 }
 
-QJsonValue FileJson(const std::optional<TRecipeFile>& file)
+QJsonValue FileJson(const std::optional<TJobFile>& file)
 {
     if (!file)
         return QJsonValue::Null;
     return QJsonObject{{QStringLiteral("file"), file->Path}, {QStringLiteral("sha256"), file->Sha256}};
 }
 
-QJsonValue ItemJson(bool set, int item, const TItemNames& names)
+QJsonValue ItemJson(const std::optional<int>& item, const TItemNames& names)
 {
-    return set && item >= 0 && size_t(item) < names.Table.size()
-               ? QJsonValue(QLatin1String(names.Table[size_t(item)].Name))
+    return item && *item >= 0 && size_t(*item) < names.Table.size()
+               ? QJsonValue(QLatin1String(names.Table[size_t(*item)].Name))
                : QJsonValue::Null;
 }
 
 QJsonObject RecipeJson(const TRecipe& recipe)
 {
-    const TOperationInputs& in = recipe.Settings;
+    const TJob& job = recipe.Job;
+    const std::optional<TIpSetting>& in = job.Settings.Ip;
     QJsonValue ip = QJsonValue::Null;
-    if (in.SetIPAddress && in.DHCP)
+    if (in && in->Dhcp)
         ip = QJsonObject{{QStringLiteral("dhcp"), true}};
-    else if (in.SetIPAddress)
+    else if (in)
         ip = QJsonObject{{QStringLiteral("dhcp"), false},
-                         {QStringLiteral("address"), in.IPAddress},
-                         {QStringLiteral("mask"), in.SubnetMask},
-                         {QStringLiteral("gateway"), in.Gateway},
-                         {QStringLiteral("dns"), in.DNSServer}};
+                         {QStringLiteral("address"), in->Address},
+                         {QStringLiteral("mask"), in->Mask},
+                         {QStringLiteral("gateway"), in->Gateway},
+                         {QStringLiteral("dns"), in->Dns}};
     const QJsonObject settings{
-        {QStringLiteral("nadAlias"), in.SetNadAlias ? QJsonValue(in.NadAliasText) : QJsonValue::Null},
-        {QStringLiteral("model"), ItemJson(in.SetHardwareModel, in.HardwareModelIndex, Models)},
-        {QStringLiteral("iexBaudRate"), ItemJson(in.SetIEXBaudRate, in.IEXBaudRateIndex, BaudRates)},
+        {QStringLiteral("nadAlias"), job.Settings.NadAlias ? QJsonValue(*job.Settings.NadAlias) : QJsonValue::Null},
+        {QStringLiteral("model"), ItemJson(job.Settings.HardwareModel, Models)},
+        {QStringLiteral("iexBaudRate"), ItemJson(job.Settings.IEXBaudRate, BaudRates)},
         {QStringLiteral("ip"), ip},
-        {QStringLiteral("startPlc"), in.StartPlc},
-        {QStringLiteral("setRtc"), in.SetRtc},
-        {QStringLiteral("verifyAfterSend"), recipe.VerifyAfterSend},
+        {QStringLiteral("startPlc"), job.StartPlc},
+        {QStringLiteral("setRtc"), job.SetClock},
+        {QStringLiteral("verifyAfterSend"), job.Verify},
     };
+    const TSerialSource& serial = job.Serial;
     QJsonObject json{{QStringLiteral("format"), Format},
                      {QStringLiteral("version"), TRecipe::Version},
                      {QStringLiteral("name"), recipe.Name},
                      {QStringLiteral("settings"), settings},
                      {QStringLiteral("serials"),
-                      recipe.Series.isEmpty() ? QJsonValue::Null
-                                              : QJsonValue(QJsonObject{{QStringLiteral("series"), recipe.Series}})}};
-    if (recipe.Kernel)
-        json.insert(QStringLiteral("kernel"), FileJson(recipe.Kernel));
-    if (recipe.Program)
-        json.insert(QStringLiteral("program"), FileJson(recipe.Program));
+                      serial.Write ? QJsonValue(QJsonObject{{QStringLiteral("series"), serial.Series}})
+                                   : QJsonValue::Null}};
+    if (job.Kernel)
+        json.insert(QStringLiteral("kernel"), FileJson(job.Kernel));
+    if (job.Program)
+        json.insert(QStringLiteral("program"), FileJson(job.Program));
     return json;
-}
-
-// The settings a recipe keeps, one field each, from one set of inputs into another.
-void CopySettings(const TOperationInputs& from, TOperationInputs& to)
-{
-    to.SetNadAlias = from.SetNadAlias;
-    to.NadAliasText = from.NadAliasText;
-    to.SetHardwareModel = from.SetHardwareModel;
-    to.HardwareModelIndex = from.HardwareModelIndex;
-    to.SetIEXBaudRate = from.SetIEXBaudRate;
-    to.IEXBaudRateIndex = from.IEXBaudRateIndex;
-    to.SetIPAddress = from.SetIPAddress;
-    to.DHCP = from.DHCP;
-    to.IPAddress = from.IPAddress;
-    to.SubnetMask = from.SubnetMask;
-    to.Gateway = from.Gateway;
-    to.DNSServer = from.DNSServer;
-    to.StartPlc = from.StartPlc;
-    to.SetRtc = from.SetRtc;
 }
 
 QString RecipeError(const QString& path, const QString& why)
@@ -412,87 +393,58 @@ bool WriteRecipe(const QString& path, const TRecipe& recipe, QString& error)
     return true;
 }
 
-bool RecipeFromInputs(const QString& name, const TOperationInputs& inputs, bool verifyAfterSend, const QString& series,
-                      TRecipe& recipe, QString& error)
+bool RecipeOfJob(const QString& name, const TJob& job, const QString& series, TRecipe& recipe, QString& error)
 {
     TRecipe result;
     result.Name = name;
-    result.VerifyAfterSend = verifyAfterSend;
-    result.Series = series;
-    CopySettings(inputs, result.Settings);
-    // The hashes are of the files as the send would load them: a file that would not load
-    // is refused now, not when the recipe is opened.
+    result.Job = job;
+    result.Job.Serial = {!series.isEmpty(), -1, false, series};
+    // The hashes are of the files as a send would load them: a file that would not load is
+    // refused now, not when the recipe is opened.
+    TJob unpinned = job;
+    for (std::optional<TJobFile>* file : {&unpinned.Kernel, &unpinned.Program}) {
+        if (*file)
+            (*file)->Sha256.clear();
+    }
     TLoadedImages images;
-    if (inputs.KernelChecked) {
-        if (!LoadKernelFile(inputs.KernelPath, images, error))
-            return false;
-        result.Kernel = TRecipeFile{QFileInfo(inputs.KernelPath).absoluteFilePath(), images.KernelSourceSha256};
-    }
-    if (inputs.ProgramChecked) {
-        if (!LoadProgramFile(inputs.ProgramPath, images, error))
-            return false;
-        result.Program = TRecipeFile{QFileInfo(inputs.ProgramPath).absoluteFilePath(), images.ProgramSourceSha256};
-    }
+    if (!LoadJobFiles(unpinned, images, error))
+        return false;
+    const auto pin = [](std::optional<TJobFile>& file, const QString& sha256) {
+        if (file)
+            *file = TJobFile{QFileInfo(file->Path).absoluteFilePath(), sha256};
+    };
+    pin(result.Job.Kernel, images.KernelSourceSha256);
+    pin(result.Job.Program, images.ProgramSourceSha256);
     recipe = result;
-    return true;
-}
-
-void ApplyRecipe(const TRecipe& recipe, TOperationInputs& inputs)
-{
-    CopySettings(recipe.Settings, inputs);
-    inputs.KernelChecked = recipe.Kernel.has_value();
-    inputs.KernelPath = recipe.Kernel ? recipe.Kernel->Path : QString();
-    inputs.ProgramChecked = recipe.Program.has_value();
-    inputs.ProgramPath = recipe.Program ? recipe.Program->Path : QString();
-}
-
-bool LoadRecipeFiles(const TRecipe& recipe, TLoadedImages& images, QString& error)
-{
-    if (recipe.Kernel) {
-        if (!LoadKernelFile(recipe.Kernel->Path, images, error))
-            return false;
-        if (images.KernelSourceSha256 != recipe.Kernel->Sha256) {
-            error = QStringLiteral("kernel file changed since the recipe was saved: ") + recipe.Kernel->Path;
-            return false;
-        }
-    }
-    if (recipe.Program) {
-        if (!LoadProgramFile(recipe.Program->Path, images, error))
-            return false;
-        if (images.ProgramSourceSha256 != recipe.Program->Sha256) {
-            error = QStringLiteral("plc program file changed since the recipe was saved: ") + recipe.Program->Path;
-            return false;
-        }
-    }
     return true;
 }
 
 bool FilesAsPinned(const TRecipe& recipe, const QString& kernelSha256, const QString& programSha256)
 {
-    const auto asPinned = [](const std::optional<TRecipeFile>& pinned, const QString& sha256) {
+    const auto asPinned = [](const std::optional<TJobFile>& pinned, const QString& sha256) {
         return pinned ? sha256 == pinned->Sha256 : sha256.isEmpty();
     };
-    return asPinned(recipe.Kernel, kernelSha256) && asPinned(recipe.Program, programSha256);
+    return asPinned(recipe.Job.Kernel, kernelSha256) && asPinned(recipe.Job.Program, programSha256);
 }
 
-bool InputsAreTheRecipe(const TRecipe& recipe, const TOperationInputs& inputs, bool verifyAfterSend)
+bool JobIsTheRecipe(const TRecipe& recipe, const TJob& job)
 {
     TRecipe now = recipe;
-    now.Settings = {};
-    CopySettings(inputs, now.Settings);
-    now.VerifyAfterSend = verifyAfterSend;
-    // A file at the recipe's path stands for the recipe's, whose bytes LoadRecipeFiles checks.
-    const auto file = [](bool checked, const QString& path,
-                         const std::optional<TRecipeFile>& pinned) -> std::optional<TRecipeFile> {
-        if (!checked)
+    now.Job = job;
+    now.Job.Serial = recipe.Job.Serial;
+    // A file at the recipe's path stands for the recipe's, whose bytes LoadJobFiles checks.
+    const auto file = [](const std::optional<TJobFile>& given,
+                         const std::optional<TJobFile>& pinned) -> std::optional<TJobFile> {
+        if (!given)
             return std::nullopt;
         // The same file however its path is spelt ("//", "/./").
-        const QString absolute = QDir::cleanPath(QFileInfo(path).absoluteFilePath());
+        const QString absolute = QDir::cleanPath(QFileInfo(given->Path).absoluteFilePath());
         if (pinned && QDir::cleanPath(pinned->Path) == absolute)
             return pinned;
-        return TRecipeFile{absolute, QString()};
+        return TJobFile{absolute, QString()};
     };
-    now.Kernel = file(inputs.KernelChecked, inputs.KernelPath, recipe.Kernel);
-    now.Program = file(inputs.ProgramChecked, inputs.ProgramPath, recipe.Program);
+    now.Job.Kernel = file(job.Kernel, recipe.Job.Kernel);
+    now.Job.Program = file(job.Program, recipe.Job.Program);
+    // Compared as saved: what a recipe cannot hold (a model that names no item) is no part of it.
     return RecipeJson(now) == RecipeJson(recipe);
 }

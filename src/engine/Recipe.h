@@ -22,43 +22,26 @@
 
 #include <QString>
 
-#include <optional>
-
-struct TRecipeFile {
-    QString Path;     // absolute
-    QString Sha256;   // of the file's bytes when the recipe was saved, lower-case hex
-};
-
 struct TRecipe {
     static constexpr int Version = 1;
 
     QString Name;
-    std::optional<TRecipeFile> Kernel;
-    std::optional<TRecipeFile> Program;
-    // The settings, as TOperationInputs holds them (SetNadAlias, NadAliasText, SetHardwareModel,
-    // HardwareModelIndex, SetIEXBaudRate, IEXBaudRateIndex, SetIPAddress, DHCP, the four
-    // addresses, StartPlc, SetRtc); the serial number and file fields are not taken from here.
-    TOperationInputs Settings;
-    bool VerifyAfterSend = false;
-    QString Series;   // empty: no serial number written
+    // What every unit gets: its files pinned by their SHA-256, its settings, verify after send,
+    // start PLC and set the clock, and its serial numbers from the series Job.Serial names
+    // (none: no serial number is written).
+    TJob Job;
 };
 
 bool ReadRecipe(const QString& path, TRecipe& recipe, QString& error);
 bool WriteRecipe(const QString& path, const TRecipe& recipe, QString& error);
 
-// A recipe of the inputs as they stand: the files' hashes are read now; false and the reason
-// when a checked file cannot be read.
-bool RecipeFromInputs(const QString& name, const TOperationInputs& inputs, bool verifyAfterSend, const QString& series,
-                      TRecipe& recipe, QString& error);
-// The recipe's files and settings over inputs; the serial number fields are left alone.
-void ApplyRecipe(const TRecipe& recipe, TOperationInputs& inputs);
-// Reads each file of the recipe into images and checks it against its hash, before any unit
-// is touched: "kernel file changed since the recipe was saved" (with the file's name), a
-// missing or invalid file, each in words. The bytes checked are the bytes loaded.
-bool LoadRecipeFiles(const TRecipe& recipe, TLoadedImages& images, QString& error);
-// Whether the inputs are the recipe's: its files at its paths, ticked as in the recipe, and
-// every setting as it holds them (its name and series aside).
-bool InputsAreTheRecipe(const TRecipe& recipe, const TOperationInputs& inputs, bool verifyAfterSend);
+// A recipe of job, its serial numbers from series (empty: none): each file of the job is read
+// now and pinned by its hash; false and the reason when one cannot be read.
+bool RecipeOfJob(const QString& name, const TJob& job, const QString& series, TRecipe& recipe, QString& error);
+// Whether job is the recipe's, its serial number source aside: the recipe's files at its
+// paths (the bytes are checked when they are loaded), and every setting, verify, start and
+// clock as the recipe has them.
+bool JobIsTheRecipe(const TRecipe& recipe, const TJob& job);
 // Whether files of these source hashes (empty: none) are the recipe's as pinned: each file
 // the recipe has, with the recipe's hash, and no file the recipe has not.
 bool FilesAsPinned(const TRecipe& recipe, const QString& kernelSha256, const QString& programSha256);

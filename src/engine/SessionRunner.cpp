@@ -114,8 +114,8 @@ public:
         job.Unit = {Link->PeerIP, Link->Nad};
         job.Images = Session.TakeImages();
         const bool send = job.Operation == TUnitOperation::Send;
-        TUnitPath path(job, send ? Serials(job.Inputs) : nullptr, FRunner.FStop);
-        Wanted = job.Inputs.SerialNumber;
+        TUnitPath path(job, send ? Serials(job.What.Serial) : nullptr, FRunner.FStop);
+        Wanted = job.What.Serial.Number;
         Path = &path;
         ok = path.Begin(Session) && path.Run(Session);
         Path = nullptr;
@@ -146,18 +146,18 @@ public:
     // that no station or other window gives it too: the box's number as typed (refused in
     // words when it was given already), or with autoincrement the next one from the stored
     // counter that nobody gave yet. None when the box holds no number: the send says so.
-    std::shared_ptr<TSerialCounter> Serials(const TOperationInputs& inputs)
+    std::shared_ptr<TSerialCounter> Serials(const TSerialSource& source)
     {
-        if (!inputs.SerialNumberChecked || inputs.SerialNumber < 1)
+        if (!source.Write || source.Number < 1)
             return nullptr;
         std::shared_ptr<TSerialCounter> numbers;
-        if (inputs.Autoincrement)
-            numbers = std::make_shared<TSettingsSerialCounter>(inputs.SerialNumber);
+        if (source.Autoincrement)
+            numbers = std::make_shared<TSettingsSerialCounter>(source.Number);
         else
-            numbers = std::make_shared<TMemorySerialCounter>(inputs.SerialNumber);
+            numbers = std::make_shared<TMemorySerialCounter>(source.Number);
         return std::make_shared<TClaimedSerialCounter>(numbers, Keeper().SharedStore(), QStringLiteral("the window"),
                                                        QSysInfo::machineHostName(),
-                                                       inputs.Autoincrement ? TClaimedSerialCounter::PassOverGiven
+                                                       source.Autoincrement ? TClaimedSerialCounter::PassOverGiven
                                                                             : TClaimedSerialCounter::RefuseGiven);
     }
 
@@ -309,12 +309,12 @@ void TSessionRunner::MarkDisconnected()
     Post([this] { FWorker->Session.MarkDisconnected(); });
 }
 
-void TSessionRunner::LoadImageFiles(std::optional<TImageKind> forget, const TOperationInputs& inputs)
+void TSessionRunner::LoadImageFiles(std::optional<TImageKind> forget, const TJob& job)
 {
-    Post([this, forget, inputs] {
+    Post([this, forget, job] {
         if (forget)
             FWorker->Session.ForgetImageFile(*forget);
-        FWorker->Session.LoadImageFiles(inputs);
+        FWorker->Session.LoadImageFiles(job);
         Q_EMIT FilesLoaded(FWorker->Session.KernelFileState, FWorker->Session.ProgramFileState);
     });
 }

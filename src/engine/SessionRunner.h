@@ -83,8 +83,8 @@ public:
     // begun; neither reports. At once, from the calling thread.
     void CancelConnection();
     void MarkDisconnected();
-    // Forgets the file of kind, when given, and loads each ticked file not loaded (FilesLoaded).
-    void LoadImageFiles(std::optional<TImageKind> forget, const TOperationInputs& inputs);
+    // Forgets the file of kind, when given, and loads each file of the job not loaded (FilesLoaded).
+    void LoadImageFiles(std::optional<TImageKind> forget, const TJob& job);
     // Runs job on the unit connected now; its images are the files loaded here as they
     // stand then. The record of a send names recipe when the files sent are its own as
     // pinned.

@@ -24,31 +24,31 @@ uint16_t IEXBaudRateCode(int itemIndex)
 }
 
 TKernelHeader MakeConfigHeader(const TKernelHeader& base, const TKernelHeader& controller, bool controllerValid,
-                               const TOperationInputs& inputs)
+                               const TUnitSettings& settings)
 {
     TKernelHeader header = base;
     if (controllerValid)
         CopyUnitSettings(controller, header);   // a new kernel keeps the unit's settings
 
-    if (inputs.SetNadAlias) {
-        header.NadAlias = inputs.NadAliasText.isEmpty()
+    if (settings.NadAlias) {
+        header.NadAlias = settings.NadAlias->isEmpty()
                               ? 0
-                              : uint32_t(IntegerTextOrDefault(inputs.NadAliasText, int32_t(controller.NadAlias)));
+                              : uint32_t(IntegerTextOrDefault(*settings.NadAlias, int32_t(controller.NadAlias)));
     }
-    if (inputs.SetHardwareModel && inputs.HardwareModelIndex >= 0)
-        header.HardwareModel = HardwareModelCode(inputs.HardwareModelIndex);
-    if (inputs.SetIEXBaudRate && inputs.IEXBaudRateIndex >= 0)
-        header.IEXBaudRate = IEXBaudRateCode(inputs.IEXBaudRateIndex);
+    if (settings.HardwareModel && *settings.HardwareModel >= 0)
+        header.HardwareModel = HardwareModelCode(*settings.HardwareModel);
+    if (settings.IEXBaudRate && *settings.IEXBaudRate >= 0)
+        header.IEXBaudRate = IEXBaudRateCode(*settings.IEXBaudRate);
 
-    // An unticked "IP address:" keeps the unit's own configuration, carried over above like
-    // the other settings: a unit with a static address must stay reachable at it. A unit
-    // with no header to keep it from gets DHCP.
-    if (inputs.SetIPAddress && !inputs.DHCP) {
-        header.IPAddress = StrToIPDef(inputs.IPAddress, controller.IPAddress);
-        header.SubnetMask = StrToIPDef(inputs.SubnetMask, controller.SubnetMask);
-        header.Gateway = StrToIPDef(inputs.Gateway, controller.Gateway);
-        header.DNSServer = StrToIPDef(inputs.DNSServer, controller.DNSServer);
-    } else if (inputs.SetIPAddress || !controllerValid) {
+    // No network setting keeps the unit's own configuration, carried over above like the
+    // other settings: a unit with a static address must stay reachable at it. A unit with no
+    // header to keep it from gets DHCP.
+    if (settings.Ip && !settings.Ip->Dhcp) {
+        header.IPAddress = StrToIPDef(settings.Ip->Address, controller.IPAddress);
+        header.SubnetMask = StrToIPDef(settings.Ip->Mask, controller.SubnetMask);
+        header.Gateway = StrToIPDef(settings.Ip->Gateway, controller.Gateway);
+        header.DNSServer = StrToIPDef(settings.Ip->Dns, controller.DNSServer);
+    } else if (settings.Ip || !controllerValid) {
         header.IPAddress = header.SubnetMask = header.Gateway = header.DNSServer = 0;
     }
     return header;

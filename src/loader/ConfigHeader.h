@@ -1,8 +1,8 @@
 // ConfigHeader: the kernel header a send writes and a verify compares, built from a base
-// header, the controller's current unit settings and the settings the operator ticked.
+// header, the controller's current unit settings and the settings a job gives.
 #pragma once
 
-#include "OperationInputs.h"
+#include "Job.h"
 #include "hCodeMemory.h"
 
 // An item of HardwareModels -> its model code; 0xFFFF for none.
@@ -14,7 +14,7 @@ uint16_t IEXBaudRateCode(int itemIndex);
 // controller: the controller's kernel header as last read; its unit settings are carried
 // over when controllerValid, and it supplies the defaults for unreadable alias and IP text.
 TKernelHeader MakeConfigHeader(const TKernelHeader& base, const TKernelHeader& controller, bool controllerValid,
-                               const TOperationInputs& inputs);
+                               const TUnitSettings& settings);
 
 // The fields a verify compares: Magic and the unit settings.
 bool SameConfiguration(const TKernelHeader& a, const TKernelHeader& b);

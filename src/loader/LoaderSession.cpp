@@ -209,12 +209,12 @@ TFailureKind TLoaderSession::KernelRefusal(const TLoadedImages& images) const
     return otherPlatform ? TFailureKind::WrongPlatform : TFailureKind::FileError;
 }
 
-void TLoaderSession::LoadImageFiles(const TOperationInputs& inputs)
+void TLoaderSession::LoadImageFiles(const TJob& job)
 {
-    if (inputs.KernelChecked && KernelFileState == TFileState::NotLoaded && !LoadKernelFile(inputs.KernelPath))
+    if (job.Kernel && KernelFileState == TFileState::NotLoaded && !LoadKernelFile(job.Kernel->Path))
         return;   // an unreadable file stops the loading, as a file error does
-    if (inputs.ProgramChecked && ProgramFileState == TFileState::NotLoaded)
-        LoadProgramFile(inputs.ProgramPath);
+    if (job.Program && ProgramFileState == TFileState::NotLoaded)
+        LoadProgramFile(job.Program->Path);
 }
 
 bool TLoaderSession::LoadKernelFile(const QString& path)
@@ -291,12 +291,12 @@ TLoadedImages TLoaderSession::TakeImages() const
             program ? ProgramSourceSha256 : QString()};
 }
 
-void TLoaderSession::BuildConfigHeader(const TOperationInputs& inputs, const TLoadedImages& images)
+void TLoaderSession::BuildConfigHeader(const TJob& job, const TLoadedImages& images)
 {
     TKernelHeader base = DefaultKernelHeader();
-    if (images.KernelLoaded && inputs.KernelChecked)
+    if (images.KernelLoaded && job.Kernel)
         base = images.KernelFileHeader;
     else if (Info.KernelHeaderValid)
         base = Info.KernelHeader;
-    ConfigHeader = MakeConfigHeader(base, Info.KernelHeader, Info.KernelHeaderValid, inputs);
+    ConfigHeader = MakeConfigHeader(base, Info.KernelHeader, Info.KernelHeaderValid, job.Settings);
 }

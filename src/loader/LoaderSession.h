@@ -1,7 +1,7 @@
 // LoaderSession: the operation state the main window owns, and the operations it runs over
 // the controller link, free of widgets.
 //
-//   window inputs -> TOperationInputs -> DoSend / DoVerify / DoStartPlc / DoStopPlc /
+//   a job (TJob: files, settings, serial number source) -> DoSend / DoVerify / DoStartPlc / DoStopPlc /
 //   DoSaveKernel / DoSaveProgram -> TCommunicator commands -> controller
 //   messages, progress, verify results, PLC status -> TOperationEvent -> the session's sink
 //   (a runner, or a test's recording)
@@ -15,8 +15,8 @@
 
 #include "ControllerInfo.h"
 #include "OperationEvents.h"
+#include "Job.h"
 #include "OperationFailure.h"
-#include "OperationInputs.h"
 #include "ProductionLog.h"
 #include "hCodeMemory.h"
 #include "uCommunication.h"
@@ -83,6 +83,10 @@ struct TConnectResult {
 // session waits in short slices.
 using TTimedWait = std::function<void(int milliseconds)>;
 void SleepFor(int milliseconds);
+
+// A serial number handed out by a counter several units share, at the moment the unit is to
+// receive it. Below 1: none to give, and why in words when the counter can say.
+using TTakeSerial = std::function<int32_t(QString& why)>;
 
 // What the last send put into its unit, for the unit's record: the production log columns
 // with each step's result, the serial number written and the bytes as they went into flash.
@@ -179,19 +183,20 @@ public:
     QString ErrorLine(const QString& generic) const;
 
     // ---- image files and configuration header ----
-    // Loads each ticked file whose state is NotLoaded.
-    void LoadImageFiles(const TOperationInputs& inputs);
+    // Loads each file of the job whose state is NotLoaded.
+    void LoadImageFiles(const TJob& job);
     // The file's path changed or was chosen again: the next LoadImageFiles reads it.
     void ForgetImageFile(TImageKind kind);
     TLoadedImages TakeImages() const;
-    void BuildConfigHeader(const TOperationInputs& inputs, const TLoadedImages& images);
+    void BuildConfigHeader(const TJob& job, const TLoadedImages& images);
 
     // ---- operations (SendSequence.cpp, VerifySequence.cpp, PlcOperations.cpp); each
     // returns whether it succeeded ----
-    // images: the files as loaded when the operation started (TakeImages, or a job's).
-    bool DoSend(const TOperationInputs& inputs, const TLoadedImages& images);
-    // inputs.ParametersValid must come from a CheckParameters run right before.
-    bool DoVerify(const TOperationInputs& inputs, const TLoadedImages& images);
+    // images: the job's files as loaded when the operation started (TakeImages, or a
+    // runner's). take: where a serial number the job writes comes from, asked once the unit
+    // is about to receive it; none: the job's own number.
+    bool DoSend(const TJob& job, const TLoadedImages& images, const TTakeSerial& take = {});
+    bool DoVerify(const TJob& job, const TLoadedImages& images);
     bool DoStartPlc();
     bool DoStopPlc();
     // path: the dump's file, chosen before the operation; empty: none was (nothing is read).
@@ -221,7 +226,7 @@ private:
     bool LoadKernelFile(const QString& path);
     void LoadProgramFile(const QString& path);
     // Each returns None when the unit holds what it should, else why not.
-    TFailureKind VerifyConfiguration(const TOperationInputs& inputs, const TLoadedImages& images);
+    TFailureKind VerifyConfiguration(const TJob& job, const TLoadedImages& images);
     TFailureKind VerifyImage(TVerifyCheck check, const QByteArray& image, QByteArray& dump);
 
     // The send's fixed waits, ended early by a stop request.
@@ -232,7 +237,7 @@ private:
     void EndStep(TSendRun& run);
     // Writes an image as the send does, counting what the unit acknowledged.
     bool WriteArea(TSendRun& run, uint32_t address, const QByteArray& image);
-    void CheckImagesFitUnit(const TOperationInputs& inputs, TSendRun& run);
+    void CheckImagesFitUnit(const TJob& job, TSendRun& run);
     // The serial number's write went unanswered: reads the unit's record back; true when the
     // unit holds the number.
     bool SerialWrittenAfterAll(int32_t serial, TSendRun& run);
@@ -247,13 +252,13 @@ private:
     QString ForgetOverwrittenSerial(uint32_t held, TSendRun& run);
     // After a stop: "interrupted: " and what the unit now holds.
     QString InterruptedLine(const TSendRun& run) const;
-    void SendSerialNumber(const TOperationInputs& inputs, TSendRun& run);
-    void PlanSend(const TOperationInputs& inputs, TSendRun& run);
-    void PrepareKernel(const TOperationInputs& inputs, TSendRun& run);
+    void SendSerialNumber(const TSerialSource& source, const TTakeSerial& take, TSendRun& run);
+    void PlanSend(const TJob& job, TSendRun& run);
+    void PrepareKernel(const TJob& job, TSendRun& run);
     void WriteKernel(TSendRun& run);
     void CheckStoredProgram(TSendRun& run);
-    void WriteProgram(const TOperationInputs& inputs, TSendRun& run);
-    void FinishSend(const TOperationInputs& inputs, TSendRun& run);
+    void WriteProgram(const TJob& job, TSendRun& run);
+    void FinishSend(const TJob& job, TSendRun& run);
     void WriteProductionLog(const TProductionLogEntry& entry);
 
     void ReportFileError(const QString& text);

@@ -42,16 +42,16 @@ QString NineDigits(int32_t value)
     return QString::asprintf("%.*d", 9, value);
 }
 
-TProductionLogEntry PrepareLogEntry(int32_t nad, const TOperationInputs& inputs, const QString& unitKernel)
+TProductionLogEntry PrepareLogEntry(int32_t nad, const TJob& job, const QString& unitKernel)
 {
     TProductionLogEntry entry;
     entry.Nad = nad == -1 ? QStringLiteral("none     ") : NineDigits(nad);
-    entry.Serial = inputs.SerialNumberChecked ? NineDigits(inputs.SerialNumber) : QStringLiteral("---------");
-    entry.SerialResult = StartResult(inputs.SerialNumberChecked);
-    entry.KernelVersion = inputs.KernelChecked ? QStringLiteral("v") + unitKernel : QStringLiteral("------");
-    entry.KernelResult = StartResult(inputs.KernelChecked);
-    entry.ProgramResult = StartResult(inputs.ProgramChecked);
-    entry.ProgramFile = inputs.ProgramChecked ? QFileInfo(inputs.ProgramPath).fileName() : QStringLiteral("-");
+    entry.Serial = job.Serial.Write ? NineDigits(job.Serial.Number) : QStringLiteral("---------");
+    entry.SerialResult = StartResult(job.Serial.Write);
+    entry.KernelVersion = job.Kernel ? QStringLiteral("v") + unitKernel : QStringLiteral("------");
+    entry.KernelResult = StartResult(job.Kernel.has_value());
+    entry.ProgramResult = StartResult(job.Program.has_value());
+    entry.ProgramFile = job.Program ? QFileInfo(job.Program->Path).fileName() : QStringLiteral("-");
     return entry;
 }
 

@@ -9,7 +9,7 @@
 // turns a result into "ok " when its step is done.
 #pragma once
 
-#include "OperationInputs.h"
+#include "Job.h"
 
 #include <QDateTime>
 #include <QString>
@@ -32,7 +32,7 @@ inline const QString StepOk = QStringLiteral("ok ");
 QString NineDigits(int32_t value);
 // The columns known when a send starts: nad is the link's current NAD, unitKernel the kernel
 // version the unit reported when it was connected.
-TProductionLogEntry PrepareLogEntry(int32_t nad, const TOperationInputs& inputs, const QString& unitKernel);
+TProductionLogEntry PrepareLogEntry(int32_t nad, const TJob& job, const QString& unitKernel);
 // The whole line, CR LF included, stamped with moment.
 QString ProductionLogLine(const TProductionLogEntry& entry, const QDateTime& moment);
 // The executable's path with its extension replaced by ".log", in the user's data folder

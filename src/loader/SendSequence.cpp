@@ -110,62 +110,61 @@ void TLoaderSession::EnterStep(TSendRun& run, TSendStep step)
     Report(Event::TSendStepBegins{step});
 }
 
-bool TLoaderSession::DoSend(const TOperationInputs& inputs, const TLoadedImages& images)
+bool TLoaderSession::DoSend(const TJob& job, const TLoadedImages& images, const TTakeSerial& take)
 {
     CurrentOperation = OpSend;
     Failure = {};
     TSendRun run;
     LastSend = {};
     run.Images = images;
-    run.Entry = PrepareLogEntry(Link.Nad, inputs, PanelTexts().KernelVersion);
+    run.Entry = PrepareLogEntry(Link.Nad, job, PanelTexts().KernelVersion);
     LastSend.Entry = run.Entry;
     run.Xa = Info.IsXaPlatform();
     TotalDone = 0;
-    TotalBytes = ClampedTotal((inputs.KernelChecked ? run.Images.Kernel.size() : 0) +
-                              (inputs.ProgramChecked ? run.Images.Program.size() : 0));
+    TotalBytes = ClampedTotal((job.Kernel ? run.Images.Kernel.size() : 0) +
+                              (job.Program ? run.Images.Program.size() : 0));
 
     if (!Link.Ping())
         run.Fail(LinkFailureKind(), QStringLiteral("plc not responding"));
-    CheckImagesFitUnit(inputs, run);
-    SendSerialNumber(inputs, run);
+    CheckImagesFitUnit(job, run);
+    SendSerialNumber(job.Serial, take, run);
     // Checked after the serial number: a number already written stays written.
-    if (run.Good && !inputs.ParametersValid)
+    if (run.Good && !SettingsValid(job.Settings))
         run.Fail(TFailureKind::InvalidJob, QStringLiteral("some parameters are invalid"));
-    PlanSend(inputs, run);
-    PrepareKernel(inputs, run);
+    PlanSend(job, run);
+    PrepareKernel(job, run);
     WriteKernel(run);
     CheckStoredProgram(run);
-    WriteProgram(inputs, run);
-    FinishSend(inputs, run);
+    WriteProgram(job, run);
+    FinishSend(job, run);
     return run.Good;
 }
 
-void TLoaderSession::CheckImagesFitUnit(const TOperationInputs& inputs, TSendRun& run)
+void TLoaderSession::CheckImagesFitUnit(const TJob& job, TSendRun& run)
 {
     // Before the unit takes a serial number: a unit refused for its files stays fresh and
     // spends no number. A kernel loaded while a unit of the other platform was connected has
     // its header elsewhere: it is no valid kernel for this unit, and writing the configuration
     // header at this unit's offset would overwrite its code.
-    const TFailureKind kernelRefusal = inputs.KernelChecked ? KernelRefusal(run.Images) : TFailureKind::None;
+    const TFailureKind kernelRefusal = job.Kernel ? KernelRefusal(run.Images) : TFailureKind::None;
     if (run.Good && kernelRefusal != TFailureKind::None)
         run.Fail(kernelRefusal, QStringLiteral("no valid kernel file"));
-    if (run.Good && inputs.ProgramChecked && !run.Images.ProgramLoaded)
+    if (run.Good && job.Program && !run.Images.ProgramLoaded)
         run.Fail(TFailureKind::FileError, QStringLiteral("no valid plc program file"));
     // Loaded for another platform, the program would not be sealed for this unit.
-    if (run.Good && inputs.ProgramChecked && !run.Images.Program.isEmpty() &&
-        !IsValidProgram(run.Images.Program, run.Xa))
+    if (run.Good && job.Program && !run.Images.Program.isEmpty() && !IsValidProgram(run.Images.Program, run.Xa))
         run.Fail(TFailureKind::WrongPlatform, QStringLiteral("invalid plc program"));
 }
 
-void TLoaderSession::SendSerialNumber(const TOperationInputs& inputs, TSendRun& run)
+void TLoaderSession::SendSerialNumber(const TSerialSource& source, const TTakeSerial& take, TSendRun& run)
 {
-    if (!run.Good || !inputs.SerialNumberChecked)
+    if (!run.Good || !source.Write)
         return;
     // -1 is what a box without a whole number gives, NAD 0 is reserved for discovery, and a
     // negative number goes out as a NAD above 2147483647 that no NAD box can take: a unit
     // given any of them could never be chosen again.
-    const bool shared = bool(inputs.TakeSerialNumber);
-    if (!shared && inputs.SerialNumber < 1) {
+    const bool shared = bool(take);
+    if (!shared && source.Number < 1) {
         run.Fail(TFailureKind::InvalidJob, QStringLiteral("invalid serial number"));
         return;
     }
@@ -175,7 +174,7 @@ void TLoaderSession::SendSerialNumber(const TOperationInputs& inputs, TSendRun& 
     }
     // A shared counter gives its number now, to a unit that is about to hold it.
     QString why;
-    const int32_t serial = shared ? inputs.TakeSerialNumber(why) : inputs.SerialNumber;
+    const int32_t serial = shared ? take(why) : source.Number;
     if (serial < 1) {
         run.Fail(TFailureKind::StoreError,
                  why.isEmpty() ? QStringLiteral("invalid serial number") : QStringLiteral("no serial number: ") + why);
@@ -203,7 +202,7 @@ void TLoaderSession::SendSerialNumber(const TOperationInputs& inputs, TSendRun& 
     NextNad = serial;
     run.SerialSpent = true;
     LastSend.SerialWritten = serial;
-    if (inputs.Autoincrement) {
+    if (source.Autoincrement) {
         if (serial == std::numeric_limits<int32_t>::max())
             Say(QStringLiteral("serial number 2147483647 is the highest; the serial number was not advanced"));
         else
@@ -278,14 +277,14 @@ bool TLoaderSession::SerialWrittenAfterAll(int32_t serial, TSendRun& run)
     return true;
 }
 
-void TLoaderSession::PlanSend(const TOperationInputs& inputs, TSendRun& run)
+void TLoaderSession::PlanSend(const TJob& job, TSendRun& run)
 {
     if (!run.Good)
         return;
-    run.SettingsChange = inputs.SetNadAlias || inputs.SetHardwareModel || inputs.SetIEXBaudRate || inputs.SetIPAddress;
-    run.KernelWrite = run.SettingsChange || inputs.KernelChecked;
-    run.KernelFromController = run.SettingsChange && !inputs.KernelChecked;
-    run.ProgramCheck = !inputs.ProgramChecked && Info.HoldsProgram();
+    run.SettingsChange = job.Settings.Any();
+    run.KernelWrite = run.SettingsChange || job.Kernel;
+    run.KernelFromController = run.SettingsChange && !job.Kernel;
+    run.ProgramCheck = !job.Program && Info.HoldsProgram();
 
     int64_t total = TotalBytes;
     if (run.KernelFromController)
@@ -300,7 +299,7 @@ void TLoaderSession::PlanSend(const TOperationInputs& inputs, TSendRun& run)
     TotalBytes = ClampedTotal(total);
 }
 
-void TLoaderSession::PrepareKernel(const TOperationInputs& inputs, TSendRun& run)
+void TLoaderSession::PrepareKernel(const TJob& job, TSendRun& run)
 {
     if (!run.Good)
         return;
@@ -315,12 +314,12 @@ void TLoaderSession::PrepareKernel(const TOperationInputs& inputs, TSendRun& run
             run.Fail(LinkFailureKind(), QStringLiteral("can't read kernel"));
         else if (!IsValidKernel(run.Kernel, KernelHeaderOffset(Info.Platform)))
             run.Fail(TFailureKind::Mismatch, QStringLiteral("no valid kernel found in plc"));
-    } else if (inputs.KernelChecked) {
+    } else if (job.Kernel) {
         run.Kernel = run.Images.Kernel;
     }
 
     if (run.Good && run.KernelWrite) {
-        BuildConfigHeader(inputs, run.Images);
+        BuildConfigHeader(job, run.Images);
         WriteKernelHeader(run.Kernel, ConfigHeader, KernelHeaderOffset(Info.Platform));
     }
 }
@@ -393,10 +392,10 @@ void TLoaderSession::CheckStoredProgram(TSendRun& run)
         run.Fail(TFailureKind::Mismatch, QStringLiteral("no valid program found in plc"));
 }
 
-void TLoaderSession::WriteProgram(const TOperationInputs& inputs, TSendRun& run)
+void TLoaderSession::WriteProgram(const TJob& job, TSendRun& run)
 {
     QByteArray& program = run.Images.Program;
-    if (!run.Good || !inputs.ProgramChecked || program.isEmpty())
+    if (!run.Good || !job.Program || program.isEmpty())
         return;
     run.SomethingSent = true;
     if (!StillTheUnitsOwn(run))
@@ -423,7 +422,7 @@ void TLoaderSession::WriteProgram(const TOperationInputs& inputs, TSendRun& run)
     LastSend.Program = program;
 }
 
-void TLoaderSession::FinishSend(const TOperationInputs& inputs, TSendRun& run)
+void TLoaderSession::FinishSend(const TJob& job, TSendRun& run)
 {
     // A unit another station wrote into meanwhile holds what neither sent: never "sent".
     if (run.Good && run.SomethingSent)
@@ -472,11 +471,11 @@ void TLoaderSession::FinishSend(const TOperationInputs& inputs, TSendRun& run)
     LastSend.Entry = run.Entry;
     LastSend.Step = TSendStep::None;
 
-    if (run.Good && inputs.StartPlc) {
+    if (run.Good && job.StartPlc) {
         Pause(200);
         run.Good = RunPlcCommand(QStringLiteral("starting plc program"), [this] { return Link.StartPlc(); });
     }
-    if (run.Good && inputs.SetRtc)
+    if (run.Good && job.SetClock)
         run.Good = RunPlcCommand(QStringLiteral("writing real-time clock"), [this] { return Link.WriteClock(); });
 }
 

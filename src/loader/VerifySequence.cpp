@@ -1,24 +1,25 @@
-// Verify: whether the controller holds what a send with the same inputs would have put
+// Verify: whether the controller holds what a send of the same job would have put
 // there (unit settings, kernel, PLC program), without writing anything.
 #include "LoaderSession.h"
 
 #include "ConfigHeader.h"
 
-bool TLoaderSession::DoVerify(const TOperationInputs& inputs, const TLoadedImages& images)
+bool TLoaderSession::DoVerify(const TJob& job, const TLoadedImages& images)
 {
     CurrentOperation = OpVerify;
     Failure = {};
     Report(Event::TVerifyBegins{});
-    const bool settings = inputs.SetNadAlias || inputs.SetHardwareModel || inputs.SetIEXBaudRate || inputs.SetIPAddress;
+    const bool settings = job.Settings.Any();
+    const bool settingsValid = SettingsValid(job.Settings);
 
     TOperationFailure refusal;
-    const TFailureKind kernelRefusal = inputs.KernelChecked ? KernelRefusal(images) : TFailureKind::None;
-    if (!settings && !inputs.KernelChecked && !inputs.ProgramChecked)
+    const TFailureKind kernelRefusal = job.Kernel ? KernelRefusal(images) : TFailureKind::None;
+    if (!job.Verifiable())
         refusal = {TFailureKind::InvalidJob, QStringLiteral("nothing to verify")};
     // A kernel loaded for the other platform has no header where this unit's kernel has it.
     else if (kernelRefusal != TFailureKind::None)
         refusal = {kernelRefusal, QStringLiteral("no valid kernel")};
-    else if (inputs.ProgramChecked && !images.ProgramLoaded)
+    else if (job.Program && !images.ProgramLoaded)
         refusal = {TFailureKind::FileError, QStringLiteral("no valid plc program")};
     if (refusal.Failed()) {
         Fail(refusal.Kind, refusal.Text);
@@ -28,8 +29,7 @@ bool TLoaderSession::DoVerify(const TOperationInputs& inputs, const TLoadedImage
 
     Say(QStringLiteral("verifying"));
     TotalDone = 0;
-    TotalBytes = int32_t((inputs.KernelChecked ? images.Kernel.size() : 0) +
-                         (inputs.ProgramChecked ? images.Program.size() : 0));
+    TotalBytes = int32_t((job.Kernel ? images.Kernel.size() : 0) + (job.Program ? images.Program.size() : 0));
     // The first check that did not pass tells the failure's kind.
     TFailureKind cause = TFailureKind::None;
     const auto note = [&cause](TFailureKind kind) {
@@ -38,26 +38,26 @@ bool TLoaderSession::DoVerify(const TOperationInputs& inputs, const TLoadedImage
     };
 
     if (Connected && settings) {
-        const TFailureKind config = VerifyConfiguration(inputs, images);
+        const TFailureKind config = VerifyConfiguration(job, images);
         Report(Event::TVerifyResult{TVerifyCheck::Config, config == TFailureKind::None});
         note(config);
     }
     // The kernel compared gets the configuration a send would give it, so that it compares
-    // equal with a kernel sent with the same inputs. It is a copy: the loaded kernel stays
+    // equal with a kernel sent with the same job. It is a copy: the loaded kernel stays
     // as loaded for the sends that follow.
     QByteArray kernel = images.Kernel;
     if (Connected && Info.KernelHeaderValid) {
-        if (inputs.ParametersValid) {
-            BuildConfigHeader(inputs, images);
+        if (settingsValid) {
+            BuildConfigHeader(job, images);
             if (images.KernelLoaded)
                 WriteKernelHeader(kernel, ConfigHeader, KernelHeaderOffset(Info.Platform));
         }
-        if (!inputs.ParametersValid)
+        if (!settingsValid)
             note(TFailureKind::InvalidJob);
     }
-    if (Connected && !kernel.isEmpty() && inputs.KernelChecked && images.KernelLoaded)
+    if (Connected && !kernel.isEmpty() && job.Kernel && images.KernelLoaded)
         note(VerifyImage(TVerifyCheck::Kernel, kernel, KernelDump));
-    if (Connected && !images.Program.isEmpty() && inputs.ProgramChecked && images.ProgramLoaded)
+    if (Connected && !images.Program.isEmpty() && job.Program && images.ProgramLoaded)
         note(VerifyImage(TVerifyCheck::Program, images.Program, ProgramDump));
 
     const bool allPassed = cause == TFailureKind::None;
@@ -69,13 +69,13 @@ bool TLoaderSession::DoVerify(const TOperationInputs& inputs, const TLoadedImage
     return allPassed;
 }
 
-TFailureKind TLoaderSession::VerifyConfiguration(const TOperationInputs& inputs, const TLoadedImages& images)
+TFailureKind TLoaderSession::VerifyConfiguration(const TJob& job, const TLoadedImages& images)
 {
-    if (!inputs.ParametersValid) {
+    if (!SettingsValid(job.Settings)) {
         Say(QStringLiteral("at least one input parameter is invalid"));
         return TFailureKind::InvalidJob;
     }
-    BuildConfigHeader(inputs, images);
+    BuildConfigHeader(job, images);
     Say(QStringLiteral("reading kernel header"));
     QByteArray bytes;
     if (!Link.ReadMemory(KernelAddress + uint32_t(KernelHeaderOffset(Info.Platform)), KernelHeaderSize, &bytes))

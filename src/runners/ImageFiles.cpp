@@ -63,3 +63,18 @@ bool LoadProgramFile(const QString& path, TLoadedImages& images, QString& error)
     images.ProgramSourceSha256 = Sha256Hex(program);
     return true;
 }
+
+bool LoadJobFiles(const TJob& job, TLoadedImages& images, QString& error)
+{
+    const auto changed = [&error](const QString& what, const TJobFile& file, const QString& sha256) {
+        if (file.Sha256.isEmpty() || sha256 == file.Sha256)
+            return false;
+        error = what + QStringLiteral(" file changed since the recipe was saved: ") + file.Path;
+        return true;
+    };
+    if (job.Kernel && (!LoadKernelFile(job.Kernel->Path, images, error) ||
+                       changed(QStringLiteral("kernel"), *job.Kernel, images.KernelSourceSha256)))
+        return false;
+    return !job.Program || (LoadProgramFile(job.Program->Path, images, error) &&
+                            !changed(QStringLiteral("plc program"), *job.Program, images.ProgramSourceSha256));
+}

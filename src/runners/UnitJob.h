@@ -24,12 +24,9 @@ struct TUnitAddress {
 struct TUnitJob {
     TUnitAddress Unit;
     TUnitOperation Operation = TUnitOperation::Info;
-    // The choices the window's inputs would give, for send and verify; ParametersValid
-    // holds because the front end checked them before planning.
-    TOperationInputs Inputs;
-    TLoadedImages Images;   // the files' images as loaded
-    bool VerifyAfterSend = false;
-    QString DumpPath;   // where a dump is written
+    TJob What;              // what the unit is to get, for send and verify
+    TLoadedImages Images;   // the job's files as loaded
+    QString DumpPath;       // where a dump is written
     TLinkOptions Link;
     QString ProductionLogPath;
     QString Recipe;   // the name of the recipe the job came from; empty: none

@@ -21,21 +21,20 @@ void NoteConnectedUnit(const TLoaderSession& session, TUnitRecord& record)
     record.Serial = int32_t(session.Info.Identification.Serial);
 }
 
-void NoteSend(const TLoaderSession& session, const TOperationInputs& inputs, const TLoadedImages& images,
-              TUnitRecord& record)
+void NoteSend(const TLoaderSession& session, const TJob& job, const TLoadedImages& images, TUnitRecord& record)
 {
-    NoteSend(session.LastSend, inputs, images, record);
+    NoteSend(session.LastSend, job, images, record);
 }
 
-void NoteSend(const TSendReport& sent, const TOperationInputs& inputs, const TLoadedImages& images, TUnitRecord& record)
+void NoteSend(const TSendReport& sent, const TJob& job, const TLoadedImages& images, TUnitRecord& record)
 {
     // Only a step that began put anything of its file into the unit.
-    if (inputs.KernelChecked && sent.KernelRan) {
-        record.KernelFile = QFileInfo(inputs.KernelPath).fileName();
+    if (job.Kernel && sent.KernelRan) {
+        record.KernelFile = QFileInfo(job.Kernel->Path).fileName();
         record.KernelSourceSha256 = images.KernelSourceSha256;
     }
-    if (inputs.ProgramChecked && sent.ProgramRan) {
-        record.ProgramFile = QFileInfo(inputs.ProgramPath).fileName();
+    if (job.Program && sent.ProgramRan) {
+        record.ProgramFile = QFileInfo(job.Program->Path).fileName();
         record.ProgramSourceSha256 = images.ProgramSourceSha256;
     }
     // The send's report words its steps as the production log has them.

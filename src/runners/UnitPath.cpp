@@ -38,7 +38,6 @@ TUnitPath::TUnitPath(const TUnitJob& job, std::shared_ptr<TSerialCounter> serial
     FRecord.IP = FJob.Unit.IP;
     FRecord.Recipe = FJob.Recipe;
     FRecord.NadBefore = FRecord.NadAfter = FJob.Unit.Nad;
-    FInputs = FJob.Inputs;
 }
 
 void TUnitPath::Start(const TLoaderSession& session)
@@ -72,7 +71,7 @@ void TUnitPath::Snapshot()
     if (FSending) {
         TSendReport sent = FSending->LastSend;
         sent.Interrupted = sent.Step;
-        NoteSend(sent, FInputs, FJob.Images, now);
+        NoteSend(sent, FJob.What, FJob.Images, now);
     }
     now.Message = FLastMessage;
     now.Ended = {};
@@ -132,15 +131,16 @@ bool TUnitPath::Run(TLoaderSession& session)
 bool TUnitPath::Verify(TLoaderSession& session)
 {
     FRecord.VerifyStep = UnderWay;
-    const bool verified = session.DoVerify(FInputs, FJob.Images);
+    const bool verified = session.DoVerify(FJob.What, FJob.Images);
     FRecord.VerifyStep = StepResult(verified);
     return verified;
 }
 
 bool TUnitPath::Send(TLoaderSession& session)
 {
+    TTakeSerial take;
     if (FSerials)
-        FInputs.TakeSerialNumber = [this, &session](QString& why) {
+        take = [this, &session](QString& why) {
             const TSerialTake serial = FSerials->Take();
             if (serial.Number < 1) {
                 why = serial.Error;
@@ -155,16 +155,16 @@ bool TUnitPath::Send(TLoaderSession& session)
         };
 
     FSending = &session;
-    bool ok = session.DoSend(FInputs, FJob.Images);
+    bool ok = session.DoSend(FJob.What, FJob.Images, take);
     FSending = nullptr;
-    NoteSend(session, FInputs, FJob.Images, FRecord);
+    NoteSend(session, FJob.What, FJob.Images, FRecord);
 
-    if (ok && FJob.VerifyAfterSend) {
+    if (ok && FJob.What.Verify) {
         // Read back as after any send: connected anew, under the new number.
         FRecord.VerifyStep = UnderWay;
         const int32_t nad = FRecord.NadAfter;
         ok = session.ConnectToNad({nad == -1, QString::number(nad)}).Outcome == TConnectOutcome::Answered &&
-             session.DoVerify(FInputs, FJob.Images);
+             session.DoVerify(FJob.What, FJob.Images);
         FRecord.VerifyStep = StepResult(ok);
     }
     return ok;

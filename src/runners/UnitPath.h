@@ -62,5 +62,4 @@ private:
     QString FLastStep;   // the last line that was no error: what the unit was doing
     // Set while a send runs, for the snapshot.
     const TLoaderSession* FSending = nullptr;
-    TOperationInputs FInputs;   // the job's, and a send's number source
 };

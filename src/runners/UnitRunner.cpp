@@ -92,9 +92,9 @@ void TUnitRunner::run()
     link.SetOptions(options);
     link.StopRequested = &FStop;
 
-    const bool sendsAndVerifies = FJob.Operation == TUnitOperation::Send && FJob.VerifyAfterSend;
-    TProgressTotal total(sendsAndVerifies ? (FJob.Inputs.KernelChecked ? FJob.Images.Kernel.size() : 0) +
-                                                (FJob.Inputs.ProgramChecked ? FJob.Images.Program.size() : 0)
+    const bool sendsAndVerifies = FJob.Operation == TUnitOperation::Send && FJob.What.Verify;
+    TProgressTotal total(sendsAndVerifies ? (FJob.What.Kernel ? FJob.Images.Kernel.size() : 0) +
+                                                (FJob.What.Program ? FJob.Images.Program.size() : 0)
                                           : 0);
     TUnitPath path(FJob, FSerials, FStop);
     path.OnSnapshot = [this](const TUnitRecord& soFar) { Keep(soFar); };

@@ -2,15 +2,15 @@
 
 TJobModel::TJobModel(QObject* parent) : QObject(parent) {}
 
-void TJobModel::SetSources(TInputsSource inputs, TLinkSource link)
+void TJobModel::SetSources(TJobSource job, TLinkSource link)
 {
-    FInputs = std::move(inputs);
+    FJobSource = std::move(job);
     FLink = std::move(link);
 }
 
-TOperationInputs TJobModel::Inputs() const
+TJob TJobModel::Job() const
 {
-    return FInputs ? FInputs() : TOperationInputs{};
+    return FJobSource ? FJobSource() : TJob{};
 }
 
 TLinkOptions TJobModel::StationLink() const
@@ -25,7 +25,11 @@ void TJobModel::SetOpenedRecipe(const TRecipe& recipe)
 
 std::optional<TRecipe> TJobModel::ShownRecipe(bool verifyAfterSend) const
 {
-    if (FOpenedRecipe && InputsAreTheRecipe(*FOpenedRecipe, Inputs(), verifyAfterSend))
+    if (!FOpenedRecipe)
+        return std::nullopt;
+    TJob shown = Job();
+    shown.Verify = verifyAfterSend;
+    if (JobIsTheRecipe(*FOpenedRecipe, shown))
         return FOpenedRecipe;
     return std::nullopt;
 }

@@ -1,13 +1,13 @@
 // JobModel: TJobModel, what the main window and the station window share, so that neither
 // knows the other.
 //
-//   main window  --(its inputs and link, read when asked; the recipe it opened or saved;
+//   main window  --(the job its inputs give and its link, read when asked; the recipe it opened or saved;
 //                   whether its own operation runs)--> TJobModel
 //   station window --(its signals, connected by TWindows: runs or has ended, the next serial
 //                   number, verify after send)--> TJobModel
 //   TJobModel --(signals)--> both windows show the change
 //
-// The operator's inputs and the station's link are not copied in here: they are read from the
+// The operator's job and the station's link are not copied in here: they are read from the
 // main window's controls whenever asked, so that they are always the ones shown. No widgets.
 #pragma once
 
@@ -22,22 +22,22 @@
 class TJobModel : public QObject {
     Q_OBJECT
 public:
-    using TInputsSource = std::function<TOperationInputs()>;
+    using TJobSource = std::function<TJob()>;
     using TLinkSource = std::function<TLinkOptions()>;
 
     explicit TJobModel(QObject* parent = nullptr);
 
-    // Where the inputs and the link come from: the main window's controls.
-    void SetSources(TInputsSource inputs, TLinkSource link);
-    // The operator's choices as they stand; none when no source is set.
-    TOperationInputs Inputs() const;
+    // Where the job and the link come from: the main window's controls.
+    void SetSources(TJobSource job, TLinkSource link);
+    // The job the operator's choices give as they stand; an empty one when no source is set.
+    TJob Job() const;
     // The link a station uses: the main window's link options on the adapter chosen now.
     TLinkOptions StationLink() const;
 
     // The recipe opened or saved in the main window last.
     void SetOpenedRecipe(const TRecipe& recipe);
-    // That recipe, while the inputs still show it with verifyAfterSend: a send (the main
-    // window's own, or a station's of its inputs) is then that recipe's job.
+    // That recipe, while the main window still shows its job with verifyAfterSend: a send
+    // (the main window's own, or a station's of its inputs) is then that recipe's job.
     std::optional<TRecipe> ShownRecipe(bool verifyAfterSend) const;
 
     // A station's units are verified after their send; a recipe keeps it.
@@ -62,7 +62,7 @@ Q_SIGNALS:
     void SerialNumberAdvanced(int32_t next);
 
 private:
-    TInputsSource FInputs;
+    TJobSource FJobSource;
     TLinkSource FLink;
     std::optional<TRecipe> FOpenedRecipe;
     bool FVerifyAfterSend = false;

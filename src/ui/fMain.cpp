@@ -4,6 +4,7 @@
 #include "fAbout.h"
 #include "fHelp.h"
 #include "fPassword.h"
+#include "ImageFiles.h"
 #include "IntegerText.h"
 #include "Recipe.h"
 #include "SettingNames.h"
@@ -61,11 +62,11 @@ void BindButton(QPushButton* button, QAction* action)
 }
 
 // One operation of the window on the unit it is connected to.
-TUnitJob WindowJob(TUnitOperation operation, const TOperationInputs& inputs = {}, const QString& dumpPath = {})
+TUnitJob WindowJob(TUnitOperation operation, const TJob& what = {}, const QString& dumpPath = {})
 {
     TUnitJob job;
     job.Operation = operation;
-    job.Inputs = inputs;
+    job.What = what;
     job.DumpPath = dumpPath;
     return job;
 }
@@ -123,7 +124,7 @@ TfmMain::TfmMain(QWidget* parent) : QMainWindow(parent), ui(std::make_unique<Ui:
                                             QStringLiteral("Recipe (*.json)"));
     };
 
-    FJob.SetSources([this] { return OperationInputs(); }, [this] { return StationLink(); });
+    FJob.SetSources([this] { return InputsJob(); }, [this] { return StationLink(); });
     ConnectHandlers();
     FormCreate();
 
@@ -411,10 +412,7 @@ bool TfmMain::CheckNadAlias()
         SetIcon(ui->imNADAlias, TIconState::Grey);
         return true;
     }
-    const QString text = ui->edNADAlias->text();
-    const int32_t value = text.isEmpty() ? 0 : IntegerTextOrDefault(text, -1);
-    // An alias is unsigned; the integer text is signed, so every negative value is refused.
-    const bool valid = value >= 0;
+    const bool valid = NadAliasValid(ui->edNADAlias->text());
     SetIcon(ui->imNADAlias, valid ? TIconState::Green : TIconState::Red);
     return valid;
 }
@@ -448,10 +446,7 @@ bool TfmMain::CheckIpSettings()
         }
         return true;
     }
-    const QString mask = ui->edSubnetMask->text();
-    const std::array<bool, 4> ok = {IsValidIPText(ui->edIPAddress->text()),
-                                    IsValidIPText(mask) && IsValidSubnetMask(StrToIP(mask)),
-                                    IsValidIPText(ui->edGateway->text()), IsValidIPText(ui->edDNSServer->text())};
+    const std::array<bool, 4> ok = IpFieldsValid(*InputsSettings().Ip);
     for (size_t i = 0; i < icons.size(); ++i)
         SetIcon(icons[i], ok[i] ? TIconState::Green : TIconState::Red);
     return std::all_of(ok.begin(), ok.end(), [](bool fieldOk) { return fieldOk; });
@@ -465,34 +460,43 @@ bool TfmMain::CheckParameters()
     return CheckNadAlias() && CheckIpSettings() && model;
 }
 
-TOperationInputs TfmMain::OperationInputs() const
+TUnitSettings TfmMain::InputsSettings() const
 {
-    TOperationInputs inputs;
-    inputs.SerialNumberChecked = ui->ckSerialNumber->isChecked();
-    inputs.SerialNumber = SerialNumber;
-    inputs.Autoincrement = ui->ckAutoincrement->isChecked();
-    inputs.KernelChecked = ui->ckKernel->isChecked();
-    inputs.KernelPath = ui->leKernelBinary->text();
-    inputs.ProgramChecked = ui->ckPLCProgram->isChecked();
-    inputs.ProgramPath = ui->leTamixBinary->text();
-    inputs.StartPlc = ui->ckStartPLC->isChecked();
-    inputs.SetRtc = ui->ckSetRTC->isChecked();
-    inputs.SetNadAlias = ui->ckSetNadAlias->isChecked();
-    inputs.NadAliasText = ui->edNADAlias->text();
-    inputs.SetHardwareModel = ui->ckSetHardwareModel->isChecked();
+    TUnitSettings settings;
+    if (ui->ckSetNadAlias->isChecked())
+        settings.NadAlias = ui->edNADAlias->text();
     // The model box also takes typed text; its list keeps the last picked item while the
     // text says otherwise, so only a text that names an item counts as a choice.
-    inputs.HardwareModelIndex = HardwareModelIndex();
-    inputs.SetIEXBaudRate = ui->ckSetIEXBaudRate->isChecked();
-    inputs.IEXBaudRateIndex = ui->cbIEXBaudRate->currentIndex();
-    inputs.SetIPAddress = ui->ckSetIPAddress->isChecked();
-    inputs.DHCP = ui->rbDHCP->isChecked();
-    inputs.IPAddress = ui->edIPAddress->text();
-    inputs.SubnetMask = ui->edSubnetMask->text();
-    inputs.Gateway = ui->edGateway->text();
-    inputs.DNSServer = ui->edDNSServer->text();
-    inputs.ParametersValid = ParametersValid;
-    return inputs;
+    if (ui->ckSetHardwareModel->isChecked())
+        settings.HardwareModel = HardwareModelIndex();
+    if (ui->ckSetIEXBaudRate->isChecked())
+        settings.IEXBaudRate = ui->cbIEXBaudRate->currentIndex();
+    if (ui->ckSetIPAddress->isChecked()) {
+        TIpSetting& ip = settings.Ip.emplace();
+        ip.Dhcp = ui->rbDHCP->isChecked();
+        if (!ip.Dhcp) {
+            ip.Address = ui->edIPAddress->text();
+            ip.Mask = ui->edSubnetMask->text();
+            ip.Gateway = ui->edGateway->text();
+            ip.Dns = ui->edDNSServer->text();
+        }
+    }
+    return settings;
+}
+
+TJob TfmMain::InputsJob() const
+{
+    const auto file = [](const QCheckBox* box, const QLineEdit* path) {
+        return box->isChecked() ? std::optional<TJobFile>(TJobFile{path->text(), QString()}) : std::nullopt;
+    };
+    TJob job;
+    job.Kernel = file(ui->ckKernel, ui->leKernelBinary);
+    job.Program = file(ui->ckPLCProgram, ui->leTamixBinary);
+    job.Settings = InputsSettings();
+    job.Serial = {ui->ckSerialNumber->isChecked(), SerialNumber, ui->ckAutoincrement->isChecked(), QString()};
+    job.StartPlc = ui->ckStartPLC->isChecked();
+    job.SetClock = ui->ckSetRTC->isChecked();
+    return job;
 }
 
 TLinkOptions TfmMain::StationLink() const
@@ -514,27 +518,29 @@ void TfmMain::ShowStationRunning(bool running)
         QTimer::singleShot(0, this, &TfmMain::close);
 }
 
-void TfmMain::ShowInputs(const TOperationInputs& inputs)
+void TfmMain::ShowJob(const TJob& job)
 {
+    const TUnitSettings& settings = job.Settings;
+    const TIpSetting ip = settings.Ip.value_or(TIpSetting{});
     // Each box before its input: an unticked box empties its input.
-    ui->ckKernel->setChecked(inputs.KernelChecked);
-    ui->leKernelBinary->setText(inputs.KernelPath);
-    ui->ckPLCProgram->setChecked(inputs.ProgramChecked);
-    ui->leTamixBinary->setText(inputs.ProgramPath);
-    ui->ckStartPLC->setChecked(inputs.StartPlc);
-    ui->ckSetRTC->setChecked(inputs.SetRtc);
-    ui->ckSetNadAlias->setChecked(inputs.SetNadAlias);
-    ui->edNADAlias->setText(inputs.NadAliasText);
-    ui->ckSetHardwareModel->setChecked(inputs.SetHardwareModel);
-    ui->cbHardwareModel->setCurrentIndex(inputs.HardwareModelIndex);
-    ui->ckSetIEXBaudRate->setChecked(inputs.SetIEXBaudRate);
-    ui->cbIEXBaudRate->setCurrentIndex(inputs.IEXBaudRateIndex);
-    ui->ckSetIPAddress->setChecked(inputs.SetIPAddress);
-    (inputs.DHCP ? ui->rbDHCP : ui->rbStaticIP)->setChecked(true);
-    const std::pair<QLineEdit*, const QString&> addresses[] = {{ui->edIPAddress, inputs.IPAddress},
-                                                               {ui->edSubnetMask, inputs.SubnetMask},
-                                                               {ui->edGateway, inputs.Gateway},
-                                                               {ui->edDNSServer, inputs.DNSServer}};
+    ui->ckKernel->setChecked(job.Kernel.has_value());
+    ui->leKernelBinary->setText(job.Kernel ? job.Kernel->Path : QString());
+    ui->ckPLCProgram->setChecked(job.Program.has_value());
+    ui->leTamixBinary->setText(job.Program ? job.Program->Path : QString());
+    ui->ckStartPLC->setChecked(job.StartPlc);
+    ui->ckSetRTC->setChecked(job.SetClock);
+    ui->ckSetNadAlias->setChecked(settings.NadAlias.has_value());
+    ui->edNADAlias->setText(settings.NadAlias.value_or(QString()));
+    ui->ckSetHardwareModel->setChecked(settings.HardwareModel.has_value());
+    ui->cbHardwareModel->setCurrentIndex(settings.HardwareModel.value_or(-1));
+    ui->ckSetIEXBaudRate->setChecked(settings.IEXBaudRate.has_value());
+    ui->cbIEXBaudRate->setCurrentIndex(settings.IEXBaudRate.value_or(-1));
+    ui->ckSetIPAddress->setChecked(settings.Ip.has_value());
+    (ip.Dhcp ? ui->rbDHCP : ui->rbStaticIP)->setChecked(true);
+    const std::pair<QLineEdit*, const QString&> addresses[] = {{ui->edIPAddress, ip.Address},
+                                                               {ui->edSubnetMask, ip.Mask},
+                                                               {ui->edGateway, ip.Gateway},
+                                                               {ui->edDNSServer, ip.Dns}};
     for (const auto& [edit, text] : addresses)
         edit->setText(text);
     SettingsInputChange();
@@ -552,7 +558,9 @@ void TfmMain::btnSaveRecipeClick()
         return;
     TRecipe recipe;
     QString error;
-    if (!RecipeFromInputs(name, OperationInputs(), FJob.VerifyAfterSend(), series, recipe, error)) {
+    TJob job = InputsJob();
+    job.Verify = FJob.VerifyAfterSend();
+    if (!RecipeOfJob(name, job, series, recipe, error)) {
         ErrorMessage(error);
         return;
     }
@@ -578,10 +586,8 @@ void TfmMain::btnOpenRecipeClick()
         ErrorMessage(error);
         return;
     }
-    TOperationInputs inputs = OperationInputs();
-    ApplyRecipe(recipe, inputs);
-    ShowInputs(inputs);
-    FJob.SetVerifyAfterSend(recipe.VerifyAfterSend);
+    ShowJob(recipe.Job);
+    FJob.SetVerifyAfterSend(recipe.Job.Verify);
     // The controls show the recipe, and the operator may change them: a station pins a
     // recipe only when opened in the station window.
     FJob.SetOpenedRecipe(recipe);
@@ -686,7 +692,7 @@ void TfmMain::acSendExecute()
     if (const std::optional<TRecipe> recipe = FJob.ShownRecipe(false)) {
         TLoadedImages checked;
         QString error;
-        if (!LoadRecipeFiles(*recipe, checked, error)) {
+        if (!LoadJobFiles(recipe->Job, checked, error)) {
             AddMessage(QStringLiteral("error: ") + error);
             ErrorMessage(error);
             return;
@@ -694,14 +700,14 @@ void TfmMain::acSendExecute()
     }
     // The controls still show the recipe opened or saved here: its name goes on the record
     // when the files sent are its own as pinned.
-    RunOperation([this] { return WindowJob(TUnitOperation::Send, OperationInputs()); }, FJob.ShownRecipe(false));
+    RunOperation([this] { return WindowJob(TUnitOperation::Send, InputsJob()); }, FJob.ShownRecipe(false));
 }
 
 void TfmMain::acVerifyExecute()
 {
     RunOperation([this] {
         ParametersValid = CheckParameters();
-        return WindowJob(TUnitOperation::Verify, OperationInputs());
+        return WindowJob(TUnitOperation::Verify, InputsJob());
     });
 }
 
@@ -995,7 +1001,7 @@ void TfmMain::FileBoxClick()
 
 void TfmMain::leKernelBinaryChange(QLineEdit* edit)
 {
-    Runner->LoadImageFiles(edit == ui->leKernelBinary ? TImageKind::Kernel : TImageKind::Program, OperationInputs());
+    Runner->LoadImageFiles(edit == ui->leKernelBinary ? TImageKind::Kernel : TImageKind::Program, InputsJob());
     ClearVerifyIcons();
 }
 
@@ -1012,7 +1018,7 @@ void TfmMain::btnBrowseTamixClick(QPushButton* button)
     if (edit->text() != fileName)
         edit->setText(fileName);
     else
-        Runner->LoadImageFiles(kernel ? TImageKind::Kernel : TImageKind::Program, OperationInputs());
+        Runner->LoadImageFiles(kernel ? TImageKind::Kernel : TImageKind::Program, InputsJob());
     ClearVerifyIcons();
 }
 

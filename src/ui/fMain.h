@@ -3,7 +3,7 @@
 //   Configuration group  adapter, direct connection, password, controller NAD
 //   settings inputs      serial number, kernel and program files, start/RTC, unit settings
 //                        -> input checks (status icons, ParametersValid)
-//                        -> OperationInputs(): the operator's choices as plain values
+//                        -> InputsJob(): the operator's choices as a job
 //   Status group         progress bars, message log, verify icons: what the session runner
 //                        reports, shown as it comes
 //   footer               the operation buttons, bound to their actions
@@ -92,8 +92,9 @@ public:
     bool CheckIpSettings();
     bool CheckParameters();
 
-    // The operator's choices as the operations take them, read from the controls now.
-    TOperationInputs OperationInputs() const;
+    // The job the operator's choices give, read from the controls now; the window's own send
+    // never verifies after it.
+    TJob InputsJob() const;
     // What this window shares with a station window; it lives as long as the window.
     TJobModel& Job() { return FJob; }
 
@@ -210,8 +211,11 @@ private:
     void UpdateInputStates();
     // The cbHardwareModel item its text names, whatever the case; -1 when it names none.
     int HardwareModelIndex() const;
-    // Sets the file and unit setting controls as inputs hold them (an opened recipe).
-    void ShowInputs(const TOperationInputs& inputs);
+    // The unit settings the controls give now.
+    TUnitSettings InputsSettings() const;
+    // Sets the file, unit setting, start and clock controls as job has them (an opened
+    // recipe); the serial number's stay.
+    void ShowJob(const TJob& job);
     void closeEvent(QCloseEvent* event) override;
 
     void FormCreate();

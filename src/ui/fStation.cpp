@@ -160,7 +160,7 @@ void TfmStation::UseRecipe(const TRecipe& recipe)
     ui->lblRecipe->setText(QStringLiteral("Recipe: ") + recipe.Name);
     ui->btnCloseRecipe->setEnabled(!Running());
     // The recipe pins verify after send as it pins the files: its units are its job.
-    ui->ckVerifyAfterSend->setChecked(recipe.VerifyAfterSend);
+    ui->ckVerifyAfterSend->setChecked(recipe.Job.Verify);
     ui->ckVerifyAfterSend->setEnabled(false);
 }
 
@@ -184,57 +184,49 @@ bool TfmStation::MakePlan(TEnginePlan& plan, std::shared_ptr<TSerialCounter>& nu
 {
     TUnitJob& job = plan.Job;
     job.Operation = TUnitOperation::Send;
-    job.Inputs = FJob.Inputs();
     job.Link = FJob.StationLink();
     job.ProductionLogPath = ProductionLogPath;
-    job.VerifyAfterSend = ui->ckVerifyAfterSend->isChecked();
     plan.Parallel = ui->spParallel->value();
     plan.ScanInterval = ScanIntervalMs;
     plan.Station = StationName;
-    TOperationInputs& inputs = job.Inputs;
-    // The recipe opened here, or the one the main window's controls still show: its files,
-    // settings, verify after send and series are the job, its files checked against their
-    // hashes, its name on every record.
-    const std::optional<TRecipe> shown = FRecipe ? FRecipe : FJob.ShownRecipe(job.VerifyAfterSend);
+    const bool verify = ui->ckVerifyAfterSend->isChecked();
+    // The recipe opened here, or the one the main window's controls still show: its job is
+    // the station's, its files checked against their hashes, its name on every record.
+    const std::optional<TRecipe> shown = FRecipe ? FRecipe : FJob.ShownRecipe(verify);
     if (shown) {
-        ApplyRecipe(*shown, inputs);
-        inputs.SerialNumberChecked = !shown->Series.isEmpty();
-        inputs.Autoincrement = false;
-        inputs.ParametersValid = true;   // checked as the recipe was read
-        job.VerifyAfterSend = shown->VerifyAfterSend;
+        job.What = shown->Job;
         job.Recipe = shown->Name;
-        plan.Series = shown->Series;
-    } else if (!inputs.ParametersValid) {
-        error = QStringLiteral("the unit settings in the main window are not valid");
-        return false;
+        plan.Series = shown->Job.Serial.Series;
+    } else {
+        job.What = FJob.Job();
+        job.What.Verify = verify;
+        if (!SettingsValid(job.What.Settings)) {
+            error = QStringLiteral("the unit settings in the main window are not valid");
+            return false;
+        }
     }
-    error = NothingToSendRefusal(inputs, shown ? QStringLiteral("the recipe has no file, no unit setting and no "
-                                                                "serial number series")
-                                               : QStringLiteral("tick a kernel, a program, the serial number or a "
-                                                                "unit setting in the main window"));
+    error = NothingToSendRefusal(job.What, shown ? QStringLiteral("the recipe has no file, no unit setting and no "
+                                                                  "serial number series")
+                                                 : QStringLiteral("tick a kernel, a program, the serial number or a "
+                                                                  "unit setting in the main window"));
     if (error.isEmpty())
-        error = OneUnitSettingRefusal(inputs, OneUnitSettingWords);
-    if (!error.isEmpty())
+        error = OneUnitSettingRefusal(job.What.Settings, OneUnitSettingWords);
+    if (!error.isEmpty() || !LoadJobFiles(job.What, job.Images, error))
         return false;
-    if (shown)
-        return LoadRecipeFiles(*shown, job.Images, error);
-    if (inputs.KernelChecked && !LoadKernelFile(inputs.KernelPath, job.Images, error))
+    const TSerialSource& serial = job.What.Serial;
+    if (shown || !serial.Write)
+        return true;
+    // Every unit gets a number of its own.
+    if (!serial.Autoincrement) {
+        error = QStringLiteral("a station gives every unit a number of its own: tick Autoincrement in the main "
+                               "window, or untick the serial number");
         return false;
-    if (inputs.ProgramChecked && !LoadProgramFile(inputs.ProgramPath, job.Images, error))
-        return false;
-    if (inputs.SerialNumberChecked) {
-        // Every unit gets a number of its own.
-        if (!inputs.Autoincrement) {
-            error = QStringLiteral("a station gives every unit a number of its own: tick Autoincrement in the main "
-                                   "window, or untick the serial number");
-            return false;
-        }
-        if (inputs.SerialNumber < 1) {
-            error = QStringLiteral("the serial number in the main window is not a valid number");
-            return false;
-        }
-        numbers = std::make_shared<TSettingsSerialCounter>(inputs.SerialNumber);
     }
+    if (serial.Number < 1) {
+        error = QStringLiteral("the serial number in the main window is not a valid number");
+        return false;
+    }
+    numbers = std::make_shared<TSettingsSerialCounter>(serial.Number);
     return true;
 }
 

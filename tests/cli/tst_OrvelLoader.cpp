@@ -156,15 +156,16 @@ protected:
     QString SaveRecipe(const QString& name, const QString& kernel, const QString& program, const QString& series,
                        bool verify = false)
     {
-        TOperationInputs inputs;
-        inputs.KernelChecked = !kernel.isEmpty();
-        inputs.KernelPath = kernel;
-        inputs.ProgramChecked = !program.isEmpty();
-        inputs.ProgramPath = program;
+        TJob job;
+        if (!kernel.isEmpty())
+            job.Kernel = TJobFile{kernel, QString()};
+        if (!program.isEmpty())
+            job.Program = TJobFile{program, QString()};
+        job.Verify = verify;
         TRecipe recipe;
         QString error;
         const QString path = Dir.filePath(name);
-        EXPECT_TRUE(RecipeFromInputs(QStringLiteral("release 3.1"), inputs, verify, series, recipe, error) &&
+        EXPECT_TRUE(RecipeOfJob(QStringLiteral("release 3.1"), job, series, recipe, error) &&
                     WriteRecipe(path, recipe, error))
             << error.toStdString();
         return path;
@@ -1075,22 +1076,20 @@ TEST_F(OrvelLoader, CommandLineOverridesSingleFieldsOfARecipe)
     const TLoaderOptions& o = parsed.Options;
     // The units did not get the recipe's kernel: their records say so.
     EXPECT_EQ(o.Recipe, QStringLiteral("release 3.1 (kernel replaced)"));
-    EXPECT_EQ(o.Inputs.KernelPath, Kernel);   // the command line's file, loaded unchecked
-    EXPECT_EQ(o.Inputs.ProgramPath, Program);
+    ASSERT_TRUE(o.Job.Kernel && o.Job.Program);
+    EXPECT_EQ(*o.Job.Kernel, (TJobFile{Kernel, QString()}));   // the command line's file, loaded unchecked
+    EXPECT_EQ(o.Job.Program->Path, Program);
     EXPECT_TRUE(o.Images.KernelLoaded && o.Images.ProgramLoaded);
-    EXPECT_EQ(o.Series, QStringLiteral("line-a"));
-    EXPECT_TRUE(o.Inputs.SerialNumberChecked);
-    EXPECT_TRUE(o.VerifyAfterSend);
+    EXPECT_EQ(o.Job.Serial, (TSerialSource{true, -1, false, QStringLiteral("line-a")}));
+    EXPECT_TRUE(o.Job.Verify);
 
     parsed = parse({QStringLiteral("--no-serial")});
     ASSERT_FALSE(parsed.Done()) << parsed.Text.toStdString();
-    EXPECT_TRUE(parsed.Options.Series.isEmpty());
-    EXPECT_FALSE(parsed.Options.Inputs.SerialNumberChecked);
+    EXPECT_EQ(parsed.Options.Job.Serial, TSerialSource{});
 
     parsed = parse({QStringLiteral("--serial"), QStringLiteral("7")});
     ASSERT_FALSE(parsed.Done()) << parsed.Text.toStdString();
-    EXPECT_TRUE(parsed.Options.Series.isEmpty());
-    EXPECT_EQ(parsed.Options.FirstSerial, 7);
+    EXPECT_EQ(parsed.Options.Job.Serial, (TSerialSource{true, 7, false, QString()}));
 
     // A recipe without a series writes no serial number: a station needs nothing more.
     const QString none = SaveRecipe(QStringLiteral("none.recipe"), Kernel, QString(), QString());
@@ -1098,8 +1097,8 @@ TEST_F(OrvelLoader, CommandLineOverridesSingleFieldsOfARecipe)
                                      QStringLiteral("--recipe"), none},
                                     {});
     ASSERT_FALSE(parsed.Done()) << parsed.Text.toStdString();
-    EXPECT_FALSE(parsed.Options.Inputs.SerialNumberChecked);
-    EXPECT_FALSE(parsed.Options.Inputs.ProgramChecked);
+    EXPECT_FALSE(parsed.Options.Job.Serial.Write);
+    EXPECT_FALSE(parsed.Options.Job.Program);
 
     // --dhcp replaces a recipe's static address, which a station could not give every unit.
     const QString fixed = WriteFile(QStringLiteral("static.recipe"), StaticAddressRecipe);
@@ -1107,7 +1106,7 @@ TEST_F(OrvelLoader, CommandLineOverridesSingleFieldsOfARecipe)
                                      QStringLiteral("--recipe"), fixed, QStringLiteral("--dhcp")},
                                     {});
     ASSERT_FALSE(parsed.Done()) << parsed.Text.toStdString();
-    EXPECT_TRUE(parsed.Options.Inputs.SetIPAddress && parsed.Options.Inputs.DHCP);
+    EXPECT_EQ(parsed.Options.Job.Settings.Ip, TIpSetting{});
 
     // The other commands refuse a recipe.
     parsed = ParseLoaderCommandLine({QStringLiteral("verify"), QStringLiteral("--all"), QStringLiteral("--recipe"),
@@ -1253,7 +1252,7 @@ TEST(OrvelLoaderOptionTable, ChoicesTakeEveryNameOfTheTable)
         for (const QString& text : {models[i], models[i].toLower()}) {
             const TParsedCommandLine parsed = parse("--model", text);
             ASSERT_FALSE(parsed.Done()) << parsed.Text.toStdString();
-            EXPECT_EQ(parsed.Options.Inputs.HardwareModelIndex, i) << text.toStdString();
+            EXPECT_EQ(parsed.Options.Job.Settings.HardwareModel, i) << text.toStdString();
         }
     }
     const QStringList rates = Names(IEXBaudRates);
@@ -1261,7 +1260,7 @@ TEST(OrvelLoaderOptionTable, ChoicesTakeEveryNameOfTheTable)
         for (const QString& text : {rates[i], rates[i].toUpper(), QString(rates[i]).remove(QStringLiteral("kbps"))}) {
             const TParsedCommandLine parsed = parse("--iex-baud", text);
             ASSERT_FALSE(parsed.Done()) << parsed.Text.toStdString();
-            EXPECT_EQ(parsed.Options.Inputs.IEXBaudRateIndex, i) << text.toStdString();
+            EXPECT_EQ(parsed.Options.Job.Settings.IEXBaudRate, i) << text.toStdString();
         }
     }
     EXPECT_TRUE(

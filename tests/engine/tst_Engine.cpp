@@ -52,9 +52,9 @@ protected:
         TEnginePlan plan;
         TUnitJob& job = plan.Job;
         job.Operation = TUnitOperation::Send;
-        job.Inputs.SerialNumberChecked = job.Inputs.KernelChecked = job.Inputs.ProgramChecked = true;
-        job.Inputs.KernelPath = QStringLiteral("/images/kernel.bin");
-        job.Inputs.ProgramPath = QStringLiteral("/images/program.bin");
+        job.What.Serial.Write = true;
+        job.What.Kernel = TJobFile{QStringLiteral("/images/kernel.bin"), QString()};
+        job.What.Program = TJobFile{QStringLiteral("/images/program.bin"), QString()};
         job.Images.Kernel = SampleKernel(3, 16 * 1024);
         job.Images.KernelFileHeader = ReadKernelHeader(job.Images.Kernel, KernelHeaderOffsetARM);
         job.Images.KernelPlatform = TPlatform::ARM;
@@ -213,7 +213,8 @@ TEST_F(StationEngine, AFreshReplyFromBeforeTheUnitWasWrittenDoesNotTakeItAgain)
 {
     StartUnits(6);
     TEnginePlan plan = SendPlan();
-    plan.Job.Inputs.KernelChecked = plan.Job.Inputs.ProgramChecked = false;
+    plan.Job.What.Kernel.reset();
+    plan.Job.What.Program.reset();
     plan.Job.Images = {};
     plan.ScanInterval = 100;
     plan.DiscoveryWait = 200;

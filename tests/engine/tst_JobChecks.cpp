@@ -34,21 +34,19 @@ const char* const CommandLineAddress = "--ip would give every unit the same addr
 const char* const CommandLineAlias = "--nad-alias would give every unit the same alias with station, --fresh, --all or "
                                      "several units: leave it out (or 0), or send to one unit at a time";
 
-void StaticAddress(TOperationInputs& in)
+void StaticAddress(TUnitSettings& in)
 {
-    in.SetIPAddress = true;
-    in.DHCP = false;
+    in.Ip = TIpSetting{false, QStringLiteral("10.0.0.5"), QStringLiteral("255.0.0.0"), QString(), QString()};
 }
 
-void Alias(TOperationInputs& in, const char* text)
+void Alias(TUnitSettings& in, const char* text)
 {
-    in.SetNadAlias = true;
-    in.NadAliasText = QLatin1String(text);
+    in.NadAlias = QLatin1String(text);
 }
 
 struct TOneUnitCase {
     const char* Name;
-    std::function<void(TOperationInputs&)> Set;
+    std::function<void(TUnitSettings&)> Set;
     const char* Window;        // the refusal in the window's words; "": none
     const char* CommandLine;   // in orvel-loader's
 };
@@ -57,35 +55,21 @@ class OneUnitSettings : public ::testing::TestWithParam<TOneUnitCase> {};
 
 TEST_P(OneUnitSettings, AreRefusedForSeveralUnitsInEachFrontEndsWords)
 {
-    TOperationInputs inputs;
-    inputs.KernelChecked = true;
-    GetParam().Set(inputs);
-    EXPECT_EQ(OneUnitSettingRefusal(inputs, WindowWords), QLatin1String(GetParam().Window));
-    EXPECT_EQ(OneUnitSettingRefusal(inputs, CommandLineWords), QLatin1String(GetParam().CommandLine));
+    TUnitSettings settings;
+    GetParam().Set(settings);
+    EXPECT_EQ(OneUnitSettingRefusal(settings, WindowWords), QLatin1String(GetParam().Window));
+    EXPECT_EQ(OneUnitSettingRefusal(settings, CommandLineWords), QLatin1String(GetParam().CommandLine));
 }
 
 INSTANTIATE_TEST_SUITE_P(
     JobChecks, OneUnitSettings,
-    ::testing::Values(TOneUnitCase{"none", [](TOperationInputs&) {}, "", ""},
-                      TOneUnitCase{"dhcp", [](TOperationInputs& in) { in.SetIPAddress = true; }, "", ""},
+    ::testing::Values(TOneUnitCase{"none", [](TUnitSettings&) {}, "", ""},
+                      TOneUnitCase{"dhcp", [](TUnitSettings& in) { in.Ip = TIpSetting{}; }, "", ""},
                       TOneUnitCase{"static_address", StaticAddress, WindowAddress, CommandLineAddress},
-                      TOneUnitCase{"static_address_unticked",
-                                   [](TOperationInputs& in) {
-                                       StaticAddress(in);
-                                       in.SetIPAddress = false;
-                                   },
-                                   "", ""},
-                      TOneUnitCase{"alias", [](TOperationInputs& in) { Alias(in, "7"); }, WindowAlias,
-                                   CommandLineAlias},
-                      TOneUnitCase{"alias_zero_is_none", [](TOperationInputs& in) { Alias(in, "0"); }, "", ""},
-                      TOneUnitCase{"alias_unticked",
-                                   [](TOperationInputs& in) {
-                                       Alias(in, "7");
-                                       in.SetNadAlias = false;
-                                   },
-                                   "", ""},
+                      TOneUnitCase{"alias", [](TUnitSettings& in) { Alias(in, "7"); }, WindowAlias, CommandLineAlias},
+                      TOneUnitCase{"alias_zero_is_none", [](TUnitSettings& in) { Alias(in, "0"); }, "", ""},
                       TOneUnitCase{"address_before_alias",
-                                   [](TOperationInputs& in) {
+                                   [](TUnitSettings& in) {
                                        StaticAddress(in);
                                        Alias(in, "7");
                                    },
@@ -94,7 +78,7 @@ INSTANTIATE_TEST_SUITE_P(
 
 struct TNothingCase {
     const char* Name;
-    std::function<void(TOperationInputs&)> Set;
+    std::function<void(TJob&)> Set;
     bool Refused;
 };
 
@@ -102,34 +86,32 @@ class NothingToSend : public ::testing::TestWithParam<TNothingCase> {};
 
 TEST_P(NothingToSend, IsRefusedOnlyWhenTheSendWouldDoNothing)
 {
-    TOperationInputs inputs;
-    GetParam().Set(inputs);
+    TJob job;
+    GetParam().Set(job);
     const QString how = QStringLiteral("tick something");
-    EXPECT_EQ(NothingToSendRefusal(inputs, how),
+    EXPECT_EQ(NothingToSendRefusal(job, how),
               GetParam().Refused ? QStringLiteral("nothing to send: tick something") : QString());
 }
 
 INSTANTIATE_TEST_SUITE_P(
     JobChecks, NothingToSend,
-    ::testing::Values(TNothingCase{"nothing", [](TOperationInputs&) {}, true},
-                      // Paths and values without their ticks are nothing to do.
-                      TNothingCase{"values_unticked",
-                                   [](TOperationInputs& in) {
-                                       in.KernelPath = QStringLiteral("kernel.bin");
-                                       in.SerialNumber = 1000;
-                                       in.NadAliasText = QStringLiteral("7");
-                                       in.Autoincrement = true;
+    ::testing::Values(TNothingCase{"nothing", [](TJob&) {}, true},
+                      // A number the job does not write is nothing to do.
+                      TNothingCase{"serial_not_written",
+                                   [](TJob& in) {
+                                       in.Serial.Number = 1000;
+                                       in.Serial.Autoincrement = true;
                                    },
                                    true},
-                      TNothingCase{"kernel", [](TOperationInputs& in) { in.KernelChecked = true; }, false},
-                      TNothingCase{"program", [](TOperationInputs& in) { in.ProgramChecked = true; }, false},
-                      TNothingCase{"serial", [](TOperationInputs& in) { in.SerialNumberChecked = true; }, false},
-                      TNothingCase{"alias", [](TOperationInputs& in) { in.SetNadAlias = true; }, false},
-                      TNothingCase{"model", [](TOperationInputs& in) { in.SetHardwareModel = true; }, false},
-                      TNothingCase{"baud_rate", [](TOperationInputs& in) { in.SetIEXBaudRate = true; }, false},
-                      TNothingCase{"address", [](TOperationInputs& in) { in.SetIPAddress = true; }, false},
-                      TNothingCase{"start_plc_alone", [](TOperationInputs& in) { in.StartPlc = true; }, false},
-                      TNothingCase{"set_rtc_alone", [](TOperationInputs& in) { in.SetRtc = true; }, false}),
+                      TNothingCase{"kernel", [](TJob& in) { in.Kernel = TJobFile{}; }, false},
+                      TNothingCase{"program", [](TJob& in) { in.Program = TJobFile{}; }, false},
+                      TNothingCase{"serial", [](TJob& in) { in.Serial.Write = true; }, false},
+                      TNothingCase{"alias", [](TJob& in) { in.Settings.NadAlias = QString(); }, false},
+                      TNothingCase{"model", [](TJob& in) { in.Settings.HardwareModel = 0; }, false},
+                      TNothingCase{"baud_rate", [](TJob& in) { in.Settings.IEXBaudRate = 0; }, false},
+                      TNothingCase{"address", [](TJob& in) { in.Settings.Ip = TIpSetting{}; }, false},
+                      TNothingCase{"start_plc_alone", [](TJob& in) { in.StartPlc = true; }, false},
+                      TNothingCase{"set_rtc_alone", [](TJob& in) { in.SetClock = true; }, false}),
     [](const auto& info) { return std::string(info.param.Name); });
 
 }   // namespace

@@ -1,6 +1,7 @@
-// Recipes: saved from the inputs and opened again with the same inputs, every malformed or
+// Recipes: saved from a job and opened again as the same job, every malformed or
 // hostile file refused in its own words (never a crash), and files changed or gone since
 // the recipe was saved refused before anything is loaded for a unit.
+#include "ImageFiles.h"
 #include "Recipe.h"
 #include "SampleImages.h"
 #include "TestPrinters.h"
@@ -37,26 +38,18 @@ protected:
     }
 
     // Every setting a recipe keeps, set, and both files.
-    TOperationInputs FullInputs() const
+    TJob FullJob() const
     {
-        TOperationInputs in;
-        in.KernelChecked = in.ProgramChecked = true;
-        in.KernelPath = Kernel;
-        in.ProgramPath = Program;
-        in.SetNadAlias = true;
-        in.NadAliasText = QStringLiteral("12");
-        in.SetHardwareModel = true;
-        in.HardwareModelIndex = 2;
-        in.SetIEXBaudRate = true;
-        in.IEXBaudRateIndex = 4;
-        in.SetIPAddress = true;
-        in.DHCP = false;
-        in.IPAddress = QStringLiteral("10.1.2.3");
-        in.SubnetMask = QStringLiteral("255.255.0.0");
-        in.Gateway = QStringLiteral("10.1.0.1");
-        in.DNSServer = QStringLiteral("10.1.0.2");
-        in.StartPlc = in.SetRtc = true;
-        return in;
+        TJob job;
+        job.Kernel = TJobFile{Kernel, QString()};
+        job.Program = TJobFile{Program, QString()};
+        job.Settings.NadAlias = QStringLiteral("12");
+        job.Settings.HardwareModel = 2;
+        job.Settings.IEXBaudRate = 4;
+        job.Settings.Ip = TIpSetting{false, QStringLiteral("10.1.2.3"), QStringLiteral("255.255.0.0"),
+                                     QStringLiteral("10.1.0.1"), QStringLiteral("10.1.0.2")};
+        job.StartPlc = job.SetClock = job.Verify = true;
+        return job;
     }
 
     QTemporaryDir Dir;
@@ -64,66 +57,51 @@ protected:
     QString Program;
 };
 
-TEST_F(Recipe, RoundTripGivesTheSameInputsAndFiles)
+TEST_F(Recipe, RoundTripGivesTheSameJobAndFiles)
 {
     const QString name = QStringLiteral("release %1 \"3.1\" ünï");
     const QString series = QStringLiteral("line %1 'A'");
     TRecipe made;
     QString error;
-    ASSERT_TRUE(RecipeFromInputs(name, FullInputs(), true, series, made, error)) << error.toStdString();
+    TJob full = FullJob();
+    full.Serial = {true, 77, true, QString()};   // the window's number is no part of a recipe
+    ASSERT_TRUE(RecipeOfJob(name, full, series, made, error)) << error.toStdString();
     const QString path = Dir.filePath(QStringLiteral("release %1.recipe"));
     ASSERT_TRUE(WriteRecipe(path, made, error)) << error.toStdString();
 
     TRecipe read;
     ASSERT_TRUE(ReadRecipe(path, read, error)) << error.toStdString();
     EXPECT_EQ(read.Name, name);
-    EXPECT_EQ(read.Series, series);
-    EXPECT_TRUE(read.VerifyAfterSend);
-    ASSERT_TRUE(read.Kernel && read.Program);
-    EXPECT_EQ(read.Kernel->Path, Kernel);
-    EXPECT_EQ(read.Program->Path, Program);
-
-    // Opened over other inputs: the recipe's files and settings, the serial number alone.
-    TOperationInputs opened;
-    opened.SerialNumberChecked = true;
-    opened.SerialNumber = 77;
-    ApplyRecipe(read, opened);
-    const TOperationInputs full = FullInputs();
-    EXPECT_EQ(opened.KernelPath, full.KernelPath);
-    EXPECT_EQ(opened.ProgramPath, full.ProgramPath);
-    EXPECT_TRUE(opened.KernelChecked && opened.ProgramChecked && opened.SetNadAlias && opened.SetHardwareModel &&
-                opened.SetIEXBaudRate && opened.SetIPAddress && opened.StartPlc && opened.SetRtc);
-    EXPECT_FALSE(opened.DHCP);
-    EXPECT_EQ(opened.NadAliasText, full.NadAliasText);
-    EXPECT_EQ(opened.HardwareModelIndex, full.HardwareModelIndex);
-    EXPECT_EQ(opened.IEXBaudRateIndex, full.IEXBaudRateIndex);
-    EXPECT_EQ(QStringList({opened.IPAddress, opened.SubnetMask, opened.Gateway, opened.DNSServer}),
-              QStringList({full.IPAddress, full.SubnetMask, full.Gateway, full.DNSServer}));
-    EXPECT_EQ(opened.SerialNumber, 77);
+    EXPECT_TRUE(read.Job == made.Job);
+    EXPECT_EQ(read.Job.Serial, (TSerialSource{true, -1, false, series}));
+    ASSERT_TRUE(read.Job.Kernel && read.Job.Program);
+    EXPECT_EQ(read.Job.Kernel->Path, Kernel);
+    EXPECT_EQ(read.Job.Program->Path, Program);
+    TJob settings = read.Job;
+    settings.Kernel = full.Kernel;
+    settings.Program = full.Program;
+    settings.Serial = full.Serial;
+    EXPECT_TRUE(settings == full);
+    EXPECT_TRUE(JobIsTheRecipe(read, full));
 
     // The bytes checked are the bytes loaded, and their hashes are the ones pinned.
     TLoadedImages images;
-    ASSERT_TRUE(LoadRecipeFiles(read, images, error)) << error.toStdString();
+    ASSERT_TRUE(LoadJobFiles(read.Job, images, error)) << error.toStdString();
     EXPECT_TRUE(images.KernelLoaded && images.ProgramLoaded);
-    EXPECT_EQ(images.KernelSourceSha256, made.Kernel->Sha256);
-    EXPECT_EQ(images.ProgramSourceSha256, made.Program->Sha256);
+    EXPECT_EQ(images.KernelSourceSha256, made.Job.Kernel->Sha256);
+    EXPECT_EQ(images.ProgramSourceSha256, made.Job.Program->Sha256);
 }
 
 TEST_F(Recipe, RoundTripOfNothingSetLeavesEveryUnitSettingAlone)
 {
     TRecipe made;
     QString error;
-    ASSERT_TRUE(RecipeFromInputs(QStringLiteral("settings only"), TOperationInputs{}, false, QString(), made, error));
+    ASSERT_TRUE(RecipeOfJob(QStringLiteral("settings only"), TJob{}, QString(), made, error));
     const QString path = Dir.filePath(QStringLiteral("empty.recipe"));
     ASSERT_TRUE(WriteRecipe(path, made, error)) << error.toStdString();
     TRecipe read;
     ASSERT_TRUE(ReadRecipe(path, read, error)) << error.toStdString();
-    EXPECT_FALSE(read.Kernel || read.Program);
-    EXPECT_TRUE(read.Series.isEmpty());
-    TOperationInputs opened = FullInputs();
-    ApplyRecipe(read, opened);
-    EXPECT_FALSE(opened.KernelChecked || opened.ProgramChecked || opened.SetNadAlias || opened.SetHardwareModel ||
-                 opened.SetIEXBaudRate || opened.SetIPAddress || opened.StartPlc || opened.SetRtc);
+    EXPECT_TRUE(read.Job == TJob{});
 }
 
 struct TBadRecipe {
@@ -243,7 +221,7 @@ TEST_F(Recipe, WritesOnlyWhatReadsBackTheSame)
 {
     TRecipe recipe;
     QString error;
-    ASSERT_TRUE(RecipeFromInputs(QStringLiteral("r"), FullInputs(), false, QString(), recipe, error));
+    ASSERT_TRUE(RecipeOfJob(QStringLiteral("r"), FullJob(), QString(), recipe, error));
     const QString path = Dir.filePath(QStringLiteral("r.recipe"));
     struct TCase {
         const char* Words;
@@ -255,8 +233,11 @@ TEST_F(Recipe, WritesOnlyWhatReadsBackTheSame)
         // A file name whose bytes were no UTF-8 came in with replacement characters: it
         // would name another file when read back.
         {"kernel.file: holds characters that are not valid UTF-8",
-         [](TRecipe& r) { r.Kernel->Path = QStringLiteral("/images/k") + QChar::ReplacementCharacter; }},
-        {"serials.series: holds control characters", [](TRecipe& r) { r.Series = QStringLiteral("a\tb"); }},
+         [](TRecipe& r) { r.Job.Kernel->Path = QStringLiteral("/images/k") + QChar::ReplacementCharacter; }},
+        {"serials.series: holds control characters",
+         [](TRecipe& r) {
+             r.Job.Serial = {true, -1, false, QStringLiteral("a\tb")};
+         }},
     };
     for (const TCase& c : cases) {
         TRecipe spoilt = recipe;
@@ -269,7 +250,7 @@ TEST_F(Recipe, WritesOnlyWhatReadsBackTheSame)
     EXPECT_TRUE(error.contains(QLatin1String("can't write it"))) << error.toStdString();
 }
 
-// A recipe opened and left as it set the inputs is the inputs' recipe, however its file's
+// A recipe opened and left as the window shows it is the window's job, however its file's
 // path is spelled in the file (a line lead's hand-written recipe, or one saved through a
 // folder typed so): otherwise the window neither checks its hashes nor names it.
 struct TPathSpelling {
@@ -279,20 +260,24 @@ struct TPathSpelling {
 
 class RecipeOpenedAsIs : public Recipe, public ::testing::WithParamInterface<TPathSpelling> {};
 
-TEST_P(RecipeOpenedAsIs, IsTheInputsRecipe)
+TEST_P(RecipeOpenedAsIs, IsTheShownJobsRecipe)
 {
     TRecipe made;
     QString error;
-    ASSERT_TRUE(RecipeFromInputs(QStringLiteral("release 3.1"), FullInputs(), false, QString(), made, error))
-        << error.toStdString();
-    made.Kernel->Path = GetParam().Spell(made.Kernel->Path);
+    ASSERT_TRUE(RecipeOfJob(QStringLiteral("release 3.1"), FullJob(), QString(), made, error)) << error.toStdString();
+    made.Job.Kernel->Path = GetParam().Spell(made.Job.Kernel->Path);
     const QString path = Dir.filePath(QStringLiteral("spelled.recipe"));
     ASSERT_TRUE(WriteRecipe(path, made, error)) << error.toStdString();
     TRecipe read;
     ASSERT_TRUE(ReadRecipe(path, read, error)) << error.toStdString();
-    TOperationInputs opened;
-    ApplyRecipe(read, opened);
-    EXPECT_TRUE(InputsAreTheRecipe(read, opened, read.VerifyAfterSend)) << read.Kernel->Path.toStdString();
+    // As the window shows it: the paths as the recipe spells them, no hashes, its own number.
+    TJob shown = read.Job;
+    shown.Kernel->Sha256.clear();
+    shown.Program->Sha256.clear();
+    shown.Serial = {true, 77, false, QString()};
+    EXPECT_TRUE(JobIsTheRecipe(read, shown)) << read.Job.Kernel->Path.toStdString();
+    shown.SetClock = false;
+    EXPECT_FALSE(JobIsTheRecipe(read, shown));
 }
 
 INSTANTIATE_TEST_SUITE_P(Paths, RecipeOpenedAsIs,
@@ -316,7 +301,7 @@ TEST_F(Recipe, FilesChangedSinceSavingAreRefused)
 {
     TRecipe recipe;
     QString error;
-    ASSERT_TRUE(RecipeFromInputs(QStringLiteral("r"), FullInputs(), false, QString(), recipe, error));
+    ASSERT_TRUE(RecipeOfJob(QStringLiteral("r"), FullJob(), QString(), recipe, error));
     struct TCase {
         QString Path;
         QByteArray Other;   // still a valid file: only its hash tells
@@ -333,25 +318,25 @@ TEST_F(Recipe, FilesChangedSinceSavingAreRefused)
         file.close();
         WriteFile(c.Path, c.Other);
         TLoadedImages images;
-        EXPECT_FALSE(LoadRecipeFiles(recipe, images, error));
+        EXPECT_FALSE(LoadJobFiles(recipe.Job, images, error));
         EXPECT_EQ(error, c.Words + c.Path);
         WriteFile(c.Path, saved);
     }
     TLoadedImages images;
-    EXPECT_TRUE(LoadRecipeFiles(recipe, images, error)) << error.toStdString();
+    EXPECT_TRUE(LoadJobFiles(recipe.Job, images, error)) << error.toStdString();
 }
 
 TEST_F(Recipe, MissingFilesAreRefused)
 {
     TRecipe recipe;
     QString error;
-    ASSERT_TRUE(RecipeFromInputs(QStringLiteral("r"), FullInputs(), false, QString(), recipe, error));
+    ASSERT_TRUE(RecipeOfJob(QStringLiteral("r"), FullJob(), QString(), recipe, error));
     ASSERT_TRUE(QFile::remove(Program));
     TLoadedImages images;
-    EXPECT_FALSE(LoadRecipeFiles(recipe, images, error));
+    EXPECT_FALSE(LoadJobFiles(recipe.Job, images, error));
     EXPECT_EQ(error, QStringLiteral("plc program file not found: ") + Program);
     // Nor can a recipe be made of it.
-    EXPECT_FALSE(RecipeFromInputs(QStringLiteral("r"), FullInputs(), false, QString(), recipe, error));
+    EXPECT_FALSE(RecipeOfJob(QStringLiteral("r"), FullJob(), QString(), recipe, error));
     EXPECT_EQ(error, QStringLiteral("plc program file not found: ") + Program);
 
     const QString none = Dir.filePath(QStringLiteral("none.recipe"));

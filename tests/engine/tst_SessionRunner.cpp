@@ -152,9 +152,8 @@ protected:
         TUnitJob job;
         job.Operation = TUnitOperation::Send;
         const bool kernel = kind == TImageKind::Kernel;
-        (kernel ? job.Inputs.KernelChecked : job.Inputs.ProgramChecked) = true;
-        (kernel ? job.Inputs.KernelPath : job.Inputs.ProgramPath) = file.fileName();
-        Runner.LoadImageFiles(kind, job.Inputs);
+        (kernel ? job.What.Kernel : job.What.Program) = TJobFile{file.fileName(), QString()};
+        Runner.LoadImageFiles(kind, job.What);
         return job;
     }
 

@@ -107,19 +107,15 @@ QString TLoaderFixture::WriteFile(const QString& name, const QByteArray& bytes)
     return path;
 }
 
-void TLoaderFixture::LoadFiles(TOperationInputs& inputs, const QByteArray& kernel, const QByteArray& program)
+void TLoaderFixture::LoadFiles(TJob& job, const QByteArray& kernel, const QByteArray& program)
 {
-    if (!kernel.isEmpty()) {
-        inputs.KernelChecked = true;
-        inputs.KernelPath = WriteFile(QStringLiteral("kernel.bin"), kernel);
-    }
-    if (!program.isEmpty()) {
-        inputs.ProgramChecked = true;
-        inputs.ProgramPath = WriteFile(QStringLiteral("program.bin"), program);
-    }
+    if (!kernel.isEmpty())
+        job.Kernel = TJobFile{WriteFile(QStringLiteral("kernel.bin"), kernel), QString()};
+    if (!program.isEmpty())
+        job.Program = TJobFile{WriteFile(QStringLiteral("program.bin"), program), QString()};
     Session->KernelFileState = TFileState::NotLoaded;
     Session->ProgramFileState = TFileState::NotLoaded;
-    Session->LoadImageFiles(inputs);
+    Session->LoadImageFiles(job);
 }
 
 QStringList TLoaderFixture::ProductionLogLines() const

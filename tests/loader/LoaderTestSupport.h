@@ -62,8 +62,8 @@ public:
     TConnectResult Connect(const QString& nadText = {});
     // Writes a file into the test's folder; gives its path.
     QString WriteFile(const QString& name, const QByteArray& bytes);
-    // Loads the ticked files as the window does after a path change.
-    void LoadFiles(TOperationInputs& inputs, const QByteArray& kernel, const QByteArray& program);
+    // Puts the files into job and loads them as the window does after a path change.
+    void LoadFiles(TJob& job, const QByteArray& kernel, const QByteArray& program);
     QStringList ProductionLogLines() const;
     int CommandCount(uint8_t code) const;
 

@@ -52,10 +52,9 @@ TEST_P(LoaderKernelPlatform, OnlyAKernelForTheConnectedUnitIsSentOrVerified)
     ASSERT_EQ(Connect(QStringLiteral("4000")).Outcome, TConnectOutcome::Answered);
     LoadKernel(*Session, c.FilePlatform);
     const QByteArray loaded = Session->KernelImage;
-    TOperationInputs inputs;
-    inputs.KernelChecked = true;
-    inputs.SetNadAlias = true;
-    inputs.NadAliasText = QStringLiteral("9");
+    TJob inputs;
+    inputs.Kernel = TJobFile{};
+    inputs.Settings.NadAlias = QStringLiteral("9");
 
     Events.Clear();
     EXPECT_EQ(Session->DoVerify(inputs, Session->TakeImages()), false);   // the unit holds its own sample kernel
@@ -97,15 +96,14 @@ TEST_F(LoaderLoadedKernel, VerifyAgainstTheOtherPlatformLeavesItAlone)
 
     ASSERT_EQ(Connect(QStringLiteral("1002")).Outcome, TConnectOutcome::Answered);
     ASSERT_EQ(Session->Info.Platform, TPlatform::XA);
-    TOperationInputs settingsOnly;   // the kernel box unticked: only the configuration is compared
-    settingsOnly.SetNadAlias = true;
-    settingsOnly.NadAliasText = QStringLiteral("9");
+    TJob settingsOnly;   // the kernel box unticked: only the configuration is compared
+    settingsOnly.Settings.NadAlias = QStringLiteral("9");
     Session->DoVerify(settingsOnly, Session->TakeImages());
     EXPECT_EQ(Session->KernelImage, loaded);
 
     ASSERT_EQ(Connect(QStringLiteral("1001")).Outcome, TConnectOutcome::Answered);
-    TOperationInputs send;
-    send.KernelChecked = true;
+    TJob send;
+    send.Kernel = TJobFile{};
     ASSERT_TRUE(Session->DoSend(send, Session->TakeImages()));
     const QByteArray flash = Unit->Memory(KernelAddress, uint32_t(loaded.size()));
     EXPECT_EQ(flash.left(KernelHeaderOffsetARM), loaded.left(KernelHeaderOffsetARM));
@@ -129,12 +127,11 @@ TEST_F(LoaderTwoSessions, EachTakesTheKernelOfItsOwnUnitsPlatform)
     xa.Wait = [](int) {};
 
     ASSERT_EQ(Connect(QStringLiteral("1001")).Outcome, TConnectOutcome::Answered);
-    TOperationInputs arm;
+    TJob arm;
     LoadFiles(arm, SampleKernel(3, 16 * 1024), {});
     ASSERT_EQ(xa.ConnectToNad({false, QStringLiteral("1002")}).Outcome, TConnectOutcome::Answered);
-    TOperationInputs xaInputs;
-    xaInputs.KernelChecked = true;
-    xaInputs.KernelPath = WriteFile(QStringLiteral("xa.bin"), SampleKernel(2, 16 * 1024));
+    TJob xaInputs;
+    xaInputs.Kernel = TJobFile{WriteFile(QStringLiteral("xa.bin"), SampleKernel(2, 16 * 1024)), QString()};
     xa.LoadImageFiles(xaInputs);
 
     EXPECT_TRUE(Session->DoSend(arm, Session->TakeImages())) << Events.Messages.join(u'\n').toStdString();
@@ -154,15 +151,15 @@ TEST_F(LoaderSnapshot, ImagesLoadedDuringASendDoNotReachIt)
     ASSERT_EQ(Connect().Outcome, TConnectOutcome::Answered);
     const QByteArray kernel = SampleKernel(3, 16 * 1024);
     const QByteArray program = SampleProgram(8 * 1024);
-    TOperationInputs inputs;
+    TJob inputs;
     LoadFiles(inputs, kernel, program);
-    inputs.SerialNumberChecked = true;
-    inputs.SerialNumber = 1000;
+    inputs.Serial.Write = true;
+    inputs.Serial.Number = 1000;
 
-    TOperationInputs other;
-    other.KernelChecked = other.ProgramChecked = true;
-    other.KernelPath = WriteFile(QStringLiteral("other-kernel.bin"), SampleKernel(3, 20 * 1024));
-    other.ProgramPath = WriteFile(QStringLiteral("other-program.bin"), QByteArrayLiteral("no program"));
+    TJob other;
+    other.Kernel = TJobFile{WriteFile(QStringLiteral("other-kernel.bin"), SampleKernel(3, 20 * 1024)), QString()};
+    other.Program = TJobFile{WriteFile(QStringLiteral("other-program.bin"), QByteArrayLiteral("no program")),
+                             QString()};
     Events.OnMessage = [&](const QString& text) {
         if (text != QStringLiteral("sending plc program"))
             return;
@@ -183,14 +180,14 @@ TEST_F(LoaderSnapshot, ImagesLoadedDuringASendDoNotReachIt)
 // A fresh ARM unit, connected, and the inputs of a send that gives it serial and files.
 class TFreshSend : public TLoaderFixture {
 protected:
-    TOperationInputs Prepare(int32_t serial)
+    TJob Prepare(int32_t serial)
     {
         Start(UnitOf(NoSerialNumber, 3));
         EXPECT_EQ(Connect().Outcome, TConnectOutcome::Answered);
-        TOperationInputs inputs;
+        TJob inputs;
         LoadFiles(inputs, SampleKernel(3, 16 * 1024), SampleProgram(1024));
-        inputs.SerialNumberChecked = true;
-        inputs.SerialNumber = serial;
+        inputs.Serial.Write = true;
+        inputs.Serial.Number = serial;
         return inputs;
     }
 };
@@ -203,8 +200,8 @@ using LoaderSerialNumber = TFreshSend;
 // the steps that failed or never ran at "err".
 TEST_F(LoaderSerialNumber, WrittenNumberIsLoggedWhenALaterStepFails)
 {
-    TOperationInputs inputs = Prepare(1234);
-    inputs.Autoincrement = true;
+    TJob inputs = Prepare(1234);
+    inputs.Serial.Autoincrement = true;
     const QString unitKernel = Session->PanelTexts().KernelVersion;   // the log names the unit's kernel
     Refuse(CmdEraseFlash, 11);
 
@@ -223,11 +220,10 @@ TEST_F(LoaderSerialNumber, WrittenNumberIsLoggedWhenALaterStepFails)
 // record, at "err". The window's own number is not spent by a refusal (its box stays).
 TEST_F(LoaderSerialNumber, NumberFromASharedCounterIsLoggedWhenTheUnitRefusesIt)
 {
-    TOperationInputs inputs = Prepare(-1);
-    inputs.TakeSerialNumber = [](QString&) { return 4321; };
+    const TJob inputs = Prepare(-1);
     Refuse(CmdWriteBlock, 11);
 
-    EXPECT_FALSE(Session->DoSend(inputs, Session->TakeImages()));
+    EXPECT_FALSE(Session->DoSend(inputs, Session->TakeImages(), [](QString&) { return 4321; }));
     EXPECT_EQ(Events.Messages.last(), QStringLiteral("error: loader write failed"));
     EXPECT_EQ(Session->LastSend.SerialTaken, 4321);
     EXPECT_EQ(Session->LastSend.SerialWritten, -1);
@@ -244,7 +240,7 @@ using LoaderSlowController = TFreshSend;
 // takes the first attempt's answer, and the whole send goes through.
 TEST_F(LoaderSlowController, AnsweringEveryRequestLateCompletesASend)
 {
-    const TOperationInputs inputs = Prepare(1000);
+    const TJob inputs = Prepare(1000);
     Link->RequestTimeout = Link->Timeout = 80;
     TSimFaults late;
     late.DelayMs = 120;
@@ -279,9 +275,8 @@ TEST_F(LoaderIpConfiguration, AliasOnlySendKeepsAStaticAddressAndVerifiesGreen)
     Start(config);
     ASSERT_EQ(Connect(QStringLiteral("5000")).Outcome, TConnectOutcome::Answered);
 
-    TOperationInputs inputs;
-    inputs.SetNadAlias = true;
-    inputs.NadAliasText = QStringLiteral("12");
+    TJob inputs;
+    inputs.Settings.NadAlias = QStringLiteral("12");
     ASSERT_TRUE(Session->DoSend(inputs, Session->TakeImages()));
     const TKernelHeader written = ReadKernelHeader(Unit->Memory(KernelAddress, 64 * 1024), KernelHeaderOffsetARM);
     EXPECT_EQ(+written.NadAlias, 12u);

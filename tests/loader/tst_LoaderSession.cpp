@@ -76,15 +76,15 @@ TEST_F(LoaderProduction, FreshUnitGetsSerialKernelProgramStartAndClockThenTheNex
 
     const QByteArray kernelFile = SampleKernel(3, 32 * 1024);   // "3.1.7"
     const QByteArray programFile = SampleProgram(20 * 1024);
-    TOperationInputs inputs;
+    TJob inputs;
     LoadFiles(inputs, kernelFile, programFile);
     EXPECT_TRUE(Events.Messages.contains(QStringLiteral("kernel file loaded (v3.1.7)")));
     EXPECT_TRUE(Events.Messages.contains(QStringLiteral("plc program loaded")));
-    inputs.SerialNumberChecked = true;
-    inputs.SerialNumber = 1000;
-    inputs.Autoincrement = true;
+    inputs.Serial.Write = true;
+    inputs.Serial.Number = 1000;
+    inputs.Serial.Autoincrement = true;
     inputs.StartPlc = true;
-    inputs.SetRtc = true;
+    inputs.SetClock = true;
     const QByteArray recordBefore = Unit->LoaderRecord();
 
     Events.Clear();
@@ -153,10 +153,10 @@ TEST_F(LoaderProduction, FreshUnitGetsSerialKernelProgramStartAndClockThenTheNex
     Unit->Restart();
     ASSERT_EQ(Connect().Outcome, TConnectOutcome::Answered);
     EXPECT_EQ(Link->Nad, -1);
-    TOperationInputs next;
-    next.SerialNumberChecked = true;
-    next.SerialNumber = Events.Advanced.last();
-    next.Autoincrement = true;
+    TJob next;
+    next.Serial.Write = true;
+    next.Serial.Number = Events.Advanced.last();
+    next.Serial.Autoincrement = true;
     ASSERT_TRUE(Session->DoSend(next, Session->TakeImages()));
     EXPECT_EQ(Unit->Serial(), 1001u);
     EXPECT_EQ(Events.Advanced, QList<int32_t>({1001, 1002}));
@@ -172,11 +172,9 @@ TEST_F(LoaderProduction, SettingsChangeReadsTheKernelBackAndWritesItWithTheNewHe
     ASSERT_EQ(Connect(QStringLiteral("2000")).Outcome, TConnectOutcome::Answered);
     const QByteArray before = Unit->Memory(KernelAddress, uint32_t(FreshUnit().Kernel.size()));
 
-    TOperationInputs inputs;
-    inputs.SetNadAlias = true;
-    inputs.NadAliasText = QStringLiteral("77");
-    inputs.SetHardwareModel = true;
-    inputs.HardwareModelIndex = 2;   // "Orvel-L"
+    TJob inputs;
+    inputs.Settings.NadAlias = QStringLiteral("77");
+    inputs.Settings.HardwareModel = 2;   // "Orvel-L"
     Events.Clear();
     ASSERT_TRUE(Session->DoSend(inputs, Session->TakeImages()));
     EXPECT_EQ(Events.Messages, QStringList({"reading kernel", "starting loader", "erasing flash", "sending kernel",
@@ -242,10 +240,9 @@ TEST_P(LoaderVerify, ComparesSettingsKernelAndProgramWithWhatASendWrote)
 {
     Start(NumberedUnit(3000));
     ASSERT_EQ(Connect(QStringLiteral("3000")).Outcome, TConnectOutcome::Answered);
-    TOperationInputs inputs;
+    TJob inputs;
     LoadFiles(inputs, SampleKernel(3, 16 * 1024), SampleProgram(1024));
-    inputs.SetNadAlias = true;
-    inputs.NadAliasText = QStringLiteral("77");
+    inputs.Settings.NadAlias = QStringLiteral("77");
     ASSERT_TRUE(Session->DoSend(inputs, Session->TakeImages()));
     ASSERT_EQ(Connect(QStringLiteral("3000")).Outcome, TConnectOutcome::Answered);
 
@@ -370,8 +367,8 @@ TEST_F(LoaderDumpFile, FailedWriteKeepsTheOldFileWhole)
 struct TFailureCase {
     const char* Name;
     std::function<void(TSimControllerConfig&)> Configure;
-    std::function<void(TLoaderFixture&, TOperationInputs&)> Arrange;   // after connecting
-    const char* Expected;                                              // the send's last line
+    std::function<void(TLoaderFixture&, TJob&)> Arrange;   // after connecting
+    const char* Expected;                                  // the send's last line
     bool SerialWritten;
     bool EraseAsked;
     TFailureKind Kind;   // the send's failure, which keeps that last line as its words
@@ -379,16 +376,15 @@ struct TFailureCase {
 
 void NoChange(TSimControllerConfig&) {}
 
-void AssignSerial(TOperationInputs& inputs, int32_t number)
+void AssignSerial(TJob& inputs, int32_t number)
 {
-    inputs.SerialNumberChecked = true;
-    inputs.SerialNumber = number;
+    inputs.Serial.Write = true;
+    inputs.Serial.Number = number;
 }
 
-void SetAlias(TOperationInputs& inputs)
+void SetAlias(TJob& inputs)
 {
-    inputs.SetNadAlias = true;
-    inputs.NadAliasText = QStringLiteral("5");
+    inputs.Settings.NadAlias = QStringLiteral("5");
 }
 
 void HoldSealedProgram(TSimControllerConfig& config)
@@ -417,7 +413,7 @@ TEST_P(LoaderSendFailure, StopsWithItsReason)
     Start(config);
     ASSERT_EQ(Connect(config.Serial == NoSerialNumber ? QString() : QString::number(config.Serial)).Outcome,
               TConnectOutcome::Answered);
-    TOperationInputs inputs;
+    TJob inputs;
     inputs.StartPlc = true;   // never reached after a failure
     c.Arrange(*this, inputs);
 
@@ -435,115 +431,117 @@ TEST_P(LoaderSendFailure, StopsWithItsReason)
     EXPECT_EQ(Session->CurrentOperation, OpNone);
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Loader, LoaderSendFailure,
-    ::testing::Values(TFailureCase{"plc_not_responding", NoChange,
-                                   [](TLoaderFixture& f, TOperationInputs& in) {
-                                       TSimFaults silent;
-                                       silent.DropNext = 2;
-                                       f.Unit->SetFaults(silent);
-                                       f.Link->Attempts = 2;
-                                       f.Link->Timeout = 50;
-                                       AssignSerial(in, 1000);
-                                   },
-                                   "error: plc not responding", false, false, TFailureKind::NotAnswering},
-                      TFailureCase{"serial_number_already_set", [](TSimControllerConfig& c) { c.Serial = 900; },
-                                   [](TLoaderFixture&, TOperationInputs& in) { AssignSerial(in, 1000); },
-                                   "error: serial number already set", true, false, TFailureKind::UnitTaken},
-                      TFailureCase{"loader_write_failed", NoChange,
-                                   [](TLoaderFixture& f, TOperationInputs& in) {
-                                       f.Refuse(CmdWriteBlock, 11);
-                                       AssignSerial(in, 1000);
-                                   },
-                                   "error: loader write failed", false, false, TFailureKind::Refused},
-                      TFailureCase{"some_parameters_are_invalid", NoChange,
-                                   [](TLoaderFixture&, TOperationInputs& in) {
-                                       AssignSerial(in, 1000);
-                                       in.ParametersValid = false;
-                                   },
-                                   "error: some parameters are invalid", true, false, TFailureKind::InvalidJob},
-                      // A file that cannot go into this unit is refused before the unit takes a number.
-                      TFailureCase{"no_valid_kernel_file", NoChange,
-                                   [](TLoaderFixture&, TOperationInputs& in) {
-                                       AssignSerial(in, 1000);
-                                       in.KernelChecked = true;
-                                   },
-                                   "error: no valid kernel file", false, false, TFailureKind::FileError},
-                      TFailureCase{"kernel_of_the_other_platform", [](TSimControllerConfig& c) { c.LoaderMajor = 2; },
-                                   [](TLoaderFixture& f, TOperationInputs& in) {
-                                       f.LoadFiles(in, SampleKernel(3, 16 * 1024), {});
-                                       AssignSerial(in, 1000);
-                                   },
-                                   "error: no valid kernel file", false, false, TFailureKind::WrongPlatform},
-                      TFailureCase{"no_valid_plc_program_file", NoChange,
-                                   [](TLoaderFixture& f, TOperationInputs& in) {
-                                       f.LoadFiles(in, {}, QByteArrayLiteral("too short"));
-                                       AssignSerial(in, 1000);
-                                   },
-                                   "error: no valid plc program file", false, false, TFailureKind::FileError},
-                      TFailureCase{"cant_read_kernel", NoChange,
-                                   [](TLoaderFixture& f, TOperationInputs& in) {
-                                       f.Refuse(CmdReadBlock, 11);
-                                       SetAlias(in);
-                                   },
-                                   "error: can't read kernel", false, false, TFailureKind::Refused},
-                      TFailureCase{"no_valid_kernel_found_in_plc",
-                                   [](TSimControllerConfig& c) {
-                                       c.Kernel = KernelClaimingSize(c.Kernel, ArmHeader, 1000);
-                                   },
-                                   [](TLoaderFixture&, TOperationInputs& in) { SetAlias(in); },
-                                   "error: no valid kernel found in plc", false, false, TFailureKind::Mismatch},
-                      TFailureCase{"kernel_size_beyond_the_kernel_area",
-                                   [](TSimControllerConfig& c) {
-                                       c.Kernel = KernelClaimingSize(c.Kernel, ArmHeader, 0x7FFFFFFF);
-                                   },
-                                   [](TLoaderFixture&, TOperationInputs& in) { SetAlias(in); },
-                                   "error: no valid kernel found in plc", false, false, TFailureKind::Mismatch},
-                      TFailureCase{"invalid_kernel", NoChange,
-                                   [](TLoaderFixture& f, TOperationInputs& in) {
-                                       f.Session->Info.KernelHeader.VersionMajor = 7;   // as read at the connection
-                                       SetAlias(in);
-                                   },
-                                   "error: invalid kernel", false, false, TFailureKind::Mismatch},
-                      TFailureCase{"cant_read_plc_program", HoldSealedProgram,
-                                   [](TLoaderFixture& f, TOperationInputs&) { f.Refuse(CmdReadBlock, 11); },
-                                   "error: can't read plc program", false, false, TFailureKind::Refused},
-                      TFailureCase{"no_valid_program_found_in_plc", HoldSealedProgram,
-                                   [](TLoaderFixture& f, TOperationInputs&) {
-                                       f.Unit->SetMemory(ProgramAddress + 100,
-                                                         Flipped(f.Unit->Memory(ProgramAddress + 100, 1), 0));
-                                   },
-                                   "error: no valid program found in plc", false, false, TFailureKind::Mismatch},
-                      TFailureCase{"failed_command_gives_the_error_line", NoChange,
-                                   [](TLoaderFixture& f, TOperationInputs& in) {
-                                       f.LoadFiles(in, SampleKernel(3, 16 * 1024), {});
-                                       f.Refuse(CmdEraseFlash, 11);
-                                   },
-                                   "error: flash fail", false, true, TFailureKind::Refused},
-                      TFailureCase{"serial_number_box_without_a_number", NoChange,
-                                   [](TLoaderFixture&, TOperationInputs& in) { AssignSerial(in, -1); },
-                                   "error: invalid serial number", false, false, TFailureKind::InvalidJob},
-                      TFailureCase{"serial_number_zero_is_reserved", NoChange,
-                                   [](TLoaderFixture&, TOperationInputs& in) { AssignSerial(in, 0); },
-                                   "error: invalid serial number", false, false, TFailureKind::InvalidJob},
-                      TFailureCase{"negative_serial_number", NoChange,
-                                   [](TLoaderFixture&, TOperationInputs& in) { AssignSerial(in, -5); },
-                                   "error: invalid serial number", false, false, TFailureKind::InvalidJob},
-                      TFailureCase{"lowest_serial_number", NoChange,
-                                   [](TLoaderFixture&,
-                                      TOperationInputs& in) { AssignSerial(in, std::numeric_limits<int32_t>::min()); },
-                                   "error: invalid serial number", false, false, TFailureKind::InvalidJob},
-                      TFailureCase{"program_not_valid_for_this_platform",
-                                   [](TSimControllerConfig& c) { c.LoaderMajor = 2; },
-                                   [](TLoaderFixture& f, TOperationInputs& in) {
-                                       // Loaded while a controller of the other platform was connected.
-                                       f.Session->ProgramImage = ArmOnlyProgram();
-                                       f.Session->ProgramFileState = TFileState::Loaded;
-                                       in.ProgramChecked = true;
-                                       AssignSerial(in, 1000);
-                                   },
-                                   "error: invalid plc program", false, false, TFailureKind::WrongPlatform}),
-    [](const auto& info) { return std::string(info.param.Name); });
+INSTANTIATE_TEST_SUITE_P(Loader, LoaderSendFailure,
+                         ::testing::Values(
+                             TFailureCase{"plc_not_responding", NoChange,
+                                          [](TLoaderFixture& f, TJob& in) {
+                                              TSimFaults silent;
+                                              silent.DropNext = 2;
+                                              f.Unit->SetFaults(silent);
+                                              f.Link->Attempts = 2;
+                                              f.Link->Timeout = 50;
+                                              AssignSerial(in, 1000);
+                                          },
+                                          "error: plc not responding", false, false, TFailureKind::NotAnswering},
+                             TFailureCase{"serial_number_already_set", [](TSimControllerConfig& c) { c.Serial = 900; },
+                                          [](TLoaderFixture&, TJob& in) { AssignSerial(in, 1000); },
+                                          "error: serial number already set", true, false, TFailureKind::UnitTaken},
+                             TFailureCase{"loader_write_failed", NoChange,
+                                          [](TLoaderFixture& f, TJob& in) {
+                                              f.Refuse(CmdWriteBlock, 11);
+                                              AssignSerial(in, 1000);
+                                          },
+                                          "error: loader write failed", false, false, TFailureKind::Refused},
+                             TFailureCase{"some_parameters_are_invalid", NoChange,
+                                          [](TLoaderFixture&, TJob& in) {
+                                              AssignSerial(in, 1000);
+                                              in.Settings.NadAlias = QStringLiteral("-1");
+                                          },
+                                          "error: some parameters are invalid", true, false, TFailureKind::InvalidJob},
+                             // A file that cannot go into this unit is refused before the unit takes a number.
+                             TFailureCase{"no_valid_kernel_file", NoChange,
+                                          [](TLoaderFixture&, TJob& in) {
+                                              AssignSerial(in, 1000);
+                                              in.Kernel = TJobFile{};
+                                          },
+                                          "error: no valid kernel file", false, false, TFailureKind::FileError},
+                             TFailureCase{"kernel_of_the_other_platform",
+                                          [](TSimControllerConfig& c) { c.LoaderMajor = 2; },
+                                          [](TLoaderFixture& f, TJob& in) {
+                                              f.LoadFiles(in, SampleKernel(3, 16 * 1024), {});
+                                              AssignSerial(in, 1000);
+                                          },
+                                          "error: no valid kernel file", false, false, TFailureKind::WrongPlatform},
+                             TFailureCase{"no_valid_plc_program_file", NoChange,
+                                          [](TLoaderFixture& f, TJob& in) {
+                                              f.LoadFiles(in, {}, QByteArrayLiteral("too short"));
+                                              AssignSerial(in, 1000);
+                                          },
+                                          "error: no valid plc program file", false, false, TFailureKind::FileError},
+                             TFailureCase{"cant_read_kernel", NoChange,
+                                          [](TLoaderFixture& f, TJob& in) {
+                                              f.Refuse(CmdReadBlock, 11);
+                                              SetAlias(in);
+                                          },
+                                          "error: can't read kernel", false, false, TFailureKind::Refused},
+                             TFailureCase{"no_valid_kernel_found_in_plc",
+                                          [](TSimControllerConfig& c) {
+                                              c.Kernel = KernelClaimingSize(c.Kernel, ArmHeader, 1000);
+                                          },
+                                          [](TLoaderFixture&, TJob& in) { SetAlias(in); },
+                                          "error: no valid kernel found in plc", false, false, TFailureKind::Mismatch},
+                             TFailureCase{"kernel_size_beyond_the_kernel_area",
+                                          [](TSimControllerConfig& c) {
+                                              c.Kernel = KernelClaimingSize(c.Kernel, ArmHeader, 0x7FFFFFFF);
+                                          },
+                                          [](TLoaderFixture&, TJob& in) { SetAlias(in); },
+                                          "error: no valid kernel found in plc", false, false, TFailureKind::Mismatch},
+                             TFailureCase{"invalid_kernel", NoChange,
+                                          [](TLoaderFixture& f, TJob& in) {
+                                              f.Session->Info.KernelHeader.VersionMajor =
+                                                  7;   // as read at the connection
+                                              SetAlias(in);
+                                          },
+                                          "error: invalid kernel", false, false, TFailureKind::Mismatch},
+                             TFailureCase{"cant_read_plc_program", HoldSealedProgram,
+                                          [](TLoaderFixture& f, TJob&) { f.Refuse(CmdReadBlock, 11); },
+                                          "error: can't read plc program", false, false, TFailureKind::Refused},
+                             TFailureCase{"no_valid_program_found_in_plc", HoldSealedProgram,
+                                          [](TLoaderFixture& f, TJob&) {
+                                              f.Unit->SetMemory(ProgramAddress + 100,
+                                                                Flipped(f.Unit->Memory(ProgramAddress + 100, 1), 0));
+                                          },
+                                          "error: no valid program found in plc", false, false, TFailureKind::Mismatch},
+                             TFailureCase{"failed_command_gives_the_error_line", NoChange,
+                                          [](TLoaderFixture& f, TJob& in) {
+                                              f.LoadFiles(in, SampleKernel(3, 16 * 1024), {});
+                                              f.Refuse(CmdEraseFlash, 11);
+                                          },
+                                          "error: flash fail", false, true, TFailureKind::Refused},
+                             TFailureCase{"serial_number_box_without_a_number", NoChange,
+                                          [](TLoaderFixture&, TJob& in) { AssignSerial(in, -1); },
+                                          "error: invalid serial number", false, false, TFailureKind::InvalidJob},
+                             TFailureCase{"serial_number_zero_is_reserved", NoChange,
+                                          [](TLoaderFixture&, TJob& in) { AssignSerial(in, 0); },
+                                          "error: invalid serial number", false, false, TFailureKind::InvalidJob},
+                             TFailureCase{"negative_serial_number", NoChange,
+                                          [](TLoaderFixture&, TJob& in) { AssignSerial(in, -5); },
+                                          "error: invalid serial number", false, false, TFailureKind::InvalidJob},
+                             TFailureCase{"lowest_serial_number", NoChange,
+                                          [](TLoaderFixture&,
+                                             TJob& in) { AssignSerial(in, std::numeric_limits<int32_t>::min()); },
+                                          "error: invalid serial number", false, false, TFailureKind::InvalidJob},
+                             TFailureCase{"program_not_valid_for_this_platform",
+                                          [](TSimControllerConfig& c) { c.LoaderMajor = 2; },
+                                          [](TLoaderFixture& f, TJob& in) {
+                                              // Loaded while a controller of the other platform was connected.
+                                              f.Session->ProgramImage = ArmOnlyProgram();
+                                              f.Session->ProgramFileState = TFileState::Loaded;
+                                              in.Program = TJobFile{};
+                                              AssignSerial(in, 1000);
+                                          },
+                                          "error: invalid plc program", false, false, TFailureKind::WrongPlatform}),
+                         [](const auto& info) { return std::string(info.param.Name); });
 
 // ---- start, stop and what the window sees around them ----
 
@@ -593,9 +591,9 @@ TEST_F(LoaderPlc, UnwritableProductionLogIsReportedAndTheRunGoesOn)
     Start(config);
     ASSERT_EQ(Connect().Outcome, TConnectOutcome::Answered);
     Session->ProductionLogPath = Dir.path();   // a folder: the file cannot be opened
-    TOperationInputs inputs;
-    inputs.SerialNumberChecked = true;
-    inputs.SerialNumber = 6000;
+    TJob inputs;
+    inputs.Serial.Write = true;
+    inputs.Serial.Number = 6000;
     inputs.StartPlc = true;
 
     Events.Clear();
@@ -614,10 +612,10 @@ TEST_F(LoaderPlc, AutoincrementStopsAtTheHighestSerialNumber)
 {
     Start(FreshUnit());
     ASSERT_EQ(Connect().Outcome, TConnectOutcome::Answered);
-    TOperationInputs inputs;
-    inputs.SerialNumberChecked = true;
-    inputs.SerialNumber = 2147483647;
-    inputs.Autoincrement = true;
+    TJob inputs;
+    inputs.Serial.Write = true;
+    inputs.Serial.Number = 2147483647;
+    inputs.Serial.Autoincrement = true;
     EXPECT_TRUE(Session->DoSend(inputs, Session->TakeImages()));
     EXPECT_EQ(Unit->Serial(), 2147483647u);
     EXPECT_TRUE(Events.Advanced.isEmpty());
@@ -653,7 +651,7 @@ TEST_P(LoaderImageFile, IsJudgedWithoutReadingWhatCannotBeValid)
     Start(NumberedUnit(7000));
     ASSERT_EQ(Connect(QStringLiteral("7000")).Outcome, TConnectOutcome::Answered);   // an ARM unit
     const TFileCase& c = GetParam();
-    TOperationInputs inputs;
+    TJob inputs;
     QString path;
     if (c.Sparse) {
         path = Dir.filePath(QStringLiteral("huge.bin"));
@@ -666,8 +664,7 @@ TEST_P(LoaderImageFile, IsJudgedWithoutReadingWhatCannotBeValid)
                    ? Dir.filePath(QStringLiteral("missing.bin"))
                    : WriteFile(QStringLiteral("image.bin"), c.Kernel ? SampleKernel(3, c.Size) : SampleProgram(c.Size));
     }
-    (c.Kernel ? inputs.KernelChecked : inputs.ProgramChecked) = true;
-    (c.Kernel ? inputs.KernelPath : inputs.ProgramPath) = path;
+    (c.Kernel ? inputs.Kernel : inputs.Program) = TJobFile{path, QString()};
 
     Events.Clear();
     Session->LoadImageFiles(inputs);
@@ -740,7 +737,7 @@ TEST_P(LoaderLostSerialReply, GoesByWhatTheUnitHolds)
     const TLostSerialReplyCase& c = GetParam();
     Start(FreshUnit());
     ASSERT_EQ(Connect().Outcome, TConnectOutcome::Answered);
-    TOperationInputs inputs;
+    TJob inputs;
     AssignSerial(inputs, 1000);
     Link->Attempts = 2;
     Link->RequestTimeout = Link->Timeout = 50;
@@ -771,7 +768,7 @@ TEST_F(LoaderProduction, StopMidKernelSaysInterruptedAndWhatTheUnitHolds)
 {
     Start(FreshUnit());
     ASSERT_EQ(Connect().Outcome, TConnectOutcome::Answered);
-    TOperationInputs inputs;
+    TJob inputs;
     LoadFiles(inputs, SampleKernel(3, 32 * 1024), SampleProgram(4 * 1024));
     AssignSerial(inputs, 1000);
     std::atomic<bool> stop{false};
@@ -800,7 +797,7 @@ TEST_F(LoaderProduction, StopEndsTheFixedWaitBeforeTheStart)
 {
     Start(FreshUnit());
     ASSERT_EQ(Connect().Outcome, TConnectOutcome::Answered);
-    TOperationInputs inputs;
+    TJob inputs;
     LoadFiles(inputs, SampleKernel(3, 16 * 1024), {});
     inputs.StartPlc = true;
     std::atomic<bool> stop{false};
@@ -822,7 +819,7 @@ TEST_F(LoaderProduction, StopBetweenStepsLeavesTheDoneStepOk)
 {
     Start(FreshUnit());
     ASSERT_EQ(Connect().Outcome, TConnectOutcome::Answered);
-    TOperationInputs inputs;
+    TJob inputs;
     AssignSerial(inputs, 1000);
     SetAlias(inputs);   // the kernel is read from the unit first
     std::atomic<bool> stop{false};

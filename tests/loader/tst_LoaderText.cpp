@@ -53,20 +53,21 @@ INSTANTIATE_TEST_SUITE_P(
 struct TLogCase {
     const char* Name;
     int32_t Nad;
-    std::pair<TOperationInputs, QString> Inputs;   // and the unit's kernel version
+    std::pair<TJob, QString> Inputs;   // and the unit's kernel version
     bool SerialOk, KernelOk, ProgramOk;
     const char* Expected;   // after the date and time
 };
 
-std::pair<TOperationInputs, QString> Ticked(bool serial, int32_t number, bool kernel, const char* unitKernel,
-                                            bool program, const char* path)
+std::pair<TJob, QString> Ticked(bool serial, int32_t number, bool kernel, const char* unitKernel, bool program,
+                                const char* path)
 {
-    TOperationInputs inputs;
-    inputs.SerialNumberChecked = serial;
-    inputs.SerialNumber = number;
-    inputs.KernelChecked = kernel;
-    inputs.ProgramChecked = program;
-    inputs.ProgramPath = QString::fromLatin1(path);
+    TJob inputs;
+    inputs.Serial.Write = serial;
+    inputs.Serial.Number = number;
+    if (kernel)
+        inputs.Kernel = TJobFile{};
+    if (program)
+        inputs.Program = TJobFile{QString::fromLatin1(path), QString()};
     return {inputs, QString::fromLatin1(unitKernel)};
 }
 
@@ -137,12 +138,58 @@ TKernelHeader StaticController()
     return header;
 }
 
+// ---- the job's settings ----
+
+// A send refuses settings it cannot write as given; a front end shows which one is wrong.
+TEST(UnitSettings, AreValidOnlyWhenEverySettingGivenCanBeWritten)
+{
+    const TIpSetting fixed{false, QStringLiteral("10.0.0.5"), QStringLiteral("255.0.0.0"), QStringLiteral("10.0.0.1"),
+                           QStringLiteral("0.0.0.0")};
+    struct TCase {
+        const char* Name;
+        TUnitSettings Settings;
+        bool Valid;
+    };
+    const auto with = [](auto set) {
+        TUnitSettings settings;
+        set(settings);
+        return settings;
+    };
+    const TCase cases[] = {
+        {"nothing", {}, true},
+        {"alias", with([](TUnitSettings& s) { s.NadAlias = QStringLiteral("12"); }), true},
+        {"empty_alias_is_none", with([](TUnitSettings& s) { s.NadAlias = QString(); }), true},
+        {"negative_alias", with([](TUnitSettings& s) { s.NadAlias = QStringLiteral("-3"); }), false},
+        {"alias_not_a_number", with([](TUnitSettings& s) { s.NadAlias = QStringLiteral("twelve"); }), false},
+        {"model_named", with([](TUnitSettings& s) { s.HardwareModel = 0; }), true},
+        {"model_naming_none", with([](TUnitSettings& s) { s.HardwareModel = -1; }), false},
+        {"baud_rate_not_chosen", with([](TUnitSettings& s) { s.IEXBaudRate = -1; }), true},
+        {"dhcp_ignores_addresses", with([](TUnitSettings& s) {
+             s.Ip = TIpSetting{true, QStringLiteral("x"), {}, {}, {}};
+         }),
+         true},
+        {"static", with([&fixed](TUnitSettings& s) { s.Ip = fixed; }), true},
+        {"static_bad_mask", with([&fixed](TUnitSettings& s) {
+             s.Ip = fixed;
+             s.Ip->Mask = QStringLiteral("255.0.255.0");
+         }),
+         false},
+        {"static_empty_gateway", with([&fixed](TUnitSettings& s) {
+             s.Ip = fixed;
+             s.Ip->Gateway.clear();
+         }),
+         false},
+    };
+    for (const TCase& c : cases)
+        EXPECT_EQ(SettingsValid(c.Settings), c.Valid) << c.Name;
+}
+
 TEST(ConfigHeader, KeepsTheUnitsSettingsWhenNothingIsTicked)
 {
     TKernelHeader file = DefaultKernelHeader();
     file.VersionMajor = 3;
     file.VersionMinor = 1;
-    const TKernelHeader built = MakeConfigHeader(file, StaticController(), true, TOperationInputs{});
+    const TKernelHeader built = MakeConfigHeader(file, StaticController(), true, TUnitSettings{});
     EXPECT_EQ(+built.VersionMinor, 1);   // the base is the file's header
     EXPECT_EQ(+built.HardwareModel, 11);
     EXPECT_EQ(+built.IEXBaudRate, 5);
@@ -170,13 +217,10 @@ TEST(ConfigHeader, IpFieldsFollowTheTickedBoxOrKeepTheUnitsOwn)
                 TKernelHeader controller = StaticController();
                 if (unit == UnitDhcp)
                     controller.IPAddress = controller.SubnetMask = controller.Gateway = controller.DNSServer = 0;
-                TOperationInputs inputs;
-                inputs.SetIPAddress = ticked;
-                inputs.DHCP = dhcp;
-                inputs.IPAddress = QStringLiteral("10.0.0.5");
-                inputs.SubnetMask = QStringLiteral("255.0.0.0");
-                inputs.Gateway = QStringLiteral("10.0.0.1");
-                inputs.DNSServer = QStringLiteral("10.0.0.2");
+                TUnitSettings inputs;
+                if (ticked)
+                    inputs.Ip = TIpSetting{dhcp, QStringLiteral("10.0.0.5"), QStringLiteral("255.0.0.0"),
+                                           QStringLiteral("10.0.0.1"), QStringLiteral("10.0.0.2")};
 
                 const TKernelHeader built = MakeConfigHeader(fileWithAddress, controller, unit != UnitWithoutKernel,
                                                              inputs);
@@ -189,9 +233,8 @@ TEST(ConfigHeader, IpFieldsFollowTheTickedBoxOrKeepTheUnitsOwn)
 
 TEST(ConfigHeader, WithoutFileOrControllerHeaderIsTheDefaultChangedByTheTickedInputs)
 {
-    TOperationInputs inputs;
-    inputs.SetIEXBaudRate = true;
-    inputs.IEXBaudRateIndex = 3;   // "250kbps"
+    TUnitSettings inputs;
+    inputs.IEXBaudRate = 3;   // "250kbps"
     const TKernelHeader built = MakeConfigHeader(DefaultKernelHeader(), StaticController(), false, inputs);
     EXPECT_EQ(+built.Magic, KernelMagicB);
     EXPECT_EQ(+built.VersionMajor, 0);
@@ -202,17 +245,11 @@ TEST(ConfigHeader, WithoutFileOrControllerHeaderIsTheDefaultChangedByTheTickedIn
 
 TEST(ConfigHeader, TickedInputsWinAndUnreadableTextFallsBackToTheControllersValue)
 {
-    TOperationInputs inputs;
-    inputs.SetHardwareModel = true;
-    inputs.HardwareModelIndex = 1;   // "Orvel-K"
-    inputs.SetNadAlias = true;
-    inputs.NadAliasText = QStringLiteral("abc");
-    inputs.SetIPAddress = true;
-    inputs.DHCP = false;
-    inputs.IPAddress = QStringLiteral("10.0.0.5");
-    inputs.SubnetMask = QStringLiteral("255.0.0.0");
-    inputs.Gateway = QStringLiteral("not an address");
-    inputs.DNSServer = QStringLiteral("0.0.0.0");
+    TUnitSettings inputs;
+    inputs.HardwareModel = 1;   // "Orvel-K"
+    inputs.NadAlias = QStringLiteral("abc");
+    inputs.Ip = TIpSetting{false, QStringLiteral("10.0.0.5"), QStringLiteral("255.0.0.0"),
+                           QStringLiteral("not an address"), QStringLiteral("0.0.0.0")};
     const TKernelHeader built = MakeConfigHeader(StaticController(), StaticController(), true, inputs);
     EXPECT_EQ(+built.HardwareModel, 11);
     EXPECT_EQ(+built.NadAlias, 4711u);
@@ -221,7 +258,7 @@ TEST(ConfigHeader, TickedInputsWinAndUnreadableTextFallsBackToTheControllersValu
     EXPECT_EQ(+built.Gateway, 0xC0A80101u);
     EXPECT_EQ(+built.DNSServer, 0u);
 
-    inputs.NadAliasText.clear();   // an empty alias means none
+    inputs.NadAlias->clear();   // an empty alias means none
     EXPECT_EQ(+MakeConfigHeader(StaticController(), StaticController(), true, inputs).NadAlias, 0u);
 }
 

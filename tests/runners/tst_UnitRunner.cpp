@@ -66,10 +66,9 @@ protected:
         TUnitJob job;
         job.Unit = {Sim.Controller(unit).Address, -1};
         job.Operation = TUnitOperation::Send;
-        job.Inputs.SerialNumberChecked = true;
-        job.Inputs.KernelChecked = job.Inputs.ProgramChecked = true;
-        job.Inputs.KernelPath = QStringLiteral("/images/kernel.bin");
-        job.Inputs.ProgramPath = QStringLiteral("/images/program.bin");
+        job.What.Serial.Write = true;
+        job.What.Kernel = TJobFile{QStringLiteral("/images/kernel.bin"), QString()};
+        job.What.Program = TJobFile{QStringLiteral("/images/program.bin"), QString()};
         job.Images = Images;
         job.Link.AdapterName = LoopbackAdapterName;
         job.Link.Port = Sim.Port();
@@ -179,7 +178,7 @@ TEST_F(StationRunners, UnitFallingSilentFailsAloneAndVerifyReadsBack)
     std::vector<TUnitJob> jobs;
     for (int i = 0; i < 3; ++i) {
         jobs.push_back(SendJob(i));
-        jobs.back().VerifyAfterSend = true;
+        jobs.back().What.Verify = true;
     }
     // The second unit is gone a few blocks into its kernel, after its serial number's write.
     TSimFaults gone;
@@ -284,7 +283,7 @@ TEST_F(StationRunners, SendThenVerifyProgressIsOneTotalThatNeverGoesBack)
 {
     StartUnits(1);
     TUnitJob job = SendJob(0);
-    job.VerifyAfterSend = true;
+    job.What.Verify = true;
     TUnitRunner runner(job, std::make_shared<TMemorySerialCounter>(900));
     QList<std::pair<qint64, qint64>> progress;
     QObject::connect(&runner, &TUnitRunner::Progress, &runner, [&](const QString&, qint64 done, qint64 total) {
@@ -415,7 +414,7 @@ TSimControllerConfig UnitWithSerial(uint32_t serial)
 void VerifyOnly(TUnitJob& job, TSimController&, const QString&)
 {
     job.Operation = TUnitOperation::Verify;
-    job.Inputs.SerialNumberChecked = false;
+    job.What.Serial.Write = false;
 }
 
 const TFailureCase FailureCases[] = {
@@ -461,7 +460,8 @@ const TFailureCase FailureCases[] = {
      {},
      [](TUnitJob& job, TSimController& unit, const QString& dir) {
          VerifyOnly(job, unit, dir);
-         job.Inputs.KernelChecked = job.Inputs.ProgramChecked = false;
+         job.What.Kernel.reset();
+         job.What.Program.reset();
      },
      {}},
     {"SerialNumberAlreadySet",

@@ -74,7 +74,7 @@ TEST_F(Soak, NoSendReportsSuccessWhileTheFlashDiffers)
     TSoakCounts counts;
     for (int send = 0; send < Sends; ++send) {
         SCOPED_TRACE(send);
-        TOperationInputs inputs;
+        TJob inputs;
         LoadFiles(inputs, KernelForSend(send), ProgramForSend(send));
         ASSERT_EQ(Session->KernelFileState, TFileState::Loaded);
         ASSERT_EQ(Session->ProgramFileState, TFileState::Loaded);

@@ -458,7 +458,7 @@ private Q_SLOTS:
         Find<QComboBox>("cbHardwareModel")->setEditText(text);
         QCOMPARE(IconColour(Icon("imHardwareModel")), index >= 0 ? QStringLiteral("GREEN") : QStringLiteral("RED"));
         QCOMPARE(FWindow->ParametersValid, index >= 0);
-        QCOMPARE(FWindow->OperationInputs().HardwareModelIndex, index);
+        QCOMPARE(FWindow->InputsJob().Settings.HardwareModel, index);
 
         Check("ckSetHardwareModel", false);
         QCOMPARE(IconColour(Icon("imHardwareModel")), QStringLiteral("GREY"));
@@ -586,7 +586,7 @@ private Q_SLOTS:
         Type("edSerialNumber", QStringLiteral("1"));
         Type("edSerialNumber", text);
         QCOMPARE(FWindow->SerialNumber, number);
-        QCOMPARE(FWindow->OperationInputs().SerialNumber, number);
+        QCOMPARE(FWindow->InputsJob().Serial.Number, number);
     }
 
     void serialNumberKeptBetweenRuns_data()
@@ -726,9 +726,9 @@ private Q_SLOTS:
         Check("ckSetHardwareModel", true);
         auto* models = Find<QComboBox>("cbHardwareModel");
         models->setCurrentIndex(1);
-        QCOMPARE(FWindow->OperationInputs().HardwareModelIndex, 1);
+        QCOMPARE(FWindow->InputsJob().Settings.HardwareModel, 1);
         models->setEditText(text);
-        QCOMPARE(FWindow->OperationInputs().HardwareModelIndex, index);
+        QCOMPARE(FWindow->InputsJob().Settings.HardwareModel, index);
     }
 
     void browse_data()

@@ -102,6 +102,13 @@ private:
     TLoopbackAdapter FLoopback;   // the host's only adapter while the tests run
     QTemporaryDir FDir;
     std::unique_ptr<TfmMain> FWindow;
+    // The job the main window shows, saved as a recipe with verify after send or not.
+    TJob ShownJob(bool verify) const
+    {
+        TJob job = FWindow->InputsJob();
+        job.Verify = verify;
+        return job;
+    }
     std::unique_ptr<TControllerSimulator> FSim;
     QStringList FErrors;
 
@@ -555,8 +562,7 @@ private Q_SLOTS:
         PrepareProductionRun(SampleKernel(3, 16 * 1024), SampleProgram(8 * 1024));
         TRecipe saved;
         QString error;
-        QVERIFY2(RecipeFromInputs(QStringLiteral("release 3.1"), FWindow->OperationInputs(), false, QString(), saved,
-                                  error),
+        QVERIFY2(RecipeOfJob(QStringLiteral("release 3.1"), ShownJob(false), QString(), saved, error),
                  qPrintable(error));
         const QString path = FDir.filePath(QStringLiteral("release.json"));
         QVERIFY2(WriteRecipe(path, saved, error), qPrintable(error));
@@ -592,8 +598,7 @@ private Q_SLOTS:
         PrepareProductionRun(kernel, SampleProgram(8 * 1024));
         TRecipe saved;
         QString error;
-        QVERIFY2(RecipeFromInputs(QStringLiteral("release 3.1"), FWindow->OperationInputs(), false, QString(), saved,
-                                  error),
+        QVERIFY2(RecipeOfJob(QStringLiteral("release 3.1"), ShownJob(false), QString(), saved, error),
                  qPrintable(error));
         const QString path = FDir.filePath(QStringLiteral("release.json"));
         QVERIFY2(WriteRecipe(path, saved, error), qPrintable(error));
@@ -623,8 +628,7 @@ private Q_SLOTS:
         PrepareProductionRun(SampleKernel(3, 16 * 1024), SampleProgram(8 * 1024));
         TRecipe saved;
         QString error;
-        QVERIFY2(RecipeFromInputs(QStringLiteral("release 3.1"), FWindow->OperationInputs(), true, QString(), saved,
-                                  error),
+        QVERIFY2(RecipeOfJob(QStringLiteral("release 3.1"), ShownJob(true), QString(), saved, error),
                  qPrintable(error));
         const QString path = FDir.filePath(QStringLiteral("release.json"));
         QVERIFY2(WriteRecipe(path, saved, error), qPrintable(error));

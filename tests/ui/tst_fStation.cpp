@@ -142,6 +142,13 @@ private:
     std::unique_ptr<TSimulatorThread> FSim;
     std::unique_ptr<TAppWindows> FWindows;
     TfmMain* FWindow = nullptr;
+    // The job the main window shows, saved as a recipe with verify after send or not.
+    TJob ShownJob(bool verify) const
+    {
+        TJob job = FWindow->InputsJob();
+        job.Verify = verify;
+        return job;
+    }
     TfmStation* FStation = nullptr;
     QStringList FErrors;
 
@@ -336,8 +343,7 @@ private Q_SLOTS:
         Type("leKernelBinary", kernelPath);
         TRecipe recipe;
         QString error;
-        QVERIFY2(RecipeFromInputs(QStringLiteral("release 3.1"), FWindow->OperationInputs(), false, QString(), recipe,
-                                  error),
+        QVERIFY2(RecipeOfJob(QStringLiteral("release 3.1"), ShownJob(false), QString(), recipe, error),
                  qPrintable(error));
         const QString path = FDir.filePath(QStringLiteral("changed.json"));
         QVERIFY2(WriteRecipe(path, recipe, error), qPrintable(error));
@@ -364,8 +370,8 @@ private Q_SLOTS:
         SetInputs();
         TRecipe recipe;
         QString error;
-        QVERIFY2(RecipeFromInputs(QStringLiteral("release 3.1"), FWindow->OperationInputs(), false,
-                                  TRecordStore::DefaultSeries, recipe, error),
+        QVERIFY2(RecipeOfJob(QStringLiteral("release 3.1"), ShownJob(false), TRecordStore::DefaultSeries, recipe,
+                             error),
                  qPrintable(error));
         const QString path = FDir.filePath(QStringLiteral("release.json"));
         QVERIFY2(WriteRecipe(path, recipe, error), qPrintable(error));
@@ -395,8 +401,8 @@ private Q_SLOTS:
         QCOMPARE(records.size(), 2);
         for (const QJsonObject& record : records) {
             QCOMPARE(record.value(QStringLiteral("recipe")).toString(), QStringLiteral("release 3.1"));
-            QCOMPARE(record.value(QStringLiteral("kernelSourceSha256")).toString(), recipe.Kernel->Sha256);
-            QCOMPARE(record.value(QStringLiteral("programSourceSha256")).toString(), recipe.Program->Sha256);
+            QCOMPARE(record.value(QStringLiteral("kernelSourceSha256")).toString(), recipe.Job.Kernel->Sha256);
+            QCOMPARE(record.value(QStringLiteral("programSourceSha256")).toString(), recipe.Job.Program->Sha256);
             QCOMPARE(record.value(QStringLiteral("series")).toString(), TRecordStore::DefaultSeries);
         }
     }
@@ -434,8 +440,8 @@ private Q_SLOTS:
         Type("edGateway", QStringLiteral("10.0.0.1"));
         Type("edDNSServer", QStringLiteral("10.0.0.2"));
         FWindow->Job().SetVerifyAfterSend(true);
-        const TOperationInputs saved = FWindow->OperationInputs();
-        QVERIFY(saved.ParametersValid);
+        const TJob saved = FWindow->InputsJob();
+        QVERIFY(SettingsValid(saved.Settings));
 
         const QString path = FDir.filePath(QStringLiteral("round trip.json"));
         FWindow->AskRecipeName = [](QString& name, QString& series) {
@@ -459,26 +465,9 @@ private Q_SLOTS:
         FWindow->OpenRecipeFileName = [&path] { return path; };
         Click("btnOpenRecipe");
         QVERIFY2(FErrors.isEmpty(), qPrintable(FErrors.join(u'\n')));
-        const TOperationInputs opened = FWindow->OperationInputs();
-        QCOMPARE(opened.KernelChecked, saved.KernelChecked);
-        QCOMPARE(opened.KernelPath, saved.KernelPath);
-        QCOMPARE(opened.ProgramChecked, saved.ProgramChecked);
-        QCOMPARE(opened.ProgramPath, saved.ProgramPath);
-        QCOMPARE(opened.StartPlc, saved.StartPlc);
-        QCOMPARE(opened.SetRtc, saved.SetRtc);
-        QCOMPARE(opened.SetNadAlias, saved.SetNadAlias);
-        QCOMPARE(opened.NadAliasText, saved.NadAliasText);
-        QCOMPARE(opened.SetHardwareModel, saved.SetHardwareModel);
-        QCOMPARE(opened.HardwareModelIndex, saved.HardwareModelIndex);
-        QCOMPARE(opened.SetIEXBaudRate, saved.SetIEXBaudRate);
-        QCOMPARE(opened.IEXBaudRateIndex, saved.IEXBaudRateIndex);
-        QCOMPARE(opened.SetIPAddress, saved.SetIPAddress);
-        QCOMPARE(opened.DHCP, saved.DHCP);
-        QCOMPARE(opened.IPAddress, saved.IPAddress);
-        QCOMPARE(opened.SubnetMask, saved.SubnetMask);
-        QCOMPARE(opened.Gateway, saved.Gateway);
-        QCOMPARE(opened.DNSServer, saved.DNSServer);
-        QVERIFY(opened.ParametersValid);
+        const TJob opened = FWindow->InputsJob();
+        QVERIFY(opened == saved);
+        QVERIFY(SettingsValid(opened.Settings));
         QVERIFY(FWindow->Job().VerifyAfterSend());
         QVERIFY(Find<QAbstractButton>("ckVerifyAfterSend")->isChecked());
         // The main window's controls show the recipe; the station pins none (the operator may
@@ -550,12 +539,11 @@ private Q_SLOTS:
             Tick("ckSetNadAlias", true);
             Type("edNADAlias", QStringLiteral("12"));
         }
-        QVERIFY(FWindow->OperationInputs().ParametersValid);
+        QVERIFY(SettingsValid(FWindow->InputsJob().Settings));
         if (fromRecipe) {
             TRecipe recipe;
             QString error;
-            QVERIFY2(RecipeFromInputs(QStringLiteral("one unit's"), FWindow->OperationInputs(), false, QString(),
-                                      recipe, error),
+            QVERIFY2(RecipeOfJob(QStringLiteral("one unit's"), ShownJob(false), QString(), recipe, error),
                      qPrintable(error));
             const QString path = FDir.filePath(QStringLiteral("one-unit.json"));
             QVERIFY2(WriteRecipe(path, recipe, error), qPrintable(error));
@@ -595,8 +583,7 @@ private Q_SLOTS:
     {
         TRecipe recipe;
         QString error;
-        QVERIFY2(RecipeFromInputs(QStringLiteral("empty"), TOperationInputs{}, false, QString(), recipe, error),
-                 qPrintable(error));
+        QVERIFY2(RecipeOfJob(QStringLiteral("empty"), TJob{}, QString(), recipe, error), qPrintable(error));
         const QString path = FDir.filePath(QStringLiteral("empty.json"));
         QVERIFY2(WriteRecipe(path, recipe, error), qPrintable(error));
         QVERIFY(FStation->OpenRecipe(path));
@@ -612,8 +599,8 @@ private Q_SLOTS:
         SetInputs();
         TRecipe recipe;
         QString error;
-        QVERIFY2(RecipeFromInputs(QStringLiteral("release 3.1"), FWindow->OperationInputs(), false,
-                                  TRecordStore::DefaultSeries, recipe, error),
+        QVERIFY2(RecipeOfJob(QStringLiteral("release 3.1"), ShownJob(false), TRecordStore::DefaultSeries, recipe,
+                             error),
                  qPrintable(error));
         const QString path = FDir.filePath(QStringLiteral("edited.json"));
         QVERIFY2(WriteRecipe(path, recipe, error), qPrintable(error));
@@ -626,7 +613,7 @@ private Q_SLOTS:
         Click("btnOpenRecipe");   // the main window's
         QVERIFY2(FErrors.isEmpty(), qPrintable(FErrors.join(u'\n')));
         Tick("ckPLCProgram", false);
-        QVERIFY(!FWindow->OperationInputs().ProgramChecked);
+        QVERIFY(!FWindow->InputsJob().Program);
 
         Click("btnStationStart");
         if (!FStation->Running())
@@ -653,8 +640,7 @@ private Q_SLOTS:
         Type("leKernelBinary", kernelPath);
         TRecipe recipe;
         QString error;
-        QVERIFY2(RecipeFromInputs(QStringLiteral("release 3.1"), FWindow->OperationInputs(), false, QString(), recipe,
-                                  error),
+        QVERIFY2(RecipeOfJob(QStringLiteral("release 3.1"), ShownJob(false), QString(), recipe, error),
                  qPrintable(error));
         const QString path = FDir.filePath(QStringLiteral("main-changed.json"));
         QVERIFY2(WriteRecipe(path, recipe, error), qPrintable(error));
@@ -686,8 +672,7 @@ private Q_SLOTS:
         SetInputs();
         TRecipe recipe;
         QString error;
-        QVERIFY2(RecipeFromInputs(QStringLiteral("release 3.1"), FWindow->OperationInputs(), true, QString(), recipe,
-                                  error),
+        QVERIFY2(RecipeOfJob(QStringLiteral("release 3.1"), ShownJob(true), QString(), recipe, error),
                  qPrintable(error));
         const QString path = FDir.filePath(QStringLiteral("verifying.json"));
         QVERIFY2(WriteRecipe(path, recipe, error), qPrintable(error));
@@ -720,8 +705,8 @@ private Q_SLOTS:
         SetInputs();
         TRecipe recipe;
         QString error;
-        QVERIFY2(RecipeFromInputs(QStringLiteral("release 3.1"), FWindow->OperationInputs(), false,
-                                  TRecordStore::DefaultSeries, recipe, error),
+        QVERIFY2(RecipeOfJob(QStringLiteral("release 3.1"), ShownJob(false), TRecordStore::DefaultSeries, recipe,
+                             error),
                  qPrintable(error));
         const QString path = FDir.filePath(QStringLiteral("main-series.json"));
         QVERIFY2(WriteRecipe(path, recipe, error), qPrintable(error));
@@ -758,8 +743,7 @@ private Q_SLOTS:
         Find<QComboBox>("cbIEXBaudRate")->setCurrentIndex(1);
         TRecipe recipe;
         QString error;
-        QVERIFY2(RecipeFromInputs(QStringLiteral("release 3.1"), FWindow->OperationInputs(), false, QString(), recipe,
-                                  error),
+        QVERIFY2(RecipeOfJob(QStringLiteral("release 3.1"), ShownJob(false), QString(), recipe, error),
                  qPrintable(error));
         const QString opened = FDir.filePath(QStringLiteral("release-3.1.json"));
         QVERIFY2(WriteRecipe(opened, recipe, error), qPrintable(error));
