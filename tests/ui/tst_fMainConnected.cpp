@@ -620,6 +620,36 @@ private Q_SLOTS:
                  "the changed kernel was sent while the window showed the recipe");
     }
 
+    // The kernel was loaded while its file held an older build; the file then became the
+    // release a recipe was saved of, and the operator opens that recipe, whose kernel path is
+    // the one in the box already. The window's Send checks the file on disk against the
+    // recipe: it must then send those bytes, not the older ones it loaded before, or refuse.
+    void sendOfTheShownRecipeSendsTheBytesItChecked()
+    {
+        QByteArray older = SampleKernel(3, 16 * 1024);
+        older[older.size() - 1] = char(older.back() ^ 0x5A);
+        TSimController& unit = PrepareProductionRun(older, SampleProgram(8 * 1024));
+        const QByteArray release = SampleKernel(3, 16 * 1024);
+        WriteFile(QStringLiteral("kernel.bin"), release);
+        TRecipe saved;
+        QString error;
+        QVERIFY2(RecipeOfJob(QStringLiteral("release 3.1"), ShownJob(false), QString(), saved, error),
+                 qPrintable(error));
+        const QString path = FDir.filePath(QStringLiteral("release.json"));
+        QVERIFY2(WriteRecipe(path, saved, error), qPrintable(error));
+        FWindow->OpenRecipeFileName = [&path] { return path; };
+        Find<QAbstractButton>("btnOpenRecipe")->click();
+        Settle();
+        FWindow->alActionsUpdate();
+
+        Find<QAbstractButton>("btnSend")->click();
+        Settle();
+
+        const bool sent = LogLines().contains(QStringLiteral("sent successfully"));
+        QVERIFY2(!sent || unit.Memory(0x10000 + uint32_t(release.size()) - 1024, 1024) == release.right(1024),
+                 "the window sent the kernel it had loaded before, not the recipe's it checked");
+    }
+
     // A recipe that verifies after send, opened in the window: the window's own Send does not
     // verify, so its record must not name the recipe (or the send must verify as the recipe
     // says).
