@@ -768,6 +768,25 @@ private Q_SLOTS:
         QCOMPARE(unit.CommandCounts.value(CmdEraseFlash), 0);
     }
 
+    // The fresh ARM unit the window connected to is swapped, before the Send, for a fresh XA
+    // unit that answers at the same address: the Send must not write the first unit's
+    // loader record and its platform's kernel into the second.
+    void sendToAUnitSwappedSinceTheConnectionTouchesNothing()
+    {
+        TSimController& unit = PrepareProductionRun(SampleKernel(3, 16 * 1024), SampleProgram(4 * 1024));
+        TLoaderRecord xa;
+        xa.LoaderMajor = 2;
+        xa.Serial = NoSerialNumber;
+        unit.LoaderRecord = LoaderRecordToBytes(xa);
+        unit.Restart();
+
+        Find<QAbstractButton>("btnSend")->click();
+        Settle();
+
+        QCOMPARE(LoaderRecordFromBytes(unit.LoaderRecord).LoaderMajor, uint16_t(2));
+        QVERIFY2(unit.CommandCounts.value(CmdEraseFlash) == 0, qPrintable(LogLines().join(u'\n')));
+    }
+
     // The operator picks another program file and clicks Send straight away, while the runner
     // still loads the file: the button is enabled, so the click must send (the file just
     // chosen), or at least say why it did not; a click dropped without a word leaves the
