@@ -65,6 +65,12 @@ void Recipe(TOptionReader& r)
     if (r.Given.Program)
         replaced << QStringLiteral("program");
     o.Job = LaidOver(r.Given, recipe.Job);
+    // A setting, start, clock or verify laid over the recipe's makes another job too.
+    TJob recipeFiles = o.Job;
+    recipeFiles.Kernel = recipe.Job.Kernel;
+    recipeFiles.Program = recipe.Job.Program;
+    if (!JobIsTheRecipe(recipe, recipeFiles))
+        replaced << QStringLiteral("settings");
     o.Recipe = replaced.isEmpty() ? recipe.Name
                                   : recipe.Name + QStringLiteral(" (") + replaced.join(QStringLiteral(" and ")) +
                                         QStringLiteral(" replaced)");

@@ -220,6 +220,14 @@ bool TLoaderSession::UnitHolds(uint32_t serial, TSendRun& run)
         run.Fail(LinkFailureKind(), QStringLiteral("can't read the unit's serial number"));
         return false;
     }
+    // Another unit may answer at the address since the connection (a unit swapped on its
+    // fixture): the send was planned for the loader, the platform and the record connected,
+    // and the serial number write would carry that record into the other unit.
+    if (held.LoaderMajor != Info.Identification.LoaderMajor || held.LoaderMinor != Info.Identification.LoaderMinor) {
+        run.Fail(TFailureKind::Mismatch, QStringLiteral("another unit answers here now, not the one connected: "
+                                                        "connect to it again"));
+        return false;
+    }
     if (held.Serial == serial)
         return true;
     run.Fail(TFailureKind::UnitTaken, QStringLiteral("another station or program wrote serial number ") +

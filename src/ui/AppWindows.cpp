@@ -28,7 +28,8 @@ TfmStation& TAppWindows::Station()
     if (FStation)
         return *FStation;
     TJobModel& job = FMain->Job();
-    FStation = std::make_unique<TfmStation>(job);
+    // A window of the main window's: the program still ends when the main window closes.
+    FStation = std::make_unique<TfmStation>(job, FMain.get());
     QObject::connect(FStation.get(), &TfmStation::RunningChanged, &job, &TJobModel::SetStationRunning);
     QObject::connect(FStation.get(), &TfmStation::SerialNumberAdvanced, &job, &TJobModel::AdvanceSerialNumber);
     QObject::connect(FStation.get(), &TfmStation::VerifyAfterSendChanged, &job, &TJobModel::SetVerifyAfterSend);

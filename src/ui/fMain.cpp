@@ -697,6 +697,13 @@ void TfmMain::acSendExecute()
             ErrorMessage(error);
             return;
         }
+        // What is sent is what was just checked: a file loaded before it became the recipe's
+        // (its path in the box already when the recipe was opened) is read again first.
+        const TJob job = InputsJob();
+        if (job.Kernel)
+            Runner->LoadImageFiles(TImageKind::Kernel, job);
+        if (job.Program)
+            Runner->LoadImageFiles(TImageKind::Program, job);
     }
     // The controls still show the recipe opened or saved here: its name goes on the record
     // when the files sent are its own as pinned.

@@ -1133,6 +1133,36 @@ TEST_F(OrvelLoader, ARecipeWhoseFileTheCommandLineReplacedIsNotRecordedAsTheReci
     EXPECT_NE(parsed.Options.Recipe, QStringLiteral("release 3.1"));
 }
 
+// The same for a setting, start or clock the command line lays over the recipe: the units got
+// another job than the recipe's, as the window's records of an edited recipe say too. An option
+// that leaves the job as the recipe has it changes nothing.
+TEST_F(OrvelLoader, ARecipeWhoseJobTheCommandLineChangedIsNotRecordedAsTheRecipe)
+{
+    const QString recipe = SaveRecipe(QStringLiteral("r.recipe"), Kernel, Program, QString(), true);
+    const struct {
+        QStringList Options;
+        bool Changed;
+    } cases[] = {
+        {{QStringLiteral("--model"), QStringLiteral("Orvel-L")}, true},
+        {{QStringLiteral("--nad-alias"), QStringLiteral("5")}, true},
+        {{QStringLiteral("--dhcp")}, true},
+        {{QStringLiteral("--start-plc")}, true},
+        {{QStringLiteral("--set-rtc")}, true},
+        {{QStringLiteral("--verify")}, false},
+    };
+    for (const auto& one : cases) {
+        const TParsedCommandLine parsed =
+            ParseLoaderCommandLine(QStringList{QStringLiteral("send"), QStringLiteral("--adapter"),
+                                               QStringLiteral("lo"), QStringLiteral("--recipe"), recipe,
+                                               QStringLiteral("--no-serial"), QStringLiteral("42")} +
+                                       one.Options,
+                                   {});
+        ASSERT_FALSE(parsed.Done()) << parsed.Text.toStdString();
+        EXPECT_EQ(parsed.Options.Recipe == QStringLiteral("release 3.1"), !one.Changed)
+            << one.Options.join(u' ').toStdString() << ": " << parsed.Options.Recipe.toStdString();
+    }
+}
+
 // A station run by a recipe: every record names the recipe and the SHA-256 of each file as
 // read, and records --recipe lists exactly its units, not the one sent without it.
 TEST_F(OrvelLoader, StationWithARecipeRecordsItsUnitsAndRecordsFindsThem)

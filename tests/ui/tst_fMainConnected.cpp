@@ -26,6 +26,7 @@
 #include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
+#include <QProcess>
 #include <QStandardPaths>
 #include <QSysInfo>
 #include <QLabel>
@@ -41,6 +42,9 @@
 #include <QtEndian>
 
 #include <functional>
+
+#include <csignal>
+#include <cstdio>
 #include <memory>
 
 namespace {
@@ -620,6 +624,36 @@ private Q_SLOTS:
                  "the changed kernel was sent while the window showed the recipe");
     }
 
+    // The kernel was loaded while its file held an older build; the file then became the
+    // release a recipe was saved of, and the operator opens that recipe, whose kernel path is
+    // the one in the box already. The window's Send checks the file on disk against the
+    // recipe: it must then send those bytes, not the older ones it loaded before, or refuse.
+    void sendOfTheShownRecipeSendsTheBytesItChecked()
+    {
+        QByteArray older = SampleKernel(3, 16 * 1024);
+        older[older.size() - 1] = char(older.back() ^ 0x5A);
+        TSimController& unit = PrepareProductionRun(older, SampleProgram(8 * 1024));
+        const QByteArray release = SampleKernel(3, 16 * 1024);
+        WriteFile(QStringLiteral("kernel.bin"), release);
+        TRecipe saved;
+        QString error;
+        QVERIFY2(RecipeOfJob(QStringLiteral("release 3.1"), ShownJob(false), QString(), saved, error),
+                 qPrintable(error));
+        const QString path = FDir.filePath(QStringLiteral("release.json"));
+        QVERIFY2(WriteRecipe(path, saved, error), qPrintable(error));
+        FWindow->OpenRecipeFileName = [&path] { return path; };
+        Find<QAbstractButton>("btnOpenRecipe")->click();
+        Settle();
+        FWindow->alActionsUpdate();
+
+        Find<QAbstractButton>("btnSend")->click();
+        Settle();
+
+        const bool sent = LogLines().contains(QStringLiteral("sent successfully"));
+        QVERIFY2(!sent || unit.Memory(0x10000 + uint32_t(release.size()) - 1024, 1024) == release.right(1024),
+                 "the window sent the kernel it had loaded before, not the recipe's it checked");
+    }
+
     // A recipe that verifies after send, opened in the window: the window's own Send does not
     // verify, so its record must not name the recipe (or the send must verify as the recipe
     // says).
@@ -738,6 +772,25 @@ private Q_SLOTS:
         QCOMPARE(unit.CommandCounts.value(CmdEraseFlash), 0);
     }
 
+    // The fresh ARM unit the window connected to is swapped, before the Send, for a fresh XA
+    // unit that answers at the same address: the Send must not write the first unit's
+    // loader record and its platform's kernel into the second.
+    void sendToAUnitSwappedSinceTheConnectionTouchesNothing()
+    {
+        TSimController& unit = PrepareProductionRun(SampleKernel(3, 16 * 1024), SampleProgram(4 * 1024));
+        TLoaderRecord xa;
+        xa.LoaderMajor = 2;
+        xa.Serial = NoSerialNumber;
+        unit.LoaderRecord = LoaderRecordToBytes(xa);
+        unit.Restart();
+
+        Find<QAbstractButton>("btnSend")->click();
+        Settle();
+
+        QCOMPARE(LoaderRecordFromBytes(unit.LoaderRecord).LoaderMajor, uint16_t(2));
+        QVERIFY2(unit.CommandCounts.value(CmdEraseFlash) == 0, qPrintable(LogLines().join(u'\n')));
+    }
+
     // The operator picks another program file and clicks Send straight away, while the runner
     // still loads the file: the button is enabled, so the click must send (the file just
     // chosen), or at least say why it did not; a click dropped without a word leaves the
@@ -756,6 +809,55 @@ private Q_SLOTS:
 
         QVERIFY2(LogLines().contains(QStringLiteral("sent successfully")), qPrintable(LogLines().join(u'\n')));
         QCOMPARE(unit.Memory(0x20000 + 16, uint32_t(other.size() - 16)), other.mid(16));
+    }
+
+    // The program is stopped by a signal (SIGTERM: the session ends, SIGHUP: its terminal
+    // closed, SIGINT: Ctrl-C) while the window sends: as orvel-loader does, the unit's record
+    // must be kept, saying how far the unit got; the number it took is never given again.
+    void aSignalMidSendKeepsTheUnitsRecord()
+    {
+        // Left out until the window stops in order on a signal: today the process dies with the send.
+        QSKIP("the window does not catch SIGTERM, SIGHUP or SIGINT yet: the process dies with the send and the "
+              "unit's record is lost");
+        QProcess child;
+        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+        environment.insert(QStringLiteral("ORVEL_SIGNAL_CHILD"), QStringLiteral("1"));
+        child.setProcessEnvironment(environment);
+        child.setProcessChannelMode(QProcess::MergedChannels);
+        child.start(QCoreApplication::applicationFilePath(),
+                    {QStringLiteral("-nocrashhandler"), QStringLiteral("sendUntilSignalled")});
+        QVERIFY(child.waitForStarted());
+        QString store;
+        QByteArray said;
+        while (!said.contains("SENDING") && child.waitForReadyRead(30000))
+            said += child.readAll();
+        const QRegularExpressionMatch path = QRegularExpression(QStringLiteral("STORE (\\S+)")).match(said);
+        QVERIFY2(path.hasMatch() && said.contains("SENDING"), said.constData());
+        ::kill(pid_t(child.processId()), SIGTERM);
+        QVERIFY(child.waitForFinished(30000));
+
+        TRecordStore records;
+        QString error;
+        QList<TStoredRecord> stored;
+        QVERIFY2(records.Open(path.captured(1), error) && records.Query({}, stored, error), qPrintable(error));
+        QCOMPARE(stored.size(), 1);
+    }
+    // The child's part of the test above: a slow send that runs until the signal comes.
+    void sendUntilSignalled()
+    {
+        if (qEnvironmentVariableIsEmpty("ORVEL_SIGNAL_CHILD"))
+            QSKIP("run by aSignalMidSendKeepsTheUnitsRecord");
+        TSimController& unit = PrepareProductionRun(SampleKernel(3, 32 * 1024), SampleProgram(8 * 1024));
+        TSimFaults slow;
+        slow.LatencyFor.insert(CmdWriteBlock, 50);
+        unit.SetFaults(slow);
+        fprintf(stderr, "STORE %s\n", qPrintable(TRecordStore::DefaultPath()));
+        WhenLogShows(QStringLiteral("sending kernel"), [] {
+            fprintf(stderr, "SENDING\n");
+            fflush(stderr);
+        });
+        Find<QAbstractButton>("btnSend")->click();
+        QTest::qWait(30000);
     }
 
     // The data folder cannot be made: no store can say whether the serial number was given

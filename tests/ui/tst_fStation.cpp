@@ -20,6 +20,7 @@
 #include <QBrush>
 #include <QComboBox>
 #include <QFile>
+#include <QApplication>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPlainTextEdit>
@@ -29,6 +30,7 @@
 #include <QTableView>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QTimer>
 
 #include <memory>
 
@@ -231,6 +233,25 @@ private Q_SLOTS:
         QVERIFY(!FStation->isVisible());
         Click("btnStation");
         QVERIFY(FStation->isVisible());
+    }
+
+    // The program ends when its main window closes: a station window left open beside it,
+    // with no station running, does not keep the program going on its own.
+    void closingTheMainWindowEndsTheProgramWithTheStationWindowOpen()
+    {
+        FWindow->show();
+        Click("btnStation");
+        QVERIFY(FStation->isVisible());
+        // The program's own event loop, which ends as the program would.
+        QTimer::singleShot(0, FWindow, [this] { FWindow->close(); });
+        bool goesOn = false;
+        QTimer::singleShot(5000, qApp, [&goesOn] {
+            goesOn = true;
+            QCoreApplication::quit();
+        });
+        QApplication::exec();
+
+        QVERIFY2(!goesOn, "the program goes on with the station window alone");
     }
 
     // The main window's own Send under way: a station must not start beside it, and says so;
