@@ -335,6 +335,39 @@ private Q_SLOTS:
         QTRY_COMPARE_WITH_TIMEOUT(FWindow->isVisible(), how != QLatin1String("main"), Patience);
     }
 
+    // Closed while it waits for units, with none in flight: the station stops at once, the
+    // window closes, and Station... shows it again.
+    void closedWhileWaitingItClosesAndShowsAgain()
+    {
+        SetInputs();
+        FWindow->show();
+        FStation->show();
+        Click("btnStationStart");
+        QVERIFY(FStation->Running());
+        FStation->close();
+        QTRY_VERIFY_WITH_TIMEOUT(!FStation->Running(), Patience);
+        QTRY_VERIFY_WITH_TIMEOUT(!FStation->isVisible(), 5000);
+        QVERIFY2(!Find<QLabel>("lblStationCounts")->text().contains(QStringLiteral("waiting")),
+                 qPrintable(Find<QLabel>("lblStationCounts")->text()));
+        Click("btnStation");
+        QVERIFY(FStation->isVisible());
+    }
+
+    // The main window closed while the station waits for units: the station stops, and both
+    // windows close, so that the program ends.
+    void mainWindowClosedWhileTheStationWaitsClosesBoth()
+    {
+        SetInputs();
+        FWindow->show();
+        FStation->show();
+        Click("btnStationStart");
+        QVERIFY(FStation->Running());
+        FWindow->close();
+        QTRY_VERIFY_WITH_TIMEOUT(!FStation->Running(), Patience);
+        QTRY_VERIFY_WITH_TIMEOUT(!FStation->isVisible(), 5000);
+        QTRY_VERIFY_WITH_TIMEOUT(!FWindow->isVisible(), 5000);
+    }
+
     void aRecipeWithAChangedFileIsRefusedBeforeAnythingIsSent()
     {
         SetInputs();
