@@ -18,6 +18,8 @@
 #include <QSaveFile>
 #include <QSysInfo>
 
+#include <utility>
+
 namespace {
 
 constexpr int ScanIntervalMs = 1000;
@@ -301,11 +303,12 @@ void TfmStation::Ended()
         ShowNextSerial();
     Note(TNoteLevel::Info, QStringLiteral("the station has stopped; every record is kept"));
     RefreshRecords();
+    const bool closeNow = std::exchange(FCloseWhenDone, false);
     ShowCounts();
-    if (FCloseWhenDone) {
-        FCloseWhenDone = false;
-        close();
-    }
+    // Queued: a station with nothing in flight ends within the Stop of the close event that
+    // asks for it, and a close from inside that event would be dropped.
+    if (closeNow)
+        QMetaObject::invokeMethod(this, &QWidget::close, Qt::QueuedConnection);
 }
 
 void TfmStation::ShowNextSerial()
