@@ -166,18 +166,18 @@ TEST_P(StationEnd, KeepsTheRecordOfTheUnitUnderWayAndTellsTheOnesNeverStarted)
     EXPECT_EQ(records.front().value(QStringLiteral("outcome")).toString(), QLatin1String(GetParam().Recorded));
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    StationEngine, StationEnd,
-    ::testing::Values(TEndCase{"Stop", [](TEngine& station) { station.Stop(); }, TUnitOutcome::Interrupted,
-                               "interrupted"},
-                      TEndCase{"Finish", [](TEngine& station) { station.Finish(); }, TUnitOutcome::Succeeded, "ok"},
-                      TEndCase{"FinishThenStop",
-                               [](TEngine& station) {
-                                   station.Finish();
-                                   station.Stop();
-                               },
-                               TUnitOutcome::Interrupted, "interrupted"}),
-    [](const auto& info) { return std::string(info.param.Name); });
+INSTANTIATE_TEST_SUITE_P(StationEngine, StationEnd,
+                         ::testing::Values(TEndCase{"Stop", [](TEngine& station) { station.Stop(); },
+                                                    TUnitOutcome::Interrupted, "interrupted"},
+                                           TEndCase{"Finish", [](TEngine& station) { station.Finish(); },
+                                                    TUnitOutcome::Succeeded, "ok"},
+                                           TEndCase{"FinishThenStop",
+                                                    [](TEngine& station) {
+                                                        station.Finish();
+                                                        station.Stop();
+                                                    },
+                                                    TUnitOutcome::Interrupted, "interrupted"}),
+                         [](const auto& info) { return std::string(info.param.Name); });
 
 TEST_F(StationEngine, RecordWaitingForALockedStoreLeavesTheFrontEndsThreadFree)
 {

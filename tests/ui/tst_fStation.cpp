@@ -151,6 +151,9 @@ private:
     }
     TfmStation* FStation = nullptr;
     QStringList FErrors;
+    // The operator's answer when a Stop or a close finds units in flight, and how often asked.
+    TfmStation::TStopChoice FStopChoice = TfmStation::TStopChoice::Interrupt;
+    int FAskedToStop = 0;
 
 private Q_SLOTS:
     void initTestCase()
@@ -182,6 +185,12 @@ private Q_SLOTS:
         FWindow->LinkOptions.Attempts = 3;
         QCOMPARE(Find<QComboBox>("cbEthAdapter")->currentText(), QStringLiteral("Loopback (127.0.0.1)"));
         FStation = &FWindows->Station();
+        FStopChoice = TfmStation::TStopChoice::Interrupt;
+        FAskedToStop = 0;
+        FStation->AskHowToStop = [this](int) {
+            ++FAskedToStop;
+            return FStopChoice;
+        };
         FStation->RecordsLocation = FStorePath;
         FStation->ProductionLogPath = FDir.filePath(QStringLiteral("station.log"));
     }
@@ -294,17 +303,26 @@ private Q_SLOTS:
         QCOMPARE(Records().size(), 3);
     }
 
+    // Units in flight: the operator is asked, and they finish (the default) or are interrupted.
     void stoppedInTheMiddleKeepsEveryRecord_data()
     {
         QTest::addColumn<QString>("how");
-        QTest::newRow("Stop") << "btnStationStop";
-        QTest::newRow("station window closed") << "station";
-        QTest::newRow("main window closed") << "main";
+        QTest::addColumn<bool>("finish");
+        for (const bool finish : {false, true}) {
+            const char* choice = finish ? ", finished" : ", interrupted";
+            QTest::newRow(qPrintable(QStringLiteral("Stop") + QLatin1String(choice))) << "btnStationStop" << finish;
+            QTest::newRow(qPrintable(QStringLiteral("station window closed") + QLatin1String(choice)))
+                << "station" << finish;
+            QTest::newRow(qPrintable(QStringLiteral("main window closed") + QLatin1String(choice))) << "main" << finish;
+        }
     }
 
     void stoppedInTheMiddleKeepsEveryRecord()
     {
         QFETCH(QString, how);
+        QFETCH(bool, finish);
+        FStopChoice = finish ? TfmStation::TStopChoice::Finish : TfmStation::TStopChoice::Interrupt;
+        const QString outcome = finish ? QStringLiteral("ok") : QStringLiteral("interrupted");
         SetInputs();
         FWindow->show();
         FStation->show();
@@ -322,12 +340,13 @@ private Q_SLOTS:
         else
             Click("btnStationStop");
 
+        QCOMPARE(FAskedToStop, 1);
         QTRY_VERIFY_WITH_TIMEOUT(!FStation->Running(), Patience);
-        QCOMPARE(Column(TStationUnits::ColResult), QStringList(2, QStringLiteral("interrupted")));
+        QCOMPARE(Column(TStationUnits::ColResult), QStringList(2, outcome));
         const QList<QJsonObject> records = Records();
         QCOMPARE(records.size(), 2);
         for (const QJsonObject& record : records)
-            QCOMPARE(record.value(QStringLiteral("outcome")).toString(), QStringLiteral("interrupted"));
+            QCOMPARE(record.value(QStringLiteral("outcome")).toString(), outcome);
         if (how == QLatin1String("btnStationStop"))
             QVERIFY(FStation->isVisible());
         else
@@ -366,6 +385,30 @@ private Q_SLOTS:
         QTRY_VERIFY_WITH_TIMEOUT(!FStation->Running(), Patience);
         QTRY_VERIFY_WITH_TIMEOUT(!FStation->isVisible(), 5000);
         QTRY_VERIFY_WITH_TIMEOUT(!FWindow->isVisible(), 5000);
+    }
+
+    // A stray Stop or close with units in flight, answered "go on": nothing stops, nothing
+    // closes, and the units finish.
+    void aStopOrCloseAnsweredGoOnChangesNothing()
+    {
+        FStopChoice = TfmStation::TStopChoice::GoOn;
+        SetInputs();
+        FWindow->show();
+        FStation->show();
+        Click("btnStationStart");
+        QVERIFY(Arrive(20) >= 0);
+        QTRY_VERIFY_WITH_TIMEOUT(Rows() == 1 && Cell(0, TStationUnits::ColProgress) != QString(), Patience);
+        Click("btnStationStop");
+        QVERIFY(!FStation->close());
+        QVERIFY(!FWindow->close());
+        QCOMPARE(FAskedToStop, 3);
+        QVERIFY(FStation->Running());
+        QTRY_COMPARE_WITH_TIMEOUT(Column(TStationUnits::ColResult), QStringList(QStringLiteral("ok")), Patience);
+        QVERIFY(FStation->Running() && FStation->isVisible() && FWindow->isVisible());
+        Click("btnStationStop");   // nothing in flight now: not asked
+        QTRY_VERIFY_WITH_TIMEOUT(!FStation->Running(), Patience);
+        QCOMPARE(FAskedToStop, 3);
+        QVERIFY(FStation->isVisible() && FWindow->isVisible());
     }
 
     void aRecipeWithAChangedFileIsRefusedBeforeAnythingIsSent()
