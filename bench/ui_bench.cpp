@@ -209,6 +209,8 @@ int StationMode(const QTemporaryDir& dir)
     TfmStation& station = windows.Station();
     station.RecordsLocation = dir.filePath(QStringLiteral("records.sqlite"));
     station.ProductionLogPath = dir.filePath(QStringLiteral("station.log"));
+    // A round that timed out with units in flight still ends without a question.
+    station.AskHowToStop = [](int) { return TfmStation::TStopChoice::Interrupt; };
     station.show();
     const auto find = [&window](const char* name) { return window.findChild<QWidget*>(QLatin1String(name)); };
     for (const char* name : {"ckSerialNumber", "ckAutoincrement", "ckKernel", "ckPLCProgram"})

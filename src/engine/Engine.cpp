@@ -182,11 +182,21 @@ void TEngine::Run(const QList<TUnitAddress>& units)
     EndIfDone();
 }
 
+void TEngine::Finish()
+{
+    if (FFinishing)
+        return;
+    FFinishing = true;
+    EndScans();
+    DropWaiting();
+    EndIfDone();
+}
+
 void TEngine::Stop()
 {
     if (FStopped)
         return;
-    FStopped = true;
+    FStopped = FFinishing = true;
     EndScans();
     // A runner waiting on the store (a number's transaction behind another station's lock)
     // ends its wait now too.
@@ -232,7 +242,7 @@ void TEngine::StartWaiting()
 {
     // No unit starts while a record is on its way to the store: should it be kept nowhere,
     // nothing would answer for the next unit.
-    while (!FWaiting.isEmpty() && FRunning.size() < FPlan.Parallel && FKeeping == 0 && !FStopped && !FRecordLost) {
+    while (!FWaiting.isEmpty() && FRunning.size() < FPlan.Parallel && FKeeping == 0 && !FFinishing && !FRecordLost) {
         auto* runner = new TUnitRunner(FWaiting.takeFirst(), FPlan.Serials);
         connect(runner, &TUnitRunner::Message, this, &TEngine::UnitMessage);
         connect(runner, &TUnitRunner::Progress, this, &TEngine::UnitProgress);

@@ -10,6 +10,8 @@
 //      holds the front end's thread
 //   Stop -> every runner stops after its request under way, no unit starts, the scans end,
 //           every record is kept -> Ended
+//   Finish -> no unit starts, the scans end, the runners finish their units, every record is
+//             kept -> Ended
 //
 // The station remembers each address it gave a unit: a fresh unit at the address of one
 // written successfully with a serial number is a new unit (that one answers under its
@@ -87,6 +89,9 @@ public:
     // Every runner stops after its request under way; no unit starts after this. Ended
     // follows once every record is kept. Safe to call again, and after Ended.
     void Stop();
+    // No unit is taken or started after this; the units running go on to the end of their
+    // jobs. Ended follows once every record is kept. A Stop meanwhile still interrupts them.
+    void Finish();
     // For a process that ends at once (a second signal) right after: waits for the records
     // on their way, and keeps the record of every runner still running as far as it got, on
     // this thread; how many were kept (in the store or the fallback file).
@@ -160,6 +165,7 @@ private:
     bool FScan = false;       // watching for fresh units
     bool FScanning = false;   // and the scans go on
     bool FStopped = false;
+    bool FFinishing = false;   // no unit starts: after Finish or Stop
     bool FRecordLost = false;
     bool FEnded = false;
 };

@@ -12,10 +12,7 @@ TAppWindows::TAppWindows() : FMain(std::make_unique<TfmMain>())
         station.raise();
         station.activateWindow();
     });
-    QObject::connect(FMain.get(), &TfmMain::StationWindowCloseWanted, FMain.get(), [this] {
-        if (FStation)
-            FStation->close();
-    });
+    FMain->CloseStationWindow = [this] { return !FStation || FStation->CloseAsked(); };
 }
 
 TAppWindows::~TAppWindows()

@@ -4,7 +4,9 @@
 // tells reaches the model, and where the main window's wishes reach the station window.
 //
 //   main window  --StationWindowWanted--------> the station window shown (made the first time)
-//                --StationWindowCloseWanted---> the station window closed (it waits for its records)
+//                --CloseStationWindow---------> the station window closed (it ends its station as the
+//                                               operator chooses and waits for its records), or
+//                                               the operator goes on with the station
 //   station window --RunningChanged / SerialNumberAdvanced / VerifyAfterSendChanged--> job model
 #pragma once
 

@@ -925,10 +925,16 @@ void TfmMain::closeEvent(QCloseEvent* event)
     // every record, and this window closes once the station has ended.
     if (FJob.StationRunning()) {
         event->ignore();
-        if (!FCloseWhenDone)
-            AddMessage(QStringLiteral("the window closes when the station has stopped"));
+        if (FCloseWhenDone)
+            return;
+        // Set first: a station with nothing in flight ends while its window is asked, and
+        // this window closes then.
         FCloseWhenDone = true;
-        Q_EMIT StationWindowCloseWanted();
+        if (CloseStationWindow && !CloseStationWindow()) {
+            FCloseWhenDone = false;
+            return;
+        }
+        AddMessage(QStringLiteral("the window closes when the station has stopped"));
         return;
     }
     // A unit being written must not look finished: the window stays until the operation has

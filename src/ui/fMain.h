@@ -131,13 +131,15 @@ public:
     // cancelled.
     std::function<QString(const QString& name)> SaveRecipeFileName;
     std::function<QString()> OpenRecipeFileName;
+    // The window is being closed while a station runs: the station window is asked to close
+    // (its station ends as the operator chooses, and keeps every record); false when the
+    // operator chose to go on with the station. Set by the windows' owner; none: the window
+    // waits for the station.
+    std::function<bool()> CloseStationWindow;
 
 Q_SIGNALS:
     // Station... was clicked: the station window is to be shown.
     void StationWindowWanted();
-    // The window is being closed while a station runs: the station window is to close (its
-    // station stops and keeps every record); this window closes once the station has ended.
-    void StationWindowCloseWanted();
 
 public Q_SLOTS:
     // Runs while the window is idle: the operation buttons follow the connection.

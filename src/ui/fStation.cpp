@@ -18,6 +18,8 @@
 #include <QSaveFile>
 #include <QSysInfo>
 
+#include <utility>
+
 namespace {
 
 constexpr int ScanIntervalMs = 1000;
@@ -98,6 +100,22 @@ TfmStation::TfmStation(const TJobModel& job, QWidget* parent)
     };
     Confirm = [this](const QString& question) {
         return QMessageBox::question(this, windowTitle(), question) == QMessageBox::Yes;
+    };
+    AskHowToStop = [this](int inFlight) {
+        QMessageBox box(QMessageBox::Question, windowTitle(),
+                        QStringLiteral("%1 unit(s) in flight. An interrupted unit keeps what it has been given so "
+                                       "far and must be finished later.")
+                            .arg(inFlight),
+                        QMessageBox::NoButton, this);
+        QPushButton* finish = box.addButton(QStringLiteral("Finish the units in flight, then stop"),
+                                            QMessageBox::AcceptRole);
+        QPushButton* interrupt = box.addButton(QStringLiteral("Interrupt them now"), QMessageBox::DestructiveRole);
+        box.addButton(QStringLiteral("Go on"), QMessageBox::RejectRole);
+        box.setDefaultButton(finish);
+        box.exec();
+        return box.clickedButton() == finish      ? TStopChoice::Finish
+               : box.clickedButton() == interrupt ? TStopChoice::Interrupt
+                                                  : TStopChoice::GoOn;
     };
 
     connect(ui->btnStationStart, &QPushButton::clicked, this, &TfmStation::Start);
@@ -276,11 +294,29 @@ void TfmStation::Start()
 
 void TfmStation::Stop()
 {
+    if (Running())
+        EndStation();
+}
+
+bool TfmStation::EndStation()
+{
+    const int inFlight = FEngine->InProgress();
+    // The question may run the event loop, and the station may end meanwhile.
+    const TStopChoice choice = inFlight > 0 ? AskHowToStop(inFlight) : TStopChoice::Interrupt;
+    if (choice == TStopChoice::GoOn)
+        return false;
     if (!Running())
-        return;
+        return true;
+    if (choice == TStopChoice::Finish) {
+        Note(TNoteLevel::Info, QStringLiteral("finishing the units in flight, then stopping; Stop again to "
+                                              "interrupt them"));
+        FEngine->Finish();
+        return true;
+    }
     Note(TNoteLevel::Info, QStringLiteral("stopping: every unit stops after its request under way"));
     ui->btnStationStop->setEnabled(false);
     FEngine->Stop();
+    return true;
 }
 
 void TfmStation::UnitFinished(const TUnitRecord& record)
@@ -301,11 +337,12 @@ void TfmStation::Ended()
         ShowNextSerial();
     Note(TNoteLevel::Info, QStringLiteral("the station has stopped; every record is kept"));
     RefreshRecords();
+    const bool closeNow = std::exchange(FCloseWhenDone, false);
     ShowCounts();
-    if (FCloseWhenDone) {
-        FCloseWhenDone = false;
-        close();
-    }
+    // Queued: a station with nothing in flight ends within the Stop of the close event that
+    // asks for it, and a close from inside that event would be dropped.
+    if (closeNow)
+        QMetaObject::invokeMethod(this, &QWidget::close, Qt::QueuedConnection);
 }
 
 void TfmStation::ShowNextSerial()
@@ -356,15 +393,31 @@ void TfmStation::showEvent(QShowEvent* event)
     QWidget::showEvent(event);
 }
 
+bool TfmStation::CloseAsked()
+{
+    FWentOn = false;
+    close();
+    return !FWentOn;
+}
+
 void TfmStation::closeEvent(QCloseEvent* event)
 {
     // A unit being written must not look finished: the window goes once every record is kept.
     if (Running()) {
         event->ignore();
+        if (FCloseWhenDone)
+            return;
+        // Set first: a station with nothing in flight ends within EndStation, and closes then.
         FCloseWhenDone = true;
-        Note(TNoteLevel::Info, QStringLiteral("the window closes once every unit's record is kept"));
-        ShowCounts();
-        Stop();
+        if (!EndStation()) {
+            FCloseWhenDone = false;
+            FWentOn = true;
+            return;
+        }
+        if (FCloseWhenDone) {
+            Note(TNoteLevel::Info, QStringLiteral("the window closes once every unit's record is kept"));
+            ShowCounts();
+        }
         return;
     }
     QWidget::closeEvent(event);

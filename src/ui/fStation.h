@@ -4,7 +4,8 @@
 //   Start -> the job: a recipe opened here (its files checked against their hashes first),
 //            else the job model's inputs as they stand -> the record store opened ->
 //            TEngine::Scan (a discovery every second) -> a row per unit taken
-//   Stop  -> every unit stops after its request under way; every record is kept
+//   Stop  -> with units in flight, the operator chooses: they finish, then the station stops
+//            (the default), or each stops after its request under way; every record is kept
 //   records panel -> TRecordStore::Query over the store the station writes
 //
 // The window knows no main window: it reads the job model (the main window's inputs, link,
@@ -50,12 +51,19 @@ public:
     // How often the units' progress is shown, in ms; 0: every figure as it comes.
     int RepaintIntervalMs = 50;
 
+    // How the operator wants a station with units in flight to end.
+    enum class TStopChoice { Finish, Interrupt, GoOn };
+
     // ---- dialogs the tests answer in place of the operator ----
     std::function<QString()> OpenRecipeFileName;   // empty: cancelled
     std::function<QString()> ExportFileName;       // empty: cancelled
     std::function<bool(const QString& question)> Confirm;
+    std::function<TStopChoice(int inFlight)> AskHowToStop;
 
     bool Running() const;
+    // Closes the window, ending a running station as the operator chooses; false when the
+    // operator chose to go on with the station.
+    bool CloseAsked();
     // Reads the recipe; the station uses it from the next Start. false, and why in the
     // window's log, when it cannot be read.
     bool OpenRecipe(const QString& path);
@@ -79,6 +87,9 @@ private:
     void ShowVerifyAfterSend();
     void Start();
     void Stop();
+    // Ends the running station as the operator chooses: asked only with units in flight.
+    // false, with the station running on, when the operator chose to go on.
+    bool EndStation();
     // The plan of a Start, and the numbers the window gives; false and why in words.
     bool MakePlan(TEnginePlan& plan, std::shared_ptr<TSerialCounter>& numbers, QString& error) const;
     void Ended();
@@ -103,6 +114,7 @@ private:
     std::optional<TRecipe> FRecipe;
     bool FWindowNumbers = false;   // the running station takes the main window's numbers
     bool FCloseWhenDone = false;
+    bool FWentOn = false;   // the last close asked, the operator chose to go on
     QTimer FRecordsRefresh;
     QTimer FCountsClock;
 };

@@ -19,7 +19,9 @@
 
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <memory>
+#include <utility>
 
 namespace {
 
@@ -125,7 +127,19 @@ TEST_F(StationEngine, TakesEveryFreshUnitOnceWithItsOwnNumberAndRecord)
     EXPECT_EQ(Records(plan).size(), 3);
 }
 
-TEST_F(StationEngine, StopKeepsTheRecordOfTheUnitUnderWayAndTellsTheOnesNeverStarted)
+// How a station ends while one unit is under way and two wait for a runner: Stop interrupts
+// the unit, Finish lets it finish, and a Stop after a Finish still interrupts it. The units
+// waiting are never started either way.
+struct TEndCase {
+    const char* Name;
+    std::function<void(TEngine&)> End;
+    TUnitOutcome Outcome;
+    const char* Recorded;
+};
+
+class StationEnd : public StationEngine, public ::testing::WithParamInterface<TEndCase> {};
+
+TEST_P(StationEnd, KeepsTheRecordOfTheUnitUnderWayAndTellsTheOnesNeverStarted)
 {
     TSimFaults slow;
     slow.LatencyFor.insert(CmdWriteBlock, 20);
@@ -135,21 +149,35 @@ TEST_F(StationEngine, StopKeepsTheRecordOfTheUnitUnderWayAndTellsTheOnesNeverSta
     TEngine station(plan);
     QStringList notStarted;
     QObject::connect(&station, &TEngine::UnitNotStarted, [&](const QString& ip) { notStarted.append(ip); });
-    // Stops once the first unit's kernel is on its way and the others wait.
+    // Ends once the first unit's kernel is on its way and the others wait.
+    bool ended = false;
     QObject::connect(&station, &TEngine::UnitProgress, &station, [&](const QString&, qint64 done, qint64) {
-        if (done > 0 && station.InProgress() == 3)
-            station.Stop();
+        if (done > 0 && station.InProgress() == 3 && !std::exchange(ended, true))
+            GetParam().End(station);
     });
     ASSERT_TRUE(station.Scan());
     WaitForEnd(station);
 
     ASSERT_EQ(station.Finished().size(), 1u);
-    EXPECT_EQ(station.Finished().front().Outcome, TUnitOutcome::Interrupted);
+    EXPECT_EQ(station.Finished().front().Outcome, GetParam().Outcome);
     EXPECT_EQ(notStarted.size(), 2);
     const QList<QJsonObject> records = Records(plan);
     ASSERT_EQ(records.size(), 1);
-    EXPECT_EQ(records.front().value(QStringLiteral("outcome")).toString(), QStringLiteral("interrupted"));
+    EXPECT_EQ(records.front().value(QStringLiteral("outcome")).toString(), QLatin1String(GetParam().Recorded));
 }
+
+INSTANTIATE_TEST_SUITE_P(StationEngine, StationEnd,
+                         ::testing::Values(TEndCase{"Stop", [](TEngine& station) { station.Stop(); },
+                                                    TUnitOutcome::Interrupted, "interrupted"},
+                                           TEndCase{"Finish", [](TEngine& station) { station.Finish(); },
+                                                    TUnitOutcome::Succeeded, "ok"},
+                                           TEndCase{"FinishThenStop",
+                                                    [](TEngine& station) {
+                                                        station.Finish();
+                                                        station.Stop();
+                                                    },
+                                                    TUnitOutcome::Interrupted, "interrupted"}),
+                         [](const auto& info) { return std::string(info.param.Name); });
 
 TEST_F(StationEngine, RecordWaitingForALockedStoreLeavesTheFrontEndsThreadFree)
 {

@@ -153,6 +153,9 @@ private:
     }
     TfmStation* FStation = nullptr;
     QStringList FErrors;
+    // The operator's answer when a Stop or a close finds units in flight, and how often asked.
+    TfmStation::TStopChoice FStopChoice = TfmStation::TStopChoice::Interrupt;
+    int FAskedToStop = 0;
 
 private Q_SLOTS:
     void initTestCase()
@@ -184,6 +187,12 @@ private Q_SLOTS:
         FWindow->LinkOptions.Attempts = 3;
         QCOMPARE(Find<QComboBox>("cbEthAdapter")->currentText(), QStringLiteral("Loopback (127.0.0.1)"));
         FStation = &FWindows->Station();
+        FStopChoice = TfmStation::TStopChoice::Interrupt;
+        FAskedToStop = 0;
+        FStation->AskHowToStop = [this](int) {
+            ++FAskedToStop;
+            return FStopChoice;
+        };
         FStation->RecordsLocation = FStorePath;
         FStation->ProductionLogPath = FDir.filePath(QStringLiteral("station.log"));
     }
@@ -315,17 +324,26 @@ private Q_SLOTS:
         QCOMPARE(Records().size(), 3);
     }
 
+    // Units in flight: the operator is asked, and they finish (the default) or are interrupted.
     void stoppedInTheMiddleKeepsEveryRecord_data()
     {
         QTest::addColumn<QString>("how");
-        QTest::newRow("Stop") << "btnStationStop";
-        QTest::newRow("station window closed") << "station";
-        QTest::newRow("main window closed") << "main";
+        QTest::addColumn<bool>("finish");
+        for (const bool finish : {false, true}) {
+            const char* choice = finish ? ", finished" : ", interrupted";
+            QTest::newRow(qPrintable(QStringLiteral("Stop") + QLatin1String(choice))) << "btnStationStop" << finish;
+            QTest::newRow(qPrintable(QStringLiteral("station window closed") + QLatin1String(choice)))
+                << "station" << finish;
+            QTest::newRow(qPrintable(QStringLiteral("main window closed") + QLatin1String(choice))) << "main" << finish;
+        }
     }
 
     void stoppedInTheMiddleKeepsEveryRecord()
     {
         QFETCH(QString, how);
+        QFETCH(bool, finish);
+        FStopChoice = finish ? TfmStation::TStopChoice::Finish : TfmStation::TStopChoice::Interrupt;
+        const QString outcome = finish ? QStringLiteral("ok") : QStringLiteral("interrupted");
         SetInputs();
         FWindow->show();
         FStation->show();
@@ -343,17 +361,75 @@ private Q_SLOTS:
         else
             Click("btnStationStop");
 
+        QCOMPARE(FAskedToStop, 1);
         QTRY_VERIFY_WITH_TIMEOUT(!FStation->Running(), Patience);
-        QCOMPARE(Column(TStationUnits::ColResult), QStringList(2, QStringLiteral("interrupted")));
+        QCOMPARE(Column(TStationUnits::ColResult), QStringList(2, outcome));
         const QList<QJsonObject> records = Records();
         QCOMPARE(records.size(), 2);
         for (const QJsonObject& record : records)
-            QCOMPARE(record.value(QStringLiteral("outcome")).toString(), QStringLiteral("interrupted"));
+            QCOMPARE(record.value(QStringLiteral("outcome")).toString(), outcome);
         if (how == QLatin1String("btnStationStop"))
             QVERIFY(FStation->isVisible());
         else
             QTRY_VERIFY_WITH_TIMEOUT(!FStation->isVisible(), Patience);
         QTRY_COMPARE_WITH_TIMEOUT(FWindow->isVisible(), how != QLatin1String("main"), Patience);
+    }
+
+    // Closed while it waits for units, with none in flight: the station stops at once, the
+    // window closes, and Station... shows it again.
+    void closedWhileWaitingItClosesAndShowsAgain()
+    {
+        SetInputs();
+        FWindow->show();
+        FStation->show();
+        Click("btnStationStart");
+        QVERIFY(FStation->Running());
+        FStation->close();
+        QTRY_VERIFY_WITH_TIMEOUT(!FStation->Running(), Patience);
+        QTRY_VERIFY_WITH_TIMEOUT(!FStation->isVisible(), 5000);
+        QVERIFY2(!Find<QLabel>("lblStationCounts")->text().contains(QStringLiteral("waiting")),
+                 qPrintable(Find<QLabel>("lblStationCounts")->text()));
+        Click("btnStation");
+        QVERIFY(FStation->isVisible());
+    }
+
+    // The main window closed while the station waits for units: the station stops, and both
+    // windows close, so that the program ends.
+    void mainWindowClosedWhileTheStationWaitsClosesBoth()
+    {
+        SetInputs();
+        FWindow->show();
+        FStation->show();
+        Click("btnStationStart");
+        QVERIFY(FStation->Running());
+        FWindow->close();
+        QTRY_VERIFY_WITH_TIMEOUT(!FStation->Running(), Patience);
+        QTRY_VERIFY_WITH_TIMEOUT(!FStation->isVisible(), 5000);
+        QTRY_VERIFY_WITH_TIMEOUT(!FWindow->isVisible(), 5000);
+    }
+
+    // A stray Stop or close with units in flight, answered "go on": nothing stops, nothing
+    // closes, and the units finish.
+    void aStopOrCloseAnsweredGoOnChangesNothing()
+    {
+        FStopChoice = TfmStation::TStopChoice::GoOn;
+        SetInputs();
+        FWindow->show();
+        FStation->show();
+        Click("btnStationStart");
+        QVERIFY(Arrive(20) >= 0);
+        QTRY_VERIFY_WITH_TIMEOUT(Rows() == 1 && Cell(0, TStationUnits::ColProgress) != QString(), Patience);
+        Click("btnStationStop");
+        QVERIFY(!FStation->close());
+        QVERIFY(!FWindow->close());
+        QCOMPARE(FAskedToStop, 3);
+        QVERIFY(FStation->Running());
+        QTRY_COMPARE_WITH_TIMEOUT(Column(TStationUnits::ColResult), QStringList(QStringLiteral("ok")), Patience);
+        QVERIFY(FStation->Running() && FStation->isVisible() && FWindow->isVisible());
+        Click("btnStationStop");   // nothing in flight now: not asked
+        QTRY_VERIFY_WITH_TIMEOUT(!FStation->Running(), Patience);
+        QCOMPARE(FAskedToStop, 3);
+        QVERIFY(FStation->isVisible() && FWindow->isVisible());
     }
 
     void aRecipeWithAChangedFileIsRefusedBeforeAnythingIsSent()
