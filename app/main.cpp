@@ -57,5 +57,7 @@ int main(int argc, char* argv[])
     fmMain.SetDialogs(&fmAbout, &fmPassword, &fmHelp);
 
     fmMain.show();
-    return application.exec();
+    const int code = application.exec();
+    // Ended by a signal: the shell learns which, as from any process a signal ended.
+    return windows.Signal() != 0 ? TSignalWatcher::ExitCodeFor(windows.Signal()) : code;
 }

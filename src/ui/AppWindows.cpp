@@ -13,6 +13,19 @@ TAppWindows::TAppWindows() : FMain(std::make_unique<TfmMain>())
         station.activateWindow();
     });
     FMain->CloseStationWindow = [this] { return !FStation || FStation->CloseAsked(); };
+    QObject::connect(&FSignals, &TSignalWatcher::Interrupted, FMain.get(), [this](int signal) { EndOnSignal(signal); });
+}
+
+void TAppWindows::EndOnSignal(int signal)
+{
+    // A second signal changes nothing: the windows are closing already, and go once every
+    // record is kept.
+    if (FSignal != 0)
+        return;
+    FSignal = signal;
+    if (FStation)
+        FStation->EndNow();
+    FMain->close();
 }
 
 TAppWindows::~TAppWindows()

@@ -8,7 +8,12 @@
 //                                               operator chooses and waits for its records), or
 //                                               the operator goes on with the station
 //   station window --RunningChanged / SerialNumberAdvanced / VerifyAfterSendChanged--> job model
+//   SIGINT, SIGTERM, SIGHUP --> both windows close in order, asking nothing: the station's units
+//                               stop after their request under way, the main window's own
+//                               operation runs to its end, every record is kept
 #pragma once
+
+#include "SignalWatcher.h"
 
 #include <memory>
 
@@ -27,8 +32,14 @@ public:
     TfmMain& Main() { return *FMain; }
     // The station window, made at its first use.
     TfmStation& Station();
+    // The signal that asked the program to end; 0: none came.
+    int Signal() const { return FSignal; }
 
 private:
+    void EndOnSignal(int signal);
+
     std::unique_ptr<TfmMain> FMain;
     std::unique_ptr<TfmStation> FStation;
+    TSignalWatcher FSignals;
+    int FSignal = 0;
 };

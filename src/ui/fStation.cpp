@@ -301,22 +301,27 @@ void TfmStation::Stop()
 bool TfmStation::EndStation()
 {
     const int inFlight = FEngine->InProgress();
-    // The question may run the event loop, and the station may end meanwhile.
     const TStopChoice choice = inFlight > 0 ? AskHowToStop(inFlight) : TStopChoice::Interrupt;
     if (choice == TStopChoice::GoOn)
         return false;
+    EndAs(choice);
+    return true;
+}
+
+void TfmStation::EndAs(TStopChoice choice)
+{
+    // A question may have run the event loop, and the station may have ended meanwhile.
     if (!Running())
-        return true;
+        return;
     if (choice == TStopChoice::Finish) {
         Note(TNoteLevel::Info, QStringLiteral("finishing the units in flight, then stopping; Stop again to "
                                               "interrupt them"));
         FEngine->Finish();
-        return true;
+        return;
     }
     Note(TNoteLevel::Info, QStringLiteral("stopping: every unit stops after its request under way"));
     ui->btnStationStop->setEnabled(false);
     FEngine->Stop();
-    return true;
 }
 
 void TfmStation::UnitFinished(const TUnitRecord& record)
@@ -398,6 +403,20 @@ bool TfmStation::CloseAsked()
     FWentOn = false;
     close();
     return !FWentOn;
+}
+
+void TfmStation::EndNow()
+{
+    if (Running() && !FCloseWhenDone) {
+        FCloseWhenDone = true;
+        Note(TNoteLevel::Info, QStringLiteral("the program was asked to end: the window closes once every unit's "
+                                              "record is kept"));
+        ShowCounts();
+    }
+    if (Running())
+        EndAs(TStopChoice::Interrupt);
+    else
+        close();
 }
 
 void TfmStation::closeEvent(QCloseEvent* event)

@@ -64,6 +64,10 @@ public:
     // Closes the window, ending a running station as the operator chooses; false when the
     // operator chose to go on with the station.
     bool CloseAsked();
+    // Closes the window without asking anything (the program was asked to end): a running
+    // station's units stop after their request under way, and the window goes once every
+    // record is kept.
+    void EndNow();
     // Reads the recipe; the station uses it from the next Start. false, and why in the
     // window's log, when it cannot be read.
     bool OpenRecipe(const QString& path);
@@ -90,6 +94,8 @@ private:
     // Ends the running station as the operator chooses: asked only with units in flight.
     // false, with the station running on, when the operator chose to go on.
     bool EndStation();
+    // Ends the running station: its units finish first, or stop after their request under way.
+    void EndAs(TStopChoice choice);
     // The plan of a Start, and the numbers the window gives; false and why in words.
     bool MakePlan(TEnginePlan& plan, std::shared_ptr<TSerialCounter>& numbers, QString& error) const;
     void Ended();

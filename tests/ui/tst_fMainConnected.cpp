@@ -26,7 +26,6 @@
 #include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
-#include <QProcess>
 #include <QStandardPaths>
 #include <QSysInfo>
 #include <QLabel>
@@ -42,9 +41,6 @@
 #include <QtEndian>
 
 #include <functional>
-
-#include <csignal>
-#include <cstdio>
 #include <memory>
 
 namespace {
@@ -809,55 +805,6 @@ private Q_SLOTS:
 
         QVERIFY2(LogLines().contains(QStringLiteral("sent successfully")), qPrintable(LogLines().join(u'\n')));
         QCOMPARE(unit.Memory(0x20000 + 16, uint32_t(other.size() - 16)), other.mid(16));
-    }
-
-    // The program is stopped by a signal (SIGTERM: the session ends, SIGHUP: its terminal
-    // closed, SIGINT: Ctrl-C) while the window sends: as orvel-loader does, the unit's record
-    // must be kept, saying how far the unit got; the number it took is never given again.
-    void aSignalMidSendKeepsTheUnitsRecord()
-    {
-        // Left out until the window stops in order on a signal: today the process dies with the send.
-        QSKIP("the window does not catch SIGTERM, SIGHUP or SIGINT yet: the process dies with the send and the "
-              "unit's record is lost");
-        QProcess child;
-        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-        environment.insert(QStringLiteral("ORVEL_SIGNAL_CHILD"), QStringLiteral("1"));
-        child.setProcessEnvironment(environment);
-        child.setProcessChannelMode(QProcess::MergedChannels);
-        child.start(QCoreApplication::applicationFilePath(),
-                    {QStringLiteral("-nocrashhandler"), QStringLiteral("sendUntilSignalled")});
-        QVERIFY(child.waitForStarted());
-        QString store;
-        QByteArray said;
-        while (!said.contains("SENDING") && child.waitForReadyRead(30000))
-            said += child.readAll();
-        const QRegularExpressionMatch path = QRegularExpression(QStringLiteral("STORE (\\S+)")).match(said);
-        QVERIFY2(path.hasMatch() && said.contains("SENDING"), said.constData());
-        ::kill(pid_t(child.processId()), SIGTERM);
-        QVERIFY(child.waitForFinished(30000));
-
-        TRecordStore records;
-        QString error;
-        QList<TStoredRecord> stored;
-        QVERIFY2(records.Open(path.captured(1), error) && records.Query({}, stored, error), qPrintable(error));
-        QCOMPARE(stored.size(), 1);
-    }
-    // The child's part of the test above: a slow send that runs until the signal comes.
-    void sendUntilSignalled()
-    {
-        if (qEnvironmentVariableIsEmpty("ORVEL_SIGNAL_CHILD"))
-            QSKIP("run by aSignalMidSendKeepsTheUnitsRecord");
-        TSimController& unit = PrepareProductionRun(SampleKernel(3, 32 * 1024), SampleProgram(8 * 1024));
-        TSimFaults slow;
-        slow.LatencyFor.insert(CmdWriteBlock, 50);
-        unit.SetFaults(slow);
-        fprintf(stderr, "STORE %s\n", qPrintable(TRecordStore::DefaultPath()));
-        WhenLogShows(QStringLiteral("sending kernel"), [] {
-            fprintf(stderr, "SENDING\n");
-            fflush(stderr);
-        });
-        Find<QAbstractButton>("btnSend")->click();
-        QTest::qWait(30000);
     }
 
     // The data folder cannot be made: no store can say whether the serial number was given

@@ -32,6 +32,7 @@
 #include <QTest>
 #include <QTimer>
 
+#include <csignal>
 #include <memory>
 
 namespace {
@@ -430,6 +431,75 @@ private Q_SLOTS:
         QTRY_VERIFY_WITH_TIMEOUT(!FStation->Running(), Patience);
         QCOMPARE(FAskedToStop, 3);
         QVERIFY(FStation->isVisible() && FWindow->isVisible());
+    }
+
+    // SIGTERM (the session ends), SIGHUP (the terminal closed) or SIGINT while units are in
+    // flight: nobody is there to answer a question, so the units stop after their request
+    // under way, every record is kept, and both windows close; a second signal changes
+    // nothing.
+    void aSignalWithUnitsInFlightEndsInOrderWithoutAsking_data()
+    {
+        QTest::addColumn<int>("signal");
+        QTest::newRow("SIGTERM") << SIGTERM;
+        QTest::newRow("SIGHUP") << SIGHUP;
+        QTest::newRow("SIGINT twice") << SIGINT;
+    }
+
+    void aSignalWithUnitsInFlightEndsInOrderWithoutAsking()
+    {
+        QFETCH(int, signal);
+        SetInputs();
+        FWindow->show();
+        FStation->show();
+        Click("btnStationStart");
+        QVERIFY(Arrive(20) >= 0);
+        QVERIFY(Arrive(20) >= 0);
+        QTRY_VERIFY_WITH_TIMEOUT(Rows() == 2 && Cell(0, TStationUnits::ColProgress) != QString() &&
+                                     Cell(1, TStationUnits::ColProgress) != QString(),
+                                 Patience);
+        ::raise(signal);
+        if (signal == SIGINT)
+            ::raise(signal);
+        QTRY_VERIFY_WITH_TIMEOUT(!FStation->Running(), Patience);
+        QTRY_VERIFY_WITH_TIMEOUT(!FStation->isVisible() && !FWindow->isVisible(), Patience);
+        QCOMPARE(FAskedToStop, 0);
+        QCOMPARE(FWindows->Signal(), signal);
+        const QList<QJsonObject> records = Records();
+        QCOMPARE(records.size(), 2);
+        for (const QJsonObject& record : records)
+            QCOMPARE(record.value(QStringLiteral("outcome")).toString(), QStringLiteral("interrupted"));
+    }
+
+    // A signal during the main window's own Send: the send runs to its end and its record is
+    // kept, then the window closes.
+    void aSignalDuringTheMainWindowsSendKeepsItsRecord()
+    {
+        // The main window keeps its records in the default store, which other tests here
+        // write to as well.
+        const auto windowRecords = [] {
+            TRecordStore store;
+            QString error;
+            QList<TStoredRecord> records;
+            if (!store.Open(QString(), error) || !store.Query({}, records, error))
+                qWarning("%s", qPrintable(error));
+            return StoredRecordsJson(records);
+        };
+        const qsizetype before = windowRecords().size();
+        FWindow->show();
+        QVERIFY(Arrive(5) >= 0);
+        Click("ckNadNotAssigned");
+        QTRY_VERIFY_WITH_TIMEOUT(Find<QAbstractButton>("btnSend")->isEnabled(), Patience);
+        SetInputs();   // loaded for the unit connected
+        Click("btnSend");
+        QTRY_VERIFY2_WITH_TIMEOUT(Find<QPlainTextEdit>("meStatus")->toPlainText().contains(QStringLiteral("sending")),
+                                  qPrintable(Find<QPlainTextEdit>("meStatus")->toPlainText()), 10000);
+        ::raise(SIGTERM);
+        QTRY_VERIFY_WITH_TIMEOUT(!FWindow->isVisible(), Patience);
+        QVERIFY2(Find<QPlainTextEdit>("meStatus")->toPlainText().contains(QStringLiteral("sent successfully")),
+                 qPrintable(Find<QPlainTextEdit>("meStatus")->toPlainText()));
+        const QList<QJsonObject> records = windowRecords();
+        QCOMPARE(records.size(), before + 1);
+        QCOMPARE(records.last().value(QStringLiteral("outcome")).toString(), QStringLiteral("ok"));
     }
 
     void aRecipeWithAChangedFileIsRefusedBeforeAnythingIsSent()

@@ -1,6 +1,7 @@
 // SignalWatcher: turns SIGINT (Ctrl-C), SIGTERM (a service stopped) and SIGHUP (the terminal
-// closed) into a Qt signal on the main thread's event loop, so that a run stops its units in
-// order and keeps their records instead of dying between two writes to a unit.
+// closed) into a Qt signal on the main thread's event loop, so that a front end (orvel-loader,
+// the windows) stops its units in order and keeps their records instead of dying between two
+// writes to a unit.
 #pragma once
 
 #include <QObject>
