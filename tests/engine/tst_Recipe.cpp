@@ -297,6 +297,23 @@ INSTANTIATE_TEST_SUITE_P(Paths, RecipeOpenedAsIs,
                              return std::string(info.param.Name);
                          });
 
+// A ticked setting that names nothing (a model typed that is no model, no baud rate chosen)
+// is not the recipe's "left as the unit has it": the window refuses the one and rewrites the
+// kernel for the other, so a station must not take the recipe's job for them.
+TEST_F(Recipe, ASettingTickedWithoutAValueIsNotTheRecipesNone)
+{
+    TRecipe recipe;
+    QString error;
+    ASSERT_TRUE(RecipeOfJob(QStringLiteral("nothing set"), TJob{}, QString(), recipe, error)) << error.toStdString();
+    EXPECT_TRUE(JobIsTheRecipe(recipe, TJob{}));
+    for (const auto& set : {std::function<void(TUnitSettings&)>([](TUnitSettings& s) { s.HardwareModel = -1; }),
+                            std::function<void(TUnitSettings&)>([](TUnitSettings& s) { s.IEXBaudRate = -1; })}) {
+        TJob shown;
+        set(shown.Settings);
+        EXPECT_FALSE(JobIsTheRecipe(recipe, shown));
+    }
+}
+
 TEST_F(Recipe, FilesChangedSinceSavingAreRefused)
 {
     TRecipe recipe;
