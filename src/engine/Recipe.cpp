@@ -429,9 +429,8 @@ bool FilesAsPinned(const TRecipe& recipe, const QString& kernelSha256, const QSt
 
 bool JobIsTheRecipe(const TRecipe& recipe, const TJob& job)
 {
-    TRecipe now = recipe;
-    now.Job = job;
-    now.Job.Serial = recipe.Job.Serial;
+    TJob now = job;
+    now.Serial = recipe.Job.Serial;
     // A file at the recipe's path stands for the recipe's, whose bytes LoadJobFiles checks.
     const auto file = [](const std::optional<TJobFile>& given,
                          const std::optional<TJobFile>& pinned) -> std::optional<TJobFile> {
@@ -443,8 +442,9 @@ bool JobIsTheRecipe(const TRecipe& recipe, const TJob& job)
             return pinned;
         return TJobFile{absolute, QString()};
     };
-    now.Job.Kernel = file(job.Kernel, recipe.Job.Kernel);
-    now.Job.Program = file(job.Program, recipe.Job.Program);
-    // Compared as saved: what a recipe cannot hold (a model that names no item) is no part of it.
-    return RecipeJson(now) == RecipeJson(recipe);
+    now.Kernel = file(job.Kernel, recipe.Job.Kernel);
+    now.Program = file(job.Program, recipe.Job.Program);
+    // Compared as values, not as saved: a setting ticked without a value (a model that names
+    // no item) is not the recipe's "left as the unit has it".
+    return now == recipe.Job;
 }
