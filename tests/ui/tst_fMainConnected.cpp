@@ -109,6 +109,22 @@ private:
         job.Verify = verify;
         return job;
     }
+
+    // That job saved as recipe "release 3.1" and opened in the window again, as an operator
+    // would; false, and why, when it could not be saved.
+    bool SaveAndOpenShownRecipe(bool verify, TRecipe& saved)
+    {
+        QString error;
+        const QString path = FDir.filePath(QStringLiteral("release.json"));
+        if (!RecipeOfJob(QStringLiteral("release 3.1"), ShownJob(verify), QString(), saved, error) ||
+            !WriteRecipe(path, saved, error)) {
+            qWarning("%s", qPrintable(error));
+            return false;
+        }
+        FWindow->OpenRecipeFileName = [path] { return path; };
+        Find<QAbstractButton>("btnOpenRecipe")->click();
+        return true;
+    }
     std::unique_ptr<TControllerSimulator> FSim;
     QStringList FErrors;
 
@@ -562,12 +578,7 @@ private Q_SLOTS:
         PrepareProductionRun(SampleKernel(3, 16 * 1024), SampleProgram(8 * 1024));
         TRecipe saved;
         QString error;
-        QVERIFY2(RecipeOfJob(QStringLiteral("release 3.1"), ShownJob(false), QString(), saved, error),
-                 qPrintable(error));
-        const QString path = FDir.filePath(QStringLiteral("release.json"));
-        QVERIFY2(WriteRecipe(path, saved, error), qPrintable(error));
-        FWindow->OpenRecipeFileName = [&path] { return path; };
-        Find<QAbstractButton>("btnOpenRecipe")->click();
+        QVERIFY(SaveAndOpenShownRecipe(false, saved));
         if (kernelChosenAfter) {
             QByteArray other = SampleKernel(3, 16 * 1024);
             other[other.size() - 1] = char(other.back() ^ 0x5A);
@@ -598,12 +609,7 @@ private Q_SLOTS:
         PrepareProductionRun(kernel, SampleProgram(8 * 1024));
         TRecipe saved;
         QString error;
-        QVERIFY2(RecipeOfJob(QStringLiteral("release 3.1"), ShownJob(false), QString(), saved, error),
-                 qPrintable(error));
-        const QString path = FDir.filePath(QStringLiteral("release.json"));
-        QVERIFY2(WriteRecipe(path, saved, error), qPrintable(error));
-        FWindow->OpenRecipeFileName = [&path] { return path; };
-        Find<QAbstractButton>("btnOpenRecipe")->click();
+        QVERIFY(SaveAndOpenShownRecipe(false, saved));
         QByteArray changed = kernel;
         changed[changed.size() - 1] = char(changed.back() ^ 0x5A);
         WriteFile(QStringLiteral("kernel.bin"), changed);
@@ -633,12 +639,7 @@ private Q_SLOTS:
         WriteFile(QStringLiteral("kernel.bin"), release);
         TRecipe saved;
         QString error;
-        QVERIFY2(RecipeOfJob(QStringLiteral("release 3.1"), ShownJob(false), QString(), saved, error),
-                 qPrintable(error));
-        const QString path = FDir.filePath(QStringLiteral("release.json"));
-        QVERIFY2(WriteRecipe(path, saved, error), qPrintable(error));
-        FWindow->OpenRecipeFileName = [&path] { return path; };
-        Find<QAbstractButton>("btnOpenRecipe")->click();
+        QVERIFY(SaveAndOpenShownRecipe(false, saved));
         Settle();
         FWindow->alActionsUpdate();
 
@@ -658,12 +659,7 @@ private Q_SLOTS:
         PrepareProductionRun(SampleKernel(3, 16 * 1024), SampleProgram(8 * 1024));
         TRecipe saved;
         QString error;
-        QVERIFY2(RecipeOfJob(QStringLiteral("release 3.1"), ShownJob(true), QString(), saved, error),
-                 qPrintable(error));
-        const QString path = FDir.filePath(QStringLiteral("release.json"));
-        QVERIFY2(WriteRecipe(path, saved, error), qPrintable(error));
-        FWindow->OpenRecipeFileName = [&path] { return path; };
-        Find<QAbstractButton>("btnOpenRecipe")->click();
+        QVERIFY(SaveAndOpenShownRecipe(true, saved));
         Settle();
         FWindow->alActionsUpdate();
 

@@ -82,6 +82,15 @@ private:
         Type("leTamixBinary", FProgramPath);
     }
 
+    // The main window's inputs set, both windows shown, and the station started.
+    void StartShown() const
+    {
+        SetInputs();
+        FWindow->show();
+        FStation->show();
+        Click("btnStationStart");
+    }
+
     // A fresh unit arrives; busy ms with every block write, so that it is seen mid-way.
     int Arrive(int blockWriteMs = 0) const
     {
@@ -345,10 +354,7 @@ private Q_SLOTS:
         QFETCH(bool, finish);
         FStopChoice = finish ? TfmStation::TStopChoice::Finish : TfmStation::TStopChoice::Interrupt;
         const QString outcome = finish ? QStringLiteral("ok") : QStringLiteral("interrupted");
-        SetInputs();
-        FWindow->show();
-        FStation->show();
-        Click("btnStationStart");
+        StartShown();
         QVERIFY(Arrive(20) >= 0);
         QVERIFY(Arrive(20) >= 0);
         QTRY_COMPARE_WITH_TIMEOUT(Rows(), 2, Patience);
@@ -376,37 +382,32 @@ private Q_SLOTS:
         QTRY_COMPARE_WITH_TIMEOUT(FWindow->isVisible(), how != QLatin1String("main"), Patience);
     }
 
-    // Closed while it waits for units, with none in flight: the station stops at once, the
-    // window closes, and Station... shows it again.
-    void closedWhileWaitingItClosesAndShowsAgain()
+    // Either window closed while the station waits for units, with none in flight: the
+    // station stops at once and the window closed goes; Station... shows the station window
+    // again, and the main window closed takes the station window with it, so that the
+    // program ends.
+    void closedWhileTheStationWaitsTheWindowGoes_data()
     {
-        SetInputs();
-        FWindow->show();
-        FStation->show();
-        Click("btnStationStart");
+        QTest::addColumn<bool>("mainWindow");
+        QTest::newRow("station window") << false;
+        QTest::newRow("main window") << true;
+    }
+
+    void closedWhileTheStationWaitsTheWindowGoes()
+    {
+        QFETCH(bool, mainWindow);
+        StartShown();
         QVERIFY(FStation->Running());
-        FStation->close();
+        (mainWindow ? static_cast<QWidget*>(FWindow) : FStation)->close();
         QTRY_VERIFY_WITH_TIMEOUT(!FStation->Running(), Patience);
         QTRY_VERIFY_WITH_TIMEOUT(!FStation->isVisible(), 5000);
         QVERIFY2(!Find<QLabel>("lblStationCounts")->text().contains(QStringLiteral("waiting")),
                  qPrintable(Find<QLabel>("lblStationCounts")->text()));
-        Click("btnStation");
-        QVERIFY(FStation->isVisible());
-    }
-
-    // The main window closed while the station waits for units: the station stops, and both
-    // windows close, so that the program ends.
-    void mainWindowClosedWhileTheStationWaitsClosesBoth()
-    {
-        SetInputs();
-        FWindow->show();
-        FStation->show();
-        Click("btnStationStart");
-        QVERIFY(FStation->Running());
-        FWindow->close();
-        QTRY_VERIFY_WITH_TIMEOUT(!FStation->Running(), Patience);
-        QTRY_VERIFY_WITH_TIMEOUT(!FStation->isVisible(), 5000);
-        QTRY_VERIFY_WITH_TIMEOUT(!FWindow->isVisible(), 5000);
+        QTRY_COMPARE_WITH_TIMEOUT(FWindow->isVisible(), !mainWindow, 5000);
+        if (!mainWindow) {
+            Click("btnStation");
+            QVERIFY(FStation->isVisible());
+        }
     }
 
     // A stray Stop or close with units in flight, answered "go on": nothing stops, nothing
@@ -414,10 +415,7 @@ private Q_SLOTS:
     void aStopOrCloseAnsweredGoOnChangesNothing()
     {
         FStopChoice = TfmStation::TStopChoice::GoOn;
-        SetInputs();
-        FWindow->show();
-        FStation->show();
-        Click("btnStationStart");
+        StartShown();
         QVERIFY(Arrive(20) >= 0);
         QTRY_VERIFY_WITH_TIMEOUT(Rows() == 1 && Cell(0, TStationUnits::ColProgress) != QString(), Patience);
         Click("btnStationStop");
@@ -448,10 +446,7 @@ private Q_SLOTS:
     void aSignalWithUnitsInFlightEndsInOrderWithoutAsking()
     {
         QFETCH(int, signal);
-        SetInputs();
-        FWindow->show();
-        FStation->show();
-        Click("btnStationStart");
+        StartShown();
         QVERIFY(Arrive(20) >= 0);
         QVERIFY(Arrive(20) >= 0);
         QTRY_VERIFY_WITH_TIMEOUT(Rows() == 2 && Cell(0, TStationUnits::ColProgress) != QString() &&
@@ -725,10 +720,7 @@ private Q_SLOTS:
     // as far as they got, and nothing waits for ever.
     void windowsDestroyedMidRunKeepEveryRecord()
     {
-        SetInputs();
-        FWindow->show();
-        FStation->show();
-        Click("btnStationStart");
+        StartShown();
         QVERIFY(Arrive(20) >= 0);
         QVERIFY(Arrive(20) >= 0);
         QTRY_COMPARE_WITH_TIMEOUT(Rows(), 2, Patience);
