@@ -465,6 +465,50 @@ private Q_SLOTS:
             QCOMPARE(record.value(QStringLiteral("outcome")).toString(), QStringLiteral("interrupted"));
     }
 
+    // A signal while the operator is being asked how to stop: the program's end stands, whatever
+    // the answer given afterwards, before or after the units have stopped; every record is
+    // kept, and both windows close.
+    void aSignalWhileAskedHowToStopEndsWhateverTheAnswer_data()
+    {
+        QTest::addColumn<QString>("how");
+        QTest::addColumn<TfmStation::TStopChoice>("answer");
+        QTest::addColumn<int>("answeredAfterMs");   // 0: while the units stop
+        for (const char* how : {"btnStationStop", "station", "main"}) {
+            QTest::newRow(qPrintable(QLatin1String(how) + QStringLiteral(", go on at once")))
+                << how << TfmStation::TStopChoice::GoOn << 0;
+            QTest::newRow(qPrintable(QLatin1String(how) + QStringLiteral(", finish once stopped")))
+                << how << TfmStation::TStopChoice::Finish << 200;
+        }
+    }
+
+    void aSignalWhileAskedHowToStopEndsWhateverTheAnswer()
+    {
+        QFETCH(QString, how);
+        QFETCH(TfmStation::TStopChoice, answer);
+        QFETCH(int, answeredAfterMs);
+        FStation->AskHowToStop = [answer, answeredAfterMs](int) {
+            // The question's own event loop hears the signal.
+            ::raise(SIGTERM);
+            QCoreApplication::processEvents();
+            QTest::qWait(answeredAfterMs);
+            return answer;
+        };
+        StartShown();
+        QVERIFY(Arrive(20) >= 0);
+        QTRY_VERIFY_WITH_TIMEOUT(Rows() == 1 && Cell(0, TStationUnits::ColProgress) != QString(), Patience);
+        if (how == QLatin1String("station"))
+            FStation->close();
+        else if (how == QLatin1String("main"))
+            FWindow->close();
+        else
+            Click("btnStationStop");
+        QTRY_VERIFY_WITH_TIMEOUT(!FStation->Running(), Patience);
+        QTRY_VERIFY2_WITH_TIMEOUT(!FStation->isVisible() && !FWindow->isVisible(), qPrintable(Log()), 5000);
+        const QList<QJsonObject> records = Records();
+        QCOMPARE(records.size(), 1);
+        QCOMPARE(records.first().value(QStringLiteral("outcome")).toString(), QStringLiteral("interrupted"));
+    }
+
     // A signal during the main window's own Send: the send runs to its end and its record is
     // kept, then the window closes.
     void aSignalDuringTheMainWindowsSendKeepsItsRecord()
