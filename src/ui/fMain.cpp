@@ -934,8 +934,12 @@ void TfmMain::closeEvent(QCloseEvent* event)
             FCloseWhenDone = false;
             return;
         }
-        AddMessage(QStringLiteral("the window closes when the station has stopped"));
-        return;
+        if (FJob.StationRunning()) {
+            AddMessage(QStringLiteral("the window closes when the station has stopped"));
+            return;
+        }
+        // Ended while its window asked the operator: its close came inside this one, and was
+        // dropped.
     }
     // A unit being written must not look finished: the window stays until the operation has
     // ended, and then closes by itself. Requests are never cut off halfway through a block.

@@ -302,6 +302,10 @@ bool TfmStation::EndStation()
 {
     const int inFlight = FEngine->InProgress();
     const TStopChoice choice = inFlight > 0 ? AskHowToStop(inFlight) : TStopChoice::Interrupt;
+    // The program was asked to end while the operator was asked: that end stands, whatever
+    // the answer.
+    if (FEndingNow)
+        return true;
     if (choice == TStopChoice::GoOn)
         return false;
     EndAs(choice);
@@ -407,6 +411,7 @@ bool TfmStation::CloseAsked()
 
 void TfmStation::EndNow()
 {
+    FEndingNow = true;
     if (Running() && !FCloseWhenDone) {
         FCloseWhenDone = true;
         Note(TNoteLevel::Info, QStringLiteral("the program was asked to end: the window closes once every unit's "
@@ -433,11 +438,12 @@ void TfmStation::closeEvent(QCloseEvent* event)
             FWentOn = true;
             return;
         }
-        if (FCloseWhenDone) {
+        if (Running()) {
             Note(TNoteLevel::Info, QStringLiteral("the window closes once every unit's record is kept"));
             ShowCounts();
+            return;
         }
-        return;
+        // Ended while the operator was asked: its close came inside this one, and was dropped.
     }
     QWidget::closeEvent(event);
 }

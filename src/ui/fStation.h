@@ -120,7 +120,8 @@ private:
     std::optional<TRecipe> FRecipe;
     bool FWindowNumbers = false;   // the running station takes the main window's numbers
     bool FCloseWhenDone = false;
-    bool FWentOn = false;   // the last close asked, the operator chose to go on
+    bool FWentOn = false;      // the last close asked, the operator chose to go on
+    bool FEndingNow = false;   // the program was asked to end: no answer changes that
     QTimer FRecordsRefresh;
     QTimer FCountsClock;
 };
