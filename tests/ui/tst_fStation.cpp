@@ -19,6 +19,7 @@
 #include <QAbstractButton>
 #include <QBrush>
 #include <QComboBox>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QApplication>
 #include <QLabel>
@@ -166,6 +167,8 @@ private:
     // The operator's answer when a Stop or a close finds units in flight, and how often asked.
     TfmStation::TStopChoice FStopChoice = TfmStation::TStopChoice::Interrupt;
     int FAskedToStop = 0;
+    // The window's own question, a dialog with an event loop of its own.
+    std::function<TfmStation::TStopChoice(int inFlight)> FAskForReal;
 
 private Q_SLOTS:
     void initTestCase()
@@ -197,6 +200,7 @@ private Q_SLOTS:
         FWindow->LinkOptions.Attempts = 3;
         QCOMPARE(Find<QComboBox>("cbEthAdapter")->currentText(), QStringLiteral("Loopback (127.0.0.1)"));
         FStation = &FWindows->Station();
+        FAskForReal = FStation->AskHowToStop;
         FStopChoice = TfmStation::TStopChoice::Interrupt;
         FAskedToStop = 0;
         FStation->AskHowToStop = [this](int) {
@@ -504,6 +508,52 @@ private Q_SLOTS:
             Click("btnStationStop");
         QTRY_VERIFY_WITH_TIMEOUT(!FStation->Running(), Patience);
         QTRY_VERIFY2_WITH_TIMEOUT(!FStation->isVisible() && !FWindow->isVisible(), qPrintable(Log()), 5000);
+        const QList<QJsonObject> records = Records();
+        QCOMPARE(records.size(), 1);
+        QCOMPARE(records.first().value(QStringLiteral("outcome")).toString(), QStringLiteral("interrupted"));
+    }
+
+    // A signal while the window's own question is open: nobody is there to answer it, so it
+    // goes, and the program ends as on any signal.
+    void aSignalClosesTheOpenQuestion_data()
+    {
+        QTest::addColumn<QString>("how");
+        for (const char* how : {"btnStationStop", "station", "main"})
+            QTest::newRow(how) << how;
+    }
+
+    void aSignalClosesTheOpenQuestion()
+    {
+        constexpr int QuestionLeftMs = 10000;
+        QFETCH(QString, how);
+        bool shown = false;
+        FStation->AskHowToStop = [this, &shown](int inFlight) {
+            QTimer::singleShot(100, [&shown] {
+                shown = QApplication::activeModalWidget() != nullptr;
+                ::raise(SIGTERM);
+            });
+            // Should the question stay, it is answered long after, so that the test ends.
+            QTimer::singleShot(QuestionLeftMs, [] {
+                if (QWidget* question = QApplication::activeModalWidget())
+                    question->close();
+            });
+            return FAskForReal(inFlight);
+        };
+        StartShown();
+        QVERIFY(Arrive(20) >= 0);
+        QTRY_VERIFY_WITH_TIMEOUT(Rows() == 1 && Cell(0, TStationUnits::ColProgress) != QString(), Patience);
+        QElapsedTimer clock;
+        clock.start();
+        if (how == QLatin1String("station"))
+            FStation->close();
+        else if (how == QLatin1String("main"))
+            FWindow->close();
+        else
+            Click("btnStationStop");
+        QVERIFY(shown);
+        QVERIFY2(clock.elapsed() < QuestionLeftMs, "the question stayed open after the signal");
+        QTRY_VERIFY_WITH_TIMEOUT(!FStation->Running(), Patience);
+        QTRY_VERIFY_WITH_TIMEOUT(!FStation->isVisible() && !FWindow->isVisible(), 5000);
         const QList<QJsonObject> records = Records();
         QCOMPARE(records.size(), 1);
         QCOMPARE(records.first().value(QStringLiteral("outcome")).toString(), QStringLiteral("interrupted"));
