@@ -14,6 +14,7 @@
 #include <QCloseEvent>
 #include <QFileDialog>
 #include <QHeaderView>
+#include <QDialog>
 #include <QMessageBox>
 #include <QSaveFile>
 #include <QSysInfo>
@@ -112,7 +113,9 @@ TfmStation::TfmStation(const TJobModel& job, QWidget* parent)
         QPushButton* interrupt = box.addButton(QStringLiteral("Interrupt them now"), QMessageBox::DestructiveRole);
         box.addButton(QStringLiteral("Go on"), QMessageBox::RejectRole);
         box.setDefaultButton(finish);
+        FQuestion = &box;
         box.exec();
+        FQuestion = nullptr;
         return box.clickedButton() == finish      ? TStopChoice::Finish
                : box.clickedButton() == interrupt ? TStopChoice::Interrupt
                                                   : TStopChoice::GoOn;
@@ -412,6 +415,9 @@ bool TfmStation::CloseAsked()
 void TfmStation::EndNow()
 {
     FEndingNow = true;
+    // Nobody is there to answer it.
+    if (FQuestion)
+        FQuestion->reject();
     if (Running() && !FCloseWhenDone) {
         FCloseWhenDone = true;
         Note(TNoteLevel::Info, QStringLiteral("the program was asked to end: the window closes once every unit's "

@@ -30,6 +30,7 @@
 #include <memory>
 #include <optional>
 
+class QDialog;
 class TJobModel;
 class TRecordStore;
 class TStationUnits;
@@ -120,8 +121,9 @@ private:
     std::optional<TRecipe> FRecipe;
     bool FWindowNumbers = false;   // the running station takes the main window's numbers
     bool FCloseWhenDone = false;
-    bool FWentOn = false;      // the last close asked, the operator chose to go on
-    bool FEndingNow = false;   // the program was asked to end: no answer changes that
+    bool FWentOn = false;           // the last close asked, the operator chose to go on
+    bool FEndingNow = false;        // the program was asked to end: no answer changes that
+    QDialog* FQuestion = nullptr;   // the question asked how to stop, while it is open
     QTimer FRecordsRefresh;
     QTimer FCountsClock;
 };
