@@ -469,6 +469,26 @@ private Q_SLOTS:
             QCOMPARE(record.value(QStringLiteral("outcome")).toString(), QStringLiteral("interrupted"));
     }
 
+    // Stop answered "finish", then the station window closed: the units finish while the
+    // operator is asked, and the window goes once they have, whatever the answer.
+    void closedWhileFinishingGoesOnceTheUnitsFinishedDuringTheQuestion()
+    {
+        FStopChoice = TfmStation::TStopChoice::Finish;
+        StartShown();
+        QVERIFY(Arrive(20) >= 0);
+        QTRY_VERIFY_WITH_TIMEOUT(Rows() == 1 && Cell(0, TStationUnits::ColProgress) != QString(), Patience);
+        Click("btnStationStop");
+        FStation->AskHowToStop = [this](int) {
+            if (!QTest::qWaitFor([this] { return !FStation->Running(); }, Patience))
+                qWarning("the units did not finish");
+            QTest::qWait(100);   // the operator answers a moment later
+            return TfmStation::TStopChoice::GoOn;
+        };
+        FStation->close();
+        QTRY_VERIFY_WITH_TIMEOUT(!FStation->isVisible(), 5000);
+        QCOMPARE(Column(TStationUnits::ColResult), QStringList(QStringLiteral("ok")));
+    }
+
     // A signal while the operator is being asked how to stop: the program's end stands, whatever
     // the answer given afterwards, before or after the units have stopped; every record is
     // kept, and both windows close.
