@@ -305,9 +305,9 @@ bool TfmStation::EndStation()
 {
     const int inFlight = FEngine->InProgress();
     const TStopChoice choice = inFlight > 0 ? AskHowToStop(inFlight) : TStopChoice::Interrupt;
-    // The program was asked to end while the operator was asked: that end stands, whatever
-    // the answer.
-    if (FEndingNow)
+    // The program was asked to end, or the station ended, while the operator was asked: no
+    // answer changes that.
+    if (FEndingNow || !Running())
         return true;
     if (choice == TStopChoice::GoOn)
         return false;
@@ -317,9 +317,6 @@ bool TfmStation::EndStation()
 
 void TfmStation::EndAs(TStopChoice choice)
 {
-    // A question may have run the event loop, and the station may have ended meanwhile.
-    if (!Running())
-        return;
     if (choice == TStopChoice::Finish) {
         Note(TNoteLevel::Info, QStringLiteral("finishing the units in flight, then stopping; Stop again to "
                                               "interrupt them"));
