@@ -318,8 +318,8 @@ bool TfmStation::EndStation()
 void TfmStation::EndAs(TStopChoice choice)
 {
     if (choice == TStopChoice::Finish) {
-        Note(TNoteLevel::Info, QStringLiteral("finishing the units in flight, then stopping; Stop again to "
-                                              "interrupt them"));
+        Note(TNoteLevel::Info, QStringLiteral("finishing the units in flight, then stopping (Stop asks again, to "
+                                              "interrupt them sooner)"));
         FEngine->Finish();
         return;
     }
