@@ -267,11 +267,15 @@ private Q_SLOTS:
         QVERIFY(FStation->isVisible());
         // The program's own event loop, which ends as the program would.
         QTimer::singleShot(0, FWindow, [this] { FWindow->close(); });
+        // A timer of this test's own: it must not outlive the test and fire into another.
         bool goesOn = false;
-        QTimer::singleShot(5000, qApp, [&goesOn] {
+        QTimer giveUp;
+        giveUp.setSingleShot(true);
+        connect(&giveUp, &QTimer::timeout, this, [&goesOn] {
             goesOn = true;
             QCoreApplication::quit();
         });
+        giveUp.start(5000);
         QApplication::exec();
 
         QVERIFY2(!goesOn, "the program goes on with the station window alone");
@@ -547,13 +551,15 @@ private Q_SLOTS:
         constexpr int QuestionLeftMs = 10000;
         QFETCH(QString, how);
         bool shown = false;
-        FStation->AskHowToStop = [this, &shown](int inFlight) {
-            QTimer::singleShot(100, [&shown] {
+        // The timers below end with this test, whatever becomes of the question.
+        QObject scope;
+        FStation->AskHowToStop = [this, &shown, &scope](int inFlight) {
+            QTimer::singleShot(100, &scope, [&shown] {
                 shown = QApplication::activeModalWidget() != nullptr;
                 ::raise(SIGTERM);
             });
             // Should the question stay, it is answered long after, so that the test ends.
-            QTimer::singleShot(QuestionLeftMs, [] {
+            QTimer::singleShot(QuestionLeftMs, &scope, [] {
                 if (QWidget* question = QApplication::activeModalWidget())
                     question->close();
             });
